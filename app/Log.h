@@ -1,0 +1,22 @@
+// Log: the engine's one diagnostic channel.
+//
+// Log::Open starts "log.txt" in the working directory with a banner; Log::Write appends one
+// printf-style message (opening and closing the file each time, so the file is complete
+// even if the process is killed); Log::Fatal shows a message box captioned "error" and
+// ends the process with exit status -1 without touching the file. Messages carry their
+// own "\n"; one without it continues the current line.
+#pragma once
+
+#include <cstdarg>
+
+class Log {
+public:
+    static void Open();
+    static void Write(const char* format, ...) __attribute__((format(printf, 1, 2)));
+    [[noreturn]] static void Fatal(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+    static constexpr const char* FileName = "log.txt";
+    static constexpr const char* Banner = "Lumaret Engine Log\n\n";
+    // A formatted message holds at most BufferSize - 1 characters; longer text is cut.
+    static constexpr int BufferSize = 1000;
+};

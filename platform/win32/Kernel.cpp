@@ -1,0 +1,76 @@
+// kernel32 and user32 odds and ends: module handle, performance counter, message box, itoa.
+#include "win32/WindowSystem.h"
+
+#include <SDL.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <unistd.h>
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR) {
+    // One module: any non-null value serves as the instance handle.
+    static char module;
+    return reinterpret_cast<HMODULE>(&module);
+}
+
+// The counter runs in nanoseconds of the monotonic clock.
+BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count) {
+    if (!count) return FALSE;
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    count->QuadPart = static_cast<int64_t>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+    return TRUE;
+}
+
+BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
+    if (!frequency) return FALSE;
+    frequency->QuadPart = 1000000000LL;
+    return TRUE;
+}
+
+DWORD WINAPI GetTickCount() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<DWORD>(now.QuadPart / 1000000);
+}
+
+void WINAPI Sleep(DWORD milliseconds) { usleep(static_cast<useconds_t>(milliseconds) * 1000); }
+
+int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
+    // Always on stderr, so that headless runs and logs keep the text; a real box only where
+    // a desktop can show one (LUMARET_NO_MESSAGE_BOX keeps automated runs from blocking).
+    std::fprintf(stderr, "%s: %s\n", caption ? caption : "", text ? text : "");
+    std::fflush(stderr);
+    if (!lumaret::platform::IsHeadless() && !std::getenv("LUMARET_NO_MESSAGE_BOX")) {
+        Uint32 flags = (type & 0xF0) == MB_ICONERROR ? SDL_MESSAGEBOX_ERROR
+                       : (type & 0xF0) == MB_ICONWARNING ? SDL_MESSAGEBOX_WARNING
+                                                         : SDL_MESSAGEBOX_INFORMATION;
+        SDL_ShowSimpleMessageBox(flags, caption ? caption : "", text ? text : "", nullptr);
+    }
+    return IDOK;
+}
+
+char* itoa(int value, char* buffer, int radix) {
+    if (!buffer) return buffer;
+    if (radix < 2 || radix > 36) {
+        buffer[0] = '\0';
+        return buffer;
+    }
+    // Like the CRT: negative numbers get a sign only in base 10, other bases show the
+    // two's-complement bits.
+    bool negative = radix == 10 && value < 0;
+    unsigned int magnitude = negative ? 0u - static_cast<unsigned int>(value) : static_cast<unsigned int>(value);
+    char digits[40];
+    int n = 0;
+    do {
+        unsigned int d = magnitude % static_cast<unsigned int>(radix);
+        digits[n++] = static_cast<char>(d < 10 ? '0' + d : 'a' + d - 10);
+        magnitude /= static_cast<unsigned int>(radix);
+    } while (magnitude);
+    char* out = buffer;
+    if (negative) *out++ = '-';
+    while (n) *out++ = digits[--n];
+    *out = '\0';
+    return buffer;
+}

@@ -1,0 +1,406 @@
+// Windows, window classes and the message queue on SDL2.
+//
+// SDL events are translated into the Win32 messages the engine handles and queued in
+// arrival order; PeekMessageA hands them out one at a time. WM_QUIT behaves as in Win32:
+// PostQuitMessage raises a flag and WM_QUIT is retrieved once no other message waits.
+#include "win32/WindowSystem.h"
+#include "win32/KeyCodes.h"
+
+#include <SDL.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <string>
+
+namespace {
+
+struct WindowClass {
+    WNDPROC procedure = nullptr;
+    HBRUSH background = nullptr;
+};
+
+struct WindowRecord {
+    std::string className;
+    WNDPROC procedure = nullptr;
+    LONG_PTR userData = 0;
+    DWORD style = 0;
+    int x = 0, y = 0, width = 0, height = 0;
+    SDL_Window* sdl = nullptr;
+    uint32_t sdlId = 0;
+};
+
+struct WindowSystem {
+    bool initialised = false;
+    bool videoAvailable = false;
+    std::map<std::string, WindowClass> classes;
+    std::map<uintptr_t, WindowRecord> windows;
+    uintptr_t nextHandle = 1;
+    uint32_t nextHeadlessId = 0x10000;
+    std::deque<MSG> queue;
+    bool quitPosted = false;
+    int quitCode = 0;
+    long headlessFrameLimit = 600;
+    long headlessFrames = 0;
+    bool headlessStop = false;
+    int cursorCount = 0;
+};
+
+// Never destroyed: the application's static Window is torn down during process exit,
+// after function-local statics constructed later than it would already be gone.
+WindowSystem& System() {
+    static WindowSystem* system = new WindowSystem;
+    return *system;
+}
+
+DWORD gLastError = 0;
+
+void InitialiseOnce() {
+    WindowSystem& sys = System();
+    if (sys.initialised) return;
+    sys.initialised = true;
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
+    SDL_Init(SDL_INIT_EVENTS);
+    // Without a display server SDL might still find a console (KMS) driver; a window is
+    // only wanted where a desktop exists, unless a driver is asked for explicitly.
+    bool displayPresent = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || std::getenv("SDL_VIDEODRIVER");
+    if (displayPresent && SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) sys.videoAvailable = true;
+    if (const char* frames = std::getenv("LUMARET_HEADLESS_FRAMES")) sys.headlessFrameLimit = std::strtol(frames, nullptr, 10);
+}
+
+WindowRecord* Find(HWND window) {
+    auto& windows = System().windows;
+    auto it = windows.find(reinterpret_cast<uintptr_t>(window));
+    return it == windows.end() ? nullptr : &it->second;
+}
+
+HWND FindBySdlId(uint32_t id) {
+    for (auto& [handle, record] : System().windows)
+        if (record.sdlId == id) return reinterpret_cast<HWND>(handle);
+    return nullptr;
+}
+
+// Keyboard input goes to the window with the focus: the one SDL names, else the newest.
+HWND KeyboardTarget(uint32_t id) {
+    if (HWND window = FindBySdlId(id)) return window;
+    auto& windows = System().windows;
+    return windows.empty() ? nullptr : reinterpret_cast<HWND>(windows.rbegin()->first);
+}
+
+void Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    MSG msg{};
+    msg.hwnd = window;
+    msg.message = message;
+    msg.wParam = wParam;
+    msg.lParam = lParam;
+    msg.time = SDL_GetTicks();
+    System().queue.push_back(msg);
+}
+
+WPARAM MouseKeyState() {
+    uint32_t buttons = SDL_GetMouseState(nullptr, nullptr);
+    WPARAM state = 0;
+    if (buttons & SDL_BUTTON_LMASK) state |= MK_LBUTTON;
+    if (buttons & SDL_BUTTON_RMASK) state |= MK_RBUTTON;
+    if (buttons & SDL_BUTTON_MMASK) state |= MK_MBUTTON;
+    SDL_Keymod mods = SDL_GetModState();
+    if (mods & KMOD_SHIFT) state |= MK_SHIFT;
+    if (mods & KMOD_CTRL) state |= MK_CONTROL;
+    return state;
+}
+
+void TranslateEvent(const SDL_Event& event) {
+    switch (event.type) {
+    case SDL_KEYDOWN:
+    case SDL_KEYUP: {
+        HWND window = KeyboardTarget(event.key.windowID);
+        if (!window) return;
+        WPARAM vk = lumaret::platform::VirtualKeyFromSdl(event.key.keysym.sym);
+        if (vk == 0) return;
+        bool down = event.type == SDL_KEYDOWN;
+        bool alt = (event.key.keysym.mod & KMOD_ALT) != 0;
+        // Key-message lParam: repeat count, scan code, previous-state and transition bits.
+        LPARAM lParam = 1 | ((event.key.keysym.scancode & 0xFF) << 16);
+        if (!down || event.key.repeat) lParam |= 1L << 30;
+        if (!down) lParam |= 1L << 31;
+        UINT message = down ? (alt ? WM_SYSKEYDOWN : WM_KEYDOWN) : (alt ? WM_SYSKEYUP : WM_KEYUP);
+        Post(window, message, vk, lParam);
+        break;
+    }
+    case SDL_MOUSEMOTION: {
+        HWND window = FindBySdlId(event.motion.windowID);
+        if (window) Post(window, WM_MOUSEMOVE, MouseKeyState(), MAKELPARAM(event.motion.x, event.motion.y));
+        break;
+    }
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP: {
+        HWND window = FindBySdlId(event.button.windowID);
+        if (!window) return;
+        bool down = event.type == SDL_MOUSEBUTTONDOWN;
+        UINT message = 0;
+        switch (event.button.button) {
+        case SDL_BUTTON_LEFT: message = down ? WM_LBUTTONDOWN : WM_LBUTTONUP; break;
+        case SDL_BUTTON_RIGHT: message = down ? WM_RBUTTONDOWN : WM_RBUTTONUP; break;
+        case SDL_BUTTON_MIDDLE: message = down ? WM_MBUTTONDOWN : WM_MBUTTONUP; break;
+        default: return;
+        }
+        // The class has no CS_DBLCLKS, so double clicks arrive as plain button messages.
+        Post(window, message, MouseKeyState(), MAKELPARAM(event.button.x, event.button.y));
+        break;
+    }
+    case SDL_WINDOWEVENT:
+        if (event.window.event == SDL_WINDOWEVENT_CLOSE) {
+            if (HWND window = FindBySdlId(event.window.windowID)) Post(window, WM_CLOSE, 0, 0);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void PumpSdlEvents() {
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) TranslateEvent(event);
+}
+
+void CountHeadlessFrame() {
+    WindowSystem& sys = System();
+    if (sys.videoAvailable || sys.headlessFrameLimit <= 0 || sys.headlessStop) return;
+    if (++sys.headlessFrames < sys.headlessFrameLimit) return;
+    sys.headlessStop = true;
+    for (auto& [handle, record] : sys.windows) Post(reinterpret_cast<HWND>(handle), WM_CLOSE, 0, 0);
+}
+
+bool Matches(const MSG& msg, HWND window, UINT filterMin, UINT filterMax) {
+    if (window && msg.hwnd != window) return false;
+    if (filterMin == 0 && filterMax == 0) return true;
+    return msg.message >= filterMin && msg.message <= filterMax;
+}
+
+}  // namespace
+
+namespace lumaret::platform {
+
+bool IsHeadless() {
+    InitialiseOnce();
+    return !System().videoAvailable;
+}
+
+SDL_Window* SdlWindowOf(HWND window) {
+    WindowRecord* record = Find(window);
+    return record ? record->sdl : nullptr;
+}
+
+uint32_t SdlWindowIdOf(HWND window) {
+    WindowRecord* record = Find(window);
+    return record ? record->sdlId : 0;
+}
+
+bool HeadlessStopRequested() { return System().headlessStop; }
+
+}  // namespace lumaret::platform
+
+DWORD WINAPI GetLastError() { return gLastError; }
+void WINAPI SetLastError(DWORD error) { gLastError = error; }
+
+ATOM WINAPI RegisterClassA(const WNDCLASSA* wndClass) {
+    InitialiseOnce();
+    if (!wndClass || !wndClass->lpszClassName || !wndClass->lpfnWndProc) {
+        gLastError = ERROR_INVALID_PARAMETER;
+        return 0;
+    }
+    auto& classes = System().classes;
+    if (classes.count(wndClass->lpszClassName)) {
+        gLastError = ERROR_CLASS_ALREADY_EXISTS;
+        return 0;
+    }
+    classes[wndClass->lpszClassName] = WindowClass{wndClass->lpfnWndProc, wndClass->hbrBackground};
+    return static_cast<ATOM>(classes.size());
+}
+
+BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE) {
+    return className && System().classes.erase(className) ? TRUE : FALSE;
+}
+
+HWND WINAPI CreateWindowExA(DWORD, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y, int width,
+                            int height, HWND, HMENU, HINSTANCE, LPVOID) {
+    InitialiseOnce();
+    WindowSystem& sys = System();
+    auto cls = className ? sys.classes.find(className) : sys.classes.end();
+    if (cls == sys.classes.end()) {
+        gLastError = ERROR_CANNOT_FIND_WND_CLASS;
+        return nullptr;
+    }
+    WindowRecord record;
+    record.className = className;
+    record.procedure = cls->second.procedure;
+    record.style = style;
+    record.x = x;
+    record.y = y;
+    record.width = width;
+    record.height = height;
+    if (sys.videoAvailable) {
+        Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_ALLOW_HIGHDPI;
+        if (!(style & WS_VISIBLE)) flags |= SDL_WINDOW_HIDDEN;
+        if (style & WS_POPUP) flags |= SDL_WINDOW_BORDERLESS;
+        if (style & WS_THICKFRAME) flags |= SDL_WINDOW_RESIZABLE;
+        record.sdl = SDL_CreateWindow(windowName ? windowName : "", x, y, width, height, flags);
+        if (!record.sdl) {
+            gLastError = E_FAIL;
+            return nullptr;
+        }
+        record.sdlId = SDL_GetWindowID(record.sdl);
+    } else {
+        record.sdlId = sys.nextHeadlessId++;
+    }
+    uintptr_t handle = sys.nextHandle++;
+    sys.windows.emplace(handle, std::move(record));
+    return reinterpret_cast<HWND>(handle);
+}
+
+BOOL WINAPI IsWindow(HWND window) { return Find(window) ? TRUE : FALSE; }
+
+BOOL WINAPI DestroyWindow(HWND window) {
+    WindowRecord* record = Find(window);
+    if (!record) {
+        gLastError = ERROR_INVALID_WINDOW_HANDLE;
+        return FALSE;
+    }
+    // Win32 sends WM_DESTROY while the window still exists, then removes it.
+    if (record->procedure) record->procedure(window, WM_DESTROY, 0, 0);
+    record = Find(window);
+    if (!record) return TRUE;
+    if (record->sdl) SDL_DestroyWindow(record->sdl);
+    System().windows.erase(reinterpret_cast<uintptr_t>(window));
+    auto& queue = System().queue;
+    for (auto it = queue.begin(); it != queue.end();) it = it->hwnd == window ? queue.erase(it) : it + 1;
+    return TRUE;
+}
+
+BOOL WINAPI SetWindowPos(HWND window, HWND, int x, int y, int cx, int cy, UINT) {
+    WindowRecord* record = Find(window);
+    if (!record) return FALSE;
+    record->x = x;
+    record->y = y;
+    record->width = cx;
+    record->height = cy;
+    if (record->sdl) {
+        SDL_SetWindowPosition(record->sdl, x, y);
+        SDL_SetWindowSize(record->sdl, cx, cy);
+    }
+    return TRUE;
+}
+
+BOOL WINAPI GetClientRect(HWND window, LPRECT rect) {
+    WindowRecord* record = Find(window);
+    if (!record || !rect) return FALSE;
+    int w = record->width, h = record->height;
+    if (record->sdl) SDL_GetWindowSize(record->sdl, &w, &h);
+    *rect = RECT{0, 0, w, h};
+    return TRUE;
+}
+
+int WINAPI ShowCursor(BOOL show) {
+    WindowSystem& sys = System();
+    sys.cursorCount += show ? 1 : -1;
+    if (sys.videoAvailable) SDL_ShowCursor(sys.cursorCount >= 0 ? SDL_ENABLE : SDL_DISABLE);
+    return sys.cursorCount;
+}
+
+LONG_PTR WINAPI SetWindowLongA(HWND window, int index, LONG_PTR value) {
+    WindowRecord* record = Find(window);
+    if (!record) {
+        gLastError = ERROR_INVALID_WINDOW_HANDLE;
+        return 0;
+    }
+    LONG_PTR previous = 0;
+    if (index == GWL_USERDATA) {
+        previous = record->userData;
+        record->userData = value;
+    } else if (index == GWL_WNDPROC) {
+        previous = reinterpret_cast<LONG_PTR>(record->procedure);
+        record->procedure = reinterpret_cast<WNDPROC>(value);
+    }
+    return previous;
+}
+
+LONG_PTR WINAPI GetWindowLongA(HWND window, int index) {
+    WindowRecord* record = Find(window);
+    if (!record) return 0;
+    if (index == GWL_USERDATA) return record->userData;
+    if (index == GWL_WNDPROC) return reinterpret_cast<LONG_PTR>(record->procedure);
+    return 0;
+}
+
+BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags) {
+    InitialiseOnce();
+    if (!msg) return FALSE;
+    CountHeadlessFrame();
+    PumpSdlEvents();
+    WindowSystem& sys = System();
+    for (auto it = sys.queue.begin(); it != sys.queue.end(); ++it) {
+        if (!Matches(*it, window, filterMin, filterMax)) continue;
+        *msg = *it;
+        if (removeFlags & PM_REMOVE) sys.queue.erase(it);
+        return TRUE;
+    }
+    if (sys.quitPosted && !window && Matches(MSG{nullptr, WM_QUIT, 0, 0, 0, {}}, nullptr, filterMin, filterMax)) {
+        *msg = MSG{};
+        msg->message = WM_QUIT;
+        msg->wParam = static_cast<WPARAM>(sys.quitCode);
+        if (removeFlags & PM_REMOVE) sys.quitPosted = false;
+        return TRUE;
+    }
+    return FALSE;
+}
+
+BOOL WINAPI TranslateMessage(const MSG* msg) {
+    // Character messages are not used by the engine; report whether a key message came by.
+    return msg && (msg->message == WM_KEYDOWN || msg->message == WM_SYSKEYDOWN) ? TRUE : FALSE;
+}
+
+LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    WindowRecord* record = Find(window);
+    if (!record || !record->procedure) return 0;
+    return record->procedure(window, message, wParam, lParam);
+}
+
+LRESULT WINAPI DispatchMessageA(const MSG* msg) {
+    if (!msg || !msg->hwnd) return 0;
+    return SendMessageA(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+}
+
+BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    InitialiseOnce();
+    if (window && !Find(window)) {
+        gLastError = ERROR_INVALID_WINDOW_HANDLE;
+        return FALSE;
+    }
+    Post(window, message, wParam, lParam);
+    return TRUE;
+}
+
+LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_CLOSE:
+        DestroyWindow(window);
+        return 0;
+    case WM_SYSKEYDOWN:
+        // Alt+F4 asks the window to close, as the system menu does.
+        if (wParam == VK_F4) PostMessageA(window, WM_CLOSE, 0, 0);
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+void WINAPI PostQuitMessage(int exitCode) {
+    System().quitPosted = true;
+    System().quitCode = exitCode;
+}
+
+HCURSOR WINAPI LoadCursorA(HINSTANCE, LPCSTR cursorName) { return reinterpret_cast<HCURSOR>(const_cast<char*>(cursorName)); }
+
+HGDIOBJ WINAPI GetStockObject(int object) { return reinterpret_cast<HGDIOBJ>(static_cast<uintptr_t>(object + 1)); }

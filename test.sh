@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test:
+#   1. the debug build (GCC) and its test suite, GL debug output on;
+#   2. the sanitizer build (Clang, ASan + UBSan, fuzzer coverage) and the same suite;
+#   3. the fuzz smoke run: every libFuzzer target over its corpus for a bounded time.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+bash scripts/install-deps.sh
+jobs=2
+fuzz_seconds="${LUMARET_FUZZ_SECONDS:-20}"
+
+echo "== Debug build and tests"
+cmake -S . -B build/debug -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build build/debug -j$jobs
+ctest --test-dir build/debug -j$jobs --output-on-failure --timeout 300
+
+echo "== Sanitizer build (ASan + UBSan) and tests"
+cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DLUMARET_FUZZ=ON -DLUMARET_BENCH=OFF >/dev/null
+cmake --build build/sanitize -j$jobs
+# Mesa and SDL keep allocations until exit; leaks are not what this run looks for.
+export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+ctest --test-dir build/sanitize -j$jobs --output-on-failure --timeout 600 -E '^fuzz_'
+
+echo "== Fuzz smoke run (${fuzz_seconds}s per target)"
+bash scripts/fuzz-smoke.sh build/sanitize "$fuzz_seconds"
