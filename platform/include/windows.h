@@ -63,6 +63,7 @@ typedef HCURSOR__* HCURSOR;
 typedef HBRUSH__* HBRUSH;
 typedef HMENU__* HMENU;
 typedef void* HGDIOBJ;
+typedef void* HANDLE;
 typedef WORD ATOM;
 
 typedef struct tagRECT {
