@@ -1,0 +1,117 @@
+// The SRX scene format's constants: chunk ids, flag bits and the sizes of fixed fields.
+//
+// Shared by the importer and the SRX writer so that both agree on every number. What each
+// chunk means is documented with the records in SrxScene.h.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace srx {
+
+// A chunk id is four characters in reading order; read as a little-endian uint32.
+constexpr uint32_t MakeChunkId(const char (&text)[5]) {
+    return static_cast<uint32_t>(static_cast<uint8_t>(text[0])) |
+           static_cast<uint32_t>(static_cast<uint8_t>(text[1])) << 8 |
+           static_cast<uint32_t>(static_cast<uint8_t>(text[2])) << 16 |
+           static_cast<uint32_t>(static_cast<uint8_t>(text[3])) << 24;
+}
+
+constexpr uint32_t ChunkSceneHeader = MakeChunkId("SC2_");
+constexpr uint32_t ChunkMaterial = MakeChunkId("MATL");
+constexpr uint32_t ChunkNode = MakeChunkId("NODE");
+constexpr uint32_t ChunkCamera = MakeChunkId("TCAM");
+constexpr uint32_t ChunkLight = MakeChunkId("LITE");
+constexpr uint32_t ChunkMesh = MakeChunkId("MESH");
+constexpr uint32_t ChunkPrimitive = MakeChunkId("PRIM");
+constexpr uint32_t ChunkPositions = MakeChunkId("VPOS");
+constexpr uint32_t ChunkNormals = MakeChunkId("VNRM");
+constexpr uint32_t ChunkTexCoords = MakeChunkId("VTEX");
+constexpr uint32_t ChunkTexCoords2 = MakeChunkId("VTX2");
+constexpr uint32_t ChunkWeights = MakeChunkId("VWGT");
+constexpr uint32_t ChunkIndices = MakeChunkId("INDX");
+
+constexpr bool IsVertexStream(uint32_t id) {
+    return id == ChunkPositions || id == ChunkNormals || id == ChunkTexCoords || id == ChunkTexCoords2 ||
+           id == ChunkWeights || id == ChunkIndices;
+}
+
+// The four id characters for messages, with bytes outside printable ASCII shown as '?'.
+struct ChunkIdText {
+    explicit ChunkIdText(uint32_t id) {
+        for (int i = 0; i < 4; ++i) {
+            char c = static_cast<char>((id >> (8 * i)) & 0xFF);
+            text[i] = c >= 0x20 && c < 0x7F ? c : '?';
+        }
+        text[4] = '\0';
+    }
+    char text[5];
+};
+
+constexpr uint32_t ChunkHeaderSize = 8;
+constexpr size_t StringFieldSize = 256;
+
+// Bytes of the fixed part of each chunk body; counted parts follow it.
+constexpr size_t SceneHeaderBodySize = 34;
+constexpr size_t MaterialFixedSize = 314;
+constexpr size_t NodeFixedSize = 338;
+constexpr size_t CameraBodySize = 14;
+constexpr size_t LightBodySize = 18;
+constexpr size_t MeshFixedSize = 4;
+constexpr size_t BoneEntrySize = 2 + 16 * 4;
+constexpr size_t PrimitiveBodySize = 5;
+constexpr size_t TrackHeaderSize = 5;
+constexpr size_t SampledKeySize = 32;
+constexpr size_t CurveKeyFixedSize = 22;  // plus 4 bytes per channel
+
+constexpr int MaxMaps = 8;
+constexpr int MaxChannels = 8;
+constexpr int MaxInfluences = 4;
+
+// Which tracks a NODE carries (its trackFlags).
+enum TrackFlags : uint16_t {
+    TrackKeyedPosition = 0x01,
+    TrackKeyedStoredA = 0x02,  // read and kept, never evaluated
+    TrackKeyedScale = 0x04,
+    TrackKeyedStoredB = 0x08,  // read and kept, never evaluated
+    TrackSampledTransform = 0x80,
+};
+
+// Fixed slots of SrxNode::tracks.
+enum TrackSlot : int {
+    SlotKeyedPosition = 0,
+    SlotKeyedStoredA = 1,
+    SlotKeyedScale = 2,
+    SlotSampledTransform = 3,
+    SlotKeyedStoredB = 4,
+    TrackSlotCount = 5,
+};
+
+// Tracks follow the node in this order of flag bits, whatever their slots.
+struct TrackOrderEntry {
+    uint16_t flag;
+    TrackSlot slot;
+};
+constexpr TrackOrderEntry TrackFileOrder[TrackSlotCount] = {
+    {TrackSampledTransform, SlotSampledTransform}, {TrackKeyedPosition, SlotKeyedPosition},
+    {TrackKeyedStoredB, SlotKeyedStoredB},         {TrackKeyedStoredA, SlotKeyedStoredA},
+    {TrackKeyedScale, SlotKeyedScale},
+};
+
+// A track of this kind holds complete transforms per key; every other kind is a curve.
+constexpr uint8_t TrackKindSampledTransform = 2;
+
+// Which vertex streams a primitive received (SrxPrimitive::streamFlags). INDX has no bit.
+enum StreamFlags : uint32_t {
+    StreamPositions = 0x01,
+    StreamNormals = 0x02,
+    StreamTexCoords = 0x04,
+    StreamTexCoords2 = 0x08,
+    StreamWeights = 0x10,
+};
+
+// Map bits the engine gives a meaning (SrxMaterial::mapMask).
+constexpr uint16_t MapDiffuse = 0x0001;
+constexpr uint16_t MapNormal = 0x0010;
+
+}  // namespace srx

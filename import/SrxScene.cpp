@@ -1,0 +1,415 @@
+// ImportSRX: one pass over the chunks of a block, filling the scene's lists and writing
+// the import's account to the log.
+//
+// Malformed files. The format promises whole chunks of at least 8 bytes inside the data,
+// streams that hold their full counts, at most 4 influences per vertex, 8 channels per
+// curve and 8 map names per material, and NUL-terminated strings. None of that is
+// trusted; the import never reads outside the block and never writes outside a record:
+//  - Framing ends the import. A header cut short by the end of the data, a size of 1 to 7,
+//    or a chunk that runs past the end of the data stops the import at that chunk, keeping
+//    everything read before it (a size of 0 ends it too, silently, as the format says).
+//  - Bodies are read through a stream confined to their chunk, so nothing spills into the
+//    next chunk. A chunk shorter than its fixed fields is read as far as it goes and the
+//    missing fields read as zero; its record is still kept, so node positions stay ids.
+//  - A count the chunk cannot hold is refused, not read past: such map names, bones,
+//    track keys or stream entries are not read at all. A refused track also ends its
+//    node's tracks, since nothing after it can lie inside the chunk. A refused stream
+//    leaves its StreamFlags bit clear.
+//  - Clamped: a mapMask with more than eight bits (the first eight names are read),
+//    curves with more than eight channels (the first eight values of each key are kept),
+//    vertices with more than four influences (the first four kept), strings without a NUL
+//    (cut to 255 characters).
+// Each case writes one log line naming the chunk and its offset, so a bad file can be
+// told from a good one by its log. The one fatal error stays: a mesh whose announced
+// PRIM chunk is missing at a clean chunk boundary ends the program, as the engine has
+// always done; tools ask for MissingPrimitive::EndImport instead.
+#include "import/SrxScene.h"
+
+#include "app/Log.h"
+#include "import/ByteStream.h"
+#include "import/ChunkReader.h"
+#include "resources/FileUtil.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+using namespace srx;
+
+namespace {
+
+constexpr const char* MissingPrimitiveMessage = "ImportSRX: Mesh has no primitive chunk.";
+
+// Where a diagnostic points: the chunk's id and the offset of its header in the block.
+struct ChunkSite {
+    uint32_t id;
+    size_t offset;
+    const char* Name() const { return name.text; }
+    ChunkIdText name{id};
+};
+
+ChunkSite SiteOf(const ChunkReader& reader) { return ChunkSite{reader.LastHeaderId(), reader.ChunkStart()}; }
+
+void WarnIfShort(const ByteStream& body, size_t fieldBytes, const ChunkSite& site) {
+    if (body.Size() >= fieldBytes) return;
+    Log::Write("ImportSRX: %s chunk at offset %zu has %zu body bytes, fewer than its %zu bytes of fields; "
+               "the missing fields read as zero.\n",
+               site.Name(), site.offset, body.Size(), fieldBytes);
+}
+
+// True when count entries of entryBytes each fit in what is left of the body; logs the
+// refusal otherwise.
+bool CountFits(const ByteStream& body, size_t count, size_t entryBytes, const char* what, const ChunkSite& site,
+               const char* consequence) {
+    if (body.Remaining() / entryBytes >= count) return true;
+    Log::Write("ImportSRX: %s chunk at offset %zu: %zu %s need %zu bytes, %zu left; %s.\n", site.Name(), site.offset,
+               count, what, count * entryBytes, body.Remaining(), consequence);
+    return false;
+}
+
+// Reads a 256-byte string field; a field without NUL is cut to 255 characters.
+void ReadString(ByteStream& body, char (&dst)[StringFieldSize], const char* what, const ChunkSite& site) {
+    body.ReadBytes(dst, StringFieldSize);
+    if (std::memchr(dst, 0, StringFieldSize)) return;
+    dst[StringFieldSize - 1] = '\0';
+    Log::Write("ImportSRX: %s chunk at offset %zu: %s has no NUL; cut to 255 characters.\n", site.Name(),
+               site.offset, what);
+}
+
+void ReportFraming(const ChunkReader& reader) {
+    ChunkSite site = SiteOf(reader);
+    switch (reader.Status()) {
+        case HeaderStatus::CutHeader:
+            Log::Write("ImportSRX: %zu stray bytes at offset %zu are too few for a chunk header; import ends here.\n",
+                       reader.Stream().Size() - site.offset, site.offset);
+            break;
+        case HeaderStatus::SizeBelowHeader:
+            Log::Write("ImportSRX: %s chunk at offset %zu has size %u, less than its 8-byte header; "
+                       "import ends here.\n",
+                       site.Name(), site.offset, reader.LastHeaderSize());
+            break;
+        case HeaderStatus::PastEnd:
+            Log::Write("ImportSRX: %s chunk at offset %zu has size %u, past the end of the data (%zu bytes); "
+                       "import ends here.\n",
+                       site.Name(), site.offset, reader.LastHeaderSize(),
+                       reader.Stream().Size());
+            break;
+        default:
+            break;
+    }
+}
+
+bool IsFramingFault(HeaderStatus status) {
+    return status == HeaderStatus::CutHeader || status == HeaderStatus::SizeBelowHeader ||
+           status == HeaderStatus::PastEnd;
+}
+
+void ReadSceneHeader(ChunkReader& reader) {
+    // Read field by field and dropped: nothing in the header is interpreted.
+    ByteStream body = reader.Body();
+    WarnIfShort(body, SceneHeaderBodySize, SiteOf(reader));
+    body.ReadU8();
+    body.ReadU8();
+    body.ReadU32();
+    body.ReadU32();
+    body.ReadU32();
+    body.ReadU16();
+    body.ReadF32();
+    body.ReadF32();
+    body.ReadU16();
+    body.ReadU16();
+    body.ReadU16();
+    body.ReadF32();
+}
+
+SrxMaterial ReadMaterial(ChunkReader& reader) {
+    ChunkSite site = SiteOf(reader);
+    ByteStream body = reader.Body();
+    WarnIfShort(body, MaterialFixedSize, site);
+    SrxMaterial material;
+    ReadString(body, material.name, "material name", site);
+    material.extraWord = body.ReadU16();
+    body.ReadF32Array(material.ambient, 3);
+    body.ReadF32Array(material.diffuse, 3);
+    body.ReadF32Array(material.specular, 3);
+    body.ReadF32Array(material.extraScalars, 4);
+    material.extraBytes[0] = body.ReadU8();
+    material.extraBytes[1] = body.ReadU8();
+    material.mapMask = body.ReadU16();
+    LowercaseInPlace(material.name);
+    Log::Write("Material: %s\n", material.name);
+
+    size_t mapCount = static_cast<size_t>(std::popcount(material.mapMask));
+    if (mapCount > MaxMaps) {
+        Log::Write("ImportSRX: %s chunk at offset %zu: mapMask 0x%04X names %zu maps; only the first %d are read.\n",
+                   site.Name(), site.offset, unsigned{material.mapMask}, mapCount, MaxMaps);
+        mapCount = MaxMaps;
+    }
+    if (!CountFits(body, mapCount, StringFieldSize, "map names", site, "no maps are read")) mapCount = 0;
+    for (size_t i = 0; i < mapCount; ++i) {
+        char path[StringFieldSize];
+        ReadString(body, path, "map name", site);
+        LowercaseInPlace(path);
+        Log::Write("Map %d: %s\n", static_cast<int>(i), path);
+        material.maps[i] = FileNameOfPath(path);
+    }
+    return material;
+}
+
+// False when the track's keys could not be read, which ends the node's tracks.
+bool ReadTrack(ByteStream& body, SrxTrack& track, const ChunkSite& site) {
+    if (body.Remaining() < TrackHeaderSize) {
+        Log::Write("ImportSRX: %s chunk at offset %zu: a track header needs %zu bytes, %zu left; "
+                   "the node's tracks end here.\n",
+                   site.Name(), site.offset, TrackHeaderSize, body.Remaining());
+        return false;
+    }
+    track.kind = body.ReadU8();
+    uint8_t channels = body.ReadU8();
+    uint16_t keyCount = body.ReadU16();
+    track.extraByte = body.ReadU8();
+    Log::Write("Track: keys: %d channels: %d\n", keyCount, channels);
+    bool sampled = track.kind == TrackKindSampledTransform;
+    if (sampled) Log::Write("Track is sampled Transform.\n");
+
+    // The record holds eight values; the key layout in the file still follows the
+    // file's channel count, so extra values are skipped rather than misread.
+    track.channels = std::min<uint8_t>(channels, MaxChannels);
+    if (!sampled && channels > MaxChannels)
+        Log::Write("ImportSRX: %s chunk at offset %zu: a track with %d channels; each key keeps its first %d values.\n",
+                   site.Name(), site.offset, channels, MaxChannels);
+
+    size_t keyBytes = sampled ? SampledKeySize : CurveKeyFixedSize + 4 * size_t{channels};
+    if (!CountFits(body, keyCount, keyBytes, "track keys", site, "they are not read and the node's tracks end here"))
+        return false;
+
+    track.keys.resize(keyCount);
+    for (size_t k = 0; k < keyCount; ++k) {
+        SrxKey& key = track.keys[k];
+        if (sampled) {
+            key.time = body.ReadU32();
+            body.ReadF32Array(key.values, 3);
+            body.ReadF32Array(key.values + 4, 4);
+        } else {
+            key.time = body.ReadU16();
+            body.ReadF32Array(key.params, 5);
+            body.ReadF32Array(key.values, track.channels);
+            body.Skip(4 * size_t{static_cast<uint8_t>(channels - track.channels)});
+            Log::Write("Key %d time: %d data: %f %f %f %f\n", static_cast<int>(k), static_cast<int>(key.time),
+                       key.values[0], key.values[1], key.values[2], key.values[3]);
+        }
+    }
+    return true;
+}
+
+SrxNode ReadNode(ChunkReader& reader) {
+    ChunkSite site = SiteOf(reader);
+    ByteStream body = reader.Body();
+    WarnIfShort(body, NodeFixedSize, site);
+    SrxNode node;
+    ReadString(body, node.name, "node name", site);
+    node.id = body.ReadU16();
+    node.parent = body.ReadU16();
+    body.ReadF32Array(node.matrix, 16);
+    body.ReadF32Array(node.pivot, 3);
+    node.trackFlags = body.ReadU16();
+    Log::Write("* NODE: %s Id: %d Parent: %d\n", node.name, node.id, node.parent);
+    Log::Write("  pivot: %f %f %f\n", node.pivot[0], node.pivot[1], node.pivot[2]);
+    for (const TrackOrderEntry& entry : TrackFileOrder) {
+        if (!(node.trackFlags & entry.flag)) continue;
+        if (!ReadTrack(body, node.tracks[entry.slot], site)) break;
+    }
+    return node;
+}
+
+SrxCamera ReadCamera(ChunkReader& reader) {
+    ByteStream body = reader.Body();
+    WarnIfShort(body, CameraBodySize, SiteOf(reader));
+    SrxCamera camera;
+    camera.node = body.ReadU16();
+    body.ReadF32Array(camera.values, 3);
+    Log::Write("Camera node: %d\n", camera.node);
+    return camera;
+}
+
+SrxLight ReadLight(ChunkReader& reader) {
+    ByteStream body = reader.Body();
+    WarnIfShort(body, LightBodySize, SiteOf(reader));
+    SrxLight light;
+    light.node = body.ReadU16();
+    light.words[0] = body.ReadU16();
+    light.words[1] = body.ReadU16();
+    body.ReadF32Array(light.values, 3);
+    Log::Write("Light.Node: %d\n", light.node);
+    return light;
+}
+
+// Influence entries vary in length, so the whole stream is measured before any vertex is
+// written: either every entry fits in the chunk or none is read.
+bool WeightsFit(const ByteStream& body, size_t vertexCount, const ChunkSite& site) {
+    ByteStream scan = body;
+    for (size_t v = 0; v < vertexCount; ++v) {
+        size_t influences = scan.Remaining() ? scan.ReadU8() : 0;
+        if (scan.Overran() || scan.Remaining() < 5 * influences) {
+            Log::Write("ImportSRX: %s chunk at offset %zu: the influences of vertex %zu run past the chunk; "
+                       "the stream is not read.\n",
+                       site.Name(), site.offset, v);
+            return false;
+        }
+        scan.Skip(5 * influences);
+    }
+    return true;
+}
+
+void ReadWeights(ByteStream& body, SrxPrimitive& primitive, const ChunkSite& site) {
+    bool reported = false;
+    for (SrxVertex& vertex : primitive.vertices) {
+        uint8_t influences = body.ReadU8();
+        uint8_t kept = std::min<uint8_t>(influences, MaxInfluences);
+        if (influences > kept && !reported) {
+            Log::Write("ImportSRX: %s chunk at offset %zu: a vertex with %d influences; the first %d are kept.\n",
+                       site.Name(), site.offset, influences, MaxInfluences);
+            reported = true;
+        }
+        vertex.influenceCount = kept;
+        body.ReadF32Array(vertex.weights, kept);
+        body.Skip(4 * size_t{static_cast<uint8_t>(influences - kept)});
+        body.ReadBytes(vertex.bones, kept);
+        body.Skip(influences - kept);
+    }
+}
+
+void ReadStream(ChunkReader& reader, uint32_t id, SrxPrimitive& primitive) {
+    ChunkSite site = SiteOf(reader);
+    ByteStream body = reader.Body();
+    std::vector<SrxVertex>& vertices = primitive.vertices;
+    const char* refused = "the stream is not read";
+    switch (id) {
+        case ChunkPositions:
+            Log::Write("Reading vertex positions...\n");
+            if (!CountFits(body, vertices.size(), 12, "vertex entries", site, refused)) return;
+            primitive.streamFlags |= StreamPositions;
+            for (SrxVertex& vertex : vertices) body.ReadF32Array(vertex.position, 3);
+            break;
+        case ChunkNormals:
+            Log::Write("Reading vertex normals...\n");
+            if (!CountFits(body, vertices.size(), 12, "vertex entries", site, refused)) return;
+            primitive.streamFlags |= StreamNormals;
+            for (SrxVertex& vertex : vertices) body.ReadF32Array(vertex.normal, 3);
+            break;
+        case ChunkTexCoords:
+            Log::Write("Reading vertex UVs...\n");
+            if (!CountFits(body, vertices.size(), 8, "vertex entries", site, refused)) return;
+            primitive.streamFlags |= StreamTexCoords;
+            for (SrxVertex& vertex : vertices) {
+                vertex.uv0[0] = body.ReadF32();
+                vertex.uv0[1] = 1.0f - body.ReadF32();
+            }
+            break;
+        case ChunkTexCoords2:
+            Log::Write("Reading vertex UV2s...\n");
+            if (!CountFits(body, vertices.size(), 8, "vertex entries", site, refused)) return;
+            primitive.streamFlags |= StreamTexCoords2;
+            for (SrxVertex& vertex : vertices) {
+                vertex.uv1[0] = body.ReadF32();
+                vertex.uv1[1] = 1.0f - body.ReadF32();
+            }
+            break;
+        case ChunkWeights:
+            Log::Write("Reading vertex weights...\n");
+            if (!WeightsFit(body, vertices.size(), site)) return;
+            primitive.streamFlags |= StreamWeights;
+            ReadWeights(body, primitive, site);
+            break;
+        case ChunkIndices:
+            Log::Write("Reading indexbuffer...\n");
+            if (!CountFits(body, primitive.indices.size() / 3, 6, "triangle entries", site, refused)) return;
+            for (uint16_t& index : primitive.indices) index = body.ReadU16();
+            break;
+        default:
+            break;
+    }
+}
+
+SrxPrimitive ReadPrimitive(ChunkReader& reader) {
+    ByteStream body = reader.Body();
+    WarnIfShort(body, PrimitiveBodySize, SiteOf(reader));
+    SrxPrimitive primitive;
+    primitive.vertexCount = body.ReadU16();
+    primitive.faceCount = body.ReadU16();
+    primitive.material = body.ReadU8();
+    primitive.vertices.resize(primitive.vertexCount);
+    primitive.indices.resize(3 * size_t{primitive.faceCount});
+    Log::Write("Primitive: %d vertices %d faces, material: %d\n", primitive.vertexCount, primitive.faceCount,
+               primitive.material);
+    // Streams belong to the primitive by position: every stream chunk up to the first
+    // chunk of another kind. That chunk stays unread for whoever comes next.
+    uint32_t id = 0;
+    while (reader.PeekHeader(id) != 0 && IsVertexStream(id)) {
+        reader.ReadHeader(id);
+        ReadStream(reader, id, primitive);
+    }
+    return primitive;
+}
+
+}  // namespace
+
+SrxScene::SrxScene(const void* data, size_t size, MissingPrimitive onMissingPrimitive) {
+    ByteStream stream(data, size);
+    ChunkReader reader(stream);
+    ImportSRX(reader, onMissingPrimitive);
+}
+
+void SrxScene::ImportSRX(ChunkReader& reader, MissingPrimitive onMissingPrimitive) {
+    uint32_t id = 0;
+    bool ended = false;
+    while (!ended && reader.ReadHeader(id) != 0) {
+        switch (id) {
+            case ChunkSceneHeader: ReadSceneHeader(reader); break;
+            case ChunkMaterial: materials.push_back(ReadMaterial(reader)); break;
+            case ChunkNode: nodes.push_back(ReadNode(reader)); break;
+            case ChunkCamera: cameras.push_back(ReadCamera(reader)); break;
+            case ChunkLight: lights.push_back(ReadLight(reader)); break;
+            case ChunkMesh: {
+                ChunkSite site = SiteOf(reader);
+                ByteStream body = reader.Body();
+                WarnIfShort(body, MeshFixedSize, site);
+                SrxMesh& mesh = meshes.emplace_back();
+                mesh.node = body.ReadU16();
+                uint8_t primitiveCount = body.ReadU8();
+                uint8_t boneCount = body.ReadU8();
+                if (boneCount != 0 && CountFits(body, boneCount, BoneEntrySize, "bone entries", site, "no bones are read")) {
+                    Log::Write("Mesh has %d bones:\n", boneCount);
+                    for (int b = 0; b < boneCount; ++b) {
+                        uint16_t boneNode = body.ReadU16();
+                        Log::Write("%d ", boneNode);
+                        std::array<float, 16> matrix;
+                        body.ReadF32Array(matrix.data(), matrix.size());
+                        mesh.boneNodes.push_back(boneNode);
+                        mesh.boneMatrices.push_back(matrix);
+                    }
+                    Log::Write("\n");
+                }
+                for (int p = 0; p < primitiveCount && !ended; ++p) {
+                    uint32_t primitiveId = 0;
+                    uint32_t size = reader.ReadHeader(primitiveId);
+                    if (size == 0 && IsFramingFault(reader.Status())) {
+                        ended = true;
+                    } else if (size == 0 || primitiveId != ChunkPrimitive) {
+                        if (onMissingPrimitive == MissingPrimitive::Fatal) Log::Fatal("%s", MissingPrimitiveMessage);
+                        importError = MissingPrimitiveMessage;
+                        return;
+                    } else {
+                        // The reference into meshes stays valid: nothing is appended to
+                        // the list while the mesh's primitives are read.
+                        mesh.primitives.push_back(ReadPrimitive(reader));
+                    }
+                }
+                break;
+            }
+            default:
+                break;
+        }
+    }
+    ReportFraming(reader);
+}

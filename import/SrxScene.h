@@ -1,0 +1,127 @@
+// SRX scene import.
+//
+// Owns: turning the bytes of one .srx file into an SrxScene, plain records in file order
+// (materials, nodes with their animation tracks, cameras, lights, meshes with primitives
+// and vertex streams), and the running account of the import written to the log.
+// Leaves to others: reading the file (the caller hands over a memory block and frees it
+// afterwards), building meshes, materials and controllers from the records (the scene
+// builder), and checking the numbers the file uses to refer to other records (material,
+// node, bone and vertex indices are kept as they stand).
+//
+// Records keep the fields of their chunks with the file's widths. Fields described as
+// "kept" are stored for completeness and never interpreted by the engine.
+#pragma once
+
+#include "import/SrxFormat.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class ChunkReader;
+
+struct SrxMaterial {
+    char name[srx::StringFieldSize] = {};  // lower-cased, always NUL-terminated
+    uint16_t extraWord = 0;                // kept
+    float ambient[3] = {};
+    float diffuse[3] = {};
+    float specular[3] = {};
+    float extraScalars[4] = {};  // kept
+    uint8_t extraBytes[2] = {};  // kept
+    uint16_t mapMask = 0;        // one bit per map in the file (srx::MapDiffuse, srx::MapNormal)
+    // Slot i holds the file name (lower-cased, without directories) of the i-th map the
+    // chunk names; empty where the chunk names none.
+    std::string maps[srx::MaxMaps];
+};
+
+// One key of either track kind.
+struct SrxKey {
+    uint32_t time = 0;     // animation ticks
+    float params[5] = {};  // curve keys only; kept
+    // Curve keys: values[0 .. channels - 1]. Sampled-transform keys: position in 0..2,
+    // values[3] zero, rotation quaternion x, y, z, w in 4..7.
+    float values[8] = {};
+};
+
+struct SrxTrack {
+    uint8_t kind = 0;       // srx::TrackKindSampledTransform, or a curve
+    uint8_t channels = 0;   // values per curve key, at most srx::MaxChannels
+    uint8_t extraByte = 0;  // kept
+    std::vector<SrxKey> keys;
+};
+
+struct SrxNode {
+    char name[srx::StringFieldSize] = {};  // case as in the file, always NUL-terminated
+    uint16_t id = 0;                       // equals the node's position among the file's nodes
+    uint16_t parent = 0;
+    float matrix[16] = {};  // local transform, _11 .. _44, row-vector convention
+    float pivot[3] = {};    // kept
+    uint16_t trackFlags = 0;
+    // Fixed slots (srx::TrackSlot); a slot whose flag is clear stays empty.
+    SrxTrack tracks[srx::TrackSlotCount];
+};
+
+struct SrxCamera {
+    uint16_t node = 0;
+    float values[3] = {};  // kept
+};
+
+struct SrxLight {
+    uint16_t node = 0;
+    uint16_t words[2] = {};  // kept
+    float values[3] = {};    // kept
+};
+
+// Every field stays zero until a vertex stream writes it.
+struct SrxVertex {
+    float position[3] = {};
+    float normal[3] = {};
+    float uv0[2] = {};  // u, and 1 - v of the file
+    float uv1[2] = {};  // u, and 1 - v of the file
+    uint8_t influenceCount = 0;
+    float weights[4] = {};
+    uint8_t bones[4] = {};  // indices into the mesh's boneNodes
+};
+
+struct SrxPrimitive {
+    uint16_t vertexCount = 0;
+    uint16_t faceCount = 0;
+    uint8_t material = 0;               // index into SrxScene::materials, unchecked
+    std::vector<SrxVertex> vertices;    // exactly vertexCount entries
+    std::vector<uint16_t> indices;      // exactly 3 * faceCount entries, unchecked
+    uint32_t streamFlags = 0;           // srx::StreamFlags of the streams read
+};
+
+struct SrxMesh {
+    uint16_t node = 0;
+    std::vector<int32_t> boneNodes;  // node id of each bone; a mesh with bones is skinned
+    std::vector<std::array<float, 16>> boneMatrices;  // one offset matrix per bone
+    std::vector<SrxPrimitive> primitives;
+};
+
+// What the import does when a mesh announces more primitives than follow it.
+enum class MissingPrimitive {
+    Fatal,      // the engine's behaviour: Log::Fatal, the process ends
+    EndImport,  // tools and fuzzing: the import stops and importError holds the message
+};
+
+class SrxScene {
+public:
+    // Runs the whole import over the size bytes at data, which are only read, and only
+    // here. Always yields a scene; a block without usable chunks gives empty lists.
+    SrxScene(const void* data, size_t size, MissingPrimitive onMissingPrimitive = MissingPrimitive::Fatal);
+
+    std::vector<SrxMaterial> materials;
+    std::vector<SrxMesh> meshes;
+    std::vector<SrxNode> nodes;
+    std::vector<SrxCamera> cameras;
+    std::vector<SrxLight> lights;
+    // With MissingPrimitive::EndImport: the fatal message the engine would have stopped
+    // with, or empty.
+    std::string importError;
+
+private:
+    void ImportSRX(ChunkReader& reader, MissingPrimitive onMissingPrimitive);
+};

@@ -1,0 +1,74 @@
+// SrxWriter: builds SRX files in memory, for tests, tools and benchmarks.
+//
+// The engine only reads SRX; this is the other side, kept next to the reader so that both
+// follow the same constants. The chunk functions write exactly filled chunks from the
+// importer's own records. Malformed files are made from the same pieces: EndChunkWithSize
+// states any size, the Put functions write any field sequence, record counts are written
+// as the records give them (a primitive's vertexCount need not match its vertex list),
+// and Truncate cuts the data anywhere.
+#pragma once
+
+#include "import/SrxScene.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+class SrxWriter {
+public:
+    // Opens a chunk: writes the id and a size to be patched. An open chunk is ended first.
+    void BeginChunk(uint32_t id);
+    // Patches the size to the bytes written since BeginChunk, header included.
+    void EndChunk();
+    // Patches a chosen size instead, true or not.
+    void EndChunkWithSize(uint32_t size);
+
+    void PutU8(uint8_t value);
+    void PutU16(uint16_t value);
+    void PutU32(uint32_t value);
+    void PutF32(float value);
+    void PutF32s(std::span<const float> values);
+    void PutBytes(std::span<const uint8_t> bytes);
+    void PutZeros(size_t count);
+    // A 256-byte string field: the text, then zeros. Text of 256 bytes or more is cut to
+    // 256 bytes and so has no NUL.
+    void PutString(std::string_view text);
+    // A 256-byte field copied as it is, NUL or not.
+    void PutStringField(const char (&field)[srx::StringFieldSize]);
+
+    // Whole chunks.
+    void SceneHeader();
+    // The names written are maps[0 .. popcount(mapMask) - 1], as paths; slots past the
+    // eighth are written empty.
+    void Material(const SrxMaterial& material);
+    // The tracks of the set trackFlags bits, in file order, each with keys.size() keys.
+    void Node(const SrxNode& node);
+    void Camera(const SrxCamera& camera);
+    void Light(const SrxLight& light);
+    void MeshHeader(uint16_t node, uint8_t primitiveCount, std::span<const int32_t> boneNodes = {},
+                    std::span<const std::array<float, 16>> boneMatrices = {});
+    void Primitive(uint16_t vertexCount, uint16_t faceCount, uint8_t material);
+    // Vertex streams take the values as the file holds them (v not yet flipped).
+    void Positions(std::span<const float> xyz);
+    void Normals(std::span<const float> xyz);
+    void TexCoords(std::span<const float> uv);
+    void TexCoords2(std::span<const float> uv);
+    void Weights(std::span<const SrxVertex> vertices);
+    void Indices(std::span<const uint16_t> indices);
+    // MESH with one PRIM per primitive, each followed by the streams its streamFlags name
+    // (from the vertex list, v written as 1 - uv[1]) and INDX when it has indices.
+    void Mesh(const SrxMesh& mesh);
+
+    // Cuts the data to size bytes (no effect when it is shorter).
+    void Truncate(size_t size);
+    const std::vector<uint8_t>& Data() const { return data_; }
+    size_t Size() const { return data_.size(); }
+
+private:
+    std::vector<uint8_t> data_;
+    size_t chunkStart_ = 0;
+    bool chunkOpen_ = false;
+};

@@ -1,0 +1,65 @@
+#include "resources/FileUtil.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+namespace {
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+}  // namespace
+
+void LowercaseInPlace(std::string& text) {
+    for (char& c : text) c = LowerAscii(c);
+}
+
+void LowercaseInPlace(char* text) {
+    if (!text) return;
+    for (; *text; ++text) *text = LowerAscii(*text);
+}
+
+std::string FileExtension(const std::string& path) {
+    size_t dot = path.rfind('.');
+    if (dot == std::string::npos) return std::string();
+    std::string extension = path.substr(dot + 1);
+    LowercaseInPlace(extension);
+    return extension;
+}
+
+std::string NormalizePath(const std::string& path) {
+    std::string normal = path;
+    LowercaseInPlace(normal);
+    for (char& c : normal)
+        if (c == '\\') c = '/';
+    return normal;
+}
+
+std::string FileNameOfPath(const std::string& path) {
+    std::string normal = NormalizePath(path);
+    size_t slash = normal.rfind('/');
+    return slash == std::string::npos ? normal : normal.substr(slash + 1);
+}
+
+std::string StripExtension(const std::string& path) {
+    std::string normal = NormalizePath(path);
+    size_t dot = normal.rfind('.');
+    return dot == std::string::npos ? normal : normal.substr(0, dot);
+}
+
+std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path) {
+    // A directory opens for reading on POSIX systems and reports a meaningless size, so
+    // only regular files are read.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return std::nullopt;
+    std::optional<std::vector<uint8_t>> result;
+    if (std::fseek(file, 0, SEEK_END) == 0) {
+        long size = std::ftell(file);
+        if (size >= 0 && std::fseek(file, 0, SEEK_SET) == 0) {
+            std::vector<uint8_t> bytes(static_cast<size_t>(size));
+            if (std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size()) result = std::move(bytes);
+        }
+    }
+    std::fclose(file);
+    return result;
+}

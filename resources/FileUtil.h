@@ -1,0 +1,33 @@
+// File and path helpers shared by the resource scan, materials and the scene importer.
+//
+// Registry keys and map names compare as lower-cased text with forward slashes, so every
+// helper that returns a path normalises it the same way. Reading is whole-file only:
+// every loader parses from one memory block. The directory walk lives with the resource
+// scan, not here.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Lower-cases the letters A to Z and leaves every other byte alone (the "C" locale's
+// tolower, independent of the process locale).
+void LowercaseInPlace(std::string& text);
+void LowercaseInPlace(char* text);
+
+// The part after the last '.' of the whole path, lower-cased; empty without a '.'.
+std::string FileExtension(const std::string& path);
+
+// A lower-cased copy with every '\' turned into '/'.
+std::string NormalizePath(const std::string& path);
+
+// NormalizePath(path) from just after its last '/' (all of it when there is none).
+std::string FileNameOfPath(const std::string& path);
+
+// NormalizePath(path) up to, not including, its last '.' (all of it when there is none).
+std::string StripExtension(const std::string& path);
+
+// The exact bytes of a file, without a terminating zero; nothing when the path cannot be
+// opened or read as a regular file.
+std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path);
