@@ -1,0 +1,228 @@
+// IDirect3DDevice9 on OpenGL 4.5 core.
+//
+// State calls only record Direct3D 9 state and mark what changed; a draw brings GL up to
+// date (framebuffer, viewport, render states, samplers, programs, vertex arrays, constant
+// registers) and then draws. Direct3D 9's conventions hold throughout: pixel centres on
+// integer coordinates, [0, 1] depth, row 0 at the top, shader constants in registers that
+// outlive shader switches. The back buffer is a framebuffer object; Present resolves it
+// and shows it in the window, flipped to GL's bottom-up window origin.
+#pragma once
+
+#include "d3d9/GlContext.h"
+#include "d3d9/RefCounted.h"
+#include "d3d9/Resources.h"
+
+#include <d3d9.h>
+#include <epoxy/gl.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <tuple>
+
+namespace lumaret::platform {
+
+// Register files of vs_3_0 and ps_3_0.
+constexpr UINT kVertexConstantRegisters = 256;
+constexpr UINT kPixelConstantRegisters = 224;
+constexpr UINT kSamplerStages = 16;
+constexpr UINT kTextureStagesReported = 8;
+constexpr UINT kMaxRenderTargets = 4;
+constexpr UINT kMaxStreams = 16;
+// Uniform-buffer bindings shared with the shader compiler.
+constexpr GLuint kVertexConstantBinding = 0;
+constexpr GLuint kPixelConstantBinding = 1;
+constexpr GLuint kInternalBinding = 2;
+
+class Direct3D9;
+
+class Device final : public RefCounted<IDirect3DDevice9> {
+public:
+    // Creates the GL context and the implicit back buffer; null with a reason on failure.
+    static Device* Create(Direct3D9* parent, HWND window, DWORD behaviorFlags,
+                          const D3DPRESENT_PARAMETERS& parameters, std::string* error);
+    ~Device() override;
+
+    // IDirect3DDevice9
+    HRESULT TestCooperativeLevel() override { return D3D_OK; }
+    HRESULT GetDirect3D(IDirect3D9** d3d) override;
+    HRESULT GetDeviceCaps(D3DCAPS9* caps) override;
+    HRESULT GetDisplayMode(UINT swapChain, D3DDISPLAYMODE* mode) override;
+    HRESULT GetCreationParameters(D3DDEVICE_CREATION_PARAMETERS* parameters) override;
+    HRESULT Present(const RECT* sourceRect, const RECT* destRect, HWND destWindowOverride,
+                    const void* dirtyRegion) override;
+    HRESULT GetBackBuffer(UINT swapChain, UINT backBuffer, D3DBACKBUFFER_TYPE type,
+                          IDirect3DSurface9** surface) override;
+    HRESULT CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                          IDirect3DTexture9** texture, HANDLE* sharedHandle) override;
+    HRESULT CreateCubeTexture(UINT edgeLength, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                              IDirect3DCubeTexture9** cubeTexture, HANDLE* sharedHandle) override;
+    HRESULT CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
+                               IDirect3DVertexBuffer9** vertexBuffer, HANDLE* sharedHandle) override;
+    HRESULT CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                              IDirect3DIndexBuffer9** indexBuffer, HANDLE* sharedHandle) override;
+    HRESULT CreateRenderTarget(UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE multiSample,
+                               DWORD multisampleQuality, BOOL lockable, IDirect3DSurface9** surface,
+                               HANDLE* sharedHandle) override;
+    HRESULT CreateDepthStencilSurface(UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE multiSample,
+                                      DWORD multisampleQuality, BOOL discard, IDirect3DSurface9** surface,
+                                      HANDLE* sharedHandle) override;
+    HRESULT GetRenderTargetData(IDirect3DSurface9* renderTarget, IDirect3DSurface9* destSurface) override;
+    HRESULT StretchRect(IDirect3DSurface9* sourceSurface, const RECT* sourceRect, IDirect3DSurface9* destSurface,
+                        const RECT* destRect, D3DTEXTUREFILTERTYPE filter) override;
+    HRESULT CreateOffscreenPlainSurface(UINT width, UINT height, D3DFORMAT format, D3DPOOL pool,
+                                        IDirect3DSurface9** surface, HANDLE* sharedHandle) override;
+    HRESULT SetRenderTarget(DWORD renderTargetIndex, IDirect3DSurface9* renderTarget) override;
+    HRESULT GetRenderTarget(DWORD renderTargetIndex, IDirect3DSurface9** renderTarget) override;
+    HRESULT SetDepthStencilSurface(IDirect3DSurface9* newZStencil) override;
+    HRESULT GetDepthStencilSurface(IDirect3DSurface9** zStencilSurface) override;
+    HRESULT BeginScene() override;
+    HRESULT EndScene() override;
+    HRESULT Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z, DWORD stencil) override;
+    HRESULT SetViewport(const D3DVIEWPORT9* viewport) override;
+    HRESULT GetViewport(D3DVIEWPORT9* viewport) override;
+    HRESULT SetRenderState(D3DRENDERSTATETYPE state, DWORD value) override;
+    HRESULT GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) override;
+    HRESULT GetTexture(DWORD stage, IDirect3DBaseTexture9** texture) override;
+    HRESULT SetTexture(DWORD stage, IDirect3DBaseTexture9* texture) override;
+    HRESULT GetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD* value) override;
+    HRESULT SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD value) override;
+    HRESULT SetScissorRect(const RECT* rect) override;
+    HRESULT GetScissorRect(RECT* rect) override;
+    HRESULT DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex, UINT primitiveCount) override;
+    HRESULT DrawIndexedPrimitive(D3DPRIMITIVETYPE primitiveType, INT baseVertexIndex, UINT minVertexIndex,
+                                 UINT numVertices, UINT startIndex, UINT primitiveCount) override;
+    HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE primitiveType, UINT primitiveCount, const void* vertexStreamZeroData,
+                            UINT vertexStreamZeroStride) override;
+    HRESULT DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE primitiveType, UINT minVertexIndex, UINT numVertices,
+                                   UINT primitiveCount, const void* indexData, D3DFORMAT indexDataFormat,
+                                   const void* vertexStreamZeroData, UINT vertexStreamZeroStride) override;
+    HRESULT CreateVertexDeclaration(const D3DVERTEXELEMENT9* vertexElements,
+                                    IDirect3DVertexDeclaration9** decl) override;
+    HRESULT SetVertexDeclaration(IDirect3DVertexDeclaration9* decl) override;
+    HRESULT GetVertexDeclaration(IDirect3DVertexDeclaration9** decl) override;
+    HRESULT CreateVertexShader(const DWORD* function, IDirect3DVertexShader9** shader) override;
+    HRESULT SetVertexShader(IDirect3DVertexShader9* shader) override;
+    HRESULT GetVertexShader(IDirect3DVertexShader9** shader) override;
+    HRESULT SetVertexShaderConstantF(UINT startRegister, const float* constantData, UINT vector4fCount) override;
+    HRESULT GetVertexShaderConstantF(UINT startRegister, float* constantData, UINT vector4fCount) override;
+    HRESULT SetStreamSource(UINT streamNumber, IDirect3DVertexBuffer9* streamData, UINT offsetInBytes,
+                            UINT stride) override;
+    HRESULT GetStreamSource(UINT streamNumber, IDirect3DVertexBuffer9** streamData, UINT* offsetInBytes,
+                            UINT* stride) override;
+    HRESULT SetIndices(IDirect3DIndexBuffer9* indexData) override;
+    HRESULT GetIndices(IDirect3DIndexBuffer9** indexData) override;
+    HRESULT CreatePixelShader(const DWORD* function, IDirect3DPixelShader9** shader) override;
+    HRESULT SetPixelShader(IDirect3DPixelShader9* shader) override;
+    HRESULT GetPixelShader(IDirect3DPixelShader9** shader) override;
+    HRESULT SetPixelShaderConstantF(UINT startRegister, const float* constantData, UINT vector4fCount) override;
+    HRESULT GetPixelShaderConstantF(UINT startRegister, float* constantData, UINT vector4fCount) override;
+    HRESULT CreateQuery(D3DQUERYTYPE type, IDirect3DQuery9** query) override;
+
+    // Layer-internal.
+    void MakeCurrent() { context_->MakeCurrent(); }
+    void Forget(IUnknown* resource);  // a resource being destroyed unbinds itself
+    // Reads a colour surface's pixels (resolving multisampling) into D3D9's memory layout.
+    bool ReadPixels(Surface* source, uint8_t* destination, UINT pitch);
+    // Writes the last presented frame (or the back buffer) as a PNG; false on failure.
+    bool SaveScreenshot(const char* path);
+
+private:
+    Device(Direct3D9* parent, HWND window, DWORD behaviorFlags, const D3DPRESENT_PARAMETERS& parameters,
+           std::unique_ptr<GlContext> context);
+    bool InitialiseGl(std::string* error);
+
+    enum Dirty : uint32_t {
+        DirtyFramebuffer = 1u << 0,
+        DirtyViewport = 1u << 1,
+        DirtyDepthStencil = 1u << 2,
+        DirtyRaster = 1u << 3,
+        DirtyBlend = 1u << 4,
+        DirtyColorMask = 1u << 5,
+        DirtyScissor = 1u << 6,
+        DirtyPrograms = 1u << 7,
+        DirtyVertexInput = 1u << 8,
+        DirtyVertexConstants = 1u << 9,
+        DirtyPixelConstants = 1u << 10,
+        DirtySrgbWrite = 1u << 11,
+        DirtyAll = 0xFFFFFFFFu,
+    };
+
+    HRESULT PrepareDraw(bool pretransformed);
+    void ApplyFramebuffer();
+    void ApplyViewport(bool pretransformed);
+    void ApplyRenderStates();
+    void ApplySamplers();
+    void ApplyPrograms(bool pretransformed);
+    void ApplyVertexInput();
+    void ApplyConstants();
+    GLuint SamplerObject(UINT stage);
+    GLuint FixedFunctionVertexProgram(VertexDeclaration* declaration);
+    HRESULT ClearImpl(DWORD flags, D3DCOLOR color, float z, DWORD stencil, const RECT& area);
+    void ResolveBackBuffer();
+
+    Direct3D9* parent_;
+    HWND window_;
+    DWORD behaviorFlags_;
+    D3DPRESENT_PARAMETERS parameters_;
+    std::unique_ptr<GlContext> context_;
+    D3DCAPS9 caps_{};
+
+    // Implicit swap chain.
+    Surface* backBuffer_ = nullptr;
+    Surface* autoDepthStencil_ = nullptr;
+    GLuint resolveFramebuffer_ = 0;
+    GLuint resolveRenderbuffer_ = 0;
+    GLuint readFramebuffer_ = 0;
+
+    // Direct3D 9 state.
+    DWORD renderStates_[D3D_RENDERSTATE_COUNT] = {};
+    DWORD samplerStates_[kSamplerStages][14] = {};
+    IDirect3DBaseTexture9* textures_[kSamplerStages] = {};
+    Surface* renderTargets_[kMaxRenderTargets] = {};
+    Surface* depthStencil_ = nullptr;
+    D3DVIEWPORT9 viewport_{};
+    RECT scissorRect_{};
+    VertexDeclaration* declaration_ = nullptr;
+    struct Stream {
+        VertexBuffer* buffer = nullptr;
+        UINT offset = 0;
+        UINT stride = 0;
+    } streams_[kMaxStreams];
+    IndexBuffer* indices_ = nullptr;
+    VertexShader* vertexShader_ = nullptr;
+    PixelShader* pixelShader_ = nullptr;
+    float vertexConstants_[kVertexConstantRegisters * 4] = {};
+    float pixelConstants_[kPixelConstantRegisters * 4] = {};
+    UINT vertexDirtyBegin_ = 0, vertexDirtyEnd_ = 0;
+    UINT pixelDirtyBegin_ = 0, pixelDirtyEnd_ = 0;
+    bool inScene_ = false;
+
+    // GL objects and what GL currently has.
+    uint32_t dirty_ = DirtyAll;
+    uint32_t samplerDirty_ = 0xFFFF;
+    GLuint framebuffer_ = 0;
+    GLuint pipeline_ = 0;
+    GLuint vertexConstantBuffer_ = 0;
+    GLuint pixelConstantBuffer_ = 0;
+    GLuint internalBuffer_ = 0;
+    GLuint upBuffer_ = 0;
+    UINT upBufferSize_ = 0;
+    GLuint upIndexBuffer_ = 0;
+    UINT upIndexBufferSize_ = 0;
+    GLuint emptyVertexArray_ = 0;
+    GLuint fixedFunctionPixelProgram_ = 0;
+    std::map<std::tuple<DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD>, GLuint> samplerCache_;
+    GLuint boundSamplers_[kSamplerStages] = {};
+    bool lastPretransformed_ = false;
+    bool programsPretransformed_ = false;
+    bool upStream_ = false;   // stream 0 comes from a DrawPrimitiveUP call
+    bool upIndices_ = false;  // indices come from a DrawIndexedPrimitiveUP call
+    float internalData_[12] = {};
+    GLuint boundVertexArray_ = 0;
+    GLuint boundVertexProgram_ = ~0u;
+    GLuint boundPixelProgram_ = ~0u;
+    bool framebufferComplete_ = true;
+};
+
+}  // namespace lumaret::platform

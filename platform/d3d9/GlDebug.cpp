@@ -1,0 +1,54 @@
+#include "d3d9/GlDebug.h"
+
+#include <epoxy/gl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace lumaret::platform {
+namespace {
+
+size_t gErrorCount = 0;
+std::string gLastError;
+
+void GLAPIENTRY OnDebugMessage(GLenum source, GLenum type, GLuint id, GLenum severity, GLsizei length,
+                               const GLchar* message, const void*) {
+    (void)source;
+    (void)id;
+    if (severity != GL_DEBUG_SEVERITY_HIGH && severity != GL_DEBUG_SEVERITY_MEDIUM) return;
+    // Performance notes are not faults of the caller.
+    if (type == GL_DEBUG_TYPE_PERFORMANCE || type == GL_DEBUG_TYPE_OTHER) return;
+    ++gErrorCount;
+    gLastError.assign(message, length >= 0 ? static_cast<size_t>(length) : std::strlen(message));
+    std::fprintf(stderr, "GL debug: %s\n", gLastError.c_str());
+}
+
+}  // namespace
+
+void InstallGlDebugOutput() {
+    if (!GlDebugEnabled()) return;
+    if (!epoxy_has_gl_extension("GL_KHR_debug") && epoxy_gl_version() < 43) return;
+    glEnable(GL_DEBUG_OUTPUT);
+    glEnable(GL_DEBUG_OUTPUT_SYNCHRONOUS);
+    glDebugMessageCallback(OnDebugMessage, nullptr);
+    glDebugMessageControl(GL_DONT_CARE, GL_DONT_CARE, GL_DONT_CARE, 0, nullptr, GL_TRUE);
+}
+
+size_t GlDebugErrorCount() { return gErrorCount; }
+std::string GlDebugLastError() { return gLastError; }
+void ResetGlDebugErrors() {
+    gErrorCount = 0;
+    gLastError.clear();
+}
+
+bool GlDebugEnabled() {
+    if (const char* flag = std::getenv("LUMARET_GL_DEBUG")) return std::strcmp(flag, "0") != 0;
+#ifdef NDEBUG
+    return false;
+#else
+    return true;
+#endif
+}
+
+}  // namespace lumaret::platform

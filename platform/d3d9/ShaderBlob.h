@@ -1,0 +1,31 @@
+// The compiled form of a shader, as D3DXCompileShader returns it and CreateVertexShader /
+// CreatePixelShader take it: a small header and the GLSL text for one stage. Inputs,
+// varyings and outputs carry locations derived from their semantics, so any vertex
+// shader pairs with any pixel shader, as in Direct3D 9.
+#pragma once
+
+#include <cstdint>
+
+namespace lumaret::platform {
+
+constexpr uint32_t kShaderBlobMagic = 0x48534D4Cu;  // "LMSH"
+constexpr uint32_t kMaxShaderBlobBytes = 1u << 24;
+
+enum class ShaderStage : uint32_t { Vertex = 0, Pixel = 1 };
+
+struct ShaderBlobHeader {
+    uint32_t magic;
+    uint32_t stage;
+    uint32_t totalBytes;  // header, GLSL text and its terminating NUL
+    uint32_t glslBytes;   // without the NUL
+};
+
+// Vertex inputs by Direct3D 9 declaration usage.
+constexpr int kAttributeLocationUnsupported = -1;
+int AttributeLocation(int usage, int usageIndex);
+
+// Varying locations by semantic name (upper-case, without index) and index; -1 when the
+// semantic cannot be carried between stages.
+int VaryingLocation(const char* semantic, int index);
+
+}  // namespace lumaret::platform

@@ -1,0 +1,58 @@
+// Direct3D 9 conformance on the GL layer: real pixels from llvmpipe, read back through
+// GetRenderTargetData in D3D9's memory layout.
+#include "support/DeviceFixture.h"
+
+#include <gtest/gtest.h>
+
+using lumaret::test::DeviceTest;
+
+namespace {
+
+struct ScreenVertex {
+    float x, y, z, rhw;
+    D3DCOLOR color;
+    float u, v;
+};
+
+const D3DVERTEXELEMENT9 kScreenElements[] = {
+    {0, 0, D3DDECLTYPE_FLOAT4, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_POSITIONT, 0},
+    {0, 16, D3DDECLTYPE_D3DCOLOR, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_COLOR, 0},
+    {0, 20, D3DDECLTYPE_FLOAT2, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_TEXCOORD, 0},
+    D3DDECL_END()};
+
+}  // namespace
+
+TEST_F(DeviceTest, ClearFillsTheViewportOfTheBackBuffer) {
+    ASSERT_EQ(device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0xFF404040, 1.0f, 0),
+              D3D_OK);
+    D3DVIEWPORT9 inner{8, 16, 4, 2, 0.0f, 1.0f};
+    device->SetViewport(&inner);
+    device->Clear(0, nullptr, D3DCLEAR_TARGET, 0x80FF0000, 1.0f, 0);
+    std::vector<uint32_t> pixels = ReadBackBuffer();
+    ASSERT_EQ(pixels.size(), static_cast<size_t>(width * height));
+    EXPECT_EQ(pixels[0], 0xFF404040u);
+    EXPECT_EQ(pixels[16 * width + 8], 0x80FF0000u);
+    EXPECT_EQ(pixels[17 * width + 11], 0x80FF0000u);
+    EXPECT_EQ(pixels[18 * width + 8], 0xFF404040u);
+    EXPECT_EQ(pixels[16 * width + 12], 0xFF404040u);
+    EXPECT_EQ(pixels[15 * width + 8], 0xFF404040u);
+}
+
+TEST_F(DeviceTest, PretransformedQuadWithVertexColourCoversTheTarget) {
+    IDirect3DVertexDeclaration9* decl = nullptr;
+    ASSERT_EQ(device->CreateVertexDeclaration(kScreenElements, &decl), D3D_OK);
+    device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+    float w = static_cast<float>(width), h = static_cast<float>(height);
+    ScreenVertex quad[4] = {{-0.5f, h - 0.5f, 0, 1, 0xFF00FF00, 0, 1},
+                            {-0.5f, -0.5f, 0, 1, 0xFF00FF00, 0, 0},
+                            {w - 0.5f, h - 0.5f, 0, 1, 0xFF00FF00, 1, 1},
+                            {w - 0.5f, -0.5f, 0, 1, 0xFF00FF00, 1, 0}};
+    device->SetVertexDeclaration(decl);
+    device->SetRenderState(D3DRS_ZENABLE, FALSE);
+    ASSERT_EQ(device->BeginScene(), D3D_OK);
+    ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(ScreenVertex)), D3D_OK);
+    device->EndScene();
+    std::vector<uint32_t> pixels = ReadBackBuffer();
+    for (size_t i = 0; i < pixels.size(); ++i) ASSERT_EQ(pixels[i], 0xFF00FF00u) << "pixel " << i;
+    decl->Release();
+}
