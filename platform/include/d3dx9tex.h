@@ -39,8 +39,8 @@ typedef struct _D3DXIMAGE_INFO {
     UINT Width;
     UINT Height;
     UINT Depth;
-    UINT MipLevels;  // levels stored in the file: 1 except for DDS files with mip maps
-    D3DFORMAT Format;  // the format a texture created from the file gets
+    UINT MipLevels;                // levels stored in the file: 1 except for DDS files with mip maps
+    D3DFORMAT Format;              // the format a texture created from the file gets
     D3DRESOURCETYPE ResourceType;  // D3DRTYPE_TEXTURE or D3DRTYPE_CUBETEXTURE
     D3DXIMAGE_FILEFORMAT ImageFileFormat;
 } D3DXIMAGE_INFO;
