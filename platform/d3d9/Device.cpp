@@ -16,6 +16,12 @@
 namespace lumaret::platform {
 namespace {
 
+// Direct3D 9 puts pixel centres on integer window coordinates, GL on half-integers, so
+// geometry moves right and down by just under half a pixel (63/128, as wined3d does):
+// a whole half pixel would put edges exactly on pixel centres, where GL's tie-breaking
+// differs from Direct3D's top-left rule; 1/128 survives llvmpipe's 1/256 snapping.
+constexpr float kPixelCentreShift = 63.0f / 128.0f;
+
 // The internal uniform block every generated or compiled vertex stage can read.
 // pixelOffset: clip-space shift of half a pixel, so that D3D9's integer pixel centres land
 // on GL's half-integer ones; targetScale: 2 / target size for pretransformed vertices;
@@ -1170,9 +1176,9 @@ void Device::ApplyViewport(bool pretransformed) {
         glViewport(static_cast<GLint>(viewport_.X), static_cast<GLint>(viewport_.Y),
                    static_cast<GLsizei>(viewport_.Width), static_cast<GLsizei>(viewport_.Height));
         glDepthRangef(viewport_.MinZ, viewport_.MaxZ);
-        // Half a pixel right and down, in clip space; y runs up in clip space.
-        data[0] = viewport_.Width ? 1.0f / static_cast<float>(viewport_.Width) : 0.0f;
-        data[1] = viewport_.Height ? -1.0f / static_cast<float>(viewport_.Height) : 0.0f;
+        // Just under half a pixel right and down, in clip space (y runs up there).
+        data[0] = viewport_.Width ? kPixelCentreShift * 2.0f / static_cast<float>(viewport_.Width) : 0.0f;
+        data[1] = viewport_.Height ? -kPixelCentreShift * 2.0f / static_cast<float>(viewport_.Height) : 0.0f;
     }
     data[2] = data[3] = 0.0f;
     data[4] = 2.0f / targetWidth;
@@ -1308,8 +1314,8 @@ GLuint Device::FixedFunctionVertexProgram(VertexDeclaration* declaration) {
         position =
             "    vec4 p = attribute0;\n"
             "    float w = p.w != 0.0 ? 1.0 / p.w : 1.0;\n"
-            "    gl_Position = vec4((p.x + 0.5) * lumaretTargetScale.x - 1.0,\n"
-            "                       1.0 - (p.y + 0.5) * lumaretTargetScale.y, p.z, 1.0) * w;\n";
+            "    gl_Position = vec4((p.x + 0.4921875) * lumaretTargetScale.x - 1.0,\n"
+            "                       1.0 - (p.y + 0.4921875) * lumaretTargetScale.y, p.z, 1.0) * w;\n";
     } else {
         // No vertex shader and identity transforms: positions are already in clip space.
         position =

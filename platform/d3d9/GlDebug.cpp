@@ -17,8 +17,8 @@ void GLAPIENTRY OnDebugMessage(GLenum source, GLenum type, GLuint id, GLenum sev
     (void)source;
     (void)id;
     if (severity != GL_DEBUG_SEVERITY_HIGH && severity != GL_DEBUG_SEVERITY_MEDIUM) return;
-    // Performance notes are not faults of the caller.
-    if (type == GL_DEBUG_TYPE_PERFORMANCE || type == GL_DEBUG_TYPE_OTHER) return;
+    // Performance and portability notes are not faults of the caller.
+    if (type == GL_DEBUG_TYPE_PERFORMANCE || type == GL_DEBUG_TYPE_OTHER || type == GL_DEBUG_TYPE_PORTABILITY) return;
     ++gErrorCount;
     gLastError.assign(message, length >= 0 ? static_cast<size_t>(length) : std::strlen(message));
     std::fprintf(stderr, "GL debug: %s\n", gLastError.c_str());
