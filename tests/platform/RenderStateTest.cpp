@@ -1,0 +1,426 @@
+// Render states, sampler states, targets and read-back layouts of the GL device, checked
+// in pixels. Every case draws with real shaders through D3DXCompileShader.
+#include "support/DeviceFixture.h"
+#include "support/ShaderHelpers.h"
+
+#include <d3dx9.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using lumaret::test::Compile;
+using lumaret::test::CompiledShader;
+using lumaret::test::DeviceTest;
+
+namespace {
+
+struct Vertex {
+    float x, y, z;
+    float u, v;
+    D3DCOLOR color;
+};
+const D3DVERTEXELEMENT9 kElements[] = {{0, 0, D3DDECLTYPE_FLOAT3, 0, D3DDECLUSAGE_POSITION, 0},
+                                       {0, 12, D3DDECLTYPE_FLOAT2, 0, D3DDECLUSAGE_TEXCOORD, 0},
+                                       {0, 20, D3DDECLTYPE_D3DCOLOR, 0, D3DDECLUSAGE_COLOR, 0},
+                                       D3DDECL_END()};
+
+const char* const kVertex =
+    "struct V { float4 p : POSITION; float2 uv : TEXCOORD0; float4 c : COLOR0; };\n"
+    "V main(V v) { return v; }\n";
+const char* const kColourPixel = "float4 main(float4 c : COLOR0) : COLOR { return c; }\n";
+const char* const kTexturePixel =
+    "sampler s0 : register(s0);\n"
+    "float4 main(float2 uv : TEXCOORD0) : COLOR { return tex2D(s0, uv); }\n";
+const char* const kTwoTargetPixel =
+    "struct O { float4 a : COLOR0; float4 b : COLOR1; };\n"
+    "O main(float4 c : COLOR0) { O o; o.a = c; o.b = c.bgra; return o; }\n";
+
+class RenderStateTest : public DeviceTest {
+protected:
+    void SetUp() override {
+        DeviceTest::SetUp();
+        ASSERT_EQ(device->CreateVertexDeclaration(kElements, &decl), D3D_OK);
+        vertex = Compile(device, kVertex, "vs_3_0");
+        colour = Compile(device, kColourPixel, "ps_3_0");
+        texture = Compile(device, kTexturePixel, "ps_3_0");
+        ASSERT_EQ(vertex.result, D3D_OK) << vertex.errors;
+        ASSERT_EQ(colour.result, D3D_OK) << colour.errors;
+        ASSERT_EQ(texture.result, D3D_OK) << texture.errors;
+        device->SetVertexDeclaration(decl);
+        device->SetVertexShader(vertex.vertex);
+        device->SetPixelShader(colour.pixel);
+        device->SetRenderState(D3DRS_ZENABLE, FALSE);
+    }
+    void TearDown() override {
+        vertex.Release();
+        colour.Release();
+        texture.Release();
+        decl->Release();
+        DeviceTest::TearDown();
+    }
+
+    // A rectangle in clip space at depth z; wound clockwise on screen unless reversed.
+    void DrawRect(float x0, float y0, float x1, float y1, float z, D3DCOLOR color, bool counterClockwise = false,
+                  float u0 = 0, float v0 = 0, float u1 = 1, float v1 = 1) {
+        Vertex tl{x0, y0, z, u0, v0, color}, tr{x1, y0, z, u1, v0, color}, bl{x0, y1, z, u0, v1, color},
+            br{x1, y1, z, u1, v1, color};
+        Vertex clockwise[6] = {tl, tr, bl, bl, tr, br};
+        Vertex reversed[6] = {tl, bl, tr, bl, br, tr};
+        ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 2, counterClockwise ? reversed : clockwise,
+                                          sizeof(Vertex)),
+                  D3D_OK);
+    }
+    void FullScreen(D3DCOLOR color, float z = 0.5f) { DrawRect(-1, 1, 1, -1, z, color); }
+    uint32_t Centre() { return ReadBackBuffer()[(height / 2) * width + width / 2]; }
+
+    IDirect3DVertexDeclaration9* decl = nullptr;
+    CompiledShader vertex, colour, texture;
+};
+
+uint32_t Channel(uint32_t color, int shift) { return (color >> shift) & 0xFF; }
+
+}  // namespace
+
+TEST_F(RenderStateTest, BlendModesCombineSourceAndDestinationAsDirect3D9) {
+    struct Case {
+        DWORD op, source, destination;
+        uint32_t expected;
+    };
+    // Destination 0xFF806040, source 0x80402010 (alpha 0.502).
+    const Case cases[] = {
+        {D3DBLENDOP_ADD, D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA, 0xC0604028},
+        {D3DBLENDOP_ADD, D3DBLEND_SRCALPHA, D3DBLEND_ONE, 0xFFA07048},
+        {D3DBLENDOP_ADD, D3DBLEND_ONE, D3DBLEND_ONE, 0xFFC08050},
+        {D3DBLENDOP_ADD, D3DBLEND_DESTCOLOR, D3DBLEND_ZERO, 0x80200C04},
+        {D3DBLENDOP_ADD, D3DBLEND_ZERO, D3DBLEND_INVSRCCOLOR, 0x7F60543C},
+        {D3DBLENDOP_REVSUBTRACT, D3DBLEND_ONE, D3DBLEND_ONE, 0x7F404030},
+        {D3DBLENDOP_MAX, D3DBLEND_ONE, D3DBLEND_ONE, 0xFF806040},
+        {D3DBLENDOP_MIN, D3DBLEND_ONE, D3DBLEND_ONE, 0x80402010},
+        {D3DBLENDOP_ADD, D3DBLEND_INVDESTCOLOR, D3DBLEND_ONE, 0xFFA0744C},
+    };
+    device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    for (const Case& c : cases) {
+        device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF806040, 1.0f, 0);
+        device->SetRenderState(D3DRS_BLENDOP, c.op);
+        device->SetRenderState(D3DRS_SRCBLEND, c.source);
+        device->SetRenderState(D3DRS_DESTBLEND, c.destination);
+        FullScreen(0x80402010);
+        uint32_t got = Centre();
+        for (int shift : {0, 8, 16, 24})
+            EXPECT_NEAR(static_cast<int>(Channel(got, shift)), static_cast<int>(Channel(c.expected, shift)), 1)
+                << "op " << c.op << " source " << c.source << " destination " << c.destination << " got " << std::hex
+                << got;
+    }
+    device->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+    device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF806040, 1.0f, 0);
+    FullScreen(0x80402010);
+    EXPECT_EQ(Centre(), 0x80402010u) << "blending off writes the source";
+}
+
+TEST_F(RenderStateTest, DepthModesTestAndWriteAsConfigured) {
+    struct Case {
+        DWORD enable, write, function;
+        float secondZ;
+        uint32_t expectedAfterSecond, expectedAfterThird;
+    };
+    // First draw: red at z 0.5. Second: green at secondZ. Third: blue at 0.6 with LESSEQUAL,
+    // which shows whether the second draw wrote depth.
+    const Case cases[] = {
+        {TRUE, TRUE, D3DCMP_LESS, 0.4f, 0xFF00FF00, 0xFF00FF00},      // passes, writes 0.4: blue hidden
+        {TRUE, TRUE, D3DCMP_LESS, 0.5f, 0xFFFF0000, 0xFFFF0000},      // equal fails LESS
+        {TRUE, FALSE, D3DCMP_LESSEQUAL, 0.5f, 0xFF00FF00, 0xFF00FF00},  // equal passes, depth stays 0.5
+        {TRUE, FALSE, D3DCMP_LESSEQUAL, 0.2f, 0xFF00FF00, 0xFF00FF00},  // no write: depth stays 0.5
+        {FALSE, TRUE, D3DCMP_LESS, 0.9f, 0xFF00FF00, 0xFF00FF00},     // no test, no write
+    };
+    for (const Case& c : cases) {
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
+        device->SetRenderState(D3DRS_ZENABLE, TRUE);
+        device->SetRenderState(D3DRS_ZWRITEENABLE, TRUE);
+        device->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESS);
+        FullScreen(0xFFFF0000, 0.5f);
+        device->SetRenderState(D3DRS_ZENABLE, c.enable);
+        device->SetRenderState(D3DRS_ZWRITEENABLE, c.write);
+        device->SetRenderState(D3DRS_ZFUNC, c.function);
+        FullScreen(0xFF00FF00, c.secondZ);
+        EXPECT_EQ(Centre(), c.expectedAfterSecond) << "case z " << c.secondZ << " function " << c.function;
+        device->SetRenderState(D3DRS_ZENABLE, TRUE);
+        device->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESSEQUAL);
+        FullScreen(0xFF0000FF, 0.6f);
+        EXPECT_EQ(Centre(), c.expectedAfterThird) << "case z " << c.secondZ << " function " << c.function;
+    }
+}
+
+TEST_F(RenderStateTest, CullModesRemoveTheFacesDirect3D9Names) {
+    struct Case {
+        DWORD mode;
+        bool clockwiseVisible, counterClockwiseVisible;
+    };
+    const Case cases[] = {{D3DCULL_CCW, true, false}, {D3DCULL_CW, false, true}, {D3DCULL_NONE, true, true}};
+    for (const Case& c : cases) {
+        device->SetRenderState(D3DRS_CULLMODE, c.mode);
+        for (bool counterClockwise : {false, true}) {
+            device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+            DrawRect(-1, 1, 1, -1, 0.5f, 0xFFFFFFFF, counterClockwise);
+            bool visible = Centre() == 0xFFFFFFFFu;
+            EXPECT_EQ(visible, counterClockwise ? c.counterClockwiseVisible : c.clockwiseVisible)
+                << "cull mode " << c.mode << (counterClockwise ? " counter-clockwise" : " clockwise");
+        }
+    }
+}
+
+TEST_F(RenderStateTest, ColourWriteMasksKeepUnwrittenChannels) {
+    const DWORD masks[] = {0xF, 0x7, 0x6, 0x1, 0x8, 0x0};
+    for (DWORD mask : masks) {
+        device->SetRenderState(D3DRS_COLORWRITEENABLE, 0xF);
+        device->Clear(0, nullptr, D3DCLEAR_TARGET, 0x11223344, 1.0f, 0);
+        device->SetRenderState(D3DRS_COLORWRITEENABLE, mask);
+        FullScreen(0xAABBCCDD);
+        uint32_t got = Centre();
+        uint32_t expected = 0;
+        expected |= (mask & D3DCOLORWRITEENABLE_RED) ? 0x00BB0000u : 0x00220000u;
+        expected |= (mask & D3DCOLORWRITEENABLE_GREEN) ? 0x0000CC00u : 0x00003300u;
+        expected |= (mask & D3DCOLORWRITEENABLE_BLUE) ? 0x000000DDu : 0x00000044u;
+        expected |= (mask & D3DCOLORWRITEENABLE_ALPHA) ? 0xAA000000u : 0x11000000u;
+        EXPECT_EQ(got, expected) << "mask " << mask;
+    }
+    device->SetRenderState(D3DRS_COLORWRITEENABLE, 0xF);
+}
+
+TEST_F(RenderStateTest, SrgbDecodingFollowsTheSamplerState) {
+    uint32_t texel = 0xFF808080;  // sRGB 128 decodes to linear 0.2158 (55)
+    IDirect3DTexture9* tex = MakeTexture(1, 1, D3DFMT_A8R8G8B8, &texel, 4);
+    device->SetPixelShader(texture.pixel);
+    device->SetTexture(0, tex);
+    device->SetSamplerState(0, D3DSAMP_SRGBTEXTURE, 0);
+    FullScreen(0xFFFFFFFF);
+    EXPECT_EQ(Centre(), 0xFF808080u);
+    device->SetSamplerState(0, D3DSAMP_SRGBTEXTURE, 1);
+    FullScreen(0xFFFFFFFF);
+    uint32_t decoded = Centre();
+    EXPECT_NEAR(static_cast<int>(Channel(decoded, 16)), 55, 1);
+    EXPECT_EQ(Channel(decoded, 24), 0xFFu) << "alpha is never decoded";
+    device->SetTexture(0, nullptr);
+    tex->Release();
+}
+
+TEST_F(RenderStateTest, BorderAddressingUsesTheBorderColour) {
+    uint32_t texels[4] = {0xFF00FF00, 0xFF00FF00, 0xFF00FF00, 0xFF00FF00};
+    IDirect3DTexture9* tex = MakeTexture(2, 2, D3DFMT_A8R8G8B8, texels, 4);
+    device->SetPixelShader(texture.pixel);
+    device->SetTexture(0, tex);
+    device->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_POINT);
+    device->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_POINT);
+    device->SetSamplerState(0, D3DSAMP_BORDERCOLOR, 0xFFFF0000);
+    // Texture coordinates run from -1 to 2: the middle third lies inside the texture.
+    for (DWORD address : {D3DTADDRESS_BORDER, D3DTADDRESS_CLAMP, D3DTADDRESS_WRAP}) {
+        device->SetSamplerState(0, D3DSAMP_ADDRESSU, address);
+        device->SetSamplerState(0, D3DSAMP_ADDRESSV, address);
+        DrawRect(-1, 1, 1, -1, 0.5f, 0xFFFFFFFF, false, -1, -1, 2, 2);
+        std::vector<uint32_t> pixels = ReadBackBuffer();
+        EXPECT_EQ(pixels[(height / 2) * width + width / 2], 0xFF00FF00u);
+        EXPECT_EQ(pixels[2 * width + 2], address == D3DTADDRESS_BORDER ? 0xFFFF0000u : 0xFF00FF00u)
+            << "address mode " << address;
+    }
+    device->SetTexture(0, nullptr);
+    tex->Release();
+}
+
+TEST_F(RenderStateTest, ReadBackLayoutsMatchDirect3D9Memory) {
+    // A8R8G8B8: bytes B, G, R, A, rows from the top.
+    IDirect3DTexture9* target = MakeRenderTargetTexture(8, 4, D3DFMT_A8R8G8B8);
+    IDirect3DSurface9* surface = nullptr;
+    target->GetSurfaceLevel(0, &surface);
+    IDirect3DSurface9* back = nullptr;
+    device->GetRenderTarget(0, &back);
+    device->SetRenderTarget(0, surface);
+    device->Clear(0, nullptr, D3DCLEAR_TARGET, 0x10203040, 1.0f, 0);
+    DrawRect(-1, 1, 1, 0, 0.5f, 0xFFC08040);  // top half
+    UINT pitch = 0;
+    std::vector<uint8_t> bytes = ReadSurface(surface, &pitch);
+    ASSERT_GE(pitch, 32u);
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 4), (std::vector<uint8_t>{0x40, 0x80, 0xC0, 0xFF}));
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 3 * pitch, bytes.begin() + 3 * pitch + 4),
+              (std::vector<uint8_t>{0x40, 0x30, 0x20, 0x10}));
+    surface->Release();
+    target->Release();
+
+    // A16B16G16R16: R, G, B, A as 16-bit values.
+    IDirect3DTexture9* wide = MakeRenderTargetTexture(4, 4, D3DFMT_A16B16G16R16);
+    wide->GetSurfaceLevel(0, &surface);
+    device->SetRenderTarget(0, surface);
+    device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF00FF80, 1.0f, 0);
+    bytes = ReadSurface(surface, &pitch);
+    uint16_t first[4];
+    std::memcpy(first, bytes.data(), sizeof(first));
+    EXPECT_EQ(first[0], 0x0000);
+    EXPECT_EQ(first[1], 0xFFFF);
+    EXPECT_EQ(first[2], 0x8080);
+    EXPECT_EQ(first[3], 0xFFFF);
+    device->SetRenderTarget(0, back);
+    surface->Release();
+    wide->Release();
+    back->Release();
+}
+
+TEST_F(RenderStateTest, RenderTargetsSaveAndRestoreLikeTheRenderer) {
+    IDirect3DTexture9* target = MakeRenderTargetTexture(16, 16, D3DFMT_A8R8G8B8);
+    IDirect3DSurface9* surface = nullptr;
+    target->GetSurfaceLevel(0, &surface);
+    IDirect3DSurface9* ownDepth = nullptr;
+    ASSERT_EQ(device->CreateDepthStencilSurface(16, 16, D3DFMT_D24S8, D3DMULTISAMPLE_NONE, 0, TRUE, &ownDepth, nullptr),
+              D3D_OK);
+
+    IDirect3DSurface9* savedTarget = nullptr;
+    IDirect3DSurface9* savedDepth = nullptr;
+    D3DVIEWPORT9 savedViewport, targetViewport{0, 0, 16, 16, 0.0f, 1.0f};
+    device->GetRenderTarget(0, &savedTarget);
+    device->GetDepthStencilSurface(&savedDepth);
+    device->GetViewport(&savedViewport);
+    device->SetViewport(&targetViewport);
+    device->SetRenderTarget(0, surface);
+    device->SetDepthStencilSurface(ownDepth);
+    device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF0000FF, 1.0f, 0);
+    device->SetDepthStencilSurface(savedDepth);
+    device->SetRenderTarget(0, savedTarget);
+    device->SetViewport(&savedViewport);
+
+    IDirect3DSurface9* current = nullptr;
+    device->GetRenderTarget(0, &current);
+    EXPECT_EQ(current, savedTarget);
+    current->Release();
+    device->GetDepthStencilSurface(&current);
+    EXPECT_EQ(current, savedDepth);
+    current->Release();
+    D3DVIEWPORT9 viewport;
+    device->GetViewport(&viewport);
+    EXPECT_EQ(viewport.Width, width);
+    EXPECT_EQ(ReadColors(surface)[0], 0xFF0000FFu) << "the target kept what was drawn into it";
+
+    // A second slot is unbound again by setting it to null; slot 0 may not be.
+    device->SetRenderTarget(1, surface);
+    device->SetRenderTarget(1, nullptr);
+    EXPECT_EQ(device->GetRenderTarget(1, &current), D3DERR_NOTFOUND);
+    EXPECT_EQ(device->SetRenderTarget(0, nullptr), D3DERR_INVALIDCALL);
+    savedTarget->Release();
+    savedDepth->Release();
+    ownDepth->Release();
+    surface->Release();
+    target->Release();
+}
+
+TEST_F(RenderStateTest, TwoRenderTargetsReceiveTheirOwnOutputs) {
+    CompiledShader two = Compile(device, kTwoTargetPixel, "ps_3_0");
+    ASSERT_EQ(two.result, D3D_OK) << two.errors;
+    IDirect3DTexture9* second = MakeRenderTargetTexture(width, height, D3DFMT_A8R8G8B8);
+    IDirect3DSurface9* surface = nullptr;
+    second->GetSurfaceLevel(0, &surface);
+    device->SetRenderTarget(1, surface);
+    device->SetPixelShader(two.pixel);
+    FullScreen(0xFF112233);
+    device->SetRenderTarget(1, nullptr);
+    EXPECT_EQ(Centre(), 0xFF112233u);
+    EXPECT_EQ(ReadColors(surface)[0], 0xFF332211u);
+    surface->Release();
+    second->Release();
+    two.Release();
+}
+
+TEST_F(RenderStateTest, IndexedDrawsReadSixteenAndThirtyTwoBitIndices) {
+    Vertex vertices[4] = {{-1, 1, 0.5f, 0, 0, 0xFF00FFFF},
+                          {1, 1, 0.5f, 1, 0, 0xFF00FFFF},
+                          {-1, -1, 0.5f, 0, 1, 0xFF00FFFF},
+                          {1, -1, 0.5f, 1, 1, 0xFF00FFFF}};
+    IDirect3DVertexBuffer9* vb = nullptr;
+    ASSERT_EQ(device->CreateVertexBuffer(sizeof(vertices), D3DUSAGE_WRITEONLY, 0, D3DPOOL_DEFAULT, &vb, nullptr), D3D_OK);
+    void* data = nullptr;
+    vb->Lock(0, 0, &data, 0);
+    std::memcpy(data, vertices, sizeof(vertices));
+    vb->Unlock();
+    device->SetStreamSource(0, vb, 0, sizeof(Vertex));
+    for (D3DFORMAT format : {D3DFMT_INDEX16, D3DFMT_INDEX32}) {
+        UINT size = format == D3DFMT_INDEX16 ? 2 : 4;
+        IDirect3DIndexBuffer9* ib = nullptr;
+        ASSERT_EQ(device->CreateIndexBuffer(12 * size, 0, format, D3DPOOL_DEFAULT, &ib, nullptr), D3D_OK);
+        ib->Lock(0, 0, &data, 0);
+        const uint32_t indices[12] = {0, 0, 0, 0, 0, 0, 0, 1, 2, 2, 1, 3};  // a degenerate triangle pair first
+        for (int i = 0; i < 12; ++i) {
+            if (size == 2)
+                static_cast<uint16_t*>(data)[i] = static_cast<uint16_t>(indices[i]);
+            else
+                static_cast<uint32_t*>(data)[i] = indices[i];
+        }
+        ib->Unlock();
+        device->SetIndices(ib);
+        device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+        EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 4, 6, 2), D3D_OK);
+        std::vector<uint32_t> pixels = ReadBackBuffer();
+        EXPECT_EQ(pixels[0], 0xFF00FFFFu);
+        EXPECT_EQ(pixels[pixels.size() - 1], 0xFF00FFFFu);
+        // Reading past the index buffer is refused, not performed.
+        EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 4, 6, 3), D3DERR_INVALIDCALL);
+        device->SetIndices(nullptr);
+        ib->Release();
+    }
+    EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 2), D3DERR_INVALIDCALL) << "6 vertices from a buffer of 4";
+    device->SetStreamSource(0, nullptr, 0, 0);
+    vb->Release();
+}
+
+TEST_F(RenderStateTest, OcclusionQueriesCountSamples) {
+    IDirect3DQuery9* query = nullptr;
+    ASSERT_EQ(device->CreateQuery(D3DQUERYTYPE_OCCLUSION, &query), D3D_OK);
+    EXPECT_EQ(device->CreateQuery(D3DQUERYTYPE_VCACHE, nullptr), D3DERR_NOTAVAILABLE);
+    query->Issue(D3DISSUE_BEGIN);
+    DrawRect(-1, 1, 0, 0, 0.5f, 0xFFFFFFFF);  // a quarter of the target
+    query->Issue(D3DISSUE_END);
+    DWORD samples = 0;
+    HRESULT hr;
+    while ((hr = query->GetData(&samples, sizeof(samples), D3DGETDATA_FLUSH)) == S_FALSE) {
+    }
+    EXPECT_EQ(hr, D3D_OK);
+    EXPECT_EQ(samples, width * height / 4);
+    query->Release();
+}
+
+TEST_F(RenderStateTest, InvalidCallsAreRefused) {
+    IDirect3DTexture9* tex = nullptr;
+    EXPECT_EQ(device->CreateTexture(0, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex, nullptr), D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->CreateTexture(20000, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex, nullptr),
+              D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->CreateTexture(4, 4, 9, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex, nullptr), D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->CreateTexture(4, 4, 1, 0, D3DFMT_P8, D3DPOOL_MANAGED, &tex, nullptr), D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->CreateTexture(4, 4, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex, nullptr),
+              D3DERR_INVALIDCALL);
+    ASSERT_EQ(device->CreateTexture(4, 4, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex, nullptr), D3D_OK);
+    EXPECT_EQ(tex->GetLevelCount(), 3u);
+    D3DLOCKED_RECT locked;
+    EXPECT_EQ(tex->LockRect(3, &locked, nullptr, 0), D3DERR_INVALIDCALL);
+    RECT outside{0, 0, 5, 4};
+    EXPECT_EQ(tex->LockRect(0, &locked, &outside, 0), D3DERR_INVALIDCALL);
+    ASSERT_EQ(tex->LockRect(0, &locked, nullptr, 0), D3D_OK);
+    EXPECT_EQ(tex->LockRect(0, &locked, nullptr, 0), D3DERR_INVALIDCALL) << "already locked";
+    tex->UnlockRect(0);
+    EXPECT_EQ(tex->UnlockRect(0), D3DERR_INVALIDCALL);
+    tex->Release();
+
+    IDirect3DVertexBuffer9* vb = nullptr;
+    EXPECT_EQ(device->CreateVertexBuffer(0, 0, 0, D3DPOOL_DEFAULT, &vb, nullptr), D3DERR_INVALIDCALL);
+    ASSERT_EQ(device->CreateVertexBuffer(16, 0, 0, D3DPOOL_DEFAULT, &vb, nullptr), D3D_OK);
+    void* data = nullptr;
+    EXPECT_EQ(vb->Lock(8, 16, &data, 0), D3DERR_INVALIDCALL);
+    vb->Release();
+
+    D3DVERTEXELEMENT9 bad[] = {{0, 0, D3DDECLTYPE_UNUSED, 0, D3DDECLUSAGE_POSITION, 0}, D3DDECL_END()};
+    IDirect3DVertexDeclaration9* declaration = nullptr;
+    EXPECT_EQ(device->CreateVertexDeclaration(bad, &declaration), D3DERR_INVALIDCALL);
+    float constants[8] = {};
+    EXPECT_EQ(device->SetVertexShaderConstantF(255, constants, 2), D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->SetPixelShaderConstantF(224, constants, 1), D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->SetRenderState(static_cast<D3DRENDERSTATETYPE>(4000), 1), D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->EndScene(), D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->BeginScene(), D3D_OK);
+    EXPECT_EQ(device->BeginScene(), D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->EndScene(), D3D_OK);
+    EXPECT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+}
