@@ -237,17 +237,11 @@ bool Device::InitialiseGl(std::string* error) {
     glCreateFramebuffers(1, &resolveFramebuffer_);
     glCreateProgramPipelines(1, &pipeline_);
     glBindProgramPipeline(pipeline_);
-    glCreateBuffers(1, &vertexConstantBuffer_);
-    glNamedBufferData(vertexConstantBuffer_, sizeof(vertexConstants_), vertexConstants_, GL_DYNAMIC_DRAW);
-    glCreateBuffers(1, &pixelConstantBuffer_);
-    glNamedBufferData(pixelConstantBuffer_, sizeof(pixelConstants_), pixelConstants_, GL_DYNAMIC_DRAW);
+    stream_.Create(8 << 20);
+    glGetIntegerv(GL_UNIFORM_BUFFER_OFFSET_ALIGNMENT, &uniformAlignment_);
     glCreateBuffers(1, &internalBuffer_);
     glNamedBufferData(internalBuffer_, sizeof(internalData_), internalData_, GL_DYNAMIC_DRAW);
-    glBindBufferBase(GL_UNIFORM_BUFFER, kVertexConstantBinding, vertexConstantBuffer_);
-    glBindBufferBase(GL_UNIFORM_BUFFER, kPixelConstantBinding, pixelConstantBuffer_);
     glBindBufferBase(GL_UNIFORM_BUFFER, kInternalBinding, internalBuffer_);
-    glCreateBuffers(1, &upBuffer_);
-    glCreateBuffers(1, &upIndexBuffer_);
     glCreateVertexArrays(1, &emptyVertexArray_);
     glEnable(GL_TEXTURE_CUBE_MAP_SEAMLESS);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
@@ -365,8 +359,8 @@ Device::~Device() {
     glDeleteFramebuffers(3, framebuffers);
     glDeleteRenderbuffers(1, &resolveRenderbuffer_);
     glDeleteProgramPipelines(1, &pipeline_);
-    GLuint buffers[] = {vertexConstantBuffer_, pixelConstantBuffer_, internalBuffer_, upBuffer_, upIndexBuffer_};
-    glDeleteBuffers(5, buffers);
+    stream_.Destroy();
+    glDeleteBuffers(1, &internalBuffer_);
     glDeleteVertexArrays(1, &emptyVertexArray_);
     if (fixedFunctionPixelProgram_) glDeleteProgram(fixedFunctionPixelProgram_);
     context_.reset();
@@ -553,10 +547,12 @@ HRESULT Device::CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements, IDire
 namespace {
 
 // Validates a program blob and returns its GLSL text, or null.
-const char* BlobText(const DWORD* function, ShaderStage stage) {
+const char* BlobText(const DWORD* function, ShaderStage stage, UINT limit, UINT* constantRegisters) {
     if (!function) return nullptr;
     ShaderBlobHeader header;
     std::memcpy(&header, function, sizeof(header));
+    if (header.constantRegisters > limit) return nullptr;
+    *constantRegisters = header.constantRegisters;
     if (header.magic != kShaderBlobMagic || header.stage != static_cast<uint32_t>(stage)) return nullptr;
     if (header.totalBytes > kMaxShaderBlobBytes || header.glslBytes + sizeof(header) + 1 != header.totalBytes)
         return nullptr;
@@ -569,7 +565,8 @@ const char* BlobText(const DWORD* function, ShaderStage stage) {
 HRESULT Device::CreateVertexShader(const DWORD* function, IDirect3DVertexShader9** shader) {
     if (!shader) return D3DERR_INVALIDCALL;
     *shader = nullptr;
-    const char* text = BlobText(function, ShaderStage::Vertex);
+    UINT registers = 0;
+    const char* text = BlobText(function, ShaderStage::Vertex, kVertexConstantRegisters, &registers);
     if (!text) return D3DERR_INVALIDCALL;
     // Every vertex program ends with the half-pixel shift of Direct3D 9's pixel centres.
     std::string source = text;
@@ -586,14 +583,15 @@ HRESULT Device::CreateVertexShader(const DWORD* function, IDirect3DVertexShader9
         std::fprintf(stderr, "CreateVertexShader: %s\n", log.c_str());
         return D3DERR_INVALIDCALL;
     }
-    *shader = new VertexShader(this, program);
+    *shader = new VertexShader(this, program, registers);
     return D3D_OK;
 }
 
 HRESULT Device::CreatePixelShader(const DWORD* function, IDirect3DPixelShader9** shader) {
     if (!shader) return D3DERR_INVALIDCALL;
     *shader = nullptr;
-    const char* text = BlobText(function, ShaderStage::Pixel);
+    UINT registers = 0;
+    const char* text = BlobText(function, ShaderStage::Pixel, kPixelConstantRegisters, &registers);
     if (!text) return D3DERR_INVALIDCALL;
     MakeCurrent();
     std::string log;
@@ -602,7 +600,7 @@ HRESULT Device::CreatePixelShader(const DWORD* function, IDirect3DPixelShader9**
         std::fprintf(stderr, "CreatePixelShader: %s\n", log.c_str());
         return D3DERR_INVALIDCALL;
     }
-    *shader = new PixelShader(this, program);
+    *shader = new PixelShader(this, program, registers);
     return D3D_OK;
 }
 
@@ -1032,13 +1030,7 @@ HRESULT Device::SetVertexShaderConstantF(UINT start, const float* data, UINT cou
         return D3DERR_INVALIDCALL;
     if (count == 0) return D3D_OK;
     std::memcpy(vertexConstants_ + start * 4, data, count * 4 * sizeof(float));
-    if (vertexDirtyBegin_ == vertexDirtyEnd_) {
-        vertexDirtyBegin_ = start;
-        vertexDirtyEnd_ = start + count;
-    } else {
-        vertexDirtyBegin_ = std::min(vertexDirtyBegin_, start);
-        vertexDirtyEnd_ = std::max(vertexDirtyEnd_, start + count);
-    }
+    vertexConstantsDirty_ = true;
     return D3D_OK;
 }
 
@@ -1054,13 +1046,7 @@ HRESULT Device::SetPixelShaderConstantF(UINT start, const float* data, UINT coun
         return D3DERR_INVALIDCALL;
     if (count == 0) return D3D_OK;
     std::memcpy(pixelConstants_ + start * 4, data, count * 4 * sizeof(float));
-    if (pixelDirtyBegin_ == pixelDirtyEnd_) {
-        pixelDirtyBegin_ = start;
-        pixelDirtyEnd_ = start + count;
-    } else {
-        pixelDirtyBegin_ = std::min(pixelDirtyBegin_, start);
-        pixelDirtyEnd_ = std::max(pixelDirtyEnd_, start + count);
-    }
+    pixelConstantsDirty_ = true;
     return D3D_OK;
 }
 
@@ -1338,10 +1324,12 @@ void Device::ApplyPrograms(bool pretransformed) {
     if (vertexProgram != boundVertexProgram_) {
         glUseProgramStages(pipeline_, GL_VERTEX_SHADER_BIT, vertexProgram);
         boundVertexProgram_ = vertexProgram;
+        vertexConstantsDirty_ = true;  // the new program may read more registers
     }
     if (pixelProgram != boundPixelProgram_) {
         glUseProgramStages(pipeline_, GL_FRAGMENT_SHADER_BIT, pixelProgram);
         boundPixelProgram_ = pixelProgram;
+        pixelConstantsDirty_ = true;
     }
 }
 
@@ -1355,14 +1343,14 @@ void Device::ApplyVertexInput() {
     for (UINT s = 0; s < kMaxStreams; ++s) {
         if (!(mask & (1u << s))) continue;
         GLuint buffer = streams_[s].buffer ? streams_[s].buffer->name() : 0;
-        if (s == 0 && upStream_) buffer = upBuffer_;
+        if (s == 0 && upStream_) buffer = stream_.name();
         VertexDeclaration::Binding& bound = declaration_->bindings[s];
         if (bound.buffer != buffer || bound.offset != streams_[s].offset || bound.stride != streams_[s].stride) {
             glVertexArrayVertexBuffer(vao, s, buffer, streams_[s].offset, static_cast<GLsizei>(streams_[s].stride));
             bound = VertexDeclaration::Binding{buffer, streams_[s].offset, streams_[s].stride};
         }
     }
-    GLuint elements = upIndices_ ? upIndexBuffer_ : indices_ ? indices_->name() : 0;
+    GLuint elements = upIndices_ ? stream_.name() : indices_ ? indices_->name() : 0;
     if (declaration_->elementBuffer != elements) {
         glVertexArrayElementBuffer(vao, elements);
         declaration_->elementBuffer = elements;
@@ -1370,15 +1358,25 @@ void Device::ApplyVertexInput() {
 }
 
 void Device::ApplyConstants() {
-    if (vertexDirtyEnd_ > vertexDirtyBegin_) {
-        glNamedBufferSubData(vertexConstantBuffer_, vertexDirtyBegin_ * 16, (vertexDirtyEnd_ - vertexDirtyBegin_) * 16,
-                             vertexConstants_ + vertexDirtyBegin_ * 4);
-        vertexDirtyBegin_ = vertexDirtyEnd_ = 0;
-    }
-    if (pixelDirtyEnd_ > pixelDirtyBegin_) {
-        glNamedBufferSubData(pixelConstantBuffer_, pixelDirtyBegin_ * 16, (pixelDirtyEnd_ - pixelDirtyBegin_) * 16,
-                             pixelConstants_ + pixelDirtyBegin_ * 4);
-        pixelDirtyBegin_ = pixelDirtyEnd_ = 0;
+    // The registers a program reads go to a fresh range of the stream whenever they or the
+    // program change, so the ranges earlier draws read stay as they were.
+    UINT vertexRegisters = vertexShader_ && !lastPretransformed_ ? vertexShader_->constantRegisters() : 0;
+    UINT pixelRegisters = pixelShader_ ? pixelShader_->constantRegisters() : 0;
+    for (int pass = 0; pass < 2; ++pass) {
+        bool wrapped = false;
+        if (vertexConstantsDirty_ && vertexRegisters) {
+            GLintptr offset = stream_.Write(vertexConstants_, vertexRegisters * 16, uniformAlignment_, &wrapped);
+            glBindBufferRange(GL_UNIFORM_BUFFER, kVertexConstantBinding, stream_.name(), offset, vertexRegisters * 16);
+            vertexConstantsDirty_ = false;
+        }
+        if (pixelConstantsDirty_ && pixelRegisters) {
+            GLintptr offset = stream_.Write(pixelConstants_, pixelRegisters * 16, uniformAlignment_, &wrapped);
+            glBindBufferRange(GL_UNIFORM_BUFFER, kPixelConstantBinding, stream_.name(), offset, pixelRegisters * 16);
+            pixelConstantsDirty_ = false;
+        }
+        // Orphaned storage no longer holds what was bound before: write both again.
+        if (!wrapped) break;
+        vertexConstantsDirty_ = pixelConstantsDirty_ = true;
     }
 }
 
@@ -1456,13 +1454,11 @@ HRESULT Device::DrawPrimitiveUP(D3DPRIMITIVETYPE primitiveType, UINT primitiveCo
         return D3DERR_INVALIDCALL;
     UINT bytes = static_cast<UINT>(vertices) * stride;
     MakeCurrent();
-    if (bytes > upBufferSize_) {
-        upBufferSize_ = std::max(bytes, 4096u);
-        glNamedBufferData(upBuffer_, upBufferSize_, nullptr, GL_STREAM_DRAW);
-    }
-    if (bytes) glNamedBufferSubData(upBuffer_, 0, bytes, data);
+    bool wrapped = false;
+    if (bytes) upVertexOffset_ = stream_.Write(data, bytes, stride, &wrapped);
+    if (wrapped) vertexConstantsDirty_ = pixelConstantsDirty_ = true;
     // Direct3D 9 leaves stream 0 unset after a draw from user memory.
-    streams_[0] = Stream{nullptr, 0, stride};
+    streams_[0] = Stream{nullptr, static_cast<UINT>(upVertexOffset_), stride};
     upStream_ = true;
     HRESULT hr = PrepareDraw(declaration_->pretransformed());
     if (SUCCEEDED(hr) && vertices) glDrawArrays(mode, 0, vertices);
@@ -1484,21 +1480,18 @@ HRESULT Device::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE primitiveType, UINT minV
     UINT vertexBytes = (minVertexIndex + numVertices) * stride;
     UINT indexBytes = static_cast<UINT>(count) * indexSize;
     MakeCurrent();
-    if (vertexBytes > upBufferSize_) {
-        upBufferSize_ = std::max(vertexBytes, 4096u);
-        glNamedBufferData(upBuffer_, upBufferSize_, nullptr, GL_STREAM_DRAW);
-    }
-    if (indexBytes > upIndexBufferSize_) {
-        upIndexBufferSize_ = std::max(indexBytes, 4096u);
-        glNamedBufferData(upIndexBuffer_, upIndexBufferSize_, nullptr, GL_STREAM_DRAW);
-    }
-    if (vertexBytes) glNamedBufferSubData(upBuffer_, 0, vertexBytes, vertexData);
-    if (indexBytes) glNamedBufferSubData(upIndexBuffer_, 0, indexBytes, indexData);
-    streams_[0] = Stream{nullptr, 0, stride};
+    bool wrapped = false;
+    if (vertexBytes) upVertexOffset_ = stream_.Write(vertexData, vertexBytes, stride, &wrapped);
+    bool indicesWrapped = false;
+    if (indexBytes) upIndexOffset_ = stream_.Write(indexData, indexBytes, indexSize, &indicesWrapped);
+    if (indicesWrapped && vertexBytes) upVertexOffset_ = stream_.Write(vertexData, vertexBytes, stride, &wrapped);
+    if (wrapped || indicesWrapped) vertexConstantsDirty_ = pixelConstantsDirty_ = true;
+    streams_[0] = Stream{nullptr, static_cast<UINT>(upVertexOffset_), stride};
     upStream_ = upIndices_ = true;
     HRESULT hr = PrepareDraw(declaration_->pretransformed());
     if (SUCCEEDED(hr) && count)
-        glDrawElements(mode, count, indexSize == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT, nullptr);
+        glDrawElements(mode, count, indexSize == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
+                       reinterpret_cast<const void*>(upIndexOffset_));
     upStream_ = upIndices_ = false;
     streams_[0] = Stream{};
     indices_ = nullptr;

@@ -11,6 +11,7 @@
 #include "d3d9/GlContext.h"
 #include "d3d9/RefCounted.h"
 #include "d3d9/Resources.h"
+#include "d3d9/StreamBuffer.h"
 
 #include <d3d9.h>
 #include <epoxy/gl.h>
@@ -194,8 +195,6 @@ private:
     PixelShader* pixelShader_ = nullptr;
     float vertexConstants_[kVertexConstantRegisters * 4] = {};
     float pixelConstants_[kPixelConstantRegisters * 4] = {};
-    UINT vertexDirtyBegin_ = 0, vertexDirtyEnd_ = 0;
-    UINT pixelDirtyBegin_ = 0, pixelDirtyEnd_ = 0;
     bool inScene_ = false;
 
     // GL objects and what GL currently has.
@@ -203,13 +202,13 @@ private:
     uint32_t samplerDirty_ = 0xFFFF;
     GLuint framebuffer_ = 0;
     GLuint pipeline_ = 0;
-    GLuint vertexConstantBuffer_ = 0;
-    GLuint pixelConstantBuffer_ = 0;
+    StreamBuffer stream_;
+    GLint uniformAlignment_ = 256;
+    bool vertexConstantsDirty_ = true;
+    bool pixelConstantsDirty_ = true;
     GLuint internalBuffer_ = 0;
-    GLuint upBuffer_ = 0;
-    UINT upBufferSize_ = 0;
-    GLuint upIndexBuffer_ = 0;
-    UINT upIndexBufferSize_ = 0;
+    GLintptr upVertexOffset_ = 0;
+    GLintptr upIndexOffset_ = 0;
     GLuint emptyVertexArray_ = 0;
     GLuint fixedFunctionPixelProgram_ = 0;
     std::map<std::tuple<DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD>, GLuint> samplerCache_;

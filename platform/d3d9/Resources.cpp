@@ -433,7 +433,8 @@ HRESULT VertexDeclaration::GetDeclaration(D3DVERTEXELEMENT9* elements, UINT* cou
 // Shaders and queries
 
 template <class Interface>
-ShaderObject<Interface>::ShaderObject(Device* device, GLuint program) : device_(device), program_(program) {}
+ShaderObject<Interface>::ShaderObject(Device* device, GLuint program, UINT constantRegisters)
+    : device_(device), program_(program), constantRegisters_(constantRegisters) {}
 
 template <class Interface>
 ShaderObject<Interface>::~ShaderObject() {

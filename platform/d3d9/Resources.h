@@ -290,14 +290,16 @@ private:
 template <class Interface>
 class ShaderObject final : public RefCounted<Interface> {
 public:
-    ShaderObject(Device* device, GLuint program);
+    ShaderObject(Device* device, GLuint program, UINT constantRegisters);
     ~ShaderObject() override;
     HRESULT GetDevice(IDirect3DDevice9** device) override;
     GLuint program() const { return program_; }
+    UINT constantRegisters() const { return constantRegisters_; }
 
 private:
     DeviceReference device_;
     GLuint program_;
+    UINT constantRegisters_;
 };
 using VertexShader = ShaderObject<IDirect3DVertexShader9>;
 using PixelShader = ShaderObject<IDirect3DPixelShader9>;

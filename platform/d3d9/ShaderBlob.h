@@ -18,6 +18,7 @@ struct ShaderBlobHeader {
     uint32_t stage;
     uint32_t totalBytes;  // header, GLSL text and its terminating NUL
     uint32_t glslBytes;   // without the NUL
+    uint32_t constantRegisters;  // float4 registers the program reads: c0 up to this one
 };
 
 // Vertex inputs by Direct3D 9 declaration usage.

@@ -259,11 +259,10 @@ std::deque<ConstantRecord> AssignRegisters(spirv_cross::CompilerGLSL& compiler, 
 }
 
 // Replaces the flattened "uniform vec4 NAME[N];" with a block bound to the register file.
-std::string BindRegisterFile(std::string glsl, bool vertex) {
+std::string BindRegisterFile(std::string glsl, bool vertex, UINT registers) {
     static const std::regex declaration(R"(\nuniform vec4 (\w+)\[\d+\];)");
     std::smatch match;
     if (!std::regex_search(glsl, match, declaration)) return glsl;
-    UINT registers = vertex ? kVertexConstantRegisters : kPixelConstantRegisters;
     std::string replacement = "\nlayout(std140, binding = " +
                               std::to_string(vertex ? kVertexConstantBinding : kPixelConstantBinding) + ") uniform " +
                               (vertex ? "VertexRegisters" : "PixelRegisters") + " {\n    vec4 " + match[1].str() +
@@ -349,14 +348,19 @@ HRESULT WINAPI D3DXCompileShader(LPCSTR srcData, UINT srcDataLen, const D3DXMACR
         AssignInterfaceLocations(compiler, match->vertex);
         std::deque<ConstantRecord> constants = AssignRegisters(compiler, source, match->vertex);
         std::string glsl = compiler.compile();
-        glsl = BindRegisterFile(std::move(glsl), match->vertex);
+        // The program reads registers up to the last one its constants occupy.
+        UINT registers = 0;
+        for (const ConstantRecord& c : constants)
+            if (c.desc.RegisterSet == D3DXRS_FLOAT4)
+                registers = std::max(registers, c.desc.RegisterIndex + c.desc.RegisterCount);
+        glsl = BindRegisterFile(std::move(glsl), match->vertex, std::max(registers, 1u));
 
         size_t total = sizeof(ShaderBlobHeader) + glsl.size() + 1;
         // Blob sizes stay whole DWORDs, as Direct3D 9 programs are.
         auto* blob = new ByteBuffer((total + 3) & ~size_t{3});
         ShaderBlobHeader header{kShaderBlobMagic,
                                 static_cast<uint32_t>(match->vertex ? ShaderStage::Vertex : ShaderStage::Pixel),
-                                static_cast<uint32_t>(total), static_cast<uint32_t>(glsl.size())};
+                                static_cast<uint32_t>(total), static_cast<uint32_t>(glsl.size()), registers};
         auto* bytes = static_cast<char*>(blob->GetBufferPointer());
         std::memcpy(bytes, &header, sizeof(header));
         std::memcpy(bytes + sizeof(header), glsl.c_str(), glsl.size() + 1);

@@ -56,3 +56,23 @@ TEST_F(DeviceTest, PretransformedQuadWithVertexColourCoversTheTarget) {
     for (size_t i = 0; i < pixels.size(); ++i) ASSERT_EQ(pixels[i], 0xFF00FF00u) << "pixel " << i;
     decl->Release();
 }
+
+TEST_F(DeviceTest, MultisampledBackBufferResolvesForReadBackAndScreenshots) {
+    CreateDevice(32, 16, D3DMULTISAMPLE_4_SAMPLES);
+    device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0xFF202020, 1.0f, 0);
+    IDirect3DVertexDeclaration9* decl = nullptr;
+    ASSERT_EQ(device->CreateVertexDeclaration(kScreenElements, &decl), D3D_OK);
+    ScreenVertex quad[4] = {{-0.5f, 15.5f, 0, 1, 0xFFFF8000, 0, 1},
+                            {-0.5f, -0.5f, 0, 1, 0xFFFF8000, 0, 0},
+                            {15.5f, 15.5f, 0, 1, 0xFFFF8000, 1, 1},
+                            {15.5f, -0.5f, 0, 1, 0xFFFF8000, 1, 0}};
+    device->SetVertexDeclaration(decl);
+    device->SetRenderState(D3DRS_ZENABLE, FALSE);
+    ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(ScreenVertex)), D3D_OK);
+    std::vector<uint32_t> pixels = ReadBackBuffer();
+    EXPECT_EQ(pixels[0], 0xFFFF8000u);
+    EXPECT_EQ(pixels[15 * 32 + 15], 0xFFFF8000u);
+    EXPECT_EQ(pixels[15 * 32 + 16], 0xFF202020u);
+    EXPECT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+    decl->Release();
+}

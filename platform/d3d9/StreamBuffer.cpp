@@ -1,0 +1,42 @@
+#include "d3d9/StreamBuffer.h"
+
+#include <cstring>
+
+namespace lumaret::platform {
+
+void StreamBuffer::Create(GLsizeiptr size) {
+    glCreateBuffers(1, &name_);
+    glNamedBufferData(name_, size, nullptr, GL_STREAM_DRAW);
+    size_ = size;
+    cursor_ = 0;
+}
+
+void StreamBuffer::Destroy() {
+    if (name_) glDeleteBuffers(1, &name_);
+    name_ = 0;
+}
+
+GLintptr StreamBuffer::Write(const void* data, GLsizeiptr size, GLintptr alignment, bool* wrapped) {
+    GLintptr offset = (cursor_ + alignment - 1) / alignment * alignment;
+    if (size > size_) {
+        // Larger than the ring: grow it.
+        size_ = size * 2;
+        glNamedBufferData(name_, size_, nullptr, GL_STREAM_DRAW);
+        offset = 0;
+        *wrapped = true;
+    } else if (offset + size > size_) {
+        glNamedBufferData(name_, size_, nullptr, GL_STREAM_DRAW);
+        offset = 0;
+        *wrapped = true;
+    }
+    void* target = glMapNamedBufferRange(name_, offset, size,
+                                         GL_MAP_WRITE_BIT | GL_MAP_UNSYNCHRONIZED_BIT | GL_MAP_INVALIDATE_RANGE_BIT);
+    if (target) {
+        std::memcpy(target, data, static_cast<size_t>(size));
+        glUnmapNamedBuffer(name_);
+    }
+    cursor_ = offset + size;
+    return offset;
+}
+
+}  // namespace lumaret::platform
