@@ -1,0 +1,47 @@
+// Mesh: GPU geometry of up to four vertex streams, an optional index buffer, the vertex
+// declaration describing the streams (borrowed), and the index ranges of its sub-meshes.
+// All geometry is drawn as triangle lists. Shaders, textures and render states are the
+// caller's; a draw only binds geometry.
+#pragma once
+
+#include <d3d9.h>
+
+#include <cstdint>
+#include <vector>
+
+struct IndexRange {
+    uint32_t start;
+    uint32_t count;
+};
+
+class Mesh {
+public:
+    struct Stream {
+        IDirect3DVertexBuffer9* buffer = nullptr;
+        bool dynamic = false;
+        uint32_t stride = 0;
+        uint32_t count = 0;
+    };
+    static constexpr int kStreamCount = 4;
+
+    explicit Mesh(IDirect3DDevice9* device) : device(device) {}
+
+    void CreateStream(int slot, uint32_t vertexCount, uint32_t stride, bool dynamic);
+    void* LockStream(int slot);
+    void UnlockStream(int slot);
+    void CreateIndexBuffer(uint32_t indexCount, const void* data, bool dynamic, bool wide);
+    void* LockIndexBuffer(uint32_t offset, uint32_t size);
+    void UnlockIndexBuffer();
+    void SetStreams();
+    int Draw(const IndexRange& range);
+    void Release();
+
+    std::vector<IndexRange> ranges;
+    Stream streams[kStreamCount];
+    IDirect3DVertexDeclaration9* declaration = nullptr;  // borrowed
+    uint32_t vertexCount = 0;
+    IDirect3DIndexBuffer9* indexBuffer = nullptr;
+    uint32_t indexCount = 0;
+    bool indexBufferDynamic = false;
+    IDirect3DDevice9* device = nullptr;  // borrowed
+};

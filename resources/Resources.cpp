@@ -1,0 +1,144 @@
+// The start-up scan of ./data/ and the texture and font registries.
+#include "app/Log.h"
+#include "render/Renderer.h"
+#include "resources/DirectoryWalk.h"
+#include "resources/FileUtil.h"
+
+#include <cstring>
+
+namespace {
+
+template <class Record>
+int FindByName(const std::vector<Record>& registry, const std::string& name) {
+    std::string key = name;
+    LowercaseInPlace(key);
+    for (size_t i = 0; i < registry.size(); ++i)
+        if (registry[i].name == key) return static_cast<int>(i);
+    return -1;
+}
+
+uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+}  // namespace
+
+bool Renderer::LoadResources() {
+    for (const std::string& path : ListFiles("./data/", true, "*")) {
+        std::string extension = FileExtension(path);
+        if (extension == "hlsl") {
+            Log::Write("Shader: %s\n", path.c_str());
+            LoadShader(path);
+        } else if (extension == "jpg" || extension == "tga" || extension == "dds" || extension == "png" ||
+                   extension == "bmp") {
+            LoadTexture(path);
+        } else if (extension == "mofo") {
+            LoadFont(path);
+        }
+    }
+    return true;
+}
+
+int Renderer::LoadTexture(const std::string& path) {
+    std::optional<std::vector<uint8_t>> file = ReadWholeFile(path);
+    if (!file) Log::Fatal("Renderer::LoadTexture: Couldn't read %s\n", path.c_str());
+    UINT size = static_cast<UINT>(file->size());
+    D3DXIMAGE_INFO info{};
+    if (FAILED(D3DXGetImageInfoFromFileInMemory(file->data(), size, &info)))
+        Log::Fatal("Renderer::LoadTexture: Failed to obtain image information.");
+    TextureRecord record;
+    record.name = path;
+    LowercaseInPlace(record.name);
+    record.width = info.Width;
+    record.height = info.Height;
+    D3DSURFACE_DESC level{};
+    if (info.ResourceType == D3DRTYPE_CUBETEXTURE) {
+        IDirect3DCubeTexture9* cube = nullptr;
+        if (FAILED(D3DXCreateCubeTextureFromFileInMemory(device, file->data(), size, &cube)))
+            Log::Fatal("Renderer::LoadTexture: Failed to create cube texture.");
+        cube->GetLevelDesc(0, &level);
+        record.texture = cube;
+    } else {
+        IDirect3DTexture9* texture = nullptr;
+        if (FAILED(D3DXCreateTextureFromFileInMemory(device, file->data(), size, &texture)))
+            Log::Fatal("Renderer::LoadTexture: Failed to create texture.");
+        texture->GetLevelDesc(0, &level);
+        record.texture = texture;
+    }
+    record.format = level.Format;
+    textures.push_back(record);
+    return static_cast<int>(textures.size()) - 1;
+}
+
+int Renderer::FindTexture(const std::string& name) const { return FindByName(textures, name); }
+
+int Renderer::FindFont(const std::string& name) const { return FindByName(fonts, name); }
+
+bool ParseMofo(const uint8_t* data, size_t size, MofoFont* font, std::string* error) {
+    if (size < 12) {
+        *error = "shorter than its 12-byte header";
+        return false;
+    }
+    font->endChar = data[5];
+    font->textureSize = ReadU16(data + 8);
+    font->rowCount = ReadU16(data + 10);
+    if (font->endChar < 32) {
+        *error = "endChar below 32";
+        return false;
+    }
+    if (font->textureSize == 0 || font->textureSize > 16384) {
+        *error = "texture size out of range";
+        return false;
+    }
+    if (font->rowCount > font->textureSize) {
+        *error = "more coverage rows than the texture has";
+        return false;
+    }
+    size_t glyphCount = static_cast<size_t>(font->endChar - 32);
+    size_t rectangles = 12 + 2 * glyphCount;
+    size_t coverage = 12 + 10 * glyphCount;
+    size_t end = coverage + static_cast<size_t>(font->rowCount) * font->textureSize;
+    if (end > size) {
+        *error = "ends before its glyph table and coverage rows";
+        return false;
+    }
+    float n = static_cast<float>(font->textureSize);
+    font->glyphs.clear();
+    for (size_t k = 0; k < glyphCount; ++k) {
+        const uint8_t* r = data + rectangles + 8 * k;
+        font->glyphs.push_back(GlyphRect{ReadU16(r) / n, ReadU16(r + 2) / n, ReadU16(r + 4) / n, ReadU16(r + 6) / n});
+    }
+    font->coverage = data + coverage;
+    return true;
+}
+
+void Renderer::LoadFont(const std::string& path) {
+    std::optional<std::vector<uint8_t>> file = ReadWholeFile(path);
+    if (!file) Log::Fatal("Renderer::LoadFont: Couldn't read %s\n", path.c_str());
+    MofoFont font;
+    std::string error;
+    if (!ParseMofo(file->data(), file->size(), &font, &error))
+        Log::Fatal("Renderer::LoadFont: %s is not a valid font (%s).\n", path.c_str(), error.c_str());
+    UINT n = font.textureSize;
+    IDirect3DTexture9* texture = nullptr;
+    if (FAILED(device->CreateTexture(n, n, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr)))
+        Log::Fatal("Renderer::LoadFont: Failed to create texture.");
+    D3DLOCKED_RECT locked;
+    if (FAILED(texture->LockRect(0, &locked, nullptr, 0))) Log::Fatal("Renderer::LoadFont: Failed to create texture.");
+    auto* bits = static_cast<uint8_t*>(locked.pBits);
+    std::memset(bits, 0, static_cast<size_t>(n) * static_cast<size_t>(locked.Pitch));
+    // White texels carrying the coverage in alpha: B, G, R = 255, A = coverage.
+    for (UINT row = 0; row < font.rowCount; ++row) {
+        uint8_t* out = bits + static_cast<size_t>(row) * static_cast<size_t>(locked.Pitch);
+        const uint8_t* in = font.coverage + static_cast<size_t>(row) * n;
+        for (UINT column = 0; column < n; ++column) {
+            out[4 * column + 0] = 255;
+            out[4 * column + 1] = 255;
+            out[4 * column + 2] = 255;
+            out[4 * column + 3] = in[column];
+        }
+    }
+    texture->UnlockRect(0);
+    std::string key = path;
+    LowercaseInPlace(key);
+    textures.push_back(TextureRecord{key, texture, n, n, D3DFMT_A8R8G8B8});
+    fonts.push_back(FontRecord{key, std::move(font.glyphs), static_cast<int32_t>(textures.size()) - 1, n});
+}

@@ -1,0 +1,163 @@
+// The shader registry: compiling pairs, shader files with their two sections, look-ups,
+// and the built-in billboard resources.
+#include "app/Log.h"
+#include "render/Renderer.h"
+#include "resources/FileUtil.h"
+
+#include <cstring>
+
+const char* const kBillboardVertexShader =
+    "float4x4 matrixWorldView;\nfloat4x4 matrixProjection;\nfloat4 paramsAUX;\nstruct vsOut { float4 p : POSITION; "
+    "float2 uv0 : TEXCOORD0; float4 col : COLOR0; };\nvsOut main(float3 p : POSITION, float2 uv0 : TEXCOORD0, float4 "
+    "c : COLOR0) {\n\tvsOut o;\n\tfloat2 dir = uv0 * 2.0 - 1.0;\n\tfloat4 viewPos = mul(matrixWorldView, "
+    "float4(0,0,0,1));\n\tviewPos.xy += (dir * paramsAUX.xy);\n\to.p = mul(matrixProjection, viewPos);\n\to.uv0 = "
+    "uv0;\n\to.col = c;\nreturn o; };\n";
+const char* const kBillboardPixelShader =
+    "sampler s0 : register(s0);\n\nfloat4 materialDiffuse;\nfloat4 main(float4 p : POSITION, float2 uv0 : TEXCOORD0, "
+    "float4 col : COLOR0) : COLOR {\n\treturn materialDiffuse * tex2D(s0, uv0);\n};\n";
+
+namespace {
+
+// Compiles one program; a compile error ends the program with the compiler's text.
+template <class ShaderInterface>
+void CompileProgram(IDirect3DDevice9* device, const char* source, bool vertex, ShaderInterface** shader,
+                    ID3DXConstantTable** constants) {
+    ID3DXBuffer* code = nullptr;
+    ID3DXBuffer* errors = nullptr;
+    LPCSTR profile = vertex ? D3DXGetVertexShaderProfile(device) : D3DXGetPixelShaderProfile(device);
+    HRESULT result = D3DXCompileShader(source, static_cast<UINT>(std::strlen(source)), nullptr, nullptr, "main", profile,
+                                       D3DXSHADER_PACKMATRIX_COLUMNMAJOR, &code, &errors, constants);
+    if (result != 0) {
+        if (errors && errors->GetBufferSize() > 0)
+            Log::Fatal("%s", static_cast<const char*>(errors->GetBufferPointer()));
+        Log::Fatal("Renderer::CreateShader: the shader compiler failed without a message.\n");
+    }
+    const DWORD* function = static_cast<const DWORD*>(code->GetBufferPointer());
+    if constexpr (std::is_same_v<ShaderInterface, IDirect3DVertexShader9>)
+        device->CreateVertexShader(function, shader);
+    else
+        device->CreatePixelShader(function, shader);
+    code->Release();
+    if (errors) errors->Release();
+}
+
+void ReleaseRecord(ShaderRecord& record) {
+    if (record.vertexShader) record.vertexShader->Release();
+    if (record.pixelShader) record.pixelShader->Release();
+    if (record.vertexConstants) record.vertexConstants->Release();
+    if (record.pixelConstants) record.pixelConstants->Release();
+    record.vertexShader = nullptr;
+    record.pixelShader = nullptr;
+    record.vertexConstants = nullptr;
+    record.pixelConstants = nullptr;
+}
+
+}  // namespace
+
+int Renderer::CreateShader(const char* vertexSource, const char* pixelSource) {
+    if (!vertexSource && !pixelSource) return -1;
+    ShaderRecord record;
+    if (vertexSource) {
+        CompileProgram(device, vertexSource, true, &record.vertexShader, &record.vertexConstants);
+        if (!record.vertexShader) {
+            ReleaseRecord(record);
+            return -1;
+        }
+    }
+    if (pixelSource) {
+        CompileProgram(device, pixelSource, false, &record.pixelShader, &record.pixelConstants);
+        if (!record.pixelShader) {
+            ReleaseRecord(record);
+            return -1;
+        }
+    }
+    bool vertexSide = record.vertexShader && record.vertexConstants;
+    bool pixelSide = record.pixelShader && record.pixelConstants;
+    for (int i = 0; i < kShaderParamCount; ++i) {
+        record.vertexHandles[i] = vertexSide ? record.vertexConstants->GetConstantByName(nullptr, ShaderParamNames[i].name)
+                                             : nullptr;
+        record.pixelHandles[i] = pixelSide ? record.pixelConstants->GetConstantByName(nullptr, ShaderParamNames[i].name)
+                                           : nullptr;
+    }
+    // The arrays are looked up on one side only: bone palettes for vertex programs, filter
+    // taps for pixel programs.
+    record.matrixArrayHandle = vertexSide ? record.vertexConstants->GetConstantByName(nullptr, "matrixArray") : nullptr;
+    record.floatArrayHandle = pixelSide ? record.pixelConstants->GetConstantByName(nullptr, "floatArray") : nullptr;
+    record.floatArray2Handle = pixelSide ? record.pixelConstants->GetConstantByName(nullptr, "floatArray2") : nullptr;
+    shaders.push_back(record);
+    return static_cast<int>(shaders.size()) - 1;
+}
+
+int Renderer::LoadShader(const std::string& path) {
+    std::optional<std::vector<uint8_t>> file = ReadWholeFile(path);
+    if (!file) Log::Fatal("Renderer::LoadShader: Couldn't read %s\n", path.c_str());
+    const char* text = reinterpret_cast<const char*>(file->data());
+    size_t size = file->size();
+    auto markerAt = [&](size_t at, const char* marker) {
+        size_t length = std::strlen(marker);
+        return size - at >= length && std::memcmp(text + at, marker, length) == 0;
+    };
+    auto nextHash = [&](size_t from) {
+        const void* found = from < size ? std::memchr(text + from, '#', size - from) : nullptr;
+        return found ? static_cast<size_t>(static_cast<const char*>(found) - text) : size;
+    };
+    // Text before the first '#' is ignored; the vertex section may hold no '#', the pixel
+    // section runs to the end of the file.
+    size_t cursor = size > 0 && text[0] == '#' ? 0 : nextHash(0);
+    bool hasVertex = false;
+    size_t vertexBegin = 0, vertexEnd = 0;
+    if (markerAt(cursor, "#vertexshader")) {
+        hasVertex = true;
+        vertexBegin = cursor + 13;
+        cursor = nextHash(vertexBegin);
+    }
+    std::string vertexSource, pixelSource;
+    if (markerAt(cursor, "#pixelshader")) {
+        vertexEnd = cursor;
+        if (hasVertex) vertexSource.assign(text + vertexBegin, vertexEnd - vertexBegin);
+        pixelSource.assign(text + cursor + 12, size - cursor - 12);
+    }
+    // Any other layout leaves both sources empty, which the compiler refuses.
+    int index = CreateShader(hasVertex ? vertexSource.c_str() : nullptr, pixelSource.c_str());
+    if (index >= 0) {
+        std::string name = path;
+        LowercaseInPlace(name);
+        shaders[static_cast<size_t>(index)].name = name;
+    }
+    return index;
+}
+
+int Renderer::FindShader(const std::string& name) const {
+    std::string key = name;
+    LowercaseInPlace(key);
+    for (size_t i = 0; i < shaders.size(); ++i)
+        if (shaders[i].name == key) return static_cast<int>(i);
+    return -1;
+}
+
+void Renderer::ReleaseShader(int index) {
+    if (index < 0 || index >= static_cast<int>(shaders.size())) return;
+    ReleaseRecord(shaders[static_cast<size_t>(index)]);
+}
+
+void Renderer::CreateBillboardResources() {
+    QuadVertex corners[6] = {{0, 0, 0, 0, 0, 0xFFFFFFFF}, {0, 0, 0, 0, 1, 0xFFFFFFFF}, {0, 0, 0, 1, 0, 0xFFFFFFFF},
+                             {0, 0, 0, 1, 0, 0xFFFFFFFF}, {0, 0, 0, 0, 1, 0xFFFFFFFF}, {0, 0, 0, 1, 1, 0xFFFFFFFF}};
+    billboard.vertexBuffer = CreateVertexBuffer(sizeof(corners), 0, false);
+    std::memcpy(LockVertexBuffer(billboard.vertexBuffer, 0, sizeof(corners), 0), corners, sizeof(corners));
+    UnlockVertexBuffer(billboard.vertexBuffer);
+    billboard.shader = CreateShader(kBillboardVertexShader, kBillboardPixelShader);
+    billboard.params.stateFlags = kStateAdditiveNoDepth;
+    BuildStateList(billboard.params);
+    billboard.queries[0] = CreateOcclusionQuery();
+    billboard.queries[1] = CreateOcclusionQuery();
+}
+
+void Renderer::ReleaseBillboardResources() {
+    if (billboard.vertexBuffer) billboard.vertexBuffer->Release();
+    billboard.vertexBuffer = nullptr;
+    for (IDirect3DQuery9*& query : billboard.queries) {
+        if (query) query->Release();
+        query = nullptr;
+    }
+}
