@@ -2,10 +2,40 @@
 
 #include "app/FrameTimer.h"
 #include "app/Log.h"
+#include "render/Renderer.h"
+#include "resources/TextOverlay.h"
 
 Window gWindow;
 
 namespace {
+
+// The logo shaders: the quad's clip-space corners pass through, the texture is sampled.
+const char* const kLogoVertexShader =
+    "struct VsIn { float4 position: POSITION; float2 texCoord: TEXCOORD; }; VsIn main(VsIn inp){ return inp; }";
+const char* const kLogoPixelShader =
+    "sampler s0 : register(s0); float4 main(float2 vScreenPosition : TEXCOORD0) : COLOR { return tex2D(s0, "
+    "vScreenPosition); }";
+
+constexpr D3DCOLOR kBackgroundColor = 0xFF404040;
+
+struct LogoQuad {
+    QuadDesc quad;
+    int shader = -1;
+    int texture = -1;
+};
+
+TextOverlay gTextOverlay;
+
+// The 256 x 64 logo drawn at half size, 128 x 32 pixels, at the bottom-left corner, one
+// pixel left of the edge.
+LogoQuad BuildLogo(Renderer& renderer, const ScreenConfig& screen) {
+    float w = static_cast<float>(screen.width), h = static_cast<float>(screen.height);
+    LogoQuad logo;
+    logo.quad = QuadDesc{-1.0f / w, (h - 32.0f) / h, 128.0f / w, 32.0f / h, 0.0f, 0.0f, 1.0f, 1.0f, 0xFFFFFFFF};
+    logo.shader = renderer.CreateShader(kLogoVertexShader, kLogoPixelShader);
+    logo.texture = renderer.FindTexture("./data/lum_logo_256x64.png");
+    return logo;
+}
 
 // One turn of the message pump: at most one message per frame. Returns false once
 // WM_QUIT has been taken from the queue.
@@ -27,8 +57,20 @@ int RunEngine(const ScreenConfig& screen) {
     // Start-up.
     Log::Open();
     gWindow.create(50, 50, screen.width, screen.height, screen.fullscreen ? 0 : 1, nullptr);
-    // Renderer: settings, Renderer::Init, Renderer::LoadResources, the text overlay.
-    // World: World::InitPipeline, the demo light, the logo quad, the demo scene, the camera.
+    RendererSettings settings;
+    settings.fullscreen = screen.fullscreen;
+    settings.vsync = true;
+    settings.multisample = 4;
+    settings.anisotropy = 1;
+    gRenderer = new Renderer();
+    gRenderer->Init(gWindow.handle, DisplayModeDesc{screen.width, screen.height, 0}, settings,
+                    ClearColor | ClearDepth | ClearStencil);
+    gRenderer->LoadResources();
+    gTextOverlay.Setup(*gRenderer);
+    // World: World::InitPipeline, then the demo light joins the world's light list.
+    LogoQuad logo = BuildLogo(*gRenderer, screen);
+    // Demo scene set-up, then the camera: perspective 60 degrees, 4/3, 1 to 2000, at
+    // (2, 2, 2) looking at (500, 500, 500).
     FrameTimer timer;
     timer.Start();
 
@@ -36,12 +78,21 @@ int RunEngine(const ScreenConfig& screen) {
     while (gWindow.KeyState[VK_ESCAPE] == 0) {
         if (!PumpOneMessage()) break;
         timer.Update();
-        // Camera orbit and demo animation, then the frame: BeginScene, Clear,
-        // World::Render, the logo, EndScene, Present.
+        // Camera orbit and demo animation come here.
+        gRenderer->BeginScene();
+        gRenderer->Clear(ClearColor | ClearDepth | ClearStencil, kBackgroundColor, 0);
+        // World::Render(camera) comes here: the scene passes and post-processing.
+        gRenderer->SetSamplerFlags(0, SamplerLinear | SamplerClamp);
+        gRenderer->SetShader(logo.shader);
+        gRenderer->SetTexture(0, logo.texture);
+        gRenderer->DrawQuads(&logo.quad, 1);
+        gRenderer->EndScene();
+        gRenderer->Present();
     }
 
-    // Shutdown.
+    // Shutdown: the demo's cube list, then the World, then the Renderer.
     Log::Write("Shutting down...\n");
-    // World, then Renderer.
+    delete gRenderer;
+    gRenderer = nullptr;
     return 0;
 }

@@ -216,7 +216,16 @@ Device* Device::Create(Direct3D9* parent, HWND window, DWORD behaviorFlags, cons
         device->Release();
         return nullptr;
     }
-    if (sdl && !p.Windowed) SDL_SetWindowFullscreen(sdl, SDL_WINDOW_FULLSCREEN_DESKTOP);
+    if (sdl && !p.Windowed) {
+        // Full screen without a display-mode change: a borderless window over the whole
+        // desktop, which also works where no window manager handles full-screen requests.
+        SDL_DisplayMode desktop;
+        if (SDL_GetDesktopDisplayMode(SDL_GetWindowDisplayIndex(sdl), &desktop) == 0) {
+            SDL_SetWindowBordered(sdl, SDL_FALSE);
+            SDL_SetWindowPosition(sdl, 0, 0);
+            SDL_SetWindowSize(sdl, desktop.w, desktop.h);
+        }
+    }
     return device;
 }
 
@@ -777,10 +786,23 @@ HRESULT Device::Present(const RECT*, const RECT*, HWND, const void*) {
         int drawableWidth = 0, drawableHeight = 0;
         context_->DrawableSize(&drawableWidth, &drawableHeight);
         GLint w = static_cast<GLint>(parameters_.BackBufferWidth), h = static_cast<GLint>(parameters_.BackBufferHeight);
-        bool scaled = drawableWidth != w || drawableHeight != h;
+        // Scale to the window keeping the back buffer's shape; the bars stay black.
+        GLint shownWidth = drawableWidth, shownHeight = drawableHeight;
+        if (static_cast<int64_t>(drawableWidth) * h > static_cast<int64_t>(drawableHeight) * w)
+            shownWidth = static_cast<GLint>(static_cast<int64_t>(drawableHeight) * w / h);
+        else
+            shownHeight = static_cast<GLint>(static_cast<int64_t>(drawableWidth) * h / w);
+        GLint left = (drawableWidth - shownWidth) / 2, bottom = (drawableHeight - shownHeight) / 2;
+        bool scaled = shownWidth != w || shownHeight != h;
+        if (shownWidth != drawableWidth || shownHeight != drawableHeight) {
+            const float black[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+            glColorMaski(0, GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+            glClearNamedFramebufferfv(0, GL_COLOR, 0, black);
+            dirty_ |= DirtyColorMask;
+        }
         // The window's framebuffer counts rows from the bottom; ours from the top.
-        glBlitNamedFramebuffer(resolveFramebuffer_, 0, 0, 0, w, h, 0, drawableHeight, drawableWidth, 0,
-                               GL_COLOR_BUFFER_BIT, scaled ? GL_LINEAR : GL_NEAREST);
+        glBlitNamedFramebuffer(resolveFramebuffer_, 0, 0, 0, w, h, left, bottom + shownHeight, left + shownWidth,
+                               bottom, GL_COLOR_BUFFER_BIT, scaled ? GL_LINEAR : GL_NEAREST);
         context_->SwapBuffers();
     } else if (HeadlessStopRequested()) {
         static bool saved = false;
