@@ -212,6 +212,7 @@ Device* Device::Create(Direct3D9* parent, HWND window, DWORD behaviorFlags, cons
     std::unique_ptr<GlContext> context = GlContext::Create(sdl, error);
     if (!context) return nullptr;
     auto* device = new Device(parent, window, behaviorFlags, p, std::move(context));
+    device->sdlWindow_ = RetainSdlWindow(window);
     if (!device->InitialiseGl(error)) {
         device->Release();
         return nullptr;
@@ -373,6 +374,7 @@ Device::~Device() {
     glDeleteVertexArrays(1, &emptyVertexArray_);
     if (fixedFunctionPixelProgram_) glDeleteProgram(fixedFunctionPixelProgram_);
     context_.reset();
+    ReleaseSdlWindow(sdlWindow_);
     parent_->Release();
 }
 

@@ -21,6 +21,8 @@
 #include <string>
 #include <tuple>
 
+struct SDL_Window;
+
 namespace lumaret::platform {
 
 // Register files of vs_3_0 and ps_3_0.
@@ -164,6 +166,7 @@ private:
 
     Direct3D9* parent_;
     HWND window_;
+    SDL_Window* sdlWindow_ = nullptr;  // kept alive while the context draws to it
     DWORD behaviorFlags_;
     D3DPRESENT_PARAMETERS parameters_;
     std::unique_ptr<GlContext> context_;

@@ -24,6 +24,12 @@ SDL_Window* SdlWindowOf(HWND window);
 // tests can feed input through the real message path with SDL_PushEvent.
 uint32_t SdlWindowIdOf(HWND window);
 
+// A GPU device keeps the SDL window its GL context draws to alive: DestroyWindow then
+// only hides it, and the last release destroys it. (Direct3D 9 lets a device outlive its
+// window; a GL context must not outlive its surface.)
+SDL_Window* RetainSdlWindow(HWND window);
+void ReleaseSdlWindow(SDL_Window* window);
+
 // Headless runs stop themselves: after LUMARET_HEADLESS_FRAMES calls of PeekMessageA
 // (one per frame of a main loop; default 600, 0 = never) every window is sent WM_CLOSE.
 // True from the frame on which that close was posted.

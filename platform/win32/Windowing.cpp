@@ -45,6 +45,8 @@ struct WindowSystem {
     long headlessFrames = 0;
     bool headlessStop = false;
     int cursorCount = 0;
+    std::map<SDL_Window*, int> retained;     // SDL windows in use by GPU devices
+    std::map<SDL_Window*, bool> orphaned;    // destroyed as Win32 windows, still retained
 };
 
 // Never destroyed: the application's static Window is torn down during process exit,
@@ -200,6 +202,21 @@ uint32_t SdlWindowIdOf(HWND window) {
 
 bool HeadlessStopRequested() { return System().headlessStop; }
 
+SDL_Window* RetainSdlWindow(HWND window) {
+    SDL_Window* sdl = SdlWindowOf(window);
+    if (sdl) ++System().retained[sdl];
+    return sdl;
+}
+
+void ReleaseSdlWindow(SDL_Window* sdl) {
+    WindowSystem& sys = System();
+    auto it = sys.retained.find(sdl);
+    if (!sdl || it == sys.retained.end()) return;
+    if (--it->second > 0) return;
+    sys.retained.erase(it);
+    if (sys.orphaned.erase(sdl)) SDL_DestroyWindow(sdl);
+}
+
 }  // namespace lumaret::platform
 
 DWORD WINAPI GetLastError() { return gLastError; }
@@ -272,7 +289,14 @@ BOOL WINAPI DestroyWindow(HWND window) {
     if (record->procedure) record->procedure(window, WM_DESTROY, 0, 0);
     record = Find(window);
     if (!record) return TRUE;
-    if (record->sdl) SDL_DestroyWindow(record->sdl);
+    if (record->sdl) {
+        if (System().retained.count(record->sdl)) {
+            SDL_HideWindow(record->sdl);
+            System().orphaned[record->sdl] = true;
+        } else {
+            SDL_DestroyWindow(record->sdl);
+        }
+    }
     System().windows.erase(reinterpret_cast<uintptr_t>(window));
     auto& queue = System().queue;
     for (auto it = queue.begin(); it != queue.end();) it = it->hwnd == window ? queue.erase(it) : it + 1;

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Runs the engine as a user would, in a real window on a virtual X display: pressing
+# Escape, and closing the window with Alt+F4, must end it cleanly with the right log lines.
+# Usage: desktop_session_test.sh ENGINE SOURCE_DIR
+set -u
+engine="$1"
+source_dir="$2"
+if ! command -v xvfb-run >/dev/null || ! command -v xdotool >/dev/null; then
+  echo "xvfb-run or xdotool missing: skipped"
+  exit 77
+fi
+
+run_case() {
+  local keys="$1" expected="$2"
+  local dir
+  dir="$(mktemp -d)"
+  ln -s "$source_dir/data" "$dir/data"
+  cat >"$dir/session.sh" <<SCRIPT
+#!/usr/bin/env bash
+cd "$dir"
+LUMARET_NO_MESSAGE_BOX=1 "$engine" >engine.out 2>&1 &
+pid=\$!
+for i in \$(seq 1 100); do
+  xdotool search --name '^engine\$' >/dev/null 2>&1 && break
+  sleep 0.1
+done
+sleep 1
+xdotool key $keys
+for i in \$(seq 1 100); do
+  kill -0 \$pid 2>/dev/null || break
+  sleep 0.1
+done
+if kill -0 \$pid 2>/dev/null; then kill \$pid; echo "engine did not stop"; exit 1; fi
+wait \$pid
+SCRIPT
+  chmod +x "$dir/session.sh"
+  if ! timeout 60 xvfb-run -a -s "-screen 0 800x600x24" "$dir/session.sh"; then
+    echo "FAIL ($keys): engine exited badly"; cat "$dir/engine.out"; return 1
+  fi
+  local tail
+  tail="$(tail -c ${#expected} "$dir/log.txt")"
+  if [ "$tail" != "${expected%$'\n'}" ]; then
+    echo "FAIL ($keys): log ends with:"; tail -n 5 "$dir/log.txt"; return 1
+  fi
+  grep -q "^Resolution: 640x480" "$dir/log.txt" || { echo "FAIL: no resolution line"; return 1; }
+  echo "ok ($keys)"
+  rm -rf "$dir"
+}
+
+status=0
+# Escape: the loop stops at its next test of the key; the window goes at process exit.
+run_case Escape $'ESC!\nShutting down...\nWM_DESTROY\n' || status=1
+# Closing the window: destroy, quit message, shutdown.
+run_case alt+F4 $'WM_DESTROY\nWM_QUIT\nShutting down...\n' || status=1
+exit $status
