@@ -31,9 +31,17 @@ struct DdsLayout {
     size_t dataOffset = 0;
 };
 
-bool IsCompressedFourCC(uint32_t fourCC) {
-    return fourCC == D3DFMT_DXT1 || fourCC == D3DFMT_DXT2 || fourCC == D3DFMT_DXT3 || fourCC == D3DFMT_DXT4 ||
-           fourCC == D3DFMT_DXT5;
+// The format a FourCC names: DXT1 to DXT5, or the D3DFORMAT number Direct3D writes there
+// for formats without a mask description. The number is compared, never cast: most 32-bit
+// values are no D3DFORMAT at all.
+D3DFORMAT FormatFromFourCC(uint32_t fourCC) {
+    static constexpr D3DFORMAT kFormats[] = {D3DFMT_DXT1,     D3DFMT_DXT2,     D3DFMT_DXT3,     D3DFMT_DXT4,
+                                             D3DFMT_DXT5,     D3DFMT_A8R8G8B8, D3DFMT_X8R8G8B8, D3DFMT_A8B8G8R8,
+                                             D3DFMT_X8B8G8R8, D3DFMT_R5G6B5,   D3DFMT_X1R5G5B5, D3DFMT_A1R5G5B5,
+                                             D3DFMT_A4R4G4B4, D3DFMT_L8,       D3DFMT_A8,       D3DFMT_A8L8};
+    for (D3DFORMAT format : kFormats)
+        if (static_cast<uint32_t>(format) == fourCC) return format;
+    return D3DFMT_UNKNOWN;
 }
 
 enum class MaskKind { kRgb, kLuminance, kAlpha };
@@ -69,12 +77,7 @@ D3DFORMAT ReadPixelFormat(ByteCursor& in) {
     for (uint32_t& mask : masks) mask = in.U32();
     if (in.Failed() || size != kPixelFormatSize) return D3DFMT_UNKNOWN;
 
-    if (flags & kPixelFourCC) {
-        if (IsCompressedFourCC(fourCC)) return static_cast<D3DFORMAT>(fourCC);
-        // Direct3D writes formats without a mask description as their D3DFORMAT number.
-        const PixelLayout* layout = FindPixelLayout(static_cast<D3DFORMAT>(fourCC));
-        return layout && !layout->blockCompressed ? layout->format : D3DFMT_UNKNOWN;
-    }
+    if (flags & kPixelFourCC) return FormatFromFourCC(fourCC);
     // The alpha mask counts only when a flag says the file has alpha.
     if (!(flags & (kPixelAlphaPixels | kPixelAlpha))) masks[kChannelAlpha] = 0;
     if (flags & kPixelRgb) return FormatFromMasks(MaskKind::kRgb, bitCount, masks);

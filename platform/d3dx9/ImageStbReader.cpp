@@ -104,6 +104,52 @@ bool HasEndOfImage(const uint8_t* data, size_t size) {
     return false;
 }
 
+// stb_image 2.27 builds a Huffman table from a DHT segment without checking that its 16
+// code counts add up to at most 256, and writes past the table when they do (fixed
+// upstream in 2.28). The segments are checked here first, walking the markers the way stb
+// reads them: segment by segment, entropy-coded data up to the first byte pair 0xff xx that
+// is neither a stuffed 0xff nor a restart marker, and DHT tables read on while stb's
+// remaining-length count stays positive.
+bool HuffmanTablesFitStb(const uint8_t* data, size_t size) {
+    auto byteAt = [&](size_t i) -> uint32_t { return i < size ? data[i] : 0; };  // stb reads zeros past the end
+    size_t i = 2;                                                                // after SOI
+    for (;;) {
+        while (i < size && data[i] != 0xff) ++i;
+        while (i < size && data[i] == 0xff) ++i;
+        if (i >= size) return true;
+        const uint32_t marker = data[i++];
+        if (marker == 0xd9) return true;  // EOI
+        // Markers without a length: stb stops at them as errors, or at SOI never meets one.
+        if (marker == 0x00 || marker == 0x01 || (marker >= 0xd0 && marker <= 0xd8)) continue;
+        const uint32_t length = byteAt(i) << 8 | byteAt(i + 1);
+        if (length < 2) return true;  // stb stops here: nothing further is read
+        if (marker == 0xc4) {
+            size_t table = i + 2;
+            int64_t remaining = static_cast<int64_t>(length) - 2;
+            while (remaining > 0) {
+                uint32_t codes = 0;
+                for (size_t k = 1; k <= 16; ++k) codes += byteAt(table + k);
+                if (codes > 256) return false;
+                table += 17 + codes;
+                remaining -= 17 + static_cast<int64_t>(codes);
+            }
+        }
+        i += length;
+        if (marker != 0xda) continue;  // SOS: entropy-coded data follows its header
+        while (i < size) {
+            if (data[i] != 0xff) {
+                ++i;
+                continue;
+            }
+            size_t next = i + 1;
+            while (next < size && data[next] == 0xff) ++next;
+            if (next >= size) return true;
+            if (data[next] != 0x00 && (data[next] < 0xd0 || data[next] > 0xd7)) break;  // a marker ends the data
+            i = next + 1;
+        }
+    }
+}
+
 bool IsValidPngDepth(uint8_t colorType, uint8_t depth) {
     switch (colorType) {
         case 0: return depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16;
@@ -177,6 +223,7 @@ HRESULT DecodePng(const uint8_t* data, size_t size, UINT maxDimension, DecodedIm
 
 HRESULT ReadJpegInfo(const uint8_t* data, size_t size, UINT maxDimension, D3DXIMAGE_INFO& info) {
     if (!IsJpegSignature(data, size) || size > INT_MAX) return D3DXERR_INVALIDDATA;
+    if (!HuffmanTablesFitStb(data, size)) return D3DXERR_INVALIDDATA;
     int width = 0, height = 0, channels = 0;
     if (!stbi_info_from_memory(data, static_cast<int>(size), &width, &height, &channels)) return D3DXERR_INVALIDDATA;
     if (width <= 0 || height <= 0 || static_cast<UINT>(width) > maxDimension ||

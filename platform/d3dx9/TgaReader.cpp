@@ -9,8 +9,6 @@ namespace lumaret::platform {
 
 namespace {
 
-constexpr size_t kHeaderSize = 18;
-
 enum ImageType : uint8_t {
     kColorMapped = 1,
     kTrueColor = 2,
