@@ -1,0 +1,232 @@
+// Shader files, the ./data/ scan, registries and fonts, on a recording device with the
+// real HLSL compiler.
+#include "render/RendererTestSupport.h"
+#include "resources/DirectoryWalk.h"
+#include "resources/TextOverlay.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+
+using lumaret::test::ReadFileBytes;
+using lumaret::test::RecordedRendererTest;
+using lumaret::test::WriteFileBytes;
+
+namespace {
+
+const char* const kVertex =
+    "struct V { float4 p : POSITION; float2 uv : TEXCOORD0; };\n"
+    "float4x4 matrixTotal;\n"
+    "V main(V v) { v.p = mul(matrixTotal, v.p); return v; }\n";
+const char* const kPixel = "float4 materialDiffuse;\nfloat4 main() : COLOR { return materialDiffuse; }\n";
+
+std::string Mofo(int endChar, uint16_t size, uint16_t rows, const std::vector<uint16_t>& rects,
+                 const std::vector<uint8_t>& coverage) {
+    std::string bytes(12, '\0');
+    bytes[5] = static_cast<char>(endChar);
+    std::memcpy(&bytes[8], &size, 2);
+    std::memcpy(&bytes[10], &rows, 2);
+    int glyphs = std::max(endChar - 32, 0);
+    bytes.append(static_cast<size_t>(2 * glyphs), '\x01');
+    for (uint16_t r : rects) bytes.append(reinterpret_cast<const char*>(&r), 2);
+    bytes.append(coverage.begin(), coverage.end());
+    return bytes;
+}
+
+// A 2 x 2 24-bit bottom-up BMP.
+std::string Bmp() {
+    std::string b = "BM";
+    auto u32 = [&](uint32_t v) { b.append(reinterpret_cast<const char*>(&v), 4); };
+    auto u16 = [&](uint16_t v) { b.append(reinterpret_cast<const char*>(&v), 2); };
+    u32(70);
+    u32(0);
+    u32(54);
+    u32(40);
+    u32(2);
+    u32(2);
+    u16(1);
+    u16(24);
+    u32(0);
+    u32(16);
+    u32(0);
+    u32(0);
+    u32(0);
+    u32(0);
+    b.append("\xff\xff\xff\xff\xff\xff\0\0\xff\xff\xff\xff\xff\xff\0\0", 16);
+    return b;
+}
+
+}  // namespace
+
+TEST_F(RecordedRendererTest, ShaderFilesSplitAtTheirMarkers) {
+    Init();
+    std::filesystem::create_directory("data");
+    WriteFileBytes("data/PixelOnly.hlsl", std::string("#pixelshader\n") + kPixel);
+    WriteFileBytes("data/Both.hlsl", std::string("a comment line without hash marks\n#vertexshader\n") + kVertex +
+                                         "#pixelshader\n#define SCALE 2\n" + kPixel);
+    int pixelOnly = renderer->LoadShader("./data/PixelOnly.hlsl");
+    ASSERT_GE(pixelOnly, 0);
+    const ShaderRecord& p = renderer->shaders[static_cast<size_t>(pixelOnly)];
+    EXPECT_EQ(p.name, "./data/pixelonly.hlsl");
+    EXPECT_EQ(p.vertexShader, nullptr);
+    EXPECT_TRUE(std::all_of(std::begin(p.vertexHandles), std::end(p.vertexHandles), [](D3DXHANDLE h) { return !h; }));
+    EXPECT_NE(p.pixelHandles[ParamMaterialDiffuse], nullptr);
+    int both = renderer->LoadShader("./data/Both.hlsl");
+    ASSERT_GE(both, 0);
+    const ShaderRecord& b = renderer->shaders[static_cast<size_t>(both)];
+    EXPECT_NE(b.vertexShader, nullptr);
+    EXPECT_NE(b.vertexHandles[ParamMatrixTotal], nullptr);
+    EXPECT_EQ(b.pixelHandles[ParamMatrixTotal], nullptr);
+    EXPECT_NE(b.pixelHandles[ParamMaterialDiffuse], nullptr);
+    // Look-ups ignore letter case and compare whole keys.
+    EXPECT_EQ(renderer->FindShader("./DATA/both.HLSL"), both);
+    EXPECT_EQ(renderer->FindShader("data/both.hlsl"), -1);
+    EXPECT_EQ(renderer->FindShader(""), 0) << "the first shader built from source texts";
+}
+
+TEST_F(RecordedRendererTest, ArrayParametersAreLookedUpOnTheirOwnSideOnly) {
+    Init();
+    const char* vertex =
+        "float4x4 matrixArray[4];\nfloat floatArray[4];\n"
+        "float4 main(float4 p : POSITION) : POSITION { return mul(matrixArray[1], p) + floatArray[2]; }\n";
+    const char* pixel =
+        "float4x4 matrixArray[2];\nfloat floatArray[4];\nfloat floatArray2[4];\n"
+        "float4 main() : COLOR { return matrixArray[1][0] + floatArray[1] + floatArray2[3]; }\n";
+    int index = renderer->CreateShader(vertex, pixel);
+    ASSERT_GE(index, 0);
+    const ShaderRecord& record = renderer->shaders[static_cast<size_t>(index)];
+    EXPECT_NE(record.matrixArrayHandle, nullptr);
+    EXPECT_NE(record.floatArrayHandle, nullptr);
+    EXPECT_NE(record.floatArray2Handle, nullptr);
+    // The pixel side's matrixArray and the vertex side's floatArray receive nothing.
+    D3DXMATRIX palette[4];
+    for (D3DXMATRIX& m : palette) D3DXMatrixIdentity(&m);
+    float taps[4] = {1, 2, 3, 4};
+    ShaderParams block;
+    block.matrixArray = palette;
+    block.matrixArrayCount = 4;
+    block.floatArray = taps;
+    block.floatArrayCount = 4;
+    block.floatArray2 = taps;
+    block.floatArray2Count = 4;
+    Renderer::BuildStateList(block);
+    device->Forget();
+    renderer->ApplyShaderParams(index, block);
+    EXPECT_EQ(device->Count("SetVertexShaderConstantF(0, 16,"), 1u) << "four matrices of four registers";
+    EXPECT_EQ(device->Count("SetVertexShaderConstantF"), 1u);
+    EXPECT_EQ(device->Count("SetPixelShaderConstantF"), 2u);
+    EXPECT_EQ(renderer->CreateShader(nullptr, nullptr), -1);
+}
+
+TEST(ShaderFileDeathTest, BrokenLayoutsEndTheProgramWithTheCompilersMessage) {
+    auto loadFile = [](const std::string& text) {
+        lumaret::test::ScopedTempDir dir;
+        Log::Open();
+        auto* d3d = new lumaret::test::RecordingDirect3D();
+        Renderer renderer;
+        renderer.d3d = d3d;
+        renderer.Init(reinterpret_cast<HWND>(1), DisplayModeDesc{64, 64, 0}, RendererSettings{}, 7);
+        std::filesystem::create_directory("data");
+        WriteFileBytes("data/broken.hlsl", text);
+        renderer.LoadShader("./data/broken.hlsl");
+        std::exit(0);
+    };
+    // A '#' inside the vertex section ends it; no "#pixelshader" follows, both sources are empty.
+    EXPECT_EXIT(loadFile(std::string("#vertexshader\n#define X 1\n") + kVertex + "#pixelshader\n" + kPixel),
+                testing::ExitedWithCode(255), "error");
+    EXPECT_EXIT(loadFile("no markers at all"), testing::ExitedWithCode(255), "error");
+    EXPECT_EXIT(loadFile(""), testing::ExitedWithCode(255), "error");
+    EXPECT_EXIT(loadFile("#pixelshader\nfloat4 main() : COLOR { return 1 }"), testing::ExitedWithCode(255), "error");
+    EXPECT_EXIT(loadFile("#pixel"), testing::ExitedWithCode(255), "error");
+}
+
+TEST(DirectoryWalk, SkipsSvnInAnyCaseButEntersDotSvn) {
+    lumaret::test::ScopedTempDir dir;
+    for (const char* sub : {"d/svn", "d/SVN", "d/.svn", "d/Maps", "d/Maps/Deeper"})
+        std::filesystem::create_directories(sub);
+    for (const char* file : {"d/svn/a.png", "d/SVN/b.png", "d/.svn/c.png", "d/Maps/Wall.dds", "d/Maps/Deeper/x.bmp",
+                             "d/Top.HLSL"})
+        WriteFileBytes(file, "");
+    std::vector<std::string> files = ListFiles("d", true, "*");
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"d/.svn/c.png", "d/Maps/Deeper/x.bmp", "d/Maps/Wall.dds", "d/Top.HLSL"}));
+    EXPECT_EQ(ListFiles("d/", false, "*"), (std::vector<std::string>{"d/Top.HLSL"}));
+    EXPECT_TRUE(ListFiles("missing", true, "*").empty());
+}
+
+TEST_F(RecordedRendererTest, TheScanLoadsByExtensionAndLogsShaders) {
+    Init();
+    std::filesystem::create_directories("data/Maps");
+    WriteFileBytes("data/First.hlsl", std::string("#pixelshader\n") + kPixel);
+    WriteFileBytes("data/first.hlsl", std::string("#pixelshader\n") + kPixel);
+    WriteFileBytes("data/Logo.BMP", Bmp());
+    WriteFileBytes("data/Maps/archive.tar.bmp", Bmp());
+    WriteFileBytes("data/README", "ignored");
+    WriteFileBytes("data/notes.txt", "ignored");
+    WriteFileBytes("data/Tahoma8.mofo", Mofo(33, 4, 4, {0, 0, 4, 4}, std::vector<uint8_t>(16, 200)));
+    Log::Open();
+    EXPECT_TRUE(renderer->LoadResources());
+    EXPECT_EQ(LogBody(), "Shader: ./data/First.hlsl\nShader: ./data/first.hlsl\n");
+    // Two shaders whose paths differ only in case both register; look-ups find the earlier.
+    EXPECT_EQ(renderer->ShaderCount(), 3);
+    EXPECT_EQ(renderer->FindShader("./data/FIRST.hlsl"), 1);
+    EXPECT_EQ(renderer->FindTexture("./data/logo.bmp"), 0);
+    EXPECT_EQ(renderer->FindTexture("./data/maps/archive.tar.bmp"), 1);
+    EXPECT_EQ(renderer->textures[0].width, 2u);
+    // A font is reachable as a font and as a texture under the same key.
+    EXPECT_EQ(renderer->FindFont("./DATA/tahoma8.MOFO"), 0);
+    EXPECT_EQ(renderer->FindTexture("./data/Tahoma8.mofo"), renderer->fonts[0].textureIndex);
+    TextOverlay overlay;
+    overlay.Setup(*renderer);
+    EXPECT_EQ(overlay.font, 0);
+    EXPECT_EQ(overlay.texturedShader, -1);
+    EXPECT_EQ(overlay.textured.textures[0], renderer->fonts[0].textureIndex);
+    EXPECT_EQ(overlay.plain.textures[0], -1);
+    EXPECT_EQ(overlay.plain.stateFlags, 237u);
+    EXPECT_EQ(overlay.plain.stateListSize, 16);
+}
+
+TEST_F(RecordedRendererTest, FontsBecomeWhiteTexturesWithCoverageInAlpha) {
+    Init();
+    // endChar 32: no glyphs, coverage right after the header.
+    std::string empty = Mofo(32, 2, 2, {}, {10, 20, 30, 40});
+    MofoFont font;
+    std::string error;
+    ASSERT_TRUE(ParseMofo(reinterpret_cast<const uint8_t*>(empty.data()), empty.size(), &font, &error));
+    EXPECT_TRUE(font.glyphs.empty());
+    EXPECT_EQ(font.coverage, reinterpret_cast<const uint8_t*>(empty.data()) + 12);
+
+    // Two glyphs, one row of coverage out of four, a rectangle value equal to n.
+    WriteFileBytes("font.mofo", Mofo(34, 4, 1, {0, 0, 4, 2, 1, 2, 3, 4}, {0, 64, 128, 255}));
+    renderer->LoadFont("./font.mofo");
+    ASSERT_EQ(renderer->FontCount(), 1);
+    const FontRecord& record = renderer->fonts[0];
+    ASSERT_EQ(record.glyphs.size(), 2u);
+    EXPECT_FLOAT_EQ(record.glyphs[0].c, 1.0f);
+    EXPECT_FLOAT_EQ(record.glyphs[1].b, 0.5f);
+    EXPECT_EQ(record.textureSize, 4u);
+    auto* texture = static_cast<IDirect3DTexture9*>(renderer->textures[static_cast<size_t>(record.textureIndex)].texture);
+    D3DLOCKED_RECT locked;
+    ASSERT_EQ(texture->LockRect(0, &locked, nullptr, 0), D3D_OK);
+    auto* texels = static_cast<const uint32_t*>(locked.pBits);
+    EXPECT_EQ(texels[0], 0x00FFFFFFu);
+    EXPECT_EQ(texels[1], 0x40FFFFFFu);
+    EXPECT_EQ(texels[3], 0xFFFFFFFFu);
+    EXPECT_EQ(texels[4], 0u) << "rows below rowCount stay transparent black";
+    texture->UnlockRect(0);
+}
+
+TEST(MofoParse, RefusesFilesThatWouldBeReadPastTheirEnd) {
+    MofoFont font;
+    std::string error;
+    auto parse = [&](const std::string& bytes) {
+        return ParseMofo(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &font, &error);
+    };
+    EXPECT_FALSE(parse(std::string(11, '\0')));
+    EXPECT_FALSE(parse(Mofo(31, 4, 1, {}, std::vector<uint8_t>(4)))) << "endChar below 32";
+    EXPECT_FALSE(parse(Mofo(32, 4, 5, {}, std::vector<uint8_t>(20)))) << "rowCount above the size";
+    EXPECT_FALSE(parse(Mofo(32, 0, 0, {}, {}))) << "no texture";
+    std::string good = Mofo(40, 8, 8, std::vector<uint16_t>(32, 1), std::vector<uint8_t>(64, 7));
+    EXPECT_TRUE(parse(good));
+    for (size_t cut = 0; cut < good.size(); ++cut) EXPECT_FALSE(parse(good.substr(0, cut))) << "cut at " << cut;
+}
