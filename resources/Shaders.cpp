@@ -3,6 +3,7 @@
 #include "app/Log.h"
 #include "render/Renderer.h"
 #include "resources/FileUtil.h"
+#include "resources/ShaderFile.h"
 
 #include <cstring>
 
@@ -91,34 +92,8 @@ int Renderer::CreateShader(const char* vertexSource, const char* pixelSource) {
 int Renderer::LoadShader(const std::string& path) {
     std::optional<std::vector<uint8_t>> file = ReadWholeFile(path);
     if (!file) Log::Fatal("Renderer::LoadShader: Couldn't read %s\n", path.c_str());
-    const char* text = reinterpret_cast<const char*>(file->data());
-    size_t size = file->size();
-    auto markerAt = [&](size_t at, const char* marker) {
-        size_t length = std::strlen(marker);
-        return size - at >= length && std::memcmp(text + at, marker, length) == 0;
-    };
-    auto nextHash = [&](size_t from) {
-        const void* found = from < size ? std::memchr(text + from, '#', size - from) : nullptr;
-        return found ? static_cast<size_t>(static_cast<const char*>(found) - text) : size;
-    };
-    // Text before the first '#' is ignored; the vertex section may hold no '#', the pixel
-    // section runs to the end of the file.
-    size_t cursor = size > 0 && text[0] == '#' ? 0 : nextHash(0);
-    bool hasVertex = false;
-    size_t vertexBegin = 0, vertexEnd = 0;
-    if (markerAt(cursor, "#vertexshader")) {
-        hasVertex = true;
-        vertexBegin = cursor + 13;
-        cursor = nextHash(vertexBegin);
-    }
-    std::string vertexSource, pixelSource;
-    if (markerAt(cursor, "#pixelshader")) {
-        vertexEnd = cursor;
-        if (hasVertex) vertexSource.assign(text + vertexBegin, vertexEnd - vertexBegin);
-        pixelSource.assign(text + cursor + 12, size - cursor - 12);
-    }
-    // Any other layout leaves both sources empty, which the compiler refuses.
-    int index = CreateShader(hasVertex ? vertexSource.c_str() : nullptr, pixelSource.c_str());
+    ShaderFileSections sections = SplitShaderFile(reinterpret_cast<const char*>(file->data()), file->size());
+    int index = CreateShader(sections.hasVertex ? sections.vertex.c_str() : nullptr, sections.pixel.c_str());
     if (index >= 0) {
         std::string name = path;
         LowercaseInPlace(name);

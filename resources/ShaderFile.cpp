@@ -1,0 +1,27 @@
+#include "resources/ShaderFile.h"
+
+#include <cstring>
+
+ShaderFileSections SplitShaderFile(const char* text, size_t size) {
+    auto markerAt = [&](size_t at, const char* marker) {
+        size_t length = std::strlen(marker);
+        return at <= size && size - at >= length && std::memcmp(text + at, marker, length) == 0;
+    };
+    auto nextHash = [&](size_t from) {
+        const void* found = from < size ? std::memchr(text + from, '#', size - from) : nullptr;
+        return found ? static_cast<size_t>(static_cast<const char*>(found) - text) : size;
+    };
+    ShaderFileSections sections;
+    size_t cursor = size > 0 && text[0] == '#' ? 0 : nextHash(0);
+    size_t vertexBegin = 0;
+    if (markerAt(cursor, "#vertexshader")) {
+        sections.hasVertex = true;
+        vertexBegin = cursor + 13;
+        cursor = nextHash(vertexBegin);
+    }
+    if (markerAt(cursor, "#pixelshader")) {
+        if (sections.hasVertex) sections.vertex.assign(text + vertexBegin, cursor - vertexBegin);
+        sections.pixel.assign(text + cursor + 12, size - cursor - 12);
+    }
+    return sections;
+}

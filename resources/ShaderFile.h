@@ -1,0 +1,19 @@
+// The two sections of a shader file.
+//
+// A shader file holds optional leading text without '#', then "#vertexshader" and vertex
+// code, then "#pixelshader" and pixel code to the end of the file; or leading text and a
+// "#pixelshader" section alone. Markers are compared byte for byte. The vertex section
+// ends at the next '#', so it can hold no preprocessor directive; the pixel section may.
+// Any other layout yields empty sources, which the compiler refuses.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+struct ShaderFileSections {
+    bool hasVertex = false;  // "#vertexshader" was found; vertex may still be empty
+    std::string vertex;
+    std::string pixel;
+};
+
+ShaderFileSections SplitShaderFile(const char* text, size_t size);

@@ -1,0 +1,3 @@
+#vertexshader
+#define X
+#pixelshader

@@ -1,0 +1,3 @@
+comment
+#pixelshader
+float4 main():COLOR{return 1;}
