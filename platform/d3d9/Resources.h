@@ -138,7 +138,8 @@ public:
 
     HRESULT GetDevice(IDirect3DDevice9** device) override;
     D3DRESOURCETYPE GetType() override { return D3DRTYPE_TEXTURE; }
-    DWORD GetLevelCount() override { return storage_.levels(); }
+    // Direct3D 9 shows only the top level of a texture whose levels it generates itself.
+    DWORD GetLevelCount() override { return storage_.usage() & D3DUSAGE_AUTOGENMIPMAP ? 1 : storage_.levels(); }
     void GenerateMipSubLevels() override { storage_.GenerateMips(); }
     HRESULT GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) override { return storage_.LevelDesc(level, desc); }
     HRESULT GetSurfaceLevel(UINT level, IDirect3DSurface9** surface) override {
@@ -163,7 +164,7 @@ public:
 
     HRESULT GetDevice(IDirect3DDevice9** device) override;
     D3DRESOURCETYPE GetType() override { return D3DRTYPE_CUBETEXTURE; }
-    DWORD GetLevelCount() override { return storage_.levels(); }
+    DWORD GetLevelCount() override { return storage_.usage() & D3DUSAGE_AUTOGENMIPMAP ? 1 : storage_.levels(); }
     void GenerateMipSubLevels() override { storage_.GenerateMips(); }
     HRESULT GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) override { return storage_.LevelDesc(level, desc); }
     HRESULT GetCubeMapSurface(D3DCUBEMAP_FACES face, UINT level, IDirect3DSurface9** surface) override;

@@ -76,3 +76,49 @@ TEST_F(DeviceTest, MultisampledBackBufferResolvesForReadBackAndScreenshots) {
     EXPECT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
     decl->Release();
 }
+
+TEST_F(DeviceTest, FormatChecksTellTheTruth) {
+    // Whatever CheckDeviceFormat accepts can be created, and render targets can be cleared
+    // and read back; what it refuses cannot be created.
+    const D3DFORMAT formats[] = {D3DFMT_A8R8G8B8, D3DFMT_X8R8G8B8, D3DFMT_R5G6B5,      D3DFMT_A1R5G5B5,
+                                 D3DFMT_A4R4G4B4, D3DFMT_A8,       D3DFMT_L8,          D3DFMT_A8L8,
+                                 D3DFMT_A16B16G16R16, D3DFMT_A2R10G10B10, D3DFMT_R32F, D3DFMT_G16R16F,
+                                 D3DFMT_A16B16G16R16F, D3DFMT_A32B32G32R32F, D3DFMT_DXT1, D3DFMT_DXT5,
+                                 D3DFMT_V8U8, D3DFMT_P8, D3DFMT_CxV8U8, D3DFMT_UYVY};
+    for (D3DFORMAT format : formats) {
+        bool texture = SUCCEEDED(d3d->CheckDeviceFormat(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, 0,
+                                                        D3DRTYPE_TEXTURE, format));
+        IDirect3DTexture9* created = nullptr;
+        HRESULT hr = device->CreateTexture(8, 8, 1, 0, format, D3DPOOL_MANAGED, &created, nullptr);
+        EXPECT_EQ(SUCCEEDED(hr), texture) << "format " << format;
+        if (created) created->Release();
+        bool target = SUCCEEDED(d3d->CheckDeviceFormat(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8,
+                                                       D3DUSAGE_RENDERTARGET, D3DRTYPE_TEXTURE, format));
+        created = nullptr;
+        hr = device->CreateTexture(8, 8, 1, D3DUSAGE_RENDERTARGET, format, D3DPOOL_DEFAULT, &created, nullptr);
+        EXPECT_EQ(SUCCEEDED(hr), target) << "render-target format " << format;
+        if (!created) continue;
+        IDirect3DSurface9* surface = nullptr;
+        IDirect3DSurface9* back = nullptr;
+        created->GetSurfaceLevel(0, &surface);
+        device->GetRenderTarget(0, &back);
+        EXPECT_EQ(device->SetRenderTarget(0, surface), D3D_OK);
+        EXPECT_EQ(device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFFFFFFFF, 1.0f, 0), D3D_OK) << format;
+        EXPECT_FALSE(ReadSurface(surface).empty()) << format;
+        device->SetRenderTarget(0, back);
+        back->Release();
+        surface->Release();
+        created->Release();
+    }
+    D3DCAPS9 caps;
+    device->GetDeviceCaps(&caps);
+    EXPECT_EQ(caps.VertexShaderVersion, static_cast<DWORD>(D3DVS_VERSION(3, 0)));
+    EXPECT_EQ(caps.PixelShaderVersion, static_cast<DWORD>(D3DPS_VERSION(3, 0)));
+    EXPECT_EQ(caps.MaxSimultaneousTextures, 8u);
+    EXPECT_TRUE(caps.Caps2 & D3DCAPS2_CANAUTOGENMIPMAP);
+    IDirect3DTexture9* autogen = nullptr;
+    ASSERT_EQ(device->CreateTexture(8, 8, 0, D3DUSAGE_AUTOGENMIPMAP, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &autogen, nullptr),
+              D3D_OK);
+    EXPECT_EQ(autogen->GetLevelCount(), 1u) << "generated levels are not the application's";
+    autogen->Release();
+}
