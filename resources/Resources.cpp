@@ -111,12 +111,19 @@ bool ParseMofo(const uint8_t* data, size_t size, MofoFont* font, std::string* er
 }
 
 void Renderer::LoadFont(const std::string& path) {
+    // A font the engine cannot use is skipped: text is optional, and its users carry on
+    // with -1 from the look-up.
     std::optional<std::vector<uint8_t>> file = ReadWholeFile(path);
-    if (!file) Log::Fatal("Renderer::LoadFont: Couldn't read %s\n", path.c_str());
+    if (!file) {
+        Log::Write("Renderer::LoadFont: Couldn't read %s\n", path.c_str());
+        return;
+    }
     MofoFont font;
     std::string error;
-    if (!ParseMofo(file->data(), file->size(), &font, &error))
-        Log::Fatal("Renderer::LoadFont: %s is not a valid font (%s).\n", path.c_str(), error.c_str());
+    if (!ParseMofo(file->data(), file->size(), &font, &error)) {
+        Log::Write("Renderer::LoadFont: %s is not a valid font (%s), skipped.\n", path.c_str(), error.c_str());
+        return;
+    }
     UINT n = font.textureSize;
     IDirect3DTexture9* texture = nullptr;
     if (FAILED(device->CreateTexture(n, n, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr)))

@@ -216,6 +216,18 @@ TEST_F(RecordedRendererTest, FontsBecomeWhiteTexturesWithCoverageInAlpha) {
     texture->UnlockRect(0);
 }
 
+TEST_F(RecordedRendererTest, BrokenFontsAreSkippedWithALogLine) {
+    Init();
+    WriteFileBytes("broken.mofo", Mofo(34, 4, 4, {0, 0, 4, 2, 1, 2, 3, 4}, {1, 2, 3}));
+    Log::Open();
+    renderer->LoadFont("./broken.mofo");
+    EXPECT_EQ(renderer->FontCount(), 0);
+    EXPECT_EQ(renderer->FindTexture("./broken.mofo"), -1);
+    EXPECT_EQ(LogBody(),
+              "Renderer::LoadFont: ./broken.mofo is not a valid font (ends before its glyph table and coverage rows), "
+              "skipped.\n");
+}
+
 TEST(MofoParse, RefusesFilesThatWouldBeReadPastTheirEnd) {
     MofoFont font;
     std::string error;
