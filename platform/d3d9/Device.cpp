@@ -131,6 +131,23 @@ GLenum AddressMode(DWORD value) {
     }
 }
 
+// Hands out a bound object the way Direct3D 9's getters do: with a reference added.
+template <class Interface, class Bound>
+HRESULT ReturnBound(Bound* bound, Interface** out) {
+    if (!out) return D3DERR_INVALIDCALL;
+    *out = bound;
+    if (bound) bound->AddRef();
+    return D3D_OK;
+}
+
+// Copies between a register file and a caller's array after checking the range.
+HRESULT CopyRegisters(float* file, UINT registers, UINT start, float* to, const float* from, UINT count) {
+    if ((!to && !from) || start > registers || count > registers - start) return D3DERR_INVALIDCALL;
+    if (from) std::memcpy(file + start * 4, from, count * 4 * sizeof(float));
+    else std::memcpy(to, file + start * 4, count * 4 * sizeof(float));
+    return D3D_OK;
+}
+
 bool Topology(D3DPRIMITIVETYPE type, UINT primitives, GLenum* mode, GLsizei* vertices) {
     uint64_t count;
     switch (type) {
@@ -977,10 +994,7 @@ HRESULT Device::SetTexture(DWORD stage, IDirect3DBaseTexture9* texture) {
 }
 
 HRESULT Device::GetTexture(DWORD stage, IDirect3DBaseTexture9** texture) {
-    if (!texture || stage >= kSamplerStages) return D3DERR_INVALIDCALL;
-    *texture = textures_[stage];
-    if (*texture) (*texture)->AddRef();
-    return D3D_OK;
+    return stage < kSamplerStages ? ReturnBound(textures_[stage], texture) : D3DERR_INVALIDCALL;
 }
 
 HRESULT Device::SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD value) {
@@ -1016,12 +1030,7 @@ HRESULT Device::SetVertexDeclaration(IDirect3DVertexDeclaration9* decl) {
     return D3D_OK;
 }
 
-HRESULT Device::GetVertexDeclaration(IDirect3DVertexDeclaration9** decl) {
-    if (!decl) return D3DERR_INVALIDCALL;
-    *decl = declaration_;
-    if (declaration_) declaration_->AddRef();
-    return D3D_OK;
-}
+HRESULT Device::GetVertexDeclaration(IDirect3DVertexDeclaration9** decl) { return ReturnBound(declaration_, decl); }
 
 HRESULT Device::SetVertexShader(IDirect3DVertexShader9* shader) {
     vertexShader_ = static_cast<VertexShader*>(shader);
@@ -1029,12 +1038,7 @@ HRESULT Device::SetVertexShader(IDirect3DVertexShader9* shader) {
     return D3D_OK;
 }
 
-HRESULT Device::GetVertexShader(IDirect3DVertexShader9** shader) {
-    if (!shader) return D3DERR_INVALIDCALL;
-    *shader = vertexShader_;
-    if (vertexShader_) vertexShader_->AddRef();
-    return D3D_OK;
-}
+HRESULT Device::GetVertexShader(IDirect3DVertexShader9** shader) { return ReturnBound(vertexShader_, shader); }
 
 HRESULT Device::SetPixelShader(IDirect3DPixelShader9* shader) {
     pixelShader_ = static_cast<PixelShader*>(shader);
@@ -1042,43 +1046,26 @@ HRESULT Device::SetPixelShader(IDirect3DPixelShader9* shader) {
     return D3D_OK;
 }
 
-HRESULT Device::GetPixelShader(IDirect3DPixelShader9** shader) {
-    if (!shader) return D3DERR_INVALIDCALL;
-    *shader = pixelShader_;
-    if (pixelShader_) pixelShader_->AddRef();
-    return D3D_OK;
-}
+HRESULT Device::GetPixelShader(IDirect3DPixelShader9** shader) { return ReturnBound(pixelShader_, shader); }
 
 HRESULT Device::SetVertexShaderConstantF(UINT start, const float* data, UINT count) {
-    if (!data || start > kVertexConstantRegisters || count > kVertexConstantRegisters - start)
-        return D3DERR_INVALIDCALL;
-    if (count == 0) return D3D_OK;
-    std::memcpy(vertexConstants_ + start * 4, data, count * 4 * sizeof(float));
-    vertexConstantsDirty_ = true;
-    return D3D_OK;
+    HRESULT hr = CopyRegisters(vertexConstants_, kVertexConstantRegisters, start, nullptr, data, count);
+    if (SUCCEEDED(hr) && count) vertexConstantsDirty_ = true;
+    return hr;
 }
 
 HRESULT Device::GetVertexShaderConstantF(UINT start, float* data, UINT count) {
-    if (!data || start > kVertexConstantRegisters || count > kVertexConstantRegisters - start)
-        return D3DERR_INVALIDCALL;
-    std::memcpy(data, vertexConstants_ + start * 4, count * 4 * sizeof(float));
-    return D3D_OK;
+    return CopyRegisters(vertexConstants_, kVertexConstantRegisters, start, data, nullptr, count);
 }
 
 HRESULT Device::SetPixelShaderConstantF(UINT start, const float* data, UINT count) {
-    if (!data || start > kPixelConstantRegisters || count > kPixelConstantRegisters - start)
-        return D3DERR_INVALIDCALL;
-    if (count == 0) return D3D_OK;
-    std::memcpy(pixelConstants_ + start * 4, data, count * 4 * sizeof(float));
-    pixelConstantsDirty_ = true;
-    return D3D_OK;
+    HRESULT hr = CopyRegisters(pixelConstants_, kPixelConstantRegisters, start, nullptr, data, count);
+    if (SUCCEEDED(hr) && count) pixelConstantsDirty_ = true;
+    return hr;
 }
 
 HRESULT Device::GetPixelShaderConstantF(UINT start, float* data, UINT count) {
-    if (!data || start > kPixelConstantRegisters || count > kPixelConstantRegisters - start)
-        return D3DERR_INVALIDCALL;
-    std::memcpy(data, pixelConstants_ + start * 4, count * 4 * sizeof(float));
-    return D3D_OK;
+    return CopyRegisters(pixelConstants_, kPixelConstantRegisters, start, data, nullptr, count);
 }
 
 HRESULT Device::SetStreamSource(UINT streamNumber, IDirect3DVertexBuffer9* streamData, UINT offset, UINT stride) {
@@ -1104,12 +1091,7 @@ HRESULT Device::SetIndices(IDirect3DIndexBuffer9* indexData) {
     return D3D_OK;
 }
 
-HRESULT Device::GetIndices(IDirect3DIndexBuffer9** indexData) {
-    if (!indexData) return D3DERR_INVALIDCALL;
-    *indexData = indices_;
-    if (indices_) indices_->AddRef();
-    return D3D_OK;
-}
+HRESULT Device::GetIndices(IDirect3DIndexBuffer9** indexData) { return ReturnBound(indices_, indexData); }
 
 // ---------------------------------------------------------------------------------------
 // Drawing

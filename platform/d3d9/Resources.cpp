@@ -9,6 +9,15 @@
 namespace lumaret::platform {
 
 DeviceReference::DeviceReference(Device* device) : device_(device) { device_->AddRef(); }
+
+namespace {
+HRESULT HandOut(Device* device, IDirect3DDevice9** out) {
+    if (!out) return D3DERR_INVALIDCALL;
+    device->AddRef();
+    *out = device;
+    return D3D_OK;
+}
+}  // namespace
 DeviceReference::~DeviceReference() { device_->Release(); }
 
 // ---------------------------------------------------------------------------------------
@@ -43,12 +52,7 @@ Surface::~Surface() {
     if (countsOnDevice_) device_->Release();
 }
 
-HRESULT Surface::GetDevice(IDirect3DDevice9** device) {
-    if (!device) return D3DERR_INVALIDCALL;
-    device_->AddRef();
-    *device = device_;
-    return D3D_OK;
-}
+HRESULT Surface::GetDevice(IDirect3DDevice9** device) { return HandOut(device_, device); }
 
 HRESULT Surface::GetDesc(D3DSURFACE_DESC* desc) {
     if (!desc) return D3DERR_INVALIDCALL;
@@ -224,24 +228,14 @@ Texture::Texture(Device* device, UINT width, UINT height, UINT levels, DWORD usa
 
 Texture::~Texture() { device_->Forget(this); }
 
-HRESULT Texture::GetDevice(IDirect3DDevice9** device) {
-    if (!device) return D3DERR_INVALIDCALL;
-    device_->AddRef();
-    *device = device_.get();
-    return D3D_OK;
-}
+HRESULT Texture::GetDevice(IDirect3DDevice9** device) { return HandOut(device_.get(), device); }
 
 CubeTexture::CubeTexture(Device* device, UINT edge, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool)
     : device_(device), storage_(device, this, GL_TEXTURE_CUBE_MAP, edge, edge, levels, usage, format, pool) {}
 
 CubeTexture::~CubeTexture() { device_->Forget(this); }
 
-HRESULT CubeTexture::GetDevice(IDirect3DDevice9** device) {
-    if (!device) return D3DERR_INVALIDCALL;
-    device_->AddRef();
-    *device = device_.get();
-    return D3D_OK;
-}
+HRESULT CubeTexture::GetDevice(IDirect3DDevice9** device) { return HandOut(device_.get(), device); }
 
 HRESULT CubeTexture::GetCubeMapSurface(D3DCUBEMAP_FACES face, UINT level, IDirect3DSurface9** surface) {
     return storage_.SurfaceOf(static_cast<UINT>(face), level, surface);
@@ -321,12 +315,7 @@ VertexBuffer::~VertexBuffer() {
     device_->MakeCurrent();
 }
 
-HRESULT VertexBuffer::GetDevice(IDirect3DDevice9** device) {
-    if (!device) return D3DERR_INVALIDCALL;
-    device_->AddRef();
-    *device = device_.get();
-    return D3D_OK;
-}
+HRESULT VertexBuffer::GetDevice(IDirect3DDevice9** device) { return HandOut(device_.get(), device); }
 
 HRESULT VertexBuffer::GetDesc(D3DVERTEXBUFFER_DESC* desc) {
     if (!desc) return D3DERR_INVALIDCALL;
@@ -344,12 +333,7 @@ IndexBuffer::~IndexBuffer() {
     device_->MakeCurrent();
 }
 
-HRESULT IndexBuffer::GetDevice(IDirect3DDevice9** device) {
-    if (!device) return D3DERR_INVALIDCALL;
-    device_->AddRef();
-    *device = device_.get();
-    return D3D_OK;
-}
+HRESULT IndexBuffer::GetDevice(IDirect3DDevice9** device) { return HandOut(device_.get(), device); }
 
 HRESULT IndexBuffer::GetDesc(D3DINDEXBUFFER_DESC* desc) {
     if (!desc) return D3DERR_INVALIDCALL;
@@ -415,12 +399,7 @@ VertexDeclaration::~VertexDeclaration() {
     if (fixedFunctionProgram) glDeleteProgram(fixedFunctionProgram);
 }
 
-HRESULT VertexDeclaration::GetDevice(IDirect3DDevice9** device) {
-    if (!device) return D3DERR_INVALIDCALL;
-    device_->AddRef();
-    *device = device_.get();
-    return D3D_OK;
-}
+HRESULT VertexDeclaration::GetDevice(IDirect3DDevice9** device) { return HandOut(device_.get(), device); }
 
 HRESULT VertexDeclaration::GetDeclaration(D3DVERTEXELEMENT9* elements, UINT* count) {
     if (!count) return D3DERR_INVALIDCALL;
@@ -444,12 +423,7 @@ ShaderObject<Interface>::~ShaderObject() {
 }
 
 template <class Interface>
-HRESULT ShaderObject<Interface>::GetDevice(IDirect3DDevice9** device) {
-    if (!device) return D3DERR_INVALIDCALL;
-    device_->AddRef();
-    *device = device_.get();
-    return D3D_OK;
-}
+HRESULT ShaderObject<Interface>::GetDevice(IDirect3DDevice9** device) { return HandOut(device_.get(), device); }
 
 template class ShaderObject<IDirect3DVertexShader9>;
 template class ShaderObject<IDirect3DPixelShader9>;
@@ -466,12 +440,7 @@ Query::~Query() {
     if (fence_) glDeleteSync(fence_);
 }
 
-HRESULT Query::GetDevice(IDirect3DDevice9** device) {
-    if (!device) return D3DERR_INVALIDCALL;
-    device_->AddRef();
-    *device = device_.get();
-    return D3D_OK;
-}
+HRESULT Query::GetDevice(IDirect3DDevice9** device) { return HandOut(device_.get(), device); }
 
 DWORD Query::GetDataSize() { return type_ == D3DQUERYTYPE_OCCLUSION ? sizeof(DWORD) : sizeof(BOOL); }
 
