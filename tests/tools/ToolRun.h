@@ -1,0 +1,32 @@
+// Running the data tools as a user does: the exit status and what they print.
+#pragma once
+
+#include "support/TempDir.h"
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+namespace lumaret::test {
+
+struct ToolRun {
+    int status = -1;
+    std::string output;  // standard output and standard error together
+};
+
+// Runs a program of the build tree (a path below it) with the arguments, in the working directory.
+inline ToolRun RunTool(const std::string& program, const std::string& arguments) {
+    std::string command = BuildDir() + "/" + program + " " + arguments + " 2>&1";
+    ToolRun run;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return run;
+    char buffer[4096];
+    size_t count;
+    while ((count = fread(buffer, 1, sizeof(buffer), pipe)) > 0) run.output.append(buffer, count);
+    int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+}  // namespace lumaret::test
