@@ -284,3 +284,35 @@ TEST_F(ShaderTest, ConstantsPersistAcrossAShaderSwitch) {
     std::vector<uint32_t> pixels = ReadBackBuffer();
     EXPECT_EQ(pixels[0], 0xFFFF0080u);
 }
+
+TEST_F(ShaderTest, TexelsOfEachFormatSampleAsDirect3D9Defines) {
+    // One 2 x 2 texture per format, all texels alike, drawn over the target.
+    struct Case {
+        D3DFORMAT format;
+        std::vector<uint8_t> texel;  // bytes of one texel as LockRect lays it out
+        uint32_t expected;           // the pixel drawn, 0xAARRGGBB
+    };
+    const Case cases[] = {
+        {D3DFMT_A8R8G8B8, {0x10, 0x20, 0x30, 0x40}, 0x40302010},
+        {D3DFMT_X8R8G8B8, {0x10, 0x20, 0x30, 0x00}, 0xFF302010},
+        {D3DFMT_R5G6B5, {0x1F, 0xF8}, 0xFFFF00FF},           // red 31, green 0, blue 31
+        {D3DFMT_A1R5G5B5, {0xE0, 0x03}, 0x0000FF00},         // green 31, alpha 0
+        {D3DFMT_A4R4G4B4, {0x0F, 0xF0}, 0xFF0000FF},         // alpha 15, blue 15
+        {D3DFMT_L8, {0x80}, 0xFF808080},
+        {D3DFMT_A8, {0x80}, 0x80000000},
+        {D3DFMT_A8L8, {0x40, 0xC0}, 0xC0404040},
+    };
+    Use(kLogoVertex, "vs_3_0");
+    Use(kLogoPixel, "ps_3_0");
+    PointSampling();
+    for (const Case& c : cases) {
+        std::vector<uint8_t> texels;
+        for (int i = 0; i < 4; ++i) texels.insert(texels.end(), c.texel.begin(), c.texel.end());
+        IDirect3DTexture9* texture = MakeTexture(2, 2, c.format, texels.data(), static_cast<UINT>(c.texel.size()));
+        device->SetTexture(0, texture);
+        DrawFullClipQuad();
+        EXPECT_EQ(ReadBackBuffer()[width * 8 + 8], c.expected) << "format " << c.format;
+        device->SetTexture(0, nullptr);
+        texture->Release();
+    }
+}
