@@ -187,17 +187,20 @@ HRESULT ReadPngInfo(const uint8_t* data, size_t size, UINT maxDimension, D3DXIMA
     if (width == 0 || height == 0 || width > maxDimension || height > maxDimension) return D3DXERR_INVALIDDATA;
     if (!IsValidPngDepth(colorType, depth)) return D3DXERR_INVALIDDATA;
 
-    // Transparency is announced by a tRNS chunk, which must come before the image data.
+    // Every chunk up to IEND must lie within the file: stb allocates for a chunk's stated
+    // length before it finds the data missing. Transparency is announced by a tRNS chunk,
+    // which counts only before the image data.
     bool transparency = false;
+    bool imageData = false;
     for (;;) {
         uint32_t length = in.U32BigEndian();
         uint32_t type = in.U32BigEndian();
-        if (in.Failed()) return D3DXERR_INVALIDDATA;
-        if (type == ChunkType("IDAT")) break;
-        if (type == ChunkType("IEND")) return D3DXERR_INVALIDDATA;
-        if (type == ChunkType("tRNS")) transparency = true;
-        if (!in.Skip(static_cast<size_t>(length) + 4)) return D3DXERR_INVALIDDATA;
+        if (in.Failed() || !in.Skip(static_cast<size_t>(length) + 4)) return D3DXERR_INVALIDDATA;
+        if (type == ChunkType("IEND")) break;
+        if (type == ChunkType("IDAT")) imageData = true;
+        if (type == ChunkType("tRNS") && !imageData) transparency = true;
     }
+    if (!imageData) return D3DXERR_INVALIDDATA;
 
     const uint64_t samples = colorType == 2 ? 3 : colorType == 4 ? 2 : colorType == 6 ? 4 : 1;
     const uint64_t rawBytes = height * (1 + (width * samples * depth + 7) / 8);

@@ -355,6 +355,12 @@ TEST(ImageDecoder, AbsurdPngTgaAndJpegHeadersAreInvalidData) {
     png = ReadImageFixture("png_rgb8.png");
     png[24] = 5;  // bit depth 5
     EXPECT_EQ(InfoResult(png), D3DXERR_INVALIDDATA);
+    png = ReadImageFixture("png_rgb8.png");
+    size_t idat = png.find("IDAT");
+    ASSERT_NE(idat, std::string::npos);
+    PutBE32(png, idat - 4, 0x7fffffff);  // a chunk far longer than the file: stb would allocate for it
+    EXPECT_EQ(InfoResult(png), D3DXERR_INVALIDDATA);
+    EXPECT_EQ(DecodeResult(png), D3DXERR_INVALIDDATA);
 
     std::string tga = ReadImageFixture("tga_24bit_bottomright.tga");
     PutLE16(tga, 12, 16385);
