@@ -3,6 +3,7 @@
 #include "d3dx9/ImageBytes.h"
 
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -14,6 +15,13 @@
 #define STBI_NO_LINEAR
 #define STBI_NO_HDR
 #define STBI_MAX_DIMENSIONS 16384
+// stb_image 2.27 leaves its JPEG decoder state uninitialised (zeroed upstream since 2.28):
+// a scan naming a Huffman table no DHT segment defined would decode with garbage tables.
+// Zeroed, such a table decodes every code as symbol 0 and consumes no bits, which ends the
+// scan harmlessly.
+#define STBI_MALLOC(size) calloc(1, size)
+#define STBI_REALLOC(pointer, size) realloc(pointer, size)
+#define STBI_FREE(pointer) free(pointer)
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb/stb_image.h>
