@@ -274,36 +274,24 @@ bool Device::InitialiseGl(std::string* error) {
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
 
     UINT width = parameters_.BackBufferWidth, height = parameters_.BackBufferHeight;
-    GLsizei samples = parameters_.MultiSampleType >= D3DMULTISAMPLE_2_SAMPLES
-                          ? static_cast<GLsizei>(parameters_.MultiSampleType)
-                          : 0;
-    GLint maxSamples = 0;
-    glGetIntegerv(GL_MAX_SAMPLES, &maxSamples);
-    if (samples > maxSamples) {
-        *error = "multisample type not supported";
+    glGetIntegerv(GL_MAX_SAMPLES, &maxSamples_);
+    backBuffer_ = CreateRenderbufferSurface(width, height, parameters_.BackBufferFormat, parameters_.MultiSampleType,
+                                            D3DUSAGE_RENDERTARGET, this);
+    if (!backBuffer_) {
+        *error = "back buffer format or multisample type not supported";
         return false;
     }
-    const FormatInfo* colorFormat = FindFormat(parameters_.BackBufferFormat);
-    D3DSURFACE_DESC desc{parameters_.BackBufferFormat, D3DRTYPE_SURFACE, D3DUSAGE_RENDERTARGET, D3DPOOL_DEFAULT,
-                         parameters_.MultiSampleType, 0, width, height};
-    GLuint renderbuffer = 0;
-    glCreateRenderbuffers(1, &renderbuffer);
-    glNamedRenderbufferStorageMultisample(renderbuffer, samples, colorFormat->internalFormat,
-                                          static_cast<GLsizei>(width), static_cast<GLsizei>(height));
-    backBuffer_ = new Surface(this, this, desc, renderbuffer);
     glCreateRenderbuffers(1, &resolveRenderbuffer_);
-    glNamedRenderbufferStorage(resolveRenderbuffer_, colorFormat->internalFormat, static_cast<GLsizei>(width),
+    glNamedRenderbufferStorage(resolveRenderbuffer_, backBuffer_->format().internalFormat, static_cast<GLsizei>(width),
                                static_cast<GLsizei>(height));
     glNamedFramebufferRenderbuffer(resolveFramebuffer_, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, resolveRenderbuffer_);
     if (parameters_.EnableAutoDepthStencil) {
-        const FormatInfo* depthFormat = FindFormat(parameters_.AutoDepthStencilFormat);
-        D3DSURFACE_DESC depthDesc{parameters_.AutoDepthStencilFormat, D3DRTYPE_SURFACE, D3DUSAGE_DEPTHSTENCIL,
-                                  D3DPOOL_DEFAULT, parameters_.MultiSampleType, 0, width, height};
-        GLuint depthBuffer = 0;
-        glCreateRenderbuffers(1, &depthBuffer);
-        glNamedRenderbufferStorageMultisample(depthBuffer, samples, depthFormat->internalFormat,
-                                              static_cast<GLsizei>(width), static_cast<GLsizei>(height));
-        autoDepthStencil_ = new Surface(this, this, depthDesc, depthBuffer);
+        autoDepthStencil_ = CreateRenderbufferSurface(width, height, parameters_.AutoDepthStencilFormat,
+                                                      parameters_.MultiSampleType, D3DUSAGE_DEPTHSTENCIL, this);
+        if (!autoDepthStencil_) {
+            *error = "depth-stencil format not supported";
+            return false;
+        }
     }
 
     // Direct3D 9's initial device state.
@@ -513,40 +501,36 @@ HRESULT Device::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3
     return D3D_OK;
 }
 
-HRESULT Device::CreateRenderTarget(UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE multiSample, DWORD,
-                                   BOOL, IDirect3DSurface9** surface, HANDLE*) {
-    if (!surface) return D3DERR_INVALIDCALL;
-    *surface = nullptr;
+Surface* Device::CreateRenderbufferSurface(UINT width, UINT height, D3DFORMAT format,
+                                           D3DMULTISAMPLE_TYPE multiSample, DWORD usage, IUnknown* owner) {
     const FormatInfo* info = FindFormat(format);
-    if (!info || !info->renderTarget || width == 0 || height == 0 || width > 16384 || height > 16384)
-        return D3DERR_INVALIDCALL;
+    bool depth = usage == D3DUSAGE_DEPTHSTENCIL;
+    if (!info || (depth ? !info->depth : !info->renderTarget) || width == 0 || height == 0 || width > 16384 ||
+        height > 16384)
+        return nullptr;
+    GLsizei samples = multiSample >= D3DMULTISAMPLE_2_SAMPLES ? static_cast<GLsizei>(multiSample) : 0;
+    if (samples > maxSamples_) return nullptr;
     MakeCurrent();
     GLuint renderbuffer = 0;
     glCreateRenderbuffers(1, &renderbuffer);
-    GLsizei samples = multiSample >= D3DMULTISAMPLE_2_SAMPLES ? static_cast<GLsizei>(multiSample) : 0;
     glNamedRenderbufferStorageMultisample(renderbuffer, samples, info->internalFormat, static_cast<GLsizei>(width),
                                           static_cast<GLsizei>(height));
-    D3DSURFACE_DESC desc{format, D3DRTYPE_SURFACE, D3DUSAGE_RENDERTARGET, D3DPOOL_DEFAULT, multiSample, 0, width, height};
-    *surface = new Surface(this, nullptr, desc, renderbuffer);
-    return D3D_OK;
+    D3DSURFACE_DESC desc{format, D3DRTYPE_SURFACE, usage, D3DPOOL_DEFAULT, multiSample, 0, width, height};
+    return new Surface(this, owner, desc, renderbuffer);
+}
+
+HRESULT Device::CreateRenderTarget(UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE multiSample, DWORD,
+                                   BOOL, IDirect3DSurface9** surface, HANDLE*) {
+    if (!surface) return D3DERR_INVALIDCALL;
+    *surface = CreateRenderbufferSurface(width, height, format, multiSample, D3DUSAGE_RENDERTARGET, nullptr);
+    return *surface ? D3D_OK : D3DERR_INVALIDCALL;
 }
 
 HRESULT Device::CreateDepthStencilSurface(UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE multiSample,
                                           DWORD, BOOL, IDirect3DSurface9** surface, HANDLE*) {
     if (!surface) return D3DERR_INVALIDCALL;
-    *surface = nullptr;
-    const FormatInfo* info = FindFormat(format);
-    if (!info || !info->depth || width == 0 || height == 0 || width > 16384 || height > 16384)
-        return D3DERR_INVALIDCALL;
-    MakeCurrent();
-    GLuint renderbuffer = 0;
-    glCreateRenderbuffers(1, &renderbuffer);
-    GLsizei samples = multiSample >= D3DMULTISAMPLE_2_SAMPLES ? static_cast<GLsizei>(multiSample) : 0;
-    glNamedRenderbufferStorageMultisample(renderbuffer, samples, info->internalFormat, static_cast<GLsizei>(width),
-                                          static_cast<GLsizei>(height));
-    D3DSURFACE_DESC desc{format, D3DRTYPE_SURFACE, D3DUSAGE_DEPTHSTENCIL, D3DPOOL_DEFAULT, multiSample, 0, width, height};
-    *surface = new Surface(this, nullptr, desc, renderbuffer);
-    return D3D_OK;
+    *surface = CreateRenderbufferSurface(width, height, format, multiSample, D3DUSAGE_DEPTHSTENCIL, nullptr);
+    return *surface ? D3D_OK : D3DERR_INVALIDCALL;
 }
 
 HRESULT Device::CreateOffscreenPlainSurface(UINT width, UINT height, D3DFORMAT format, D3DPOOL pool,

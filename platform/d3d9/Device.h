@@ -161,6 +161,9 @@ private:
     void ApplyConstants();
     GLuint SamplerObject(UINT stage);
     GLuint FixedFunctionVertexProgram(VertexDeclaration* declaration);
+    // A render or depth buffer in GL renderbuffer storage; null for what the layer cannot make.
+    Surface* CreateRenderbufferSurface(UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE multiSample,
+                                       DWORD usage, IUnknown* owner);
     HRESULT ClearImpl(DWORD flags, D3DCOLOR color, float z, DWORD stencil, const RECT& area);
     void ResolveBackBuffer();
 
@@ -225,6 +228,7 @@ private:
     GLuint boundVertexProgram_ = ~0u;
     GLuint boundPixelProgram_ = ~0u;
     bool framebufferComplete_ = true;
+    GLint maxSamples_ = 0;
 };
 
 }  // namespace lumaret::platform

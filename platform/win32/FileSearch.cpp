@@ -29,10 +29,10 @@ intptr_t gNextHandle = 1;
 
 intptr_t _findfirst(const char* filespec, struct _finddata_t* fileinfo) {
     if (!filespec || !fileinfo) return -1;
-    std::string spec = filespec;
-    size_t slash = spec.find_last_of("/\\");
-    std::string directory = slash == std::string::npos ? "." : spec.substr(0, slash + 1);
-    std::string pattern = slash == std::string::npos ? spec : spec.substr(slash + 1);
+    std::string requested = filespec;
+    size_t slash = requested.find_last_of("/\\");
+    std::string directory = slash == std::string::npos ? "." : requested.substr(0, slash + 1);
+    std::string pattern = slash == std::string::npos ? requested : requested.substr(slash + 1);
     if (pattern.empty()) return -1;
     DIR* dir = opendir(directory.c_str());
     if (!dir) return -1;
