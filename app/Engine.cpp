@@ -4,6 +4,9 @@
 #include "app/Log.h"
 #include "render/Renderer.h"
 #include "resources/TextOverlay.h"
+#include "scene/Camera.h"
+
+#include <cmath>
 
 Window gWindow;
 
@@ -25,6 +28,15 @@ struct LogoQuad {
 };
 
 TextOverlay gTextOverlay;
+Camera gCamera;
+
+// The camera circles the vertical axis through x = z = 0 at radius 540, once every 4 pi
+// seconds, its height swinging between 50 and 950, always looking at (500, 500, 500).
+void OrbitCamera(Camera& camera, float seconds) {
+    float a = seconds * 0.5f;
+    camera.SetPosition(D3DXVECTOR3(540.0f * std::sin(a), 450.0f * std::cos(2.23f * std::sin(0.23f * a) + 0.5f) + 500.0f,
+                                   540.0f * std::cos(a)));
+}
 
 // The 256 x 64 logo drawn at half size, 128 x 32 pixels, at the bottom-left corner, one
 // pixel left of the edge.
@@ -69,8 +81,10 @@ int RunEngine(const ScreenConfig& screen) {
     gTextOverlay.Setup(*gRenderer);
     // World: World::InitPipeline, then the demo light joins the world's light list.
     LogoQuad logo = BuildLogo(*gRenderer, screen);
-    // Demo scene set-up, then the camera: perspective 60 degrees, 4/3, 1 to 2000, at
-    // (2, 2, 2) looking at (500, 500, 500).
+    // Demo scene set-up comes here.
+    gCamera.SetPerspective(60.0f, 4.0f / 3.0f, 1.0f, 2000.0f);
+    gCamera.SetPosition(D3DXVECTOR3(2.0f, 2.0f, 2.0f));
+    gCamera.SetTarget(D3DXVECTOR3(500.0f, 500.0f, 500.0f));
     FrameTimer timer;
     timer.Start();
 
@@ -78,10 +92,11 @@ int RunEngine(const ScreenConfig& screen) {
     while (gWindow.KeyState[VK_ESCAPE] == 0) {
         if (!PumpOneMessage()) break;
         timer.Update();
-        // Camera orbit and demo animation come here.
+        OrbitCamera(gCamera, timer.time);
+        // Demo animation with 2 x time comes here.
         gRenderer->BeginScene();
         gRenderer->Clear(ClearColor | ClearDepth | ClearStencil, kBackgroundColor, 0);
-        // World::Render(camera) comes here: the scene passes and post-processing.
+        // World::Render(gCamera) comes here: the scene passes and post-processing.
         gRenderer->SetSamplerFlags(0, SamplerLinear | SamplerClamp);
         gRenderer->SetShader(logo.shader);
         gRenderer->SetTexture(0, logo.texture);
