@@ -50,8 +50,8 @@ constexpr uint32_t ChunkType(const char (&name)[5]) {
 // Deflate cannot expand one byte into more than 1032; a PNG claiming more pixels than
 // that allows is corrupt, however valid its header looks.
 constexpr uint64_t kDeflateMaxRatio = 1032;
-// Every 8 x 8 block of a JPEG costs at least one bit of entropy-coded data, and a block
-// covers at most 32 x 32 pixels once chroma subsampling is counted.
+// Every MCU of a JPEG costs at least one bit of entropy-coded data, and an MCU covers at
+// most 32 x 32 pixels (sampling factors go up to 4).
 constexpr uint64_t kJpegMaxPixelsPerByte = 8 * 32 * 32;
 
 D3DXIMAGE_INFO MakeInfo(UINT width, UINT height, D3DFORMAT format, D3DXIMAGE_FILEFORMAT fileFormat) {

@@ -5,9 +5,11 @@
 // Formats: L8 for greyscale, A8L8 for greyscale with alpha (or tRNS), A8R8G8B8 for
 // colour with alpha (or tRNS), X8R8G8B8 for colour without.
 //
-// Headers are read here, not by stb, so that the info call needs no decoding and so that
-// files whose pixel count their data cannot possibly hold are refused before stb
-// allocates for them.
+// PNG headers and chunks are read here, not by stb, so that the info call needs no
+// decoding; JPEG headers go through stbi_info once the Huffman tables are checked. Files
+// whose pixel count their data cannot possibly hold are refused before stb allocates for
+// them, and files that would trip the known faults of the Debian stb (2.27) are refused
+// or defused before stb sees them.
 #pragma once
 
 #include "d3dx9/ImageSurface.h"
