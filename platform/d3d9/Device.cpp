@@ -140,12 +140,9 @@ HRESULT ReturnBound(Bound* bound, Interface** out) {
     return D3D_OK;
 }
 
-// Copies between a register file and a caller's array after checking the range.
-HRESULT CopyRegisters(float* file, UINT registers, UINT start, float* to, const float* from, UINT count) {
-    if ((!to && !from) || start > registers || count > registers - start) return D3DERR_INVALIDCALL;
-    if (from) std::memcpy(file + start * 4, from, count * 4 * sizeof(float));
-    else std::memcpy(to, file + start * 4, count * 4 * sizeof(float));
-    return D3D_OK;
+// Whether a caller's float4 registers lie inside a register file of the given size.
+bool ValidRegisters(const float* data, UINT start, UINT count, UINT registers) {
+    return data && start <= registers && count <= registers - start;
 }
 
 bool Topology(D3DPRIMITIVETYPE type, UINT primitives, GLenum* mode, GLsizei* vertices) {
@@ -1033,23 +1030,29 @@ HRESULT Device::SetPixelShader(IDirect3DPixelShader9* shader) {
 HRESULT Device::GetPixelShader(IDirect3DPixelShader9** shader) { return ReturnBound(pixelShader_, shader); }
 
 HRESULT Device::SetVertexShaderConstantF(UINT start, const float* data, UINT count) {
-    HRESULT hr = CopyRegisters(vertexConstants_, kVertexConstantRegisters, start, nullptr, data, count);
-    if (SUCCEEDED(hr) && count) vertexConstantsDirty_ = true;
-    return hr;
+    if (!ValidRegisters(data, start, count, kVertexConstantRegisters)) return D3DERR_INVALIDCALL;
+    std::memcpy(vertexConstants_ + start * 4, data, count * 4 * sizeof(float));
+    vertexConstantsDirty_ |= count > 0;
+    return D3D_OK;
 }
 
 HRESULT Device::GetVertexShaderConstantF(UINT start, float* data, UINT count) {
-    return CopyRegisters(vertexConstants_, kVertexConstantRegisters, start, data, nullptr, count);
+    if (!ValidRegisters(data, start, count, kVertexConstantRegisters)) return D3DERR_INVALIDCALL;
+    std::memcpy(data, vertexConstants_ + start * 4, count * 4 * sizeof(float));
+    return D3D_OK;
 }
 
 HRESULT Device::SetPixelShaderConstantF(UINT start, const float* data, UINT count) {
-    HRESULT hr = CopyRegisters(pixelConstants_, kPixelConstantRegisters, start, nullptr, data, count);
-    if (SUCCEEDED(hr) && count) pixelConstantsDirty_ = true;
-    return hr;
+    if (!ValidRegisters(data, start, count, kPixelConstantRegisters)) return D3DERR_INVALIDCALL;
+    std::memcpy(pixelConstants_ + start * 4, data, count * 4 * sizeof(float));
+    pixelConstantsDirty_ |= count > 0;
+    return D3D_OK;
 }
 
 HRESULT Device::GetPixelShaderConstantF(UINT start, float* data, UINT count) {
-    return CopyRegisters(pixelConstants_, kPixelConstantRegisters, start, data, nullptr, count);
+    if (!ValidRegisters(data, start, count, kPixelConstantRegisters)) return D3DERR_INVALIDCALL;
+    std::memcpy(data, pixelConstants_ + start * 4, count * 4 * sizeof(float));
+    return D3D_OK;
 }
 
 HRESULT Device::SetStreamSource(UINT streamNumber, IDirect3DVertexBuffer9* streamData, UINT offset, UINT stride) {
