@@ -22,6 +22,9 @@ void GLAPIENTRY OnDebugMessage(GLenum source, GLenum type, GLuint id, GLenum sev
     ++gErrorCount;
     gLastError.assign(message, length >= 0 ? static_cast<size_t>(length) : std::strlen(message));
     std::fprintf(stderr, "GL debug: %s\n", gLastError.c_str());
+    // Whole-program tests run the engine in a child process; there an error ends it.
+    static const bool fatal = std::getenv("LUMARET_GL_ERRORS_FATAL") != nullptr;
+    if (fatal) std::abort();
 }
 
 }  // namespace

@@ -25,6 +25,7 @@ std::vector<uint32_t> RenderFrame(const ScreenConfig& screen) {
         {
             setenv("LUMARET_HEADLESS_FRAMES", "3", 1);
             setenv("LUMARET_SCREENSHOT", "frame.png", 1);
+            setenv("LUMARET_GL_ERRORS_FATAL", "1", 1);
             std::exit(RunEngine(screen));
         },
         testing::ExitedWithCode(0), "");
