@@ -39,6 +39,7 @@ TEST(MainLoopDeathTest, EscapeEndsTheLoopWithoutQuitMessage) {
     EXPECT_EXIT(
         {
             QueueKey(SDLK_ESCAPE);
+            setenv("LUMARET_GL_ERRORS_FATAL", "1", 1);
             std::exit(RunEngine(ScreenConfig{640, 480, false}));
         },
         testing::ExitedWithCode(0), "");
@@ -53,6 +54,7 @@ TEST(MainLoopDeathTest, ClosingTheWindowDestroysQuitsAndShutsDown) {
     EXPECT_EXIT(
         {
             setenv("LUMARET_HEADLESS_FRAMES", "3", 1);
+            setenv("LUMARET_GL_ERRORS_FATAL", "1", 1);
             std::exit(RunEngine(ScreenConfig{640, 480, false}));
         },
         testing::ExitedWithCode(0), "");
