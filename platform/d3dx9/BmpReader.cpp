@@ -138,17 +138,7 @@ HRESULT ParseBmp(const uint8_t* data, size_t size, UINT maxDimension, BmpLayout&
     return S_OK;
 }
 
-D3DXIMAGE_INFO InfoOf(const BmpLayout& bmp) {
-    D3DXIMAGE_INFO info{};
-    info.Width = bmp.width;
-    info.Height = bmp.height;
-    info.Depth = 1;
-    info.MipLevels = 1;
-    info.Format = bmp.format;
-    info.ResourceType = D3DRTYPE_TEXTURE;
-    info.ImageFileFormat = D3DXIFF_BMP;
-    return info;
-}
+D3DXIMAGE_INFO InfoOf(const BmpLayout& bmp) { return SingleImageInfo(bmp.width, bmp.height, bmp.format, D3DXIFF_BMP); }
 
 struct Palette {
     uint8_t bgra[256][4] = {};

@@ -54,18 +54,6 @@ constexpr uint64_t kDeflateMaxRatio = 1032;
 // most 32 x 32 pixels (sampling factors go up to 4).
 constexpr uint64_t kJpegMaxPixelsPerByte = 8 * 32 * 32;
 
-D3DXIMAGE_INFO MakeInfo(UINT width, UINT height, D3DFORMAT format, D3DXIMAGE_FILEFORMAT fileFormat) {
-    D3DXIMAGE_INFO info{};
-    info.Width = width;
-    info.Height = height;
-    info.Depth = 1;
-    info.MipLevels = 1;
-    info.Format = format;
-    info.ResourceType = D3DRTYPE_TEXTURE;
-    info.ImageFileFormat = fileFormat;
-    return info;
-}
-
 int ChannelsOf(D3DFORMAT format) {
     switch (format) {
         case D3DFMT_L8: return 1;
@@ -231,7 +219,7 @@ HRESULT ReadPngInfo(const uint8_t* data, size_t size, UINT maxDimension, D3DXIMA
         case 6: format = D3DFMT_A8R8G8B8; break;
         default: format = transparency ? D3DFMT_A8R8G8B8 : D3DFMT_X8R8G8B8; break;
     }
-    info = MakeInfo(width, height, format, D3DXIFF_PNG);
+    info = SingleImageInfo(width, height, format, D3DXIFF_PNG);
     return S_OK;
 }
 
@@ -252,7 +240,7 @@ HRESULT ReadJpegInfo(const uint8_t* data, size_t size, UINT maxDimension, D3DXIM
         return D3DXERR_INVALIDDATA;
     if (static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > kJpegMaxPixelsPerByte * size)
         return D3DXERR_INVALIDDATA;
-    info = MakeInfo(static_cast<UINT>(width), static_cast<UINT>(height), channels == 1 ? D3DFMT_L8 : D3DFMT_X8R8G8B8,
+    info = SingleImageInfo(static_cast<UINT>(width), static_cast<UINT>(height), channels == 1 ? D3DFMT_L8 : D3DFMT_X8R8G8B8,
                     D3DXIFF_JPG);
     return S_OK;
 }

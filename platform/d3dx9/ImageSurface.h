@@ -43,6 +43,19 @@ struct DecodedImage {
 // A zero-filled surface of the given format (one the loaders produce) and size.
 ImageSurface MakeSurface(D3DFORMAT format, UINT width, UINT height);
 
+// What image information says of a file holding one 2D image with one level.
+inline D3DXIMAGE_INFO SingleImageInfo(UINT width, UINT height, D3DFORMAT format, D3DXIMAGE_FILEFORMAT fileFormat) {
+    D3DXIMAGE_INFO info{};
+    info.Width = width;
+    info.Height = height;
+    info.Depth = 1;
+    info.MipLevels = 1;
+    info.Format = format;
+    info.ResourceType = D3DRTYPE_TEXTURE;
+    info.ImageFileFormat = fileFormat;
+    return info;
+}
+
 // Levels of a full mip chain down to 1 x 1.
 UINT FullMipLevelCount(UINT width, UINT height);
 

@@ -96,17 +96,7 @@ HRESULT ParseTga(const uint8_t* data, size_t size, UINT maxDimension, TgaLayout&
     return S_OK;
 }
 
-D3DXIMAGE_INFO InfoOf(const TgaLayout& tga) {
-    D3DXIMAGE_INFO info{};
-    info.Width = tga.width;
-    info.Height = tga.height;
-    info.Depth = 1;
-    info.MipLevels = 1;
-    info.Format = tga.format;
-    info.ResourceType = D3DRTYPE_TEXTURE;
-    info.ImageFileFormat = D3DXIFF_TGA;
-    return info;
-}
+D3DXIMAGE_INFO InfoOf(const TgaLayout& tga) { return SingleImageInfo(tga.width, tga.height, tga.format, D3DXIFF_TGA); }
 
 // One stored colour (B, G, R[, A] bytes, or a 16-bit A1R5G5B5 word) as B, G, R, A.
 void UnpackColor(const uint8_t* source, uint8_t depth, bool useAlphaBit, uint8_t* bgra) {
