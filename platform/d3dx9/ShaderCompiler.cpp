@@ -22,8 +22,12 @@
 #include <glslang/SPIRV/GlslangToSpv.h>
 #include <spirv_cross/spirv_glsl.hpp>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <map>
 #include <regex>
@@ -270,8 +274,8 @@ std::string BindRegisterFile(std::string glsl, bool vertex, UINT registers) {
     return glsl.replace(static_cast<size_t>(match.position(0)), static_cast<size_t>(match.length(0)), replacement);
 }
 
-std::vector<uint32_t> CompileToSpirv(const std::string& source, const char* entry, bool vertex,
-                                     const D3DXMACRO* defines) {
+std::vector<uint32_t> ParseHlsl(const std::string& source, const char* entry, bool vertex,
+                                const D3DXMACRO* defines) {
     EnsureGlslangInitialised();
     EShLanguage stage = vertex ? EShLangVertex : EShLangFragment;
     glslang::TShader shader(stage);
@@ -305,6 +309,71 @@ std::vector<uint32_t> CompileToSpirv(const std::string& source, const char* entr
     options.disableOptimizer = true;
     glslang::GlslangToSpv(*program.getIntermediate(stage), spirv, &options);
     return spirv;
+}
+
+bool WriteAll(int fd, const void* data, size_t size) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t written = write(fd, p, size);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        p += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+// The HLSL front end runs in a child process: glslang 12 crashes on some malformed
+// sources (a global declared twice, found by fuzzing), and a shader file must not be able
+// to take the engine down with it. The child sends back a status byte and either the
+// SPIR-V words or the compiler's messages; a child that dies is reported as an error.
+std::vector<uint32_t> CompileToSpirv(const std::string& source, const char* entry, bool vertex,
+                                     const D3DXMACRO* defines) {
+    int channel[2];
+    if (pipe(channel) != 0) return ParseHlsl(source, entry, vertex, defines);
+    pid_t child = fork();
+    if (child < 0) {
+        close(channel[0]);
+        close(channel[1]);
+        return ParseHlsl(source, entry, vertex, defines);
+    }
+    if (child == 0) {
+        close(channel[0]);
+        char status = 0;
+        std::string payload;
+        try {
+            std::vector<uint32_t> words = ParseHlsl(source, entry, vertex, defines);
+            payload.assign(reinterpret_cast<const char*>(words.data()), words.size() * sizeof(uint32_t));
+        } catch (const CompileError& error) {
+            status = 1;
+            payload = error.text;
+        }
+        bool sent = WriteAll(channel[1], &status, 1) && WriteAll(channel[1], payload.data(), payload.size());
+        _exit(sent ? 0 : 1);
+    }
+    close(channel[1]);
+    std::string received;
+    char buffer[65536];
+    for (;;) {
+        ssize_t got = read(channel[0], buffer, sizeof(buffer));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        received.append(buffer, static_cast<size_t>(got));
+    }
+    close(channel[0]);
+    int childStatus = 0;
+    while (waitpid(child, &childStatus, 0) < 0 && errno == EINTR) {
+    }
+    bool finished = WIFEXITED(childStatus) && WEXITSTATUS(childStatus) == 0 && !received.empty();
+    if (!finished) {
+        std::string how = WIFSIGNALED(childStatus) ? "signal " + std::to_string(WTERMSIG(childStatus)) : "an early exit";
+        throw CompileError("error: the HLSL compiler failed on this source (" + how + ")\n");
+    }
+    if (received[0] != 0) throw CompileError(received.substr(1));
+    if ((received.size() - 1) % sizeof(uint32_t) != 0) throw CompileError("error: the HLSL compiler's output was cut\n");
+    std::vector<uint32_t> words((received.size() - 1) / sizeof(uint32_t));
+    std::memcpy(words.data(), received.data() + 1, words.size() * sizeof(uint32_t));
+    return words;
 }
 
 void SetErrors(ID3DXBuffer** errors, const std::string& text) {

@@ -179,6 +179,13 @@ TEST_F(ShaderTest, SyntaxErrorFailsWithTheCompilersMessage) {
     EXPECT_FALSE(noEntry.errors.empty());
     EXPECT_EQ(D3DXCompileShader(nullptr, 0, nullptr, nullptr, "main", "ps_3_0", 0, nullptr, nullptr, nullptr),
               D3DERR_INVALIDCALL);
+    // glslang 12 crashes on a global declared twice; the compile fails with a message instead.
+    CompiledShader twice = Compile(device,
+                                   "float4x4 m; float m;\n"
+                                   "float4 main(float4 p : POSITION) : POSITION { return mul(m, p); }\n",
+                                   "vs_3_0");
+    EXPECT_NE(twice.result, D3D_OK);
+    EXPECT_NE(twice.errors.find("error"), std::string::npos) << twice.errors;
 }
 
 TEST_F(ShaderTest, GarbageProgramsAreRefusedByTheDevice) {
