@@ -22,6 +22,7 @@
 #include <glslang/SPIRV/GlslangToSpv.h>
 #include <spirv_cross/spirv_glsl.hpp>
 
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -52,9 +53,23 @@ public:
     std::string text;
 };
 
+std::vector<uint32_t> ParseHlsl(const std::string& source, const char* entry, bool vertex, const std::string& preamble);
+
 void EnsureGlslangInitialised() {
     static bool initialised = glslang::InitializeProcess();
     (void)initialised;
+}
+
+// glslang builds its built-in symbol tables on the first parse of each stage, which costs
+// tens of milliseconds. Doing that once here, with two known-good programs, lets every
+// child process of CompileToSpirv inherit the tables instead of building them again.
+void WarmUpGlslang() {
+    static bool warm = false;
+    if (warm) return;
+    warm = true;
+    EnsureGlslangInitialised();
+    ParseHlsl("float4 main(float4 p : POSITION) : POSITION { return p; }", "main", true, "");
+    ParseHlsl("float4 main() : COLOR { return 0; }", "main", false, "");
 }
 
 // "TEXCOORD3" -> ("TEXCOORD", 3); "SV_Target" -> ("SV_TARGET", 0).
@@ -274,8 +289,9 @@ std::string BindRegisterFile(std::string glsl, bool vertex, UINT registers) {
     return glsl.replace(static_cast<size_t>(match.position(0)), static_cast<size_t>(match.length(0)), replacement);
 }
 
-std::vector<uint32_t> ParseHlsl(const std::string& source, const char* entry, bool vertex,
-                                const D3DXMACRO* defines) {
+// Macro definitions come in as a preamble, so the source's own line numbers stay right in
+// the compiler's messages.
+std::vector<uint32_t> ParseHlsl(const std::string& source, const char* entry, bool vertex, const std::string& preamble) {
     EnsureGlslangInitialised();
     EShLanguage stage = vertex ? EShLangVertex : EShLangFragment;
     glslang::TShader shader(stage);
@@ -283,9 +299,6 @@ std::vector<uint32_t> ParseHlsl(const std::string& source, const char* entry, bo
     int length = static_cast<int>(source.size());
     const char* names[] = {"memory"};
     shader.setStringsWithLengthsAndNames(&text, &length, names, 1);
-    std::string preamble;
-    for (const D3DXMACRO* macro = defines; macro && macro->Name; ++macro)
-        preamble += std::string("#define ") + macro->Name + " " + (macro->Definition ? macro->Definition : "") + "\n";
     shader.setPreamble(preamble.c_str());
     shader.setEntryPoint(entry);
     shader.setSourceEntryPoint(entry);
@@ -311,69 +324,148 @@ std::vector<uint32_t> ParseHlsl(const std::string& source, const char* entry, bo
     return spirv;
 }
 
-bool WriteAll(int fd, const void* data, size_t size) {
+// Whole-message socket I/O. MSG_NOSIGNAL keeps a dead peer from raising SIGPIPE here.
+bool SendAll(int fd, const void* data, size_t size) {
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
-        ssize_t written = write(fd, p, size);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        p += written;
-        size -= static_cast<size_t>(written);
+        ssize_t sent = send(fd, p, size, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent <= 0) return false;
+        p += sent;
+        size -= static_cast<size_t>(sent);
     }
     return true;
 }
 
-// The HLSL front end runs in a child process: glslang 12 crashes on some malformed
+bool ReceiveAll(int fd, void* data, size_t size) {
+    char* p = static_cast<char*>(data);
+    while (size > 0) {
+        ssize_t got = recv(fd, p, size, 0);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        p += got;
+        size -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+bool SendString(int fd, const std::string& text) {
+    uint32_t length = static_cast<uint32_t>(text.size());
+    return SendAll(fd, &length, sizeof(length)) && SendAll(fd, text.data(), text.size());
+}
+
+bool ReceiveString(int fd, std::string* text) {
+    uint32_t length = 0;
+    if (!ReceiveAll(fd, &length, sizeof(length)) || length > kMaxShaderBlobBytes * 4u) return false;
+    text->resize(length);
+    return ReceiveAll(fd, text->data(), length);
+}
+
+// The HLSL front end runs in a helper process: glslang 12 crashes on some malformed
 // sources (a global declared twice, found by fuzzing), and a shader file must not be able
-// to take the engine down with it. The child sends back a status byte and either the
-// SPIR-V words or the compiler's messages; a child that dies is reported as an error.
+// to take the engine down with it. The helper is forked once (after glslang's tables are
+// built, so it inherits them), answers one request at a time over a socket, and is
+// started again after it dies; a request it dies on is reported as a compile error.
+class FrontEndProcess {
+public:
+    std::vector<uint32_t> Compile(const std::string& source, const std::string& entry, bool vertex,
+                                  const std::string& defines) {
+        // A forked copy of this process (a test's death test, say) gets its own helper.
+        if (pid_ > 0 && owner_ != getpid()) Forget();
+        if (pid_ <= 0 && !Start()) return ParseHlslText(source, entry, vertex, defines);
+        char stage = vertex ? 1 : 0;
+        std::string status, payload;
+        bool answered = SendAll(socket_, &stage, 1) && SendString(socket_, entry) && SendString(socket_, defines) &&
+                        SendString(socket_, source) && ReceiveString(socket_, &status) &&
+                        ReceiveString(socket_, &payload) && status.size() == 1;
+        if (!answered) {
+            std::string how = Stop();
+            throw CompileError("error: the HLSL compiler failed on this source (" + how + ")\n");
+        }
+        if (status[0] != 0) throw CompileError(payload);
+        if (payload.size() % sizeof(uint32_t) != 0) throw CompileError("error: the HLSL compiler's output was cut\n");
+        std::vector<uint32_t> words(payload.size() / sizeof(uint32_t));
+        std::memcpy(words.data(), payload.data(), payload.size());
+        return words;
+    }
+
+private:
+    static std::vector<uint32_t> ParseHlslText(const std::string& source, const std::string& entry, bool vertex,
+                                               const std::string& defines) {
+        return ParseHlsl(source, entry.c_str(), vertex, defines);
+    }
+
+    bool Start() {
+        int pair[2];
+        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return false;
+        pid_t child = fork();
+        if (child < 0) {
+            close(pair[0]);
+            close(pair[1]);
+            return false;
+        }
+        if (child == 0) {
+            close(pair[0]);
+            Serve(pair[1]);
+        }
+        close(pair[1]);
+        pid_ = child;
+        owner_ = getpid();
+        socket_ = pair[0];
+        return true;
+    }
+
+    [[noreturn]] static void Serve(int fd) {
+        for (;;) {
+            char stage = 0;
+            std::string entry, defines, source;
+            if (!ReceiveAll(fd, &stage, 1) || !ReceiveString(fd, &entry) || !ReceiveString(fd, &defines) ||
+                !ReceiveString(fd, &source))
+                _exit(0);  // the engine has gone
+            char status = 0;
+            std::string payload;
+            try {
+                std::vector<uint32_t> words = ParseHlslText(source, entry, stage != 0, defines);
+                payload.assign(reinterpret_cast<const char*>(words.data()), words.size() * sizeof(uint32_t));
+            } catch (const CompileError& error) {
+                status = 1;
+                payload = error.text;
+            }
+            if (!SendString(fd, std::string(1, status)) || !SendString(fd, payload)) _exit(0);
+        }
+    }
+
+    // Ends the helper and says how it ended.
+    std::string Stop() {
+        close(socket_);
+        int status = 0;
+        std::string how = "it stopped";
+        if (waitpid(pid_, &status, 0) == pid_ && WIFSIGNALED(status))
+            how = "signal " + std::to_string(WTERMSIG(status));
+        pid_ = -1;
+        socket_ = -1;
+        return how;
+    }
+
+    void Forget() {
+        close(socket_);
+        pid_ = -1;
+        socket_ = -1;
+    }
+
+    pid_t pid_ = -1;
+    pid_t owner_ = -1;
+    int socket_ = -1;
+};
+
 std::vector<uint32_t> CompileToSpirv(const std::string& source, const char* entry, bool vertex,
                                      const D3DXMACRO* defines) {
-    int channel[2];
-    if (pipe(channel) != 0) return ParseHlsl(source, entry, vertex, defines);
-    pid_t child = fork();
-    if (child < 0) {
-        close(channel[0]);
-        close(channel[1]);
-        return ParseHlsl(source, entry, vertex, defines);
-    }
-    if (child == 0) {
-        close(channel[0]);
-        char status = 0;
-        std::string payload;
-        try {
-            std::vector<uint32_t> words = ParseHlsl(source, entry, vertex, defines);
-            payload.assign(reinterpret_cast<const char*>(words.data()), words.size() * sizeof(uint32_t));
-        } catch (const CompileError& error) {
-            status = 1;
-            payload = error.text;
-        }
-        bool sent = WriteAll(channel[1], &status, 1) && WriteAll(channel[1], payload.data(), payload.size());
-        _exit(sent ? 0 : 1);
-    }
-    close(channel[1]);
-    std::string received;
-    char buffer[65536];
-    for (;;) {
-        ssize_t got = read(channel[0], buffer, sizeof(buffer));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        received.append(buffer, static_cast<size_t>(got));
-    }
-    close(channel[0]);
-    int childStatus = 0;
-    while (waitpid(child, &childStatus, 0) < 0 && errno == EINTR) {
-    }
-    bool finished = WIFEXITED(childStatus) && WEXITSTATUS(childStatus) == 0 && !received.empty();
-    if (!finished) {
-        std::string how = WIFSIGNALED(childStatus) ? "signal " + std::to_string(WTERMSIG(childStatus)) : "an early exit";
-        throw CompileError("error: the HLSL compiler failed on this source (" + how + ")\n");
-    }
-    if (received[0] != 0) throw CompileError(received.substr(1));
-    if ((received.size() - 1) % sizeof(uint32_t) != 0) throw CompileError("error: the HLSL compiler's output was cut\n");
-    std::vector<uint32_t> words((received.size() - 1) / sizeof(uint32_t));
-    std::memcpy(words.data(), received.data() + 1, words.size() * sizeof(uint32_t));
-    return words;
+    WarmUpGlslang();
+    static FrontEndProcess* frontEnd = new FrontEndProcess();
+    std::string preamble;
+    for (const D3DXMACRO* macro = defines; macro && macro->Name; ++macro)
+        preamble += std::string("#define ") + macro->Name + " " + (macro->Definition ? macro->Definition : "") + "\n";
+    return frontEnd->Compile(source, entry, vertex, preamble);
 }
 
 void SetErrors(ID3DXBuffer** errors, const std::string& text) {

@@ -186,6 +186,15 @@ TEST_F(ShaderTest, SyntaxErrorFailsWithTheCompilersMessage) {
                                    "vs_3_0");
     EXPECT_NE(twice.result, D3D_OK);
     EXPECT_NE(twice.errors.find("error"), std::string::npos) << twice.errors;
+    // The compiler keeps working afterwards, macros included.
+    const char* tinted = "float4 main() : COLOR { return TINT; }";
+    D3DXMACRO macros[] = {{"TINT", "float4(1, 0, 0, 1)"}, {nullptr, nullptr}};
+    ID3DXBuffer* code = nullptr;
+    EXPECT_EQ(D3DXCompileShader(tinted, static_cast<UINT>(std::strlen(tinted)), macros, nullptr, "main", "ps_3_0", 0,
+                                &code, nullptr, nullptr),
+              D3D_OK);
+    if (code) code->Release();
+    EXPECT_NE(Compile(device, tinted, "ps_3_0").result, D3D_OK) << "TINT is undefined without the macro";
 }
 
 TEST_F(ShaderTest, GarbageProgramsAreRefusedByTheDevice) {
