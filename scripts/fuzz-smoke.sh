@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Runs every fuzz target of a fuzz build over its corpus (tests/fuzz/corpus/<name>) for a
 # bounded time. New inputs go to a scratch directory, so the committed corpus is only read.
+# Each target runs in its own working directory under BUILD_DIR/fuzz-work/, where crash
+# artifacts land (the HLSL target's compiler helper process dies on purpose now and then;
+# its artifacts stay there too). A failing target's directory is kept and named.
 # Usage: fuzz-smoke.sh BUILD_DIR SECONDS
 set -euo pipefail
-build="$1"
+build="$(cd "$1" && pwd)"
 seconds="$2"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 status=0
@@ -12,16 +15,19 @@ for fuzzer in "$build"/tests/fuzz/fuzz_*; do
   [ -x "$fuzzer" ] || continue
   name="$(basename "$fuzzer")"
   corpus="$root/tests/fuzz/corpus/${name#fuzz_}"
-  scratch="$(mktemp -d)"
+  work="$build/fuzz-work/$name"
+  rm -rf "$work"
+  mkdir -p "$work/new"
   echo "-- $name"
-  if ! "$fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 \
-       "$scratch" "$corpus" 2>"$scratch.log"; then
-    tail -n 60 "$scratch.log"
+  if ! (cd "$work" && "$fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 \
+        -artifact_prefix="$work/" "$work/new" "$corpus" >"$work/log" 2>&1); then
+    tail -n 60 "$work/log"
+    echo "$name failed; its log and artifacts are in $work"
     status=1
   else
-    grep -E 'stat::number_of_executed_units' "$scratch.log" || true
+    grep -E 'stat::number_of_executed_units' "$work/log" | tail -n 1 || true
+    rm -rf "$work"
   fi
-  rm -rf "$scratch" "$scratch.log"
 done
 if [ $status -eq 0 ]; then echo "fuzz smoke: passed"; fi
 exit $status
