@@ -164,6 +164,13 @@ std::string Call(const char* name, Args... args) {
     return text.str();
 }
 
+// The float4 registers of a constant upload, space-separated.
+std::string RegisterValues(const float* data, UINT count) {
+    std::ostringstream values;
+    for (UINT i = 0; i < count * 4; ++i) values << (i ? " " : "") << data[i];
+    return values.str();
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -461,9 +468,7 @@ HRESULT RecordingDevice::SetVertexShader(IDirect3DVertexShader9* shader) {
 }
 
 HRESULT RecordingDevice::SetVertexShaderConstantF(UINT start, const float* data, UINT count) {
-    std::ostringstream values;
-    for (UINT i = 0; i < count * 4; ++i) values << (i ? " " : "") << data[i];
-    calls.push_back(Call("SetVertexShaderConstantF", start, count, values.str()));
+    calls.push_back(Call("SetVertexShaderConstantF", start, count, RegisterValues(data, count)));
     return D3D_OK;
 }
 
@@ -489,9 +494,7 @@ HRESULT RecordingDevice::SetPixelShader(IDirect3DPixelShader9* shader) {
 }
 
 HRESULT RecordingDevice::SetPixelShaderConstantF(UINT start, const float* data, UINT count) {
-    std::ostringstream values;
-    for (UINT i = 0; i < count * 4; ++i) values << (i ? " " : "") << data[i];
-    calls.push_back(Call("SetPixelShaderConstantF", start, count, values.str()));
+    calls.push_back(Call("SetPixelShaderConstantF", start, count, RegisterValues(data, count)));
     return D3D_OK;
 }
 

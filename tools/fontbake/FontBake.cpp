@@ -29,6 +29,8 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
+#include "common/ToolExitStatus.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -42,11 +44,6 @@
 
 namespace {
 
-constexpr int ExitOk = 0;
-constexpr int ExitUsage = 1;
-constexpr int ExitBadFont = 2;
-constexpr int ExitDoesNotFit = 3;
-constexpr int ExitUnwritable = 4;
 
 constexpr const char* DefaultFont = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 constexpr int FirstChar = 32;

@@ -18,6 +18,8 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
+#include "common/ToolExitStatus.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -30,11 +32,6 @@
 
 namespace {
 
-constexpr int ExitOk = 0;
-constexpr int ExitUsage = 1;
-constexpr int ExitBadFont = 2;
-constexpr int ExitDoesNotFit = 3;
-constexpr int ExitUnwritable = 4;
 
 constexpr const char* DefaultFont = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf";
 constexpr int Width = 256;
