@@ -1,0 +1,2 @@
+// Placeholder until materials land.
+#include "scene/Material.h"

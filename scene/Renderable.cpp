@@ -1,0 +1,26 @@
+#include "scene/Renderable.h"
+
+#include "render/Renderer.h"
+
+Renderable::Renderable() { D3DXMatrixIdentity(&local); }
+
+void MeshPartRenderable::Render() {
+    if (!mesh || range < 0 || range >= static_cast<int>(mesh->ranges.size())) return;
+    mesh->Draw(mesh->ranges[static_cast<size_t>(range)]);
+}
+
+void SkinnedRenderable::Render() {
+    params.matrixArray = bones;
+    params.matrixArrayCount = static_cast<uint32_t>(boneCount);
+    // Uploaded through this renderable's own constant table; the bound pass shader reads
+    // the same registers.
+    gRenderer->ApplyShaderParams(shader, params);
+    if (!skin || !skin->mesh) return;
+    Mesh& mesh = *skin->mesh;
+    if (range != kEveryRange) {
+        if (range >= 0 && range < static_cast<int>(mesh.ranges.size()))
+            mesh.Draw(mesh.ranges[static_cast<size_t>(range)]);
+        return;
+    }
+    for (const IndexRange& r : mesh.ranges) mesh.Draw(r);
+}

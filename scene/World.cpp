@@ -1,0 +1,245 @@
+#include "scene/World.h"
+
+#include "app/Log.h"
+#include "render/Renderer.h"
+#include "scene/Camera.h"
+
+#include <algorithm>
+
+World* gWorld = nullptr;
+
+namespace {
+
+float gAnimationTime = 0.0f;
+
+constexpr float kTicksPerFrame = 24.0f;
+constexpr float kAnimationEnd = 600.0f;
+
+// clang-format off
+const D3DVERTEXELEMENT9 kDeclarationA[] = {
+    {0, 0, D3DDECLTYPE_FLOAT3, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_POSITION, 0},
+    {0, 12, D3DDECLTYPE_FLOAT3, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_NORMAL, 0},
+    {0, 24, D3DDECLTYPE_FLOAT2, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_TEXCOORD, 0},
+    D3DDECL_END()};
+const D3DVERTEXELEMENT9 kDeclarationB[] = {
+    {0, 0, D3DDECLTYPE_FLOAT3, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_POSITION, 0},
+    {0, 12, D3DDECLTYPE_UBYTE4, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_NORMAL, 0},
+    {0, 16, D3DDECLTYPE_FLOAT2, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_TEXCOORD, 0},
+    {0, 24, D3DDECLTYPE_SHORT2N, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_TEXCOORD, 1},
+    {0, 28, D3DDECLTYPE_UBYTE4, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_TEXCOORD, 2},
+    D3DDECL_END()};
+const D3DVERTEXELEMENT9 kDeclarationC[] = {
+    {0, 0, D3DDECLTYPE_FLOAT3, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_POSITION, 0},
+    {0, 12, D3DDECLTYPE_FLOAT3, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_NORMAL, 0},
+    {0, 24, D3DDECLTYPE_FLOAT2, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_TEXCOORD, 0},
+    {0, 32, D3DDECLTYPE_FLOAT4, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_BLENDWEIGHT, 0},
+    {0, 48, D3DDECLTYPE_UBYTE4, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_BLENDINDICES, 0},
+    D3DDECL_END()};
+// clang-format on
+
+const char* const kPassThroughVertexShader =
+    "struct VsIn { float4 position: POSITION; float2 texCoord: TEXCOORD; }; VsIn main(VsIn inp){ return inp; }";
+const char* const kPassThroughPixelShader =
+    "sampler s0 : register(s0); float4 main(float2 vScreenPosition : TEXCOORD0) : COLOR { return tex2D(s0, "
+    "vScreenPosition); }";
+
+constexpr uint32_t kClearAll = ClearColor | ClearDepth | ClearStencil;
+constexpr D3DCOLOR kZNClearColor = 0xff800000;  // decodes as "no surface"
+
+// A pass shader from the data folder; a missing file leaves its pass drawing nothing.
+int FindPassShader(const char* path, const char* pass) {
+    int shader = gRenderer->FindShader(path);
+    if (shader < 0) Log::Write("World::InitPipeline: %s is not loaded; the %s pass draws nothing.\n", path, pass);
+    return shader;
+}
+
+void SetUpPassBlock(ShaderParams& block, uint32_t stateFlags) {
+    block.stateFlags = stateFlags;
+    Renderer::BuildStateList(block);
+}
+
+D3DXMATRIX Multiply(const D3DXMATRIX& a, const D3DXMATRIX& b) {
+    D3DXMATRIX product;
+    D3DXMatrixMultiply(&product, &a, &b);
+    return product;
+}
+
+// transpose(inverse(m)); a singular matrix leaves the identity's transpose.
+D3DXMATRIX InverseTranspose(const D3DXMATRIX& m) {
+    D3DXMATRIX inverse, result;
+    D3DXMatrixIdentity(&inverse);
+    D3DXMatrixInverse(&inverse, nullptr, &m);
+    D3DXMatrixTranspose(&result, &inverse);
+    return result;
+}
+
+}  // namespace
+
+float AnimationTime() { return gAnimationTime; }
+void ResetAnimationClock() { gAnimationTime = 0.0f; }
+
+World::World() {
+    D3DXMatrixIdentity(&view);
+    D3DXMatrixIdentity(&projection);
+    D3DXMatrixIdentity(&viewProjection);
+}
+
+World::~World() {
+    for (Mesh* mesh : meshes) {
+        mesh->Release();
+        delete mesh;
+    }
+    for (Skin* skin : skins) delete skin;
+    for (MeshOutline* outline : outlines) delete outline;
+    for (Renderable* renderable : renderables) delete renderable;
+    for (AnimationController* controller : controllers) delete controller;
+    for (SkinPalette* palette : palettes) delete palette;
+    for (Zone* zone : zones) delete zone;
+    for (SceneObject* object : objects) delete object;
+    if (!gRenderer) return;
+    for (IDirect3DVertexDeclaration9*& declaration : declarations) {
+        if (declaration) gRenderer->ReleaseVertexDecl(declaration);
+        declaration = nullptr;
+    }
+    if (znTarget >= 0) gRenderer->ReleaseRenderTarget(znTarget);
+    if (lightTarget >= 0) gRenderer->ReleaseRenderTarget(lightTarget);
+    gRenderer->ReleaseShader(znShader);
+    gRenderer->ReleaseShader(lightShader);
+    gRenderer->ReleaseShader(forwardShader);
+    postfx.Release();
+}
+
+void World::InitPipeline() {
+    declarations[DeclarationA] = gRenderer->CreateVertexDecl(kDeclarationA);
+    declarations[DeclarationB] = gRenderer->CreateVertexDecl(kDeclarationB);
+    declarations[DeclarationC] = gRenderer->CreateVertexDecl(kDeclarationC);
+    znTarget = gRenderer->CreateRenderTarget(PixelFormatA8R8G8B8, gRenderer->width, gRenderer->height,
+                                             PixelFormatD24S8, false);
+    lightTarget = gRenderer->CreateRenderTarget(PixelFormatA8R8G8B8, gRenderer->width, gRenderer->height,
+                                                PixelFormatD24S8, false);
+    postfx.passThroughShader = gRenderer->CreateShader(kPassThroughVertexShader, kPassThroughPixelShader);
+    znShader = FindPassShader("./data/PassZN.hlsl", "ZN");
+    SetUpPassBlock(znParams, kStateOpaque);
+    lightShader = FindPassShader("./data/PassLight.hlsl", "light");
+    SetUpPassBlock(lightParams, kStateAdditiveNoDepth);
+    forwardShader = FindPassShader("./data/PassForward.hlsl", "forward");
+    SetUpPassBlock(forwardParams, kStateOpaque);
+    postfx.Init();
+}
+
+Zone* World::CreateZone(const std::string& name) {
+    zones.push_back(new Zone(name));
+    return zones.back();
+}
+
+SceneObject* World::CreateObject(const std::string& name) {
+    objects.push_back(new SceneObject(name));
+    return objects.back();
+}
+
+void World::Render(Camera* frameCamera) {
+    gAnimationTime += kTicksPerFrame;
+    if (gAnimationTime > kAnimationEnd) gAnimationTime = 0.0f;
+
+    camera = frameCamera;
+    view = camera->GetView();
+    projection = camera->GetProjection();
+    viewProjection = Multiply(view, projection);
+
+    // A zone of n objects stands for the first n objects of the world's own list; the
+    // walk never reads past that list, whatever the zone holds.
+    for (Zone* zone : zones) {
+        size_t n = std::min(zone->objects.size(), objects.size());
+        for (size_t i = 0; i < n; ++i) Queue(*objects[i]);
+    }
+
+    DrawZNPass();
+    DrawLightPass();
+    DrawForwardPass();
+    postfx.Apply(postFactor);
+}
+
+void World::Queue(SceneObject& object) {
+    if (object.controller) object.controller->Evaluate(gAnimationTime);
+    for (Renderable* renderable : object.renderables) {
+        for (SkinPalette* palette : object.palettes) palette->Recompute();
+        renderable->params.values[ParamParamsDOF].vector = dofParams;
+        drawList.push_back(DrawItem{renderable, object.world});
+    }
+}
+
+void World::DrawZNPass() {
+    gRenderer->BeginRenderTarget(znTarget, 0);
+    gRenderer->Clear(kClearAll, kZNClearColor, 0);
+    DrawPass pass{nullptr, znShader};
+    DrawList(&pass);
+    gRenderer->EndRenderTarget(znTarget, 0);
+}
+
+void World::DrawLightPass() {
+    gRenderer->BeginRenderTarget(lightTarget, 0);
+    gRenderer->Clear(kClearAll, 0, 0);
+    gRenderer->SetRenderTargetTexture(0, znTarget);
+    gRenderer->SetSamplerFlags(0, SamplerBorder);
+    if (lightShader >= 0) {
+        gRenderer->SetShader(lightShader);
+        for (const Light* light : lights) {
+            D3DXVECTOR4 position;
+            D3DXVec3Transform(&position, &light->position, &viewProjection);
+            lightParams.values[ParamLightPosition].vector = position;
+            lightParams.values[ParamLightColor].vector = D3DXVECTOR4(light->color.x, light->color.y, light->color.z, 1.0f);
+            gRenderer->ApplyShaderParams(lightShader, lightParams);
+            gRenderer->DrawFullScreenQuad();
+        }
+    }
+    gRenderer->EndRenderTarget(lightTarget, 0);
+}
+
+void World::DrawForwardPass() {
+    gRenderer->BeginRenderTarget(postfx.sceneTarget, 0);
+    gRenderer->Clear(kClearAll, clearColor, 0);
+    gRenderer->SetRenderTargetTexture(3, lightTarget);
+    gRenderer->SetSamplerFlags(3, SamplerBorder | SamplerLinear);
+    DrawPass pass{nullptr, forwardShader};
+    DrawList(&pass);
+    drawList.clear();
+    drawList.shrink_to_fit();
+    gRenderer->EndRenderTarget(postfx.sceneTarget, 0);
+}
+
+void World::DrawList(const DrawPass* pass) {
+    if (!camera) return;
+    // A pass whose shader file is missing draws nothing: there is nothing to upload to.
+    if (pass && pass->shader < 0) return;
+    view = camera->GetView();
+    projection = camera->GetProjection();
+    viewProjection = Multiply(view, projection);
+    if (pass) gRenderer->SetShader(pass->shader);
+    for (const DrawItem& item : drawList) {
+        Renderable& r = *item.renderable;
+        D3DXMATRIX world = Multiply(r.local, item.world);
+        D3DXMATRIX worldView = Multiply(world, view);
+        ShaderParamValue* values = r.params.values;
+        values[ParamMatrixWorld].matrix = world;
+        values[ParamMatrixWorldIT].matrix = InverseTranspose(world);
+        values[ParamMatrixWorldView].matrix = worldView;
+        values[ParamMatrixWorldViewIT].matrix = InverseTranspose(worldView);
+        values[ParamMatrixView].matrix = view;
+        values[ParamMatrixProjection].matrix = projection;
+        values[ParamMatrixViewProjection].matrix = viewProjection;
+        values[ParamMatrixTotal].matrix = Multiply(world, viewProjection);
+        if (pass && pass->overrideParams) {
+            ShaderParamValue* target = pass->overrideParams->values;
+            for (ShaderParamSlot slot : {ParamMatrixWorld, ParamMatrixWorldIT, ParamMatrixWorldView,
+                                         ParamMatrixWorldViewIT, ParamMatrixTotal})
+                target[slot].matrix = values[slot].matrix;
+            gRenderer->ApplyShaderParams(pass->shader, *pass->overrideParams);
+        } else if (pass) {
+            gRenderer->ApplyShaderParams(pass->shader, r.params);
+        } else if (r.shader >= 0) {
+            gRenderer->SetShader(r.shader);
+            gRenderer->ApplyShaderParams(r.shader, r.params);
+        }
+        r.Render();
+    }
+}

@@ -1,0 +1,95 @@
+// World: the engine's one scene container and the owner of everything that is drawn.
+//
+// Owns zones, scene objects and everything built when a scene file is loaded into an
+// object (meshes, skins, renderables, animation controllers, skin palettes, outlines),
+// the light pre-pass pipeline (vertex declarations, ZN and light targets, pass shaders)
+// and the post-processing state. Lights are the application's, registered by pointer.
+// Render(camera) animates, queues and draws one frame: the ZN pass, the light pass, the
+// forward pass into the PostFX scene target, then PostFX into the bound target.
+#pragma once
+
+#include "postfx/PostFX.h"
+#include "resources/ShaderParams.h"
+#include "scene/Animation.h"
+#include "scene/Light.h"
+#include "scene/MeshOutline.h"
+#include "scene/Renderable.h"
+#include "scene/SceneObject.h"
+
+#include <d3d9.h>
+#include <d3dx9.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class Camera;
+class Mesh;
+
+struct DrawItem {
+    Renderable* renderable = nullptr;  // not owned
+    D3DXMATRIX world;                  // the object's world matrix when it was queued
+};
+
+// A pass as DrawList receives it: the shader to bind and an optional block that
+// replaces each renderable's own for the upload.
+struct DrawPass {
+    ShaderParams* overrideParams = nullptr;
+    int shader = -1;
+};
+
+// The vertex declarations of the pipeline: A (32 bytes, float normal; unused for
+// drawing), B (unskinned StaticVertex) and C (SkinnedVertex).
+enum VertexDeclarationSlot { DeclarationA, DeclarationB, DeclarationC, DeclarationCount };
+
+class World;
+extern World* gWorld;
+
+class World {
+public:
+    World();
+    ~World();
+    World(const World&) = delete;
+    World& operator=(const World&) = delete;
+
+    void InitPipeline();
+    Zone* CreateZone(const std::string& name);
+    SceneObject* CreateObject(const std::string& name);
+    bool LoadScene(SceneObject* object, const std::string& path);
+    void Render(Camera* camera);
+    // Draws the queue once; with a pass, its shader is bound once and every draw uploads
+    // through it, without one each renderable uses its own shader.
+    void DrawList(const DrawPass* pass);
+
+    Camera* camera = nullptr;  // the frame's camera, not owned
+    std::vector<DrawItem> drawList;
+    D3DXMATRIX view, projection, viewProjection;
+    std::vector<MeshOutline*> outlines;
+    std::vector<Mesh*> meshes;
+    std::vector<Skin*> skins;
+    std::vector<Renderable*> renderables;
+    std::vector<AnimationController*> controllers;
+    std::vector<SkinPalette*> palettes;
+    std::vector<Zone*> zones;
+    std::vector<Light*> lights;  // not owned
+    std::vector<SceneObject*> objects;
+    IDirect3DVertexDeclaration9* declarations[DeclarationCount] = {};
+    D3DCOLOR clearColor = 0xff000000;
+    float postFactor = 0.5f;
+    D3DXVECTOR4 dofParams{200.0f, 550.0f, 1000.0f, 0.9f};
+    int znTarget = -1, lightTarget = -1;
+    int znShader = -1, lightShader = -1, forwardShader = -1;
+    ShaderParams znParams, lightParams, forwardParams;
+    PostFX postfx;
+
+private:
+    void Queue(SceneObject& object);
+    void DrawZNPass();
+    void DrawLightPass();
+    void DrawForwardPass();
+};
+
+// The animation clock shared by the process: ticks of the frame being rendered.
+float AnimationTime();
+// Back to 0 (a new process starts there; tests restart it).
+void ResetAnimationClock();
