@@ -3,6 +3,8 @@
 
 #include <SDL.h>
 
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -14,18 +16,55 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR) {
     return reinterpret_cast<HMODULE>(&module);
 }
 
-// The counter runs in nanoseconds of the monotonic clock.
+namespace lumaret::platform {
+int64_t MessagePumpTurns();  // Windowing.cpp
+}
+
+namespace {
+
+constexpr int64_t kCounterFrequency = 1000000000LL;  // nanoseconds
+constexpr double kLongestFrameTime = 60.0;           // keeps turns x step far from overflow
+
+// LUMARET_FRAME_TIME=S: the counter advances S seconds per PeekMessageA call and ignores the
+// wall clock, so frame N of a run always sees the same time. Returns the step in counter
+// ticks, or -1 for the wall clock. Read on every call (tests switch it on and off); a bad
+// value is reported once and falls back to the wall clock.
+int64_t FixedFrameStep() {
+    const char* text = std::getenv("LUMARET_FRAME_TIME");
+    if (!text || !*text) return -1;
+    char* end = nullptr;
+    double seconds = std::strtod(text, &end);
+    if (*end != '\0' || !(seconds >= 0.0 && seconds <= kLongestFrameTime)) {
+        static bool reported = false;
+        if (!reported) {
+            reported = true;
+            std::fprintf(stderr, "LUMARET_FRAME_TIME: '%s' is not a number of seconds from 0 to %g; using the wall clock\n",
+                         text, kLongestFrameTime);
+        }
+        return -1;
+    }
+    return std::llround(seconds * static_cast<double>(kCounterFrequency));
+}
+
+}  // namespace
+
+// The counter runs in nanoseconds of the monotonic clock, or of the fixed frame clock.
 BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count) {
     if (!count) return FALSE;
+    int64_t step = FixedFrameStep();
+    if (step >= 0) {
+        count->QuadPart = lumaret::platform::MessagePumpTurns() * step;
+        return TRUE;
+    }
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    count->QuadPart = static_cast<int64_t>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+    count->QuadPart = static_cast<int64_t>(now.tv_sec) * kCounterFrequency + now.tv_nsec;
     return TRUE;
 }
 
 BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
     if (!frequency) return FALSE;
-    frequency->QuadPart = 1000000000LL;
+    frequency->QuadPart = kCounterFrequency;
     return TRUE;
 }
 

@@ -43,6 +43,7 @@ struct WindowSystem {
     int quitCode = 0;
     long headlessFrameLimit = 600;
     long headlessFrames = 0;
+    int64_t pumpTurns = 0;  // PeekMessageA calls: the clock of LUMARET_FRAME_TIME runs on them
     bool headlessStop = false;
     int cursorCount = 0;
     std::map<SDL_Window*, int> retained;     // SDL windows in use by GPU devices
@@ -201,6 +202,9 @@ uint32_t SdlWindowIdOf(HWND window) {
 }
 
 bool HeadlessStopRequested() { return System().headlessStop; }
+
+// Declared where the performance counter reads it (Kernel.cpp).
+int64_t MessagePumpTurns() { return System().pumpTurns; }
 
 SDL_Window* RetainSdlWindow(HWND window) {
     SDL_Window* sdl = SdlWindowOf(window);
@@ -361,6 +365,7 @@ LONG_PTR WINAPI GetWindowLongA(HWND window, int index) {
 BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags) {
     InitialiseOnce();
     if (!msg) return FALSE;
+    ++System().pumpTurns;
     CountHeadlessFrame();
     PumpSdlEvents();
     WindowSystem& sys = System();

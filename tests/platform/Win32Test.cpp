@@ -1,11 +1,15 @@
-// The Win32 subset: message queue order and filtering, WM_QUIT, itoa, file search.
+// The Win32 subset: message queue order and filtering, WM_QUIT, itoa, file search, the
+// performance counter on the wall clock and on the fixed frame clock.
+#include <d3d9.h>
 #include <io.h>
 #include <windows.h>
 
+#include "support/GoldenImage.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -93,6 +97,125 @@ TEST(Win32Runtime, PerformanceCounterIsMonotonic) {
     QueryPerformanceCounter(&a);
     QueryPerformanceCounter(&b);
     EXPECT_GE(b.QuadPart, a.QuadPart);
+}
+
+namespace {
+
+int64_t Counter() {
+    LARGE_INTEGER value;
+    QueryPerformanceCounter(&value);
+    return value.QuadPart;
+}
+
+void TurnPump() {
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE);
+}
+
+}  // namespace
+
+TEST(Win32Runtime, FrameTimeMovesTheCounterPerPumpTurnOnly) {
+    struct Case {
+        const char* value;
+        int64_t step;  // nanoseconds per PeekMessageA call
+    };
+    LARGE_INTEGER frequency;
+    ASSERT_TRUE(QueryPerformanceFrequency(&frequency));
+    for (Case c : {Case{"0.0166667", 16666700}, Case{"0.25", 250000000}, Case{"1", 1000000000}, Case{"0", 0}}) {
+        SCOPED_TRACE(c.value);
+        setenv("LUMARET_FRAME_TIME", c.value, 1);
+        int64_t start = Counter();
+        Sleep(15);
+        EXPECT_EQ(Counter(), start) << "the wall clock leaked in";
+        for (int turn = 1; turn <= 3; ++turn) {
+            TurnPump();
+            EXPECT_EQ(Counter() - start, turn * c.step);
+        }
+        // The frequency is unchanged, so a frame timer sees exactly S seconds per turn.
+        EXPECT_EQ(frequency.QuadPart, 1000000000);
+    }
+    unsetenv("LUMARET_FRAME_TIME");
+}
+
+TEST(Win32Runtime, UnusableFrameTimesLeaveTheWallClock) {
+    for (const char* value : {"", "fast", "0.5s", "-0.1", "nan", "1e9"}) {
+        SCOPED_TRACE(value);
+        setenv("LUMARET_FRAME_TIME", value, 1);
+        int64_t start = Counter();
+        Sleep(5);
+        EXPECT_GE(Counter() - start, 5000000);
+    }
+    unsetenv("LUMARET_FRAME_TIME");
+}
+
+namespace {
+
+LRESULT CALLBACK QuitOnDestroy(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_DESTROY) PostQuitMessage(0);
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// A minimal main loop: one pump turn, clear, present, until WM_QUIT. Each frame's colour
+// says which loop turn it is (green) and what the counter said (red, in 0.25 s steps).
+int RunColourLoop() {
+    WNDCLASSA cls{};
+    cls.lpfnWndProc = QuitOnDestroy;
+    cls.lpszClassName = "frame-clock";
+    RegisterClassA(&cls);
+    HWND window = CreateWindowExA(0, cls.lpszClassName, "frame clock", WS_VISIBLE, 0, 0, 32, 32, nullptr, nullptr,
+                                  nullptr, nullptr);
+    IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
+    D3DPRESENT_PARAMETERS parameters{};
+    parameters.BackBufferWidth = 32;
+    parameters.BackBufferHeight = 32;
+    parameters.BackBufferFormat = D3DFMT_A8R8G8B8;
+    parameters.BackBufferCount = 1;
+    parameters.SwapEffect = D3DSWAPEFFECT_DISCARD;
+    parameters.hDeviceWindow = window;
+    parameters.Windowed = TRUE;
+    IDirect3DDevice9* device = nullptr;
+    if (!d3d || d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window, D3DCREATE_HARDWARE_VERTEXPROCESSING,
+                                  &parameters, &device) != D3D_OK)
+        return 3;
+    int64_t start = Counter();
+    for (int turn = 1; turn < 50; ++turn) {
+        MSG msg;
+        if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) break;
+            DispatchMessageA(&msg);
+        }
+        int64_t quarterSeconds = (Counter() - start) / 250000000;
+        device->Clear(0, nullptr, D3DCLEAR_TARGET,
+                      D3DCOLOR_ARGB(255, static_cast<int>(quarterSeconds * 20), turn * 20, 0), 1.0f, 0);
+        device->Present(nullptr, nullptr, nullptr, nullptr);
+    }
+    device->Release();
+    d3d->Release();
+    return 0;
+}
+
+}  // namespace
+
+TEST(Win32RuntimeDeathTest, HeadlessScreenshotIsFrameNAtNTimesTheFrameTime) {
+    // A fresh process: the headless frame count and the screenshot are once per process. The
+    // child runs the test from its start, so the screenshot needs a path both agree on.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    std::string shot = lumaret::test::BuildDir() + "/tests/frame-clock-screenshot.png";
+    std::filesystem::remove(shot);
+    EXPECT_EXIT(
+        {
+            setenv("LUMARET_HEADLESS_FRAMES", "3", 1);
+            setenv("LUMARET_SCREENSHOT", shot.c_str(), 1);
+            setenv("LUMARET_FRAME_TIME", "0.25", 1);
+            std::exit(RunColourLoop());
+        },
+        testing::ExitedWithCode(0), "");
+    int width = 0, height = 0;
+    std::vector<uint32_t> pixels;
+    ASSERT_TRUE(lumaret::test::ReadPng(shot, &width, &height, &pixels));
+    std::filesystem::remove(shot);
+    ASSERT_EQ(pixels.size(), 32u * 32u);
+    EXPECT_EQ(pixels[0] & 0xFFFFFF, 0x3C3C00u) << std::hex << pixels[0];
 }
 
 TEST(Win32Runtime, FindFirstListsFilesAndDirectoriesWithAttributes) {
