@@ -19,7 +19,12 @@ void TriangleTangentFrame(const float p0[3], const float p1[3], const float p2[3
     }
 }
 
-void GenerateTangents(StaticVertex* vertices, int32_t vertexCount, const uint16_t* indices, int32_t indexCount) {
+namespace {
+
+// One body for both index widths: 16-bit buffers, and 32-bit ones for meshes of more than
+// 65536 vertices.
+template <class Index>
+void GenerateTangentsOver(StaticVertex* vertices, int32_t vertexCount, const Index* indices, int32_t indexCount) {
     if (!vertices || vertexCount <= 0) return;
     size_t count = static_cast<size_t>(vertexCount);
     std::vector<D3DXVECTOR3> tangentSums(count, D3DXVECTOR3(0.0f, 0.0f, 0.0f));
@@ -27,14 +32,14 @@ void GenerateTangents(StaticVertex* vertices, int32_t vertexCount, const uint16_
 
     int32_t triangles = indices && indexCount > 0 ? indexCount / 3 : 0;
     for (int32_t k = 0; k < triangles; ++k) {
-        uint16_t corner[3] = {indices[3 * k], indices[3 * k + 1], indices[3 * k + 2]};
-        if (corner[0] >= vertexCount || corner[1] >= vertexCount || corner[2] >= vertexCount) continue;
+        Index corner[3] = {indices[3 * k], indices[3 * k + 1], indices[3 * k + 2]};
+        if (size_t{corner[0]} >= count || size_t{corner[1]} >= count || size_t{corner[2]} >= count) continue;
         const StaticVertex& v0 = vertices[corner[0]];
         const StaticVertex& v1 = vertices[corner[1]];
         const StaticVertex& v2 = vertices[corner[2]];
         D3DXVECTOR3 tangent, bitangent;
         TriangleTangentFrame(v0.position, v1.position, v2.position, v0.uv0, v1.uv0, v2.uv0, tangent, bitangent);
-        for (uint16_t index : corner) {
+        for (Index index : corner) {
             tangentSums[index] += tangent;
             bitangentSums[index] += bitangent;
         }
@@ -57,4 +62,14 @@ void GenerateTangents(StaticVertex* vertices, int32_t vertexCount, const uint16_
         vertex.tangent[2] = PackUnitByte(orthogonal.z);
         vertex.tangent[3] = PackUnitByte(handedness);
     }
+}
+
+}  // namespace
+
+void GenerateTangents(StaticVertex* vertices, int32_t vertexCount, const uint16_t* indices, int32_t indexCount) {
+    GenerateTangentsOver(vertices, vertexCount, indices, indexCount);
+}
+
+void GenerateTangentsWide(StaticVertex* vertices, int32_t vertexCount, const uint32_t* indices, int32_t indexCount) {
+    GenerateTangentsOver(vertices, vertexCount, indices, indexCount);
 }

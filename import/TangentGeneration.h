@@ -24,3 +24,6 @@ void TriangleTangentFrame(const float p0[3], const float p1[3], const float p2[3
 // (127, 127, 127) and handedness 255. Triangles with an index at or past vertexCount are
 // skipped rather than read out of bounds.
 void GenerateTangents(StaticVertex* vertices, int32_t vertexCount, const uint16_t* indices, int32_t indexCount);
+// The same over 32-bit indices, for meshes of more than 65536 vertices. (A name of its
+// own, so that a null index pointer still names one function.)
+void GenerateTangentsWide(StaticVertex* vertices, int32_t vertexCount, const uint32_t* indices, int32_t indexCount);

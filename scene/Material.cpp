@@ -1,2 +1,78 @@
-// Placeholder until materials land.
 #include "scene/Material.h"
+
+#include "app/Log.h"
+#include "render/Renderer.h"
+#include "resources/FileUtil.h"
+#include "scene/Renderable.h"
+
+#include <bit>
+
+namespace {
+
+const char* const kDataFolder = "./data/";
+const char* const kDefaultWhite = "./data/default_white.bmp";
+const char* const kDefaultNormalMap = "./data/default_nmap.bmp";
+
+// Linear filtering with mip filtering and sRGB reads for colour maps; point filtering
+// with mip filtering for the normal map, whose texels are vectors, not colours.
+constexpr uint32_t kColorMapSampler = SamplerLinear | SamplerLinearMip | SamplerSrgb;
+constexpr uint32_t kNormalMapSampler = SamplerLinearMip;
+
+D3DXVECTOR4 Color(const float rgb[3]) { return D3DXVECTOR4(rgb[0], rgb[1], rgb[2], 1.0f); }
+
+// The name a map bit refers to. The file stores one name per set bit of mapMask, in
+// ascending bit order, so a bit's name sits at the rank of the bit among the set bits.
+// Empty when the bit is clear or the file gave no name for it.
+const std::string& MapName(const SrxMaterial& material, uint16_t bit) {
+    static const std::string none;
+    if (!(material.mapMask & bit)) return none;
+    int rank = std::popcount(static_cast<unsigned>(material.mapMask & (bit - 1u)));
+    return rank < srx::MaxMaps ? material.maps[rank] : none;
+}
+
+}  // namespace
+
+int FindLightmap(const std::string& base) {
+    int texture = -1;
+    for (const char* suffix : {"_lightmap.jpg", "_lightmap.tga", "_lightmap.dds"}) {
+        std::string name = base + suffix;
+        texture = gRenderer->FindTexture(name);
+        if (texture >= 0) {
+            Log::Write("Using lightmap: '%s'\n", name.c_str());
+            return texture;
+        }
+    }
+    Log::Write("No lightmap found.\n");
+    return texture;
+}
+
+void ApplyMaterial(const SrxNode& node, const SrxMaterial& material, Renderable& renderable,
+                   const std::string& scenePath) {
+    ShaderParams& params = renderable.params;
+    params.values[ParamMaterialAmbient].vector = Color(material.ambient);
+    params.values[ParamMaterialDiffuse].vector = Color(material.diffuse);
+    params.values[ParamMaterialSpecular].vector = Color(material.specular);
+
+    // A map bit without a name counts as no map: there is nothing to look up, and an
+    // unbound stage would show whatever the previous draw left there.
+    const std::string& diffuseName = MapName(material, srx::MapDiffuse);
+    if (!diffuseName.empty()) {
+        params.textures[0] = gRenderer->FindTexture(kDataFolder + diffuseName);
+        int lightmap = FindLightmap(kDataFolder + std::string(node.name));
+        if (lightmap < 0) lightmap = FindLightmap(StripExtension(scenePath));
+        if (lightmap < 0) lightmap = gRenderer->FindTexture(kDefaultWhite);
+        params.textures[1] = lightmap;
+    } else {
+        params.textures[0] = params.textures[1] = gRenderer->FindTexture(kDefaultWhite);
+    }
+
+    const std::string& normalName = MapName(material, srx::MapNormal);
+    params.textures[2] = normalName.empty() ? gRenderer->FindTexture(kDefaultNormalMap)
+                                            : gRenderer->FindTexture(kDataFolder + normalName);
+
+    params.samplerFlags[0] = kColorMapSampler;
+    params.samplerFlags[1] = kColorMapSampler;
+    params.samplerFlags[2] = kNormalMapSampler;
+    params.stateFlags = kStateOpaque;
+    Renderer::BuildStateList(params);
+}

@@ -1,4 +1,330 @@
-// Placeholder until the scene builder lands.
+// World::LoadScene: one SRX file built into a scene object.
+//
+// Each mesh becomes one Mesh with one vertex stream and one index buffer, sized by a
+// counting pass and filled through a single lock; its primitives become index ranges with
+// one renderable each. Geometry turns from the file's right-handed coordinates into the
+// engine's left-handed ones on the way: z is negated and every triangle's winding
+// reversed.
+//
+// Files are not trusted further than the importer checks them. A mesh whose node or bone
+// nodes lie outside the scene's node list, that has more bones than the skinning shaders
+// hold, or that has nothing to draw is skipped with one log line. Within a mesh, a
+// triangle naming a vertex its primitive does not have is drawn as nothing, and a bone
+// number outside the mesh's bones reads bone 0, so no index reaches past a buffer or the
+// bone palette.
 #include "scene/World.h"
 
-bool World::LoadScene(SceneObject*, const std::string&) { return false; }
+#include "app/Log.h"
+#include "import/SrxScene.h"
+#include "import/TangentGeneration.h"
+#include "render/Renderer.h"
+#include "resources/FileUtil.h"
+#include "scene/Material.h"
+#include "scene/Vertices.h"
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <optional>
+
+namespace {
+
+// The skinning shaders declare matrixArray[48] at c64, which fills the vertex registers.
+constexpr size_t kMaxBones = 48;
+// 16-bit indices address this many vertices; larger meshes get 32-bit indices.
+constexpr uint32_t kShortIndexedVertices = 65536;
+constexpr float kBoxStart = 99999.99f;
+
+D3DXMATRIX MatrixOf(const float* values) {
+    D3DXMATRIX matrix;
+    std::memcpy(&matrix, values, sizeof(matrix));
+    return matrix;
+}
+
+// SHORT2N: x * 32767 truncated toward zero; out-of-range values saturate and NaN gives 0
+// instead of an undefined conversion.
+int16_t PackShortNorm(float x) {
+    float scaled = x * 32767.0f;
+    if (std::isnan(scaled)) return 0;
+    if (scaled >= 32767.0f) return 32767;
+    if (scaled <= -32768.0f) return -32768;
+    return static_cast<int16_t>(scaled);
+}
+
+// The material of a scene without materials: no maps, so the white defaults and the flat
+// normal map, under a white diffuse colour.
+const SrxMaterial& MaterialWithoutMaps() {
+    static const SrxMaterial material = [] {
+        SrxMaterial m;
+        m.diffuse[0] = m.diffuse[1] = m.diffuse[2] = 1.0f;
+        return m;
+    }();
+    return material;
+}
+
+struct Box {
+    float min[3] = {kBoxStart, kBoxStart, kBoxStart};
+    float max[3] = {-kBoxStart, -kBoxStart, -kBoxStart};
+    void Add(const float p[3]) {
+        for (int c = 0; c < 3; ++c) {
+            if (p[c] > max[c]) max[c] = p[c];
+            if (p[c] < min[c]) min[c] = p[c];
+        }
+    }
+};
+
+void WriteStatic(const SrxVertex& source, bool secondSet, StaticVertex& out) {
+    out.position[0] = source.position[0];
+    out.position[1] = source.position[1];
+    out.position[2] = -source.position[2];
+    out.normal[0] = PackUnitByte(source.normal[0]);
+    out.normal[1] = PackUnitByte(source.normal[1]);
+    out.normal[2] = PackUnitByte(-source.normal[2]);
+    out.normal[3] = 255;
+    out.uv0[0] = source.uv0[0];
+    out.uv0[1] = source.uv0[1];
+    out.uv1[0] = secondSet ? PackShortNorm(source.uv1[0]) : 0;
+    out.uv1[1] = secondSet ? PackShortNorm(source.uv1[1]) : 0;
+    std::memset(out.tangent, 0, sizeof(out.tangent));
+}
+
+// Returns how many bone numbers had to be replaced.
+uint32_t WriteSkinned(const SrxVertex& source, size_t boneCount, SkinnedVertex& out) {
+    out.position[0] = source.position[0];
+    out.position[1] = source.position[1];
+    out.position[2] = -source.position[2];
+    out.normal[0] = source.normal[0];
+    out.normal[1] = source.normal[1];
+    out.normal[2] = -source.normal[2];
+    out.uv0[0] = source.uv0[0];
+    out.uv0[1] = source.uv0[1];
+    bool noBones = !(source.bones[0] | source.bones[1] | source.bones[2] | source.bones[3]);
+    if (noBones) {
+        out.weights[0] = out.weights[1] = out.weights[2] = 0.0f;
+        out.weights[3] = 1.0f;
+    } else {
+        std::memcpy(out.weights, source.weights, sizeof(out.weights));
+    }
+    uint32_t replaced = 0;
+    for (int i = 0; i < 4; ++i) {
+        bool known = source.bones[i] < boneCount;
+        out.bones[i] = known ? source.bones[i] : 0;
+        replaced += known ? 0 : 1;
+    }
+    return replaced;
+}
+
+// Writes p's triangles at out with reversed winding, offset by vBase. Returns how many
+// triangles named a vertex outside the primitive; they are written as (0, 0, 0), a
+// degenerate triangle on a vertex every drawn mesh has.
+template <class Index>
+uint32_t WriteIndices(const SrxPrimitive& p, uint32_t vBase, Index* out) {
+    size_t vertexCount = p.vertices.size();
+    size_t triangles = p.indices.size() / 3;
+    const uint16_t* in = p.indices.data();
+    uint32_t bad = 0;
+    for (size_t t = 0; t < triangles; ++t, in += 3, out += 3) {
+        if (in[0] >= vertexCount || in[1] >= vertexCount || in[2] >= vertexCount) {
+            out[0] = out[1] = out[2] = 0;
+            ++bad;
+            continue;
+        }
+        out[0] = static_cast<Index>(in[0] + vBase);
+        out[1] = static_cast<Index>(in[2] + vBase);
+        out[2] = static_cast<Index>(in[1] + vBase);
+    }
+    return bad;
+}
+
+class SceneBuild {
+public:
+    SceneBuild(World& world, SceneObject& object, const SrxScene& scene, const std::string& path)
+        : world_(world), object_(object), scene_(scene), path_(path) {
+        staticShader_ = gRenderer->FindShader("./data/diffuseTex.hlsl");
+        skinnedShader_ = gRenderer->FindShader("./data/bonetest.hlsl");
+    }
+
+    void BuildMesh(size_t index, MeshOutline& outline);
+
+private:
+    bool Accept(size_t index, const SrxMesh& m) const;
+    const SrxMaterial& MaterialOf(const SrxPrimitive& p) const;
+
+    World& world_;
+    SceneObject& object_;
+    const SrxScene& scene_;
+    const std::string& path_;
+    int staticShader_ = -1;
+    int skinnedShader_ = -1;
+};
+
+bool SceneBuild::Accept(size_t index, const SrxMesh& m) const {
+    size_t nodeCount = scene_.nodes.size();
+    if (m.node >= nodeCount) {
+        Log::Write("World::LoadScene: mesh %zu names node %u, but the scene has %zu nodes; mesh skipped.\n", index,
+                   m.node, nodeCount);
+        return false;
+    }
+    const char* name = scene_.nodes[m.node].name;
+    for (int32_t bone : m.boneNodes) {
+        if (bone < 0 || static_cast<size_t>(bone) >= nodeCount) {
+            Log::Write("World::LoadScene: mesh %zu ('%s') names bone node %d, but the scene has %zu nodes; mesh "
+                       "skipped.\n",
+                       index, name, bone, nodeCount);
+            return false;
+        }
+    }
+    if (m.boneNodes.size() > kMaxBones) {
+        Log::Write("World::LoadScene: mesh %zu ('%s') has %zu bones, more than the %zu a skinned mesh may have; mesh "
+                   "skipped.\n",
+                   index, name, m.boneNodes.size(), kMaxBones);
+        return false;
+    }
+    size_t vertices = 0, indices = 0;
+    for (const SrxPrimitive& p : m.primitives) {
+        vertices += p.vertices.size();
+        indices += p.indices.size();
+    }
+    if (vertices == 0 || indices == 0) {
+        Log::Write("World::LoadScene: mesh %zu ('%s') has no vertices or no triangles; mesh skipped.\n", index, name);
+        return false;
+    }
+    return true;
+}
+
+const SrxMaterial& SceneBuild::MaterialOf(const SrxPrimitive& p) const {
+    if (p.material < scene_.materials.size()) return scene_.materials[p.material];
+    Log::Write("WARNING: Material index out of bounds! No material assigned?\n");
+    return scene_.materials.empty() ? MaterialWithoutMaps() : scene_.materials[0];
+}
+
+void SceneBuild::BuildMesh(size_t index, MeshOutline& outline) {
+    const SrxMesh& m = scene_.meshes[index];
+    if (!Accept(index, m)) return;
+    const SrxNode& node = scene_.nodes[m.node];
+    bool skinned = !m.boneNodes.empty();
+
+    Mesh* mesh = gRenderer->CreateMesh();
+    if (!mesh) Log::Fatal("World::LoadScene: Renderer::CreateMesh failed!");
+    // One skin and one palette per skinned mesh: its primitives share the bones.
+    Skin* skin = nullptr;
+    SkinPalette* palette = nullptr;
+    if (skinned) {
+        skin = new Skin{mesh, {}};
+        world_.skins.push_back(skin);
+        skin->bindings.reserve(m.boneNodes.size());
+        for (size_t i = 0; i < m.boneNodes.size(); ++i)
+            skin->bindings.push_back(BoneBinding{m.boneNodes[i], MatrixOf(m.boneMatrices[i].data())});
+        palette = new SkinPalette(&skin->bindings, object_.controller);
+        world_.palettes.push_back(palette);
+        object_.palettes.push_back(palette);
+    }
+
+    uint32_t vertexCount = 0, indexCount = 0;
+    bool secondSet = false;
+    for (const SrxPrimitive& p : m.primitives) {
+        vertexCount += static_cast<uint32_t>(p.vertices.size());
+        indexCount += static_cast<uint32_t>(p.indices.size());
+        secondSet = secondSet || (p.streamFlags & srx::StreamTexCoords2);
+    }
+    bool wide = vertexCount > kShortIndexedVertices;
+    mesh->CreateStream(0, vertexCount, skinned ? sizeof(SkinnedVertex) : sizeof(StaticVertex), false);
+    mesh->CreateIndexBuffer(indexCount, nullptr, false, wide);
+    mesh->declaration = world_.declarations[skinned ? DeclarationC : DeclarationB];
+    void* vertexData = mesh->LockStream(0);
+    void* indexData = mesh->LockIndexBuffer(0, 0);
+    auto* staticVertices = static_cast<StaticVertex*>(vertexData);
+    auto* skinnedVertices = static_cast<SkinnedVertex*>(vertexData);
+
+    Box box;
+    uint32_t vBase = 0, iBase = 0, badTriangles = 0, badBones = 0;
+    for (size_t k = 0; k < m.primitives.size(); ++k) {
+        const SrxPrimitive& p = m.primitives[k];
+        for (size_t v = 0; v < p.vertices.size(); ++v) {
+            const SrxVertex& source = p.vertices[v];
+            if (skinned)
+                badBones += WriteSkinned(source, m.boneNodes.size(), skinnedVertices[vBase + v]);
+            else
+                WriteStatic(source, secondSet, staticVertices[vBase + v]);
+            box.Add(source.position);
+        }
+        uint32_t count = static_cast<uint32_t>(p.indices.size());
+        mesh->ranges.push_back(IndexRange{iBase, count});
+        badTriangles += wide ? WriteIndices(p, vBase, static_cast<uint32_t*>(indexData) + iBase)
+                             : WriteIndices(p, vBase, static_cast<uint16_t*>(indexData) + iBase);
+        vBase += static_cast<uint32_t>(p.vertices.size());
+        iBase += count;
+
+        const SrxMaterial& material = MaterialOf(p);
+        Renderable* r = skinned ? static_cast<Renderable*>(new SkinnedRenderable(
+                                      skin, palette->matrices.data(), static_cast<int>(skin->bindings.size()),
+                                      static_cast<int>(k)))
+                                : new MeshPartRenderable(mesh, static_cast<int>(k));
+        world_.renderables.push_back(r);
+        r->local = MatrixOf(node.matrix);
+        ApplyMaterial(node, material, *r, path_);
+        r->shader = skinned ? skinnedShader_ : staticShader_;
+        object_.AddRenderable(r);
+        object_.palette = palette;
+    }
+    // Once over the whole mesh: the same bytes as after every primitive over everything
+    // written so far, whose last call covers it all.
+    if (!skinned) {
+        if (wide)
+            GenerateTangentsWide(staticVertices, static_cast<int32_t>(vertexCount),
+                                 static_cast<const uint32_t*>(indexData), static_cast<int32_t>(indexCount));
+        else
+            GenerateTangents(staticVertices, static_cast<int32_t>(vertexCount), static_cast<const uint16_t*>(indexData),
+                             static_cast<int32_t>(indexCount));
+    }
+    mesh->UnlockStream(0);
+    mesh->UnlockIndexBuffer();
+
+    if (badTriangles)
+        Log::Write("World::LoadScene: mesh %zu ('%s'): %u triangles name vertices outside their primitive; they are "
+                   "not drawn.\n",
+                   index, node.name, badTriangles);
+    if (badBones)
+        Log::Write("World::LoadScene: mesh %zu ('%s'): %u influences name bones outside the mesh's %zu; they read bone "
+                   "0.\n",
+                   index, node.name, badBones, m.boneNodes.size());
+    Log::Write("BBox: (%.2f, %.2f, %.2f) (%.2f, %.2f, %.2f)\n", box.min[0], box.min[1], box.min[2], box.max[0],
+               box.max[1], box.max[2]);
+
+    MeshOutlineEntry& entry = outline.entries.emplace_back();
+    entry.kind = skinned ? MeshOutlineEntry::Skinned : MeshOutlineEntry::Unskinned;
+    entry.name = node.name;
+    entry.id = m.node;
+    entry.parent = node.parent;
+    entry.transform = MatrixOf(node.matrix);
+    world_.meshes.push_back(mesh);
+}
+
+}  // namespace
+
+bool World::LoadScene(SceneObject* object, const std::string& path) {
+    if (!object) return false;
+    // Node list, controller and palettes belong to one scene; a second load would leave
+    // the first one's palettes reading the second one's nodes.
+    if (object->controller) {
+        Log::Write("World::LoadScene: object '%s' already holds a scene; %s is not loaded.\n", object->name.c_str(),
+                   path.c_str());
+        return false;
+    }
+    std::optional<std::vector<uint8_t>> file = ReadWholeFile(path);
+    if (!file) return false;
+    auto scene = std::make_unique<SrxScene>(file->data(), file->size());
+    file.reset();
+
+    object->nodes = BuildNodes(*scene);
+    auto* controller = new AnimationController(&object->nodes);
+    controllers.push_back(controller);
+    object->controller = controller;
+
+    auto* outline = new MeshOutline();
+    SceneBuild build(*this, *object, *scene, path);
+    for (size_t m = 0; m < scene->meshes.size(); ++m) build.BuildMesh(m, *outline);
+    outlines.push_back(outline);
+    object->outline = outline;
+    return true;
+}
