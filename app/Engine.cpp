@@ -5,6 +5,7 @@
 #include "render/Renderer.h"
 #include "resources/TextOverlay.h"
 #include "scene/Camera.h"
+#include "scene/World.h"
 
 #include <cmath>
 
@@ -29,6 +30,7 @@ struct LogoQuad {
 
 TextOverlay gTextOverlay;
 Camera gCamera;
+Light gLight;
 
 // The camera circles the vertical axis through x = z = 0 at radius 540, once every 4 pi
 // seconds, its height swinging between 50 and 950, always looking at (500, 500, 500).
@@ -79,7 +81,11 @@ int RunEngine(const ScreenConfig& screen) {
                     ClearColor | ClearDepth | ClearStencil);
     gRenderer->LoadResources();
     gTextOverlay.Setup(*gRenderer);
-    // World: World::InitPipeline, then the demo light joins the world's light list.
+    gWorld = new World();
+    gWorld->InitPipeline();
+    gLight.position = D3DXVECTOR3(100.0f, 100.0f, 100.0f);
+    gLight.color = D3DXVECTOR3(1.0f, 0.994f, 0.991f);
+    gWorld->lights.push_back(&gLight);
     LogoQuad logo = BuildLogo(*gRenderer, screen);
     // Demo scene set-up comes here.
     gCamera.SetPerspective(60.0f, 4.0f / 3.0f, 1.0f, 2000.0f);
@@ -96,7 +102,7 @@ int RunEngine(const ScreenConfig& screen) {
         // Demo animation with 2 x time comes here.
         gRenderer->BeginScene();
         gRenderer->Clear(ClearColor | ClearDepth | ClearStencil, kBackgroundColor, 0);
-        // World::Render(gCamera) comes here: the scene passes and post-processing.
+        gWorld->Render(&gCamera);
         gRenderer->SetSamplerFlags(0, SamplerLinear | SamplerClamp);
         gRenderer->SetShader(logo.shader);
         gRenderer->SetTexture(0, logo.texture);
@@ -107,6 +113,10 @@ int RunEngine(const ScreenConfig& screen) {
 
     // Shutdown: the demo's cube list, then the World, then the Renderer.
     Log::Write("Shutting down...\n");
+    if (gWorld) {
+        delete gWorld;
+        gWorld = nullptr;
+    }
     delete gRenderer;
     gRenderer = nullptr;
     return 0;

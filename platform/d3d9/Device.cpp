@@ -1,5 +1,7 @@
 #include "d3d9/Device.h"
 
+#include "d3d9/GlObjectCount.h"
+
 #include "d3d9/Direct3D9.h"
 #include "d3d9/GlDebug.h"
 #include "d3d9/ShaderBlob.h"
@@ -524,6 +526,7 @@ Surface* Device::CreateRenderbufferSurface(UINT width, UINT height, D3DFORMAT fo
     MakeCurrent();
     GLuint renderbuffer = 0;
     glCreateRenderbuffers(1, &renderbuffer);
+    CountGlObjects(1);
     glNamedRenderbufferStorageMultisample(renderbuffer, samples, info->internalFormat, static_cast<GLsizei>(width),
                                           static_cast<GLsizei>(height));
     D3DSURFACE_DESC desc{format, D3DRTYPE_SURFACE, usage, D3DPOOL_DEFAULT, multiSample, 0, width, height};

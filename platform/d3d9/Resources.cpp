@@ -1,6 +1,7 @@
 #include "d3d9/Resources.h"
 
 #include "d3d9/Device.h"
+#include "d3d9/GlObjectCount.h"
 #include "d3d9/ShaderBlob.h"
 
 #include <algorithm>
@@ -48,6 +49,7 @@ Surface::~Surface() {
     if (renderbuffer_) {
         device_->MakeCurrent();
         glDeleteRenderbuffers(1, &renderbuffer_);
+        CountGlObjects(-1);
     }
     if (countsOnDevice_) device_->Release();
 }
@@ -113,6 +115,7 @@ TextureStorage::TextureStorage(Device* device, IUnknown* owner, GLenum target, U
     bool lockable = !(usage & (D3DUSAGE_RENDERTARGET | D3DUSAGE_DEPTHSTENCIL));
     device_->MakeCurrent();
     glCreateTextures(target_, 1, &name_);
+    CountGlObjects(1);
     glTextureStorage2D(name_, static_cast<GLsizei>(levels_), format_->internalFormat, static_cast<GLsizei>(width),
                        static_cast<GLsizei>(height));
     glTextureParameteri(name_, GL_TEXTURE_MAX_LEVEL, static_cast<GLint>(levels_ - 1));
@@ -131,6 +134,7 @@ TextureStorage::~TextureStorage() {
     if (name_) {
         device_->MakeCurrent();
         glDeleteTextures(1, &name_);
+        CountGlObjects(-1);
     }
 }
 
@@ -270,10 +274,14 @@ GLuint GlTextureOf(IDirect3DBaseTexture9* texture, GLenum* target) {
 
 BufferStorage::BufferStorage(UINT length, DWORD usage) : bytes_(length, 0) {
     glCreateBuffers(1, &name_);
+    CountGlObjects(1);
     glNamedBufferData(name_, length, nullptr, (usage & D3DUSAGE_DYNAMIC) ? GL_DYNAMIC_DRAW : GL_STATIC_DRAW);
 }
 
-BufferStorage::~BufferStorage() { glDeleteBuffers(1, &name_); }
+BufferStorage::~BufferStorage() {
+    glDeleteBuffers(1, &name_);
+    CountGlObjects(-1);
+}
 
 HRESULT BufferStorage::Lock(UINT offset, UINT size, void** data, DWORD flags) {
     if (!data) return D3DERR_INVALIDCALL;
@@ -383,6 +391,7 @@ VertexDeclaration::VertexDeclaration(Device* device, std::vector<D3DVERTEXELEMEN
     : device_(device), elements_(std::move(elements)), attributes_(std::move(attributes)) {
     device_->MakeCurrent();
     glCreateVertexArrays(1, &vao_);
+    CountGlObjects(1);
     for (const Attribute& a : attributes_) {
         glEnableVertexArrayAttrib(vao_, a.location);
         glVertexArrayAttribFormat(vao_, a.location, a.size, a.type, a.normalized, a.offset);
@@ -396,6 +405,7 @@ VertexDeclaration::~VertexDeclaration() {
     device_->Forget(this);
     device_->MakeCurrent();
     glDeleteVertexArrays(1, &vao_);
+    CountGlObjects(-1);
     if (fixedFunctionProgram) glDeleteProgram(fixedFunctionProgram);
 }
 
@@ -413,13 +423,16 @@ HRESULT VertexDeclaration::GetDeclaration(D3DVERTEXELEMENT9* elements, UINT* cou
 
 template <class Interface>
 ShaderObject<Interface>::ShaderObject(Device* device, GLuint program, UINT constantRegisters)
-    : device_(device), program_(program), constantRegisters_(constantRegisters) {}
+    : device_(device), program_(program), constantRegisters_(constantRegisters) {
+    CountGlObjects(1);
+}
 
 template <class Interface>
 ShaderObject<Interface>::~ShaderObject() {
     device_->Forget(this);
     device_->MakeCurrent();
     glDeleteProgram(program_);
+    CountGlObjects(-1);
 }
 
 template <class Interface>
@@ -431,12 +444,16 @@ template class ShaderObject<IDirect3DPixelShader9>;
 Query::Query(Device* device, D3DQUERYTYPE type) : device_(device), type_(type) {
     device_->MakeCurrent();
     if (type_ == D3DQUERYTYPE_OCCLUSION) glCreateQueries(GL_SAMPLES_PASSED, 1, &query_);
+    if (query_) CountGlObjects(1);
 }
 
 Query::~Query() {
     device_->MakeCurrent();
     if (begun_) glEndQuery(GL_SAMPLES_PASSED);
-    if (query_) glDeleteQueries(1, &query_);
+    if (query_) {
+        glDeleteQueries(1, &query_);
+        CountGlObjects(-1);
+    }
     if (fence_) glDeleteSync(fence_);
 }
 

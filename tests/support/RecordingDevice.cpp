@@ -295,6 +295,13 @@ HRESULT RecordingDevice::CreateTexture(UINT width, UINT height, UINT levels, DWO
     calls.push_back(Call("CreateTexture", width, height, levels, usage, static_cast<DWORD>(format), pool));
     *texture = new Texture(this, width, height, levels, usage, format, pool);
     objects.push_back(*texture);
+    // Level surfaces get names too, so that drawing into a render target names it.
+    for (DWORD level = 0; level < (*texture)->GetLevelCount(); ++level) {
+        IDirect3DSurface9* surface = nullptr;
+        (*texture)->GetSurfaceLevel(level, &surface);
+        objects.push_back(surface);
+        surface->Release();
+    }
     return D3D_OK;
 }
 
