@@ -2,7 +2,8 @@
 # Installs what is missing, builds, and runs every test:
 #   1. the debug build (GCC) and its test suite, GL debug output on;
 #   2. the sanitizer build (Clang, ASan + UBSan, fuzzer coverage) and the same suite;
-#   3. the fuzz smoke run: every libFuzzer target over its corpus for a bounded time.
+#   3. the fuzz smoke run: every libFuzzer target over its corpus for a bounded time;
+#   4. the Windows check: the engine's sources against mingw-w64's Windows headers.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -27,3 +28,6 @@ ctest --test-dir build/sanitize -j$jobs --output-on-failure --timeout 600 -E '^f
 
 echo "== Fuzz smoke run (${fuzz_seconds}s per target)"
 bash scripts/fuzz-smoke.sh build/sanitize "$fuzz_seconds"
+
+echo "== Windows syntax check (mingw-w64 headers)"
+bash scripts/windows-syntax-check.sh

@@ -9,11 +9,20 @@
 
 #include <cstdarg>
 
+// mingw-w64's C++ runtime formats with its own ANSI printf (%zu and all), which GCC knows
+// as __MINGW_PRINTF_FORMAT; plain "printf" there would mean the old Microsoft one.
+#ifdef __MINGW32__
+#include <cstdio>
+#define LUMARET_PRINTF_FORMAT __MINGW_PRINTF_FORMAT
+#else
+#define LUMARET_PRINTF_FORMAT printf
+#endif
+
 class Log {
 public:
     static void Open();
-    static void Write(const char* format, ...) __attribute__((format(printf, 1, 2)));
-    [[noreturn]] static void Fatal(const char* format, ...) __attribute__((format(printf, 1, 2)));
+    static void Write(const char* format, ...) __attribute__((format(LUMARET_PRINTF_FORMAT, 1, 2)));
+    [[noreturn]] static void Fatal(const char* format, ...) __attribute__((format(LUMARET_PRINTF_FORMAT, 1, 2)));
 
     static constexpr const char* FileName = "log.txt";
     static constexpr const char* Banner = "Lumaret Engine Log\n\n";

@@ -48,7 +48,7 @@ void Window::create(int newX, int newY, int newWidth, int newHeight, int style, 
     handle = CreateWindowExA(WS_EX_APPWINDOW, className, "engine", StyleBits(style), x, y, width, height, nullptr,
                              nullptr, GetModuleHandleA(nullptr), nullptr);
     if (!handle) return;  // Renderer::Init reports the missing window
-    SetWindowLongA(handle, GWL_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    SetWindowLongPtrA(handle, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     ShowCursor(TRUE);
 }
 
@@ -59,7 +59,7 @@ void Window::destroy() {
 }
 
 LRESULT CALLBACK Window::DefaultProcedure(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* window = reinterpret_cast<Window*>(GetWindowLongA(handle, GWL_USERDATA));
+    auto* window = reinterpret_cast<Window*>(GetWindowLongPtrA(handle, GWLP_USERDATA));
     // Messages that arrive before the record is attached go to the default handling.
     if (!window) return DefWindowProcA(handle, message, wParam, lParam);
     return window->HandleMessage(handle, message, wParam, lParam);

@@ -29,7 +29,12 @@ const ShaderParamName ShaderParamNames[kShaderParamCount] = {
 
 ShaderParams::ShaderParams() {
     // Values and sampler flags start at zero; the drawing code fills them.
-    std::memset(values, 0, sizeof(values));
+    const float zeros[16] = {};
+    for (ShaderParamValue& value : values) {
+        value.matrix = D3DXMATRIX(zeros);
+        value.vector = D3DXVECTOR4(0.0f, 0.0f, 0.0f, 0.0f);
+        value.scalar = 0.0f;
+    }
     matrixArray = nullptr;
     matrixArrayCount = 0;
     floatArray = nullptr;

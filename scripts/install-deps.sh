@@ -10,6 +10,7 @@ packages=(
   libstb-dev libfreetype-dev fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool python3 python3-pil
+  g++-mingw-w64-x86-64-posix
 )
 
 missing=()

@@ -203,11 +203,9 @@ typedef struct tagMSG {
 #define VK_OEM_6 0xDD
 #define VK_OEM_7 0xDE
 
-// Window longs. On the 32-bit Windows this engine was written for, a LONG holds a
-// pointer; SetWindowLongA/GetWindowLongA take and return pointer-wide values here so a
-// record attached with GWL_USERDATA survives on 64-bit.
-#define GWL_WNDPROC (-4)
-#define GWL_USERDATA (-21)
+// Window longs: pointer-wide values, as SetWindowLongPtrA keeps them on 32- and 64-bit
+// Windows alike.
+#define GWLP_WNDPROC (-4)
 #define GWLP_USERDATA (-21)
 
 // Message box styles and results
@@ -276,8 +274,8 @@ BOOL WINAPI IsWindow(HWND window);
 BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
 BOOL WINAPI GetClientRect(HWND window, LPRECT rect);
 int WINAPI ShowCursor(BOOL show);
-LONG_PTR WINAPI SetWindowLongA(HWND window, int index, LONG_PTR value);
-LONG_PTR WINAPI GetWindowLongA(HWND window, int index);
+LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value);
+LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index);
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR cursorName);
 BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags);
 BOOL WINAPI TranslateMessage(const MSG* msg);

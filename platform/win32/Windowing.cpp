@@ -337,28 +337,28 @@ int WINAPI ShowCursor(BOOL show) {
     return sys.cursorCount;
 }
 
-LONG_PTR WINAPI SetWindowLongA(HWND window, int index, LONG_PTR value) {
+LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value) {
     WindowRecord* record = Find(window);
     if (!record) {
         gLastError = ERROR_INVALID_WINDOW_HANDLE;
         return 0;
     }
     LONG_PTR previous = 0;
-    if (index == GWL_USERDATA) {
+    if (index == GWLP_USERDATA) {
         previous = record->userData;
         record->userData = value;
-    } else if (index == GWL_WNDPROC) {
+    } else if (index == GWLP_WNDPROC) {
         previous = reinterpret_cast<LONG_PTR>(record->procedure);
         record->procedure = reinterpret_cast<WNDPROC>(value);
     }
     return previous;
 }
 
-LONG_PTR WINAPI GetWindowLongA(HWND window, int index) {
+LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index) {
     WindowRecord* record = Find(window);
     if (!record) return 0;
-    if (index == GWL_USERDATA) return record->userData;
-    if (index == GWL_WNDPROC) return reinterpret_cast<LONG_PTR>(record->procedure);
+    if (index == GWLP_USERDATA) return record->userData;
+    if (index == GWLP_WNDPROC) return reinterpret_cast<LONG_PTR>(record->procedure);
     return 0;
 }
 

@@ -74,10 +74,10 @@ TEST(Win32Messages, NoRemoveLeavesTheMessageQueued) {
 TEST(Win32Messages, UserDataHoldsAFullPointer) {
     HWND window = MakeWindow("user-data");
     static int marker;
-    SetWindowLongA(window, GWL_USERDATA, reinterpret_cast<LONG_PTR>(&marker));
-    EXPECT_EQ(reinterpret_cast<int*>(GetWindowLongA(window, GWL_USERDATA)), &marker);
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&marker));
+    EXPECT_EQ(reinterpret_cast<int*>(GetWindowLongPtrA(window, GWLP_USERDATA)), &marker);
     DestroyWindow(window);
-    EXPECT_EQ(GetWindowLongA(window, GWL_USERDATA), 0);
+    EXPECT_EQ(GetWindowLongPtrA(window, GWLP_USERDATA), 0);
 }
 
 TEST(Win32Runtime, ItoaWritesLikeTheCRuntime) {
