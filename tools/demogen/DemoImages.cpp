@@ -137,8 +137,8 @@ double BrickHeight(int x, int y) {
 // --- Tread plate: a framed panel with a groove, rivets, and raised lozenges ---------------
 
 constexpr int FrameWidth = 16;
-constexpr double GrooveCentre = 17.5;
-constexpr int TreadStart = 20, TreadCell = 24, TreadCells = 9;
+constexpr double GrooveCentre = FrameWidth + 1.5;
+constexpr int TreadStart = FrameWidth + 4, TreadCell = 24, TreadCells = 9;  // 9 cells reach the far groove
 constexpr double RivetRadius = 5.0;
 constexpr int RivetPositions[] = {8, 68, 128, 188, 248};
 
