@@ -38,7 +38,8 @@ int64_t FixedFrameStep() {
         static bool reported = false;
         if (!reported) {
             reported = true;
-            std::fprintf(stderr, "LUMARET_FRAME_TIME: '%s' is not a number of seconds from 0 to %g; using the wall clock\n",
+            std::fprintf(stderr,
+                         "LUMARET_FRAME_TIME: '%s' is not a number of seconds from 0 to %g; using the wall clock\n",
                          text, kLongestFrameTime);
         }
         return -1;

@@ -53,8 +53,9 @@ TEST(DemoAnimation, EachCubePulsesWithItsOwnPhaseOnTheDiagonalOnly) {
     };
     // Cube c is full size where s + 2.5 c / 125 is an odd multiple of pi / 2; neighbours in
     // the list are 0.02 apart in phase.
-    const Case cases[] = {{0.0f, 0, 0.5f},          {kHalfPi, 0, 1.0f},   {kHalfPi - 0.02f * 10, 10, 1.0f},
-                          {3.0f * kHalfPi, 0, 1.0f}, {2.0f * kHalfPi, 0, 0.5f}, {0.0f, 124, (std::sin(2.48f) + 1.0f) / 2}};
+    const Case cases[] = {
+        {0.0f, 0, 0.5f},           {kHalfPi, 0, 1.0f},        {kHalfPi - 0.02f * 10, 10, 1.0f},
+        {3.0f * kHalfPi, 0, 1.0f}, {2.0f * kHalfPi, 0, 0.5f}, {0.0f, 124, (std::sin(2.48f) + 1.0f) / 2}};
     for (const Case& c : cases) {
         Light light;
         AnimateDemo(c.s, light, cubes);

@@ -25,8 +25,8 @@ using lumaret::test::SourceDir;
 
 namespace {
 
-const char* const kDemoFiles[] = {"cylcube01.srx",          "cylcube01_bricks.png", "cylcube01_bricks_nm.png",
-                                  "cylcube01_plate.png",    "cylcube01_plate_nm.png", "cylcube01_tiles.png",
+const char* const kDemoFiles[] = {"cylcube01.srx",         "cylcube01_bricks.png",   "cylcube01_bricks_nm.png",
+                                  "cylcube01_plate.png",   "cylcube01_plate_nm.png", "cylcube01_tiles.png",
                                   "cylcube01_lightmap.jpg"};
 
 std::string DataFile(const std::string& name) { return SourceDir() + "/data/" + name; }
@@ -231,11 +231,13 @@ TEST(DemoScene, CylinderBendsBothWaysStaysOnTheCubeAndHoldsTogether) {
     ASSERT_EQ(mesh.boneNodes.size(), 4u);
     std::vector<KeyframeController> controllers(4);
     for (size_t j = 0; j < 4; ++j) {
-        const SrxTrack& track = scene.nodes.at(static_cast<size_t>(mesh.boneNodes[j])).tracks[srx::SlotSampledTransform];
+        const SrxTrack& track =
+            scene.nodes.at(static_cast<size_t>(mesh.boneNodes[j])).tracks[srx::SlotSampledTransform];
         controllers[j].Init(static_cast<int32_t>(track.keys.size()), 1, ControllerSampledTransform);
         for (const SrxKey& k : track.keys)
-            controllers[j].AppendSampledKey(
-                {k.time, {k.values[0], k.values[1], k.values[2]}, {k.values[4], k.values[5], k.values[6], k.values[7]}});
+            controllers[j].AppendSampledKey({k.time,
+                                             {k.values[0], k.values[1], k.values[2]},
+                                             {k.values[4], k.values[5], k.values[6], k.values[7]}});
     }
     float leftmostTip = 0.0f, rightmostTip = 0.0f;
     for (int tick = 0; tick <= 600; tick += 24) {

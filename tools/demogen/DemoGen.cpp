@@ -112,8 +112,8 @@ int main(int argc, char** argv) {
             return ExitOk;
         }
         if (arg != "-o" && arg != "--output") {
-            std::fprintf(stderr, "demogen: unknown %s %s (see --help)\n", arg.rfind('-', 0) == 0 ? "option" : "argument",
-                         arg.c_str());
+            std::fprintf(stderr, "demogen: unknown %s %s (see --help)\n",
+                         arg.rfind('-', 0) == 0 ? "option" : "argument", arg.c_str());
             return ExitUsage;
         }
         if (i + 1 >= argc || !*argv[i + 1]) {

@@ -239,7 +239,9 @@ struct Vec {
 Vec operator+(Vec a, Vec b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
 Vec operator*(Vec a, double k) { return {a.x * k, a.y * k, a.z * k}; }
 double Dot(Vec a, Vec b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-Vec ToVec(const int (&v)[3]) { return {static_cast<double>(v[0]), static_cast<double>(v[1]), static_cast<double>(v[2])}; }
+Vec ToVec(const int (&v)[3]) {
+    return {static_cast<double>(v[0]), static_cast<double>(v[1]), static_cast<double>(v[2])};
+}
 
 // The cylinder in its rest pose: the wall and the top cap. Its base lies on the cube's
 // top face, where no ray leaving the cube can reach it.

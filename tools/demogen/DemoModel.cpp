@@ -144,8 +144,8 @@ SrxMesh BuildCube() {
     for (SrxPrimitive* primitive : {&sides, &caps}) {
         primitive->vertexCount = static_cast<uint16_t>(primitive->vertices.size());
         primitive->faceCount = static_cast<uint16_t>(primitive->indices.size() / 3);
-        primitive->streamFlags = srx::StreamPositions | srx::StreamNormals | srx::StreamTexCoords |
-                                 srx::StreamTexCoords2;
+        primitive->streamFlags =
+            srx::StreamPositions | srx::StreamNormals | srx::StreamTexCoords | srx::StreamTexCoords2;
         mesh.primitives.push_back(*primitive);
     }
     return mesh;
