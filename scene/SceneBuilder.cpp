@@ -35,12 +35,6 @@ constexpr size_t kMaxBones = 48;
 constexpr uint32_t kShortIndexedVertices = 65536;
 constexpr float kBoxStart = 99999.99f;
 
-D3DXMATRIX MatrixOf(const float* values) {
-    D3DXMATRIX matrix;
-    std::memcpy(&matrix, values, sizeof(matrix));
-    return matrix;
-}
-
 // SHORT2N: x * 32767 truncated toward zero; out-of-range values saturate and NaN gives 0
 // instead of an undefined conversion.
 int16_t PackShortNorm(float x) {
@@ -214,7 +208,7 @@ void SceneBuild::BuildMesh(size_t index, MeshOutline& outline) {
         world_.skins.push_back(skin);
         skin->bindings.reserve(m.boneNodes.size());
         for (size_t i = 0; i < m.boneNodes.size(); ++i)
-            skin->bindings.push_back(BoneBinding{m.boneNodes[i], MatrixOf(m.boneMatrices[i].data())});
+            skin->bindings.push_back(BoneBinding{m.boneNodes[i], D3DXMATRIX(m.boneMatrices[i].data())});
         palette = new SkinPalette(&skin->bindings, object_.controller);
         world_.palettes.push_back(palette);
         object_.palettes.push_back(palette);
@@ -261,7 +255,7 @@ void SceneBuild::BuildMesh(size_t index, MeshOutline& outline) {
                                       static_cast<int>(k)))
                                 : new MeshPartRenderable(mesh, static_cast<int>(k));
         world_.renderables.push_back(r);
-        r->local = MatrixOf(node.matrix);
+        r->local = D3DXMATRIX(node.matrix);
         ApplyMaterial(node, material, *r, path_);
         r->shader = skinned ? skinnedShader_ : staticShader_;
         object_.AddRenderable(r);
@@ -296,7 +290,7 @@ void SceneBuild::BuildMesh(size_t index, MeshOutline& outline) {
     entry.name = node.name;
     entry.id = m.node;
     entry.parent = node.parent;
-    entry.transform = MatrixOf(node.matrix);
+    entry.transform = D3DXMATRIX(node.matrix);
     world_.meshes.push_back(mesh);
 }
 
