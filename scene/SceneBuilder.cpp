@@ -168,6 +168,11 @@ bool SceneBuild::Accept(size_t index, const SrxMesh& m) const {
             return false;
         }
     }
+    if (m.boneMatrices.size() != m.boneNodes.size()) {
+        Log::Write("World::LoadScene: mesh %zu ('%s') has %zu bones but %zu bone matrices; mesh skipped.\n", index,
+                   name, m.boneNodes.size(), m.boneMatrices.size());
+        return false;
+    }
     if (m.boneNodes.size() > kMaxBones) {
         Log::Write("World::LoadScene: mesh %zu ('%s') has %zu bones, more than the %zu a skinned mesh may have; mesh "
                    "skipped.\n",

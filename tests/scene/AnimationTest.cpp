@@ -11,17 +11,29 @@
 #include <cstdlib>
 #include <new>
 
+// Every unaligned form, so that allocation and release always pair up (a sanitizer
+// replaces the forms a program leaves alone).
 namespace {
 std::atomic<size_t> gAllocations{0};
-}  // namespace
 
-void* operator new(size_t size) {
+void* CountedAllocation(size_t size) {
     ++gAllocations;
-    if (void* p = std::malloc(size ? size : 1)) return p;
+    return std::malloc(size ? size : 1);
+}
+}  // namespace
+void* operator new(size_t size) {
+    if (void* p = CountedAllocation(size)) return p;
     throw std::bad_alloc();
 }
+void* operator new[](size_t size) { return operator new(size); }
+void* operator new(size_t size, const std::nothrow_t&) noexcept { return CountedAllocation(size); }
+void* operator new[](size_t size, const std::nothrow_t&) noexcept { return CountedAllocation(size); }
 void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 void PrintTo(const D3DXMATRIX& m, std::ostream* out) {
     for (int i = 0; i < 16; ++i) *out << (i ? (i % 4 ? " " : " | ") : "") << (&m._11)[i];
