@@ -1,5 +1,6 @@
 #include "app/Engine.h"
 
+#include "app/Demo.h"
 #include "app/FrameTimer.h"
 #include "app/Log.h"
 #include "render/Renderer.h"
@@ -87,7 +88,8 @@ int RunEngine(const ScreenConfig& screen) {
     gLight.color = D3DXVECTOR3(1.0f, 0.994f, 0.991f);
     gWorld->lights.push_back(&gLight);
     LogoQuad logo = BuildLogo(*gRenderer, screen);
-    // Demo scene set-up comes here.
+    std::vector<SceneObject*> cubes;
+    SetupDemoScene(*gWorld, cubes);
     gCamera.SetPerspective(60.0f, 4.0f / 3.0f, 1.0f, 2000.0f);
     gCamera.SetPosition(D3DXVECTOR3(2.0f, 2.0f, 2.0f));
     gCamera.SetTarget(D3DXVECTOR3(500.0f, 500.0f, 500.0f));
@@ -99,7 +101,7 @@ int RunEngine(const ScreenConfig& screen) {
         if (!PumpOneMessage()) break;
         timer.Update();
         OrbitCamera(gCamera, timer.time);
-        // Demo animation with 2 x time comes here.
+        AnimateDemo(2.0f * timer.time, gLight, cubes);
         gRenderer->BeginScene();
         gRenderer->Clear(ClearColor | ClearDepth | ClearStencil, kBackgroundColor, 0);
         gWorld->Render(&gCamera);
@@ -112,6 +114,8 @@ int RunEngine(const ScreenConfig& screen) {
     }
 
     // Shutdown: the demo's cube list, then the World, then the Renderer.
+    cubes.clear();
+    cubes.shrink_to_fit();
     Log::Write("Shutting down...\n");
     if (gWorld) {
         delete gWorld;

@@ -6,9 +6,9 @@
 // Writes: the exposed scene plus a soft bloom of its bright parts, tone-mapped and encoded
 // for display (gamma 2.2), alpha 1.
 //
-// Exposure follows the luminance towards a middle grey, within limits: a frame of mostly
-// empty black background has a very low average, and scaling by the full inverse would
-// wash the lit objects out.
+// Exposure follows the luminance half way, as the eye does: exposure ~ 1 / sqrt(L), within
+// limits. The demo's frames have much empty black background, which pulls the log-average
+// far below the objects' own brightness; scaling by the full inverse would wash them out.
 #vertexshader
 struct VsIn { float4 position : POSITION; float2 texCoord : TEXCOORD0; };
 VsIn main(VsIn input) { return input; }
@@ -19,15 +19,15 @@ sampler blurSoft : register(s1);
 sampler blurWide : register(s2);
 float4 paramsAUX;
 
-static const float middleGrey = 0.18;
-static const float minExposure = 0.6;
-static const float maxExposure = 2.5;
-static const float bloomGain = 24.0;
-static const float bloomThreshold = 0.35;
+static const float exposureKey = 0.25;
+static const float minExposure = 0.5;
+static const float maxExposure = 4.0;
+static const float bloomGain = 40.0;
+static const float bloomThreshold = 0.3;
 
 float4 main(float2 uv : TEXCOORD0) : COLOR
 {
-    float exposure = clamp(middleGrey / max(paramsAUX.x, 0.0001), minExposure, maxExposure);
+    float exposure = clamp(exposureKey / sqrt(max(paramsAUX.x, 0.0001)), minExposure, maxExposure);
     float3 color = tex2D(scene, uv).rgb * exposure;
     float3 blurred = (0.4 * tex2D(blurSoft, uv).rgb + 0.6 * tex2D(blurWide, uv).rgb) * exposure;
     float3 bloom = max(blurred - bloomThreshold, 0.0) * paramsAUX.y * bloomGain;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Approves golden images: copies the images that failing golden tests left in
-# BUILD/golden-failures/ (NAME.actual.png) over the references tests/golden/NAME.png.
-# Look at NAME.actual.png and NAME.diff.png first; the copy is what the tests will demand.
+# Approves golden images and logs: copies what failing golden tests left in
+# BUILD/golden-failures/ (NAME.actual.png, NAME.actual.log) over the references
+# tests/golden/NAME.png and NAME.log. Look at NAME.actual.png and NAME.diff.png (or diff the
+# log) first; the copy is what the tests will demand.
 #
 # Usage: approve-golden.sh [--build DIR] [NAME...]
 #   --build DIR  the build tree whose test run failed (default: build/debug, as test.sh builds)
@@ -19,16 +20,17 @@ while [ $# -gt 0 ]; do
       [ $# -ge 2 ] || { echo "approve-golden: --build needs a directory" >&2; exit 1; }
       build="$2"; shift 2 ;;
     -*) echo "approve-golden: unknown option $1 (see --help)" >&2; exit 1 ;;
-    *) names+=("${1%.png}"); shift ;;
+    *) name="${1%.png}"; names+=("${name%.log}"); shift ;;
   esac
 done
 
 failures="$build/golden-failures"
 if [ ${#names[@]} -eq 0 ]; then
   shopt -s nullglob
-  for actual in "$failures"/*.actual.png; do
+  for actual in "$failures"/*.actual.png "$failures"/*.actual.log; do
     name="$(basename "$actual")"
-    names+=("${name%.actual.png}")
+    name="${name%.actual.png}"
+    names+=("${name%.actual.log}")
   done
   if [ ${#names[@]} -eq 0 ]; then
     echo "approve-golden: no images waiting in $failures" >&2
@@ -39,14 +41,17 @@ fi
 mkdir -p "$root/tests/golden"
 status=0
 for name in "${names[@]}"; do
-  actual="$failures/$name.actual.png"
-  if [ ! -f "$actual" ]; then
-    echo "approve-golden: $actual does not exist" >&2
+  if [ -f "$failures/$name.actual.png" ]; then
+    cp "$failures/$name.actual.png" "$root/tests/golden/$name.png"
+    rm -f "$failures/$name.actual.png" "$failures/$name.diff.png"
+    echo "approved tests/golden/$name.png"
+  elif [ -f "$failures/$name.actual.log" ]; then
+    cp "$failures/$name.actual.log" "$root/tests/golden/$name.log"
+    rm -f "$failures/$name.actual.log"
+    echo "approved tests/golden/$name.log"
+  else
+    echo "approve-golden: nothing waits for $name in $failures" >&2
     status=2
-    continue
   fi
-  cp "$actual" "$root/tests/golden/$name.png"
-  rm -f "$actual" "$failures/$name.diff.png"
-  echo "approved tests/golden/$name.png"
 done
 exit $status

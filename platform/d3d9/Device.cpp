@@ -821,13 +821,8 @@ HRESULT Device::Present(const RECT*, const RECT*, HWND, const void*) {
         glBlitNamedFramebuffer(resolveFramebuffer_, 0, 0, 0, w, h, left, bottom + shownHeight, left + shownWidth,
                                bottom, GL_COLOR_BUFFER_BIT, scaled ? GL_LINEAR : GL_NEAREST);
         context_->SwapBuffers();
-    } else if (HeadlessStopRequested()) {
-        static bool saved = false;
-        const char* path = std::getenv("LUMARET_SCREENSHOT");
-        if (path && *path && !saved) {
-            saved = true;
-            if (!SaveScreenshot(path)) std::fprintf(stderr, "could not write the screenshot %s\n", path);
-        }
+    } else {
+        SaveHeadlessScreenshots();
     }
     return D3D_OK;
 }

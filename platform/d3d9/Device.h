@@ -129,6 +129,9 @@ public:
     bool ReadPixels(Surface* source, uint8_t* destination, UINT pitch);
     // Writes the last presented frame (or the back buffer) as a PNG; false on failure.
     bool SaveScreenshot(const char* path);
+    // Headless runs: LUMARET_SCREENSHOT receives the last frame, and with
+    // LUMARET_SCREENSHOT_FRAMES=1,90,250 also each listed frame, as <name>_<frame>.png.
+    void SaveHeadlessScreenshots();
 
 private:
     Device(Direct3D9* parent, HWND window, DWORD behaviorFlags, const D3DPRESENT_PARAMETERS& parameters,

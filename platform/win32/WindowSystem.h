@@ -34,5 +34,7 @@ void ReleaseSdlWindow(SDL_Window* window);
 // (one per frame of a main loop; default 600, 0 = never) every window is sent WM_CLOSE.
 // True from the frame on which that close was posted.
 bool HeadlessStopRequested();
+// The number of the frame being rendered in a headless run: PeekMessageA calls so far.
+long HeadlessFrameNumber();
 
 }  // namespace lumaret::platform

@@ -170,8 +170,9 @@ void PumpSdlEvents() {
 
 void CountHeadlessFrame() {
     WindowSystem& sys = System();
-    if (sys.videoAvailable || sys.headlessFrameLimit <= 0 || sys.headlessStop) return;
-    if (++sys.headlessFrames < sys.headlessFrameLimit) return;
+    if (sys.videoAvailable || sys.headlessStop) return;
+    ++sys.headlessFrames;
+    if (sys.headlessFrameLimit <= 0 || sys.headlessFrames < sys.headlessFrameLimit) return;
     sys.headlessStop = true;
     for (auto& [handle, record] : sys.windows) Post(reinterpret_cast<HWND>(handle), WM_CLOSE, 0, 0);
 }
@@ -202,6 +203,7 @@ uint32_t SdlWindowIdOf(HWND window) {
 }
 
 bool HeadlessStopRequested() { return System().headlessStop; }
+long HeadlessFrameNumber() { return System().headlessFrames; }
 
 // Declared where the performance counter reads it (Kernel.cpp).
 int64_t MessagePumpTurns() { return System().pumpTurns; }

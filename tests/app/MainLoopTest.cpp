@@ -45,7 +45,7 @@ TEST(MainLoopDeathTest, EscapeEndsTheLoopWithoutQuitMessage) {
         testing::ExitedWithCode(0), "");
     // The static window is destroyed during process exit, after the shutdown line.
     std::string log = ReadFileBytes("log.txt");
-    EXPECT_EQ(LogTail(log, 3), "ESC!\nShutting down...\nWM_DESTROY\n") << log;
+    EXPECT_EQ(LogTail(log, 4), "ESC!\nShutting down...\nEngine: PostFX released.\nWM_DESTROY\n") << log;
     EXPECT_EQ(log.find("WM_QUIT"), std::string::npos);
 }
 
@@ -59,5 +59,5 @@ TEST(MainLoopDeathTest, ClosingTheWindowDestroysQuitsAndShutsDown) {
         },
         testing::ExitedWithCode(0), "");
     std::string log = ReadFileBytes("log.txt");
-    EXPECT_EQ(LogTail(log, 3), "WM_DESTROY\nWM_QUIT\nShutting down...\n") << log;
+    EXPECT_EQ(LogTail(log, 4), "WM_DESTROY\nWM_QUIT\nShutting down...\nEngine: PostFX released.\n") << log;
 }

@@ -1,0 +1,89 @@
+// The demo as the program runs it, headless on llvmpipe with the fixed frame clock, in both
+// screen configurations: frames 1, 90 and 250 against golden images, and the whole log of
+// the run (the device's capability report aside) against a committed reference. The runs
+// stop on any GL error.
+#include "app/Engine.h"
+
+#include "support/GoldenImage.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+using lumaret::test::ReadFileBytes;
+using lumaret::test::ScopedTempDir;
+
+namespace {
+
+constexpr int kFrames[] = {1, 90, 250};
+
+void RunDemo(const ScreenConfig& screen) {
+    std::filesystem::create_directory_symlink(std::filesystem::path(lumaret::test::SourceDir()) / "data", "data");
+    EXPECT_EXIT(
+        {
+            setenv("LUMARET_FRAME_TIME", "0.0166666667", 1);
+            setenv("LUMARET_HEADLESS_FRAMES", "250", 1);
+            setenv("LUMARET_SCREENSHOT", "frame.png", 1);
+            setenv("LUMARET_SCREENSHOT_FRAMES", "1,90,250", 1);
+            setenv("LUMARET_GL_ERRORS_FATAL", "1", 1);
+            std::exit(RunEngine(screen));
+        },
+        testing::ExitedWithCode(0), "");
+}
+
+// The log from the resource scan on: the capability report before it depends on the device.
+void ExpectLogMatchesReference(const std::string& name) {
+    std::string log = ReadFileBytes("log.txt");
+    ASSERT_EQ(log.rfind("Lumaret Engine Log\n", 0), 0u);
+    size_t scan = log.find("Shader: ");
+    ASSERT_NE(scan, std::string::npos) << log;
+    std::string body = log.substr(scan);
+    std::string referencePath = lumaret::test::SourceDir() + "/tests/golden/" + name + ".log";
+    std::string reference = ReadFileBytes(referencePath);
+    // A differing log waits in golden-failures/ for scripts/approve-golden.sh, as images do.
+    std::string actualPath = lumaret::test::DefaultGoldenDirectories().failures + "/" + name + ".actual.log";
+    std::filesystem::remove(actualPath);
+    if (body != reference) {
+        std::filesystem::create_directories(std::filesystem::path(actualPath).parent_path());
+        std::ofstream(actualPath, std::ios::binary) << body;
+    }
+    EXPECT_EQ(body, reference) << "the run's log differs from " << referencePath;
+}
+
+void ExpectFramesMatchGolden(const ScreenConfig& screen) {
+    std::string config = std::to_string(screen.width) + "x" + std::to_string(screen.height);
+    for (int frame : kFrames) {
+        int width = 0, height = 0;
+        std::vector<uint32_t> pixels;
+        std::string path = "frame_" + std::to_string(frame) + ".png";
+        ASSERT_TRUE(lumaret::test::ReadPng(path, &width, &height, &pixels)) << path;
+        ASSERT_EQ(width, screen.width);
+        ASSERT_EQ(height, screen.height);
+        // Small differences come from llvmpipe's rounding across builds (sanitizers, compilers).
+        lumaret::test::ExpectMatchesGolden("demo_" + config + "_frame" + std::to_string(frame), width, height,
+                                           pixels.data(), 6);
+    }
+    EXPECT_TRUE(std::filesystem::exists("frame.png")) << "the last frame is kept as the screenshot";
+    ExpectLogMatchesReference("demo_" + config);
+}
+
+}  // namespace
+
+TEST(DemoFrameDeathTest, Demo640x480) {
+    ScopedTempDir dir;
+    ScreenConfig screen{640, 480, false};
+    RunDemo(screen);
+    ExpectFramesMatchGolden(screen);
+}
+
+TEST(DemoFrameDeathTest, Demo1024x768) {
+    ScopedTempDir dir;
+    ScreenConfig screen{1024, 768, false};
+    RunDemo(screen);
+    ExpectFramesMatchGolden(screen);
+}
