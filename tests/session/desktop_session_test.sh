@@ -49,7 +49,7 @@ SCRIPT
 
 status=0
 # Escape: the loop stops at its next test of the key; the window goes at process exit.
-run_case Escape $'ESC!\nShutting down...\nWM_DESTROY\n' || status=1
+run_case Escape $'ESC!\nShutting down...\nEngine: PostFX released.\nWM_DESTROY\n' || status=1
 # Closing the window: destroy, quit message, shutdown.
-run_case alt+F4 $'WM_DESTROY\nWM_QUIT\nShutting down...\n' || status=1
+run_case alt+F4 $'WM_DESTROY\nWM_QUIT\nShutting down...\nEngine: PostFX released.\n' || status=1
 exit $status
