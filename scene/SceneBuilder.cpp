@@ -162,9 +162,10 @@ bool SceneBuild::Accept(size_t index, const SrxMesh& m) const {
     const char* name = scene_.nodes[m.node].name;
     for (int32_t bone : m.boneNodes) {
         if (bone < 0 || static_cast<size_t>(bone) >= nodeCount) {
-            Log::Write("World::LoadScene: mesh %zu ('%s') names bone node %d, but the scene has %zu nodes; mesh "
-                       "skipped.\n",
-                       index, name, bone, nodeCount);
+            Log::Write(
+                "World::LoadScene: mesh %zu ('%s') names bone node %d, but the scene has %zu nodes; mesh "
+                "skipped.\n",
+                index, name, bone, nodeCount);
             return false;
         }
     }
@@ -174,9 +175,10 @@ bool SceneBuild::Accept(size_t index, const SrxMesh& m) const {
         return false;
     }
     if (m.boneNodes.size() > kMaxBones) {
-        Log::Write("World::LoadScene: mesh %zu ('%s') has %zu bones, more than the %zu a skinned mesh may have; mesh "
-                   "skipped.\n",
-                   index, name, m.boneNodes.size(), kMaxBones);
+        Log::Write(
+            "World::LoadScene: mesh %zu ('%s') has %zu bones, more than the %zu a skinned mesh may have; mesh "
+            "skipped.\n",
+            index, name, m.boneNodes.size(), kMaxBones);
         return false;
     }
     size_t vertices = 0, indices = 0;
@@ -255,10 +257,10 @@ void SceneBuild::BuildMesh(size_t index, MeshOutline& outline) {
         iBase += count;
 
         const SrxMaterial& material = MaterialOf(p);
-        Renderable* r = skinned ? static_cast<Renderable*>(new SkinnedRenderable(
-                                      skin, palette->matrices.data(), static_cast<int>(skin->bindings.size()),
-                                      static_cast<int>(k)))
-                                : new MeshPartRenderable(mesh, static_cast<int>(k));
+        Renderable* r =
+            skinned ? static_cast<Renderable*>(new SkinnedRenderable(
+                          skin, palette->matrices.data(), static_cast<int>(skin->bindings.size()), static_cast<int>(k)))
+                    : new MeshPartRenderable(mesh, static_cast<int>(k));
         world_.renderables.push_back(r);
         r->local = D3DXMATRIX(node.matrix);
         ApplyMaterial(node, material, *r, path_);
@@ -280,13 +282,15 @@ void SceneBuild::BuildMesh(size_t index, MeshOutline& outline) {
     mesh->UnlockIndexBuffer();
 
     if (badTriangles)
-        Log::Write("World::LoadScene: mesh %zu ('%s'): %u triangles name vertices outside their primitive; they are "
-                   "not drawn.\n",
-                   index, node.name, badTriangles);
+        Log::Write(
+            "World::LoadScene: mesh %zu ('%s'): %u triangles name vertices outside their primitive; they are "
+            "not drawn.\n",
+            index, node.name, badTriangles);
     if (badBones)
-        Log::Write("World::LoadScene: mesh %zu ('%s'): %u influences name bones outside the mesh's %zu; they read bone "
-                   "0.\n",
-                   index, node.name, badBones, m.boneNodes.size());
+        Log::Write(
+            "World::LoadScene: mesh %zu ('%s'): %u influences name bones outside the mesh's %zu; they read bone "
+            "0.\n",
+            index, node.name, badBones, m.boneNodes.size());
     Log::Write("BBox: (%.2f, %.2f, %.2f) (%.2f, %.2f, %.2f)\n", box.min[0], box.min[1], box.min[2], box.max[0],
                box.max[1], box.max[2]);
 

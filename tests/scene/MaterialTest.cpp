@@ -21,6 +21,7 @@ struct MaterialCase {
     const char* log;
 };
 
+// clang-format off
 const MaterialCase kCases[] = {
     {"without a diffuse map: white defaults and no lightmap search",
      {kWhite, kFlat, "./data/box_lightmap.jpg"}, "box", "./data/s.srx", 0, {},
@@ -53,6 +54,7 @@ const MaterialCase kCases[] = {
     {"a diffuse bit without a name counts as no diffuse map", {kWhite, kFlat, "./data/box_lightmap.jpg"}, "box",
      "./data/s.srx", srx::MapDiffuse, {""}, {kWhite, kWhite, kFlat}, ""},
 };
+// clang-format on
 
 class MaterialTest : public RecordedWorldTest, public testing::WithParamInterface<MaterialCase> {};
 

@@ -157,9 +157,10 @@ TEST_F(DeviceWorldTest, SkinnedMeshesShareOneSkinAndPalettePerMesh) {
     skinned.boneMatrices = {scenetest::Identity16(), offset};
     SrxMesh other = skinned;
     other.primitives.resize(1);
-    scenetest::Write("skinned.srx", {{srxtest::Material("plain")},
-                                     {srxtest::Node("root", 0, 0), srxtest::Node("b1", 1, 0), srxtest::Node("b2", 2, 1)},
-                                     {skinned, other}});
+    scenetest::Write("skinned.srx",
+                     {{srxtest::Material("plain")},
+                      {srxtest::Node("root", 0, 0), srxtest::Node("b1", 1, 0), srxtest::Node("b2", 2, 1)},
+                      {skinned, other}});
     size_t skinsBefore = world->skins.size();
     SceneObject* object = world->CreateObject("skinned");
     ASSERT_TRUE(world->LoadScene(object, "skinned.srx"));
@@ -185,11 +186,13 @@ TEST_F(DeviceWorldTest, SkinnedMeshesShareOneSkinAndPalettePerMesh) {
     }
     const Mesh& mesh = *skin.mesh;
     EXPECT_EQ(mesh.declaration, world->declarations[DeclarationC]);
-    std::vector<SkinnedVertex> vertices = AsVertices<SkinnedVertex>(scenetest::ReadVertexBuffer(mesh.streams[0].buffer));
+    std::vector<SkinnedVertex> vertices =
+        AsVertices<SkinnedVertex>(scenetest::ReadVertexBuffer(mesh.streams[0].buffer));
     ASSERT_EQ(vertices.size(), 8u);
     EXPECT_EQ(std::vector<float>(vertices[0].normal, vertices[0].normal + 3), (std::vector<float>{0, 0, -0.5f}));
     EXPECT_EQ(std::vector<float>(vertices[0].weights, vertices[0].weights + 4), (std::vector<float>{0, 0, 0, 1}));
-    EXPECT_EQ(std::vector<float>(vertices[5].weights, vertices[5].weights + 4), (std::vector<float>{0.25f, 0.75f, 0, 0}));
+    EXPECT_EQ(std::vector<float>(vertices[5].weights, vertices[5].weights + 4),
+              (std::vector<float>{0.25f, 0.75f, 0, 0}));
     EXPECT_EQ(std::vector<int>(vertices[5].bones, vertices[5].bones + 4), (std::vector<int>{1, 0, 0, 0}));
 }
 
@@ -216,8 +219,8 @@ TEST_F(DeviceWorldTest, SceneShadersDeclareWhatTheBuildUploads) {
 // A skinned quad on one bone whose node moves from x = -0.5 to x = 0.5 over 100 ticks,
 // drawn with its own shader at two animation times: the lit pixels move right.
 TEST_F(DeviceWorldTest, MovingBonesMoveTheSkinnedPixels) {
-    SrxPrimitive quad =
-        scenetest::Triangles({-0.25f, -0.25f, 0, 0.25f, -0.25f, 0, -0.25f, 0.25f, 0, 0.25f, 0.25f, 0}, {0, 1, 2, 1, 3, 2});
+    SrxPrimitive quad = scenetest::Triangles({-0.25f, -0.25f, 0, 0.25f, -0.25f, 0, -0.25f, 0.25f, 0, 0.25f, 0.25f, 0},
+                                             {0, 1, 2, 1, 3, 2});
     quad.streamFlags |= srx::StreamWeights;
     for (SrxVertex& v : quad.vertices) {
         v.influenceCount = 1;
@@ -227,8 +230,8 @@ TEST_F(DeviceWorldTest, MovingBonesMoveTheSkinnedPixels) {
     SrxMesh mesh = scenetest::MeshOf(0, {quad});
     mesh.boneNodes = {0, 1};
     mesh.boneMatrices = {scenetest::Identity16(), scenetest::Identity16()};
-    scenetest::SceneFile file{{srxtest::Material("plain")}, {srxtest::Node("root", 0, 0), srxtest::Node("bone", 1, 0)},
-                              {mesh}};
+    scenetest::SceneFile file{
+        {srxtest::Material("plain")}, {srxtest::Node("root", 0, 0), srxtest::Node("bone", 1, 0)}, {mesh}};
     file.materials[0].diffuse[0] = file.materials[0].diffuse[1] = file.materials[0].diffuse[2] = 1.0f;
     file.materials[0].ambient[0] = file.materials[0].ambient[1] = file.materials[0].ambient[2] = 1.0f;
     scenetest::MoveAlongX(file.nodes[1], -0.5f, 0.5f, 100);

@@ -22,8 +22,8 @@ SrxMesh Triangle(uint16_t node = 0) { return scenetest::MeshOf(node, {scenetest:
 struct InputCase {
     const char* what;
     SceneFile file;
-    size_t meshes;       // meshes built
-    const char* line;    // a line the build logs
+    size_t meshes;                  // meshes built
+    const char* line;               // a line the build logs
     std::vector<uint32_t> indices;  // the first mesh's indices, when given
 };
 
@@ -40,21 +40,36 @@ std::vector<InputCase> Cases() {
     badBoneNode.boneNodes[1] = 9;
     return {
         {"a mesh node past the node list is skipped, the next mesh is built",
-         {{plain}, {box}, {Triangle(3), Triangle(0)}}, 1,
-         "World::LoadScene: mesh 0 names node 3, but the scene has 1 nodes; mesh skipped.\n", {}},
-        {"a bone node past the node list", {{plain}, {box}, {badBoneNode}}, 0,
-         "World::LoadScene: mesh 0 ('box') names bone node 9, but the scene has 1 nodes; mesh skipped.\n", {}},
-        {"more bones than the palette registers hold", {{plain}, {box}, {Skinned(Triangle(), 49)}}, 0,
+         {{plain}, {box}, {Triangle(3), Triangle(0)}},
+         1,
+         "World::LoadScene: mesh 0 names node 3, but the scene has 1 nodes; mesh skipped.\n",
+         {}},
+        {"a bone node past the node list",
+         {{plain}, {box}, {badBoneNode}},
+         0,
+         "World::LoadScene: mesh 0 ('box') names bone node 9, but the scene has 1 nodes; mesh skipped.\n",
+         {}},
+        {"more bones than the palette registers hold",
+         {{plain}, {box}, {Skinned(Triangle(), 49)}},
+         0,
          "World::LoadScene: mesh 0 ('box') has 49 bones, more than the 48 a skinned mesh may have; mesh skipped.\n",
          {}},
         {"48 bones fit", {{plain}, {box}, {Skinned(Triangle(), 48)}}, 1, "BBox: ", {}},
-        {"nothing to draw", {{plain}, {box}, {noTriangles}}, 0,
-         "World::LoadScene: mesh 0 ('box') has no vertices or no triangles; mesh skipped.\n", {}},
-        {"a triangle past its primitive's vertices is drawn as nothing", {{plain}, {box}, {outside}}, 1,
+        {"nothing to draw",
+         {{plain}, {box}, {noTriangles}},
+         0,
+         "World::LoadScene: mesh 0 ('box') has no vertices or no triangles; mesh skipped.\n",
+         {}},
+        {"a triangle past its primitive's vertices is drawn as nothing",
+         {{plain}, {box}, {outside}},
+         1,
          "World::LoadScene: mesh 0 ('box'): 1 triangles name vertices outside their primitive; they are not drawn.\n",
          {0, 2, 1, 0, 0, 0}},
-        {"a bone number past the mesh's bones reads bone 0", {{plain}, {box}, {badBone}}, 1,
-         "World::LoadScene: mesh 0 ('box'): 1 influences name bones outside the mesh's 2; they read bone 0.\n", {}},
+        {"a bone number past the mesh's bones reads bone 0",
+         {{plain}, {box}, {badBone}},
+         1,
+         "World::LoadScene: mesh 0 ('box'): 1 influences name bones outside the mesh's 2; they read bone 0.\n",
+         {}},
     };
 }
 
@@ -127,8 +142,7 @@ TEST_F(RecordedWorldTest, RenderablesAndOutlineTakeTheMeshesNode) {
     SrxNode other = srxtest::Node("other", 0, 0), carrier = srxtest::Node("carrier", 1, 0);
     carrier.parent = 7;
     carrier.matrix[12] = 3.0f;
-    scenetest::Write("o.srx", {{srxtest::Material("m")}, {other, carrier},
-                               {Triangle(1), Skinned(Triangle(0), 1)}});
+    scenetest::Write("o.srx", {{srxtest::Material("m")}, {other, carrier}, {Triangle(1), Skinned(Triangle(0), 1)}});
     SceneObject* object = world->CreateObject("o");
     ASSERT_TRUE(world->LoadScene(object, "o.srx"));
     EXPECT_EQ(object->GetRenderable(0)->local._41, 3.0f);
