@@ -54,7 +54,7 @@ VertexOut main(VertexIn input)
         float3 skinnedNormal = float3(0.0, 0.0, 0.0);
         for (int i = 0; i < 4; i++)
         {
-            float4x4 bone = matrixArray[(int)input.bones[i]];
+            float4x4 bone = matrixArray[min((int)input.bones[i], 47)];
             skinned += input.weights[i] * mul(bone, position);
             skinnedNormal += input.weights[i] * mul(bone, float4(normal, 0.0)).xyz;
         }

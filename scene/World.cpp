@@ -161,8 +161,12 @@ void World::Render(Camera* frameCamera) {
 
 void World::Queue(SceneObject& object) {
     if (object.controller) object.controller->Evaluate(gAnimationTime);
-    for (Renderable* renderable : object.renderables) {
+    // The palettes depend only on the node matrices just evaluated: once per object gives
+    // what recomputing before every renderable would, and an object without renderables
+    // recomputes nothing.
+    if (!object.renderables.empty())
         for (SkinPalette* palette : object.palettes) palette->Recompute();
+    for (Renderable* renderable : object.renderables) {
         renderable->params.values[ParamParamsDOF].vector = dofParams;
         drawList.push_back(DrawItem{renderable, object.world});
     }

@@ -77,7 +77,7 @@ TEST(DemoAnimation, EachCubePulsesWithItsOwnPhaseOnTheDiagonalOnly) {
 class DemoSetupTest : public lumaret::test::WorldTest {};
 
 TEST_F(DemoSetupTest, BuildsTheSceneObjectAndAGridOfCubesSharingItsRenderables) {
-    StartOnRecordingDevice(640, 480, {});
+    StartOnRecordingDevice(640, 480, PassShaders());
     std::vector<SceneObject*> cubes;
     SetupDemoScene(*gWorld, cubes);
 
@@ -109,4 +109,12 @@ TEST_F(DemoSetupTest, BuildsTheSceneObjectAndAGridOfCubesSharingItsRenderables) 
                 D3DXMatrixTranslation(&expected, 233.0f * i, 233.0f * j, 233.0f * k);
                 EXPECT_EQ(cube->world, expected);
             }
+
+    // A frame queues 125 objects, the scene object and the first 124 cubes, with three
+    // renderables each, drawn by the two geometry passes; the last cube is never drawn.
+    Camera camera;
+    camera.SetPerspective(60.0f, 4.0f / 3.0f, 1.0f, 2000.0f);
+    recording->Forget();
+    gWorld->Render(&camera);
+    EXPECT_EQ(recording->Count("DrawIndexedPrimitive"), 125u * 3u * 2u);
 }
