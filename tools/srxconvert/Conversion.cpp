@@ -1,0 +1,485 @@
+#include "Conversion.h"
+
+#include "ImageExport.h"
+#include "MeshSplit.h"
+#include "NodeAnimation.h"
+#include "import/SrxWriter.h"
+
+#include <assimp/Importer.hpp>
+#include <assimp/postprocess.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+
+namespace srxconvert {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uint16_t kNoParent = 0xFFFF;
+constexpr size_t kMaxNodes = 0xFFFF;   // ids are 16 bits and 0xFFFF marks the root's parent
+constexpr size_t kMaxMaterials = 256;  // a primitive names its material in 8 bits
+constexpr float kIdentityTolerance = 1e-5f;
+constexpr float kScaleTolerance = 1e-4f;
+// The engine's own white image, named as the diffuse map of a material that has only a
+// normal map: the engine reads the normal map as the second name.
+constexpr const char* kEngineWhiteMap = "default_white.bmp";
+
+// F M F with F = diag(1, 1, -1, 1): the matrix that acts on z-negated points as M acts on
+// the originals. Negates the elements of the third row and the third column except their
+// common element.
+aiMatrix4x4 Mirror(const aiMatrix4x4& m) {
+    aiMatrix4x4 out = m;
+    for (int i = 0; i < 4; ++i) {
+        if (i == 2) continue;
+        out[2][i] = -out[2][i];
+        out[i][2] = -out[i][2];
+    }
+    return out;
+}
+
+// Row by row in the row-vector convention: the transpose of Assimp's column-vector matrix.
+void StoreRowVector(const aiMatrix4x4& m, float* out) {
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c) out[4 * r + c] = static_cast<float>(m[c][r]);
+}
+
+bool IsIdentity(const aiMatrix4x4& m) {
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c)
+            if (std::fabs(m[r][c] - (r == c ? 1.0f : 0.0f)) > kIdentityTolerance) return false;
+    return true;
+}
+
+void SetName(char (&field)[srx::StringFieldSize], const std::string& text) {
+    std::memset(field, 0, sizeof(field));
+    std::memcpy(field, text.data(), std::min(text.size(), sizeof(field) - 1));
+}
+
+void SetColor(const aiMaterial& material, const char* key, unsigned type, unsigned index, float (&out)[3],
+              const float (&fallback)[3]) {
+    aiColor3D color;
+    bool found = material.Get(key, type, index, color) == aiReturn_SUCCESS;
+    out[0] = found ? color.r : fallback[0];
+    out[1] = found ? color.g : fallback[1];
+    out[2] = found ? color.b : fallback[2];
+}
+
+std::string TexturePath(const aiMaterial& material, std::initializer_list<aiTextureType> types) {
+    for (aiTextureType type : types) {
+        aiString path;
+        if (material.GetTextureCount(type) > 0 && material.GetTexture(type, 0, &path) == aiReturn_SUCCESS &&
+            path.length > 0)
+            return path.C_Str();
+    }
+    return {};
+}
+
+// A bone of one source mesh: the node it follows and its offset, both in the engine's frame.
+struct BoneSource {
+    int node = 0;
+    aiMatrix4x4 offset;
+};
+
+class SceneConversion {
+public:
+    SceneConversion(const aiScene& scene, const fs::path& modelDirectory, const fs::path& output,
+                    const ConvertOptions& options, ConvertReport& report)
+        : scene_(scene),
+          options_(options),
+          report_(report),
+          images_(scene, modelDirectory, output.has_parent_path() ? output.parent_path() : fs::path("."),
+                  output.stem().string()) {}
+
+    ConvertResult Run(const fs::path& output);
+
+private:
+    ConvertResult CountGeometry();
+    void BuildMaterials();
+    void BuildNodes();
+    void BuildMesh(int node, const aiMesh& mesh);
+    void WriteMeshPart(const aiMesh& mesh, int meshNode, const MeshPart& part, const std::vector<BoneSource>& bones,
+                       const std::vector<Influences>& influences);
+    void BuildTracks();
+    uint16_t SkinNode(int node);
+    aiMatrix4x4 EngineGlobal(const aiMatrix4x4& global) const;
+
+    const aiScene& scene_;
+    const ConvertOptions& options_;
+    ConvertReport& report_;
+    ImageExport images_;
+    NodeTable table_;
+    const aiAnimation* animation_ = nullptr;
+    std::unique_ptr<PoseSampler> pose_;
+    std::vector<aiMatrix4x4> rest_;  // rest globals in the engine's frame
+    std::vector<SrxMaterial> materials_;
+    std::vector<SrxNode> nodes_;
+    std::vector<bool> tracked_;
+    std::vector<aiVector3D> trackScale_;  // per tracked node: the scale its keys leave out
+    std::map<int, uint16_t> skinNodes_;
+    std::vector<SrxMesh> meshes_;
+    // Per SRX mesh: the offsets of its bones in the engine's frame, before the bone scale
+    // is folded in.
+    std::vector<std::vector<aiMatrix4x4>> offsets_;
+};
+
+aiMatrix4x4 SceneConversion::EngineGlobal(const aiMatrix4x4& global) const {
+    aiMatrix4x4 scale;
+    aiMatrix4x4::Scaling(aiVector3D(options_.scale), scale);
+    return Mirror(scale * global);
+}
+
+ConvertResult SceneConversion::CountGeometry() {
+    size_t triangles = 0;
+    for (const aiNode* node : table_.nodes)
+        for (unsigned k = 0; k < node->mNumMeshes; ++k) {
+            if (node->mMeshes[k] >= scene_.mNumMeshes || !scene_.mMeshes[node->mMeshes[k]]) continue;
+            const aiMesh& mesh = *scene_.mMeshes[node->mMeshes[k]];
+            for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
+                unsigned n = mesh.mFaces[f].mNumIndices;
+                if (n == 3)
+                    ++triangles;
+                else if (n == 2)
+                    ++report_.droppedLines;
+                else if (n == 1)
+                    ++report_.droppedPoints;
+                else
+                    ++report_.droppedPolygons;
+            }
+        }
+    if (triangles > 0) return {};
+    std::string message = scene_.mNumMeshes == 0 ? "the scene has no meshes" : "the scene has no triangles";
+    if (report_.droppedLines || report_.droppedPoints)
+        message += " (only " + std::to_string(report_.droppedLines) + " lines and " +
+                   std::to_string(report_.droppedPoints) + " points, which the engine cannot draw)";
+    return {ConvertStatus::Unsupported, message};
+}
+
+void SceneConversion::BuildMaterials() {
+    static const float kBlack[3] = {0.0f, 0.0f, 0.0f}, kWhite[3] = {1.0f, 1.0f, 1.0f};
+    for (unsigned m = 0; m < scene_.mNumMaterials; ++m) {
+        const aiMaterial& source = *scene_.mMaterials[m];
+        SrxMaterial& material = materials_.emplace_back();
+        aiString name;
+        std::string text = source.Get(AI_MATKEY_NAME, name) == aiReturn_SUCCESS && name.length > 0
+                               ? std::string(name.C_Str())
+                               : "material" + std::to_string(m);
+        SetName(material.name, text);
+        SetColor(source, AI_MATKEY_COLOR_DIFFUSE, material.diffuse, kWhite);
+        // Without an ambient colour (glTF has none) the surface takes its diffuse colour
+        // under the engine's sky light, rather than turning black where the light is not.
+        SetColor(source, AI_MATKEY_COLOR_AMBIENT, material.ambient, material.diffuse);
+        SetColor(source, AI_MATKEY_COLOR_SPECULAR, material.specular, kBlack);
+
+        std::string where = "material '" + text + "': ";
+        std::vector<std::string> warnings;
+        std::string diffuse, normal;
+        if (std::string path = TexturePath(source, {aiTextureType_DIFFUSE, aiTextureType_BASE_COLOR}); !path.empty())
+            diffuse = images_.Export(path, warnings);
+        if (std::string path = TexturePath(source, {aiTextureType_NORMALS, aiTextureType_HEIGHT}); !path.empty())
+            normal = images_.Export(path, warnings);
+        for (const std::string& warning : warnings) report_.warnings.push_back(where + warning);
+        if (!normal.empty() && diffuse.empty()) diffuse = kEngineWhiteMap;
+        if (!diffuse.empty()) {
+            material.mapMask |= srx::MapDiffuse;
+            material.maps[0] = diffuse;
+        }
+        if (!normal.empty()) {
+            material.mapMask |= srx::MapNormal;
+            material.maps[1] = normal;
+        }
+    }
+    report_.materials = materials_.size();
+    report_.images = images_.Written();
+}
+
+void SceneConversion::BuildNodes() {
+    PoseSampler rest(table_, nullptr);
+    std::vector<aiMatrix4x4> globals;
+    rest.Globals(0.0, globals);
+    for (size_t i = 0; i < table_.nodes.size(); ++i) {
+        rest_.push_back(EngineGlobal(globals[i]));
+        SrxNode& node = nodes_.emplace_back();
+        SetName(node.name, table_.nodes[i]->mName.C_Str());
+        node.id = static_cast<uint16_t>(i);
+        node.parent = table_.parent[i] < 0 ? kNoParent : static_cast<uint16_t>(table_.parent[i]);
+        StoreRowVector(rest_.back(), node.matrix);
+    }
+    tracked_.assign(nodes_.size(), false);
+}
+
+// A skinned mesh's node must carry the identity (see Conversion.h).
+uint16_t SceneConversion::SkinNode(int node) {
+    if (IsIdentity(rest_[static_cast<size_t>(node)])) return static_cast<uint16_t>(node);
+    auto known = skinNodes_.find(node);
+    if (known != skinNodes_.end()) return known->second;
+    uint16_t id = static_cast<uint16_t>(nodes_.size());
+    SrxNode& added = nodes_.emplace_back();
+    SetName(added.name, std::string(table_.nodes[static_cast<size_t>(node)]->mName.C_Str()) + "_skin");
+    added.id = id;
+    added.parent = static_cast<uint16_t>(node);
+    StoreRowVector(aiMatrix4x4(), added.matrix);
+    tracked_.push_back(false);
+    skinNodes_[node] = id;
+    ++report_.addedNodes;
+    return id;
+}
+
+void SceneConversion::BuildMesh(int node, const aiMesh& mesh) {
+    std::vector<uint32_t> triangles;
+    for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
+        const aiFace& face = mesh.mFaces[f];
+        if (face.mNumIndices != 3) continue;
+        bool valid = face.mIndices[0] < mesh.mNumVertices && face.mIndices[1] < mesh.mNumVertices &&
+                     face.mIndices[2] < mesh.mNumVertices;
+        if (valid) triangles.insert(triangles.end(), face.mIndices, face.mIndices + 3);
+    }
+    if (triangles.empty()) return;
+
+    // Bones: the mesh's own, an extra one on the mesh's node for vertices no bone holds,
+    // or, for an unskinned mesh that the animation moves, that node alone.
+    std::vector<BoneSource> bones;
+    std::vector<Influences> influences;
+    bool moving = pose_->Moving()[static_cast<size_t>(node)];
+    if (mesh.mNumBones > 0 || moving) {
+        std::vector<std::vector<std::pair<uint32_t, float>>> weights(mesh.mNumVertices);
+        for (unsigned b = 0; b < mesh.mNumBones; ++b) {
+            const aiBone& bone = *mesh.mBones[b];
+            int boneNode = table_.Find(bone.mName);
+            if (boneNode < 0) {
+                report_.warnings.push_back(std::string("bone '") + bone.mName.C_Str() + "' of mesh '" +
+                                           mesh.mName.C_Str() + "' names no node; its weights are dropped");
+                continue;
+            }
+            uint32_t index = static_cast<uint32_t>(bones.size());
+            bones.push_back({boneNode, Mirror(bone.mOffsetMatrix)});
+            for (unsigned w = 0; w < bone.mNumWeights; ++w)
+                if (bone.mWeights[w].mVertexId < mesh.mNumVertices)
+                    weights[bone.mWeights[w].mVertexId].emplace_back(index, bone.mWeights[w].mWeight);
+        }
+        influences.resize(mesh.mNumVertices);
+        uint32_t ownBone = UINT32_MAX;
+        for (unsigned v = 0; v < mesh.mNumVertices; ++v) {
+            influences[v] = StrongestInfluences(weights[v]);
+            if (influences[v].count > 0) continue;
+            if (ownBone == UINT32_MAX) {
+                ownBone = static_cast<uint32_t>(bones.size());
+                bones.push_back({node, aiMatrix4x4()});
+            }
+            influences[v].count = 1;
+            influences[v].bones[0] = ownBone;
+            influences[v].weights[0] = 1.0f;
+        }
+    }
+
+    std::vector<MeshPart> parts = SplitMesh(triangles, mesh.mNumVertices, influences, bones.size());
+    if (parts.size() > 1) ++report_.splitSources;
+    for (const MeshPart& part : parts) WriteMeshPart(mesh, node, part, bones, influences);
+}
+
+void SceneConversion::WriteMeshPart(const aiMesh& mesh, int meshNode, const MeshPart& part,
+                                    const std::vector<BoneSource>& bones, const std::vector<Influences>& influences) {
+    bool skinned = !influences.empty();
+    SrxMesh& out = meshes_.emplace_back();
+    std::vector<aiMatrix4x4>& offsets = offsets_.emplace_back();
+    out.node = skinned ? SkinNode(meshNode) : static_cast<uint16_t>(meshNode);
+    for (uint32_t b : part.bones) {
+        out.boneNodes.push_back(bones[b].node);
+        offsets.push_back(bones[b].offset);
+        tracked_[static_cast<size_t>(bones[b].node)] = true;
+    }
+    out.boneMatrices.resize(part.bones.size());
+
+    SrxPrimitive& primitive = out.primitives.emplace_back();
+    primitive.vertexCount = static_cast<uint16_t>(part.vertices.size());
+    primitive.faceCount = static_cast<uint16_t>(part.indices.size() / 3);
+    primitive.material = static_cast<uint8_t>(mesh.mMaterialIndex);
+    primitive.indices = part.indices;
+    primitive.streamFlags = srx::StreamPositions;
+    if (mesh.mNormals) primitive.streamFlags |= srx::StreamNormals;
+    if (mesh.mTextureCoords[0]) primitive.streamFlags |= srx::StreamTexCoords;
+    if (mesh.mTextureCoords[1]) primitive.streamFlags |= srx::StreamTexCoords2;
+    if (skinned) primitive.streamFlags |= srx::StreamWeights;
+    for (uint32_t v : part.vertices) {
+        SrxVertex& vertex = primitive.vertices.emplace_back();
+        const aiVector3D& p = mesh.mVertices[v];
+        vertex.position[0] = p.x;
+        vertex.position[1] = p.y;
+        vertex.position[2] = p.z;
+        if (mesh.mNormals) {
+            vertex.normal[0] = mesh.mNormals[v].x;
+            vertex.normal[1] = mesh.mNormals[v].y;
+            vertex.normal[2] = mesh.mNormals[v].z;
+        }
+        // The record holds 1 - v of the file, and the file keeps Assimp's v (0 at the
+        // bottom), which the importer turns into Direct3D's (0 at the top).
+        if (mesh.mTextureCoords[0]) {
+            vertex.uv0[0] = mesh.mTextureCoords[0][v].x;
+            vertex.uv0[1] = 1.0f - mesh.mTextureCoords[0][v].y;
+        }
+        if (mesh.mTextureCoords[1]) {
+            vertex.uv1[0] = mesh.mTextureCoords[1][v].x;
+            vertex.uv1[1] = 1.0f - mesh.mTextureCoords[1][v].y;
+        }
+        if (skinned) {
+            const Influences& in = influences[v];
+            vertex.influenceCount = in.count;
+            for (uint8_t i = 0; i < in.count; ++i) {
+                vertex.bones[i] = part.boneOfSource[in.bones[i]];
+                vertex.weights[i] = in.weights[i];
+            }
+        }
+    }
+    ++report_.meshes;
+    report_.skinnedMeshes += skinned ? 1 : 0;
+    report_.vertices += part.vertices.size();
+    report_.triangles += part.indices.size() / 3;
+    report_.bones += part.bones.size();
+}
+
+// Every tracked node gets the same ticks; one that the animation does not move holds its
+// rest transform over the whole clock with two keys.
+void SceneConversion::BuildTracks() {
+    TickMapping moving = MapTicks(animation_, options_.ticksPerSecond);
+    TickMapping still = MapTicks(nullptr, 0.0);
+    report_.animated = animation_ != nullptr;
+    report_.lastTick = moving.lastTick;
+    report_.animationSeconds = moving.seconds;
+    report_.keysPerTrack = moving.ticks.size();
+    trackScale_.assign(nodes_.size(), aiVector3D(1.0f));
+    std::vector<bool> scaleChanges(nodes_.size(), false);
+
+    std::vector<aiMatrix4x4> globals;
+    auto addKey = [&](size_t node, uint32_t tick, const aiMatrix4x4& global, bool first) {
+        aiVector3D scale, position;
+        aiQuaternion rotation;
+        global.Decompose(scale, rotation, position);
+        if (first)
+            trackScale_[node] = scale;
+        else if ((scale - trackScale_[node]).Length() > kScaleTolerance * std::max(1.0f, trackScale_[node].Length()))
+            scaleChanges[node] = true;
+        SrxTrack& track = nodes_[node].tracks[srx::SlotSampledTransform];
+        SrxKey& key = track.keys.emplace_back();
+        key.time = tick;
+        key.values[0] = position.x;
+        key.values[1] = position.y;
+        key.values[2] = position.z;
+        // The engine builds a key's matrix as the transpose of D3DXMatrixRotationQuaternion,
+        // which is the row-vector matrix of the conjugate rotation: store the conjugate.
+        key.values[4] = -rotation.x;
+        key.values[5] = -rotation.y;
+        key.values[6] = -rotation.z;
+        key.values[7] = rotation.w;
+    };
+    for (size_t i = 0; i < table_.nodes.size(); ++i) {
+        bool animated = pose_->Moving()[i];
+        if (!tracked_[i] && !animated) continue;
+        SrxNode& node = nodes_[i];
+        node.trackFlags = srx::TrackSampledTransform;
+        node.tracks[srx::SlotSampledTransform].kind = srx::TrackKindSampledTransform;
+        if (!animated)
+            for (size_t k = 0; k < still.ticks.size(); ++k) addKey(i, still.ticks[k], rest_[i], k == 0);
+        ++report_.tracks;
+    }
+    for (size_t k = 0; k < moving.ticks.size() && animation_; ++k) {
+        pose_->Globals(moving.sourceTimes[k], globals);
+        for (size_t i = 0; i < table_.nodes.size(); ++i)
+            if (pose_->Moving()[i]) addKey(i, moving.ticks[k], EngineGlobal(globals[i]), k == 0);
+    }
+    size_t changing = static_cast<size_t>(std::count(scaleChanges.begin(), scaleChanges.end(), true));
+    if (changing)
+        report_.warnings.push_back(std::to_string(changing) +
+                                   " animated nodes change their scale, which tracks cannot hold; they keep the scale "
+                                   "of their first key");
+}
+
+ConvertResult SceneConversion::Run(const fs::path& output) {
+    if (!scene_.mRootNode) return {ConvertStatus::Unsupported, "the scene has no nodes"};
+    table_ = FlattenNodes(scene_.mRootNode);
+    if (options_.animation >= 0) {
+        if (static_cast<unsigned>(options_.animation) >= scene_.mNumAnimations)
+            return {ConvertStatus::NoSuchAnimation, "--animation " + std::to_string(options_.animation) +
+                                                        ": the scene has " + std::to_string(scene_.mNumAnimations) +
+                                                        " animations (numbered from 0)"};
+        animation_ = scene_.mAnimations[options_.animation];
+    } else if (scene_.mNumAnimations > 0) {
+        animation_ = scene_.mAnimations[0];
+    }
+    if (animation_) report_.animationName = animation_->mName.C_Str();
+    pose_ = std::make_unique<PoseSampler>(table_, animation_);
+
+    if (ConvertResult counted = CountGeometry(); counted.status != ConvertStatus::Ok) return counted;
+    if (scene_.mNumMaterials > kMaxMaterials)
+        return {ConvertStatus::Unsupported,
+                "the scene has " + std::to_string(scene_.mNumMaterials) + " materials; a primitive can name 256"};
+    if (table_.nodes.size() > kMaxNodes)
+        return {ConvertStatus::Unsupported,
+                "the scene has " + std::to_string(table_.nodes.size()) + " nodes; node ids are 16 bits"};
+
+    BuildMaterials();
+    BuildNodes();
+    for (size_t n = 0; n < table_.nodes.size(); ++n) {
+        const aiNode& node = *table_.nodes[n];
+        for (unsigned k = 0; k < node.mNumMeshes; ++k)
+            if (node.mMeshes[k] < scene_.mNumMeshes && scene_.mMeshes[node.mMeshes[k]])
+                BuildMesh(static_cast<int>(n), *scene_.mMeshes[node.mMeshes[k]]);
+    }
+    if (nodes_.size() > kMaxNodes)
+        return {ConvertStatus::Unsupported, "the skinned meshes need more nodes than 16-bit ids can number"};
+    BuildTracks();
+    // A bone's key matrices leave out its scale; the offset takes it instead:
+    // offset x S x (rotation, translation) = offset x global.
+    for (size_t m = 0; m < meshes_.size(); ++m)
+        for (size_t b = 0; b < meshes_[m].boneNodes.size(); ++b) {
+            const aiVector3D& s = trackScale_[static_cast<size_t>(meshes_[m].boneNodes[b])];
+            aiMatrix4x4 scale;
+            aiMatrix4x4::Scaling(s, scale);
+            StoreRowVector(scale * offsets_[m][b], meshes_[m].boneMatrices[b].data());
+        }
+    report_.nodes = nodes_.size();
+
+    SrxWriter writer;
+    writer.SceneHeader();
+    for (const SrxMaterial& material : materials_) writer.Material(material);
+    for (const SrxNode& node : nodes_) writer.Node(node);
+    for (const SrxMesh& mesh : meshes_) writer.Mesh(mesh);
+    std::ofstream file(output, std::ios::binary);
+    file.write(reinterpret_cast<const char*>(writer.Data().data()), static_cast<std::streamsize>(writer.Size()));
+    file.close();
+    if (!file) return {ConvertStatus::Unwritable, "cannot write " + output.string()};
+    return {};
+}
+
+}  // namespace
+
+unsigned ImportFlags() {
+    return aiProcess_Triangulate | aiProcess_JoinIdenticalVertices | aiProcess_SortByPType |
+           aiProcess_GenSmoothNormals | aiProcess_ValidateDataStructure;
+}
+
+ConvertResult ConvertScene(const aiScene& scene, const fs::path& modelDirectory, const std::string& output,
+                           const ConvertOptions& options, ConvertReport& report) {
+    SceneConversion conversion(scene, modelDirectory, fs::path(output), options, report);
+    return conversion.Run(fs::path(output));
+}
+
+ConvertResult ConvertFile(const std::string& input, const std::string& output, const ConvertOptions& options,
+                          ConvertReport& report) {
+    std::error_code error;
+    if (!fs::is_regular_file(input, error)) return {ConvertStatus::Unreadable, "no such file"};
+    Assimp::Importer importer;
+    const aiScene* scene = importer.ReadFile(input, ImportFlags());
+    if (!scene) {
+        std::string why = importer.GetErrorString();
+        return {ConvertStatus::Unreadable, why.empty() ? "Assimp cannot read it" : why};
+    }
+    fs::path directory = fs::path(input).parent_path();
+    return ConvertScene(*scene, directory.empty() ? fs::path(".") : directory, output, options, report);
+}
+
+}  // namespace srxconvert

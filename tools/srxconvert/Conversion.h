@@ -1,0 +1,74 @@
+// srxconvert's conversion: a scene Assimp reads, written as an SRX file the engine loads
+// unchanged, with the images its materials name next to it.
+//
+// What the engine does on loading decides what is written:
+// - It negates z of positions and normals and reverses each triangle, which turns a
+//   right-handed source with counter-clockwise front faces (Assimp's convention for every
+//   format) into the same picture in its left-handed space. Vertices and triangles are
+//   therefore written as Assimp gives them. Matrices and track keys it takes as they stand,
+//   so each is mirrored to act on z-negated vertices: with F = diag(1, 1, -1, 1), a matrix
+//   M becomes F M F.
+// - It applies no parent transforms: a node's matrix is its global transform.
+// - It animates nodes only through sampled-transform tracks (position and rotation, no
+//   scale) and only for skinned meshes; an unskinned renderable keeps its node's matrix.
+//   So a mesh with bones, or on a node that the animation moves, is written skinned (the
+//   latter rigidly, on one bone: its own node), and every bone node gets a track, held
+//   still when it does not move. A bone's scale at the first key goes into its offset
+//   matrix; scale that changes over time cannot be kept and is reported.
+// - Skinned geometry reaches model space through the palette alone, yet the renderable
+//   still multiplies by its mesh node's matrix: a skinned mesh therefore hangs from a node
+//   with the identity matrix (its own node when that is the identity, else an added one).
+// - One primitive holds at most 65535 vertices and 65535 triangles, one palette 48 bones:
+//   larger meshes are split into several SRX meshes.
+#pragma once
+
+#include <assimp/scene.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace srxconvert {
+
+// Assimp post-processing: triangulated polygons, joined identical vertices, one primitive
+// type per mesh (so lines and points stand apart and are dropped), and smooth normals
+// where the file has none. Nothing that changes handedness.
+unsigned ImportFlags();
+
+struct ConvertOptions {
+    float scale = 1.0f;           // uniform scale applied to the whole scene
+    int animation = -1;           // -1: the first animation, if any
+    double ticksPerSecond = 0.0;  // 0: the whole animation on one clock cycle (NodeAnimation.h)
+};
+
+struct ConvertReport {
+    size_t materials = 0, nodes = 0, addedNodes = 0;
+    size_t meshes = 0, skinnedMeshes = 0, vertices = 0, triangles = 0, bones = 0;
+    size_t splitSources = 0;  // source meshes written as more than one SRX mesh
+    size_t droppedLines = 0, droppedPoints = 0, droppedPolygons = 0;
+    size_t tracks = 0, keysPerTrack = 0;
+    std::string animationName;
+    double animationSeconds = 0.0;
+    uint32_t lastTick = 0;
+    bool animated = false;
+    std::vector<std::string> images;    // file names written next to the SRX file
+    std::vector<std::string> warnings;  // what was converted with a loss, one line each
+};
+
+enum class ConvertStatus { Ok, NoSuchAnimation, Unreadable, Unsupported, Unwritable };
+
+struct ConvertResult {
+    ConvertStatus status = ConvertStatus::Ok;
+    std::string message;  // why, when not Ok
+};
+
+ConvertResult ConvertFile(const std::string& input, const std::string& output, const ConvertOptions& options,
+                          ConvertReport& report);
+
+// The conversion of a scene already read; image paths resolve against modelDirectory.
+ConvertResult ConvertScene(const aiScene& scene, const std::filesystem::path& modelDirectory, const std::string& output,
+                           const ConvertOptions& options, ConvertReport& report);
+
+}  // namespace srxconvert

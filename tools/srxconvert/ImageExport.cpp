@@ -1,0 +1,196 @@
+#include "ImageExport.h"
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+// Decoding and PNG writing for images the engine cannot read. Static, so that these copies
+// do not meet the engine's own stb_image in the link.
+#define STB_IMAGE_STATIC
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_FAILURE_USERMSG
+#include <stb/stb_image.h>
+#define STB_IMAGE_WRITE_STATIC
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#include <stb/stb_image_write.h>
+
+namespace srxconvert {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// An SRX string field holds 255 characters; keep room for a number and the extension.
+constexpr size_t kMaxStemLength = 200;
+
+std::string Lowercase(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// Letters, digits and a few marks; anything else (spaces included) becomes '_', so that
+// the name survives the engine's look-up and every shell.
+std::string SafeStem(const std::string& stem) {
+    std::string out;
+    for (char c : Lowercase(stem)) {
+        bool keep = std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.';
+        out += keep ? c : '_';
+    }
+    if (out.empty()) out = "image";
+    if (out.size() > kMaxStemLength) out.resize(kMaxStemLength);
+    return out;
+}
+
+std::string ExtensionOf(const std::string& fileName) {
+    size_t dot = fileName.rfind('.');
+    return dot == std::string::npos ? std::string() : Lowercase(fileName.substr(dot + 1));
+}
+
+std::string StemOf(const std::string& fileName) {
+    size_t dot = fileName.rfind('.');
+    return dot == std::string::npos ? fileName : fileName.substr(0, dot);
+}
+
+// Models made on Windows name their images with backslashes and in any letter case.
+fs::path FindImage(const fs::path& modelDirectory, std::string texturePath) {
+    std::replace(texturePath.begin(), texturePath.end(), '\\', '/');
+    fs::path given(texturePath);
+    std::error_code error;
+    std::vector<fs::path> candidates;
+    if (given.is_absolute()) candidates.push_back(given);
+    candidates.push_back(modelDirectory / given);
+    candidates.push_back(modelDirectory / given.filename());
+    for (const fs::path& candidate : candidates)
+        if (fs::is_regular_file(candidate, error)) return candidate;
+    std::string wanted = Lowercase(given.filename().string());
+    for (const fs::directory_entry& entry : fs::directory_iterator(modelDirectory, error))
+        if (entry.is_regular_file(error) && Lowercase(entry.path().filename().string()) == wanted) return entry.path();
+    return {};
+}
+
+}  // namespace
+
+bool EngineReadsImage(const std::string& extension) {
+    return extension == "bmp" || extension == "png" || extension == "dds" || extension == "tga" || extension == "jpg";
+}
+
+ImageExport::ImageExport(const aiScene& scene, fs::path modelDirectory, fs::path outputDirectory,
+                         std::string outputStem)
+    : scene_(scene),
+      modelDirectory_(std::move(modelDirectory)),
+      outputDirectory_(std::move(outputDirectory)),
+      outputStem_(SafeStem(outputStem)) {}
+
+std::string ImageExport::UniqueName(const std::string& wanted) {
+    std::string stem = StemOf(wanted), extension = ExtensionOf(wanted);
+    std::string name = wanted;
+    for (int n = 2; names_.count(name); ++n) name = stem + "_" + std::to_string(n) + "." + extension;
+    names_.insert(name);
+    return name;
+}
+
+bool ImageExport::WriteBytes(const std::string& name, const void* data, size_t size,
+                             std::vector<std::string>& warnings) {
+    fs::path path = outputDirectory_ / name;
+    std::ofstream out(path, std::ios::binary);
+    out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+    if (!out) {
+        warnings.push_back("cannot write " + path.string());
+        return false;
+    }
+    written_.push_back(name);
+    return true;
+}
+
+// Encoded bytes: kept when the engine reads the format, else decoded and written as PNG.
+std::string ImageExport::ExportEncoded(const std::string& stem, const std::string& extension, const unsigned char* data,
+                                       size_t size, const std::string& what, std::vector<std::string>& warnings) {
+    std::string kept = extension == "jpeg" ? "jpg" : extension;
+    if (EngineReadsImage(kept)) {
+        std::string name = UniqueName(SafeStem(stem) + "." + kept);
+        return WriteBytes(name, data, size, warnings) ? name : std::string();
+    }
+    int width = 0, height = 0, channels = 0;
+    stbi_uc* pixels = stbi_load_from_memory(data, static_cast<int>(size), &width, &height, &channels, 4);
+    if (!pixels) {
+        warnings.push_back(what + ": cannot decode it (" + stbi_failure_reason() + "); the material goes without it");
+        return {};
+    }
+    std::string name = UniqueName(SafeStem(stem) + ".png");
+    bool ok = stbi_write_png((outputDirectory_ / name).string().c_str(), width, height, 4, pixels, width * 4) != 0;
+    stbi_image_free(pixels);
+    if (!ok) {
+        warnings.push_back("cannot write " + (outputDirectory_ / name).string());
+        return {};
+    }
+    written_.push_back(name);
+    return name;
+}
+
+std::string ImageExport::ExportEmbedded(const aiTexture& texture, int index, std::vector<std::string>& warnings) {
+    std::string stem = outputStem_ + "_texture" + std::to_string(index);
+    if (texture.mFilename.length > 0) stem = StemOf(fs::path(texture.mFilename.C_Str()).filename().string());
+    std::string what = "embedded image " + std::to_string(index);
+    if (texture.mHeight == 0) {
+        // Compressed: mWidth bytes of a file whose format the hint names.
+        std::string hint = Lowercase(texture.achFormatHint);
+        return ExportEncoded(stem, hint, reinterpret_cast<const unsigned char*>(texture.pcData), texture.mWidth, what,
+                             warnings);
+    }
+    // Raw BGRA texels, rows top first.
+    size_t count = static_cast<size_t>(texture.mWidth) * texture.mHeight;
+    std::vector<unsigned char> rgba(count * 4);
+    for (size_t i = 0; i < count; ++i) {
+        const aiTexel& t = texture.pcData[i];
+        rgba[4 * i] = t.r;
+        rgba[4 * i + 1] = t.g;
+        rgba[4 * i + 2] = t.b;
+        rgba[4 * i + 3] = t.a;
+    }
+    std::string name = UniqueName(SafeStem(stem) + ".png");
+    int width = static_cast<int>(texture.mWidth), height = static_cast<int>(texture.mHeight);
+    if (!stbi_write_png((outputDirectory_ / name).string().c_str(), width, height, 4, rgba.data(), width * 4)) {
+        warnings.push_back("cannot write " + (outputDirectory_ / name).string());
+        return {};
+    }
+    written_.push_back(name);
+    return name;
+}
+
+std::string ImageExport::ExportFile(const fs::path& source, std::vector<std::string>& warnings) {
+    std::ifstream in(source, std::ios::binary);
+    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.is_open() || bytes.empty()) {
+        warnings.push_back("cannot read image " + source.string() + "; the material goes without it");
+        return {};
+    }
+    std::string fileName = source.filename().string();
+    return ExportEncoded(StemOf(fileName), ExtensionOf(fileName), bytes.data(), bytes.size(),
+                         "image " + source.string(), warnings);
+}
+
+std::string ImageExport::Export(const std::string& texturePath, std::vector<std::string>& warnings) {
+    auto [texture, index] = scene_.GetEmbeddedTextureAndIndex(texturePath.c_str());
+    std::string key;
+    fs::path source;
+    if (texture) {
+        key = "*" + std::to_string(index);
+    } else {
+        source = FindImage(modelDirectory_, texturePath);
+        if (source.empty()) {
+            warnings.push_back("image '" + texturePath + "' not found next to the model; the material goes without it");
+            return {};
+        }
+        std::error_code error;
+        key = fs::weakly_canonical(source, error).string();
+    }
+    auto done = exported_.find(key);
+    if (done != exported_.end()) return done->second;
+    std::string name = texture ? ExportEmbedded(*texture, index, warnings) : ExportFile(source, warnings);
+    exported_[key] = name;
+    return name;
+}
+
+}  // namespace srxconvert

@@ -1,0 +1,153 @@
+// srxconvert: turns any model Assimp reads (glTF, FBX, Collada, DirectX .x, OBJ, ...) into
+// an SRX scene the engine loads as it is, with the images its materials name next to it.
+#include "Conversion.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// As srxdump: 0 ok, 1 usage, 2 unreadable, 3 unsupported or empty.
+constexpr int ExitOk = 0;
+constexpr int ExitUsage = 1;
+constexpr int ExitUnreadable = 2;
+constexpr int ExitUnsupported = 3;
+
+void PrintUsage(FILE* out) {
+    std::fputs(
+        "usage: srxconvert [OPTIONS] IN OUT.srx\n"
+        "\n"
+        "Converts a model that Assimp reads (glTF, FBX, Collada, DirectX .x, OBJ, ...) into\n"
+        "an SRX scene for the engine, and writes the images its materials name next to\n"
+        "OUT.srx under the names the SRX stores (lower case; copied when the engine reads\n"
+        "the format, BMP, PNG, DDS, TGA or JPG, converted to PNG otherwise).\n"
+        "\n"
+        "  --scale S              scale the whole scene by S (default 1)\n"
+        "  --animation N          animate with the file's animation N, from 0 (default: the first)\n"
+        "  --ticks-per-second R   play R engine ticks per source second (default: fit)\n"
+        "  --help                 print this text\n"
+        "\n"
+        "Time: the engine's animation clock runs from tick 0 to 600 and back, 24 ticks per\n"
+        "frame. By default the whole animation is spread over ticks 0..600, so the clock\n"
+        "plays it once per cycle. With --ticks-per-second R, source second s is tick s * R:\n"
+        "what lies past tick 600 is not shown, and a shorter animation holds its last pose\n"
+        "until the clock starts again. Tracks hold a key every 24 ticks.\n"
+        "\n"
+        "Handedness: the engine negates z and reverses each triangle when it loads. Vertices\n"
+        "and triangles are written as the (right-handed, counter-clockwise) source has them,\n"
+        "which the engine's conversion turns into the same, unmirrored picture; every node,\n"
+        "offset matrix and track key is written mirrored in z (F M F, F = diag(1, 1, -1, 1))\n"
+        "so that it acts on the z-negated vertices as the source's acts on its own.\n"
+        "\n"
+        "Geometry: triangles only (lines and points are dropped and counted); one or two\n"
+        "texture-coordinate sets; at most four bone weights per vertex, renormalised. Every\n"
+        "node's matrix is its global transform, as the engine applies no parent transforms.\n"
+        "Meshes with bones, or moved by the animation, are written skinned; a mesh over\n"
+        "65535 vertices or triangles, or over 48 bones, is split into several meshes.\n"
+        "\n"
+        "Exit status: 0 converted, 1 usage error, 2 the input cannot be read (or the output\n"
+        "written), 3 the scene is empty or holds nothing the engine can draw.\n",
+        out);
+}
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "srxconvert: %s (see --help)\n", message.c_str());
+    return ExitUsage;
+}
+
+bool ParsePositive(const char* text, double& value) {
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtod(text, &end);
+    return errno == 0 && end != text && *end == '\0' && std::isfinite(value) && value > 0.0;
+}
+
+bool ParseIndex(const char* text, int& value) {
+    char* end = nullptr;
+    errno = 0;
+    long parsed = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || parsed < 0 || parsed > 1000000) return false;
+    value = static_cast<int>(parsed);
+    return true;
+}
+
+std::string Joined(const std::vector<std::string>& names) {
+    std::string out;
+    for (const std::string& name : names) out += (out.empty() ? "" : ", ") + name;
+    return out;
+}
+
+void PrintReport(const srxconvert::ConvertReport& r, const srxconvert::ConvertOptions& options) {
+    std::printf("materials: %zu\n", r.materials);
+    std::printf("images: %zu%s%s\n", r.images.size(), r.images.empty() ? "" : " ", Joined(r.images).c_str());
+    std::printf("nodes: %zu (%zu added to carry skinned meshes)\n", r.nodes, r.addedNodes);
+    std::printf("meshes: %zu (%zu skinned), vertices: %zu, triangles: %zu, bones: %zu\n", r.meshes, r.skinnedMeshes,
+                r.vertices, r.triangles, r.bones);
+    if (r.splitSources)
+        std::printf("split: %zu source meshes over the vertex, triangle or bone limit\n", r.splitSources);
+    std::printf("dropped: %zu lines, %zu points, %zu polygons\n", r.droppedLines, r.droppedPoints, r.droppedPolygons);
+    if (r.animated)
+        std::printf("animation: '%s', %.3f s on ticks 0..%u (%s), %zu tracks of %zu keys\n", r.animationName.c_str(),
+                    r.animationSeconds, r.lastTick, options.ticksPerSecond > 0.0 ? "--ticks-per-second" : "fitted",
+                    r.tracks, r.keysPerTrack);
+    else
+        std::printf("animation: none, %zu tracks holding bone poses\n", r.tracks);
+    for (const std::string& warning : r.warnings) std::printf("warning: %s\n", warning.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    srxconvert::ConvertOptions options;
+    std::vector<const char*> files;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        bool hasValue = i + 1 < argc;
+        if (arg == "--help" || arg == "-h") {
+            PrintUsage(stdout);
+            return ExitOk;
+        } else if (arg == "--scale") {
+            double value;
+            if (!hasValue || !ParsePositive(argv[++i], value)) return UsageError("--scale needs a positive number");
+            options.scale = static_cast<float>(value);
+        } else if (arg == "--ticks-per-second") {
+            double value;
+            if (!hasValue || !ParsePositive(argv[++i], value))
+                return UsageError("--ticks-per-second needs a positive number");
+            options.ticksPerSecond = value;
+        } else if (arg == "--animation") {
+            if (!hasValue || !ParseIndex(argv[++i], options.animation))
+                return UsageError("--animation needs an animation number from 0");
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return UsageError("unknown option " + arg);
+        } else {
+            files.push_back(argv[i]);
+        }
+    }
+    if (files.size() != 2) return UsageError("needs an input model and an output .srx file");
+
+    srxconvert::ConvertReport report;
+    srxconvert::ConvertResult result = srxconvert::ConvertFile(files[0], files[1], options, report);
+    switch (result.status) {
+        case srxconvert::ConvertStatus::Ok:
+            std::printf("srxconvert: %s -> %s\n", files[0], files[1]);
+            PrintReport(report, options);
+            return ExitOk;
+        case srxconvert::ConvertStatus::NoSuchAnimation: return UsageError(result.message);
+        case srxconvert::ConvertStatus::Unreadable:
+            std::fprintf(stderr, "srxconvert: cannot read %s: %s\n", files[0], result.message.c_str());
+            return ExitUnreadable;
+        case srxconvert::ConvertStatus::Unwritable:
+            std::fprintf(stderr, "srxconvert: %s\n", result.message.c_str());
+            return ExitUnreadable;
+        case srxconvert::ConvertStatus::Unsupported:
+            std::fprintf(stderr, "srxconvert: nothing to convert in %s: %s\n", files[0], result.message.c_str());
+            return ExitUnsupported;
+    }
+    return ExitUnsupported;
+}
