@@ -3,6 +3,9 @@
 // SDL events are translated into the Win32 messages the engine handles and queued in
 // arrival order; PeekMessageA hands them out one at a time. WM_QUIT behaves as in Win32:
 // PostQuitMessage raises a flag and WM_QUIT is retrieved once no other message waits.
+// Mouse motion is never queued either: as in Win32, one WM_MOUSEMOVE with the latest
+// position is synthesised when nothing else waits, so a program that takes one message
+// per frame sees a key press in the next frame however much the mouse moved.
 #include "win32/WindowSystem.h"
 #include "win32/KeyCodes.h"
 
@@ -39,6 +42,8 @@ struct WindowSystem {
     uintptr_t nextHandle = 1;
     uint32_t nextHeadlessId = 0x10000;
     std::deque<MSG> queue;
+    bool mouseMovePending = false;
+    MSG mouseMove{};  // the latest motion, retrieved when the queue holds nothing else
     bool quitPosted = false;
     int quitCode = 0;
     long headlessFrameLimit = 600;
@@ -134,7 +139,15 @@ void TranslateEvent(const SDL_Event& event) {
     }
     case SDL_MOUSEMOTION: {
         HWND window = FindBySdlId(event.motion.windowID);
-        if (window) Post(window, WM_MOUSEMOVE, MouseKeyState(), MAKELPARAM(event.motion.x, event.motion.y));
+        if (!window) break;
+        WindowSystem& sys = System();
+        sys.mouseMove = MSG{};
+        sys.mouseMove.hwnd = window;
+        sys.mouseMove.message = WM_MOUSEMOVE;
+        sys.mouseMove.wParam = MouseKeyState();
+        sys.mouseMove.lParam = MAKELPARAM(event.motion.x, event.motion.y);
+        sys.mouseMove.time = SDL_GetTicks();
+        sys.mouseMovePending = true;
         break;
     }
     case SDL_MOUSEBUTTONDOWN:
@@ -306,6 +319,7 @@ BOOL WINAPI DestroyWindow(HWND window) {
     System().windows.erase(reinterpret_cast<uintptr_t>(window));
     auto& queue = System().queue;
     for (auto it = queue.begin(); it != queue.end();) it = it->hwnd == window ? queue.erase(it) : it + 1;
+    if (System().mouseMove.hwnd == window) System().mouseMovePending = false;
     return TRUE;
 }
 
@@ -382,6 +396,11 @@ BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax,
         msg->message = WM_QUIT;
         msg->wParam = static_cast<WPARAM>(sys.quitCode);
         if (removeFlags & PM_REMOVE) sys.quitPosted = false;
+        return TRUE;
+    }
+    if (sys.mouseMovePending && Matches(sys.mouseMove, window, filterMin, filterMax)) {
+        *msg = sys.mouseMove;
+        if (removeFlags & PM_REMOVE) sys.mouseMovePending = false;
         return TRUE;
     }
     return FALSE;

@@ -1,12 +1,14 @@
-// The Win32 subset: message queue order and filtering, WM_QUIT, itoa, file search, the
-// performance counter on the wall clock and on the fixed frame clock.
+// The Win32 subset: message queue order and filtering, WM_QUIT, mouse motion, itoa, file
+// search, the performance counter on the wall clock and on the fixed frame clock.
 #include <d3d9.h>
 #include <io.h>
 #include <windows.h>
 
 #include "support/GoldenImage.h"
 #include "support/TempDir.h"
+#include "win32/WindowSystem.h"
 
+#include <SDL.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -235,4 +237,40 @@ TEST(Win32Runtime, FindFirstListsFilesAndDirectoriesWithAttributes) {
     EXPECT_EQ(dirs, (std::set<std::string>{".", "..", "sub"}));
     EXPECT_EQ(_findfirst("./*.none", &data), -1);
     EXPECT_EQ(_findfirst("./missing/*", &data), -1);
+}
+
+TEST(Win32Messages, MouseMotionWaitsBehindKeysAsOneMoveWithTheLatestPosition) {
+    // A flood of motion must not delay a key: one message per turn, as the main loop takes
+    // them, reaches the key at once, and the motion comes last as a single WM_MOUSEMOVE.
+    HWND window = MakeWindow("mouse-flood");
+    ASSERT_NE(window, nullptr);
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
+    uint32_t id = lumaret::platform::SdlWindowIdOf(window);
+    for (int i = 0; i < 10000; ++i) {
+        SDL_Event motion{};
+        motion.type = SDL_MOUSEMOTION;
+        motion.motion.windowID = id;
+        motion.motion.x = i % 640;
+        motion.motion.y = i / 640;
+        ASSERT_EQ(SDL_PushEvent(&motion), 1);
+    }
+    SDL_Event key{};
+    key.type = SDL_KEYDOWN;
+    key.key.windowID = id;
+    key.key.state = SDL_PRESSED;
+    key.key.keysym.sym = SDLK_ESCAPE;
+    ASSERT_EQ(SDL_PushEvent(&key), 1);
+    std::vector<UINT> taken;
+    LPARAM lastMove = 0;
+    while (taken.size() < 20 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        taken.push_back(msg.message);
+        if (msg.message == WM_MOUSEMOVE) lastMove = msg.lParam;
+    }
+    EXPECT_EQ(taken, (std::vector<UINT>{WM_KEYDOWN, WM_MOUSEMOVE}));
+    EXPECT_EQ(lastMove, MAKELPARAM(9999 % 640, 9999 / 640));
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
+    DestroyWindow(window);
 }
