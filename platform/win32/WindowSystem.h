@@ -1,7 +1,7 @@
 // Internal seam between the Win32 windowing layer and the rest of the platform.
 //
 // The window system owns SDL's video and event subsystems. When no display is present
-// (no DISPLAY or WAYLAND_DISPLAY, or SDL's video fails to start) it runs headless:
+// (no DISPLAY or WAYLAND_DISPLAY, or the one named cannot be opened) it runs headless:
 // windows still exist as handles and receive the messages the program posts, and the
 // GPU device renders off-screen through EGL.
 #pragma once

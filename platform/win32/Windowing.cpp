@@ -11,6 +11,7 @@
 
 #include <SDL.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -64,6 +65,51 @@ WindowSystem& System() {
 
 DWORD gLastError = 0;
 
+const char* NonEmptyVariable(const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value ? value : nullptr;
+}
+
+// Windows are only wanted where a desktop can show them. SDL is told to try exactly the
+// displays the environment names (or the driver SDL_VIDEODRIVER asks for): left to itself
+// it falls back to a console or off-screen driver when the named display cannot be
+// opened, and the program would run invisible, ignoring the headless frame limit. A
+// display that does not open means a headless run, said once on stderr.
+bool OpenDisplay() {
+    const char* wayland = NonEmptyVariable("WAYLAND_DISPLAY");
+    const char* x11 = NonEmptyVariable("DISPLAY");
+    std::string named;
+    std::string drivers;
+    if (const char* requested = NonEmptyVariable("SDL_VIDEODRIVER")) {
+        named = std::string("SDL_VIDEODRIVER=") + requested;
+    } else {
+        if (wayland) {
+            named = std::string("WAYLAND_DISPLAY=") + wayland;
+            drivers = "wayland";
+        }
+        if (x11) {
+            named += (named.empty() ? "DISPLAY=" : " and DISPLAY=") + std::string(x11);
+            drivers += drivers.empty() ? "x11" : ",x11";
+        }
+        if (drivers.empty()) return false;
+        SDL_SetHint(SDL_HINT_VIDEODRIVER, drivers.c_str());
+    }
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+        std::fprintf(stderr, "lumaret: the display named by %s cannot be opened: running headless\n", named.c_str());
+        return false;
+    }
+    const char* driver = SDL_GetCurrentVideoDriver();
+    for (const char* invisible : {"offscreen", "dummy", "evdev"}) {
+        if (driver && std::strcmp(driver, invisible) == 0) {
+            SDL_QuitSubSystem(SDL_INIT_VIDEO);
+            std::fprintf(stderr, "lumaret: SDL's %s video driver (%s) shows no windows: running headless\n", driver,
+                         named.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
 void InitialiseOnce() {
     WindowSystem& sys = System();
     if (sys.initialised) return;
@@ -71,10 +117,7 @@ void InitialiseOnce() {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
     SDL_Init(SDL_INIT_EVENTS);
-    // Without a display server SDL might still find a console (KMS) driver; a window is
-    // only wanted where a desktop exists, unless a driver is asked for explicitly.
-    bool displayPresent = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || std::getenv("SDL_VIDEODRIVER");
-    if (displayPresent && SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) sys.videoAvailable = true;
+    sys.videoAvailable = OpenDisplay();
     if (const char* frames = std::getenv("LUMARET_HEADLESS_FRAMES")) sys.headlessFrameLimit = std::strtol(frames, nullptr, 10);
 }
 

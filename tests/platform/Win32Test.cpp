@@ -11,6 +11,7 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
@@ -273,4 +274,26 @@ TEST(Win32Messages, MouseMotionWaitsBehindKeysAsOneMoveWithTheLatestPosition) {
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
     }
     DestroyWindow(window);
+}
+
+TEST(Win32RuntimeDeathTest, ADisplayThatCannotBeOpenedMeansHeadlessAtOnce) {
+    // SDL would quietly fall back to an off-screen driver for a display that names no
+    // server; the program would then run invisible and never stop by itself.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        SCOPED_TRACE(variable);
+        EXPECT_EXIT(
+            {
+                unsetenv("DISPLAY");
+                unsetenv("WAYLAND_DISPLAY");
+                unsetenv("SDL_VIDEODRIVER");
+                setenv("XDG_RUNTIME_DIR", "/tmp", 1);
+                setenv(variable, std::string(variable) == "DISPLAY" ? ":77" : "lumaret-no-such-socket", 1);
+                auto start = std::chrono::steady_clock::now();
+                bool headless = lumaret::platform::IsHeadless();
+                double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+                std::exit(headless && seconds < 1.0 ? 0 : 1);
+            },
+            testing::ExitedWithCode(0), std::string(variable) + "=.* cannot be opened");
+    }
 }
