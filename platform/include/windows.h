@@ -3,7 +3,8 @@
 // engine's code reads as it would on Windows.
 //
 // Owns: window classes and windows, the message queue, message boxes, the performance
-// counter, itoa. Does not own: the GPU (see d3d9.h), files beyond the CRT search (io.h).
+// counter, itoa, the identity of files (CreateFileA for information only). Does not own:
+// the GPU (see d3d9.h), reading files (the C runtime) or searching directories (io.h).
 #pragma once
 
 #include <cstddef>
@@ -255,7 +256,42 @@ typedef const GUID& REFGUID;
 #define ZeroMemory(dest, len) memset((dest), 0, (len))
 #define CopyMemory(dest, src, len) memcpy((dest), (src), (len))
 
+// Files: opened for their identity and attributes only (directories need
+// FILE_FLAG_BACKUP_SEMANTICS, as on Windows).
+typedef struct _FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME;
+typedef struct _BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh;
+    DWORD nFileIndexLow;
+} BY_HANDLE_FILE_INFORMATION, *LPBY_HANDLE_FILE_INFORMATION;
+typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+#define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
+#define FILE_SHARE_DELETE 0x00000004
+#define OPEN_EXISTING 3
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+
 // kernel32
+HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                          DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
+BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information);
+BOOL WINAPI CloseHandle(HANDLE object);
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
 DWORD WINAPI GetLastError();
 void WINAPI SetLastError(DWORD error);

@@ -154,6 +154,28 @@ TEST(DirectoryWalk, SkipsSvnInAnyCaseButEntersDotSvn) {
     EXPECT_TRUE(ListFiles("missing", true, "*").empty());
 }
 
+TEST(DirectoryWalk, EntersEveryRealDirectoryOnceWhateverLinksLeadThere) {
+    lumaret::test::ScopedTempDir dir;
+    std::filesystem::create_directories("d/sub");
+    WriteFileBytes("d/a.png", "");
+    WriteFileBytes("d/sub/b.png", "");
+    auto names = [] {
+        std::vector<std::string> found;
+        for (const std::string& path : ListFiles("d", true, "*")) found.push_back(std::filesystem::path(path).filename());
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    const std::vector<std::string> once{"a.png", "b.png"};
+    // One link back up the tree used to list every file dozens of times; two made the
+    // walk grow without bound.
+    std::filesystem::create_directory_symlink("..", "d/sub/up1");
+    ASSERT_EQ(names(), once);
+    std::filesystem::create_directory_symlink("..", "d/sub/up2");
+    std::filesystem::create_directory_symlink("sub", "d/also-sub");
+    std::filesystem::create_directory_symlink(std::filesystem::absolute("d"), "d/sub/root");
+    EXPECT_EQ(names(), once);
+}
+
 TEST_F(RecordedRendererTest, TheScanLoadsByExtensionAndLogsShaders) {
     Init();
     std::filesystem::create_directories("data/Maps");
