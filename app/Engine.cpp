@@ -3,12 +3,16 @@
 #include "app/Demo.h"
 #include "app/FrameTimer.h"
 #include "app/Log.h"
+#include "app/StatsOverlay.h"
+#include "render/DrawCount.h"
 #include "render/Renderer.h"
 #include "resources/TextOverlay.h"
 #include "scene/Camera.h"
 #include "scene/World.h"
 
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 
 Window gWindow;
 
@@ -32,6 +36,7 @@ struct LogoQuad {
 TextOverlay gTextOverlay;
 Camera gCamera;
 Light gLight;
+StatsOverlay gStatsOverlay;
 
 // The camera circles the vertical axis through x = z = 0 at radius 540, once every 4 pi
 // seconds, its height swinging between 50 and 950, always looking at (500, 500, 500).
@@ -95,6 +100,10 @@ int RunEngine(const ScreenConfig& screen) {
     gCamera.SetTarget(D3DXVECTOR3(500.0f, 500.0f, 500.0f));
     FrameTimer timer;
     timer.Start();
+    // The stats overlay is not part of the demo: off unless asked for.
+    const char* hud = std::getenv("LUMARET_HUD");
+    gStatsOverlay.visible = hud && std::strcmp(hud, "1") == 0;
+    bool toggleKeyWasDown = false;
 
     // Main loop.
     while (gWindow.KeyState[VK_ESCAPE] == 0) {
@@ -102,6 +111,7 @@ int RunEngine(const ScreenConfig& screen) {
         timer.Update();
         OrbitCamera(gCamera, timer.time);
         AnimateDemo(2.0f * timer.time, gLight, cubes);
+        gDrawCalls = 0;
         gRenderer->BeginScene();
         gRenderer->Clear(ClearColor | ClearDepth | ClearStencil, kBackgroundColor, 0);
         gWorld->Render(&gCamera);
@@ -109,6 +119,11 @@ int RunEngine(const ScreenConfig& screen) {
         gRenderer->SetShader(logo.shader);
         gRenderer->SetTexture(0, logo.texture);
         gRenderer->DrawQuads(&logo.quad, 1);
+        bool toggleKeyDown = gWindow.KeyState[VK_F1] != 0;
+        if (toggleKeyDown && !toggleKeyWasDown) gStatsOverlay.visible = !gStatsOverlay.visible;
+        toggleKeyWasDown = toggleKeyDown;
+        gStatsOverlay.stats.Add(timer.time, timer.delta, gDrawCalls, gWorld->postfx.luminance);
+        if (gStatsOverlay.visible) gStatsOverlay.Draw(*gRenderer, gTextOverlay, screen.width, screen.height);
         gRenderer->EndScene();
         gRenderer->Present();
     }

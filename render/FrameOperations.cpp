@@ -1,6 +1,7 @@
 // The Renderer's per-frame operations: scene brackets, clears, presents, bindings, and
 // the two immediate-mode quad drawers.
 #include "app/Log.h"
+#include "render/DrawCount.h"
 #include "render/Renderer.h"
 
 void Renderer::BeginScene() { device->BeginScene(); }
@@ -94,6 +95,7 @@ void Renderer::DrawQuads(const QuadDesc* quads, int count) {
                                {x1, y1, 0.0f, q.uMax, q.vMax, q.color},
                                {x1, y0, 0.0f, q.uMax, q.vMin, q.color}};
         result = device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, strip, sizeof(QuadVertex));
+        ++gDrawCalls;
     }
     if (count > 0 && FAILED(result)) Log::Fatal("Renderer::DrawQuads: DrawPrimitiveUP failed!");
 }
@@ -107,7 +109,18 @@ HRESULT Renderer::DrawScreenQuad(int targetWidth, int targetHeight) {
                                  {-0.5f, -0.5f, 0.0f, 1.0f, 0.0f, 0.0f},
                                  {w - 0.5f, h - 0.5f, 0.0f, 1.0f, 1.0f, 1.0f},
                                  {w - 0.5f, -0.5f, 0.0f, 1.0f, 1.0f, 0.0f}};
+    ++gDrawCalls;
     return device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, strip, sizeof(ScreenQuadVertex));
+}
+
+void Renderer::DrawTriangles(const QuadVertex* vertices, int vertexCount) {
+    if (vertexCount < 3) return;
+    if (FAILED(device->SetVertexDeclaration(quadDeclaration)))
+        Log::Fatal("Renderer::DrawTriangles: SetVertexDeclaration failed!");
+    if (FAILED(device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(vertexCount / 3), vertices,
+                                       sizeof(QuadVertex))))
+        Log::Fatal("Renderer::DrawTriangles: DrawPrimitiveUP failed!");
+    ++gDrawCalls;
 }
 
 HRESULT Renderer::DrawFullScreenQuad() { return DrawScreenQuad(width, height); }

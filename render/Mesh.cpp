@@ -1,6 +1,7 @@
 #include "render/Mesh.h"
 
 #include "app/Log.h"
+#include "render/DrawCount.h"
 
 #include <cstring>
 
@@ -82,6 +83,7 @@ void Mesh::SetStreams() {
 
 int Mesh::Draw(const IndexRange& range) {
     SetStreams();
+    ++gDrawCalls;
     if (indexBuffer) {
         if (FAILED(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, vertexCount, range.start, range.count / 3)))
             Log::Fatal("Mesh::Draw: DrawIndexedPrimitive failed!");

@@ -62,6 +62,8 @@ public:
     void DrawQuads(const QuadDesc* quads, int count);
     HRESULT DrawScreenQuad(int width, int height);
     HRESULT DrawFullScreenQuad();
+    // A batch of clip-space triangles in the quad vertex layout, in one draw call.
+    void DrawTriangles(const QuadVertex* vertices, int vertexCount);
     int TextureCount() const { return static_cast<int>(textures.size()); }
     int ShaderCount() const { return static_cast<int>(shaders.size()); }
     int FontCount() const { return static_cast<int>(fonts.size()); }

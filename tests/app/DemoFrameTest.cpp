@@ -22,15 +22,16 @@ namespace {
 
 constexpr int kFrames[] = {1, 90, 250};
 
-void RunDemo(const ScreenConfig& screen) {
+void RunDemo(const ScreenConfig& screen, const char* lastFrame = "250", const char* hud = "0") {
     std::filesystem::create_directory_symlink(std::filesystem::path(lumaret::test::SourceDir()) / "data", "data");
     EXPECT_EXIT(
         {
             setenv("LUMARET_FRAME_TIME", "0.0166666667", 1);
-            setenv("LUMARET_HEADLESS_FRAMES", "250", 1);
+            setenv("LUMARET_HEADLESS_FRAMES", lastFrame, 1);
             setenv("LUMARET_SCREENSHOT", "frame.png", 1);
             setenv("LUMARET_SCREENSHOT_FRAMES", "1,90,250", 1);
             setenv("LUMARET_GL_ERRORS_FATAL", "1", 1);
+            setenv("LUMARET_HUD", hud, 1);
             std::exit(RunEngine(screen));
         },
         testing::ExitedWithCode(0), "");
@@ -86,4 +87,14 @@ TEST(DemoFrameDeathTest, Demo1024x768) {
     ScreenConfig screen{1024, 768, false};
     RunDemo(screen);
     ExpectFramesMatchGolden(screen);
+}
+
+// The stats overlay over the demo: the fixed clock makes its numbers the same on every run.
+TEST(DemoFrameDeathTest, StatsOverlayOverTheDemo) {
+    ScopedTempDir dir;
+    RunDemo(ScreenConfig{640, 480, false}, "90", "1");
+    int width = 0, height = 0;
+    std::vector<uint32_t> pixels;
+    ASSERT_TRUE(lumaret::test::ReadPng("frame_90.png", &width, &height, &pixels));
+    lumaret::test::ExpectMatchesGolden("demo_640x480_hud_frame90", width, height, pixels.data(), 6);
 }
