@@ -99,6 +99,7 @@ public:
     ConvertResult Run(const fs::path& output);
 
 private:
+    std::vector<const aiMesh*> MeshesOf(size_t node) const;
     ConvertResult CountGeometry();
     void BuildMaterials();
     void BuildNodes();
@@ -134,12 +135,23 @@ aiMatrix4x4 SceneConversion::EngineGlobal(const aiMatrix4x4& global) const {
     return Mirror(scale * global);
 }
 
+// The meshes a node names that exist and have faces to read.
+std::vector<const aiMesh*> SceneConversion::MeshesOf(size_t node) const {
+    std::vector<const aiMesh*> meshes;
+    const aiNode& n = *table_.nodes[node];
+    for (unsigned k = 0; k < n.mNumMeshes && n.mMeshes; ++k) {
+        unsigned index = n.mMeshes[k];
+        if (index < scene_.mNumMeshes && scene_.mMeshes[index] && scene_.mMeshes[index]->mFaces)
+            meshes.push_back(scene_.mMeshes[index]);
+    }
+    return meshes;
+}
+
 ConvertResult SceneConversion::CountGeometry() {
     size_t triangles = 0;
-    for (const aiNode* node : table_.nodes)
-        for (unsigned k = 0; k < node->mNumMeshes; ++k) {
-            if (node->mMeshes[k] >= scene_.mNumMeshes || !scene_.mMeshes[node->mMeshes[k]]) continue;
-            const aiMesh& mesh = *scene_.mMeshes[node->mMeshes[k]];
+    for (size_t n = 0; n < table_.nodes.size(); ++n)
+        for (const aiMesh* source : MeshesOf(n)) {
+            const aiMesh& mesh = *source;
             for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
                 unsigned n = mesh.mFaces[f].mNumIndices;
                 if (n == 3)
@@ -162,8 +174,10 @@ ConvertResult SceneConversion::CountGeometry() {
 
 void SceneConversion::BuildMaterials() {
     static const float kBlack[3] = {0.0f, 0.0f, 0.0f}, kWhite[3] = {1.0f, 1.0f, 1.0f};
-    for (unsigned m = 0; m < scene_.mNumMaterials; ++m) {
-        const aiMaterial& source = *scene_.mMaterials[m];
+    // A primitive must name a material: a scene without any gets one plain white one.
+    static const aiMaterial kPlain;
+    for (unsigned m = 0; m < std::max(scene_.mNumMaterials, 1u); ++m) {
+        const aiMaterial& source = m < scene_.mNumMaterials && scene_.mMaterials[m] ? *scene_.mMaterials[m] : kPlain;
         SrxMaterial& material = materials_.emplace_back();
         aiString name;
         std::string text = source.Get(AI_MATKEY_NAME, name) == aiReturn_SUCCESS && name.length > 0
@@ -232,9 +246,9 @@ uint16_t SceneConversion::SkinNode(int node) {
 
 void SceneConversion::BuildMesh(int node, const aiMesh& mesh) {
     std::vector<uint32_t> triangles;
-    for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
+    for (unsigned f = 0; f < mesh.mNumFaces && mesh.mVertices; ++f) {
         const aiFace& face = mesh.mFaces[f];
-        if (face.mNumIndices != 3) continue;
+        if (face.mNumIndices != 3 || !face.mIndices) continue;
         bool valid = face.mIndices[0] < mesh.mNumVertices && face.mIndices[1] < mesh.mNumVertices &&
                      face.mIndices[2] < mesh.mNumVertices;
         if (valid) triangles.insert(triangles.end(), face.mIndices, face.mIndices + 3);
@@ -249,6 +263,7 @@ void SceneConversion::BuildMesh(int node, const aiMesh& mesh) {
     if (mesh.mNumBones > 0 || moving) {
         std::vector<std::vector<std::pair<uint32_t, float>>> weights(mesh.mNumVertices);
         for (unsigned b = 0; b < mesh.mNumBones; ++b) {
+            if (!mesh.mBones[b]) continue;
             const aiBone& bone = *mesh.mBones[b];
             int boneNode = table_.Find(bone.mName);
             if (boneNode < 0) {
@@ -258,7 +273,7 @@ void SceneConversion::BuildMesh(int node, const aiMesh& mesh) {
             }
             uint32_t index = static_cast<uint32_t>(bones.size());
             bones.push_back({boneNode, Mirror(bone.mOffsetMatrix)});
-            for (unsigned w = 0; w < bone.mNumWeights; ++w)
+            for (unsigned w = 0; w < bone.mNumWeights && bone.mWeights; ++w)
                 if (bone.mWeights[w].mVertexId < mesh.mNumVertices)
                     weights[bone.mWeights[w].mVertexId].emplace_back(index, bone.mWeights[w].mWeight);
         }
@@ -298,7 +313,7 @@ void SceneConversion::WriteMeshPart(const aiMesh& mesh, int meshNode, const Mesh
     SrxPrimitive& primitive = out.primitives.emplace_back();
     primitive.vertexCount = static_cast<uint16_t>(part.vertices.size());
     primitive.faceCount = static_cast<uint16_t>(part.indices.size() / 3);
-    primitive.material = static_cast<uint8_t>(mesh.mMaterialIndex);
+    primitive.material = mesh.mMaterialIndex < materials_.size() ? static_cast<uint8_t>(mesh.mMaterialIndex) : 0;
     primitive.indices = part.indices;
     primitive.streamFlags = srx::StreamPositions;
     if (mesh.mNormals) primitive.streamFlags |= srx::StreamNormals;
@@ -423,12 +438,8 @@ ConvertResult SceneConversion::Run(const fs::path& output) {
 
     BuildMaterials();
     BuildNodes();
-    for (size_t n = 0; n < table_.nodes.size(); ++n) {
-        const aiNode& node = *table_.nodes[n];
-        for (unsigned k = 0; k < node.mNumMeshes; ++k)
-            if (node.mMeshes[k] < scene_.mNumMeshes && scene_.mMeshes[node.mMeshes[k]])
-                BuildMesh(static_cast<int>(n), *scene_.mMeshes[node.mMeshes[k]]);
-    }
+    for (size_t n = 0; n < table_.nodes.size(); ++n)
+        for (const aiMesh* mesh : MeshesOf(n)) BuildMesh(static_cast<int>(n), *mesh);
     if (nodes_.size() > kMaxNodes)
         return {ConvertStatus::Unsupported, "the skinned meshes need more nodes than 16-bit ids can number"};
     BuildTracks();
@@ -458,8 +469,7 @@ ConvertResult SceneConversion::Run(const fs::path& output) {
 }  // namespace
 
 unsigned ImportFlags() {
-    return aiProcess_Triangulate | aiProcess_JoinIdenticalVertices | aiProcess_SortByPType |
-           aiProcess_GenSmoothNormals | aiProcess_ValidateDataStructure;
+    return aiProcess_Triangulate | aiProcess_JoinIdenticalVertices | aiProcess_SortByPType | aiProcess_GenSmoothNormals;
 }
 
 ConvertResult ConvertScene(const aiScene& scene, const fs::path& modelDirectory, const std::string& output,

@@ -34,7 +34,9 @@ namespace srxconvert {
 
 // Assimp post-processing: triangulated polygons, joined identical vertices, one primitive
 // type per mesh (so lines and points stand apart and are dropped), and smooth normals
-// where the file has none. Nothing that changes handedness.
+// where the file has none. Nothing that changes handedness. Assimp's own validation is
+// left out, as it refuses a scene without meshes as unreadable where srxconvert reports
+// an empty scene; the conversion checks every count and index it follows instead.
 unsigned ImportFlags();
 
 struct ConvertOptions {

@@ -27,7 +27,7 @@ size_t FindInterval(const Key* keys, unsigned count, double time, double& factor
 }
 
 aiVector3D Lerp(const aiVectorKey* keys, unsigned count, double time, const aiVector3D& fallback) {
-    if (count == 0) return fallback;
+    if (count == 0 || !keys) return fallback;
     double f;
     size_t i = FindInterval(keys, count, time, f);
     if (i + 1 >= count || f == 0.0) return keys[i].mValue;
@@ -35,7 +35,7 @@ aiVector3D Lerp(const aiVectorKey* keys, unsigned count, double time, const aiVe
 }
 
 aiQuaternion Slerp(const aiQuatKey* keys, unsigned count, double time, const aiQuaternion& fallback) {
-    if (count == 0) return fallback;
+    if (count == 0 || !keys) return fallback;
     double f;
     size_t i = FindInterval(keys, count, time, f);
     if (i + 1 >= count || f == 0.0) return keys[i].mValue;

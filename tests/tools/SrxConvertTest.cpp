@@ -1,0 +1,416 @@
+// srxconvert against Assimp's own reading of real models (Debian's assimp-testmodels):
+// counts, materials and images, where the engine puts vertices after its own conversion
+// and animation, which way faces point, splits at the engine's limits, and the tool's exit
+// statuses and messages.
+#include "Conversion.h"
+#include "MeshSplit.h"
+#include "ToolRun.h"
+#include "import/SrxScene.h"
+#include "scene/Animation.h"
+#include "support/TempDir.h"
+
+#include <assimp/Importer.hpp>
+#include <assimp/scene.h>
+#include <d3dx9.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+using lumaret::test::ReadFileBytes;
+using lumaret::test::RunTool;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kModels = "/usr/share/assimp/models/";
+
+struct ModelCase {
+    const char* source;  // below kModels
+    const char* name;    // output stem
+    float scale;
+    size_t bones;                   // over all SRX meshes
+    std::set<std::string> diffuse;  // diffuse map names the SRX stores
+    double facingShare;             // least share of triangles whose front agrees with their normals
+};
+
+// anim_test.x weights its cylinder to four joints, two of which have no node in the file:
+// their weights are dropped, and the vertices left without any follow the mesh's own
+// node, a third bone.
+const ModelCase kCases[] = {
+    {"X/anim_test.x", "anim_test", 2.5f, 3, {}, 1.0},
+    {"glTF2/simple_skin/simple_skin.gltf", "simple_skin", 1.0f, 2, {}, 1.0},
+    {"OBJ/spider.obj",
+     "spider",
+     1.0f,
+     0,
+     {"wal67ar_small.jpg", "wal69ar_small.jpg", "spidertex.jpg", "drkwood2.jpg", "engineflare1.jpg"},
+     0.99},
+    {"glTF2/BoxTextured-glTF-Binary/BoxTextured.glb", "box", 3.0f, 0, {"box_texture0.png"}, 1.0},
+};
+
+struct Converted {
+    srxconvert::ConvertResult result;
+    srxconvert::ConvertReport report;
+    Assimp::Importer importer;
+    const aiScene* source = nullptr;
+    std::unique_ptr<SrxScene> srx;
+};
+
+// Converts into the working directory (a scratch one) and reads both sides.
+std::unique_ptr<Converted> Convert(const ModelCase& c) {
+    auto out = std::make_unique<Converted>();
+    srxconvert::ConvertOptions options;
+    options.scale = c.scale;
+    std::string output = std::string(c.name) + ".srx";
+    out->result = srxconvert::ConvertFile(kModels + c.source, output, options, out->report);
+    out->source = out->importer.ReadFile(kModels + c.source, srxconvert::ImportFlags());
+    std::string bytes = ReadFileBytes(output);
+    out->srx = std::make_unique<SrxScene>(bytes.data(), bytes.size(), MissingPrimitive::EndImport);
+    return out;
+}
+
+// The source's triangle meshes in the order of their nodes, depth first.
+std::vector<std::pair<const aiNode*, const aiMesh*>> TriangleMeshes(const aiScene& scene) {
+    std::vector<std::pair<const aiNode*, const aiMesh*>> out;
+    std::function<void(const aiNode*)> visit = [&](const aiNode* node) {
+        for (unsigned k = 0; k < node->mNumMeshes; ++k) {
+            const aiMesh* mesh = scene.mMeshes[node->mMeshes[k]];
+            if (mesh->mPrimitiveTypes & aiPrimitiveType_TRIANGLE) out.emplace_back(node, mesh);
+        }
+        for (unsigned c = 0; c < node->mNumChildren; ++c) visit(node->mChildren[c]);
+    };
+    visit(scene.mRootNode);
+    return out;
+}
+
+// Global transforms with every animated node at its first or last keys, composed here from
+// the keys as they stand (no interpolation involved).
+std::map<std::string, aiMatrix4x4> PoseAtKeys(const aiScene& scene, bool last) {
+    std::map<std::string, const aiNodeAnim*> channels;
+    if (scene.mNumAnimations > 0)
+        for (unsigned c = 0; c < scene.mAnimations[0]->mNumChannels; ++c)
+            channels[scene.mAnimations[0]->mChannels[c]->mNodeName.C_Str()] = scene.mAnimations[0]->mChannels[c];
+    std::map<std::string, aiMatrix4x4> globals;
+    std::function<void(const aiNode*, const aiMatrix4x4&)> visit = [&](const aiNode* node, const aiMatrix4x4& parent) {
+        aiMatrix4x4 local = node->mTransformation;
+        if (auto found = channels.find(node->mName.C_Str()); found != channels.end()) {
+            const aiNodeAnim& a = *found->second;
+            auto pick = [&](auto* keys, unsigned n) { return keys[last ? n - 1 : 0].mValue; };
+            aiMatrix4x4 t, s;
+            aiMatrix4x4::Translation(pick(a.mPositionKeys, a.mNumPositionKeys), t);
+            aiMatrix4x4::Scaling(pick(a.mScalingKeys, a.mNumScalingKeys), s);
+            local = t * aiMatrix4x4(pick(a.mRotationKeys, a.mNumRotationKeys).GetMatrix()) * s;
+        }
+        aiMatrix4x4 global = parent * local;
+        globals.emplace(node->mName.C_Str(), global);
+        for (unsigned c = 0; c < node->mNumChildren; ++c) visit(node->mChildren[c], global);
+    };
+    visit(scene.mRootNode, aiMatrix4x4());
+    return globals;
+}
+
+// What the engine draws for a vertex at the controller's last evaluated time: z negated,
+// then the skin palette (offset x node matrix, LoadScene's weight rules) or nothing, then
+// the mesh node's matrix.
+D3DXVECTOR3 EnginePosition(const SrxMesh& mesh, const SrxNode& node, const SrxVertex& v,
+                           const AnimationController& animation) {
+    D3DXVECTOR3 p(v.position[0], v.position[1], -v.position[2]);
+    D3DXVECTOR4 q;
+    if (!mesh.boneNodes.empty()) {
+        bool noBones = !(v.bones[0] | v.bones[1] | v.bones[2] | v.bones[3]);
+        D3DXVECTOR3 sum(0.0f, 0.0f, 0.0f);
+        for (int i = 0; i < 4; ++i) {
+            float weight = noBones ? (i == 3 ? 1.0f : 0.0f) : v.weights[i];
+            D3DXMATRIX offset(mesh.boneMatrices.at(v.bones[i]).data()), palette;
+            D3DXMatrixMultiply(&palette, &offset, &animation.nodeMatrices.at(mesh.boneNodes.at(v.bones[i])));
+            D3DXVec3Transform(&q, &p, &palette);
+            sum += weight * D3DXVECTOR3(q.x, q.y, q.z);
+        }
+        p = sum;
+    }
+    D3DXMATRIX local(node.matrix);
+    D3DXVec3Transform(&q, &p, &local);
+    return {q.x, q.y, q.z};
+}
+
+// Assimp's position of source vertex s: its bones' weighted transforms, else its node's;
+// scaled, then z negated as the engine sees it. Weights on bones that name no node are
+// left out, as srxconvert documents (anim_test.x has two such joints, weighted below 0.1%).
+D3DXVECTOR3 SourcePosition(const aiMesh& mesh, unsigned s, const aiNode& node,
+                           const std::map<std::string, aiMatrix4x4>& pose, float scale) {
+    aiVector3D sum(0.0f, 0.0f, 0.0f);
+    float weights = 0.0f;
+    for (unsigned b = 0; b < mesh.mNumBones; ++b)
+        for (unsigned w = 0; w < mesh.mBones[b]->mNumWeights; ++w) {
+            float weight = mesh.mBones[b]->mWeights[w].mWeight;
+            auto global = pose.find(mesh.mBones[b]->mName.C_Str());
+            if (mesh.mBones[b]->mWeights[w].mVertexId != s || weight == 0.0f || global == pose.end()) continue;
+            sum += weight * (global->second * mesh.mBones[b]->mOffsetMatrix * mesh.mVertices[s]);
+            weights += weight;
+        }
+    aiVector3D p = weights > 0.0f ? sum / weights : pose.at(node.mName.C_Str()) * mesh.mVertices[s];
+    return D3DXVECTOR3(p.x * scale, p.y * scale, -p.z * scale);
+}
+
+// The source vertex an SRX vertex was written from: the one with its exact position,
+// normal and first texture coordinates.
+int SourceVertex(const aiMesh& mesh, const SrxVertex& v) {
+    for (unsigned s = 0; s < mesh.mNumVertices; ++s) {
+        const aiVector3D& p = mesh.mVertices[s];
+        if (p.x != v.position[0] || p.y != v.position[1] || p.z != v.position[2]) continue;
+        if (mesh.mNormals && (mesh.mNormals[s].x != v.normal[0] || mesh.mNormals[s].z != v.normal[2])) continue;
+        if (mesh.mTextureCoords[0] && mesh.mTextureCoords[0][s].x != v.uv0[0]) continue;
+        return static_cast<int>(s);
+    }
+    return -1;
+}
+
+class SrxConvertModels : public testing::Test {
+protected:
+    lumaret::test::ScopedTempDir dir_;
+};
+
+}  // namespace
+
+TEST_F(SrxConvertModels, CountsMaterialsAndImagesMatchAssimpsScene) {
+    for (const ModelCase& c : kCases) {
+        SCOPED_TRACE(c.source);
+        std::unique_ptr<Converted> m = Convert(c);
+        ASSERT_EQ(m->result.status, srxconvert::ConvertStatus::Ok) << m->result.message;
+        ASSERT_NE(m->source, nullptr);
+        const SrxScene& srx = *m->srx;
+        EXPECT_TRUE(srx.importError.empty()) << srx.importError;
+
+        // No source mesh here passes a limit: one SRX mesh per (node, mesh) pair, same counts.
+        auto sources = TriangleMeshes(*m->source);
+        ASSERT_EQ(srx.meshes.size(), sources.size());
+        size_t bones = 0;
+        for (size_t i = 0; i < sources.size(); ++i) {
+            const SrxMesh& mesh = srx.meshes[i];
+            ASSERT_EQ(mesh.primitives.size(), 1u);
+            const SrxPrimitive& p = mesh.primitives[0];
+            EXPECT_EQ(p.vertexCount, sources[i].second->mNumVertices) << "mesh " << i;
+            EXPECT_EQ(p.faceCount, sources[i].second->mNumFaces) << "mesh " << i;
+            EXPECT_LT(p.material, srx.materials.size());
+            EXPECT_EQ(mesh.boneNodes.size(), mesh.boneMatrices.size());
+            for (uint16_t index : p.indices) ASSERT_LT(index, p.vertexCount);
+            bones += mesh.boneNodes.size();
+        }
+        EXPECT_EQ(bones, c.bones);
+
+        EXPECT_EQ(srx.materials.size(), m->source->mNumMaterials);
+        std::set<std::string> diffuse;
+        for (const SrxMaterial& material : srx.materials)
+            if (material.mapMask & srx::MapDiffuse) diffuse.insert(material.maps[0]);
+        EXPECT_EQ(diffuse, c.diffuse);
+        for (const std::string& name : c.diffuse) {
+            std::string bytes = ReadFileBytes(name);
+            D3DXIMAGE_INFO info{};
+            EXPECT_TRUE(
+                SUCCEEDED(D3DXGetImageInfoFromFileInMemory(bytes.data(), static_cast<UINT>(bytes.size()), &info)))
+                << name << " is written next to the SRX file as an image the engine reads";
+        }
+    }
+}
+
+// The engine's own node evaluation and palette rule against positions composed from
+// Assimp's hierarchy: the rest pose for static models, the first and last keys (ticks 0
+// and 600 of the fitted clock) for animated ones.
+TEST_F(SrxConvertModels, EnginePlacesVerticesWhereAssimpDoesMirroredInZ) {
+    for (const ModelCase& c : kCases) {
+        SCOPED_TRACE(c.source);
+        std::unique_ptr<Converted> m = Convert(c);
+        ASSERT_EQ(m->result.status, srxconvert::ConvertStatus::Ok) << m->result.message;
+        const SrxScene& srx = *m->srx;
+        std::vector<AnimatedNode> nodes = BuildNodes(srx);
+        AnimationController animation(&nodes);
+        auto sources = TriangleMeshes(*m->source);
+        ASSERT_EQ(srx.meshes.size(), sources.size());
+        for (bool last : {false, true}) {
+            animation.Evaluate(last ? 600.0f : 0.0f);
+            std::map<std::string, aiMatrix4x4> pose = PoseAtKeys(*m->source, last);
+            size_t checked = 0;
+            for (size_t i = 0; i < sources.size(); ++i) {
+                const SrxMesh& mesh = srx.meshes[i];
+                const SrxPrimitive& p = mesh.primitives.at(0);
+                for (size_t k = 0; k < p.vertices.size(); k += std::max<size_t>(1, p.vertices.size() / 7)) {
+                    int s = SourceVertex(*sources[i].second, p.vertices[k]);
+                    ASSERT_GE(s, 0) << "mesh " << i << " vertex " << k;
+                    D3DXVECTOR3 expected =
+                        SourcePosition(*sources[i].second, static_cast<unsigned>(s), *sources[i].first, pose, c.scale);
+                    D3DXVECTOR3 actual = EnginePosition(mesh, srx.nodes.at(mesh.node), p.vertices[k], animation);
+                    D3DXVECTOR3 error = actual - expected;
+                    EXPECT_LT(D3DXVec3Length(&error), 1e-4f * std::max(1.0f, D3DXVec3Length(&expected)))
+                        << "mesh " << i << " vertex " << k << (last ? " at the last keys" : " at the first keys")
+                        << ": engine (" << actual.x << ", " << actual.y << ", " << actual.z << "), Assimp ("
+                        << expected.x << ", " << expected.y << ", " << expected.z << ")";
+                    ++checked;
+                }
+            }
+            EXPECT_GE(checked, 7u);
+        }
+    }
+}
+
+// Direct3D 9 under the engine's counter-clockwise culling draws the triangles whose
+// (v1 - v0) x (v2 - v0) faces the viewer in its left-handed space. After the engine's
+// conversion (z negated, corners i0, i2, i1) that must agree with the vertex normals, or
+// the model shows its inside. (The spider's own normals disagree with 4 of its triangles.)
+TEST_F(SrxConvertModels, FacesPointOutAfterTheEnginesConversion) {
+    for (const ModelCase& c : kCases) {
+        SCOPED_TRACE(c.source);
+        std::unique_ptr<Converted> m = Convert(c);
+        ASSERT_EQ(m->result.status, srxconvert::ConvertStatus::Ok) << m->result.message;
+        size_t agree = 0, triangles = 0;
+        for (const SrxMesh& mesh : m->srx->meshes)
+            for (const SrxPrimitive& p : mesh.primitives)
+                for (size_t f = 0; f + 2 < p.indices.size(); f += 3) {
+                    auto at = [&](uint16_t i) {
+                        const SrxVertex& v = p.vertices.at(i);
+                        return std::pair(D3DXVECTOR3(v.position[0], v.position[1], -v.position[2]),
+                                         D3DXVECTOR3(v.normal[0], v.normal[1], -v.normal[2]));
+                    };
+                    auto [a, na] = at(p.indices[f]);
+                    auto [b, nb] = at(p.indices[f + 2]);
+                    auto [cc, nc] = at(p.indices[f + 1]);
+                    D3DXVECTOR3 front, ab = b - a, ac = cc - a, normal = na + nb + nc;
+                    D3DXVec3Cross(&front, &ab, &ac);
+                    if (D3DXVec3Length(&front) < 1e-12f) continue;
+                    ++triangles;
+                    agree += D3DXVec3Dot(&front, &normal) > 0.0f ? 1 : 0;
+                }
+        ASSERT_GT(triangles, 0u);
+        EXPECT_GE(static_cast<double>(agree) / triangles, c.facingShare) << agree << " of " << triangles;
+    }
+}
+
+// Meshes over a primitive's 16-bit counts or a palette's 48 bones: every part within the
+// limits, every triangle kept in order on the same source vertices, each vertex's bones
+// present in its part.
+TEST(SrxConvertSplit, PartsStayWithinTheLimitsAndKeepEveryTriangle) {
+    struct Case {
+        uint32_t columns, rows, bones;
+        srxconvert::SplitLimits limits;
+        size_t leastParts;
+    };
+    // A grid of quads; with bones, column x is weighted to bone x % bones and x / 2 % bones.
+    for (Case c : {Case{20, 10, 0, {50, 1000, 48}, 5}, Case{20, 10, 0, {1000, 40, 48}, 10},
+                   Case{60, 4, 60, {65535, 65535, 48}, 2}, Case{30, 30, 30, {200, 300, 8}, 4}}) {
+        SCOPED_TRACE(testing::Message() << c.columns << " x " << c.rows << ", " << c.bones << " bones");
+        std::vector<uint32_t> triangles;
+        uint32_t width = c.columns + 1;
+        for (uint32_t y = 0; y < c.rows; ++y)
+            for (uint32_t x = 0; x < c.columns; ++x) {
+                uint32_t v = y * width + x;
+                for (uint32_t i : {v, v + 1, v + width + 1, v, v + width + 1, v + width}) triangles.push_back(i);
+            }
+        size_t vertexCount = static_cast<size_t>(width) * (c.rows + 1);
+        std::vector<srxconvert::Influences> influences;
+        for (size_t v = 0; v < vertexCount && c.bones; ++v) {
+            uint32_t x = static_cast<uint32_t>(v % width);
+            influences.push_back(srxconvert::StrongestInfluences({{x % c.bones, 0.5f}, {x / 2 % c.bones, 0.25f}}));
+        }
+        std::vector<srxconvert::MeshPart> parts =
+            srxconvert::SplitMesh(triangles, vertexCount, influences, c.bones, c.limits);
+        EXPECT_GE(parts.size(), c.leastParts);
+        std::vector<uint32_t> rebuilt;
+        for (const srxconvert::MeshPart& part : parts) {
+            EXPECT_LE(part.vertices.size(), c.limits.vertices);
+            EXPECT_LE(part.indices.size() / 3, c.limits.triangles);
+            EXPECT_LE(part.bones.size(), c.limits.bones);
+            for (uint16_t i : part.indices) rebuilt.push_back(part.vertices.at(i));
+            for (uint32_t v : part.vertices)
+                for (uint8_t i = 0; c.bones && i < influences[v].count; ++i)
+                    ASSERT_NE(part.boneOfSource.at(influences[v].bones[i]), srxconvert::MeshPart::kNoBone);
+        }
+        EXPECT_EQ(rebuilt, triangles);
+    }
+}
+
+TEST(SrxConvertSplit, StrongestFourWeightsRenormalised) {
+    struct Case {
+        std::vector<std::pair<uint32_t, float>> weights;
+        uint8_t count;
+        std::vector<uint32_t> bones;
+        std::vector<float> normalised;
+    };
+    for (const Case& c : {Case{{{3, 0.5f}, {1, 0.5f}}, 2, {3, 1}, {0.5f, 0.5f}},
+                          Case{{{0, 0.1f}, {1, 0.3f}, {2, 0.05f}, {3, 0.2f}, {4, 0.25f}, {5, 0.1f}},
+                               4,
+                               {1, 4, 3, 0},
+                               {0.3f / 0.85f, 0.25f / 0.85f, 0.2f / 0.85f, 0.1f / 0.85f}},
+                          Case{{{7, 2.0f}, {2, 0.0f}, {9, -1.0f}}, 1, {7}, {1.0f}}, Case{{}, 0, {}, {}}}) {
+        srxconvert::Influences in = srxconvert::StrongestInfluences(c.weights);
+        ASSERT_EQ(in.count, c.count);
+        for (uint8_t i = 0; i < in.count; ++i) {
+            EXPECT_EQ(in.bones[i], c.bones[i]);
+            EXPECT_FLOAT_EQ(in.weights[i], c.normalised[i]);
+        }
+    }
+}
+
+// A real file past 65535 vertices: an OBJ grid of 300 x 240 quads with their own corners.
+TEST_F(SrxConvertModels, MeshPastSixteenBitCountsIsSplit) {
+    std::ofstream obj("grid.obj");
+    constexpr int kColumns = 300, kRows = 240;
+    for (int y = 0; y <= kRows; ++y)
+        for (int x = 0; x <= kColumns; ++x) obj << "v " << x << " " << y << " " << ((x * y) % 7) << "\n";
+    for (int y = 0; y < kRows; ++y)
+        for (int x = 0; x < kColumns; ++x) {
+            int v = y * (kColumns + 1) + x + 1;
+            obj << "f " << v << " " << v + 1 << " " << v + kColumns + 2 << " " << v + kColumns + 1 << "\n";
+        }
+    obj.close();
+    srxconvert::ConvertReport report;
+    srxconvert::ConvertResult result = srxconvert::ConvertFile("grid.obj", "grid.srx", {}, report);
+    ASSERT_EQ(result.status, srxconvert::ConvertStatus::Ok) << result.message;
+    std::string bytes = ReadFileBytes("grid.srx");
+    SrxScene srx(bytes.data(), bytes.size(), MissingPrimitive::EndImport);
+    ASSERT_GE(srx.meshes.size(), 2u);
+    size_t triangles = 0;
+    for (const SrxMesh& mesh : srx.meshes)
+        for (const SrxPrimitive& p : mesh.primitives) {
+            EXPECT_EQ(p.vertices.size(), p.vertexCount);
+            triangles += p.faceCount;
+        }
+    EXPECT_EQ(triangles, 2u * kColumns * kRows);
+    EXPECT_EQ(report.splitSources, 1u);
+}
+
+// The command line: usage errors, files Assimp cannot read, scenes with nothing to draw.
+TEST_F(SrxConvertModels, ExitStatusesAndMessages) {
+    lumaret::test::WriteFileBytes("garbage.xyz", "these bytes are no model\n");
+    lumaret::test::WriteFileBytes("empty.obj", "# nothing but a comment\n");
+    lumaret::test::WriteFileBytes("lines.obj", "v 0 0 0\nv 1 0 0\nv 1 1 0\nl 1 2\nl 2 3\n");
+    std::string anim = kModels + "X/anim_test.x";
+    struct Case {
+        std::string arguments;
+        int status;
+        const char* says;
+    };
+    for (const Case& c :
+         {Case{"--help", 0, "usage: srxconvert"}, Case{"", 1, "needs an input model and an output"},
+          Case{anim + " a.srx --scale -2", 1, "--scale needs a positive number"},
+          Case{anim + " a.srx --ticks-per-second", 1, "--ticks-per-second needs a positive number"},
+          Case{anim + " a.srx --animation 1", 1, "the scene has 1 animations"},
+          Case{anim + " a.srx --bogus", 1, "unknown option --bogus"},
+          Case{"missing.obj a.srx", 2, "cannot read missing.obj: no such file"},
+          Case{"garbage.xyz a.srx", 2, "cannot read garbage.xyz"}, Case{anim + " no/such/dir/a.srx", 2, "cannot write"},
+          Case{"empty.obj a.srx", 3, "nothing to convert in empty.obj"},
+          Case{"lines.obj a.srx", 3, "only 2 lines and 0 points"},
+          Case{anim + " a.srx --ticks-per-second 240 --animation 0", 0, "on ticks 0..240"}}) {
+        lumaret::test::ToolRun run = RunTool("tools/srxconvert/srxconvert", c.arguments);
+        EXPECT_EQ(run.status, c.status) << c.arguments << ": " << run.output;
+        EXPECT_NE(run.output.find(c.says), std::string::npos) << c.arguments << ": " << run.output;
+    }
+}
