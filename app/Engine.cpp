@@ -5,6 +5,7 @@
 #include "app/Log.h"
 #include "app/StatsOverlay.h"
 #include "render/DrawCount.h"
+#include "render/PerfEvent.h"
 #include "render/Renderer.h"
 #include "resources/TextOverlay.h"
 #include "scene/Camera.h"
@@ -115,15 +116,21 @@ int RunEngine(const ScreenConfig& screen) {
         gRenderer->BeginScene();
         gRenderer->Clear(ClearColor | ClearDepth | ClearStencil, kBackgroundColor, 0);
         gWorld->Render(&gCamera);
-        gRenderer->SetSamplerFlags(0, SamplerLinear | SamplerClamp);
-        gRenderer->SetShader(logo.shader);
-        gRenderer->SetTexture(0, logo.texture);
-        gRenderer->DrawQuads(&logo.quad, 1);
+        {
+            PerfEvent event(L"Logo");
+            gRenderer->SetSamplerFlags(0, SamplerLinear | SamplerClamp);
+            gRenderer->SetShader(logo.shader);
+            gRenderer->SetTexture(0, logo.texture);
+            gRenderer->DrawQuads(&logo.quad, 1);
+        }
         bool toggleKeyDown = gWindow.KeyState[VK_F1] != 0;
         if (toggleKeyDown && !toggleKeyWasDown) gStatsOverlay.visible = !gStatsOverlay.visible;
         toggleKeyWasDown = toggleKeyDown;
         gStatsOverlay.stats.Add(timer.time, timer.delta, gDrawCalls, gWorld->postfx.luminance);
-        if (gStatsOverlay.visible) gStatsOverlay.Draw(*gRenderer, gTextOverlay, screen.width, screen.height);
+        if (gStatsOverlay.visible) {
+            PerfEvent event(L"Stats overlay");
+            gStatsOverlay.Draw(*gRenderer, gTextOverlay, screen.width, screen.height);
+        }
         gRenderer->EndScene();
         gRenderer->Present();
     }

@@ -1,6 +1,7 @@
 #include "postfx/PostFX.h"
 
 #include "app/Log.h"
+#include "render/PerfEvent.h"
 #include "render/Renderer.h"
 
 #include <cmath>
@@ -151,30 +152,48 @@ float PostFX::MeasureLuminance() {
 }
 
 void PostFX::Apply(float postFactor) {
+    PerfEvent event(L"PostFX");
     auto [a, b, c] = quarterTargets;
-    DownSample(sceneTarget, a, boxOffsets);
-    DownSample(a, chainTargets[0], chainOffsets[0]);
-    DownSample(chainTargets[0], chainTargets[1], chainOffsets[1]);
-    luminance = MeasureLuminance();
-
-    // 3 x 3 blur from A into B.
-    gRenderer->BeginRenderTarget(b, 0);
-    gRenderer->Clear(kClearAll, 0xFF000000, 0);
-    gRenderer->SetRenderTargetTexture(0, a);
-    gRenderer->SetSamplerFlags(0, SamplerClamp);
-    params.floatArray = Floats(gaussOffsets);
-    params.floatArray2 = Floats(gaussWeights);
-    params.floatArrayCount = 18;
-    params.floatArray2Count = 36;
-    gRenderer->SetShader(gaussShader);
-    gRenderer->ApplyShaderParams(gaussShader, params);
-    gRenderer->DrawScreenQuad(quarterWidth, quarterHeight);
-    gRenderer->EndRenderTarget(b, 0);
-
-    Blur(b, a, false);
-    Blur(a, c, true);
+    {
+        PerfEvent step(L"Down-sample to quarter size");
+        DownSample(sceneTarget, a, boxOffsets);
+    }
+    {
+        PerfEvent step(L"Down-sample chain");
+        DownSample(a, chainTargets[0], chainOffsets[0]);
+        DownSample(chainTargets[0], chainTargets[1], chainOffsets[1]);
+    }
+    {
+        PerfEvent step(L"Luminance read-back");
+        luminance = MeasureLuminance();
+    }
+    {
+        // 3 x 3 blur from A into B.
+        PerfEvent step(L"Blur 3x3");
+        gRenderer->BeginRenderTarget(b, 0);
+        gRenderer->Clear(kClearAll, 0xFF000000, 0);
+        gRenderer->SetRenderTargetTexture(0, a);
+        gRenderer->SetSamplerFlags(0, SamplerClamp);
+        params.floatArray = Floats(gaussOffsets);
+        params.floatArray2 = Floats(gaussWeights);
+        params.floatArrayCount = 18;
+        params.floatArray2Count = 36;
+        gRenderer->SetShader(gaussShader);
+        gRenderer->ApplyShaderParams(gaussShader, params);
+        gRenderer->DrawScreenQuad(quarterWidth, quarterHeight);
+        gRenderer->EndRenderTarget(b, 0);
+    }
+    {
+        PerfEvent step(L"Blur horizontal");
+        Blur(b, a, false);
+    }
+    {
+        PerfEvent step(L"Blur vertical");
+        Blur(a, c, true);
+    }
 
     // Composite into the caller's target; without PostProcess.hlsl the scene is copied.
+    PerfEvent step(L"Composite");
     params.floatArray = nullptr;
     params.floatArray2 = nullptr;
     params.floatArrayCount = 0;

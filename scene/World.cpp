@@ -1,6 +1,7 @@
 #include "scene/World.h"
 
 #include "app/Log.h"
+#include "render/PerfEvent.h"
 #include "render/Renderer.h"
 #include "scene/Camera.h"
 
@@ -173,6 +174,7 @@ void World::Queue(SceneObject& object) {
 }
 
 void World::DrawZNPass() {
+    PerfEvent event(L"ZN pass");
     gRenderer->BeginRenderTarget(znTarget, 0);
     gRenderer->Clear(kClearAll, kZNClearColor, 0);
     DrawPass pass{nullptr, znShader};
@@ -181,6 +183,7 @@ void World::DrawZNPass() {
 }
 
 void World::DrawLightPass() {
+    PerfEvent event(L"Light pass");
     gRenderer->BeginRenderTarget(lightTarget, 0);
     gRenderer->Clear(kClearAll, 0, 0);
     gRenderer->SetRenderTargetTexture(0, znTarget);
@@ -200,6 +203,7 @@ void World::DrawLightPass() {
 }
 
 void World::DrawForwardPass() {
+    PerfEvent event(L"Forward pass");
     gRenderer->BeginRenderTarget(postfx.sceneTarget, 0);
     gRenderer->Clear(kClearAll, clearColor, 0);
     gRenderer->SetRenderTargetTexture(3, lightTarget);

@@ -5,17 +5,23 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace lumaret::platform {
 namespace {
 
 size_t gErrorCount = 0;
 std::string gLastError;
+bool gRecordGroups = false;
+std::vector<std::string> gGroups;
+constexpr size_t kMaxRecordedGroups = 4096;
 
 void GLAPIENTRY OnDebugMessage(GLenum source, GLenum type, GLuint id, GLenum severity, GLsizei length,
                                const GLchar* message, const void*) {
     (void)source;
     (void)id;
+    if (type == GL_DEBUG_TYPE_PUSH_GROUP && gRecordGroups && gGroups.size() < kMaxRecordedGroups)
+        gGroups.emplace_back(message, length >= 0 ? static_cast<size_t>(length) : std::strlen(message));
     if (severity != GL_DEBUG_SEVERITY_HIGH && severity != GL_DEBUG_SEVERITY_MEDIUM) return;
     // Performance and portability notes are not faults of the caller.
     if (type == GL_DEBUG_TYPE_PERFORMANCE || type == GL_DEBUG_TYPE_OTHER || type == GL_DEBUG_TYPE_PORTABILITY) return;
@@ -37,6 +43,12 @@ void InstallGlDebugOutput() {
     glDebugMessageCallback(OnDebugMessage, nullptr);
     glDebugMessageControl(GL_DONT_CARE, GL_DONT_CARE, GL_DONT_CARE, 0, nullptr, GL_TRUE);
 }
+
+void RecordDebugGroups(bool on) {
+    gRecordGroups = on;
+    gGroups.clear();
+}
+std::vector<std::string> RecordedDebugGroups() { return gGroups; }
 
 size_t GlDebugErrorCount() { return gErrorCount; }
 std::string GlDebugLastError() { return gLastError; }

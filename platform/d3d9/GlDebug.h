@@ -5,12 +5,18 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace lumaret::platform {
 
 // Installs the callback on the current context (synchronous output, so a message is
 // reported inside the call that caused it).
 void InstallGlDebugOutput();
+
+// The names of the debug groups pushed while recording is on (D3DPERF_BeginEvent), in
+// order; turning recording on or off forgets what was recorded.
+void RecordDebugGroups(bool on);
+std::vector<std::string> RecordedDebugGroups();
 
 size_t GlDebugErrorCount();
 std::string GlDebugLastError();

@@ -230,3 +230,10 @@ typedef IDirect3DPixelShader9* LPDIRECT3DPIXELSHADER9;
 typedef IDirect3DQuery9* LPDIRECT3DQUERY9;
 
 IDirect3D9* WINAPI Direct3DCreate9(UINT sdkVersion);
+
+// Markers for frame debuggers: a named, nested event around a piece of a frame. They
+// become KHR_debug groups of the current GL context (what apitrace and RenderDoc show);
+// without a context they do nothing. BeginEvent returns the new nesting depth, EndEvent
+// the remaining one, -1 when there is nothing to do.
+int WINAPI D3DPERF_BeginEvent(D3DCOLOR color, LPCWSTR name);
+int WINAPI D3DPERF_EndEvent();

@@ -22,6 +22,8 @@ typedef float FLOAT;
 typedef void VOID;
 typedef char CHAR;
 typedef const char* LPCSTR;
+typedef wchar_t WCHAR;
+typedef const WCHAR* LPCWSTR;
 typedef char* LPSTR;
 typedef void* LPVOID;
 typedef const void* LPCVOID;

@@ -4,6 +4,7 @@
 // stop on any GL error.
 #include "app/Engine.h"
 
+#include "d3d9/GlDebug.h"
 #include "support/GoldenImage.h"
 #include "support/TempDir.h"
 
@@ -22,6 +23,7 @@ namespace {
 
 constexpr int kFrames[] = {1, 90, 250};
 
+// The names of the debug groups the run pushed (D3DPERF events), one per line in groups.txt.
 void RunDemo(const ScreenConfig& screen, const char* lastFrame = "250", const char* hud = "0") {
     std::filesystem::create_directory_symlink(std::filesystem::path(lumaret::test::SourceDir()) / "data", "data");
     EXPECT_EXIT(
@@ -32,7 +34,12 @@ void RunDemo(const ScreenConfig& screen, const char* lastFrame = "250", const ch
             setenv("LUMARET_SCREENSHOT_FRAMES", "1,90,250", 1);
             setenv("LUMARET_GL_ERRORS_FATAL", "1", 1);
             setenv("LUMARET_HUD", hud, 1);
-            std::exit(RunEngine(screen));
+            setenv("LUMARET_GL_DEBUG", "1", 1);
+            lumaret::platform::RecordDebugGroups(true);
+            int status = RunEngine(screen);
+            std::ofstream groups("groups.txt");
+            for (const std::string& name : lumaret::platform::RecordedDebugGroups()) groups << name << "\n";
+            std::exit(status);
         },
         testing::ExitedWithCode(0), "");
 }
@@ -97,4 +104,11 @@ TEST(DemoFrameDeathTest, StatsOverlayOverTheDemo) {
     std::vector<uint32_t> pixels;
     ASSERT_TRUE(lumaret::test::ReadPng("frame_90.png", &width, &height, &pixels));
     lumaret::test::ExpectMatchesGolden("demo_640x480_hud_frame90", width, height, pixels.data(), 6);
+
+    // Every piece of the frame is a named group for frame debuggers, in frame order.
+    std::string groups = ReadFileBytes("groups.txt");
+    std::string frame = "ZN pass\nLight pass\nForward pass\nPostFX\nDown-sample to quarter size\nDown-sample chain\n"
+                        "Luminance read-back\nBlur 3x3\nBlur horizontal\nBlur vertical\nComposite\nLogo\nStats overlay\n";
+    EXPECT_EQ(groups.substr(0, frame.size()), frame) << groups.substr(0, 400);
+    EXPECT_NE(groups.rfind(frame), 0u) << "every frame is marked";
 }
