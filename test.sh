@@ -26,6 +26,14 @@ export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 ctest --test-dir build/sanitize -j$jobs --output-on-failure --timeout 600 -E '^fuzz_'
 
+echo "== Leak check: a whole headless run of the engine under LeakSanitizer"
+leak_dir="$(mktemp -d)"
+ln -s "$PWD/data" "$leak_dir/data"
+engine="$PWD/build/sanitize/engine"
+(cd "$leak_dir" && env -u DISPLAY -u WAYLAND_DISPLAY ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" \
+  LUMARET_HEADLESS_FRAMES=10 LUMARET_NO_MESSAGE_BOX=1 LUMARET_GL_ERRORS_FATAL=1 "$engine")
+rm -rf "$leak_dir"
+
 echo "== Fuzz smoke run (${fuzz_seconds}s per target)"
 bash scripts/fuzz-smoke.sh build/sanitize "$fuzz_seconds"
 

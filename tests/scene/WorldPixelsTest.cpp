@@ -123,3 +123,21 @@ TEST_F(WorldTest, DestroyingTheWorldReleasesItsDeviceObjects) {
     gWorld = nullptr;
     EXPECT_EQ(lumaret::platform::LiveGlObjects(), before);
 }
+
+TEST_F(WorldTest, NothingOfTheDeviceOutlivesTheWorldAndTheRenderer) {
+    // Everything the engine creates, the demo's scene and a frame included.
+    StartOnRealDevice(640, 480, PassShaders());
+    gRenderer->LoadResources();
+    SceneObject* scene = gWorld->CreateObject("scene");
+    ASSERT_TRUE(gWorld->LoadScene(scene, "./data/cylcube01.srx"));
+    gWorld->CreateZone("zone")->AddObject(scene);
+    Light light;
+    gWorld->lights.push_back(&light);
+    gWorld->Render(&camera);
+    EXPECT_GT(lumaret::platform::LiveGlObjects(), 0);
+    delete gWorld;
+    gWorld = nullptr;
+    delete gRenderer;
+    gRenderer = nullptr;
+    EXPECT_EQ(lumaret::platform::LiveGlObjects(), 0);
+}
