@@ -255,8 +255,9 @@ void SceneConversion::BuildMesh(int node, const aiMesh& mesh) {
     }
     if (triangles.empty()) return;
 
-    // Bones: the mesh's own, an extra one on the mesh's node for vertices no bone holds,
-    // or, for an unskinned mesh that the animation moves, that node alone.
+    // Bones: the mesh's own, with unweighted vertices following their weighted neighbours;
+    // an extra one on the mesh's node for vertices that still have none, which for an
+    // unskinned mesh that the animation moves is all of them.
     std::vector<BoneSource> bones;
     std::vector<Influences> influences;
     bool moving = pose_->Moving()[static_cast<size_t>(node)];
@@ -278,17 +279,20 @@ void SceneConversion::BuildMesh(int node, const aiMesh& mesh) {
                     weights[bone.mWeights[w].mVertexId].emplace_back(index, bone.mWeights[w].mWeight);
         }
         influences.resize(mesh.mNumVertices);
+        for (unsigned v = 0; v < mesh.mNumVertices; ++v) influences[v] = StrongestInfluences(weights[v]);
+        if (size_t borrowed = BorrowNeighbourInfluences(triangles, influences))
+            report_.warnings.push_back(std::to_string(borrowed) + " vertices of mesh '" + mesh.mName.C_Str() +
+                                       "' have no bone weights; they follow their nearest weighted neighbour");
         uint32_t ownBone = UINT32_MAX;
-        for (unsigned v = 0; v < mesh.mNumVertices; ++v) {
-            influences[v] = StrongestInfluences(weights[v]);
-            if (influences[v].count > 0) continue;
+        for (Influences& in : influences) {
+            if (in.count > 0) continue;
             if (ownBone == UINT32_MAX) {
                 ownBone = static_cast<uint32_t>(bones.size());
                 bones.push_back({node, aiMatrix4x4()});
             }
-            influences[v].count = 1;
-            influences[v].bones[0] = ownBone;
-            influences[v].weights[0] = 1.0f;
+            in.count = 1;
+            in.bones[0] = ownBone;
+            in.weights[0] = 1.0f;
         }
     }
 

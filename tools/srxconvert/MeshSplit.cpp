@@ -1,6 +1,7 @@
 #include "MeshSplit.h"
 
 #include <algorithm>
+#include <deque>
 
 namespace srxconvert {
 
@@ -114,6 +115,33 @@ Influences StrongestInfluences(const std::vector<std::pair<uint32_t, float>>& we
         out.weights[i] = sorted[i].second / sum;
     }
     return out;
+}
+
+size_t BorrowNeighbourInfluences(const std::vector<uint32_t>& triangles, std::vector<Influences>& influences) {
+    std::vector<std::vector<uint32_t>> neighbours(influences.size());
+    for (size_t t = 0; t + 2 < triangles.size(); t += 3)
+        for (int c = 0; c < 3; ++c) {
+            uint32_t a = triangles[t + c], b = triangles[t + (c + 1) % 3];
+            if (a >= influences.size() || b >= influences.size()) continue;
+            neighbours[a].push_back(b);
+            neighbours[b].push_back(a);
+        }
+    // Breadth first from every weighted vertex at once: each gap fills from its nearest.
+    std::deque<uint32_t> queue;
+    for (uint32_t v = 0; v < influences.size(); ++v)
+        if (influences[v].count > 0) queue.push_back(v);
+    size_t borrowed = 0;
+    while (!queue.empty()) {
+        uint32_t v = queue.front();
+        queue.pop_front();
+        for (uint32_t n : neighbours[v]) {
+            if (influences[n].count > 0) continue;
+            influences[n] = influences[v];
+            ++borrowed;
+            queue.push_back(n);
+        }
+    }
+    return borrowed;
 }
 
 }  // namespace srxconvert

@@ -44,4 +44,10 @@ std::vector<MeshPart> SplitMesh(const std::vector<uint32_t>& triangles, size_t v
 // sum 1. Weights that are not positive are dropped; no weight at all gives count 0.
 Influences StrongestInfluences(const std::vector<std::pair<uint32_t, float>>& weights);
 
+// Vertices without weights in a mesh that has some (their bones lost, or never bound)
+// take the influences of the nearest weighted vertex across the triangles, so that they
+// move with the surface around them. Returns how many did; those with no weighted vertex
+// in reach keep count 0.
+size_t BorrowNeighbourInfluences(const std::vector<uint32_t>& triangles, std::vector<Influences>& influences);
+
 }  // namespace srxconvert

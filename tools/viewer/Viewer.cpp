@@ -134,6 +134,8 @@ int Run(const Arguments& args) {
     gRenderer = new Renderer();
     gRenderer->Init(gViewerWindow.handle, DisplayModeDesc{kWidth, kHeight, 0}, settings,
                     ClearColor | ClearDepth | ClearStencil);
+    Log::Write("Viewer: %s, extent (%.3f, %.3f, %.3f) (%.3f, %.3f, %.3f)\n", args.path.c_str(), bounds.min.x,
+               bounds.min.y, bounds.min.z, bounds.max.x, bounds.max.y, bounds.max.z);
     for (const std::string& key : viewer::RegisterModelTextures(*gRenderer, *scene, args.path))
         Log::Write("Viewer: image %s\n", key.c_str());
     scene.reset();
