@@ -418,17 +418,18 @@ TEST_F(SrxConvertModels, ExitStatusesAndMessages) {
         int status;
         const char* says;
     };
-    for (const Case& c :
-         {Case{"--help", 0, "usage: srxconvert"}, Case{"", 1, "needs an input model and an output"},
-          Case{anim + " a.srx --scale -2", 1, "--scale needs a positive number"},
-          Case{anim + " a.srx --ticks-per-second", 1, "--ticks-per-second needs a positive number"},
-          Case{anim + " a.srx --animation 1", 1, "the scene has 1 animations"},
-          Case{anim + " a.srx --bogus", 1, "unknown option --bogus"},
-          Case{"missing.obj a.srx", 2, "cannot read missing.obj: no such file"},
-          Case{"garbage.xyz a.srx", 2, "cannot read garbage.xyz"}, Case{anim + " no/such/dir/a.srx", 2, "cannot write"},
-          Case{"empty.obj a.srx", 3, "nothing to convert in empty.obj"},
-          Case{"lines.obj a.srx", 3, "only 2 lines and 0 points"},
-          Case{anim + " a.srx --ticks-per-second 240 --animation 0", 0, "on ticks 0..240"}}) {
+    for (const Case& c : {Case{"--help", 0, "usage: srxconvert"}, Case{"", 1, "needs an input model and an output"},
+                          Case{anim + " a.srx --scale -2", 1, "--scale needs a positive number"},
+                          Case{anim + " a.srx --ticks-per-second", 1, "--ticks-per-second needs a positive number"},
+                          Case{anim + " a.srx --animation 1", 1, "the scene has 1 animations"},
+                          Case{anim + " a.srx --bogus", 1, "unknown option --bogus"},
+                          Case{"missing.obj a.srx", 2, "cannot read missing.obj: no such file"},
+                          Case{"garbage.xyz a.srx", 2, "cannot read garbage.xyz"},
+                          Case{anim + " garbage.xyz/a.srx", 2, "cannot create the directory garbage.xyz"},
+                          Case{anim + " new/dir/a.srx", 0, "-> new/dir/a.srx"},
+                          Case{"empty.obj a.srx", 3, "nothing to convert in empty.obj"},
+                          Case{"lines.obj a.srx", 3, "only 2 lines and 0 points"},
+                          Case{anim + " a.srx --ticks-per-second 240 --animation 0", 0, "on ticks 0..240"}}) {
         lumaret::test::ToolRun run = RunTool("tools/srxconvert/srxconvert", c.arguments);
         EXPECT_EQ(run.status, c.status) << c.arguments << ": " << run.output;
         EXPECT_NE(run.output.find(c.says), std::string::npos) << c.arguments << ": " << run.output;

@@ -478,6 +478,10 @@ unsigned ImportFlags() {
 
 ConvertResult ConvertScene(const aiScene& scene, const fs::path& modelDirectory, const std::string& output,
                            const ConvertOptions& options, ConvertReport& report) {
+    fs::path directory = fs::path(output).parent_path();
+    std::error_code error;
+    if (!directory.empty() && !fs::is_directory(directory, error) && !fs::create_directories(directory, error))
+        return {ConvertStatus::Unwritable, "cannot create the directory " + directory.string()};
     SceneConversion conversion(scene, modelDirectory, fs::path(output), options, report);
     return conversion.Run(fs::path(output));
 }
