@@ -56,6 +56,8 @@ const ModelCase kCases[] = {
      {"wal67ar_small.jpg", "wal69ar_small.jpg", "spidertex.jpg", "drkwood2.jpg", "engineflare1.jpg"},
      0.99},
     {"glTF2/BoxTextured-glTF-Binary/BoxTextured.glb", "box", 3.0f, 0, {"box_texture0.png"}, 1.0},
+    // An unskinned box moved by an animated parent: written skinned on its own node.
+    {"Collada/box_nested_animation.dae", "nested", 1.0f, 1, {}, 1.0},
 };
 
 struct Converted {
