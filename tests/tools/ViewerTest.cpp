@@ -3,6 +3,7 @@
 // warning and shows; an animated one changes where it moves between two frames and keeps
 // the rest; one static and one skinned model match golden images.
 #include "ToolRun.h"
+#include "import/SrxWriter.h"
 #include "support/GoldenImage.h"
 #include "support/TempDir.h"
 
@@ -143,5 +144,27 @@ TEST_F(ViewerRun, ConvertedModelsShowAndAnimate) {
         }
 
         if (c.golden) lumaret::test::ExpectMatchesGolden(c.golden, late.width, late.height, late.pixels.data(), 6);
+    }
+}
+
+// Files the viewer refuses before it opens a window, each with its exit status and reason.
+TEST_F(ViewerRun, RefusesWhatItCannotShow) {
+    lumaret::test::WriteFileBytes("empty.srx", "");
+    SrxWriter truncated;  // a mesh that announces a primitive and has none: the engine would stop
+    truncated.MeshHeader(0, 1);
+    lumaret::test::WriteFileBytes("truncated.srx", std::string(truncated.Data().begin(), truncated.Data().end()));
+    struct Case {
+        std::string arguments;
+        int status;
+        const char* says;
+    };
+    for (const Case& c :
+         {Case{"--help", 0, "usage: viewer"}, Case{"", 1, "needs an SRX file"},
+          Case{"--spin model.srx", 1, "unknown option --spin"}, Case{"missing.srx", 2, "cannot read missing.srx"},
+          Case{"empty.srx", 3, "holds no meshes the engine draws"},
+          Case{"truncated.srx", 3, "would stop the engine: ImportSRX: Mesh has no primitive chunk."}}) {
+        lumaret::test::ToolRun run = RunTool("tools/viewer/viewer", c.arguments);
+        EXPECT_EQ(run.status, c.status) << c.arguments << ": " << run.output;
+        EXPECT_NE(run.output.find(c.says), std::string::npos) << c.arguments << ": " << run.output;
     }
 }
