@@ -799,6 +799,8 @@ void Device::ResolveBackBuffer() {
 HRESULT Device::Present(const RECT*, const RECT*, HWND, const void*) {
     if (inScene_) return D3DERR_INVALIDCALL;
     ResolveBackBuffer();
+    // A window destroyed from outside shows nothing; the program hears of it as WM_CLOSE.
+    if (context_->HasWindow() && SdlWindowLost(sdlWindow_)) return D3D_OK;
     if (context_->HasWindow()) {
         int drawableWidth = 0, drawableHeight = 0;
         context_->DrawableSize(&drawableWidth, &drawableHeight);

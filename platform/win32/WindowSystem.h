@@ -30,6 +30,10 @@ uint32_t SdlWindowIdOf(HWND window);
 SDL_Window* RetainSdlWindow(HWND window);
 void ReleaseSdlWindow(SDL_Window* window);
 
+// True once the window behind an SDL window was destroyed from outside the program (the
+// window manager, xdotool windowclose): nothing can be shown in it any more.
+bool SdlWindowLost(SDL_Window* window);
+
 // Headless runs stop themselves: after LUMARET_HEADLESS_FRAMES calls of PeekMessageA
 // (one per frame of a main loop; default 600, 0 = never) every window is sent WM_CLOSE.
 // True from the frame on which that close was posted.

@@ -8,6 +8,7 @@
 // per frame sees a key press in the next frame however much the mouse moved.
 #include "win32/WindowSystem.h"
 #include "win32/KeyCodes.h"
+#include "win32/X11Watch.h"
 
 #include <SDL.h>
 
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <set>
 #include <string>
 
 namespace {
@@ -54,6 +56,7 @@ struct WindowSystem {
     int cursorCount = 0;
     std::map<SDL_Window*, int> retained;     // SDL windows in use by GPU devices
     std::map<SDL_Window*, bool> orphaned;    // destroyed as Win32 windows, still retained
+    std::set<SDL_Window*> lost;              // destroyed from outside the program
 };
 
 // Never destroyed: the application's static Window is torn down during process exit,
@@ -214,14 +217,35 @@ void TranslateEvent(const SDL_Event& event) {
             if (HWND window = FindBySdlId(event.window.windowID)) Post(window, WM_CLOSE, 0, 0);
         }
         break;
+    case SDL_SYSWMEVENT:
+        lumaret::platform::NoteX11Event(event);
+        break;
     default:
         break;
+    }
+}
+
+// A window destroyed from outside closes as if the user had closed it: WM_CLOSE, whose
+// default handling destroys it (WM_DESTROY) and lets the program quit cleanly.
+void CloseLostWindows() {
+    WindowSystem& sys = System();
+    for (SDL_Window* sdl : lumaret::platform::TakeLostX11Windows()) {
+        if (!sys.lost.insert(sdl).second) continue;
+        for (auto& [handle, record] : sys.windows)
+            if (record.sdl == sdl) Post(reinterpret_cast<HWND>(handle), WM_CLOSE, 0, 0);
     }
 }
 
 void PumpSdlEvents() {
     SDL_Event event;
     while (SDL_PollEvent(&event)) TranslateEvent(event);
+    CloseLostWindows();
+}
+
+void DestroySdlWindow(SDL_Window* sdl) {
+    lumaret::platform::UnwatchX11Window(sdl);
+    System().lost.erase(sdl);
+    SDL_DestroyWindow(sdl);
 }
 
 void CountHeadlessFrame() {
@@ -259,6 +283,7 @@ uint32_t SdlWindowIdOf(HWND window) {
 }
 
 bool HeadlessStopRequested() { return System().headlessStop; }
+bool SdlWindowLost(SDL_Window* window) { return window && System().lost.count(window); }
 long HeadlessFrameNumber() { return System().headlessFrames; }
 
 // Declared where the performance counter reads it (Kernel.cpp).
@@ -276,7 +301,7 @@ void ReleaseSdlWindow(SDL_Window* sdl) {
     if (!sdl || it == sys.retained.end()) return;
     if (--it->second > 0) return;
     sys.retained.erase(it);
-    if (sys.orphaned.erase(sdl)) SDL_DestroyWindow(sdl);
+    if (sys.orphaned.erase(sdl)) DestroySdlWindow(sdl);
 }
 
 }  // namespace lumaret::platform
@@ -331,6 +356,7 @@ HWND WINAPI CreateWindowExA(DWORD, LPCSTR className, LPCSTR windowName, DWORD st
             return nullptr;
         }
         record.sdlId = SDL_GetWindowID(record.sdl);
+        lumaret::platform::WatchX11Window(record.sdl);
     } else {
         record.sdlId = sys.nextHeadlessId++;
     }
@@ -356,7 +382,7 @@ BOOL WINAPI DestroyWindow(HWND window) {
             SDL_HideWindow(record->sdl);
             System().orphaned[record->sdl] = true;
         } else {
-            SDL_DestroyWindow(record->sdl);
+            DestroySdlWindow(record->sdl);
         }
     }
     System().windows.erase(reinterpret_cast<uintptr_t>(window));

@@ -10,9 +10,14 @@
 
 #include <SDL.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -296,4 +301,92 @@ TEST(Win32RuntimeDeathTest, ADisplayThatCannotBeOpenedMeansHeadlessAtOnce) {
             },
             testing::ExitedWithCode(0), std::string(variable) + "=.* cannot be opened");
     }
+}
+
+namespace {
+
+// An X server of the test's own (Xvfb); the display number comes back through -displayfd.
+// It holds none of the test's descriptors and dies with the process that started it.
+class VirtualDisplay {
+public:
+    VirtualDisplay() {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            dup2(fds[1], 3);
+            for (int fd = 4; fd < 1024; ++fd) close(fd);
+            execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "320x240x24", "-nolisten", "tcp", nullptr);
+            _exit(127);
+        }
+        close(fds[1]);
+        // The number and its newline may come in separate writes; Xvfb gives up if the
+        // pipe closes before it has written both.
+        std::string number;
+        char c;
+        while (pid_ > 0 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+        close(fds[0]);
+        if (!number.empty()) display_ = ":" + number;
+    }
+    ~VirtualDisplay() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+    }
+    const std::string& name() const { return display_; }
+
+private:
+    pid_t pid_ = 0;
+    std::string display_;
+};
+
+bool HaveProgram(const char* name) { return std::system((std::string("command -v ") + name + " >/dev/null").c_str()) == 0; }
+
+}  // namespace
+
+TEST(Win32RuntimeDeathTest, AWindowDestroyedFromOutsideClosesCleanly) {
+    // xdotool windowclose destroys the X window under the program, as a window manager
+    // killing it would: that is the window's closing, not an X error.
+    if (!HaveProgram("Xvfb") || !HaveProgram("xdotool")) GTEST_SKIP() << "Xvfb or xdotool missing";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            VirtualDisplay display;
+            if (display.name().empty()) std::exit(3);
+            setenv("DISPLAY", display.name().c_str(), 1);
+            unsetenv("WAYLAND_DISPLAY");
+            gSeen.clear();
+            HWND window = MakeWindow("destroyed-outside");
+            if (!window || !lumaret::platform::SdlWindowOf(window)) std::exit(4);
+            IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
+            D3DPRESENT_PARAMETERS parameters{};
+            parameters.BackBufferWidth = 32;
+            parameters.BackBufferHeight = 32;
+            parameters.BackBufferFormat = D3DFMT_A8R8G8B8;
+            parameters.SwapEffect = D3DSWAPEFFECT_DISCARD;
+            parameters.hDeviceWindow = window;
+            parameters.Windowed = TRUE;
+            IDirect3DDevice9* device = nullptr;
+            if (d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window, 0, &parameters, &device) != D3D_OK)
+                std::exit(5);
+            bool quit = false;
+            for (int frame = 0; frame < 200 && !quit; ++frame) {
+                if (frame == 5) {
+                    if (std::system("xdotool search --name '^test$' windowclose") != 0) std::exit(6);
+                }
+                MSG msg;
+                if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                    quit = msg.message == WM_QUIT;
+                    if (!quit) DispatchMessageA(&msg);
+                }
+                device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF336699, 1.0f, 0);
+                device->Present(nullptr, nullptr, nullptr, nullptr);
+            }
+            device->Release();
+            d3d->Release();
+            bool closed = gSeen == (std::vector<UINT>{WM_CLOSE, WM_DESTROY});
+            std::exit(quit && closed ? 0 : 7);
+        },
+        testing::ExitedWithCode(0), "");
 }
