@@ -42,8 +42,9 @@ int Renderer::LoadTexture(const std::string& path) {
     if (!file) Log::Fatal("Renderer::LoadTexture: Couldn't read %s\n", path.c_str());
     UINT size = static_cast<UINT>(file->size());
     D3DXIMAGE_INFO info{};
+    // The messages name the file, so that a user can find the one that stops the engine.
     if (FAILED(D3DXGetImageInfoFromFileInMemory(file->data(), size, &info)))
-        Log::Fatal("Renderer::LoadTexture: Failed to obtain image information.");
+        Log::Fatal("Renderer::LoadTexture: Failed to obtain image information. (%s)", path.c_str());
     TextureRecord record;
     record.name = path;
     LowercaseInPlace(record.name);
@@ -53,13 +54,13 @@ int Renderer::LoadTexture(const std::string& path) {
     if (info.ResourceType == D3DRTYPE_CUBETEXTURE) {
         IDirect3DCubeTexture9* cube = nullptr;
         if (FAILED(D3DXCreateCubeTextureFromFileInMemory(device, file->data(), size, &cube)))
-            Log::Fatal("Renderer::LoadTexture: Failed to create cube texture.");
+            Log::Fatal("Renderer::LoadTexture: Failed to create cube texture. (%s)", path.c_str());
         cube->GetLevelDesc(0, &level);
         record.texture = cube;
     } else {
         IDirect3DTexture9* texture = nullptr;
         if (FAILED(D3DXCreateTextureFromFileInMemory(device, file->data(), size, &texture)))
-            Log::Fatal("Renderer::LoadTexture: Failed to create texture.");
+            Log::Fatal("Renderer::LoadTexture: Failed to create texture. (%s)", path.c_str());
         texture->GetLevelDesc(0, &level);
         record.texture = texture;
     }

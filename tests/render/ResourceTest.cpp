@@ -140,6 +140,24 @@ TEST(ShaderFileDeathTest, BrokenLayoutsEndTheProgramWithTheCompilersMessage) {
     EXPECT_EXIT(loadFile("#pixel"), testing::ExitedWithCode(255), "error");
 }
 
+TEST(TextureLoadDeathTest, AnImageThatCannotBeReadNamesItsFile) {
+    auto load = [](const std::string& bytes) {
+        lumaret::test::ScopedTempDir dir;
+        Log::Open();
+        auto* d3d = new lumaret::test::RecordingDirect3D();
+        Renderer renderer;
+        renderer.d3d = d3d;
+        renderer.Init(reinterpret_cast<HWND>(1), DisplayModeDesc{64, 64, 0}, RendererSettings{}, 7);
+        std::filesystem::create_directories("data/Maps");
+        WriteFileBytes("data/Maps/Wall.png", bytes);
+        renderer.LoadTexture("./data/Maps/Wall.png");
+        std::exit(0);
+    };
+    const char* expected = R"(Renderer::LoadTexture: Failed to obtain image information\. \(\./data/Maps/Wall\.png\))";
+    EXPECT_EXIT(load("not an image"), testing::ExitedWithCode(255), expected);
+    EXPECT_EXIT(load(""), testing::ExitedWithCode(255), expected);
+}
+
 TEST(DirectoryWalk, SkipsSvnInAnyCaseButEntersDotSvn) {
     lumaret::test::ScopedTempDir dir;
     for (const char* sub : {"d/svn", "d/SVN", "d/.svn", "d/Maps", "d/Maps/Deeper"})
