@@ -2,8 +2,9 @@
 # Installs what is missing, builds, and runs every test:
 #   1. the debug build (GCC) and its test suite, GL debug output on;
 #   2. the sanitizer build (Clang, ASan + UBSan, fuzzer coverage) and the same suite;
-#   3. the fuzz smoke run: every libFuzzer target over its corpus for a bounded time;
-#   4. the Windows check: the engine's sources against mingw-w64's Windows headers.
+#   3. a leak check and a short soak of the whole engine;
+#   4. the fuzz smoke run: every libFuzzer target over its corpus for a bounded time;
+#   5. the Windows check: the engine's sources against mingw-w64's Windows headers.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -33,6 +34,9 @@ engine="$PWD/build/sanitize/engine"
 (cd "$leak_dir" && env -u DISPLAY -u WAYLAND_DISPLAY ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" \
   LUMARET_HEADLESS_FRAMES=10 LUMARET_NO_MESSAGE_BOX=1 LUMARET_GL_ERRORS_FATAL=1 "$engine")
 rm -rf "$leak_dir"
+
+echo "== Short soak: 500 frames of the demo, resident memory after warm-up"
+bash scripts/soak.sh --engine build/debug/engine --frame-time 0 --slack 16 500
 
 echo "== Fuzz smoke run (${fuzz_seconds}s per target)"
 bash scripts/fuzz-smoke.sh build/sanitize "$fuzz_seconds"
