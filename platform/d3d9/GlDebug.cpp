@@ -1,5 +1,7 @@
 #include "d3d9/GlDebug.h"
 
+#include "win32/Settings.h"
+
 #include <epoxy/gl.h>
 
 #include <cstdio>
@@ -29,7 +31,7 @@ void GLAPIENTRY OnDebugMessage(GLenum source, GLenum type, GLuint id, GLenum sev
     gLastError.assign(message, length >= 0 ? static_cast<size_t>(length) : std::strlen(message));
     std::fprintf(stderr, "GL debug: %s\n", gLastError.c_str());
     // Whole-program tests run the engine in a child process; there an error ends it.
-    static const bool fatal = std::getenv("LUMARET_GL_ERRORS_FATAL") != nullptr;
+    static const bool fatal = GlErrorsFatal();
     if (fatal) std::abort();
 }
 
@@ -58,7 +60,7 @@ void ResetGlDebugErrors() {
 }
 
 bool GlDebugEnabled() {
-    if (const char* flag = std::getenv("LUMARET_GL_DEBUG")) return std::strcmp(flag, "0") != 0;
+    if (std::optional<bool> requested = GlDebugRequested()) return *requested;
 #ifdef NDEBUG
     return false;
 #else

@@ -1,6 +1,7 @@
 // Headless runs keep their last frame, and any frames asked for by number, as PNGs.
 #include "d3d9/Device.h"
 
+#include "win32/Settings.h"
 #include "win32/WindowSystem.h"
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
@@ -33,24 +34,6 @@ bool Device::SaveScreenshot(const char* path) {
 
 namespace {
 
-// "1,90,250": the frame numbers to keep; anything that is not a positive number is
-// skipped with a message.
-std::set<long> RequestedFrames() {
-    std::set<long> frames;
-    const char* list = std::getenv("LUMARET_SCREENSHOT_FRAMES");
-    while (list && *list) {
-        char* end = nullptr;
-        long frame = std::strtol(list, &end, 10);
-        if (end == list || frame <= 0 || (*end && *end != ',')) {
-            std::fprintf(stderr, "LUMARET_SCREENSHOT_FRAMES: '%s' is not a list of frame numbers\n", list);
-            break;
-        }
-        frames.insert(frame);
-        list = *end ? end + 1 : end;
-    }
-    return frames;
-}
-
 // name.png -> name_90.png
 std::string NumberedPath(const std::string& path, long frame) {
     size_t dot = path.rfind('.');
@@ -62,18 +45,23 @@ std::string NumberedPath(const std::string& path, long frame) {
 }  // namespace
 
 void Device::SaveHeadlessScreenshots() {
-    const char* path = std::getenv("LUMARET_SCREENSHOT");
-    if (!path || !*path) return;
-    static const std::set<long> requested = RequestedFrames();
+    static const std::optional<std::string> path = ScreenshotPath();
+    if (!path) return;
+    static const std::set<long> requested = ScreenshotFrames();
     static bool lastSaved = false;
     std::vector<std::string> targets;
-    if (requested.count(HeadlessFrameNumber())) targets.push_back(NumberedPath(path, HeadlessFrameNumber()));
+    if (requested.count(HeadlessFrameNumber())) targets.push_back(NumberedPath(*path, HeadlessFrameNumber()));
     if (HeadlessStopRequested() && !lastSaved) {
         lastSaved = true;
-        targets.push_back(path);
+        targets.push_back(*path);
     }
-    for (const std::string& target : targets)
-        if (!SaveScreenshot(target.c_str())) std::fprintf(stderr, "could not write the screenshot %s\n", target.c_str());
+    // A run asked for pictures it cannot deliver has failed: say so and stop.
+    for (const std::string& target : targets) {
+        if (SaveScreenshot(target.c_str())) continue;
+        std::fprintf(stderr, "lumaret: could not write the screenshot %s\n", target.c_str());
+        std::fflush(stderr);
+        std::exit(kScreenshotFailedExitStatus);
+    }
 }
 
 }  // namespace lumaret::platform

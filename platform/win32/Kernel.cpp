@@ -1,4 +1,5 @@
 // kernel32 and user32 odds and ends: module handle, performance counter, message box, itoa.
+#include "win32/Settings.h"
 #include "win32/WindowSystem.h"
 
 #include <SDL.h>
@@ -23,38 +24,16 @@ int64_t MessagePumpTurns();  // Windowing.cpp
 namespace {
 
 constexpr int64_t kCounterFrequency = 1000000000LL;  // nanoseconds
-constexpr double kLongestFrameTime = 60.0;           // keeps turns x step far from overflow
-
-// LUMARET_FRAME_TIME=S: the counter advances S seconds per PeekMessageA call and ignores the
-// wall clock, so frame N of a run always sees the same time. Returns the step in counter
-// ticks, or -1 for the wall clock. Read on every call (tests switch it on and off); a bad
-// value is reported once and falls back to the wall clock.
-int64_t FixedFrameStep() {
-    const char* text = std::getenv("LUMARET_FRAME_TIME");
-    if (!text || !*text) return -1;
-    char* end = nullptr;
-    double seconds = std::strtod(text, &end);
-    if (*end != '\0' || !(seconds >= 0.0 && seconds <= kLongestFrameTime)) {
-        static bool reported = false;
-        if (!reported) {
-            reported = true;
-            std::fprintf(stderr,
-                         "LUMARET_FRAME_TIME: '%s' is not a number of seconds from 0 to %g; using the wall clock\n",
-                         text, kLongestFrameTime);
-        }
-        return -1;
-    }
-    return std::llround(seconds * static_cast<double>(kCounterFrequency));
-}
 
 }  // namespace
 
 // The counter runs in nanoseconds of the monotonic clock, or of the fixed frame clock.
 BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count) {
     if (!count) return FALSE;
-    int64_t step = FixedFrameStep();
-    if (step >= 0) {
-        count->QuadPart = lumaret::platform::MessagePumpTurns() * step;
+    // LUMARET_FRAME_TIME=S: the counter advances S seconds per PeekMessageA call and
+    // ignores the wall clock, so frame N of a run always sees the same time.
+    if (std::optional<int64_t> step = lumaret::platform::FixedFrameTime()) {
+        count->QuadPart = lumaret::platform::MessagePumpTurns() * *step;
         return TRUE;
     }
     timespec now;
@@ -82,7 +61,7 @@ int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
     // a desktop can show one (LUMARET_NO_MESSAGE_BOX keeps automated runs from blocking).
     std::fprintf(stderr, "%s: %s\n", caption ? caption : "", text ? text : "");
     std::fflush(stderr);
-    if (!lumaret::platform::IsHeadless() && !std::getenv("LUMARET_NO_MESSAGE_BOX")) {
+    if (!lumaret::platform::IsHeadless() && !lumaret::platform::NoMessageBox()) {
         Uint32 flags = (type & 0xF0) == MB_ICONERROR ? SDL_MESSAGEBOX_ERROR
                        : (type & 0xF0) == MB_ICONWARNING ? SDL_MESSAGEBOX_WARNING
                                                          : SDL_MESSAGEBOX_INFORMATION;

@@ -8,6 +8,7 @@
 // per frame sees a key press in the next frame however much the mouse moved.
 #include "win32/WindowSystem.h"
 #include "win32/KeyCodes.h"
+#include "win32/Settings.h"
 #include "win32/X11Watch.h"
 
 #include <SDL.h>
@@ -117,11 +118,12 @@ void InitialiseOnce() {
     WindowSystem& sys = System();
     if (sys.initialised) return;
     sys.initialised = true;
+    lumaret::platform::CheckPlatformSettings();
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
     SDL_Init(SDL_INIT_EVENTS);
     sys.videoAvailable = OpenDisplay();
-    if (const char* frames = std::getenv("LUMARET_HEADLESS_FRAMES")) sys.headlessFrameLimit = std::strtol(frames, nullptr, 10);
+    sys.headlessFrameLimit = lumaret::platform::HeadlessFrameLimit();
 }
 
 WindowRecord* Find(HWND window) {
