@@ -3,6 +3,7 @@
 #include "app/Demo.h"
 #include "app/FrameTimer.h"
 #include "app/Log.h"
+#include "app/MessagePump.h"
 #include "app/StatsOverlay.h"
 #include "render/DrawCount.h"
 #include "render/PerfEvent.h"
@@ -56,20 +57,6 @@ LogoQuad BuildLogo(Renderer& renderer, const ScreenConfig& screen) {
     logo.shader = renderer.CreateShader(kLogoVertexShader, kLogoPixelShader);
     logo.texture = renderer.FindTexture("./data/lum_logo_256x64.png");
     return logo;
-}
-
-// One turn of the message pump: at most one message per frame. Returns false once
-// WM_QUIT has been taken from the queue.
-bool PumpOneMessage() {
-    MSG msg;
-    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) return true;
-    if (msg.message == WM_QUIT) {
-        Log::Write("WM_QUIT\n");
-        return false;
-    }
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
-    return true;
 }
 
 }  // namespace

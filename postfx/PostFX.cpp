@@ -104,34 +104,31 @@ void PostFX::Init() {
     Log::Write("Engine: PostFX initialized.\n\n");
 }
 
-void PostFX::DownSample(int source, int destination, const D3DXVECTOR2* offsets) {
+void PostFX::FilterPass(int source, int destination, int shader, const float* taps, uint32_t tapFloats,
+                        const float* weights, uint32_t weightFloats, int width, int height) {
     gRenderer->BeginRenderTarget(destination, 0);
     gRenderer->Clear(kClearAll, 0xFF000000, 0);
     gRenderer->SetRenderTargetTexture(0, source);
     gRenderer->SetSamplerFlags(0, SamplerClamp);
-    params.floatArray = Floats(offsets);
-    params.floatArrayCount = 32;
-    gRenderer->SetShader(downSampleShader);
-    gRenderer->ApplyShaderParams(downSampleShader, params);
-    int width = 0, height = 0;
-    gRenderer->GetRenderTargetSize(destination, &width, &height);
+    params.floatArray = taps;
+    params.floatArrayCount = tapFloats;
+    params.floatArray2 = weights;
+    params.floatArray2Count = weightFloats;
+    gRenderer->SetShader(shader);
+    gRenderer->ApplyShaderParams(shader, params);
     gRenderer->DrawScreenQuad(width, height);
     gRenderer->EndRenderTarget(destination, 0);
 }
 
+void PostFX::DownSample(int source, int destination, const D3DXVECTOR2* offsets) {
+    int width = 0, height = 0;
+    gRenderer->GetRenderTargetSize(destination, &width, &height);
+    FilterPass(source, destination, downSampleShader, Floats(offsets), 32, nullptr, 0, width, height);
+}
+
 void PostFX::Blur(int source, int destination, bool vertical) {
-    gRenderer->BeginRenderTarget(destination, 0);
-    gRenderer->Clear(kClearAll, 0xFF000000, 0);
-    gRenderer->SetRenderTargetTexture(0, source);
-    gRenderer->SetSamplerFlags(0, SamplerClamp);
-    params.floatArray = Floats(vertical ? verticalOffsets : horizontalOffsets);
-    params.floatArray2 = Floats(vertical ? verticalWeights : horizontalWeights);
-    params.floatArrayCount = 32;
-    params.floatArray2Count = 64;
-    gRenderer->SetShader(blurShader);
-    gRenderer->ApplyShaderParams(blurShader, params);
-    gRenderer->DrawScreenQuad(quarterWidth, quarterHeight);
-    gRenderer->EndRenderTarget(destination, 0);
+    FilterPass(source, destination, blurShader, Floats(vertical ? verticalOffsets : horizontalOffsets), 32,
+               Floats(vertical ? verticalWeights : horizontalWeights), 64, quarterWidth, quarterHeight);
 }
 
 float PostFX::MeasureLuminance() {
@@ -168,20 +165,9 @@ void PostFX::Apply(float postFactor) {
         luminance = MeasureLuminance();
     }
     {
-        // 3 x 3 blur from A into B.
         PerfEvent step(L"Blur 3x3");
-        gRenderer->BeginRenderTarget(b, 0);
-        gRenderer->Clear(kClearAll, 0xFF000000, 0);
-        gRenderer->SetRenderTargetTexture(0, a);
-        gRenderer->SetSamplerFlags(0, SamplerClamp);
-        params.floatArray = Floats(gaussOffsets);
-        params.floatArray2 = Floats(gaussWeights);
-        params.floatArrayCount = 18;
-        params.floatArray2Count = 36;
-        gRenderer->SetShader(gaussShader);
-        gRenderer->ApplyShaderParams(gaussShader, params);
-        gRenderer->DrawScreenQuad(quarterWidth, quarterHeight);
-        gRenderer->EndRenderTarget(b, 0);
+        FilterPass(a, b, gaussShader, Floats(gaussOffsets), 18, Floats(gaussWeights), 36, quarterWidth,
+                   quarterHeight);
     }
     {
         PerfEvent step(L"Blur horizontal");

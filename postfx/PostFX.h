@@ -13,6 +13,8 @@
 
 #include <d3dx9.h>
 
+#include <cstdint>
+
 // Taps of a 4 x 4 box filter over a source of sw x sh texels: entry r * 4 + c is
 // ((c - 1.5) / sw, (r - 1.5) / sh).
 void BoxOffsets4x4(int sourceWidth, int sourceHeight, D3DXVECTOR2 offsets[16]);
@@ -48,6 +50,10 @@ struct PostFX {
     void Release();
     void DownSample(int source, int destination, const D3DXVECTOR2* offsets);
     void Blur(int source, int destination, bool vertical);
+    // One filter pass: source on stage 0 (point sampling, clamped), the taps and weights
+    // as floatArray and floatArray2, a width x height screen quad into destination.
+    void FilterPass(int source, int destination, int shader, const float* taps, uint32_t tapFloats,
+                    const float* weights, uint32_t weightFloats, int width, int height);
     // Reads chain 1 back: exp of the mean of ln(0.0001 + luminance) over its pixels.
     float MeasureLuminance();
 };

@@ -11,6 +11,7 @@
 
 #include "app/FrameTimer.h"
 #include "app/Log.h"
+#include "app/MessagePump.h"
 #include "app/Window.h"
 #include "import/SrxScene.h"
 #include "render/Renderer.h"
@@ -89,18 +90,6 @@ Arguments ParseCommandLine(const std::string& commandLine) {
     args.path = rest;
     if (!args.help && args.path.empty()) args.error = "needs an SRX file";
     return args;
-}
-
-bool PumpOneMessage() {
-    MSG msg;
-    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) return true;
-    if (msg.message == WM_QUIT) {
-        Log::Write("WM_QUIT\n");
-        return false;
-    }
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
-    return true;
 }
 
 int Run(const Arguments& args) {
