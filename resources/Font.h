@@ -2,7 +2,7 @@
 //
 // A .mofo file holds an 8-bit coverage image of all glyphs and one texture rectangle per
 // printable character from the space upward. Little-endian, no padding:
-//   0   4 bytes  header word (not read)
+//   0   4 bytes  signature "MOFO"
 //   4   1 byte   header byte (not read)
 //   5   1 byte   endChar: one past the last character; glyphCount = endChar - 32
 //   6   2 bytes  header bytes (not read)
@@ -16,6 +16,9 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+// The largest font texture: what the font baker makes at most (a 4096 x 4096 atlas).
+constexpr uint32_t kMaxFontTextureSize = 4096;
 
 struct GlyphRect {
     float a, b, c, d;  // the file's four texel values divided by the texture size
@@ -37,7 +40,8 @@ struct MofoFont {
     const uint8_t* coverage = nullptr;  // rowCount x textureSize bytes inside the parsed buffer
 };
 
-// Parses a .mofo file. Files whose endChar is below 32, whose rowCount exceeds the texture
-// size, whose texture size is 0 or beyond 16384, or that end before the data their header
-// announces are refused (false, with the reason in *error); nothing past size is read.
+// Parses a .mofo file. Files without the "MOFO" signature, whose endChar is below 32, whose
+// rowCount exceeds the texture size, whose texture size is 0 or beyond kMaxFontTextureSize,
+// or whose length is not exactly what their header announces are refused (false, with the
+// reason in *error); nothing past size is read.
 bool ParseMofo(const uint8_t* data, size_t size, MofoFont* font, std::string* error);

@@ -78,6 +78,10 @@ bool ParseMofo(const uint8_t* data, size_t size, MofoFont* font, std::string* er
         *error = "shorter than its 12-byte header";
         return false;
     }
+    if (std::memcmp(data, "MOFO", 4) != 0) {
+        *error = "no MOFO signature";
+        return false;
+    }
     font->endChar = data[5];
     font->textureSize = ReadU16(data + 8);
     font->rowCount = ReadU16(data + 10);
@@ -85,7 +89,7 @@ bool ParseMofo(const uint8_t* data, size_t size, MofoFont* font, std::string* er
         *error = "endChar below 32";
         return false;
     }
-    if (font->textureSize == 0 || font->textureSize > 16384) {
+    if (font->textureSize == 0 || font->textureSize > kMaxFontTextureSize) {
         *error = "texture size out of range";
         return false;
     }
@@ -99,6 +103,11 @@ bool ParseMofo(const uint8_t* data, size_t size, MofoFont* font, std::string* er
     size_t end = coverage + static_cast<size_t>(font->rowCount) * font->textureSize;
     if (end > size) {
         *error = "ends before its glyph table and coverage rows";
+        return false;
+    }
+    // The header must account for every byte: what a font costs is then bounded by its file.
+    if (end < size) {
+        *error = "longer than its header announces";
         return false;
     }
     float n = static_cast<float>(font->textureSize);

@@ -39,11 +39,24 @@ const Reader* FindReader(const uint8_t* data, size_t size) {
 
 }  // namespace
 
-HRESULT ReadImageInfo(const void* data, size_t size, D3DXIMAGE_INFO& info, UINT maxDimension) {
+HRESULT ReadImageHeader(const void* data, size_t size, D3DXIMAGE_INFO& info, UINT maxDimension) {
     const uint8_t* bytes = static_cast<const uint8_t*>(data);
     if (!bytes) return D3DXERR_INVALIDDATA;
     const Reader* reader = FindReader(bytes, size);
     return reader ? reader->readInfo(bytes, size, maxDimension, info) : D3DXERR_INVALIDDATA;
+}
+
+HRESULT ReadImageInfo(const void* data, size_t size, D3DXIMAGE_INFO& info, UINT maxDimension) {
+    D3DXIMAGE_INFO read{};
+    HRESULT result = ReadImageHeader(data, size, read, maxDimension);
+    if (FAILED(result)) return result;
+    if (!WithinPixelLimit(read)) return D3DXERR_INVALIDDATA;
+    info = read;
+    return result;
+}
+
+bool WithinPixelLimit(const D3DXIMAGE_INFO& info) {
+    return static_cast<uint64_t>(info.Width) * info.Height <= kMaxImagePixels;
 }
 
 HRESULT DecodeImage(const void* data, size_t size, DecodedImage& image, UINT maxDimension) {
@@ -51,6 +64,10 @@ HRESULT DecodeImage(const void* data, size_t size, DecodedImage& image, UINT max
     if (!bytes) return D3DXERR_INVALIDDATA;
     const Reader* reader = FindReader(bytes, size);
     if (!reader) return D3DXERR_INVALIDDATA;
+    // The header decides what decoding may cost, before a reader allocates anything.
+    D3DXIMAGE_INFO info;
+    HRESULT checked = ReadImageInfo(data, size, info, maxDimension);
+    if (FAILED(checked)) return checked;
     try {
         return reader->decode(bytes, size, maxDimension, image);
     } catch (const std::bad_alloc&) {

@@ -17,6 +17,10 @@ namespace lumaret::platform {
 // Larger images are refused as corrupt: 16384 is the largest texture D3D9 hardware takes,
 // and the bound keeps every size computation far from overflow.
 inline constexpr UINT kMaxImageDimension = 16384;
+// What one image may cost: at most 4096 x 4096 pixels per face (any shape up to 16384 on a
+// side). A header that claims more is refused before anything is allocated; decoding,
+// the mip chain and the texture's copies of such an image would take gigabytes.
+inline constexpr UINT kMaxImagePixels = 4096u * 4096u;
 
 struct ImageSurface {
     UINT width = 0;

@@ -6,6 +6,7 @@
 #include "d3dx9/ImageDecoder.h"
 #include "d3dx9/ImageMipChain.h"
 
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -16,11 +17,22 @@ namespace {
 
 enum class TextureKind { k2D, kCube };
 
+// A refused file gets D3DXERR_INVALIDDATA like a corrupt one; when the reason is its size,
+// stderr says so, since the file itself may be perfectly well formed.
+HRESULT ExplainRefusal(HRESULT result, LPCVOID data, UINT size) {
+    D3DXIMAGE_INFO claimed{};
+    if (result == D3DXERR_INVALIDDATA && SUCCEEDED(lumaret::platform::ReadImageHeader(data, size, claimed)) &&
+        !lumaret::platform::WithinPixelLimit(claimed))
+        std::fprintf(stderr, "D3DX: a %u x %u image is beyond the limit of %u pixels (4096 x 4096) per image\n",
+                     claimed.Width, claimed.Height, lumaret::platform::kMaxImagePixels);
+    return result;
+}
+
 // The file's levels, completed to a full chain when it has only one. A 2D texture takes
 // a cube map's first face; a cube texture needs a cube map.
 HRESULT DecodeForTexture(LPCVOID data, UINT size, TextureKind kind, DecodedImage& image) {
     HRESULT result = lumaret::platform::DecodeImage(data, size, image);
-    if (FAILED(result)) return result;
+    if (FAILED(result)) return ExplainRefusal(result, data, size);
     if (kind == TextureKind::kCube && image.faceCount != 6) return D3DXERR_INVALIDDATA;
     try {
         if (kind == TextureKind::k2D && image.faceCount > 1) {
@@ -78,7 +90,7 @@ HRESULT FillCubeTexture(IDirect3DCubeTexture9* texture, const DecodedImage& imag
 
 HRESULT WINAPI D3DXGetImageInfoFromFileInMemory(LPCVOID srcData, UINT srcDataSize, D3DXIMAGE_INFO* srcInfo) {
     if (!srcData || srcDataSize == 0 || !srcInfo) return D3DERR_INVALIDCALL;
-    return lumaret::platform::ReadImageInfo(srcData, srcDataSize, *srcInfo);
+    return ExplainRefusal(lumaret::platform::ReadImageInfo(srcData, srcDataSize, *srcInfo), srcData, srcDataSize);
 }
 
 HRESULT WINAPI D3DXCreateTextureFromFileInMemory(LPDIRECT3DDEVICE9 device, LPCVOID srcData, UINT srcDataSize,

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -390,4 +391,45 @@ TEST(ImageDecoder, AbsurdPngTgaAndJpegHeadersAreInvalidData) {
     for (int k = 0; k < 16; ++k) jpeg[dht + 5 + k] = '\x20';
     EXPECT_EQ(InfoResult(jpeg), D3DXERR_INVALIDDATA);
     EXPECT_EQ(DecodeResult(jpeg), D3DXERR_INVALIDDATA);
+}
+
+TEST(ImageDecoder, ImagesBeyondThePixelLimitAreRefusedBeforeTheirCostIsPaid) {
+    // A 300 KB grey PNG may claim 16384 x 16384: deflate could in principle hold that many
+    // pixels, but decoding it costs gigabytes and seconds. Past the documented limit the
+    // header alone refuses the file, and at the limit an image is still fine.
+    auto png = [](uint32_t width, uint32_t height, size_t dataBytes) {
+        std::string bytes("\x89PNG\r\n\x1a\n", 8);
+        auto chunk = [&](const char* type, const std::string& data) {
+            std::string length(4, '\0');
+            PutBE32(length, 0, static_cast<uint32_t>(data.size()));
+            bytes += length + type + data + std::string(4, '\0');  // CRCs are not checked
+        };
+        std::string header(13, '\0');
+        PutBE32(header, 0, width);
+        PutBE32(header, 4, height);
+        header[8] = 8;  // grey, 8 bits
+        chunk("IHDR", header);
+        chunk("IDAT", std::string(dataBytes, '\x55'));
+        chunk("IEND", "");
+        return bytes;
+    };
+    const UINT limit = lumaret::platform::kMaxImagePixels;
+    struct Case {
+        uint32_t width, height;
+        bool accepted;
+    };
+    const Case cases[] = {{16384, 16384, false}, {16384, limit / 16384 + 1, false}, {4096, 4097, false},
+                          {4096, 4096, true},    {16384, limit / 16384, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+        auto start = std::chrono::steady_clock::now();
+        std::string file = png(c.width, c.height, 300000);
+        D3DXIMAGE_INFO info;
+        EXPECT_EQ(D3DXGetImageInfoFromFileInMemory(file.data(), static_cast<UINT>(file.size()), &info),
+                  c.accepted ? D3D_OK : D3DXERR_INVALIDDATA);
+        if (!c.accepted) {
+            EXPECT_EQ(DecodeResult(file), D3DXERR_INVALIDDATA);
+        }
+        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
+    }
 }

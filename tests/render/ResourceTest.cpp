@@ -22,7 +22,7 @@ const char* const kPixel = "float4 materialDiffuse;\nfloat4 main() : COLOR { ret
 
 std::string Mofo(int endChar, uint16_t size, uint16_t rows, const std::vector<uint16_t>& rects,
                  const std::vector<uint8_t>& coverage) {
-    std::string bytes(12, '\0');
+    std::string bytes = std::string("MOFO") + std::string(8, '\0');
     bytes[5] = static_cast<char>(endChar);
     std::memcpy(&bytes[8], &size, 2);
     std::memcpy(&bytes[10], &rows, 2);
@@ -281,4 +281,31 @@ TEST(MofoParse, RefusesFilesThatWouldBeReadPastTheirEnd) {
     std::string good = Mofo(40, 8, 8, std::vector<uint16_t>(32, 1), std::vector<uint8_t>(64, 7));
     EXPECT_TRUE(parse(good));
     for (size_t cut = 0; cut < good.size(); ++cut) EXPECT_FALSE(parse(good.substr(0, cut))) << "cut at " << cut;
+}
+
+TEST(MofoParse, RefusesHeadersThatDisagreeWithTheFile) {
+    // A header alone must not decide what a font costs: a 16384-texel texture without a
+    // single coverage row used to take gigabytes.
+    std::string good = Mofo(34, 4, 2, {0, 0, 4, 2, 1, 2, 3, 4}, std::vector<uint8_t>(8, 9));
+    std::string unsigned_ = good;
+    unsigned_[0] = 'X';
+    struct Case {
+        const char* what;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"no MOFO signature", unsigned_},
+        {"bytes after the coverage rows", good + "extra"},
+        {"a texture larger than any font needs", Mofo(32, 16384, 0, {}, {})},
+        {"a texture one texel over the bound", Mofo(32, kMaxFontTextureSize + 1, 0, {}, {})},
+    };
+    MofoFont font;
+    std::string error;
+    ASSERT_TRUE(ParseMofo(reinterpret_cast<const uint8_t*>(good.data()), good.size(), &font, &error)) << error;
+    std::string largest = Mofo(32, kMaxFontTextureSize, 1, {}, std::vector<uint8_t>(kMaxFontTextureSize, 1));
+    EXPECT_TRUE(ParseMofo(reinterpret_cast<const uint8_t*>(largest.data()), largest.size(), &font, &error)) << error;
+    for (const Case& c : cases) {
+        EXPECT_FALSE(ParseMofo(reinterpret_cast<const uint8_t*>(c.bytes.data()), c.bytes.size(), &font, &error))
+            << c.what;
+    }
 }
