@@ -54,6 +54,8 @@ struct WindowSystem {
     long headlessFrames = 0;
     int64_t pumpTurns = 0;  // PeekMessageA calls: the clock of LUMARET_FRAME_TIME runs on them
     bool headlessStop = false;
+    long maxFrameLimit = 0;  // LUMARET_MAX_FRAMES: 0 = no bound
+    bool maxStop = false;
     int cursorCount = 0;
     std::map<SDL_Window*, int> retained;     // SDL windows in use by GPU devices
     std::map<SDL_Window*, bool> orphaned;    // destroyed as Win32 windows, still retained
@@ -114,6 +116,22 @@ bool OpenDisplay() {
     return true;
 }
 
+// LUMARET_MAX_FRAMES: a whole number of pump turns (0 or unset: no bound), checked like the
+// other platform variables.
+long MaxFrameLimit() {
+    const char* value = std::getenv("LUMARET_MAX_FRAMES");
+    if (!value || !*value) return 0;
+    bool digits = std::strlen(value) <= 9;
+    for (const char* c = value; *c; ++c) digits = digits && *c >= '0' && *c <= '9';
+    if (!digits) {
+        std::fprintf(stderr, "lumaret: LUMARET_MAX_FRAMES is \"%s\"; it must be a whole number of frames from 0\n",
+                     value);
+        std::fflush(stderr);
+        std::exit(lumaret::platform::kBadSettingExitStatus);
+    }
+    return std::strtol(value, nullptr, 10);
+}
+
 void InitialiseOnce() {
     WindowSystem& sys = System();
     if (sys.initialised) return;
@@ -124,6 +142,7 @@ void InitialiseOnce() {
     SDL_Init(SDL_INIT_EVENTS);
     sys.videoAvailable = OpenDisplay();
     sys.headlessFrameLimit = lumaret::platform::HeadlessFrameLimit();
+    sys.maxFrameLimit = MaxFrameLimit();
 }
 
 WindowRecord* Find(HWND window) {
@@ -254,8 +273,19 @@ void CountHeadlessFrame() {
     WindowSystem& sys = System();
     if (sys.videoAvailable || sys.headlessStop) return;
     ++sys.headlessFrames;
-    if (sys.headlessFrameLimit <= 0 || sys.headlessFrames < sys.headlessFrameLimit) return;
+    bool maxDue = sys.maxFrameLimit > 0 && sys.headlessFrames >= sys.maxFrameLimit;
+    if (!maxDue && (sys.headlessFrameLimit <= 0 || sys.headlessFrames < sys.headlessFrameLimit)) return;
     sys.headlessStop = true;
+    for (auto& [handle, record] : sys.windows) Post(reinterpret_cast<HWND>(handle), WM_CLOSE, 0, 0);
+}
+
+// LUMARET_MAX_FRAMES bounds a run in a window as well, so the same frames can be measured
+// with and without a display (headless runs take it through CountHeadlessFrame, which also
+// saves the last screenshot).
+void CountWindowedFrame() {
+    WindowSystem& sys = System();
+    if (!sys.videoAvailable || sys.maxStop || sys.maxFrameLimit <= 0 || sys.pumpTurns < sys.maxFrameLimit) return;
+    sys.maxStop = true;
     for (auto& [handle, record] : sys.windows) Post(reinterpret_cast<HWND>(handle), WM_CLOSE, 0, 0);
 }
 
@@ -454,6 +484,7 @@ BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax,
     if (!msg) return FALSE;
     ++System().pumpTurns;
     CountHeadlessFrame();
+    CountWindowedFrame();
     PumpSdlEvents();
     WindowSystem& sys = System();
     for (auto it = sys.queue.begin(); it != sys.queue.end(); ++it) {

@@ -423,3 +423,35 @@ TEST(Win32RuntimeDeathTest, AWindowDestroyedFromOutsideClosesCleanly) {
         },
         testing::ExitedWithCode(0), "");
 }
+
+TEST(Win32RuntimeDeathTest, MaxFramesClosesTheWindowWithOrWithoutADisplay) {
+    // LUMARET_MAX_FRAMES=N posts WM_CLOSE on the Nth pump turn (the window's own start-up
+    // messages are long taken by then); headless it overrides an unbounded headless limit.
+    constexpr int kFrames = 20;
+    for (bool windowed : {false, true}) {
+        SCOPED_TRACE(windowed ? "in a window" : "headless");
+        if (windowed && !HaveProgram("Xvfb")) {
+            std::printf("Xvfb missing: the windowed case is left out\n");
+            continue;
+        }
+        GTEST_FLAG_SET(death_test_style, "threadsafe");
+        EXPECT_EXIT(
+            {
+                VirtualDisplay* display = windowed ? new VirtualDisplay : nullptr;
+                if (windowed && display->name().empty()) std::exit(100);
+                if (windowed) setenv("DISPLAY", display->name().c_str(), 1);
+                else unsetenv("DISPLAY");
+                unsetenv("WAYLAND_DISPLAY");
+                setenv("LUMARET_HEADLESS_FRAMES", "0", 1);
+                setenv("LUMARET_MAX_FRAMES", std::to_string(kFrames).c_str(), 1);
+                HWND window = MakeWindow(windowed ? "max-frames-window" : "max-frames-headless");
+                if (!window || (lumaret::platform::SdlWindowOf(window) != nullptr) != windowed) std::exit(101);
+                for (int turn = 1; turn <= 3 * kFrames; ++turn) {
+                    MSG msg;
+                    if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) && msg.message == WM_CLOSE) std::exit(turn);
+                }
+                std::exit(102);
+            },
+            testing::ExitedWithCode(kFrames), "");
+    }
+}
