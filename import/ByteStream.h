@@ -6,6 +6,7 @@
 // Overran() afterwards; nothing can read outside the block either way.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -40,8 +41,15 @@ public:
         std::memcpy(&value, &bits, sizeof(value));
         return value;
     }
+    // Arrays are whole little-endian runs: on a little-endian host one copy when they fit.
     void ReadF32Array(float* dst, size_t count) {
+        if (kLittleEndianHost && count <= Remaining() / sizeof(float)) return CopyRun(dst, count * sizeof(float));
         for (size_t i = 0; i < count; ++i) dst[i] = ReadF32();
+    }
+    void ReadU16Array(uint16_t* dst, size_t count) {
+        if (kLittleEndianHost && count <= Remaining() / sizeof(uint16_t))
+            return CopyRun(dst, count * sizeof(uint16_t));
+        for (size_t i = 0; i < count; ++i) dst[i] = ReadU16();
     }
     void ReadBytes(void* dst, size_t count) { Take(static_cast<uint8_t*>(dst), count); }
 
@@ -58,6 +66,12 @@ public:
     const uint8_t* Data() const { return data_; }
 
 private:
+    static constexpr bool kLittleEndianHost = std::endian::native == std::endian::little;
+
+    void CopyRun(void* dst, size_t bytes) {
+        if (bytes) std::memcpy(dst, data_ + position_, bytes);
+        position_ += bytes;
+    }
     void Take(uint8_t* dst, size_t count) {
         if (count <= size_ - position_) {
             if (count) std::memcpy(dst, data_ + position_, count);
