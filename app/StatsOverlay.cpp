@@ -104,9 +104,15 @@ void StatsOverlay::Draw(Renderer& renderer, const TextOverlay& overlay, int scre
 
     if (overlay.plainShader >= 0) {
         float w = static_cast<float>(screenWidth), h = static_cast<float>(screenHeight);
-        QuadDesc backing{static_cast<float>(kMargin) / w, static_cast<float>(kMargin) / h,
+        QuadDesc backing{static_cast<float>(kMargin) / w,
+                         static_cast<float>(kMargin) / h,
                          static_cast<float>(width + 2 * kPadding + 1) / w,
-                         static_cast<float>(height + 2 * kPadding + 1) / h, 0, 0, 1, 1, 0xB0000000};
+                         static_cast<float>(height + 2 * kPadding + 1) / h,
+                         0,
+                         0,
+                         1,
+                         1,
+                         0xB0000000};
         renderer.SetShader(overlay.plainShader);
         renderer.ApplyShaderParams(overlay.plainShader, overlay.plain);
         renderer.DrawQuads(&backing, 1);

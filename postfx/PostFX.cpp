@@ -166,8 +166,7 @@ void PostFX::Apply(float postFactor) {
     }
     {
         PerfEvent step(L"Blur 3x3");
-        FilterPass(a, b, gaussShader, Floats(gaussOffsets), 18, Floats(gaussWeights), 36, quarterWidth,
-                   quarterHeight);
+        FilterPass(a, b, gaussShader, Floats(gaussOffsets), 18, Floats(gaussWeights), 36, quarterWidth, quarterHeight);
     }
     {
         PerfEvent step(L"Blur horizontal");
@@ -203,8 +202,8 @@ void PostFX::Apply(float postFactor) {
 }
 
 void PostFX::Release() {
-    for (int target : {sceneTarget, quarterTargets[0], quarterTargets[1], quarterTargets[2], chainTargets[0],
-                       chainTargets[1]})
+    for (int target :
+         {sceneTarget, quarterTargets[0], quarterTargets[1], quarterTargets[2], chainTargets[0], chainTargets[1]})
         if (target >= 0) gRenderer->ReleaseRenderTarget(target);
     for (int shader : {passThroughShader, downSampleShader, gaussShader, blurShader, compositeShader})
         gRenderer->ReleaseShader(shader);

@@ -24,10 +24,10 @@ public:
     Renderable* GetRenderable(int index) const { return renderables[static_cast<size_t>(index)]; }
 
     std::string name;
-    Zone* zone = nullptr;  // not owned
-    D3DXMATRIX world;      // object to world; identity at creation
-    MeshOutline* outline = nullptr;            // not owned
-    std::vector<Renderable*> renderables;      // not owned, drawn in order
+    Zone* zone = nullptr;                       // not owned
+    D3DXMATRIX world;                           // object to world; identity at creation
+    MeshOutline* outline = nullptr;             // not owned
+    std::vector<Renderable*> renderables;       // not owned, drawn in order
     AnimationController* controller = nullptr;  // not owned
     SkinPalette* palette = nullptr;             // the last skinned mesh's palette, not owned
     std::vector<SkinPalette*> palettes;         // every palette of the object, not owned

@@ -114,8 +114,8 @@ void World::InitPipeline() {
     declarations[DeclarationA] = gRenderer->CreateVertexDecl(kDeclarationA);
     declarations[DeclarationB] = gRenderer->CreateVertexDecl(kDeclarationB);
     declarations[DeclarationC] = gRenderer->CreateVertexDecl(kDeclarationC);
-    znTarget = gRenderer->CreateRenderTarget(PixelFormatA8R8G8B8, gRenderer->width, gRenderer->height,
-                                             PixelFormatD24S8, false);
+    znTarget = gRenderer->CreateRenderTarget(PixelFormatA8R8G8B8, gRenderer->width, gRenderer->height, PixelFormatD24S8,
+                                             false);
     lightTarget = gRenderer->CreateRenderTarget(PixelFormatA8R8G8B8, gRenderer->width, gRenderer->height,
                                                 PixelFormatD24S8, false);
     postfx.passThroughShader = gRenderer->CreateShader(kPassThroughVertexShader, kPassThroughPixelShader);
@@ -194,7 +194,8 @@ void World::DrawLightPass() {
             D3DXVECTOR4 position;
             D3DXVec3Transform(&position, &light->position, &viewProjection);
             lightParams.values[ParamLightPosition].vector = position;
-            lightParams.values[ParamLightColor].vector = D3DXVECTOR4(light->color.x, light->color.y, light->color.z, 1.0f);
+            lightParams.values[ParamLightColor].vector =
+                D3DXVECTOR4(light->color.x, light->color.y, light->color.z, 1.0f);
             gRenderer->ApplyShaderParams(lightShader, lightParams);
             gRenderer->DrawFullScreenQuad();
         }
@@ -238,8 +239,8 @@ void World::DrawList(const DrawPass* pass) {
         values[ParamMatrixTotal].matrix = Multiply(world, viewProjection);
         if (pass && pass->overrideParams) {
             ShaderParamValue* target = pass->overrideParams->values;
-            for (ShaderParamSlot slot : {ParamMatrixWorld, ParamMatrixWorldIT, ParamMatrixWorldView,
-                                         ParamMatrixWorldViewIT, ParamMatrixTotal})
+            for (ShaderParamSlot slot :
+                 {ParamMatrixWorld, ParamMatrixWorldIT, ParamMatrixWorldView, ParamMatrixWorldViewIT, ParamMatrixTotal})
                 target[slot].matrix = values[slot].matrix;
             gRenderer->ApplyShaderParams(pass->shader, *pass->overrideParams);
         } else if (pass) {

@@ -107,8 +107,9 @@ TEST(DemoFrameDeathTest, StatsOverlayOverTheDemo) {
 
     // Every piece of the frame is a named group for frame debuggers, in frame order.
     std::string groups = ReadFileBytes("groups.txt");
-    std::string frame = "ZN pass\nLight pass\nForward pass\nPostFX\nDown-sample to quarter size\nDown-sample chain\n"
-                        "Luminance read-back\nBlur 3x3\nBlur horizontal\nBlur vertical\nComposite\nLogo\nStats overlay\n";
+    std::string frame =
+        "ZN pass\nLight pass\nForward pass\nPostFX\nDown-sample to quarter size\nDown-sample chain\n"
+        "Luminance read-back\nBlur 3x3\nBlur horizontal\nBlur vertical\nComposite\nLogo\nStats overlay\n";
     EXPECT_EQ(groups.substr(0, frame.size()), frame) << groups.substr(0, 400);
     EXPECT_NE(groups.rfind(frame), 0u) << "every frame is marked";
 }

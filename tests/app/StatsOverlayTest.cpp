@@ -65,9 +65,8 @@ TEST(StatsOverlay, GlyphQuadsLandOnTheFontCells) {
         float penX, penY;
     };
     float lineHeight = std::round((cell('H').d - cell('H').b) * n);
-    Expected expected[] = {{'H', 10, 20},
-                           {'i', 10 + std::round((cell('H').c - cell('H').a) * n), 20},
-                           {'A', 10, 20 + lineHeight}};
+    Expected expected[] = {
+        {'H', 10, 20}, {'i', 10 + std::round((cell('H').c - cell('H').a) * n), 20}, {'A', 10, 20 + lineHeight}};
     for (size_t k = 0; k < 3; ++k) {
         const GlyphRect g = cell(expected[k].c);
         const QuadVertex* quad = &vertices[k * 6];

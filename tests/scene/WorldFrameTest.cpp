@@ -104,7 +104,8 @@ TEST_F(WorldTest, OneFrameRunsThePassesAndTheChainInOrder) {
     trace.NameTarget(w.znTarget, "zn");
     trace.NameTarget(w.lightTarget, "light");
     trace.NameTarget(w.postfx.sceneTarget, "scene");
-    for (int i = 0; i < 3; ++i) trace.NameTarget(w.postfx.quarterTargets[i], std::string(1, static_cast<char>('A' + i)));
+    for (int i = 0; i < 3; ++i)
+        trace.NameTarget(w.postfx.quarterTargets[i], std::string(1, static_cast<char>('A' + i)));
     trace.NameTarget(w.postfx.chainTargets[0], "chain0");
     trace.NameTarget(w.postfx.chainTargets[1], "chain1");
     trace.NameShader(w.znShader, "passZN");
@@ -284,8 +285,7 @@ TEST(PostFXKernels, WeightsAndOffsetsHaveTheirValues) {
     D3DXVECTOR4 taps[16];
     taps[15] = D3DXVECTOR4(-7, -7, -7, -7);
     Gaussian1D(160, 3.0f, 1.0f, positions, taps);
-    const float g[8] = {0.1329808f, 0.1257944f, 0.1064827f, 0.0806569f,
-                        0.0546700f, 0.0331590f, 0.0179970f, 0.0087406f};
+    const float g[8] = {0.1329808f, 0.1257944f, 0.1064827f, 0.0806569f, 0.0546700f, 0.0331590f, 0.0179970f, 0.0087406f};
     float sum = 0.0f;
     for (int k = 0; k < 15; ++k) {
         int i = k < 8 ? k : k - 7;
@@ -314,15 +314,20 @@ TEST_F(WorldTest, ChainSizesAndLogLinesAtBothScreenSizes) {
         int prev1[2];
     };
     const Case cases[] = {
-        {640, 480,
+        {640,
+         480,
          "\nEngine: Creating downsampled rendertargets (160x120)...\nEngine: Creating chain of downsampled "
-         "rendertargets:\nBuffer 0: 40x30 (prev: 160x120)\nBuffer 1: 10x7 (prev: 40x28)\nEngine: PostFX initialized.\n\n",
-         {{40, 30}, {10, 7}}, {40, 28}},
-        {1024, 768,
+         "rendertargets:\nBuffer 0: 40x30 (prev: 160x120)\nBuffer 1: 10x7 (prev: 40x28)\nEngine: PostFX "
+         "initialized.\n\n",
+         {{40, 30}, {10, 7}},
+         {40, 28}},
+        {1024,
+         768,
          "\nEngine: Creating downsampled rendertargets (256x192)...\nEngine: Creating chain of downsampled "
          "rendertargets:\nBuffer 0: 64x48 (prev: 256x192)\nBuffer 1: 16x12 (prev: 64x48)\nEngine: PostFX "
          "initialized.\n\n",
-         {{64, 48}, {16, 12}}, {64, 48}},
+         {{64, 48}, {16, 12}},
+         {64, 48}},
     };
     for (const Case& c : cases) {
         StartOnRecordingDevice(c.width, c.height, PassShaders());
@@ -347,11 +352,12 @@ TEST_F(WorldTest, ChainSizesAndLogLinesAtBothScreenSizes) {
 TEST_F(WorldTest, MissingShaderFilesLeaveTheirPassesEmpty) {
     StartOnRecordingDevice(640, 480, {"PassZN.hlsl"});
     std::string log = lumaret::test::ReadFileBytes("log.txt");
-    for (const char* line : {"World::InitPipeline: ./data/PassLight.hlsl is not loaded; the light pass draws nothing.\n",
-                             "World::InitPipeline: ./data/PassForward.hlsl is not loaded; the forward pass draws "
-                             "nothing.\n",
-                             "Engine: ./data/PostProcess.hlsl is not loaded; the scene is copied to the screen "
-                             "unchanged.\n"})
+    for (const char* line :
+         {"World::InitPipeline: ./data/PassLight.hlsl is not loaded; the light pass draws nothing.\n",
+          "World::InitPipeline: ./data/PassForward.hlsl is not loaded; the forward pass draws "
+          "nothing.\n",
+          "Engine: ./data/PostProcess.hlsl is not loaded; the scene is copied to the screen "
+          "unchanged.\n"})
         EXPECT_NE(log.find(line), std::string::npos) << line;
     EXPECT_EQ(log.find("PassZN.hlsl is not loaded"), std::string::npos);
     Zone* zone = gWorld->CreateZone("zone");

@@ -36,7 +36,8 @@ void WorldTest::StartOnRecordingDevice(int width, int height, const std::vector<
     recordingD3D = new RecordingDirect3D();
     gRenderer = new Renderer();
     gRenderer->d3d = recordingD3D;
-    gRenderer->Init(reinterpret_cast<HWND>(1), DisplayModeDesc{width, height, 0}, RendererSettings{true, true, 4, 1}, 7);
+    gRenderer->Init(reinterpret_cast<HWND>(1), DisplayModeDesc{width, height, 0}, RendererSettings{true, true, 4, 1},
+                    7);
     recording = recordingD3D->lastDevice;
     gRenderer->LoadTexture("./data/default_white.bmp");
     gRenderer->LoadTexture("./data/default_nmap.bmp");
