@@ -148,6 +148,26 @@ bool ValidRegisters(const float* data, UINT start, UINT count, UINT registers) {
     return data && start <= registers && count <= registers - start;
 }
 
+// GL errors raised while the layer carried out a call become the call's result; the debug
+// output, where it is on, has already named the failing GL call on stderr.
+HRESULT GlResult(HRESULT result = D3D_OK) {
+    bool failed = false;
+    while (glGetError() != GL_NO_ERROR) failed = true;
+    return failed && SUCCEEDED(result) ? D3DERR_DRIVERINTERNALERROR : result;
+}
+
+// What one draw from user memory may hand over: as much as the largest buffer the layer
+// creates.
+constexpr uint64_t kMaxUserMemoryBytes = 1ull << 30;
+
+// Whether bytes [offset, offset + (first + count) * stride) lie within limit. Every draw
+// checks its vertices and indices with it; no input of 32 bits can overflow it.
+bool RangeWithin(uint64_t offset, uint64_t first, uint64_t count, uint64_t stride, uint64_t limit) {
+    if (offset > limit) return false;
+    if (stride == 0) return true;
+    return first + count <= (limit - offset) / stride;
+}
+
 bool Topology(D3DPRIMITIVETYPE type, UINT primitives, GLenum* mode, GLsizei* vertices) {
     uint64_t count;
     switch (type) {
@@ -275,6 +295,7 @@ bool Device::InitialiseGl(std::string* error) {
     glCreateFramebuffers(1, &framebuffer_);
     glCreateFramebuffers(1, &readFramebuffer_);
     glCreateFramebuffers(1, &resolveFramebuffer_);
+    depthBiasUnits_.Measure();
     glCreateProgramPipelines(1, &pipeline_);
     glBindProgramPipeline(pipeline_);
     stream_.Create(8 << 20);
@@ -414,7 +435,7 @@ void Device::Forget(IUnknown* resource) {
     }
     if (depthStencil_ == resource) {
         depthStencil_ = nullptr;
-        dirty_ |= DirtyFramebuffer;
+        dirty_ |= DirtyFramebuffer | DirtyRaster;
     }
     if (declaration_ == resource) declaration_ = nullptr;
     for (auto& stream : streams_)
@@ -675,7 +696,7 @@ HRESULT Device::GetRenderTarget(DWORD index, IDirect3DSurface9** renderTarget) {
 HRESULT Device::SetDepthStencilSurface(IDirect3DSurface9* surface) {
     if (surface && !IsDepthTarget(surface)) return D3DERR_INVALIDCALL;
     depthStencil_ = static_cast<Surface*>(surface);
-    dirty_ |= DirtyFramebuffer;
+    dirty_ |= DirtyFramebuffer | DirtyRaster;  // the bias unit follows the depth format
     return D3D_OK;
 }
 
@@ -781,7 +802,7 @@ HRESULT Device::ClearImpl(DWORD flags, D3DCOLOR color, float z, DWORD stencil, c
         glClearNamedFramebufferiv(framebuffer_, GL_STENCIL, 0, &value);
     }
     dirty_ |= DirtyScissor | DirtyColorMask | DirtyDepthStencil | DirtySrgbWrite;
-    return D3D_OK;
+    return GlResult();
 }
 
 void Device::ResolveBackBuffer() {
@@ -826,7 +847,7 @@ HRESULT Device::Present(const RECT*, const RECT*, HWND, const void*) {
     } else {
         SaveHeadlessScreenshots();
     }
-    return D3D_OK;
+    return GlResult();
 }
 
 bool Device::ReadPixels(Surface* source, uint8_t* destination, UINT pitch) {
@@ -878,7 +899,7 @@ HRESULT Device::GetRenderTargetData(IDirect3DSurface9* renderTarget, IDirect3DSu
     if (destination->kind() != Surface::Kind::SystemMemory) return D3DERR_INVALIDCALL;
     const D3DSURFACE_DESC &s = source->desc(), &d = destination->desc();
     if (s.Width != d.Width || s.Height != d.Height || s.Format != d.Format) return D3DERR_INVALIDCALL;
-    return ReadPixels(source, destination->memory().data(), destination->pitch()) ? D3D_OK : D3DERR_INVALIDCALL;
+    return ReadPixels(source, destination->memory().data(), destination->pitch()) ? GlResult() : D3DERR_INVALIDCALL;
 }
 
 HRESULT Device::StretchRect(IDirect3DSurface9* sourceSurface, const RECT* sourceRect, IDirect3DSurface9* destSurface,
@@ -911,7 +932,7 @@ HRESULT Device::StretchRect(IDirect3DSurface9* sourceSurface, const RECT* source
                                                                                                           : GL_LINEAR);
     glDeleteFramebuffers(1, &drawFramebuffer);
     dirty_ |= DirtyScissor | DirtySrgbWrite;
-    return D3D_OK;
+    return GlResult();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -1224,12 +1245,18 @@ void Device::ApplyRenderStates() {
                       : rs[D3DRS_FILLMODE] == D3DFILL_WIREFRAME ? GL_LINE
                                                                 : GL_FILL;
         glPolygonMode(GL_FRONT_AND_BACK, fill);
+        // D3DRS_DEPTHBIAS is in depth units; GL counts in the driver's own unit.
         float bias = FloatBits(rs[D3DRS_DEPTHBIAS]), slope = FloatBits(rs[D3DRS_SLOPESCALEDEPTHBIAS]);
-        if (bias != 0.0f || slope != 0.0f) {
+        if ((bias != 0.0f || slope != 0.0f) && depthStencil_) {
+            float unit = depthBiasUnits_.UnitOf(depthStencil_->format().internalFormat);
             glEnable(GL_POLYGON_OFFSET_FILL);
-            glPolygonOffset(slope, bias * 16777216.0f);
+            glEnable(GL_POLYGON_OFFSET_LINE);
+            glEnable(GL_POLYGON_OFFSET_POINT);
+            glPolygonOffset(slope, bias / unit);
         } else {
             glDisable(GL_POLYGON_OFFSET_FILL);
+            glDisable(GL_POLYGON_OFFSET_LINE);
+            glDisable(GL_POLYGON_OFFSET_POINT);
         }
         if (rs[D3DRS_MULTISAMPLEANTIALIAS]) glEnable(GL_MULTISAMPLE); else glDisable(GL_MULTISAMPLE);
     }
@@ -1279,7 +1306,7 @@ void Device::ApplyRenderStates() {
 }
 
 GLuint Device::FixedFunctionVertexProgram(VertexDeclaration* declaration) {
-    if (declaration->fixedFunctionProgram) return declaration->fixedFunctionProgram;
+    if (declaration->fixedFunctionProgram || declaration->fixedFunctionFailed) return declaration->fixedFunctionProgram;
     std::string inputs, body;
     bool hasColor0 = false;
     for (const auto& a : declaration->attributes()) {
@@ -1319,14 +1346,19 @@ GLuint Device::FixedFunctionVertexProgram(VertexDeclaration* declaration) {
                          inputs + "void main() {\n" + position + body + "}\n";
     std::string log;
     declaration->fixedFunctionProgram = LinkProgram(GL_VERTEX_SHADER, source, &log);
-    if (!declaration->fixedFunctionProgram) std::fprintf(stderr, "fixed-function vertex stage: %s\n", log.c_str());
+    if (!declaration->fixedFunctionProgram) {
+        // Once per declaration: every draw with it fails (D3DERR_INVALIDCALL).
+        declaration->fixedFunctionFailed = true;
+        std::fprintf(stderr, "Direct3D 9 layer: no vertex stage for this declaration: %s\n", log.c_str());
+    }
     return declaration->fixedFunctionProgram;
 }
 
-void Device::ApplyPrograms(bool pretransformed) {
+HRESULT Device::ApplyPrograms(bool pretransformed) {
     // Direct3D 9 skips the vertex shader for pretransformed vertices.
     GLuint vertexProgram = vertexShader_ && !pretransformed ? vertexShader_->program()
                                                             : FixedFunctionVertexProgram(declaration_);
+    if (!vertexProgram) return D3DERR_INVALIDCALL;
     GLuint pixelProgram = pixelShader_ ? pixelShader_->program() : fixedFunctionPixelProgram_;
     if (vertexProgram != boundVertexProgram_) {
         glUseProgramStages(pipeline_, GL_VERTEX_SHADER_BIT, vertexProgram);
@@ -1338,6 +1370,7 @@ void Device::ApplyPrograms(bool pretransformed) {
         boundPixelProgram_ = pixelProgram;
         pixelConstantsDirty_ = true;
     }
+    return D3D_OK;
 }
 
 void Device::ApplyVertexInput() {
@@ -1364,7 +1397,7 @@ void Device::ApplyVertexInput() {
     }
 }
 
-void Device::ApplyConstants() {
+HRESULT Device::ApplyConstants() {
     // The registers a program reads go to a fresh range of the stream whenever they or the
     // program change, so the ranges earlier draws read stay as they were.
     UINT vertexRegisters = vertexShader_ && !lastPretransformed_ ? vertexShader_->constantRegisters() : 0;
@@ -1373,11 +1406,13 @@ void Device::ApplyConstants() {
         bool wrapped = false;
         if (vertexConstantsDirty_ && vertexRegisters) {
             GLintptr offset = stream_.Write(vertexConstants_, vertexRegisters * 16, uniformAlignment_, &wrapped);
+            if (offset < 0) return D3DERR_DRIVERINTERNALERROR;
             glBindBufferRange(GL_UNIFORM_BUFFER, kVertexConstantBinding, stream_.name(), offset, vertexRegisters * 16);
             vertexConstantsDirty_ = false;
         }
         if (pixelConstantsDirty_ && pixelRegisters) {
             GLintptr offset = stream_.Write(pixelConstants_, pixelRegisters * 16, uniformAlignment_, &wrapped);
+            if (offset < 0) return D3DERR_DRIVERINTERNALERROR;
             glBindBufferRange(GL_UNIFORM_BUFFER, kPixelConstantBinding, stream_.name(), offset, pixelRegisters * 16);
             pixelConstantsDirty_ = false;
         }
@@ -1385,6 +1420,7 @@ void Device::ApplyConstants() {
         if (!wrapped) break;
         vertexConstantsDirty_ = pixelConstantsDirty_ = true;
     }
+    return D3D_OK;
 }
 
 HRESULT Device::PrepareDraw(bool pretransformed) {
@@ -1402,11 +1438,13 @@ HRESULT Device::PrepareDraw(bool pretransformed) {
     ApplyRenderStates();
     if (samplerDirty_) ApplySamplers();
     if (dirty_ & DirtyPrograms || pretransformed != programsPretransformed_) {
-        ApplyPrograms(pretransformed);
+        HRESULT programs = ApplyPrograms(pretransformed);
+        if (FAILED(programs)) return programs;  // stays dirty: the next draw tries again
         programsPretransformed_ = pretransformed;
     }
     ApplyVertexInput();
-    ApplyConstants();
+    HRESULT constants = ApplyConstants();
+    if (FAILED(constants)) return constants;
     dirty_ = 0;
     return D3D_OK;
 }
@@ -1420,14 +1458,14 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE primitiveType, UINT startVertex, 
     for (const auto& a : declaration_->attributes()) {
         const Stream& stream = streams_[a.stream];
         if (!stream.buffer) return D3DERR_INVALIDCALL;
-        uint64_t end = stream.offset + static_cast<uint64_t>(startVertex + static_cast<uint64_t>(vertices)) *
-                                           stream.stride;
-        if (vertices && end > stream.buffer->length()) return D3DERR_INVALIDCALL;
+        if (vertices && !RangeWithin(stream.offset, startVertex, static_cast<uint64_t>(vertices), stream.stride,
+                                     stream.buffer->length()))
+            return D3DERR_INVALIDCALL;
     }
     HRESULT hr = PrepareDraw(declaration_->pretransformed());
-    if (FAILED(hr) || vertices == 0) return hr;
+    if (FAILED(hr) || vertices == 0) return GlResult(hr);
     glDrawArrays(mode, static_cast<GLint>(startVertex), vertices);
-    return D3D_OK;
+    return GlResult();
 }
 
 HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE primitiveType, INT baseVertexIndex, UINT minVertexIndex,
@@ -1436,22 +1474,24 @@ HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE primitiveType, INT baseVer
     GLsizei count;
     if (!Topology(primitiveType, primitiveCount, &mode, &count)) return D3DERR_INVALIDCALL;
     if (!declaration_ || !indices_) return D3DERR_INVALIDCALL;
-    uint64_t indexEnd = (static_cast<uint64_t>(startIndex) + static_cast<uint64_t>(count)) * indices_->indexSize();
-    if (indexEnd > indices_->length()) return D3DERR_INVALIDCALL;
+    if (!RangeWithin(0, startIndex, static_cast<uint64_t>(count), indices_->indexSize(), indices_->length()))
+        return D3DERR_INVALIDCALL;
+    // The vertices the call announces, base + [min, min + num), must lie in every stream.
+    int64_t first = static_cast<int64_t>(baseVertexIndex) + minVertexIndex;
+    if (first < 0) return D3DERR_INVALIDCALL;
     for (const auto& a : declaration_->attributes()) {
         const Stream& stream = streams_[a.stream];
-        if (!stream.buffer) return D3DERR_INVALIDCALL;
-        int64_t last = static_cast<int64_t>(baseVertexIndex) + minVertexIndex + numVertices;
-        if (last < 0 || stream.offset + static_cast<uint64_t>(last) * stream.stride > stream.buffer->length())
+        if (!stream.buffer || !RangeWithin(stream.offset, static_cast<uint64_t>(first), numVertices, stream.stride,
+                                           stream.buffer->length()))
             return D3DERR_INVALIDCALL;
     }
     HRESULT hr = PrepareDraw(declaration_->pretransformed());
-    if (FAILED(hr) || count == 0) return hr;
+    if (FAILED(hr) || count == 0) return GlResult(hr);
     GLenum type = indices_->indexSize() == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT;
     glDrawElementsBaseVertex(mode, count, type,
                              reinterpret_cast<const void*>(static_cast<uintptr_t>(startIndex) * indices_->indexSize()),
                              baseVertexIndex);
-    return D3D_OK;
+    return GlResult();
 }
 
 HRESULT Device::DrawPrimitiveUP(D3DPRIMITIVETYPE primitiveType, UINT primitiveCount, const void* data, UINT stride) {
@@ -1459,10 +1499,14 @@ HRESULT Device::DrawPrimitiveUP(D3DPRIMITIVETYPE primitiveType, UINT primitiveCo
     GLsizei vertices;
     if (!Topology(primitiveType, primitiveCount, &mode, &vertices) || !data || stride == 0 || !declaration_)
         return D3DERR_INVALIDCALL;
-    UINT bytes = static_cast<UINT>(vertices) * stride;
+    if (!RangeWithin(0, 0, static_cast<uint64_t>(vertices), stride, kMaxUserMemoryBytes)) return D3DERR_INVALIDCALL;
+    GLsizeiptr bytes = static_cast<GLsizeiptr>(vertices) * stride;
     MakeCurrent();
     bool wrapped = false;
-    if (bytes) upVertexOffset_ = stream_.Write(data, bytes, stride, &wrapped);
+    if (bytes) {
+        upVertexOffset_ = stream_.Write(data, bytes, stride, &wrapped);
+        if (upVertexOffset_ < 0) return D3DERR_DRIVERINTERNALERROR;
+    }
     if (wrapped) vertexConstantsDirty_ = pixelConstantsDirty_ = true;
     // Direct3D 9 leaves stream 0 unset after a draw from user memory.
     streams_[0] = Stream{nullptr, static_cast<UINT>(upVertexOffset_), stride};
@@ -1472,7 +1516,7 @@ HRESULT Device::DrawPrimitiveUP(D3DPRIMITIVETYPE primitiveType, UINT primitiveCo
     upStream_ = false;
     streams_[0] = Stream{};
     dirty_ |= DirtyVertexInput;
-    return hr;
+    return GlResult(hr);
 }
 
 HRESULT Device::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE primitiveType, UINT minVertexIndex, UINT numVertices,
@@ -1484,14 +1528,29 @@ HRESULT Device::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE primitiveType, UINT minV
         !declaration_ || (indexFormat != D3DFMT_INDEX16 && indexFormat != D3DFMT_INDEX32))
         return D3DERR_INVALIDCALL;
     UINT indexSize = indexFormat == D3DFMT_INDEX32 ? 4 : 2;
-    UINT vertexBytes = (minVertexIndex + numVertices) * stride;
-    UINT indexBytes = static_cast<UINT>(count) * indexSize;
+    // Indices count from the start of the caller's vertices, and the call hands over only
+    // [min, min + num) of them: an index outside would read memory nobody passed.
+    if (!RangeWithin(0, minVertexIndex, numVertices, stride, kMaxUserMemoryBytes) ||
+        !RangeWithin(0, 0, static_cast<uint64_t>(count), indexSize, kMaxUserMemoryBytes))
+        return D3DERR_INVALIDCALL;
+    for (GLsizei i = 0; i < count; ++i) {
+        uint32_t index = indexSize == 4 ? static_cast<const uint32_t*>(indexData)[i]
+                                        : static_cast<const uint16_t*>(indexData)[i];
+        if (index < minVertexIndex || index - minVertexIndex >= numVertices) return D3DERR_INVALIDCALL;
+    }
+    GLsizeiptr vertexBytes = static_cast<GLsizeiptr>(minVertexIndex + static_cast<uint64_t>(numVertices)) * stride;
+    GLsizeiptr indexBytes = static_cast<GLsizeiptr>(count) * indexSize;
     MakeCurrent();
-    bool wrapped = false;
+    bool wrapped = false, indicesWrapped = false;
     if (vertexBytes) upVertexOffset_ = stream_.Write(vertexData, vertexBytes, stride, &wrapped);
-    bool indicesWrapped = false;
-    if (indexBytes) upIndexOffset_ = stream_.Write(indexData, indexBytes, indexSize, &indicesWrapped);
-    if (indicesWrapped && vertexBytes) upVertexOffset_ = stream_.Write(vertexData, vertexBytes, stride, &wrapped);
+    if (indexBytes && upVertexOffset_ >= 0)
+        upIndexOffset_ = stream_.Write(indexData, indexBytes, indexSize, &indicesWrapped);
+    if (indicesWrapped && vertexBytes && upIndexOffset_ >= 0)
+        upVertexOffset_ = stream_.Write(vertexData, vertexBytes, stride, &wrapped);
+    if (upVertexOffset_ < 0 || upIndexOffset_ < 0) {
+        upVertexOffset_ = upIndexOffset_ = 0;
+        return D3DERR_DRIVERINTERNALERROR;
+    }
     if (wrapped || indicesWrapped) vertexConstantsDirty_ = pixelConstantsDirty_ = true;
     streams_[0] = Stream{nullptr, static_cast<UINT>(upVertexOffset_), stride};
     upStream_ = upIndices_ = true;
@@ -1503,7 +1562,7 @@ HRESULT Device::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE primitiveType, UINT minV
     streams_[0] = Stream{};
     indices_ = nullptr;
     dirty_ |= DirtyVertexInput;
-    return hr;
+    return GlResult(hr);
 }
 
 }  // namespace lumaret::platform

@@ -8,6 +8,7 @@
 // and shows it in the window, flipped to GL's bottom-up window origin.
 #pragma once
 
+#include "d3d9/DepthBiasUnit.h"
 #include "d3d9/GlContext.h"
 #include "d3d9/RefCounted.h"
 #include "d3d9/Resources.h"
@@ -159,9 +160,9 @@ private:
     void ApplyViewport(bool pretransformed);
     void ApplyRenderStates();
     void ApplySamplers();
-    void ApplyPrograms(bool pretransformed);
+    HRESULT ApplyPrograms(bool pretransformed);
     void ApplyVertexInput();
-    void ApplyConstants();
+    HRESULT ApplyConstants();
     GLuint SamplerObject(UINT stage);
     GLuint FixedFunctionVertexProgram(VertexDeclaration* declaration);
     // A render or depth buffer in GL renderbuffer storage; null for what the layer cannot make.
@@ -232,6 +233,7 @@ private:
     GLuint boundPixelProgram_ = ~0u;
     bool framebufferComplete_ = true;
     GLint maxSamples_ = 0;
+    DepthBiasUnits depthBiasUnits_;
 };
 
 }  // namespace lumaret::platform

@@ -277,6 +277,7 @@ public:
     GLuint elementBuffer = 0;
     // Generated vertex stage for draws without a vertex shader (0 until first needed).
     GLuint fixedFunctionProgram = 0;
+    bool fixedFunctionFailed = false;  // it could not be linked: draws with it fail
 
 private:
     DeviceReference device_;

@@ -31,10 +31,10 @@ GLintptr StreamBuffer::Write(const void* data, GLsizeiptr size, GLintptr alignme
     }
     void* target = glMapNamedBufferRange(name_, offset, size,
                                          GL_MAP_WRITE_BIT | GL_MAP_UNSYNCHRONIZED_BIT | GL_MAP_INVALIDATE_RANGE_BIT);
-    if (target) {
-        std::memcpy(target, data, static_cast<size_t>(size));
-        glUnmapNamedBuffer(name_);
-    }
+    if (!target) return -1;
+    std::memcpy(target, data, static_cast<size_t>(size));
+    // Data can be lost (a mode change, on some drivers); then the range holds garbage.
+    if (!glUnmapNamedBuffer(name_)) return -1;
     cursor_ = offset + size;
     return offset;
 }

@@ -15,8 +15,9 @@ class StreamBuffer {
 public:
     void Create(GLsizeiptr size);
     void Destroy();
-    // Copies bytes into the ring; returns the offset they start at. Sets *wrapped when the
-    // storage was orphaned, after which earlier offsets no longer hold their data.
+    // Copies bytes into the ring; returns the offset they start at, or -1 when the storage
+    // could not be mapped (nothing was written). Sets *wrapped when the storage was
+    // orphaned, after which earlier offsets no longer hold their data.
     GLintptr Write(const void* data, GLsizeiptr size, GLintptr alignment, bool* wrapped);
     GLuint name() const { return name_; }
 

@@ -39,6 +39,11 @@
 namespace lumaret::platform {
 namespace {
 
+// The pixel input with the VPOS semantic, until ResolveVpos turns it into a variable. The
+// location is one no varying uses.
+constexpr const char* kVposName = "lumaretVpos";
+constexpr int kVposLocation = 30;
+
 struct Profile {
     const char* name;
     bool vertex;
@@ -106,7 +111,11 @@ void AssignInterfaceLocations(spirv_cross::CompilerGLSL& compiler, bool vertex) 
         int location;
         if (vertex) {
             location = VertexInputLocation(name, index);
-        } else if (name == "POSITION" || name == "SV_POSITION" || name == "VPOS") {
+        } else if (name == "VPOS") {
+            // Filled in from the fragment coordinate once the GLSL is written (ResolveVpos).
+            compiler.set_name(input.id, kVposName);
+            location = kVposLocation;
+        } else if (name == "POSITION" || name == "SV_POSITION") {
             // The pixel's own position: the fragment coordinate when it is a float4.
             const spirv_cross::SPIRType& type = compiler.get_type(input.type_id);
             if (type.vecsize == 4 && type.columns == 1) {
@@ -146,6 +155,27 @@ void AssignInterfaceLocations(spirv_cross::CompilerGLSL& compiler, bool vertex) 
             compiler.set_decoration(output.id, spv::DecorationLocation, static_cast<uint32_t>(index));
         }
     }
+}
+
+// VPOS is Direct3D 9's integer pixel position: the pixel centres lie on integers there,
+// while GL's fragment coordinate is the centre at half-integers. The input that
+// AssignInterfaceLocations renamed becomes a private variable set from gl_FragCoord.
+std::string ResolveVpos(std::string glsl) {
+    static const std::regex declaration("layout\\(location = " + std::to_string(kVposLocation) +
+                                        "\\) in (float|vec2|vec3|vec4) " + kVposName + ";");
+    std::smatch match;
+    if (!std::regex_search(glsl, match, declaration)) return glsl;
+    std::string type = match[1].str();
+    std::string value = type == "float"  ? "gl_FragCoord.x - 0.5"
+                        : type == "vec2" ? "gl_FragCoord.xy - vec2(0.5)"
+                        : type == "vec3" ? "vec3(gl_FragCoord.xy - vec2(0.5), gl_FragCoord.z)"
+                                         : "vec4(gl_FragCoord.xy - vec2(0.5), gl_FragCoord.zw)";
+    glsl.replace(static_cast<size_t>(match.position(0)), static_cast<size_t>(match.length(0)),
+                 type + " " + kVposName + ";");
+    size_t body = glsl.find("void main()\n{\n");
+    if (body == std::string::npos) throw CompileError("error: VPOS could not be given its value\n");
+    glsl.insert(body + 13, std::string("    ") + kVposName + " = " + value + ";\n");
+    return glsl;
 }
 
 // register(cN) annotations of the source, by constant name.
@@ -515,6 +545,7 @@ HRESULT WINAPI D3DXCompileShader(LPCSTR srcData, UINT srcDataLen, const D3DXMACR
             if (c.desc.RegisterSet == D3DXRS_FLOAT4)
                 registers = std::max(registers, c.desc.RegisterIndex + c.desc.RegisterCount);
         glsl = BindRegisterFile(std::move(glsl), match->vertex, std::max(registers, 1u));
+        if (!match->vertex) glsl = ResolveVpos(std::move(glsl));
 
         size_t total = sizeof(ShaderBlobHeader) + glsl.size() + 1;
         // Blob sizes stay whole DWORDs, as Direct3D 9 programs are.

@@ -32,7 +32,8 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, 
     }
     struct stat info;
     // Windows opens a directory only when asked for backup semantics.
-    if (fstat(descriptor, &info) != 0 || (S_ISDIR(info.st_mode) && !(flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS))) {
+    if (fstat(descriptor, &info) != 0 ||
+        (S_ISDIR(info.st_mode) && !(flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS))) {
         close(descriptor);
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;

@@ -59,7 +59,8 @@ void WatchX11Window(SDL_Window* window) {
 }
 
 void UnwatchX11Window(SDL_Window* window) {
-    for (auto it = gWatched.begin(); it != gWatched.end();) it = it->second == window ? gWatched.erase(it) : std::next(it);
+    for (auto it = gWatched.begin(); it != gWatched.end();)
+        it = it->second == window ? gWatched.erase(it) : std::next(it);
     for (auto it = gLost.begin(); it != gLost.end();) it = *it == window ? gLost.erase(it) : std::next(it);
 }
 

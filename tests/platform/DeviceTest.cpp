@@ -1,5 +1,7 @@
 // Direct3D 9 conformance on the GL layer: real pixels from llvmpipe, read back through
 // GetRenderTargetData in D3D9's memory layout.
+#include "d3d9/GlDebug.h"
+#include "d3d9/StreamBuffer.h"
 #include "support/DeviceFixture.h"
 
 #include <gtest/gtest.h>
@@ -121,4 +123,36 @@ TEST_F(DeviceTest, FormatChecksTellTheTruth) {
               D3D_OK);
     EXPECT_EQ(autogen->GetLevelCount(), 1u) << "generated levels are not the application's";
     autogen->Release();
+}
+
+TEST_F(DeviceTest, StreamWritesReportAMapThatFails) {
+    // The ring maps its storage for every write; a map that fails must not hand out an
+    // offset the data never reached.
+    lumaret::platform::StreamBuffer stream;
+    stream.Create(1024);
+    const char data[16] = "fifteen bytes!";
+    bool wrapped = false;
+    EXPECT_EQ(stream.Write(data, sizeof(data), 16, &wrapped), 0);
+    void* mapped = glMapNamedBufferRange(stream.name(), 0, 64, GL_MAP_WRITE_BIT);  // a second map must fail
+    ASSERT_NE(mapped, nullptr);
+    EXPECT_LT(stream.Write(data, sizeof(data), 16, &wrapped), 0);
+    glUnmapNamedBuffer(stream.name());
+    lumaret::platform::ResetGlDebugErrors();  // the failed map was this test's own doing
+    EXPECT_EQ(stream.Write(data, sizeof(data), 16, &wrapped), 16) << "the failed write took no room";
+    stream.Destroy();
+}
+
+TEST_F(DeviceTest, GlErrorsDuringACallBecomeItsResult) {
+    // Not only stderr: the caller hears of a GL error through the HRESULT.
+    IDirect3DVertexDeclaration9* decl = nullptr;
+    ASSERT_EQ(device->CreateVertexDeclaration(kScreenElements, &decl), D3D_OK);
+    device->SetVertexDeclaration(decl);
+    ScreenVertex point{1, 1, 0, 1, 0xFFFFFFFF, 0, 0};
+    glEnable(0xFFFF);  // stands for a GL call of the layer that failed
+    EXPECT_EQ(device->DrawPrimitiveUP(D3DPT_POINTLIST, 1, &point, sizeof(point)), D3DERR_DRIVERINTERNALERROR);
+    EXPECT_EQ(device->DrawPrimitiveUP(D3DPT_POINTLIST, 1, &point, sizeof(point)), D3D_OK) << "reported once";
+    glEnable(0xFFFF);
+    EXPECT_EQ(device->Clear(0, nullptr, D3DCLEAR_TARGET, 0, 1.0f, 0), D3DERR_DRIVERINTERNALERROR);
+    lumaret::platform::ResetGlDebugErrors();
+    decl->Release();
 }

@@ -1,12 +1,18 @@
 // Render states, sampler states, targets and read-back layouts of the GL device, checked
 // in pixels. Every case draws with real shaders through D3DXCompileShader.
+#include "d3d9/GlDebug.h"
 #include "support/DeviceFixture.h"
 #include "support/ShaderHelpers.h"
 
 #include <d3dx9.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 using lumaret::test::Compile;
 using lumaret::test::CompiledShader;
@@ -423,4 +429,362 @@ TEST_F(RenderStateTest, InvalidCallsAreRefused) {
     EXPECT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), D3DERR_INVALIDCALL);
     EXPECT_EQ(device->EndScene(), D3D_OK);
     EXPECT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+}
+
+// ---------------------------------------------------------------------------------------
+// Depth-stencil, scissor, bias, separate alpha, user-memory indices, mip clamping, VPOS:
+// each against what Direct3D 9 defines for the state.
+
+namespace {
+
+class LayerPathTest : public RenderStateTest {
+protected:
+    void SetUp() override {
+        RenderStateTest::SetUp();
+        device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    }
+
+    // The stencil value under a pixel, read through the stencil test itself: the smallest
+    // reference that passes GREATEREQUAL (ref >= stored) is the stored value.
+    int StencilAt(UINT x, UINT y) {
+        const std::pair<D3DRENDERSTATETYPE, DWORD> probe[] = {
+            {D3DRS_STENCILENABLE, TRUE},          {D3DRS_TWOSIDEDSTENCILMODE, FALSE},
+            {D3DRS_STENCILFUNC, D3DCMP_GREATEREQUAL}, {D3DRS_STENCILMASK, 0xFF},
+            {D3DRS_STENCILWRITEMASK, 0},          {D3DRS_STENCILFAIL, D3DSTENCILOP_KEEP},
+            {D3DRS_STENCILZFAIL, D3DSTENCILOP_KEEP}, {D3DRS_STENCILPASS, D3DSTENCILOP_KEEP},
+            {D3DRS_ZENABLE, FALSE},               {D3DRS_SCISSORTESTENABLE, FALSE},
+            {D3DRS_DEPTHBIAS, 0},                 {D3DRS_SLOPESCALEDEPTHBIAS, 0}};
+        for (const auto& [state, value] : probe) device->SetRenderState(state, value);
+        int low = 0, high = 255;
+        while (low < high) {
+            int middle = (low + high) / 2;
+            device->SetRenderState(D3DRS_STENCILREF, static_cast<DWORD>(middle));
+            device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+            FullScreen(0xFFFFFFFF);
+            if (ReadBackBuffer()[y * width + x] == 0xFFFFFFFFu)
+                high = middle;
+            else
+                low = middle + 1;
+        }
+        return low;
+    }
+
+    void SetStates(std::initializer_list<std::pair<D3DRENDERSTATETYPE, DWORD>> states) {
+        for (const auto& [state, value] : states) device->SetRenderState(state, value);
+    }
+
+    // Whether a draw at depth z over the whole target passes LESS against what is stored.
+    bool PassesDepthLess(float z) {
+        SetStates({{D3DRS_ZENABLE, TRUE}, {D3DRS_ZWRITEENABLE, FALSE}, {D3DRS_ZFUNC, D3DCMP_LESS},
+                   {D3DRS_DEPTHBIAS, 0}, {D3DRS_SLOPESCALEDEPTHBIAS, 0}, {D3DRS_STENCILENABLE, FALSE}});
+        device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+        FullScreen(0xFFFFFFFF, z);
+        return Centre() == 0xFFFFFFFFu;
+    }
+};
+
+DWORD FloatState(float value) {
+    DWORD bits;
+    std::memcpy(&bits, &value, sizeof(bits));
+    return bits;
+}
+
+}  // namespace
+
+TEST_F(LayerPathTest, StencilOperationsOnEachOutcome) {
+    struct Case {
+        DWORD op;
+        int start, expected;
+    };
+    const int ref = 0x5A;
+    const Case cases[] = {
+        {D3DSTENCILOP_KEEP, 7, 7},       {D3DSTENCILOP_ZERO, 7, 0},        {D3DSTENCILOP_REPLACE, 7, ref},
+        {D3DSTENCILOP_INCRSAT, 254, 255}, {D3DSTENCILOP_INCRSAT, 255, 255}, {D3DSTENCILOP_DECRSAT, 1, 0},
+        {D3DSTENCILOP_DECRSAT, 0, 0},    {D3DSTENCILOP_INVERT, 0x0F, 0xF0}, {D3DSTENCILOP_INCR, 255, 0},
+        {D3DSTENCILOP_DECR, 0, 255},     {D3DSTENCILOP_INCR, 9, 10},       {D3DSTENCILOP_DECR, 9, 8},
+    };
+    enum Outcome { Pass, StencilFail, DepthFail };
+    for (const Case& c : cases) {
+        for (Outcome outcome : {Pass, StencilFail, DepthFail}) {
+            SCOPED_TRACE("operation " + std::to_string(c.op) + " from " + std::to_string(c.start) + ", outcome " +
+                         std::to_string(outcome));
+            device->Clear(0, nullptr, D3DCLEAR_STENCIL | D3DCLEAR_ZBUFFER, 0, 1.0f, static_cast<DWORD>(c.start));
+            SetStates({{D3DRS_STENCILENABLE, TRUE}, {D3DRS_STENCILREF, ref}, {D3DRS_STENCILMASK, 0xFF},
+                       {D3DRS_STENCILWRITEMASK, 0xFF}, {D3DRS_STENCILFAIL, D3DSTENCILOP_KEEP},
+                       {D3DRS_STENCILZFAIL, D3DSTENCILOP_KEEP}, {D3DRS_STENCILPASS, D3DSTENCILOP_KEEP},
+                       {D3DRS_STENCILFUNC, outcome == StencilFail ? D3DCMP_NEVER : D3DCMP_ALWAYS},
+                       {D3DRS_ZENABLE, outcome == DepthFail}, {D3DRS_ZFUNC, D3DCMP_NEVER}});
+            device->SetRenderState(outcome == Pass ? D3DRS_STENCILPASS
+                                   : outcome == StencilFail ? D3DRS_STENCILFAIL
+                                                            : D3DRS_STENCILZFAIL,
+                                   c.op);
+            FullScreen(0xFFFFFFFF);
+            EXPECT_EQ(StencilAt(width / 2, height / 2), c.expected);
+        }
+    }
+}
+
+TEST_F(LayerPathTest, TwoSidedStencilGivesCounterClockwiseFacesTheirOwnStates) {
+    struct Case {
+        BOOL twoSided;
+        DWORD ccwFunction;
+        int clockwise, counterClockwise;
+    };
+    // Stencil 5 everywhere; clockwise faces increment, counter-clockwise ones decrement or,
+    // failing their own test, take the reference 0x40.
+    const Case cases[] = {{TRUE, D3DCMP_ALWAYS, 6, 4}, {TRUE, D3DCMP_NEVER, 6, 0x40}, {FALSE, D3DCMP_NEVER, 6, 6}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE("two-sided " + std::to_string(c.twoSided) + ", ccw function " + std::to_string(c.ccwFunction));
+        device->Clear(0, nullptr, D3DCLEAR_STENCIL, 0, 1.0f, 5);
+        SetStates({{D3DRS_STENCILENABLE, TRUE}, {D3DRS_TWOSIDEDSTENCILMODE, c.twoSided}, {D3DRS_STENCILREF, 0x40},
+                   {D3DRS_STENCILMASK, 0xFF}, {D3DRS_STENCILWRITEMASK, 0xFF}, {D3DRS_STENCILFUNC, D3DCMP_ALWAYS},
+                   {D3DRS_STENCILPASS, D3DSTENCILOP_INCRSAT}, {D3DRS_STENCILFAIL, D3DSTENCILOP_KEEP},
+                   {D3DRS_CCW_STENCILFUNC, c.ccwFunction}, {D3DRS_CCW_STENCILPASS, D3DSTENCILOP_DECRSAT},
+                   {D3DRS_CCW_STENCILFAIL, D3DSTENCILOP_REPLACE}, {D3DRS_ZENABLE, FALSE}});
+        DrawRect(-1, 1, 0, -1, 0.5f, 0xFFFFFFFF, false);  // left half, clockwise
+        DrawRect(0, 1, 1, -1, 0.5f, 0xFFFFFFFF, true);    // right half, counter-clockwise
+        EXPECT_EQ(StencilAt(width / 4, height / 2), c.clockwise);
+        EXPECT_EQ(StencilAt(3 * width / 4, height / 2), c.counterClockwise);
+    }
+}
+
+TEST_F(LayerPathTest, StencilReferenceComparesThroughTheMaskAndWritesThroughTheWriteMask) {
+    struct Case {
+        int stored;
+        DWORD function, ref, mask, writeMask, pass;
+        int expected;
+    };
+    const Case cases[] = {
+        {0x23, D3DCMP_EQUAL, 0x13, 0x0F, 0xFF, D3DSTENCILOP_INCRSAT, 0x24},  // equal in the low bits
+        {0x23, D3DCMP_EQUAL, 0x13, 0xFF, 0xFF, D3DSTENCILOP_INCRSAT, 0x23},  // not equal in all of them
+        {0x10, D3DCMP_LESS, 0x0F, 0xFF, 0xFF, D3DSTENCILOP_ZERO, 0},         // ref < stored passes
+        {0x10, D3DCMP_GREATER, 0x0F, 0xFF, 0xFF, D3DSTENCILOP_ZERO, 0x10},   // ref > stored fails
+        {0x0F, D3DCMP_ALWAYS, 0xAB, 0xFF, 0xF0, D3DSTENCILOP_REPLACE, 0xAF},
+        {0x00, D3DCMP_ALWAYS, 0x3C, 0xFF, 0xFF, D3DSTENCILOP_REPLACE, 0x3C},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("stored " + std::to_string(c.stored) + " ref " + std::to_string(c.ref));
+        device->Clear(0, nullptr, D3DCLEAR_STENCIL, 0, 1.0f, static_cast<DWORD>(c.stored));
+        SetStates({{D3DRS_STENCILENABLE, TRUE}, {D3DRS_STENCILFUNC, c.function}, {D3DRS_STENCILREF, c.ref},
+                   {D3DRS_STENCILMASK, c.mask}, {D3DRS_STENCILWRITEMASK, c.writeMask},
+                   {D3DRS_STENCILPASS, c.pass}, {D3DRS_STENCILFAIL, D3DSTENCILOP_KEEP}, {D3DRS_ZENABLE, FALSE}});
+        FullScreen(0xFFFFFFFF);
+        EXPECT_EQ(StencilAt(width / 2, height / 2), c.expected);
+    }
+}
+
+TEST_F(LayerPathTest, ScissorRectangleLimitsDrawsAndClears) {
+    RECT scissor{8, 16, 24, 40};
+    device->SetScissorRect(&scissor);
+    struct Probe {
+        UINT x, y;
+        bool inside;
+    };
+    const Probe probes[] = {{8, 16, true},   {23, 39, true},  {7, 16, false}, {8, 15, false},
+                            {24, 39, false}, {23, 40, false}, {0, 0, false},  {63, 63, false}};
+    for (bool clear : {false, true}) {
+        SCOPED_TRACE(clear ? "Clear" : "draw");
+        device->SetRenderState(D3DRS_SCISSORTESTENABLE, FALSE);
+        device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+        device->SetRenderState(D3DRS_SCISSORTESTENABLE, TRUE);
+        if (clear)
+            device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFFFFFFFF, 1.0f, 0);
+        else
+            FullScreen(0xFFFFFFFF);
+        std::vector<uint32_t> pixels = ReadBackBuffer();
+        for (const Probe& p : probes)
+            EXPECT_EQ(pixels[p.y * width + p.x], p.inside ? 0xFFFFFFFFu : 0xFF000000u) << p.x << ", " << p.y;
+    }
+    device->SetRenderState(D3DRS_SCISSORTESTENABLE, FALSE);
+    FullScreen(0xFF00FF00);
+    EXPECT_EQ(ReadBackBuffer()[0], 0xFF00FF00u) << "the test off, the rectangle no longer limits";
+}
+
+TEST_F(LayerPathTest, DepthBiasMovesStoredDepthByItsValueInDepthUnits) {
+    // D3DRS_DEPTHBIAS is added to the depth in the buffer's [0, 1] range, whatever unit
+    // the driver's polygon offset uses; the slope-scaled bias multiplies the depth slope.
+    struct Case {
+        float bias, slopeScale, expected;
+    };
+    // Flat quads at z 0.5; the sloped one runs from 0.25 (left edge) to 0.75 (right edge),
+    // a slope of 1/128 per pixel on a 64-pixel target, so a slope scale of 4 adds 1/32.
+    const Case cases[] = {{1.0f / 64, 0, 0.5f + 1.0f / 64},
+                          {-1.0f / 64, 0, 0.5f - 1.0f / 64},
+                          {1.0f / 4096, 0, 0.5f + 1.0f / 4096},
+                          {0, 4, 0.5f + 1.0f / 32}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE("bias " + std::to_string(c.bias) + " slope scale " + std::to_string(c.slopeScale));
+        device->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
+        SetStates({{D3DRS_ZENABLE, TRUE}, {D3DRS_ZWRITEENABLE, TRUE}, {D3DRS_ZFUNC, D3DCMP_ALWAYS},
+                   {D3DRS_DEPTHBIAS, FloatState(c.bias)}, {D3DRS_SLOPESCALEDEPTHBIAS, FloatState(c.slopeScale)}});
+        if (c.slopeScale != 0) {
+            Vertex sloped[4] = {{-1, 1, 0.25f, 0, 0, 0xFFFFFFFF},
+                                {1, 1, 0.75f, 1, 0, 0xFFFFFFFF},
+                                {-1, -1, 0.25f, 0, 1, 0xFFFFFFFF},
+                                {1, -1, 0.75f, 1, 1, 0xFFFFFFFF}};
+            ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, sloped, sizeof(Vertex)), D3D_OK);
+        } else {
+            FullScreen(0xFFFFFFFF, 0.5f);
+        }
+        float margin = std::max(std::fabs(c.expected - 0.5f) / 4, 1.0f / 16384);
+        EXPECT_TRUE(PassesDepthLess(c.expected - margin)) << "stored depth below " << c.expected - margin;
+        EXPECT_FALSE(PassesDepthLess(c.expected + margin)) << "stored depth above " << c.expected + margin;
+    }
+}
+
+TEST_F(LayerPathTest, SeparateAlphaBlendingHasItsOwnFactorsAndOperation) {
+    struct Case {
+        BOOL separate;
+        DWORD source, destination, op, sourceAlpha, destinationAlpha, opAlpha;
+        uint32_t expected;
+    };
+    // Destination 0x80806040, source 0x40402010 (alpha 0.251).
+    const Case cases[] = {
+        {TRUE, D3DBLEND_ONE, D3DBLEND_ZERO, D3DBLENDOP_ADD, D3DBLEND_ZERO, D3DBLEND_ONE, D3DBLENDOP_ADD, 0x80402010},
+        {TRUE, D3DBLEND_ZERO, D3DBLEND_ONE, D3DBLENDOP_ADD, D3DBLEND_ONE, D3DBLEND_ONE, D3DBLENDOP_ADD, 0xC0806040},
+        {TRUE, D3DBLEND_ONE, D3DBLEND_ONE, D3DBLENDOP_ADD, D3DBLEND_ONE, D3DBLEND_ONE, D3DBLENDOP_REVSUBTRACT,
+         0x40C08050},
+        {TRUE, D3DBLEND_ONE, D3DBLEND_ZERO, D3DBLENDOP_ADD, D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA, D3DBLENDOP_ADD,
+         0x70402010},
+        // Off: alpha follows the colour factors whatever the alpha states say.
+        {FALSE, D3DBLEND_ONE, D3DBLEND_ZERO, D3DBLENDOP_ADD, D3DBLEND_ZERO, D3DBLEND_ONE, D3DBLENDOP_ADD, 0x40402010},
+    };
+    device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    for (const Case& c : cases) {
+        device->Clear(0, nullptr, D3DCLEAR_TARGET, 0x80806040, 1.0f, 0);
+        SetStates({{D3DRS_SEPARATEALPHABLENDENABLE, c.separate}, {D3DRS_SRCBLEND, c.source},
+                   {D3DRS_DESTBLEND, c.destination}, {D3DRS_BLENDOP, c.op}, {D3DRS_SRCBLENDALPHA, c.sourceAlpha},
+                   {D3DRS_DESTBLENDALPHA, c.destinationAlpha}, {D3DRS_BLENDOPALPHA, c.opAlpha}});
+        FullScreen(0x40402010);
+        uint32_t got = Centre();
+        for (int shift : {0, 8, 16, 24})
+            EXPECT_NEAR(static_cast<int>(Channel(got, shift)), static_cast<int>(Channel(c.expected, shift)), 1)
+                << "expected " << std::hex << c.expected << " got " << got;
+    }
+    device->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+}
+
+TEST_F(LayerPathTest, IndexedDrawsFromUserMemoryIndexFromTheStartOfTheVertices) {
+    // Vertices 0-3 would cover the left half in red, 4-7 the right half in green; the
+    // indices name 4-7, the range MinVertexIndex 4 and NumVertices 4 announce.
+    Vertex vertices[8] = {{-1, 1, 0.5f, 0, 0, 0xFFFF0000}, {0, 1, 0.5f, 0, 0, 0xFFFF0000},
+                          {-1, -1, 0.5f, 0, 0, 0xFFFF0000}, {0, -1, 0.5f, 0, 0, 0xFFFF0000},
+                          {0, 1, 0.5f, 0, 0, 0xFF00FF00},  {1, 1, 0.5f, 0, 0, 0xFF00FF00},
+                          {0, -1, 0.5f, 0, 0, 0xFF00FF00}, {1, -1, 0.5f, 0, 0, 0xFF00FF00}};
+    const uint16_t indices16[6] = {4, 5, 6, 6, 5, 7};
+    const uint32_t indices32[6] = {4, 5, 6, 6, 5, 7};
+    for (D3DFORMAT format : {D3DFMT_INDEX16, D3DFMT_INDEX32}) {
+        const void* indices = format == D3DFMT_INDEX16 ? static_cast<const void*>(indices16) : indices32;
+        device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+        ASSERT_EQ(
+            device->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 4, 4, 2, indices, format, vertices, sizeof(Vertex)),
+            D3D_OK);
+        std::vector<uint32_t> pixels = ReadBackBuffer();
+        EXPECT_EQ(pixels[(height / 2) * width + 3 * width / 4], 0xFF00FF00u) << "format " << format;
+        EXPECT_EQ(pixels[(height / 2) * width + width / 4], 0xFF000000u) << "format " << format;
+    }
+    // Indices outside the announced range would read vertices the call did not hand over.
+    const uint16_t below[6] = {3, 5, 6, 6, 5, 7};
+    const uint16_t above[6] = {4, 5, 6, 6, 5, 8};
+    EXPECT_EQ(device->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 4, 4, 2, below, D3DFMT_INDEX16, vertices,
+                                             sizeof(Vertex)),
+              D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 4, 4, 2, above, D3DFMT_INDEX16, vertices,
+                                             sizeof(Vertex)),
+              D3DERR_INVALIDCALL);
+}
+
+TEST_F(LayerPathTest, UserMemorySizesAreCheckedInSixtyFourBits) {
+    // Byte counts that wrap in 32 bits would hand the device a few bytes for a draw of a
+    // billion vertices.
+    Vertex vertices[8] = {};
+    const uint16_t indices[3] = {0, 1, 2};
+    EXPECT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 0x15555556, vertices, 4), D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->DrawPrimitiveUP(D3DPT_POINTLIST, 0x40000001, vertices, 0x10), D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0x80000000u, 0x80000000u, 1, indices,
+                                             D3DFMT_INDEX16, vertices, sizeof(Vertex)),
+              D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, 0x10000001, 1, indices, D3DFMT_INDEX16, vertices,
+                                             0x100),
+              D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, vertices, sizeof(Vertex)), D3D_OK);
+}
+
+TEST_F(LayerPathTest, MaxMipLevelNamesTheMostDetailedLevelSampled) {
+    // Levels red, green, blue; a magnified draw samples the most detailed level allowed.
+    IDirect3DTexture9* tex = nullptr;
+    ASSERT_EQ(device->CreateTexture(4, 4, 3, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex, nullptr), D3D_OK);
+    const uint32_t colours[3] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF};
+    for (UINT level = 0; level < 3; ++level) {
+        D3DLOCKED_RECT locked;
+        ASSERT_EQ(tex->LockRect(level, &locked, nullptr, 0), D3D_OK);
+        UINT size = 4 >> level;
+        for (UINT y = 0; y < size; ++y)
+            for (UINT x = 0; x < size; ++x)
+                reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(locked.pBits) + y * locked.Pitch)[x] = colours[level];
+        tex->UnlockRect(level);
+    }
+    device->SetPixelShader(texture.pixel);
+    device->SetTexture(0, tex);
+    device->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_POINT);
+    device->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_POINT);
+    device->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_POINT);
+    const std::pair<DWORD, uint32_t> cases[] = {
+        {0, colours[0]}, {1, colours[1]}, {2, colours[2]}, {7, colours[2]}};
+    for (const auto& [maxLevel, expected] : cases) {
+        device->SetSamplerState(0, D3DSAMP_MAXMIPLEVEL, maxLevel);
+        FullScreen(0xFFFFFFFF);
+        EXPECT_EQ(Centre(), expected) << "D3DSAMP_MAXMIPLEVEL " << maxLevel;
+    }
+    device->SetTexture(0, nullptr);
+    tex->Release();
+}
+
+TEST_F(LayerPathTest, VposGivesIntegerPixelCoordinates) {
+    // Direct3D 9's pixel centres lie on integers, so VPOS of pixel (x, y) is (x, y).
+    CompiledShader vpos =
+        Compile(device, "float4 main(float2 p : VPOS) : COLOR { return float4(p.x / 255, p.y / 255, 0, 1); }\n",
+                "ps_3_0");
+    ASSERT_EQ(vpos.result, D3D_OK) << vpos.errors;
+    device->SetPixelShader(vpos.pixel);
+    FullScreen(0xFFFFFFFF);
+    std::vector<uint32_t> pixels = ReadBackBuffer();
+    int wrong = 0;
+    for (UINT y = 0; y < height; ++y)
+        for (UINT x = 0; x < width; ++x)
+            if (pixels[y * width + x] != (0xFF000000u | (x << 16) | (y << 8)) && wrong++ < 4)
+                ADD_FAILURE() << "pixel " << x << ", " << y << " got " << std::hex << pixels[y * width + x];
+    EXPECT_EQ(wrong, 0);
+    vpos.Release();
+}
+
+TEST_F(LayerPathTest, CapsReportTheRasterAndStencilFeaturesTheLayerHas) {
+    D3DCAPS9 caps;
+    ASSERT_EQ(device->GetDeviceCaps(&caps), D3D_OK);
+    for (DWORD bit : {D3DPRASTERCAPS_SCISSORTEST, D3DPRASTERCAPS_DEPTHBIAS, D3DPRASTERCAPS_SLOPESCALEDEPTHBIAS,
+                      D3DPRASTERCAPS_MIPMAPLODBIAS})
+        EXPECT_TRUE(caps.RasterCaps & bit) << "RasterCaps bit " << std::hex << bit;
+    for (DWORD bit : {D3DSTENCILCAPS_KEEP, D3DSTENCILCAPS_ZERO, D3DSTENCILCAPS_REPLACE, D3DSTENCILCAPS_INCRSAT,
+                      D3DSTENCILCAPS_DECRSAT, D3DSTENCILCAPS_INVERT, D3DSTENCILCAPS_INCR, D3DSTENCILCAPS_DECR,
+                      D3DSTENCILCAPS_TWOSIDED})
+        EXPECT_TRUE(caps.StencilCaps & bit) << "StencilCaps bit " << std::hex << bit;
+}
+
+TEST_F(LayerPathTest, ADrawWhoseVertexStageCannotBeBuiltFails) {
+    // Two TEXCOORD0 elements: the layer's generated vertex stage for draws without a vertex
+    // shader cannot be linked, and the draw must say so instead of reporting success.
+    const D3DVERTEXELEMENT9 twice[] = {{0, 0, D3DDECLTYPE_FLOAT3, 0, D3DDECLUSAGE_POSITION, 0},
+                                       {0, 12, D3DDECLTYPE_FLOAT2, 0, D3DDECLUSAGE_TEXCOORD, 0},
+                                       {0, 12, D3DDECLTYPE_FLOAT2, 0, D3DDECLUSAGE_TEXCOORD, 0},
+                                       D3DDECL_END()};
+    IDirect3DVertexDeclaration9* broken = nullptr;
+    ASSERT_EQ(device->CreateVertexDeclaration(twice, &broken), D3D_OK);
+    device->SetVertexDeclaration(broken);
+    device->SetVertexShader(nullptr);
+    Vertex triangle[3] = {};
+    EXPECT_TRUE(FAILED(device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, triangle, sizeof(Vertex))));
+    EXPECT_TRUE(FAILED(device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, triangle, sizeof(Vertex)))) << "and again";
+    device->SetVertexDeclaration(decl);
+    broken->Release();
+    lumaret::platform::ResetGlDebugErrors();  // the GL compiler's own report of the failed stage
 }
