@@ -10,6 +10,8 @@ cd "$(dirname "$0")"
 
 bash scripts/install-deps.sh
 jobs=2
+# Compiler-cache hits for any checkout of the project, wherever it lies.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 fuzz_seconds="${LUMARET_FUZZ_SECONDS:-20}"
 
 echo "== Debug build and tests"
