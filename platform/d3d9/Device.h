@@ -1,14 +1,22 @@
 // IDirect3DDevice9 on OpenGL 4.5 core.
 //
-// State calls only record Direct3D 9 state and mark what changed; a draw brings GL up to
-// date (framebuffer, viewport, render states, samplers, programs, vertex arrays, constant
-// registers) and then draws. Direct3D 9's conventions hold throughout: pixel centres on
-// integer coordinates, [0, 1] depth, row 0 at the top, shader constants in registers that
-// outlive shader switches. The back buffer is a framebuffer object; Present resolves it
-// and shows it in the window, flipped to GL's bottom-up window origin.
+// State calls only record Direct3D 9 state (D3D9State) and mark what changed; a draw brings
+// GL up to date (GlStateCache: framebuffer, viewport, render states, samplers, programs,
+// vertex arrays, constant registers) and then draws. Direct3D 9's conventions hold
+// throughout: pixel centres on integer coordinates, [0, 1] depth, row 0 at the top, shader
+// constants in registers that outlive shader switches. The back buffer is a framebuffer
+// object; Present resolves it and shows it in the window, flipped to GL's bottom-up window
+// origin, or hands it to the headless harness.
+//
+// The device's work is spread by concept: Device.cpp (creation, resources), DeviceStates.cpp
+// (state calls), DeviceTargets.cpp (targets, framebuffer, Clear), DeviceDraw.cpp (bringing GL
+// up to date, draws), Presentation.cpp (Present and read-back); the GL translations, the
+// fixed-function stages, the state records and the internal uniforms have headers of their own.
 #pragma once
 
 #include "d3d9/DepthBiasUnit.h"
+#include "d3d9/DeviceLimits.h"
+#include "d3d9/DeviceState.h"
 #include "d3d9/GlContext.h"
 #include "d3d9/RefCounted.h"
 #include "d3d9/Resources.h"
@@ -25,18 +33,6 @@
 struct SDL_Window;
 
 namespace lumaret::platform {
-
-// Register files of vs_3_0 and ps_3_0.
-constexpr UINT kVertexConstantRegisters = 256;
-constexpr UINT kPixelConstantRegisters = 224;
-constexpr UINT kSamplerStages = 16;
-constexpr UINT kTextureStagesReported = 8;
-constexpr UINT kMaxRenderTargets = 4;
-constexpr UINT kMaxStreams = 16;
-// Uniform-buffer bindings shared with the shader compiler.
-constexpr GLuint kVertexConstantBinding = 0;
-constexpr GLuint kPixelConstantBinding = 1;
-constexpr GLuint kInternalBinding = 2;
 
 class Direct3D9;
 
@@ -128,32 +124,13 @@ public:
     void Forget(IUnknown* resource);  // a resource being destroyed unbinds itself
     // Reads a colour surface's pixels (resolving multisampling) into D3D9's memory layout.
     bool ReadPixels(Surface* source, uint8_t* destination, UINT pitch);
-    // Writes the last presented frame (or the back buffer) as a PNG; false on failure.
-    bool SaveScreenshot(const char* path);
-    // Headless runs: LUMARET_SCREENSHOT receives the last frame, and with
-    // LUMARET_SCREENSHOT_FRAMES=1,90,250 also each listed frame, as <name>_<frame>.png.
-    void SaveHeadlessScreenshots();
+    Surface* backBuffer() const { return backBuffer_; }
+    const D3DPRESENT_PARAMETERS& presentParameters() const { return parameters_; }
 
 private:
     Device(Direct3D9* parent, HWND window, DWORD behaviorFlags, const D3DPRESENT_PARAMETERS& parameters,
            std::unique_ptr<GlContext> context);
     bool InitialiseGl(std::string* error);
-
-    enum Dirty : uint32_t {
-        DirtyFramebuffer = 1u << 0,
-        DirtyViewport = 1u << 1,
-        DirtyDepthStencil = 1u << 2,
-        DirtyRaster = 1u << 3,
-        DirtyBlend = 1u << 4,
-        DirtyColorMask = 1u << 5,
-        DirtyScissor = 1u << 6,
-        DirtyPrograms = 1u << 7,
-        DirtyVertexInput = 1u << 8,
-        DirtyVertexConstants = 1u << 9,
-        DirtyPixelConstants = 1u << 10,
-        DirtySrgbWrite = 1u << 11,
-        DirtyAll = 0xFFFFFFFFu,
-    };
 
     HRESULT PrepareDraw(bool pretransformed);
     void ApplyFramebuffer();
@@ -186,54 +163,26 @@ private:
     GLuint resolveRenderbuffer_ = 0;
     GLuint readFramebuffer_ = 0;
 
-    // Direct3D 9 state.
-    DWORD renderStates_[D3D_RENDERSTATE_COUNT] = {};
-    DWORD samplerStates_[kSamplerStages][14] = {};
-    IDirect3DBaseTexture9* textures_[kSamplerStages] = {};
-    Surface* renderTargets_[kMaxRenderTargets] = {};
-    Surface* depthStencil_ = nullptr;
-    D3DVIEWPORT9 viewport_{};
-    RECT scissorRect_{};
-    VertexDeclaration* declaration_ = nullptr;
-    struct Stream {
-        VertexBuffer* buffer = nullptr;
-        UINT offset = 0;
-        UINT stride = 0;
-    } streams_[kMaxStreams];
-    IndexBuffer* indices_ = nullptr;
-    VertexShader* vertexShader_ = nullptr;
-    PixelShader* pixelShader_ = nullptr;
-    float vertexConstants_[kVertexConstantRegisters * 4] = {};
-    float pixelConstants_[kPixelConstantRegisters * 4] = {};
-    bool inScene_ = false;
+    D3D9State state_;
+    GlStateCache gl_;
 
-    // GL objects and what GL currently has.
-    uint32_t dirty_ = DirtyAll;
-    uint32_t samplerDirty_ = 0xFFFF;
+    // The device's own GL objects.
     GLuint framebuffer_ = 0;
     GLuint pipeline_ = 0;
     StreamBuffer stream_;
     GLint uniformAlignment_ = 256;
-    bool vertexConstantsDirty_ = true;
-    bool pixelConstantsDirty_ = true;
     GLuint internalBuffer_ = 0;
-    GLintptr upVertexOffset_ = 0;
-    GLintptr upIndexOffset_ = 0;
     GLuint emptyVertexArray_ = 0;
     GLuint fixedFunctionPixelProgram_ = 0;
     std::map<std::tuple<DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD>, GLuint> samplerCache_;
-    GLuint boundSamplers_[kSamplerStages] = {};
-    bool lastPretransformed_ = false;
-    bool programsPretransformed_ = false;
-    bool upStream_ = false;   // stream 0 comes from a DrawPrimitiveUP call
-    bool upIndices_ = false;  // indices come from a DrawIndexedPrimitiveUP call
-    float internalData_[12] = {};
-    GLuint boundVertexArray_ = 0;
-    GLuint boundVertexProgram_ = ~0u;
-    GLuint boundPixelProgram_ = ~0u;
-    bool framebufferComplete_ = true;
     GLint maxSamples_ = 0;
     DepthBiasUnits depthBiasUnits_;
+
+    // Draws from user memory: where in the stream buffer this draw's data went.
+    GLintptr upVertexOffset_ = 0;
+    GLintptr upIndexOffset_ = 0;
+    bool upStream_ = false;   // stream 0 comes from a DrawPrimitiveUP call
+    bool upIndices_ = false;  // indices come from a DrawIndexedPrimitiveUP call
 };
 
 }  // namespace lumaret::platform

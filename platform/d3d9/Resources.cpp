@@ -86,6 +86,20 @@ HRESULT Surface::UnlockRect() {
     return D3D_OK;
 }
 
+bool IsColorTarget(IDirect3DSurface9* surface) {
+    if (!surface) return false;
+    auto* s = static_cast<Surface*>(surface);
+    return !s->format().depth &&
+           (s->kind() == Surface::Kind::RenderBuffer ||
+            (s->kind() == Surface::Kind::TextureLevel && (s->desc().Usage & D3DUSAGE_RENDERTARGET)));
+}
+
+bool IsDepthTarget(IDirect3DSurface9* surface) {
+    if (!surface) return false;
+    auto* s = static_cast<Surface*>(surface);
+    return s->format().depth && s->kind() != Surface::Kind::SystemMemory;
+}
+
 GLuint Surface::glTexture() const { return storage_ ? storage_->name() : 0; }
 
 bool Surface::isCubeFace() const { return storage_ && storage_->target() == GL_TEXTURE_CUBE_MAP; }

@@ -177,6 +177,11 @@ private:
     TextureStorage storage_;
 };
 
+// Surfaces a draw can render into (a render buffer, or a level of a render-target texture)
+// and surfaces that can serve as depth-stencil buffers.
+bool IsColorTarget(IDirect3DSurface9* surface);
+bool IsDepthTarget(IDirect3DSurface9* surface);
+
 // The GL texture behind a base texture of this layer, or 0.
 GLuint GlTextureOf(IDirect3DBaseTexture9* texture, GLenum* target);
 

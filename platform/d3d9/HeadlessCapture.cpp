@@ -1,4 +1,5 @@
-// Headless runs keep their last frame, and any frames asked for by number, as PNGs.
+#include "d3d9/HeadlessCapture.h"
+
 #include "d3d9/Device.h"
 
 #include "win32/Settings.h"
@@ -20,10 +21,10 @@
 
 namespace lumaret::platform {
 
-bool Device::SaveScreenshot(const char* path) {
-    UINT w = parameters_.BackBufferWidth, h = parameters_.BackBufferHeight;
+bool SaveScreenshot(Device& device, const char* path) {
+    UINT w = device.presentParameters().BackBufferWidth, h = device.presentParameters().BackBufferHeight;
     std::vector<uint8_t> pixels(static_cast<size_t>(w) * h * 4);
-    if (!ReadPixels(backBuffer_, pixels.data(), w * 4)) return false;
+    if (!device.ReadPixels(device.backBuffer(), pixels.data(), w * 4)) return false;
     // Back-buffer bytes are B, G, R, A; PNG wants R, G, B, A. The frame is opaque.
     for (size_t i = 0; i < pixels.size(); i += 4) {
         std::swap(pixels[i], pixels[i + 2]);
@@ -44,7 +45,7 @@ std::string NumberedPath(const std::string& path, long frame) {
 
 }  // namespace
 
-void Device::SaveHeadlessScreenshots() {
+void HeadlessFramePresented(Device& device) {
     static const std::optional<std::string> path = ScreenshotPath();
     if (!path) return;
     static const std::set<long> requested = ScreenshotFrames();
@@ -57,7 +58,7 @@ void Device::SaveHeadlessScreenshots() {
     }
     // A run asked for pictures it cannot deliver has failed: say so and stop.
     for (const std::string& target : targets) {
-        if (SaveScreenshot(target.c_str())) continue;
+        if (SaveScreenshot(device, target.c_str())) continue;
         std::fprintf(stderr, "lumaret: could not write the screenshot %s\n", target.c_str());
         std::fflush(stderr);
         std::exit(kScreenshotFailedExitStatus);

@@ -1,0 +1,80 @@
+// The device's two records of state.
+//
+// D3D9State is what the application set, kept exactly as Direct3D 9 keeps it: render and
+// sampler states, what is bound, viewport and scissor rectangle, the constant registers.
+// GlStateCache is what GL currently has. State calls write the first and mark dirty bits in
+// the second; a draw (PrepareDraw) brings GL up to date with what changed and nothing else.
+#pragma once
+
+#include "d3d9/DeviceLimits.h"
+#include "d3d9/InternalUniforms.h"
+#include "d3d9/Resources.h"
+
+#include <d3d9.h>
+#include <epoxy/gl.h>
+
+#include <cstdint>
+
+namespace lumaret::platform {
+
+struct StreamBinding {
+    VertexBuffer* buffer = nullptr;
+    UINT offset = 0;
+    UINT stride = 0;
+};
+
+struct D3D9State {
+    DWORD renderStates[D3D_RENDERSTATE_COUNT] = {};
+    DWORD samplerStates[kSamplerStages][kSamplerStateCount] = {};
+    IDirect3DBaseTexture9* textures[kSamplerStages] = {};
+    Surface* renderTargets[kMaxRenderTargets] = {};
+    Surface* depthStencil = nullptr;
+    D3DVIEWPORT9 viewport{};
+    RECT scissorRect{};
+    VertexDeclaration* declaration = nullptr;
+    StreamBinding streams[kMaxStreams];
+    IndexBuffer* indices = nullptr;
+    VertexShader* vertexShader = nullptr;
+    PixelShader* pixelShader = nullptr;
+    float vertexConstants[kVertexConstantRegisters * 4] = {};
+    float pixelConstants[kPixelConstantRegisters * 4] = {};
+    bool inScene = false;
+
+    // Direct3D 9's state of a new device: its defaults, the implicit back buffer and depth
+    // buffer bound, viewport and scissor rectangle over the back buffer.
+    void Reset(bool autoDepth, Surface* backBuffer, Surface* autoDepthStencil);
+};
+
+// What a draw must send to GL again.
+enum Dirty : uint32_t {
+    DirtyFramebuffer = 1u << 0,
+    DirtyViewport = 1u << 1,
+    DirtyDepthStencil = 1u << 2,
+    DirtyRaster = 1u << 3,
+    DirtyBlend = 1u << 4,
+    DirtyColorMask = 1u << 5,
+    DirtyScissor = 1u << 6,
+    DirtyPrograms = 1u << 7,
+    DirtyVertexInput = 1u << 8,
+    DirtyVertexConstants = 1u << 9,
+    DirtyPixelConstants = 1u << 10,
+    DirtySrgbWrite = 1u << 11,
+    DirtyAll = 0xFFFFFFFFu,
+};
+
+struct GlStateCache {
+    uint32_t dirty = DirtyAll;
+    uint32_t samplerDirty = 0xFFFF;  // one bit per sampler stage
+    bool vertexConstantsDirty = true;
+    bool pixelConstantsDirty = true;
+    GLuint samplers[kSamplerStages] = {};
+    GLuint vertexArray = 0;
+    GLuint vertexProgram = ~0u;
+    GLuint pixelProgram = ~0u;
+    InternalUniforms internal;  // what the internal uniform buffer holds
+    bool framebufferComplete = true;
+    bool viewportPretransformed = false;  // the viewport was last set for pretransformed vertices
+    bool programsPretransformed = false;  // likewise the programs
+};
+
+}  // namespace lumaret::platform

@@ -1,0 +1,139 @@
+// Render targets and the depth-stencil surface, the framebuffer they make, and Clear.
+#include "d3d9/Device.h"
+
+#include "d3d9/GlEnums.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace lumaret::platform {
+
+HRESULT Device::GetBackBuffer(UINT swapChain, UINT backBuffer, D3DBACKBUFFER_TYPE, IDirect3DSurface9** surface) {
+    if (!surface || swapChain != 0 || backBuffer != 0) return D3DERR_INVALIDCALL;
+    backBuffer_->AddRef();
+    *surface = backBuffer_;
+    return D3D_OK;
+}
+
+HRESULT Device::SetRenderTarget(DWORD index, IDirect3DSurface9* renderTarget) {
+    if (index >= kMaxRenderTargets) return D3DERR_INVALIDCALL;
+    if (index == 0 && !renderTarget) return D3DERR_INVALIDCALL;
+    if (renderTarget && !IsColorTarget(renderTarget)) return D3DERR_INVALIDCALL;
+    auto* surface = static_cast<Surface*>(renderTarget);
+    state_.renderTargets[index] = surface;
+    if (index == 0) {
+        // As in Direct3D 9, a new target 0 resets the viewport and scissor rectangle to it.
+        state_.viewport = D3DVIEWPORT9{0, 0, surface->desc().Width, surface->desc().Height, 0.0f, 1.0f};
+        state_.scissorRect = RECT{0, 0, static_cast<LONG>(surface->desc().Width), static_cast<LONG>(surface->desc().Height)};
+        gl_.dirty |= DirtyViewport | DirtyScissor;
+    }
+    gl_.dirty |= DirtyFramebuffer;
+    return D3D_OK;
+}
+
+HRESULT Device::GetRenderTarget(DWORD index, IDirect3DSurface9** renderTarget) {
+    if (!renderTarget || index >= kMaxRenderTargets) return D3DERR_INVALIDCALL;
+    *renderTarget = state_.renderTargets[index];
+    if (!*renderTarget) return D3DERR_NOTFOUND;
+    state_.renderTargets[index]->AddRef();
+    return D3D_OK;
+}
+
+HRESULT Device::SetDepthStencilSurface(IDirect3DSurface9* surface) {
+    if (surface && !IsDepthTarget(surface)) return D3DERR_INVALIDCALL;
+    state_.depthStencil = static_cast<Surface*>(surface);
+    gl_.dirty |= DirtyFramebuffer | DirtyRaster;  // the bias unit follows the depth format
+    return D3D_OK;
+}
+
+HRESULT Device::GetDepthStencilSurface(IDirect3DSurface9** surface) {
+    if (!surface) return D3DERR_INVALIDCALL;
+    *surface = state_.depthStencil;
+    if (!state_.depthStencil) return D3DERR_NOTFOUND;
+    state_.depthStencil->AddRef();
+    return D3D_OK;
+}
+
+void Device::ApplyFramebuffer() {
+    GLenum drawBuffers[kMaxRenderTargets];
+    for (UINT i = 0; i < kMaxRenderTargets; ++i) {
+        GLenum attachment = GL_COLOR_ATTACHMENT0 + i;
+        if (state_.renderTargets[i]) {
+            state_.renderTargets[i]->Attach(framebuffer_, attachment);
+            drawBuffers[i] = attachment;
+        } else {
+            glNamedFramebufferTexture(framebuffer_, attachment, 0, 0);
+            drawBuffers[i] = GL_NONE;
+        }
+    }
+    glNamedFramebufferTexture(framebuffer_, GL_DEPTH_ATTACHMENT, 0, 0);
+    glNamedFramebufferTexture(framebuffer_, GL_STENCIL_ATTACHMENT, 0, 0);
+    if (state_.depthStencil)
+        state_.depthStencil->Attach(framebuffer_, state_.depthStencil->format().stencil ? GL_DEPTH_STENCIL_ATTACHMENT
+                                                                             : GL_DEPTH_ATTACHMENT);
+    glNamedFramebufferDrawBuffers(framebuffer_, kMaxRenderTargets, drawBuffers);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, framebuffer_);
+    gl_.framebufferComplete = glCheckNamedFramebufferStatus(framebuffer_, GL_DRAW_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+    if (!gl_.framebufferComplete) std::fprintf(stderr, "Direct3D 9 layer: render target and depth buffer do not match\n");
+}
+
+HRESULT Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z, DWORD stencil) {
+    if (count > 0 && !rects) return D3DERR_INVALIDCALL;
+    if ((flags & (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) && !state_.depthStencil) return D3DERR_INVALIDCALL;
+    if ((flags & D3DCLEAR_STENCIL) && !state_.depthStencil->format().stencil) return D3DERR_INVALIDCALL;
+    // Direct3D 9 clears the viewport, narrowed by the scissor rectangle when that test is on.
+    RECT area{static_cast<LONG>(state_.viewport.X), static_cast<LONG>(state_.viewport.Y),
+              static_cast<LONG>(state_.viewport.X + state_.viewport.Width), static_cast<LONG>(state_.viewport.Y + state_.viewport.Height)};
+    if (state_.renderStates[D3DRS_SCISSORTESTENABLE]) {
+        area.left = std::max(area.left, state_.scissorRect.left);
+        area.top = std::max(area.top, state_.scissorRect.top);
+        area.right = std::min(area.right, state_.scissorRect.right);
+        area.bottom = std::min(area.bottom, state_.scissorRect.bottom);
+    }
+    if (count == 0) return ClearImpl(flags, color, z, stencil, area);
+    for (DWORD i = 0; i < count; ++i) {
+        RECT r{std::max<LONG>(area.left, rects[i].x1), std::max<LONG>(area.top, rects[i].y1),
+               std::min<LONG>(area.right, rects[i].x2), std::min<LONG>(area.bottom, rects[i].y2)};
+        HRESULT hr = ClearImpl(flags, color, z, stencil, r);
+        if (FAILED(hr)) return hr;
+    }
+    return D3D_OK;
+}
+
+HRESULT Device::ClearImpl(DWORD flags, D3DCOLOR color, float z, DWORD stencil, const RECT& area) {
+    if (area.right <= area.left || area.bottom <= area.top) return D3D_OK;
+    MakeCurrent();
+    if (gl_.dirty & DirtyFramebuffer) {
+        ApplyFramebuffer();
+        gl_.dirty &= ~DirtyFramebuffer;
+    }
+    if (!gl_.framebufferComplete) return D3DERR_INVALIDCALL;
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(area.left, area.top, area.right - area.left, area.bottom - area.top);
+    glDisable(GL_FRAMEBUFFER_SRGB);
+    if (flags & D3DCLEAR_TARGET) {
+        float value[4];
+        ColorToFloats(color, value);
+        for (UINT i = 0; i < kMaxRenderTargets; ++i) {
+            if (!state_.renderTargets[i]) continue;
+            glColorMaski(i, GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+            glClearNamedFramebufferfv(framebuffer_, GL_COLOR, static_cast<GLint>(i), value);
+        }
+    }
+    bool depth = (flags & D3DCLEAR_ZBUFFER) != 0, clearStencil = (flags & D3DCLEAR_STENCIL) != 0;
+    if (depth) glDepthMask(GL_TRUE);
+    if (clearStencil) glStencilMask(0xFF);
+    float clampedZ = std::clamp(z, 0.0f, 1.0f);
+    if (depth && clearStencil)
+        glClearNamedFramebufferfi(framebuffer_, GL_DEPTH_STENCIL, 0, clampedZ, static_cast<GLint>(stencil & 0xFF));
+    else if (depth)
+        glClearNamedFramebufferfv(framebuffer_, GL_DEPTH, 0, &clampedZ);
+    else if (clearStencil) {
+        GLint value = static_cast<GLint>(stencil & 0xFF);
+        glClearNamedFramebufferiv(framebuffer_, GL_STENCIL, 0, &value);
+    }
+    gl_.dirty |= DirtyScissor | DirtyColorMask | DirtyDepthStencil | DirtySrgbWrite;
+    return GlResult();
+}
+
+}  // namespace lumaret::platform
