@@ -347,6 +347,7 @@ void ReadStreamEntries(PendingStream& stream, SrxVertex* vertices, size_t count)
     ByteStream& body = stream.body;
     const uint8_t* p = body.Data() + body.Position();
     const uint8_t* start = p;
+    const uint8_t* end = p + body.Remaining();
     switch (stream.id) {
         case ChunkPositions:
             for (size_t v = 0; v < count; ++v, p += 12)
@@ -370,9 +371,11 @@ void ReadStreamEntries(PendingStream& stream, SrxVertex* vertices, size_t count)
             break;
         case ChunkWeights:
             // Entry: influence count n, n weights, n bone bytes; at most MaxInfluences kept.
+            // WeightsFit lets the chunk end before the last vertices' counts (they read as
+            // no influences); every entry whose count is there fits whole.
             for (size_t v = 0; v < count; ++v) {
                 SrxVertex& vertex = vertices[v];
-                uint8_t influences = *p++;
+                uint8_t influences = p < end ? *p++ : 0;
                 uint8_t kept = std::min<uint8_t>(influences, MaxInfluences);
                 vertex.influenceCount = kept;
                 for (int i = 0; i < kept; ++i) vertex.weights[i] = F32At(p + 4 * i);
