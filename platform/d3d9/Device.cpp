@@ -148,6 +148,8 @@ bool Device::InitialiseGl(std::string* error) {
 
 Device::~Device() {
     MakeCurrent();
+    // What only the device still held goes now, while the context exists.
+    state_.UnbindAll();
     delete backBuffer_;
     delete autoDepthStencil_;
     for (auto& [key, sampler] : samplerCache_) glDeleteSamplers(1, &sampler);
@@ -162,35 +164,6 @@ Device::~Device() {
     context_.reset();
     ReleaseSdlWindow(sdlWindow_);
     parent_->Release();
-}
-
-void Device::Forget(IUnknown* resource) {
-    for (UINT i = 0; i < kSamplerStages; ++i)
-        if (state_.textures[i] == resource) {
-            state_.textures[i] = nullptr;
-            gl_.samplerDirty |= 1u << i;
-        }
-    for (UINT i = 1; i < kMaxRenderTargets; ++i)
-        if (state_.renderTargets[i] == resource) {
-            state_.renderTargets[i] = nullptr;
-            gl_.dirty |= DirtyFramebuffer;
-        }
-    if (state_.renderTargets[0] == resource) {
-        // Target 0 may not be empty: fall back to the back buffer.
-        state_.renderTargets[0] = backBuffer_;
-        gl_.dirty |= DirtyFramebuffer;
-    }
-    if (state_.depthStencil == resource) {
-        state_.depthStencil = nullptr;
-        gl_.dirty |= DirtyFramebuffer | DirtyRaster;
-    }
-    if (state_.declaration == resource) state_.declaration = nullptr;
-    for (auto& stream : state_.streams)
-        if (stream.buffer == resource) stream = StreamBinding{};
-    if (state_.indices == resource) state_.indices = nullptr;
-    if (state_.vertexShader == resource) state_.vertexShader = nullptr;
-    if (state_.pixelShader == resource) state_.pixelShader = nullptr;
-    gl_.dirty |= DirtyVertexInput | DirtyPrograms;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -283,7 +256,7 @@ HRESULT Device::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3
 }
 
 Surface* Device::CreateRenderbufferSurface(UINT width, UINT height, D3DFORMAT format,
-                                           D3DMULTISAMPLE_TYPE multiSample, DWORD usage, IUnknown* owner) {
+                                           D3DMULTISAMPLE_TYPE multiSample, DWORD usage, SharedObject* owner) {
     const FormatInfo* info = FindFormat(format);
     bool depth = usage == D3DUSAGE_DEPTHSTENCIL;
     if (!info || (depth ? !info->depth : !info->renderTarget) || width == 0 || height == 0 || width > 16384 ||

@@ -121,7 +121,9 @@ public:
 
     // Layer-internal.
     void MakeCurrent() { context_->MakeCurrent(); }
-    void Forget(IUnknown* resource);  // a resource being destroyed unbinds itself
+    // The swap chain's surfaces count on the device, which holds them bound or not.
+    void HoldBinding() override {}
+    void DropBinding() override {}
     // Reads a colour surface's pixels (resolving multisampling) into D3D9's memory layout.
     bool ReadPixels(Surface* source, uint8_t* destination, UINT pitch);
     Surface* backBuffer() const { return backBuffer_; }
@@ -144,7 +146,7 @@ private:
     GLuint FixedFunctionVertexProgram(VertexDeclaration* declaration);
     // A render or depth buffer in GL renderbuffer storage; null for what the layer cannot make.
     Surface* CreateRenderbufferSurface(UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE multiSample,
-                                       DWORD usage, IUnknown* owner);
+                                       DWORD usage, SharedObject* owner);
     HRESULT ClearImpl(DWORD flags, D3DCOLOR color, float z, DWORD stencil, const RECT& area);
     void ResolveBackBuffer();
 

@@ -118,10 +118,12 @@ void Device::ApplyViewport(bool pretransformed) {
     data.targetScale[0] = 2.0f / targetWidth;
     data.targetScale[1] = 2.0f / targetHeight;
     data.targetScale[2] = data.targetScale[3] = 0.0f;
-    constexpr size_t kViewportBytes = offsetof(InternalUniforms, flags);
-    if (std::memcmp(&data, &gl_.internal, kViewportBytes) != 0) {
-        std::memcpy(&gl_.internal, &data, kViewportBytes);
-        glNamedBufferSubData(internalBuffer_, 0, kViewportBytes, &gl_.internal);
+    InternalUniforms& now = gl_.internal;
+    if (std::memcmp(data.pixelOffset, now.pixelOffset, sizeof(now.pixelOffset)) != 0 ||
+        std::memcmp(data.targetScale, now.targetScale, sizeof(now.targetScale)) != 0) {
+        std::memcpy(now.pixelOffset, data.pixelOffset, sizeof(now.pixelOffset));
+        std::memcpy(now.targetScale, data.targetScale, sizeof(now.targetScale));
+        glNamedBufferSubData(internalBuffer_, 0, offsetof(InternalUniforms, flags), &now);
     }
 }
 
@@ -393,6 +395,7 @@ HRESULT Device::DrawPrimitiveUP(D3DPRIMITIVETYPE primitiveType, UINT primitiveCo
     }
     if (wrapped) gl_.vertexConstantsDirty = gl_.pixelConstantsDirty = true;
     // Direct3D 9 leaves stream 0 unset after a draw from user memory.
+    Rebind(state_.streams[0].buffer, static_cast<VertexBuffer*>(nullptr));
     state_.streams[0] = StreamBinding{nullptr, static_cast<UINT>(upVertexOffset_), stride};
     upStream_ = true;
     HRESULT hr = PrepareDraw(state_.declaration->pretransformed());
@@ -436,6 +439,9 @@ HRESULT Device::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE primitiveType, UINT minV
         return D3DERR_DRIVERINTERNALERROR;
     }
     if (wrapped || indicesWrapped) gl_.vertexConstantsDirty = gl_.pixelConstantsDirty = true;
+    // Direct3D 9 leaves stream 0 and the indices unset after an indexed draw from user memory.
+    Rebind(state_.streams[0].buffer, static_cast<VertexBuffer*>(nullptr));
+    Rebind(state_.indices, static_cast<IndexBuffer*>(nullptr));
     state_.streams[0] = StreamBinding{nullptr, static_cast<UINT>(upVertexOffset_), stride};
     upStream_ = upIndices_ = true;
     HRESULT hr = PrepareDraw(state_.declaration->pretransformed());
@@ -444,7 +450,6 @@ HRESULT Device::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE primitiveType, UINT minV
                        reinterpret_cast<const void*>(upIndexOffset_));
     upStream_ = upIndices_ = false;
     state_.streams[0] = StreamBinding{};
-    state_.indices = nullptr;
     gl_.dirty |= DirtyVertexInput;
     return GlResult(hr);
 }

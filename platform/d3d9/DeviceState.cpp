@@ -57,4 +57,15 @@ void D3D9State::Reset(bool autoDepth, Surface* backBuffer, Surface* autoDepthSte
     scissorRect = RECT{0, 0, static_cast<LONG>(width), static_cast<LONG>(height)};
 }
 
+void D3D9State::UnbindAll() {
+    for (auto& texture : textures) Rebind(texture, static_cast<IDirect3DBaseTexture9*>(nullptr));
+    for (auto& target : renderTargets) Rebind(target, static_cast<Surface*>(nullptr));
+    Rebind(depthStencil, static_cast<Surface*>(nullptr));
+    Rebind(declaration, static_cast<VertexDeclaration*>(nullptr));
+    for (auto& stream : streams) Rebind(stream.buffer, static_cast<VertexBuffer*>(nullptr));
+    Rebind(indices, static_cast<IndexBuffer*>(nullptr));
+    Rebind(vertexShader, static_cast<VertexShader*>(nullptr));
+    Rebind(pixelShader, static_cast<PixelShader*>(nullptr));
+}
+
 }  // namespace lumaret::platform

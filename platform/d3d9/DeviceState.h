@@ -17,6 +17,17 @@
 
 namespace lumaret::platform {
 
+// Binds an object to a slot of the state record the way Direct3D 9 does: the device holds
+// what is bound (RefCounted.h). The new object gains its binding before the old one loses
+// its own, since they may be the same object, and losing it may end the old one.
+template <class Slot, class Object>
+void Rebind(Slot*& slot, Object* object) {
+    if (SharedObject* held = Bindable(object)) held->HoldBinding();
+    Slot* old = slot;
+    slot = object;
+    if (SharedObject* dropped = Bindable(old)) dropped->DropBinding();
+}
+
 struct StreamBinding {
     VertexBuffer* buffer = nullptr;
     UINT offset = 0;
@@ -43,6 +54,8 @@ struct D3D9State {
     // Direct3D 9's state of a new device: its defaults, the implicit back buffer and depth
     // buffer bound, viewport and scissor rectangle over the back buffer.
     void Reset(bool autoDepth, Surface* backBuffer, Surface* autoDepthStencil);
+    // Lets go of everything bound (the device's end).
+    void UnbindAll();
 };
 
 // What a draw must send to GL again.

@@ -88,7 +88,7 @@ HRESULT Device::GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) {
 
 HRESULT Device::SetTexture(DWORD stage, IDirect3DBaseTexture9* texture) {
     if (stage >= kSamplerStages) return D3DERR_INVALIDCALL;
-    state_.textures[stage] = texture;
+    Rebind(state_.textures[stage], texture);
     gl_.samplerDirty |= 1u << stage;
     return D3D_OK;
 }
@@ -125,7 +125,7 @@ HRESULT Device::GetScissorRect(RECT* rect) {
 }
 
 HRESULT Device::SetVertexDeclaration(IDirect3DVertexDeclaration9* decl) {
-    state_.declaration = static_cast<VertexDeclaration*>(decl);
+    Rebind(state_.declaration, static_cast<VertexDeclaration*>(decl));
     gl_.dirty |= DirtyVertexInput | DirtyPrograms;
     return D3D_OK;
 }
@@ -133,7 +133,7 @@ HRESULT Device::SetVertexDeclaration(IDirect3DVertexDeclaration9* decl) {
 HRESULT Device::GetVertexDeclaration(IDirect3DVertexDeclaration9** decl) { return ReturnBound(state_.declaration, decl); }
 
 HRESULT Device::SetVertexShader(IDirect3DVertexShader9* shader) {
-    state_.vertexShader = static_cast<VertexShader*>(shader);
+    Rebind(state_.vertexShader, static_cast<VertexShader*>(shader));
     gl_.dirty |= DirtyPrograms;
     return D3D_OK;
 }
@@ -141,7 +141,7 @@ HRESULT Device::SetVertexShader(IDirect3DVertexShader9* shader) {
 HRESULT Device::GetVertexShader(IDirect3DVertexShader9** shader) { return ReturnBound(state_.vertexShader, shader); }
 
 HRESULT Device::SetPixelShader(IDirect3DPixelShader9* shader) {
-    state_.pixelShader = static_cast<PixelShader*>(shader);
+    Rebind(state_.pixelShader, static_cast<PixelShader*>(shader));
     gl_.dirty |= DirtyPrograms;
     return D3D_OK;
 }
@@ -176,7 +176,9 @@ HRESULT Device::GetPixelShaderConstantF(UINT start, float* data, UINT count) {
 
 HRESULT Device::SetStreamSource(UINT streamNumber, IDirect3DVertexBuffer9* streamData, UINT offset, UINT stride) {
     if (streamNumber >= kMaxStreams) return D3DERR_INVALIDCALL;
-    state_.streams[streamNumber] = StreamBinding{static_cast<VertexBuffer*>(streamData), offset, stride};
+    Rebind(state_.streams[streamNumber].buffer, static_cast<VertexBuffer*>(streamData));
+    state_.streams[streamNumber].offset = offset;
+    state_.streams[streamNumber].stride = stride;
     gl_.dirty |= DirtyVertexInput;
     return D3D_OK;
 }
@@ -192,7 +194,7 @@ HRESULT Device::GetStreamSource(UINT streamNumber, IDirect3DVertexBuffer9** stre
 }
 
 HRESULT Device::SetIndices(IDirect3DIndexBuffer9* indexData) {
-    state_.indices = static_cast<IndexBuffer*>(indexData);
+    Rebind(state_.indices, static_cast<IndexBuffer*>(indexData));
     gl_.dirty |= DirtyVertexInput;
     return D3D_OK;
 }

@@ -20,7 +20,7 @@ HRESULT Device::SetRenderTarget(DWORD index, IDirect3DSurface9* renderTarget) {
     if (index == 0 && !renderTarget) return D3DERR_INVALIDCALL;
     if (renderTarget && !IsColorTarget(renderTarget)) return D3DERR_INVALIDCALL;
     auto* surface = static_cast<Surface*>(renderTarget);
-    state_.renderTargets[index] = surface;
+    Rebind(state_.renderTargets[index], surface);
     if (index == 0) {
         // As in Direct3D 9, a new target 0 resets the viewport and scissor rectangle to it.
         state_.viewport = D3DVIEWPORT9{0, 0, surface->desc().Width, surface->desc().Height, 0.0f, 1.0f};
@@ -41,7 +41,7 @@ HRESULT Device::GetRenderTarget(DWORD index, IDirect3DSurface9** renderTarget) {
 
 HRESULT Device::SetDepthStencilSurface(IDirect3DSurface9* surface) {
     if (surface && !IsDepthTarget(surface)) return D3DERR_INVALIDCALL;
-    state_.depthStencil = static_cast<Surface*>(surface);
+    Rebind(state_.depthStencil, static_cast<Surface*>(surface));
     gl_.dirty |= DirtyFramebuffer | DirtyRaster;  // the bias unit follows the depth format
     return D3D_OK;
 }

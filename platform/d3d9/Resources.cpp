@@ -19,39 +19,67 @@ HRESULT HandOut(Device* device, IDirect3DDevice9** out) {
     return D3D_OK;
 }
 }  // namespace
-DeviceReference::~DeviceReference() { device_->Release(); }
+
+DeviceReference::~DeviceReference() {
+    if (held_) device_->Release();
+}
+
+void DeviceReference::Drop() {
+    if (!held_) return;
+    held_ = false;
+    device_->Release();  // may end the device, which unbinds and so deletes the resource
+}
+
+void DeviceReference::Take() {
+    if (held_) return;
+    held_ = true;
+    device_->AddRef();
+}
 
 // ---------------------------------------------------------------------------------------
 // Surface
 
-Surface::Surface(Device* device, IUnknown* container, TextureStorage* storage, UINT face, UINT level)
+Surface::Surface(Device* device, SharedObject* container, TextureStorage* storage, UINT face, UINT level)
     : RefCounted(container), device_(device), countsOnDevice_(false), kind_(Kind::TextureLevel), storage_(storage),
       face_(face), level_(level) {
     storage->LevelDesc(level, &desc_);
     format_ = &storage->format();
 }
 
-Surface::Surface(Device* device, IUnknown* owner, const D3DSURFACE_DESC& desc, GLuint renderbuffer)
+Surface::Surface(Device* device, SharedObject* owner, const D3DSURFACE_DESC& desc, GLuint renderbuffer)
     : RefCounted(owner), device_(device), countsOnDevice_(owner == nullptr), kind_(Kind::RenderBuffer), desc_(desc),
       format_(FindFormat(desc.Format)), renderbuffer_(renderbuffer) {
-    if (countsOnDevice_) device_->AddRef();
+    if (countsOnDevice_) ApplicationReturned();
 }
 
 Surface::Surface(Device* device, const D3DSURFACE_DESC& desc)
     : device_(device), countsOnDevice_(true), kind_(Kind::SystemMemory), desc_(desc), format_(FindFormat(desc.Format)) {
     pitch_ = (RowPitch(*format_, desc.Width) + 3u) & ~3u;
     memory_.assign(static_cast<size_t>(pitch_) * RowCount(*format_, desc.Height), 0);
-    device_->AddRef();
+    ApplicationReturned();
 }
 
 Surface::~Surface() {
-    device_->Forget(this);
     if (renderbuffer_) {
         device_->MakeCurrent();
         glDeleteRenderbuffers(1, &renderbuffer_);
         CountGlObjects(-1);
     }
-    if (countsOnDevice_) device_->Release();
+    if (holdsDevice_) device_->Release();
+}
+
+// Stand-alone surfaces count on the device like every other resource; level surfaces and
+// the swap chain's count on what owns them.
+void Surface::ApplicationReleased() {
+    if (!countsOnDevice_ || !holdsDevice_) return;
+    holdsDevice_ = false;
+    device_->Release();
+}
+
+void Surface::ApplicationReturned() {
+    if (!countsOnDevice_ || holdsDevice_) return;
+    holdsDevice_ = true;
+    device_->AddRef();
 }
 
 HRESULT Surface::GetDevice(IDirect3DDevice9** device) { return HandOut(device_, device); }
@@ -118,7 +146,7 @@ void Surface::Attach(GLuint framebuffer, GLenum attachment) const {
 // ---------------------------------------------------------------------------------------
 // Texture storage
 
-TextureStorage::TextureStorage(Device* device, IUnknown* owner, GLenum target, UINT width, UINT height, UINT levels,
+TextureStorage::TextureStorage(Device* device, SharedObject* owner, GLenum target, UINT width, UINT height, UINT levels,
                                DWORD usage, D3DFORMAT format, D3DPOOL pool)
     : device_(device), owner_(owner), target_(target), width_(width), height_(height), levels_(levels),
       usage_(usage), pool_(pool), format_(FindFormat(format)) {
@@ -244,14 +272,14 @@ void TextureStorage::GenerateMips() {
 Texture::Texture(Device* device, UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool)
     : device_(device), storage_(device, this, GL_TEXTURE_2D, width, height, levels, usage, format, pool) {}
 
-Texture::~Texture() { device_->Forget(this); }
+Texture::~Texture() = default;
 
 HRESULT Texture::GetDevice(IDirect3DDevice9** device) { return HandOut(device_.get(), device); }
 
 CubeTexture::CubeTexture(Device* device, UINT edge, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool)
     : device_(device), storage_(device, this, GL_TEXTURE_CUBE_MAP, edge, edge, levels, usage, format, pool) {}
 
-CubeTexture::~CubeTexture() { device_->Forget(this); }
+CubeTexture::~CubeTexture() = default;
 
 HRESULT CubeTexture::GetDevice(IDirect3DDevice9** device) { return HandOut(device_.get(), device); }
 
@@ -333,7 +361,6 @@ VertexBuffer::VertexBuffer(Device* device, UINT length, DWORD usage, DWORD fvf, 
 }
 
 VertexBuffer::~VertexBuffer() {
-    device_->Forget(this);
     device_->MakeCurrent();
 }
 
@@ -351,7 +378,6 @@ IndexBuffer::IndexBuffer(Device* device, UINT length, DWORD usage, D3DFORMAT for
 }
 
 IndexBuffer::~IndexBuffer() {
-    device_->Forget(this);
     device_->MakeCurrent();
 }
 
@@ -416,7 +442,6 @@ VertexDeclaration::VertexDeclaration(Device* device, std::vector<D3DVERTEXELEMEN
 }
 
 VertexDeclaration::~VertexDeclaration() {
-    device_->Forget(this);
     device_->MakeCurrent();
     glDeleteVertexArrays(1, &vao_);
     CountGlObjects(-1);
@@ -443,7 +468,6 @@ ShaderObject<Interface>::ShaderObject(Device* device, GLuint program, UINT const
 
 template <class Interface>
 ShaderObject<Interface>::~ShaderObject() {
-    device_->Forget(this);
     device_->MakeCurrent();
     glDeleteProgram(program_);
     CountGlObjects(-1);

@@ -1,9 +1,10 @@
 // The device's resources on OpenGL: textures and their surfaces, stand-alone surfaces,
 // vertex and index buffers, vertex declarations, shaders and queries.
 //
-// Every resource keeps a reference on its device (as in Direct3D 9) so GL objects are
-// deleted while the context still exists. The device does not reference what is bound;
-// a resource that goes away while bound unbinds itself.
+// Every resource the application holds keeps a reference on its device (as in Direct3D 9),
+// so GL objects are deleted while the context still exists. The device holds what is bound
+// (RefCounted.h): a resource the application released while bound lets go of the device,
+// and is deleted when the device unbinds it, with the context still there.
 #pragma once
 
 #include "d3d9/Formats.h"
@@ -30,9 +31,13 @@ public:
     DeviceReference& operator=(const DeviceReference&) = delete;
     Device* get() const { return device_; }
     Device* operator->() const { return device_; }
+    // While only the device holds the resource, the resource does not hold the device.
+    void Drop();
+    void Take();
 
 private:
     Device* device_;
+    bool held_ = true;
 };
 
 // One 2D image: a texture level or cube face, a render buffer, or system memory.
@@ -41,10 +46,10 @@ public:
     enum class Kind { TextureLevel, RenderBuffer, SystemMemory };
 
     // A level (and face) of a texture; references count on the texture.
-    Surface(Device* device, IUnknown* container, TextureStorage* storage, UINT face, UINT level);
+    Surface(Device* device, SharedObject* container, TextureStorage* storage, UINT face, UINT level);
     // A render or depth buffer (GL renderbuffer, possibly multisampled). owner may be the
     // device for its implicit back buffer and depth buffer, else null.
-    Surface(Device* device, IUnknown* owner, const D3DSURFACE_DESC& desc, GLuint renderbuffer);
+    Surface(Device* device, SharedObject* owner, const D3DSURFACE_DESC& desc, GLuint renderbuffer);
     // A system-memory surface: CPU bytes in Direct3D 9's layout.
     Surface(Device* device, const D3DSURFACE_DESC& desc);
     ~Surface() override;
@@ -68,9 +73,14 @@ public:
     // Attaches this surface to a framebuffer attachment point.
     void Attach(GLuint framebuffer, GLenum attachment) const;
 
+protected:
+    void ApplicationReleased() override;
+    void ApplicationReturned() override;
+
 private:
     Device* device_;
     bool countsOnDevice_;
+    bool holdsDevice_ = false;
     Kind kind_;
     D3DSURFACE_DESC desc_{};
     const FormatInfo* format_ = nullptr;
@@ -87,7 +97,7 @@ private:
 // lockable pools: locks hand out that copy and unlocks upload it.
 class TextureStorage {
 public:
-    TextureStorage(Device* device, IUnknown* owner, GLenum target, UINT width, UINT height, UINT levels,
+    TextureStorage(Device* device, SharedObject* owner, GLenum target, UINT width, UINT height, UINT levels,
                    DWORD usage, D3DFORMAT format, D3DPOOL pool);
     ~TextureStorage();
     bool valid() const { return name_ != 0; }
@@ -118,7 +128,7 @@ private:
     void Upload(UINT face, UINT level);
 
     Device* device_;
-    IUnknown* owner_;
+    SharedObject* owner_;
     GLenum target_;
     GLuint name_ = 0;
     UINT width_, height_, levels_;
@@ -150,6 +160,10 @@ public:
     }
     HRESULT UnlockRect(UINT level) override { return storage_.Unlock(0, level); }
 
+protected:
+    void ApplicationReleased() override { device_.Drop(); }
+    void ApplicationReturned() override { device_.Take(); }
+
 private:
     DeviceReference device_;
     TextureStorage storage_;
@@ -171,6 +185,10 @@ public:
     HRESULT LockRect(D3DCUBEMAP_FACES face, UINT level, D3DLOCKED_RECT* lockedRect, const RECT* rect,
                      DWORD flags) override;
     HRESULT UnlockRect(D3DCUBEMAP_FACES face, UINT level) override;
+
+protected:
+    void ApplicationReleased() override { device_.Drop(); }
+    void ApplicationReturned() override { device_.Take(); }
 
 private:
     DeviceReference device_;
@@ -217,6 +235,10 @@ public:
     GLuint name() const { return storage_.name(); }
     UINT length() const { return storage_.length(); }
 
+protected:
+    void ApplicationReleased() override { device_.Drop(); }
+    void ApplicationReturned() override { device_.Take(); }
+
 private:
     DeviceReference device_;
     BufferStorage storage_;
@@ -238,6 +260,10 @@ public:
     D3DFORMAT format() const { return desc_.Format; }
     UINT indexSize() const { return desc_.Format == D3DFMT_INDEX32 ? 4 : 2; }
     UINT length() const { return storage_.length(); }
+
+protected:
+    void ApplicationReleased() override { device_.Drop(); }
+    void ApplicationReturned() override { device_.Take(); }
 
 private:
     DeviceReference device_;
@@ -284,6 +310,10 @@ public:
     GLuint fixedFunctionProgram = 0;
     bool fixedFunctionFailed = false;  // it could not be linked: draws with it fail
 
+protected:
+    void ApplicationReleased() override { device_.Drop(); }
+    void ApplicationReturned() override { device_.Take(); }
+
 private:
     DeviceReference device_;
     std::vector<D3DVERTEXELEMENT9> elements_;
@@ -302,6 +332,10 @@ public:
     HRESULT GetDevice(IDirect3DDevice9** device) override;
     GLuint program() const { return program_; }
     UINT constantRegisters() const { return constantRegisters_; }
+
+protected:
+    void ApplicationReleased() override { device_.Drop(); }
+    void ApplicationReturned() override { device_.Take(); }
 
 private:
     DeviceReference device_;

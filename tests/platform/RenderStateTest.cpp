@@ -788,3 +788,53 @@ TEST_F(LayerPathTest, ADrawWhoseVertexStageCannotBeBuiltFails) {
     broken->Release();
     lumaret::platform::ResetGlDebugErrors();  // the GL compiler's own report of the failed stage
 }
+
+TEST_F(LayerPathTest, WhatIsBoundStaysAliveWhenTheApplicationReleasesIt) {
+    // Direct3D 9 holds what is bound: releasing a bound target must not send drawing
+    // elsewhere, nor a bound texture or buffer stop feeding draws.
+    device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+    IDirect3DSurface9* back = nullptr;
+    device->GetRenderTarget(0, &back);
+    IDirect3DTexture9* target = MakeRenderTargetTexture(16, 16, D3DFMT_A8R8G8B8);
+    IDirect3DSurface9* surface = nullptr;
+    target->GetSurfaceLevel(0, &surface);
+    device->SetRenderTarget(0, surface);
+    surface->Release();
+    EXPECT_EQ(target->Release(), 0u) << "the application holds nothing now";
+
+    uint32_t texel = 0xFF20A040;
+    IDirect3DTexture9* tex = MakeTexture(1, 1, D3DFMT_A8R8G8B8, &texel, 4);
+    device->SetPixelShader(texture.pixel);
+    device->SetTexture(0, tex);
+    tex->Release();
+    Vertex quad[4] = {{-1, 1, 0.5f, 0, 0, 0xFFFFFFFF},
+                      {1, 1, 0.5f, 1, 0, 0xFFFFFFFF},
+                      {-1, -1, 0.5f, 0, 1, 0xFFFFFFFF},
+                      {1, -1, 0.5f, 1, 1, 0xFFFFFFFF}};
+    IDirect3DVertexBuffer9* vb = nullptr;
+    ASSERT_EQ(device->CreateVertexBuffer(sizeof(quad), D3DUSAGE_WRITEONLY, 0, D3DPOOL_DEFAULT, &vb, nullptr), D3D_OK);
+    void* data = nullptr;
+    vb->Lock(0, 0, &data, 0);
+    std::memcpy(data, quad, sizeof(quad));
+    vb->Unlock();
+    device->SetStreamSource(0, vb, 0, sizeof(Vertex));
+    vb->Release();
+
+    EXPECT_EQ(device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFFFF0000, 1.0f, 0), D3D_OK);
+    EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2), D3D_OK);
+    IDirect3DSurface9* current = nullptr;
+    ASSERT_EQ(device->GetRenderTarget(0, &current), D3D_OK);
+    std::vector<uint32_t> drawn = ReadColors(current);
+    EXPECT_EQ(drawn[8 * 16 + 8], 0xFF20A040u) << "the released target received the draw";
+    current->Release();
+    IDirect3DBaseTexture9* bound = nullptr;
+    ASSERT_EQ(device->GetTexture(0, &bound), D3D_OK);
+    EXPECT_NE(bound, nullptr);
+    if (bound) bound->Release();
+
+    device->SetRenderTarget(0, back);
+    device->SetTexture(0, nullptr);
+    device->SetStreamSource(0, nullptr, 0, 0);
+    back->Release();
+    EXPECT_EQ(ReadBackBuffer()[0], 0xFF000000u) << "the back buffer was not drawn into";
+}
