@@ -55,6 +55,13 @@ long HeadlessFrameLimit() {
     return frames;
 }
 
+long MaxFrameLimit() {
+    const char* value = ValueOf("LUMARET_MAX_FRAMES");
+    long frames = 0;
+    if (value && !ParseWhole(value, &frames)) Reject("LUMARET_MAX_FRAMES", value, "a whole number of frames from 0");
+    return frames;
+}
+
 std::optional<std::string> ScreenshotPath() {
     const char* value = ValueOf("LUMARET_SCREENSHOT");
     if (!value) return std::nullopt;
@@ -102,6 +109,7 @@ bool NoMessageBox() { return Switch("LUMARET_NO_MESSAGE_BOX").value_or(false); }
 
 void CheckPlatformSettings() {
     HeadlessFrameLimit();
+    MaxFrameLimit();
     ScreenshotPath();
     ScreenshotFrames();
     FixedFrameTime();

@@ -8,6 +8,7 @@
 // else (LUMARET_HEADLESS_FRAMES=abc used to mean "run forever").
 //
 //   LUMARET_HEADLESS_FRAMES    whole number >= 0 (0 = never stop), default 600
+//   LUMARET_MAX_FRAMES         whole number >= 0 of pump turns for any run (0 = no bound)
 //   LUMARET_SCREENSHOT         PNG path in an existing, writable directory
 //   LUMARET_SCREENSHOT_FRAMES  list of frame numbers >= 1: "1,90,250"
 //   LUMARET_FRAME_TIME         seconds from 0 to 60 per message-pump turn
@@ -31,6 +32,7 @@ constexpr int kScreenshotFailedExitStatus = 3;
 void CheckPlatformSettings();
 
 long HeadlessFrameLimit();
+long MaxFrameLimit();
 std::optional<std::string> ScreenshotPath();
 std::set<long> ScreenshotFrames();
 // Nanoseconds per pump turn, or nothing for the wall clock. Read on every call: tests

@@ -116,22 +116,6 @@ bool OpenDisplay() {
     return true;
 }
 
-// LUMARET_MAX_FRAMES: a whole number of pump turns (0 or unset: no bound), checked like the
-// other platform variables.
-long MaxFrameLimit() {
-    const char* value = std::getenv("LUMARET_MAX_FRAMES");
-    if (!value || !*value) return 0;
-    bool digits = std::strlen(value) <= 9;
-    for (const char* c = value; *c; ++c) digits = digits && *c >= '0' && *c <= '9';
-    if (!digits) {
-        std::fprintf(stderr, "lumaret: LUMARET_MAX_FRAMES is \"%s\"; it must be a whole number of frames from 0\n",
-                     value);
-        std::fflush(stderr);
-        std::exit(lumaret::platform::kBadSettingExitStatus);
-    }
-    return std::strtol(value, nullptr, 10);
-}
-
 void InitialiseOnce() {
     WindowSystem& sys = System();
     if (sys.initialised) return;
@@ -142,7 +126,7 @@ void InitialiseOnce() {
     SDL_Init(SDL_INIT_EVENTS);
     sys.videoAvailable = OpenDisplay();
     sys.headlessFrameLimit = lumaret::platform::HeadlessFrameLimit();
-    sys.maxFrameLimit = MaxFrameLimit();
+    sys.maxFrameLimit = lumaret::platform::MaxFrameLimit();
 }
 
 WindowRecord* Find(HWND window) {

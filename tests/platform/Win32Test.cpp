@@ -231,6 +231,7 @@ TEST(Win32RuntimeDeathTest, PlatformVariablesOutsideTheirFormStopTheProgram) {
         {"LUMARET_SCREENSHOT_FRAMES", "0"},      {"LUMARET_SCREENSHOT_FRAMES", "1,,2"},
         {"LUMARET_GL_DEBUG", "yes"},             {"LUMARET_GL_ERRORS_FATAL", "2"},
         {"LUMARET_NO_MESSAGE_BOX", "true"},      {"LUMARET_SCREENSHOT", "/no/such/directory/shot.png"},
+        {"LUMARET_MAX_FRAMES", "-1"},
     };
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     for (const Case& c : cases) {
