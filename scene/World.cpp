@@ -98,6 +98,15 @@ World::~World() {
     for (Zone* zone : zones) delete zone;
     for (SceneObject* object : objects) delete object;
     if (!gRenderer) return;
+    // The device holds what is bound, as Direct3D 9 does; let go of the last frame's
+    // geometry, textures and shaders so that releasing them below really frees them.
+    IDirect3DDevice9* device = gRenderer->device;
+    for (DWORD stage = 0; stage < kShaderTextureStages; ++stage) device->SetTexture(stage, nullptr);
+    device->SetStreamSource(0, nullptr, 0, 0);
+    device->SetIndices(nullptr);
+    device->SetVertexDeclaration(nullptr);
+    device->SetVertexShader(nullptr);
+    device->SetPixelShader(nullptr);
     for (IDirect3DVertexDeclaration9*& declaration : declarations) {
         if (declaration) gRenderer->ReleaseVertexDecl(declaration);
         declaration = nullptr;
@@ -211,8 +220,9 @@ void World::DrawForwardPass() {
     gRenderer->SetSamplerFlags(3, SamplerBorder | SamplerLinear);
     DrawPass pass{nullptr, forwardShader};
     DrawList(&pass);
+    // The list keeps its storage: the next frame queues about as many items, and freeing
+    // it made every frame grow it again from nothing (a reallocation per doubling).
     drawList.clear();
-    drawList.shrink_to_fit();
     gRenderer->EndRenderTarget(postfx.sceneTarget, 0);
 }
 
