@@ -56,6 +56,9 @@ const MaterialCase kCases[] = {
 };
 // clang-format on
 
+// Cases are named by what they check, in test names and failure messages alike.
+void PrintTo(const MaterialCase& c, std::ostream* out) { *out << c.what; }
+
 class MaterialTest : public RecordedWorldTest, public testing::WithParamInterface<MaterialCase> {};
 
 TEST_P(MaterialTest, StagesAndLightmapSearch) {
