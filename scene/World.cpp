@@ -220,9 +220,9 @@ void World::DrawForwardPass() {
     gRenderer->SetSamplerFlags(3, SamplerBorder | SamplerLinear);
     DrawPass pass{nullptr, forwardShader};
     DrawList(&pass);
-    // The list keeps its storage: the next frame queues about as many items, and freeing
-    // it made every frame grow it again from nothing (a reallocation per doubling).
+    // The queue's storage goes with the frame; the next one grows it again.
     drawList.clear();
+    drawList.shrink_to_fit();
     gRenderer->EndRenderTarget(postfx.sceneTarget, 0);
 }
 
