@@ -4,6 +4,7 @@
 #include "app/Log.h"
 #include "app/Window.h"
 #include "render/Renderer.h"
+#include "ScratchDirectory.h"
 
 #include <benchmark/benchmark.h>
 
@@ -17,17 +18,6 @@ const char* const kLogoVertex =
 const char* const kLogoPixel =
     "sampler s0 : register(s0); float4 main(float2 vScreenPosition : TEXCOORD0) : COLOR { return tex2D(s0, "
     "vScreenPosition); }";
-
-void EnterScratchDirectory() {
-    static bool entered = false;
-    if (entered) return;
-    entered = true;
-    std::filesystem::path scratch = std::filesystem::temp_directory_path() / "lumaret-bench";
-    std::filesystem::create_directories(scratch);
-    std::filesystem::remove(scratch / "data");
-    std::filesystem::create_directory_symlink(std::filesystem::path(LUMARET_SOURCE_DIR) / "data", scratch / "data");
-    std::filesystem::current_path(scratch);
-}
 
 struct Engine {
     Window window;
@@ -62,7 +52,7 @@ struct Engine {
 };
 
 void BM_StartupToFirstFrame(benchmark::State& state) {
-    EnterScratchDirectory();
+    EnterScratchDirectory("lumaret-bench");
     for (auto _ : state) {
         Engine engine;
         engine.Frame();
@@ -77,7 +67,7 @@ void BM_StartupToFirstFrame(benchmark::State& state) {
 BENCHMARK(BM_StartupToFirstFrame)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 void BM_MainLoopFrame(benchmark::State& state) {
-    EnterScratchDirectory();
+    EnterScratchDirectory("lumaret-bench");
     Engine engine;
     for (auto _ : state) engine.Frame();
 }

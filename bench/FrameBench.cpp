@@ -13,6 +13,7 @@
 // Runs from a scratch directory whose ./data links to the repository's data.
 #include "app/Engine.h"
 #include "render/DrawCount.h"
+#include "ScratchDirectory.h"
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -126,14 +127,6 @@ PassTable PassesPerFrame(const ScreenConfig& screen, int shortRun, int longRun, 
     return perFrame;
 }
 
-void EnterScratchDirectory() {
-    std::filesystem::path scratch = std::filesystem::temp_directory_path() / "lumaret-frame-bench";
-    std::filesystem::create_directories(scratch);
-    std::filesystem::remove(scratch / "data");
-    std::filesystem::create_directory_symlink(std::filesystem::path(LUMARET_SOURCE_DIR) / "data", scratch / "data");
-    std::filesystem::current_path(scratch);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -157,7 +150,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (screens.empty()) screens = {ScreenConfig{640, 480, true}, ScreenConfig{1024, 768, true}};
-    EnterScratchDirectory();
+    EnterScratchDirectory("lumaret-frame-bench");
     std::printf("frames %d..%d of the demo, fixed clock 1/60 s, headless llvmpipe; per steady-state frame\n", shortRun,
                 longRun);
     for (const ScreenConfig& screen : screens) {

@@ -10,6 +10,7 @@
 #include "import/TangentGeneration.h"
 #include "render/Renderer.h"
 #include "scene/World.h"
+#include "ScratchDirectory.h"
 
 #include <benchmark/benchmark.h>
 
@@ -26,15 +27,6 @@ constexpr int kPrimitivesPerMesh = 50;
 constexpr int kGrid = 25;  // quads per side of a primitive: 1250 triangles
 constexpr int kGridVertices = (kGrid + 1) * (kGrid + 1);
 const char* const kScenePath = "./million.srx";
-
-void EnterScratchDirectory() {
-    static bool entered = false;
-    if (entered) return;
-    entered = true;
-    std::filesystem::path scratch = std::filesystem::temp_directory_path() / "lumaret-scene-bench";
-    std::filesystem::create_directories(scratch);
-    std::filesystem::current_path(scratch);
-}
 
 // A wavy grid, so tangents and normals differ from vertex to vertex.
 SrxPrimitive GridPrimitive(int seed) {
@@ -114,7 +106,7 @@ struct Device {
 };
 
 void BM_LoadSceneMillionTriangles(benchmark::State& state) {
-    EnterScratchDirectory();
+    EnterScratchDirectory("lumaret-scene-bench", false);
     WriteScene();
     static Device device;
     for (auto _ : state) {

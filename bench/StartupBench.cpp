@@ -17,6 +17,7 @@
 #include "resources/TextOverlay.h"
 #include "scene/Camera.h"
 #include "scene/World.h"
+#include "ScratchDirectory.h"
 
 #include <sys/wait.h>
 #include <time.h>
@@ -145,14 +146,6 @@ std::vector<double> StartOnce() {
     return ms;
 }
 
-void EnterScratchDirectory() {
-    std::filesystem::path scratch = std::filesystem::temp_directory_path() / "lumaret-startup-bench";
-    std::filesystem::create_directories(scratch);
-    std::filesystem::remove(scratch / "data");
-    std::filesystem::create_directory_symlink(std::filesystem::path(LUMARET_SOURCE_DIR) / "data", scratch / "data");
-    std::filesystem::current_path(scratch);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -161,7 +154,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: startup_bench [RUNS]\n");
         return 1;
     }
-    EnterScratchDirectory();
+    EnterScratchDirectory("lumaret-startup-bench");
     std::vector<std::vector<double>> samples(kSteps);
     std::vector<double> totals;
     for (int run = 0; run < runs; ++run) {

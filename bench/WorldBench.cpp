@@ -11,6 +11,7 @@
 #include "render/Renderer.h"
 #include "scene/Camera.h"
 #include "scene/World.h"
+#include "ScratchDirectory.h"
 
 #include <benchmark/benchmark.h>
 
@@ -35,17 +36,6 @@ void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace {
 
-void EnterScratchDirectory() {
-    static bool entered = false;
-    if (entered) return;
-    entered = true;
-    std::filesystem::path scratch = std::filesystem::temp_directory_path() / "lumaret-world-bench";
-    std::filesystem::create_directories(scratch);
-    std::filesystem::remove(scratch / "data");
-    std::filesystem::create_directory_symlink(std::filesystem::path(LUMARET_SOURCE_DIR) / "data", scratch / "data");
-    std::filesystem::current_path(scratch);
-}
-
 double CpuSeconds(clockid_t clock = CLOCK_PROCESS_CPUTIME_ID) {
     timespec now;
     clock_gettime(clock, &now);
@@ -56,7 +46,7 @@ double CpuSeconds(clockid_t clock = CLOCK_PROCESS_CPUTIME_ID) {
 void BM_DemoWorld(benchmark::State& state) {
     int objects = static_cast<int>(state.range(0));
     int width = static_cast<int>(state.range(1)), height = static_cast<int>(state.range(2));
-    EnterScratchDirectory();
+    EnterScratchDirectory("lumaret-world-bench");
     Log::Open();
     Window window;
     window.create(50, 50, width, height, 1);
