@@ -45,6 +45,13 @@ std::optional<bool> Switch(const char* name) {
     Reject(name, value, "1 or 0");
 }
 
+// The directory a file will be written to: checked at the start, not after the whole run.
+bool DirectoryOfIsWritable(const std::string& path) {
+    size_t slash = path.rfind('/');
+    std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    return access(directory.c_str(), W_OK | X_OK) == 0;
+}
+
 }  // namespace
 
 long HeadlessFrameLimit() {
@@ -65,11 +72,8 @@ long MaxFrameLimit() {
 std::optional<std::string> ScreenshotPath() {
     const char* value = ValueOf("LUMARET_SCREENSHOT");
     if (!value) return std::nullopt;
-    // Found out at the start, not after the whole run.
     std::string path = value;
-    size_t slash = path.rfind('/');
-    std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    if (access(directory.c_str(), W_OK | X_OK) != 0)
+    if (!DirectoryOfIsWritable(path))
         Reject("LUMARET_SCREENSHOT", value, "a PNG path in an existing directory that can be written to");
     return path;
 }
@@ -107,6 +111,18 @@ std::optional<bool> GlDebugRequested() { return Switch("LUMARET_GL_DEBUG"); }
 bool GlErrorsFatal() { return Switch("LUMARET_GL_ERRORS_FATAL").value_or(false); }
 bool NoMessageBox() { return Switch("LUMARET_NO_MESSAGE_BOX").value_or(false); }
 
+std::optional<std::string> PassTimesPath() {
+    const char* value = ValueOf("LUMARET_PASS_TIMES");
+    if (!value) return std::nullopt;
+    std::string path = value;
+    // The table is written at exit; a path ending in '/' names no file.
+    if (path.back() == '/' || !DirectoryOfIsWritable(path))
+        Reject("LUMARET_PASS_TIMES", value, "a file path in an existing directory that can be written to");
+    return path;
+}
+
+bool PassSync() { return Switch("LUMARET_PASS_SYNC").value_or(false); }
+
 void CheckPlatformSettings() {
     HeadlessFrameLimit();
     MaxFrameLimit();
@@ -116,6 +132,8 @@ void CheckPlatformSettings() {
     GlDebugRequested();
     GlErrorsFatal();
     NoMessageBox();
+    PassTimesPath();
+    PassSync();
 }
 
 }  // namespace lumaret::platform

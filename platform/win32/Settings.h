@@ -15,6 +15,8 @@
 //   LUMARET_GL_DEBUG           1 or 0 (default: on in debug builds)
 //   LUMARET_GL_ERRORS_FATAL    1 or 0, default 0
 //   LUMARET_NO_MESSAGE_BOX     1 or 0, default 0
+//   LUMARET_PASS_TIMES         path in an existing, writable directory (the pass timer's file)
+//   LUMARET_PASS_SYNC          1 or 0, default 0
 #pragma once
 
 #include <cstdint>
@@ -41,5 +43,9 @@ std::optional<int64_t> FixedFrameTime();
 std::optional<bool> GlDebugRequested();
 bool GlErrorsFatal();
 bool NoMessageBox();
+// The pass timer (d3d9/PerfMarkers.cpp) reads these itself; they are checked here with
+// the others so a mistyped value stops the run at start rather than being ignored.
+std::optional<std::string> PassTimesPath();
+bool PassSync();
 
 }  // namespace lumaret::platform
