@@ -54,7 +54,7 @@ LogoQuad BuildLogo(Renderer& renderer, const ScreenConfig& screen) {
     float w = static_cast<float>(screen.width), h = static_cast<float>(screen.height);
     LogoQuad logo;
     logo.quad = QuadDesc{-1.0f / w, (h - 32.0f) / h, 128.0f / w, 32.0f / h, 0.0f, 0.0f, 1.0f, 1.0f, 0xFFFFFFFF};
-    logo.shader = renderer.CreateShader(kLogoVertexShader, kLogoPixelShader);
+    logo.shader = renderer.CreateShader(kLogoVertexShader, kLogoPixelShader, "logo");
     logo.texture = renderer.FindTexture("./data/lum_logo_256x64.png");
     return logo;
 }

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <string>
 
 namespace {
 
@@ -74,10 +75,13 @@ void PostFX::Init() {
     quarterWidth = width / 4;
     quarterHeight = height / 4;
     sceneTarget = gRenderer->CreateRenderTarget(PixelFormatA16B16G16R16, width, height, PixelFormatD24S8, false);
+    gRenderer->NameRenderTarget(sceneTarget, "scene target");
     Log::Write("\nEngine: Creating downsampled rendertargets (%dx%d)...\n", quarterWidth, quarterHeight);
-    for (int& target : quarterTargets)
-        target = gRenderer->CreateRenderTarget(PixelFormatA16B16G16R16, quarterWidth, quarterHeight, PixelFormatD24S8,
-                                               false);
+    for (int i = 0; i < 3; ++i) {
+        quarterTargets[i] = gRenderer->CreateRenderTarget(PixelFormatA16B16G16R16, quarterWidth, quarterHeight,
+                                                          PixelFormatD24S8, false);
+        gRenderer->NameRenderTarget(quarterTargets[i], std::string("quarter target ") + "ABC"[i]);
+    }
     BoxOffsets4x4(width, height, boxOffsets);
     Gaussian3x3(quarterWidth, quarterHeight, 1.0f, gaussOffsets, gaussWeights);
     Log::Write("Engine: Creating chain of downsampled rendertargets:\n");
@@ -87,15 +91,16 @@ void PostFX::Init() {
         int ch = static_cast<int>(static_cast<float>(quarterHeight) / divisor);
         Log::Write("Buffer %d: %dx%d (prev: %dx%d)\n", i, cw, ch, 4 * cw, 4 * ch);
         chainTargets[i] = gRenderer->CreateRenderTarget(PixelFormatA16B16G16R16, cw, ch, PixelFormatD24S8, i == 1);
+        gRenderer->NameRenderTarget(chainTargets[i], "chain target " + std::to_string(i));
         BoxOffsets4x4(4 * cw, 4 * ch, chainOffsets[i]);
     }
     Gaussian1D(quarterWidth, 3.0f, 1.0f, scratch, horizontalWeights);
     for (int k = 0; k < 16; ++k) horizontalOffsets[k] = D3DXVECTOR2(scratch[k], 0.0f);
     Gaussian1D(quarterHeight, 3.0f, 1.0f, scratch, verticalWeights);
     for (int k = 0; k < 16; ++k) verticalOffsets[k] = D3DXVECTOR2(0.0f, scratch[k]);
-    downSampleShader = gRenderer->CreateShader(kScreenVertexShader, kDownSamplePixelShader);
-    gaussShader = gRenderer->CreateShader(kScreenVertexShader, kGaussPixelShader);
-    blurShader = gRenderer->CreateShader(kScreenVertexShader, kBlurPixelShader);
+    downSampleShader = gRenderer->CreateShader(kScreenVertexShader, kDownSamplePixelShader, "PostFX down-sample");
+    gaussShader = gRenderer->CreateShader(kScreenVertexShader, kGaussPixelShader, "PostFX 3x3 Gaussian");
+    blurShader = gRenderer->CreateShader(kScreenVertexShader, kBlurPixelShader, "PostFX 15-tap blur");
     compositeShader = gRenderer->FindShader("./data/PostProcess.hlsl");
     if (compositeShader < 0)
         Log::Write("Engine: ./data/PostProcess.hlsl is not loaded; the scene is copied to the screen unchanged.\n");

@@ -1,6 +1,7 @@
 #include "render/Mesh.h"
 
 #include "app/Log.h"
+#include "render/DebugName.h"
 #include "render/DrawCount.h"
 
 #include <cstring>
@@ -108,4 +109,10 @@ void Mesh::Release() {
     indexCount = 0;
     indexBufferDynamic = false;
     device = nullptr;
+}
+
+void Mesh::SetDebugName(const std::string& name) {
+    for (int slot = 0; slot < kStreamCount; ++slot)
+        ::SetDebugName(streams[slot].buffer, name + " stream " + std::to_string(slot));
+    ::SetDebugName(indexBuffer, name + " indices");
 }

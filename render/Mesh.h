@@ -7,6 +7,7 @@
 #include <d3d9.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 struct IndexRange {
@@ -35,6 +36,8 @@ public:
     void SetStreams();
     int Draw(const IndexRange& range);
     void Release();
+    // Names the buffers for frame debuggers: "<name> stream N" and "<name> indices".
+    void SetDebugName(const std::string& name);
 
     std::vector<IndexRange> ranges;
     Stream streams[kStreamCount];

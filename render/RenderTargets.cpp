@@ -1,5 +1,6 @@
 // The Renderer's render-target list: creation, binding with save and restore, read-back.
 #include "app/Log.h"
+#include "render/DebugName.h"
 #include "render/Renderer.h"
 
 D3DFORMAT MapPixelFormat(int format) {
@@ -62,6 +63,14 @@ int Renderer::CreateRenderTarget(int colorFormat, int targetWidth, int targetHei
     target.viewport = D3DVIEWPORT9{0, 0, static_cast<DWORD>(targetWidth), static_cast<DWORD>(targetHeight), 0.0f, 1.0f};
     renderTargets.push_back(target);
     return static_cast<int>(renderTargets.size()) - 1;
+}
+
+void Renderer::NameRenderTarget(int index, const std::string& role) {
+    RenderTarget* target = TargetAt(renderTargets, index);
+    if (!target) return;
+    SetDebugName(target->texture, role);
+    SetDebugName(target->depthSurface, role + " depth");
+    SetDebugName(target->readBackSurface, role + " read-back");
 }
 
 void Renderer::ReleaseRenderTarget(int index) {

@@ -74,6 +74,8 @@ public:
     // Render targets.
     int CreateRenderTarget(int colorFormat, int width, int height, int depthFormat, bool readable);
     void ReleaseRenderTarget(int index);
+    // Names a target's texture and surfaces for frame debuggers ("ZN target", "ZN target depth").
+    void NameRenderTarget(int index, const std::string& role);
     void BeginRenderTarget(int index, int slot);
     void EndRenderTarget(int index, int slot);
     void GetRenderTargetSize(int index, int* width, int* height) const;
@@ -82,7 +84,8 @@ public:
     void UnlockRenderTarget(int index);
 
     // Shaders.
-    int CreateShader(const char* vertexSource, const char* pixelSource);
+    // name, when given, is what the compiler's messages and frame debuggers call the programs.
+    int CreateShader(const char* vertexSource, const char* pixelSource, const char* name = nullptr);
     int LoadShader(const std::string& path);
     int FindShader(const std::string& name) const;
     void ReleaseShader(int index);

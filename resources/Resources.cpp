@@ -1,5 +1,6 @@
 // The start-up scan of ./data/ and the texture and font registries.
 #include "app/Log.h"
+#include "render/DebugName.h"
 #include "render/Renderer.h"
 #include "resources/DirectoryWalk.h"
 #include "resources/FileUtil.h"
@@ -65,6 +66,7 @@ int Renderer::LoadTexture(const std::string& path) {
         record.texture = texture;
     }
     record.format = level.Format;
+    SetDebugName(record.texture, record.name);
     textures.push_back(record);
     return static_cast<int>(textures.size()) - 1;
 }
@@ -156,6 +158,7 @@ void Renderer::LoadFont(const std::string& path) {
     texture->UnlockRect(0);
     std::string key = path;
     LowercaseInPlace(key);
+    SetDebugName(texture, key);
     textures.push_back(TextureRecord{key, texture, n, n, D3DFMT_A8R8G8B8});
     fonts.push_back(FontRecord{key, std::move(font.glyphs), static_cast<int32_t>(textures.size()) - 1, n});
 }

@@ -1,6 +1,7 @@
 // The shader registry: compiling pairs, shader files with their two sections, look-ups,
 // and the built-in billboard resources.
 #include "app/Log.h"
+#include "render/DebugName.h"
 #include "render/Renderer.h"
 #include "resources/FileUtil.h"
 #include "resources/ShaderFile.h"
@@ -19,14 +20,25 @@ const char* const kBillboardPixelShader =
 
 namespace {
 
+// A named source starts with a #line directive, so that the compiler's messages and the
+// compiled program carry the name (quotes and line breaks in it are left out).
+std::string NamedSource(const char* source, const char* name) {
+    if (!name || !*name) return source;
+    std::string text = "#line 1 \"";
+    for (const char* c = name; *c; ++c)
+        if (*c != '"' && *c != '\\' && *c != '\n' && *c != '\r') text += *c;
+    return text + "\"\n" + source;
+}
+
 // Compiles one program; a compile error ends the program with the compiler's text.
 template <class ShaderInterface>
-void CompileProgram(IDirect3DDevice9* device, const char* source, bool vertex, ShaderInterface** shader,
-                    ID3DXConstantTable** constants) {
+void CompileProgram(IDirect3DDevice9* device, const char* source, const char* name, bool vertex,
+                    ShaderInterface** shader, ID3DXConstantTable** constants) {
     ID3DXBuffer* code = nullptr;
     ID3DXBuffer* errors = nullptr;
     LPCSTR profile = vertex ? D3DXGetVertexShaderProfile(device) : D3DXGetPixelShaderProfile(device);
-    HRESULT result = D3DXCompileShader(source, static_cast<UINT>(std::strlen(source)), nullptr, nullptr, "main", profile,
+    std::string text = NamedSource(source, name);
+    HRESULT result = D3DXCompileShader(text.c_str(), static_cast<UINT>(text.size()), nullptr, nullptr, "main", profile,
                                        D3DXSHADER_PACKMATRIX_COLUMNMAJOR, &code, &errors, constants);
     if (result != 0) {
         if (errors && errors->GetBufferSize() > 0)
@@ -55,18 +67,18 @@ void ReleaseRecord(ShaderRecord& record) {
 
 }  // namespace
 
-int Renderer::CreateShader(const char* vertexSource, const char* pixelSource) {
+int Renderer::CreateShader(const char* vertexSource, const char* pixelSource, const char* name) {
     if (!vertexSource && !pixelSource) return -1;
     ShaderRecord record;
     if (vertexSource) {
-        CompileProgram(device, vertexSource, true, &record.vertexShader, &record.vertexConstants);
+        CompileProgram(device, vertexSource, name, true, &record.vertexShader, &record.vertexConstants);
         if (!record.vertexShader) {
             ReleaseRecord(record);
             return -1;
         }
     }
     if (pixelSource) {
-        CompileProgram(device, pixelSource, false, &record.pixelShader, &record.pixelConstants);
+        CompileProgram(device, pixelSource, name, false, &record.pixelShader, &record.pixelConstants);
         if (!record.pixelShader) {
             ReleaseRecord(record);
             return -1;
@@ -93,12 +105,11 @@ int Renderer::LoadShader(const std::string& path) {
     std::optional<std::vector<uint8_t>> file = ReadWholeFile(path);
     if (!file) Log::Fatal("Renderer::LoadShader: Couldn't read %s\n", path.c_str());
     ShaderFileSections sections = SplitShaderFile(reinterpret_cast<const char*>(file->data()), file->size());
-    int index = CreateShader(sections.hasVertex ? sections.vertex.c_str() : nullptr, sections.pixel.c_str());
-    if (index >= 0) {
-        std::string name = path;
-        LowercaseInPlace(name);
-        shaders[static_cast<size_t>(index)].name = name;
-    }
+    std::string name = path;
+    LowercaseInPlace(name);
+    int index =
+        CreateShader(sections.hasVertex ? sections.vertex.c_str() : nullptr, sections.pixel.c_str(), name.c_str());
+    if (index >= 0) shaders[static_cast<size_t>(index)].name = name;
     return index;
 }
 
@@ -119,9 +130,10 @@ void Renderer::CreateBillboardResources() {
     QuadVertex corners[6] = {{0, 0, 0, 0, 0, 0xFFFFFFFF}, {0, 0, 0, 0, 1, 0xFFFFFFFF}, {0, 0, 0, 1, 0, 0xFFFFFFFF},
                              {0, 0, 0, 1, 0, 0xFFFFFFFF}, {0, 0, 0, 0, 1, 0xFFFFFFFF}, {0, 0, 0, 1, 1, 0xFFFFFFFF}};
     billboard.vertexBuffer = CreateVertexBuffer(sizeof(corners), 0, false);
+    SetDebugName(billboard.vertexBuffer, "billboard quad");
     std::memcpy(LockVertexBuffer(billboard.vertexBuffer, 0, sizeof(corners), 0), corners, sizeof(corners));
     UnlockVertexBuffer(billboard.vertexBuffer);
-    billboard.shader = CreateShader(kBillboardVertexShader, kBillboardPixelShader);
+    billboard.shader = CreateShader(kBillboardVertexShader, kBillboardPixelShader, "billboard");
     billboard.params.stateFlags = kStateAdditiveNoDepth;
     BuildStateList(billboard.params);
     billboard.queries[0] = CreateOcclusionQuery();

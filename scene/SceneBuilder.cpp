@@ -232,6 +232,7 @@ void SceneBuild::BuildMesh(size_t index, MeshOutline& outline) {
     mesh->CreateStream(0, vertexCount, skinned ? sizeof(SkinnedVertex) : sizeof(StaticVertex), false);
     mesh->CreateIndexBuffer(indexCount, nullptr, false, wide);
     mesh->declaration = world_.declarations[skinned ? DeclarationC : DeclarationB];
+    mesh->SetDebugName(path_ + " " + node.name);
     void* vertexData = mesh->LockStream(0);
     void* indexData = mesh->LockIndexBuffer(0, 0);
     auto* staticVertices = static_cast<StaticVertex*>(vertexData);

@@ -127,7 +127,10 @@ void World::InitPipeline() {
                                              false);
     lightTarget = gRenderer->CreateRenderTarget(PixelFormatA8R8G8B8, gRenderer->width, gRenderer->height,
                                                 PixelFormatD24S8, false);
-    postfx.passThroughShader = gRenderer->CreateShader(kPassThroughVertexShader, kPassThroughPixelShader);
+    gRenderer->NameRenderTarget(znTarget, "ZN target");
+    gRenderer->NameRenderTarget(lightTarget, "light target");
+    postfx.passThroughShader =
+        gRenderer->CreateShader(kPassThroughVertexShader, kPassThroughPixelShader, "pass-through");
     znShader = FindPassShader("./data/PassZN.hlsl", "ZN");
     SetUpPassBlock(znParams, kStateOpaque);
     lightShader = FindPassShader("./data/PassLight.hlsl", "light");

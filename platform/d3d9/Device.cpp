@@ -313,18 +313,24 @@ HRESULT Device::CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements, IDire
 
 namespace {
 
-// Validates a program blob and returns its GLSL text, or null.
-const char* BlobText(const DWORD* function, ShaderStage stage, UINT limit, UINT* constantRegisters) {
+// Validates a program blob and returns its GLSL text (and the source's name), or null.
+const char* BlobText(const DWORD* function, ShaderStage stage, UINT limit, UINT* constantRegisters,
+                     std::string* name) {
     if (!function) return nullptr;
     ShaderBlobHeader header;
     std::memcpy(&header, function, sizeof(header));
     if (header.constantRegisters > limit) return nullptr;
     *constantRegisters = header.constantRegisters;
     if (header.magic != kShaderBlobMagic || header.stage != static_cast<uint32_t>(stage)) return nullptr;
-    if (header.totalBytes > kMaxShaderBlobBytes || header.glslBytes + sizeof(header) + 1 != header.totalBytes)
+    if (header.totalBytes > kMaxShaderBlobBytes || header.glslBytes >= kMaxShaderBlobBytes ||
+        header.nameBytes >= kMaxShaderBlobBytes ||
+        sizeof(header) + header.glslBytes + 1 + header.nameBytes + 1 != header.totalBytes)
         return nullptr;
     const char* text = reinterpret_cast<const char*>(function) + sizeof(header);
-    return text[header.glslBytes] == '\0' ? text : nullptr;
+    const char* nameText = text + header.glslBytes + 1;
+    if (text[header.glslBytes] != '\0' || nameText[header.nameBytes] != '\0') return nullptr;
+    name->assign(nameText, header.nameBytes);
+    return text;
 }
 
 }  // namespace
@@ -333,7 +339,8 @@ HRESULT Device::CreateVertexShader(const DWORD* function, IDirect3DVertexShader9
     if (!shader) return D3DERR_INVALIDCALL;
     *shader = nullptr;
     UINT registers = 0;
-    const char* text = BlobText(function, ShaderStage::Vertex, kVertexConstantRegisters, &registers);
+    std::string name;
+    const char* text = BlobText(function, ShaderStage::Vertex, kVertexConstantRegisters, &registers, &name);
     if (!text) return D3DERR_INVALIDCALL;
     // Every vertex program ends with the half-pixel shift of Direct3D 9's pixel centres.
     std::string source = text;
@@ -350,6 +357,7 @@ HRESULT Device::CreateVertexShader(const DWORD* function, IDirect3DVertexShader9
         std::fprintf(stderr, "CreateVertexShader: %s\n", log.c_str());
         return D3DERR_INVALIDCALL;
     }
+    if (!name.empty()) LabelGlObject(GL_PROGRAM, program, name + " (vertex)");
     *shader = new VertexShader(this, program, registers);
     return D3D_OK;
 }
@@ -358,7 +366,8 @@ HRESULT Device::CreatePixelShader(const DWORD* function, IDirect3DPixelShader9**
     if (!shader) return D3DERR_INVALIDCALL;
     *shader = nullptr;
     UINT registers = 0;
-    const char* text = BlobText(function, ShaderStage::Pixel, kPixelConstantRegisters, &registers);
+    std::string name;
+    const char* text = BlobText(function, ShaderStage::Pixel, kPixelConstantRegisters, &registers, &name);
     if (!text) return D3DERR_INVALIDCALL;
     MakeCurrent();
     std::string log;
@@ -367,6 +376,7 @@ HRESULT Device::CreatePixelShader(const DWORD* function, IDirect3DPixelShader9**
         std::fprintf(stderr, "CreatePixelShader: %s\n", log.c_str());
         return D3DERR_INVALIDCALL;
     }
+    if (!name.empty()) LabelGlObject(GL_PROGRAM, program, name + " (pixel)");
     *shader = new PixelShader(this, program, registers);
     return D3D_OK;
 }

@@ -40,14 +40,14 @@ void DeviceReference::Take() {
 // Surface
 
 Surface::Surface(Device* device, SharedObject* container, TextureStorage* storage, UINT face, UINT level)
-    : RefCounted(container), device_(device), countsOnDevice_(false), kind_(Kind::TextureLevel), storage_(storage),
+    : WithPrivateData(container), device_(device), countsOnDevice_(false), kind_(Kind::TextureLevel), storage_(storage),
       face_(face), level_(level) {
     storage->LevelDesc(level, &desc_);
     format_ = &storage->format();
 }
 
 Surface::Surface(Device* device, SharedObject* owner, const D3DSURFACE_DESC& desc, GLuint renderbuffer)
-    : RefCounted(owner), device_(device), countsOnDevice_(owner == nullptr), kind_(Kind::RenderBuffer), desc_(desc),
+    : WithPrivateData(owner), device_(device), countsOnDevice_(owner == nullptr), kind_(Kind::RenderBuffer), desc_(desc),
       format_(FindFormat(desc.Format)), renderbuffer_(renderbuffer) {
     if (countsOnDevice_) ApplicationReturned();
 }
@@ -83,6 +83,14 @@ void Surface::ApplicationReturned() {
 }
 
 HRESULT Surface::GetDevice(IDirect3DDevice9** device) { return HandOut(device_, device); }
+
+// Only a render buffer is a GL object of its own: a texture level is named through its
+// texture, and system memory has nothing to show.
+void Surface::ApplyDebugName(const std::string& name) {
+    if (kind_ != Kind::RenderBuffer) return;
+    device_->MakeCurrent();
+    LabelGlObject(GL_RENDERBUFFER, renderbuffer_, name);
+}
 
 HRESULT Surface::GetDesc(D3DSURFACE_DESC* desc) {
     if (!desc) return D3DERR_INVALIDCALL;
@@ -276,12 +284,22 @@ Texture::~Texture() = default;
 
 HRESULT Texture::GetDevice(IDirect3DDevice9** device) { return HandOut(device_.get(), device); }
 
+void Texture::ApplyDebugName(const std::string& name) {
+    device_->MakeCurrent();
+    LabelGlObject(GL_TEXTURE, storage_.name(), name);
+}
+
 CubeTexture::CubeTexture(Device* device, UINT edge, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool)
     : device_(device), storage_(device, this, GL_TEXTURE_CUBE_MAP, edge, edge, levels, usage, format, pool) {}
 
 CubeTexture::~CubeTexture() = default;
 
 HRESULT CubeTexture::GetDevice(IDirect3DDevice9** device) { return HandOut(device_.get(), device); }
+
+void CubeTexture::ApplyDebugName(const std::string& name) {
+    device_->MakeCurrent();
+    LabelGlObject(GL_TEXTURE, storage_.name(), name);
+}
 
 HRESULT CubeTexture::GetCubeMapSurface(D3DCUBEMAP_FACES face, UINT level, IDirect3DSurface9** surface) {
     return storage_.SurfaceOf(static_cast<UINT>(face), level, surface);
@@ -366,6 +384,11 @@ VertexBuffer::~VertexBuffer() {
 
 HRESULT VertexBuffer::GetDevice(IDirect3DDevice9** device) { return HandOut(device_.get(), device); }
 
+void VertexBuffer::ApplyDebugName(const std::string& name) {
+    device_->MakeCurrent();
+    LabelGlObject(GL_BUFFER, storage_.name(), name);
+}
+
 HRESULT VertexBuffer::GetDesc(D3DVERTEXBUFFER_DESC* desc) {
     if (!desc) return D3DERR_INVALIDCALL;
     *desc = desc_;
@@ -382,6 +405,11 @@ IndexBuffer::~IndexBuffer() {
 }
 
 HRESULT IndexBuffer::GetDevice(IDirect3DDevice9** device) { return HandOut(device_.get(), device); }
+
+void IndexBuffer::ApplyDebugName(const std::string& name) {
+    device_->MakeCurrent();
+    LabelGlObject(GL_BUFFER, storage_.name(), name);
+}
 
 HRESULT IndexBuffer::GetDesc(D3DINDEXBUFFER_DESC* desc) {
     if (!desc) return D3DERR_INVALIDCALL;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "d3d9/Formats.h"
+#include "d3d9/PrivateData.h"
 #include "d3d9/RefCounted.h"
 
 #include <d3d9.h>
@@ -41,7 +42,7 @@ private:
 };
 
 // One 2D image: a texture level or cube face, a render buffer, or system memory.
-class Surface final : public RefCounted<IDirect3DSurface9> {
+class Surface final : public WithPrivateData<IDirect3DSurface9> {
 public:
     enum class Kind { TextureLevel, RenderBuffer, SystemMemory };
 
@@ -76,6 +77,7 @@ public:
 protected:
     void ApplicationReleased() override;
     void ApplicationReturned() override;
+    void ApplyDebugName(const std::string& name) override;
 
 private:
     Device* device_;
@@ -139,7 +141,7 @@ private:
     std::vector<std::unique_ptr<Surface>> surfaces_;
 };
 
-class Texture final : public RefCounted<IDirect3DTexture9> {
+class Texture final : public WithPrivateData<IDirect3DTexture9> {
 public:
     Texture(Device* device, UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool);
     ~Texture() override;
@@ -163,13 +165,14 @@ public:
 protected:
     void ApplicationReleased() override { device_.Drop(); }
     void ApplicationReturned() override { device_.Take(); }
+    void ApplyDebugName(const std::string& name) override;
 
 private:
     DeviceReference device_;
     TextureStorage storage_;
 };
 
-class CubeTexture final : public RefCounted<IDirect3DCubeTexture9> {
+class CubeTexture final : public WithPrivateData<IDirect3DCubeTexture9> {
 public:
     CubeTexture(Device* device, UINT edge, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool);
     ~CubeTexture() override;
@@ -189,6 +192,7 @@ public:
 protected:
     void ApplicationReleased() override { device_.Drop(); }
     void ApplicationReturned() override { device_.Take(); }
+    void ApplyDebugName(const std::string& name) override;
 
 private:
     DeviceReference device_;
@@ -221,7 +225,7 @@ private:
     int locks_ = 0;
 };
 
-class VertexBuffer final : public RefCounted<IDirect3DVertexBuffer9> {
+class VertexBuffer final : public WithPrivateData<IDirect3DVertexBuffer9> {
 public:
     VertexBuffer(Device* device, UINT length, DWORD usage, DWORD fvf, D3DPOOL pool);
     ~VertexBuffer() override;
@@ -238,6 +242,7 @@ public:
 protected:
     void ApplicationReleased() override { device_.Drop(); }
     void ApplicationReturned() override { device_.Take(); }
+    void ApplyDebugName(const std::string& name) override;
 
 private:
     DeviceReference device_;
@@ -245,7 +250,7 @@ private:
     D3DVERTEXBUFFER_DESC desc_{};
 };
 
-class IndexBuffer final : public RefCounted<IDirect3DIndexBuffer9> {
+class IndexBuffer final : public WithPrivateData<IDirect3DIndexBuffer9> {
 public:
     IndexBuffer(Device* device, UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool);
     ~IndexBuffer() override;
@@ -264,6 +269,7 @@ public:
 protected:
     void ApplicationReleased() override { device_.Drop(); }
     void ApplicationReturned() override { device_.Take(); }
+    void ApplyDebugName(const std::string& name) override;
 
 private:
     DeviceReference device_;

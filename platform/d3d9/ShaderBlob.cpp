@@ -34,4 +34,15 @@ int VaryingLocation(const char* semantic, int index) {
     return -1;
 }
 
+std::string SourceNameOf(const std::string& source) {
+    size_t at = source.find_first_not_of(" \t");
+    if (at == std::string::npos || source.compare(at, 5, "#line") != 0) return std::string();
+    size_t end = source.find('\n', at);
+    std::string line = source.substr(at + 5, end == std::string::npos ? std::string::npos : end - at - 5);
+    size_t open = line.find('"');
+    size_t close = open == std::string::npos ? std::string::npos : line.find('"', open + 1);
+    if (close == std::string::npos) return std::string();
+    return line.substr(open + 1, close - open - 1);
+}
+
 }  // namespace lumaret::platform

@@ -547,15 +547,18 @@ HRESULT WINAPI D3DXCompileShader(LPCSTR srcData, UINT srcDataLen, const D3DXMACR
         glsl = BindRegisterFile(std::move(glsl), match->vertex, std::max(registers, 1u));
         if (!match->vertex) glsl = ResolveVpos(std::move(glsl));
 
-        size_t total = sizeof(ShaderBlobHeader) + glsl.size() + 1;
+        std::string name = SourceNameOf(source);
+        size_t total = sizeof(ShaderBlobHeader) + glsl.size() + 1 + name.size() + 1;
         // Blob sizes stay whole DWORDs, as Direct3D 9 programs are.
         auto* blob = new ByteBuffer((total + 3) & ~size_t{3});
         ShaderBlobHeader header{kShaderBlobMagic,
                                 static_cast<uint32_t>(match->vertex ? ShaderStage::Vertex : ShaderStage::Pixel),
-                                static_cast<uint32_t>(total), static_cast<uint32_t>(glsl.size()), registers};
+                                static_cast<uint32_t>(total), static_cast<uint32_t>(glsl.size()), registers,
+                                static_cast<uint32_t>(name.size())};
         auto* bytes = static_cast<char*>(blob->GetBufferPointer());
         std::memcpy(bytes, &header, sizeof(header));
         std::memcpy(bytes + sizeof(header), glsl.c_str(), glsl.size() + 1);
+        std::memcpy(bytes + sizeof(header) + glsl.size() + 1, name.c_str(), name.size() + 1);
         if (shader) *shader = blob; else blob->Release();
         if (constantTable) *constantTable = new ConstantTable(match->vertex, std::move(constants));
         return D3D_OK;

@@ -48,8 +48,15 @@ protected:
 
 struct IDirect3DDevice9;
 
+// SetPrivateData's flag: the data is an IUnknown*, held until the data is replaced or freed.
+#define D3DSPD_IUNKNOWN 0x00000001L
+
 struct IDirect3DResource9 : IUnknown {
     virtual HRESULT GetDevice(IDirect3DDevice9** device) = 0;
+    // Data the application keeps on a resource by GUID (copied, or a held interface).
+    virtual HRESULT SetPrivateData(REFGUID guid, const void* data, DWORD size, DWORD flags) = 0;
+    virtual HRESULT GetPrivateData(REFGUID guid, void* data, DWORD* size) = 0;
+    virtual HRESULT FreePrivateData(REFGUID guid) = 0;
     virtual D3DRESOURCETYPE GetType() = 0;
 };
 

@@ -1,10 +1,16 @@
 // Direct3D 9 conformance on the GL layer: real pixels from llvmpipe, read back through
 // GetRenderTargetData in D3D9's memory layout.
 #include "d3d9/GlDebug.h"
+#include "d3d9/PrivateData.h"
+#include "d3d9/Resources.h"
 #include "d3d9/StreamBuffer.h"
 #include "support/DeviceFixture.h"
 
+#include <d3dx9.h>
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
 
 using lumaret::test::DeviceTest;
 
@@ -21,6 +27,13 @@ const D3DVERTEXELEMENT9 kScreenElements[] = {
     {0, 16, D3DDECLTYPE_D3DCOLOR, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_COLOR, 0},
     {0, 20, D3DDECLTYPE_FLOAT2, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_TEXCOORD, 0},
     D3DDECL_END()};
+
+std::string GlLabel(GLenum identifier, GLuint name) {
+    char text[256] = {};
+    GLsizei length = 0;
+    glGetObjectLabel(identifier, name, sizeof(text), &length, text);
+    return std::string(text, static_cast<size_t>(length));
+}
 
 }  // namespace
 
@@ -155,4 +168,93 @@ TEST_F(DeviceTest, GlErrorsDuringACallBecomeItsResult) {
     EXPECT_EQ(device->Clear(0, nullptr, D3DCLEAR_TARGET, 0, 1.0f, 0), D3DERR_DRIVERINTERNALERROR);
     lumaret::platform::ResetGlDebugErrors();
     decl->Release();
+}
+
+TEST_F(DeviceTest, PrivateDataKeepsBytesAndADebugNameLabelsTheGlObject) {
+    using namespace lumaret::platform;
+    IDirect3DTexture9* texture = MakeRenderTargetTexture(8, 8, D3DFMT_A8R8G8B8);
+    IDirect3DVertexBuffer9* vertices = nullptr;
+    IDirect3DIndexBuffer9* indices = nullptr;
+    IDirect3DSurface9* depth = nullptr;
+    IDirect3DSurface9* memory = nullptr;
+    ASSERT_EQ(device->CreateVertexBuffer(64, 0, 0, D3DPOOL_DEFAULT, &vertices, nullptr), D3D_OK);
+    ASSERT_EQ(device->CreateIndexBuffer(64, 0, D3DFMT_INDEX16, D3DPOOL_DEFAULT, &indices, nullptr), D3D_OK);
+    ASSERT_EQ(device->CreateDepthStencilSurface(8, 8, D3DFMT_D24S8, D3DMULTISAMPLE_NONE, 0, TRUE, &depth, nullptr),
+              D3D_OK);
+    ASSERT_EQ(device->CreateOffscreenPlainSurface(8, 8, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, &memory, nullptr), D3D_OK);
+    GLenum target = 0;
+    struct Case {
+        IDirect3DResource9* resource;
+        GLenum identifier;  // 0: nothing of GL to label
+        GLuint name;
+    } cases[] = {
+        {texture, GL_TEXTURE, GlTextureOf(texture, &target)},
+        {vertices, GL_BUFFER, dynamic_cast<VertexBuffer*>(vertices)->name()},
+        {indices, GL_BUFFER, dynamic_cast<IndexBuffer*>(indices)->name()},
+        {depth, GL_RENDERBUFFER, dynamic_cast<Surface*>(depth)->glRenderbuffer()},
+        {memory, 0, 0},
+    };
+    const GUID other = {1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
+    for (const Case& c : cases) {
+        ASSERT_NE(c.identifier != 0, c.name == 0);
+        // A name stored with its NUL labels without it; a second name replaces the first.
+        ASSERT_EQ(c.resource->SetPrivateData(kDebugObjectNameGuid, "first", 6, 0), D3D_OK);
+        ASSERT_EQ(c.resource->SetPrivateData(kDebugObjectNameGuid, "ZN target", 9, 0), D3D_OK);
+        if (c.identifier) {
+            EXPECT_EQ(GlLabel(c.identifier, c.name), "ZN target");
+        }
+        DWORD size = 0;
+        EXPECT_EQ(c.resource->GetPrivateData(kDebugObjectNameGuid, nullptr, &size), D3D_OK);
+        EXPECT_EQ(size, 9u);
+        char text[16] = {};
+        size = 4;
+        EXPECT_EQ(c.resource->GetPrivateData(kDebugObjectNameGuid, text, &size), D3DERR_MOREDATA);
+        EXPECT_EQ(size, 9u);
+        size = sizeof(text);
+        EXPECT_EQ(c.resource->GetPrivateData(kDebugObjectNameGuid, text, &size), D3D_OK);
+        EXPECT_STREQ(text, "ZN target");
+        EXPECT_EQ(c.resource->GetPrivateData(other, text, &size), D3DERR_NOTFOUND);
+        EXPECT_EQ(c.resource->FreePrivateData(kDebugObjectNameGuid), D3D_OK);
+        EXPECT_EQ(c.resource->FreePrivateData(kDebugObjectNameGuid), D3DERR_NOTFOUND);
+        if (c.identifier) {
+            EXPECT_EQ(GlLabel(c.identifier, c.name), "");
+        }
+    }
+
+    // An interface kept as private data is held until it is replaced, and handed out with
+    // a reference of the caller's own.
+    ULONG start = vertices->AddRef() - 1;
+    vertices->Release();
+    IUnknown* held = vertices;
+    ASSERT_EQ(texture->SetPrivateData(other, &held, sizeof(held), D3DSPD_IUNKNOWN), D3D_OK);
+    EXPECT_EQ(texture->SetPrivateData(other, &held, 3, D3DSPD_IUNKNOWN), D3DERR_INVALIDCALL);
+    IUnknown* out = nullptr;
+    DWORD size = sizeof(out);
+    ASSERT_EQ(texture->GetPrivateData(other, &out, &size), D3D_OK);
+    EXPECT_EQ(out, held);
+    EXPECT_EQ(vertices->AddRef() - 1, start + 2);
+    vertices->Release();
+    out->Release();
+    ASSERT_EQ(texture->SetPrivateData(other, "bytes", 5, 0), D3D_OK);
+    EXPECT_EQ(vertices->AddRef() - 1, start) << "replacing the interface released it";
+    vertices->Release();
+
+    for (IUnknown* object : {static_cast<IUnknown*>(texture), static_cast<IUnknown*>(vertices),
+                             static_cast<IUnknown*>(indices), static_cast<IUnknown*>(depth),
+                             static_cast<IUnknown*>(memory)})
+        object->Release();
+}
+
+TEST_F(DeviceTest, ASourceNamedByLineDirectiveLabelsItsProgram) {
+    const char source[] = "#line 1 \"probe.hlsl\"\nfloat4 main() : COLOR { return float4(1, 0, 0, 1); }\n";
+    ID3DXBuffer* code = nullptr;
+    ASSERT_EQ(D3DXCompileShader(source, sizeof(source) - 1, nullptr, nullptr, "main", "ps_3_0", 0, &code, nullptr,
+                                nullptr),
+              D3D_OK);
+    IDirect3DPixelShader9* shader = nullptr;
+    ASSERT_EQ(device->CreatePixelShader(static_cast<const DWORD*>(code->GetBufferPointer()), &shader), D3D_OK);
+    EXPECT_EQ(GlLabel(GL_PROGRAM, dynamic_cast<lumaret::platform::PixelShader*>(shader)->program()),
+              "probe.hlsl (pixel)");
+    shader->Release();
+    code->Release();
 }

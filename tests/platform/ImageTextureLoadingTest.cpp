@@ -72,6 +72,9 @@ public:
     ULONG AddRef() override { return ++storage_->references; }
     ULONG Release() override { return --storage_->references; }  // the device keeps the memory for inspection
     HRESULT GetDevice(IDirect3DDevice9**) override { return E_NOTIMPL; }
+    HRESULT SetPrivateData(REFGUID, const void*, DWORD, DWORD) override { return E_NOTIMPL; }
+    HRESULT GetPrivateData(REFGUID, void*, DWORD*) override { return E_NOTIMPL; }
+    HRESULT FreePrivateData(REFGUID) override { return E_NOTIMPL; }
     D3DRESOURCETYPE GetType() override { return D3DRTYPE_TEXTURE; }
     DWORD GetLevelCount() override { return storage_->levels; }
     void GenerateMipSubLevels() override {}
@@ -93,6 +96,9 @@ public:
     ULONG AddRef() override { return ++storage_->references; }
     ULONG Release() override { return --storage_->references; }
     HRESULT GetDevice(IDirect3DDevice9**) override { return E_NOTIMPL; }
+    HRESULT SetPrivateData(REFGUID, const void*, DWORD, DWORD) override { return E_NOTIMPL; }
+    HRESULT GetPrivateData(REFGUID, void*, DWORD*) override { return E_NOTIMPL; }
+    HRESULT FreePrivateData(REFGUID) override { return E_NOTIMPL; }
     D3DRESOURCETYPE GetType() override { return D3DRTYPE_CUBETEXTURE; }
     DWORD GetLevelCount() override { return storage_->levels; }
     void GenerateMipSubLevels() override {}

@@ -1,9 +1,10 @@
 // The passes and the chain in real pixels, headless on llvmpipe: what the targets hold
 // after a frame, light accumulation, the measured luminance, the composite without its
-// shader file, and the device objects a world leaves behind.
+// shader file, the device objects a world leaves behind, and the names frame debuggers see.
 #include "scene/WorldTestSupport.h"
 
 #include "d3d9/GlObjectCount.h"
+#include "d3d9/Resources.h"
 
 #include <cmath>
 #include <cstring>
@@ -23,6 +24,13 @@ std::array<uint16_t, 4> Rgba16(const std::vector<uint8_t>& bytes, size_t pixel) 
     std::array<uint16_t, 4> value;
     std::memcpy(value.data(), &bytes[pixel * 8], 8);
     return value;
+}
+
+std::string GlLabel(GLenum identifier, GLuint name) {
+    char text[256] = {};
+    GLsizei length = 0;
+    glGetObjectLabel(identifier, name, sizeof(text), &length, text);
+    return std::string(text, static_cast<size_t>(length));
 }
 
 float CpuLuminance(const std::vector<uint8_t>& chain, size_t pixels) {
@@ -56,7 +64,9 @@ TEST_F(WorldTest, AnEmptyFrameClearsEveryTarget) {
             ASSERT_EQ(Argb(light, i), 0u) << "no lights: transparent black";
             ASSERT_EQ(Rgba16(scene, i)[0], red) << i;
         }
-        if (c.luminance > 0.0f) EXPECT_NEAR(gWorld->postfx.luminance, c.luminance, 1e-5f);
+        if (c.luminance > 0.0f) {
+            EXPECT_NEAR(gWorld->postfx.luminance, c.luminance, 1e-5f);
+        }
     }
 }
 
@@ -140,4 +150,35 @@ TEST_F(WorldTest, NothingOfTheDeviceOutlivesTheWorldAndTheRenderer) {
     delete gRenderer;
     gRenderer = nullptr;
     EXPECT_EQ(lumaret::platform::LiveGlObjects(), 0);
+}
+
+TEST_F(WorldTest, FrameDebuggersSeeTheEngineNamesOfTargetsProgramsAndMeshes) {
+    using namespace lumaret::platform;
+    StartOnRealDevice(640, 480, PassShaders());
+    SceneObject* scene = gWorld->CreateObject("scene");
+    ASSERT_TRUE(gWorld->LoadScene(scene, "./data/cylcube01.srx"));
+    const std::pair<int, std::string> targets[] = {{gWorld->znTarget, "ZN target"},
+                                                   {gWorld->lightTarget, "light target"},
+                                                   {gWorld->postfx.sceneTarget, "scene target"},
+                                                   {gWorld->postfx.quarterTargets[2], "quarter target C"},
+                                                   {gWorld->postfx.chainTargets[1], "chain target 1"}};
+    for (const auto& [index, role] : targets) {
+        const RenderTarget& target = gRenderer->renderTargets[static_cast<size_t>(index)];
+        GLenum kind = 0;
+        EXPECT_EQ(GlLabel(GL_TEXTURE, GlTextureOf(target.texture, &kind)), role);
+        EXPECT_EQ(GlLabel(GL_RENDERBUFFER, dynamic_cast<Surface*>(target.depthSurface)->glRenderbuffer()),
+                  role + " depth");
+    }
+    const ShaderRecord& zn = gRenderer->shaders[static_cast<size_t>(gWorld->znShader)];
+    EXPECT_EQ(GlLabel(GL_PROGRAM, dynamic_cast<VertexShader*>(zn.vertexShader)->program()),
+              "./data/passzn.hlsl (vertex)");
+    EXPECT_EQ(GlLabel(GL_PROGRAM, dynamic_cast<PixelShader*>(zn.pixelShader)->program()), "./data/passzn.hlsl (pixel)");
+    std::vector<std::string> buffers;
+    for (const Mesh* mesh : gWorld->meshes) {
+        buffers.push_back(GlLabel(GL_BUFFER, dynamic_cast<VertexBuffer*>(mesh->streams[0].buffer)->name()));
+        buffers.push_back(GlLabel(GL_BUFFER, dynamic_cast<IndexBuffer*>(mesh->indexBuffer)->name()));
+    }
+    EXPECT_EQ(buffers, (std::vector<std::string>{"./data/cylcube01.srx Cube stream 0", "./data/cylcube01.srx Cube indices",
+                                                 "./data/cylcube01.srx Cylinder stream 0",
+                                                 "./data/cylcube01.srx Cylinder indices"}));
 }

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <sstream>
+#include <string>
 
 namespace lumaret::test {
 namespace {
@@ -23,6 +25,34 @@ private:
     ULONG references_ = 1;
 };
 
+// Resources keep private data by GUID, copied, as the real device does (no held interfaces).
+template <class Interface>
+class Resource : public Counted<Interface> {
+public:
+    HRESULT SetPrivateData(REFGUID guid, const void* data, DWORD size, DWORD flags) override {
+        if ((flags & D3DSPD_IUNKNOWN) || (!data && size)) return D3DERR_INVALIDCALL;
+        const auto* bytes = static_cast<const uint8_t*>(data);
+        data_[Key(guid)] = std::vector<uint8_t>(bytes, bytes + size);
+        return D3D_OK;
+    }
+    HRESULT GetPrivateData(REFGUID guid, void* data, DWORD* size) override {
+        auto entry = data_.find(Key(guid));
+        if (!size) return D3DERR_INVALIDCALL;
+        if (entry == data_.end()) return D3DERR_NOTFOUND;
+        DWORD needed = static_cast<DWORD>(entry->second.size());
+        bool fits = data && *size >= needed;
+        if (fits && needed) std::memcpy(data, entry->second.data(), needed);
+        HRESULT result = data && !fits ? D3DERR_MOREDATA : D3D_OK;
+        *size = needed;
+        return result;
+    }
+    HRESULT FreePrivateData(REFGUID guid) override { return data_.erase(Key(guid)) ? D3D_OK : D3DERR_NOTFOUND; }
+
+private:
+    static std::string Key(REFGUID guid) { return std::string(reinterpret_cast<const char*>(&guid), sizeof(GUID)); }
+    std::map<std::string, std::vector<uint8_t>> data_;
+};
+
 UINT BytesPerPixel(D3DFORMAT format) {
     switch (format) {
     case D3DFMT_A16B16G16R16:
@@ -34,7 +64,7 @@ UINT BytesPerPixel(D3DFORMAT format) {
     }
 }
 
-class Surface : public Counted<IDirect3DSurface9> {
+class Surface : public Resource<IDirect3DSurface9> {
 public:
     Surface(IDirect3DDevice9* device, D3DSURFACE_DESC desc) : device_(device), desc_(desc) {
         pitch_ = desc.Width * BytesPerPixel(desc.Format);
@@ -63,7 +93,7 @@ private:
     std::vector<uint8_t> bytes_;
 };
 
-class Texture : public Counted<IDirect3DTexture9> {
+class Texture : public Resource<IDirect3DTexture9> {
 public:
     Texture(IDirect3DDevice9* device, UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format,
             D3DPOOL pool)
@@ -105,7 +135,7 @@ private:
 };
 
 template <class Interface, class Desc>
-class Buffer : public Counted<Interface> {
+class Buffer : public Resource<Interface> {
 public:
     Buffer(IDirect3DDevice9* device, UINT length, Desc desc) : device_(device), bytes_(length), desc_(desc) {}
     HRESULT GetDevice(IDirect3DDevice9** device) override {
