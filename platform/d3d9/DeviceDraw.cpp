@@ -249,12 +249,10 @@ HRESULT Device::ApplyPrograms(bool pretransformed) {
     if (vertexProgram != gl_.vertexProgram) {
         glUseProgramStages(pipeline_, GL_VERTEX_SHADER_BIT, vertexProgram);
         gl_.vertexProgram = vertexProgram;
-        gl_.vertexConstantsDirty = true;  // the new program may read more registers
     }
     if (pixelProgram != gl_.pixelProgram) {
         glUseProgramStages(pipeline_, GL_FRAGMENT_SHADER_BIT, pixelProgram);
         gl_.pixelProgram = pixelProgram;
-        gl_.pixelConstantsDirty = true;
     }
     return D3D_OK;
 }
@@ -284,27 +282,32 @@ void Device::ApplyVertexInput() {
 }
 
 HRESULT Device::ApplyConstants() {
-    // The registers a program reads go to a fresh range of the stream whenever they or the
-    // program change, so the ranges earlier draws read stay as they were.
-    UINT vertexRegisters = state_.vertexShader && !gl_.viewportPretransformed ? state_.vertexShader->constantRegisters() : 0;
+    // The registers set since the last draw, whichever shader they were set for: both
+    // register files stay in GL across shader switches, as Direct3D 9's do.
+    if (!gl_.vertexRegisters.empty()) {
+        stream_.UpdateRegisters(StreamBuffer::kVertexRegisterOffset, gl_.vertexRegisters.first,
+                                gl_.vertexRegisters.end, state_.vertexConstants);
+        gl_.vertexRegisters = DirtyRegisters{};
+    }
+    if (!gl_.pixelRegisters.empty()) {
+        stream_.UpdateRegisters(StreamBuffer::kPixelRegisterOffset, gl_.pixelRegisters.first, gl_.pixelRegisters.end,
+                                state_.pixelConstants);
+        gl_.pixelRegisters = DirtyRegisters{};
+    }
+    // Each stage's block sees the registers its program reads: llvmpipe copies the bound
+    // range of the pixel stage per draw, so it is kept to what the program declares.
+    UINT vertexRegisters =
+        state_.vertexShader && !gl_.viewportPretransformed ? state_.vertexShader->constantRegisters() : 0;
     UINT pixelRegisters = state_.pixelShader ? state_.pixelShader->constantRegisters() : 0;
-    for (int pass = 0; pass < 2; ++pass) {
-        bool wrapped = false;
-        if (gl_.vertexConstantsDirty && vertexRegisters) {
-            GLintptr offset = stream_.Write(state_.vertexConstants, vertexRegisters * 16, uniformAlignment_, &wrapped);
-            if (offset < 0) return D3DERR_DRIVERINTERNALERROR;
-            glBindBufferRange(GL_UNIFORM_BUFFER, kVertexConstantBinding, stream_.name(), offset, vertexRegisters * 16);
-            gl_.vertexConstantsDirty = false;
-        }
-        if (gl_.pixelConstantsDirty && pixelRegisters) {
-            GLintptr offset = stream_.Write(state_.pixelConstants, pixelRegisters * 16, uniformAlignment_, &wrapped);
-            if (offset < 0) return D3DERR_DRIVERINTERNALERROR;
-            glBindBufferRange(GL_UNIFORM_BUFFER, kPixelConstantBinding, stream_.name(), offset, pixelRegisters * 16);
-            gl_.pixelConstantsDirty = false;
-        }
-        // Orphaned storage no longer holds what was bound before: write both again.
-        if (!wrapped) break;
-        gl_.vertexConstantsDirty = gl_.pixelConstantsDirty = true;
+    if (vertexRegisters && vertexRegisters != gl_.vertexRegistersBound) {
+        glBindBufferRange(GL_UNIFORM_BUFFER, kVertexConstantBinding, stream_.registerBuffer(),
+                          StreamBuffer::kVertexRegisterOffset, static_cast<GLsizeiptr>(vertexRegisters) * 16);
+        gl_.vertexRegistersBound = vertexRegisters;
+    }
+    if (pixelRegisters && pixelRegisters != gl_.pixelRegistersBound) {
+        glBindBufferRange(GL_UNIFORM_BUFFER, kPixelConstantBinding, stream_.registerBuffer(),
+                          StreamBuffer::kPixelRegisterOffset, static_cast<GLsizeiptr>(pixelRegisters) * 16);
+        gl_.pixelRegistersBound = pixelRegisters;
     }
     return D3D_OK;
 }
@@ -393,7 +396,6 @@ HRESULT Device::DrawPrimitiveUP(D3DPRIMITIVETYPE primitiveType, UINT primitiveCo
         upVertexOffset_ = stream_.Write(data, bytes, stride, &wrapped);
         if (upVertexOffset_ < 0) return D3DERR_DRIVERINTERNALERROR;
     }
-    if (wrapped) gl_.vertexConstantsDirty = gl_.pixelConstantsDirty = true;
     // Direct3D 9 leaves stream 0 unset after a draw from user memory.
     Rebind(state_.streams[0].buffer, static_cast<VertexBuffer*>(nullptr));
     state_.streams[0] = StreamBinding{nullptr, static_cast<UINT>(upVertexOffset_), stride};
@@ -438,7 +440,6 @@ HRESULT Device::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE primitiveType, UINT minV
         upVertexOffset_ = upIndexOffset_ = 0;
         return D3DERR_DRIVERINTERNALERROR;
     }
-    if (wrapped || indicesWrapped) gl_.vertexConstantsDirty = gl_.pixelConstantsDirty = true;
     // Direct3D 9 leaves stream 0 and the indices unset after an indexed draw from user memory.
     Rebind(state_.streams[0].buffer, static_cast<VertexBuffer*>(nullptr));
     Rebind(state_.indices, static_cast<IndexBuffer*>(nullptr));

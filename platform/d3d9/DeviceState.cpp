@@ -2,6 +2,8 @@
 
 #include "d3d9/GlEnums.h"
 
+#include <cstring>
+
 namespace lumaret::platform {
 
 void D3D9State::Reset(bool autoDepth, Surface* backBuffer, Surface* autoDepthStencil) {
@@ -55,6 +57,16 @@ void D3D9State::Reset(bool autoDepth, Surface* backBuffer, Surface* autoDepthSte
     depthStencil = autoDepthStencil;
     viewport = D3DVIEWPORT9{0, 0, width, height, 0.0f, 1.0f};
     scissorRect = RECT{0, 0, static_cast<LONG>(width), static_cast<LONG>(height)};
+}
+
+void StoreRegisters(float* file, UINT start, const float* data, UINT count, DirtyRegisters* dirty) {
+    constexpr size_t kRegisterBytes = 4 * sizeof(float);
+    UINT first = 0, end = count;
+    while (first < end && std::memcmp(file + (start + first) * 4, data + first * 4, kRegisterBytes) == 0) ++first;
+    while (end > first && std::memcmp(file + (start + end - 1) * 4, data + (end - 1) * 4, kRegisterBytes) == 0) --end;
+    if (first == end) return;
+    std::memcpy(file + (start + first) * 4, data + first * 4, (end - first) * kRegisterBytes);
+    dirty->Add(start + first, start + end);
 }
 
 void D3D9State::UnbindAll() {

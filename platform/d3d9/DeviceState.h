@@ -58,6 +58,28 @@ struct D3D9State {
     void UnbindAll();
 };
 
+// Registers [first, end) of one register file that GL has not seen yet.
+struct DirtyRegisters {
+    UINT first = 0;
+    UINT end = 0;
+
+    bool empty() const { return first >= end; }
+    void Add(UINT from, UINT to) {
+        if (empty()) {
+            first = from;
+            end = to;
+        } else {
+            first = from < first ? from : first;
+            end = to > end ? to : end;
+        }
+    }
+};
+
+// Stores count registers at start of a register file and adds to *dirty only the span
+// that really changed: applications re-send whole parameter blocks per draw, mostly the
+// same values. Compared bit for bit, so -0.0 and NaN payloads still reach the shader.
+void StoreRegisters(float* file, UINT start, const float* data, UINT count, DirtyRegisters* dirty);
+
 // What a draw must send to GL again.
 enum Dirty : uint32_t {
     DirtyFramebuffer = 1u << 0,
@@ -78,8 +100,12 @@ enum Dirty : uint32_t {
 struct GlStateCache {
     uint32_t dirty = DirtyAll;
     uint32_t samplerDirty = 0xFFFF;  // one bit per sampler stage
-    bool vertexConstantsDirty = true;
-    bool pixelConstantsDirty = true;
+    // Registers set since the last draw, whichever shader was bound (the whole files at
+    // first), and how many registers of each file the bound uniform range covers.
+    DirtyRegisters vertexRegisters{0, kVertexConstantRegisters};
+    DirtyRegisters pixelRegisters{0, kPixelConstantRegisters};
+    UINT vertexRegistersBound = 0;
+    UINT pixelRegistersBound = 0;
     GLuint samplers[kSamplerStages] = {};
     GLuint vertexArray = 0;
     GLuint vertexProgram = ~0u;

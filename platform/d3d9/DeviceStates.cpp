@@ -37,6 +37,8 @@ HRESULT Device::GetViewport(D3DVIEWPORT9* viewport) {
 
 HRESULT Device::SetRenderState(D3DRENDERSTATETYPE state, DWORD value) {
     if (static_cast<UINT>(state) >= D3D_RENDERSTATE_COUNT) return D3DERR_INVALIDCALL;
+    // Engines set whole state blocks per draw; only a change has GL work to do.
+    if (state_.renderStates[state] == value) return D3D_OK;
     state_.renderStates[state] = value;
     switch (state) {
     case D3DRS_ZENABLE:
@@ -88,6 +90,7 @@ HRESULT Device::GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) {
 
 HRESULT Device::SetTexture(DWORD stage, IDirect3DBaseTexture9* texture) {
     if (stage >= kSamplerStages) return D3DERR_INVALIDCALL;
+    if (state_.textures[stage] == texture) return D3D_OK;
     Rebind(state_.textures[stage], texture);
     gl_.samplerDirty |= 1u << stage;
     return D3D_OK;
@@ -99,6 +102,7 @@ HRESULT Device::GetTexture(DWORD stage, IDirect3DBaseTexture9** texture) {
 
 HRESULT Device::SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD value) {
     if (sampler >= kSamplerStages || type < D3DSAMP_ADDRESSU || type > D3DSAMP_DMAPOFFSET) return D3DERR_INVALIDCALL;
+    if (state_.samplerStates[sampler][type] == value) return D3D_OK;
     state_.samplerStates[sampler][type] = value;
     gl_.samplerDirty |= 1u << sampler;
     return D3D_OK;
@@ -125,6 +129,7 @@ HRESULT Device::GetScissorRect(RECT* rect) {
 }
 
 HRESULT Device::SetVertexDeclaration(IDirect3DVertexDeclaration9* decl) {
+    if (state_.declaration == decl) return D3D_OK;
     Rebind(state_.declaration, static_cast<VertexDeclaration*>(decl));
     gl_.dirty |= DirtyVertexInput | DirtyPrograms;
     return D3D_OK;
@@ -133,6 +138,7 @@ HRESULT Device::SetVertexDeclaration(IDirect3DVertexDeclaration9* decl) {
 HRESULT Device::GetVertexDeclaration(IDirect3DVertexDeclaration9** decl) { return ReturnBound(state_.declaration, decl); }
 
 HRESULT Device::SetVertexShader(IDirect3DVertexShader9* shader) {
+    if (state_.vertexShader == shader) return D3D_OK;
     Rebind(state_.vertexShader, static_cast<VertexShader*>(shader));
     gl_.dirty |= DirtyPrograms;
     return D3D_OK;
@@ -141,6 +147,7 @@ HRESULT Device::SetVertexShader(IDirect3DVertexShader9* shader) {
 HRESULT Device::GetVertexShader(IDirect3DVertexShader9** shader) { return ReturnBound(state_.vertexShader, shader); }
 
 HRESULT Device::SetPixelShader(IDirect3DPixelShader9* shader) {
+    if (state_.pixelShader == shader) return D3D_OK;
     Rebind(state_.pixelShader, static_cast<PixelShader*>(shader));
     gl_.dirty |= DirtyPrograms;
     return D3D_OK;
@@ -150,8 +157,7 @@ HRESULT Device::GetPixelShader(IDirect3DPixelShader9** shader) { return ReturnBo
 
 HRESULT Device::SetVertexShaderConstantF(UINT start, const float* data, UINT count) {
     if (!ValidRegisters(data, start, count, kVertexConstantRegisters)) return D3DERR_INVALIDCALL;
-    std::memcpy(state_.vertexConstants + start * 4, data, count * 4 * sizeof(float));
-    gl_.vertexConstantsDirty |= count > 0;
+    StoreRegisters(state_.vertexConstants, start, data, count, &gl_.vertexRegisters);
     return D3D_OK;
 }
 
@@ -163,8 +169,7 @@ HRESULT Device::GetVertexShaderConstantF(UINT start, float* data, UINT count) {
 
 HRESULT Device::SetPixelShaderConstantF(UINT start, const float* data, UINT count) {
     if (!ValidRegisters(data, start, count, kPixelConstantRegisters)) return D3DERR_INVALIDCALL;
-    std::memcpy(state_.pixelConstants + start * 4, data, count * 4 * sizeof(float));
-    gl_.pixelConstantsDirty |= count > 0;
+    StoreRegisters(state_.pixelConstants, start, data, count, &gl_.pixelRegisters);
     return D3D_OK;
 }
 
@@ -176,6 +181,8 @@ HRESULT Device::GetPixelShaderConstantF(UINT start, float* data, UINT count) {
 
 HRESULT Device::SetStreamSource(UINT streamNumber, IDirect3DVertexBuffer9* streamData, UINT offset, UINT stride) {
     if (streamNumber >= kMaxStreams) return D3DERR_INVALIDCALL;
+    StreamBinding& bound = state_.streams[streamNumber];
+    if (bound.buffer == streamData && bound.offset == offset && bound.stride == stride) return D3D_OK;
     Rebind(state_.streams[streamNumber].buffer, static_cast<VertexBuffer*>(streamData));
     state_.streams[streamNumber].offset = offset;
     state_.streams[streamNumber].stride = stride;
@@ -194,6 +201,7 @@ HRESULT Device::GetStreamSource(UINT streamNumber, IDirect3DVertexBuffer9** stre
 }
 
 HRESULT Device::SetIndices(IDirect3DIndexBuffer9* indexData) {
+    if (state_.indices == indexData) return D3D_OK;
     Rebind(state_.indices, static_cast<IndexBuffer*>(indexData));
     gl_.dirty |= DirtyVertexInput;
     return D3D_OK;

@@ -108,21 +108,62 @@ HRESULT Device::ClearImpl(DWORD flags, D3DCOLOR color, float z, DWORD stencil, c
         gl_.dirty &= ~DirtyFramebuffer;
     }
     if (!gl_.framebufferComplete) return D3DERR_INVALIDCALL;
-    glEnable(GL_SCISSOR_TEST);
-    glScissor(area.left, area.top, area.right - area.left, area.bottom - area.top);
-    glDisable(GL_FRAMEBUFFER_SRGB);
-    if (flags & D3DCLEAR_TARGET) {
+    const DWORD* rs = state_.renderStates;
+    bool colour = (flags & D3DCLEAR_TARGET) != 0;
+    bool depth = (flags & D3DCLEAR_ZBUFFER) != 0, clearStencil = (flags & D3DCLEAR_STENCIL) != 0;
+    // A clear changes only the GL state it needs and that GL does not already have, so
+    // the next draw has nothing to restore (what GL has is known where nothing is dirty).
+    // Without the scissor test GL may clear a whole attachment, which is only right when
+    // the area covers every attachment cleared: a depth buffer larger than the target
+    // keeps its pixels outside the viewport, as in Direct3D 9.
+    auto covers = [&area](const Surface* surface) {
+        return area.left <= 0 && area.top <= 0 && area.right >= static_cast<LONG>(surface->desc().Width) &&
+               area.bottom >= static_cast<LONG>(surface->desc().Height);
+    };
+    bool whole = !((depth || clearStencil) && !covers(state_.depthStencil));
+    for (UINT i = 0; i < kMaxRenderTargets && colour && whole; ++i)
+        if (state_.renderTargets[i] && !covers(state_.renderTargets[i])) whole = false;
+    bool scissorKnown = !(gl_.dirty & DirtyScissor);
+    if (whole) {
+        if (!scissorKnown || rs[D3DRS_SCISSORTESTENABLE]) {
+            glDisable(GL_SCISSOR_TEST);
+            gl_.dirty |= DirtyScissor;
+        }
+    } else {
+        const RECT& now = state_.scissorRect;
+        if (!scissorKnown || !rs[D3DRS_SCISSORTESTENABLE] || now.left != area.left || now.top != area.top ||
+            now.right != area.right || now.bottom != area.bottom) {
+            glEnable(GL_SCISSOR_TEST);
+            glScissor(area.left, area.top, area.right - area.left, area.bottom - area.top);
+            gl_.dirty |= DirtyScissor;
+        }
+    }
+    if ((gl_.dirty & DirtySrgbWrite) || rs[D3DRS_SRGBWRITEENABLE]) {
+        glDisable(GL_FRAMEBUFFER_SRGB);
+        gl_.dirty |= DirtySrgbWrite;
+    }
+    if (colour) {
+        const D3DRENDERSTATETYPE masks[] = {D3DRS_COLORWRITEENABLE, D3DRS_COLORWRITEENABLE1, D3DRS_COLORWRITEENABLE2,
+                                            D3DRS_COLORWRITEENABLE3};
         float value[4];
         ColorToFloats(color, value);
         for (UINT i = 0; i < kMaxRenderTargets; ++i) {
             if (!state_.renderTargets[i]) continue;
-            glColorMaski(i, GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+            if ((gl_.dirty & DirtyColorMask) || (rs[masks[i]] & 0xF) != 0xF) {
+                glColorMaski(i, GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+                gl_.dirty |= DirtyColorMask;
+            }
             glClearNamedFramebufferfv(framebuffer_, GL_COLOR, static_cast<GLint>(i), value);
         }
     }
-    bool depth = (flags & D3DCLEAR_ZBUFFER) != 0, clearStencil = (flags & D3DCLEAR_STENCIL) != 0;
-    if (depth) glDepthMask(GL_TRUE);
-    if (clearStencil) glStencilMask(0xFF);
+    if (depth && ((gl_.dirty & DirtyDepthStencil) || !rs[D3DRS_ZWRITEENABLE])) {
+        glDepthMask(GL_TRUE);
+        gl_.dirty |= DirtyDepthStencil;
+    }
+    if (clearStencil) {
+        glStencilMask(0xFF);
+        gl_.dirty |= DirtyDepthStencil;
+    }
     float clampedZ = std::clamp(z, 0.0f, 1.0f);
     if (depth && clearStencil)
         glClearNamedFramebufferfi(framebuffer_, GL_DEPTH_STENCIL, 0, clampedZ, static_cast<GLint>(stencil & 0xFF));
@@ -132,7 +173,6 @@ HRESULT Device::ClearImpl(DWORD flags, D3DCOLOR color, float z, DWORD stencil, c
         GLint value = static_cast<GLint>(stencil & 0xFF);
         glClearNamedFramebufferiv(framebuffer_, GL_STENCIL, 0, &value);
     }
-    gl_.dirty |= DirtyScissor | DirtyColorMask | DirtyDepthStencil | DirtySrgbWrite;
     return GlResult();
 }
 

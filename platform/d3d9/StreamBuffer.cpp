@@ -9,11 +9,20 @@ void StreamBuffer::Create(GLsizeiptr size) {
     glNamedBufferData(name_, size, nullptr, GL_STREAM_DRAW);
     size_ = size;
     cursor_ = 0;
+    glCreateBuffers(1, &registers_);
+    glNamedBufferStorage(registers_, kPixelRegisterOffset + kPixelConstantRegisters * 16, nullptr,
+                         GL_DYNAMIC_STORAGE_BIT);
 }
 
 void StreamBuffer::Destroy() {
     if (name_) glDeleteBuffers(1, &name_);
-    name_ = 0;
+    if (registers_) glDeleteBuffers(1, &registers_);
+    name_ = registers_ = 0;
+}
+
+void StreamBuffer::UpdateRegisters(GLintptr fileOffset, UINT first, UINT end, const float* file) {
+    glNamedBufferSubData(registers_, fileOffset + static_cast<GLintptr>(first) * 16,
+                         static_cast<GLsizeiptr>(end - first) * 16, file + first * 4);
 }
 
 GLintptr StreamBuffer::Write(const void* data, GLsizeiptr size, GLintptr alignment, bool* wrapped) {

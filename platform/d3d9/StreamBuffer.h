@@ -1,9 +1,18 @@
-// A ring of GPU memory for data written once per draw: shader constant registers and the
-// vertices and indices of draws from user memory. Writes go through unsynchronised maps
-// to fresh ranges, so a draw never waits for earlier ones still reading the buffer (a
-// plain buffer update would make llvmpipe finish the queued scene first). When the ring
-// is full its storage is orphaned and writing starts again at the beginning.
+// The device's upload buffers: the float4 constant register files of the two shader
+// stages, and a ring for the vertices and indices of draws from user memory.
+//
+// The register files are one buffer for the device's lifetime, bound as each stage's
+// uniform block; a draw sends only the registers set since the last one. Direct3D 9's
+// registers outlive shader switches, and so does this buffer, so a switch costs nothing.
+// GL orders each update after the draws issued before it.
+//
+// The ring takes data written once per draw. Writes go through unsynchronised maps to
+// fresh ranges, so a draw never waits for earlier ones still reading the buffer (a plain
+// buffer update would make llvmpipe finish the queued scene first). When the ring is full
+// its storage is orphaned and writing starts again at the beginning.
 #pragma once
+
+#include "d3d9/DeviceLimits.h"
 
 #include <epoxy/gl.h>
 
@@ -13,6 +22,11 @@ namespace lumaret::platform {
 
 class StreamBuffer {
 public:
+    // Where each stage's registers start in registerBuffer(); a multiple of every uniform
+    // offset alignment GL allows (at most 256).
+    static constexpr GLintptr kVertexRegisterOffset = 0;
+    static constexpr GLintptr kPixelRegisterOffset = kVertexConstantRegisters * 16;
+
     void Create(GLsizeiptr size);
     void Destroy();
     // Copies bytes into the ring; returns the offset they start at, or -1 when the storage
@@ -21,10 +35,17 @@ public:
     GLintptr Write(const void* data, GLsizeiptr size, GLintptr alignment, bool* wrapped);
     GLuint name() const { return name_; }
 
+    // Sends registers [first, end) of the register file that starts at fileOffset.
+    void UpdateRegisters(GLintptr fileOffset, UINT first, UINT end, const float* file);
+    GLuint registerBuffer() const { return registers_; }
+
 private:
     GLuint name_ = 0;
     GLsizeiptr size_ = 0;
     GLintptr cursor_ = 0;
+    GLuint registers_ = 0;
 };
+
+static_assert(StreamBuffer::kPixelRegisterOffset % 256 == 0);
 
 }  // namespace lumaret::platform
