@@ -4,7 +4,9 @@
 // The register files are one buffer for the device's lifetime, bound as each stage's
 // uniform block; a draw sends only the registers set since the last one. Direct3D 9's
 // registers outlive shader switches, and so does this buffer, so a switch costs nothing.
-// GL orders each update after the draws issued before it.
+// GL orders each update after the draws issued before it, and llvmpipe does so without
+// waiting: it runs the vertex stage when a draw is recorded and copies the pixel stage's
+// constants then.
 //
 // The ring takes data written once per draw. Writes go through unsynchronised maps to
 // fresh ranges, so a draw never waits for earlier ones still reading the buffer (a plain
