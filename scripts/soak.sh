@@ -2,10 +2,11 @@
 # Soak test: runs the demo headless for FRAMES frames, sampling its resident memory, and
 # fails when memory after warm-up grows beyond a slack over its highest value during the
 # warm-up: the first quarter of the run, at least 5 s and at least one whole swing of the
-# camera's height (3278 frames at the default clock), so every kind of view is drawn
+# camera's height (3279 frames at the default clock), so every kind of view is drawn
 # before the judging starts.
 #
-# Usage: soak.sh [--engine PATH] [--slack MB] [--frame-time S] [--driver-threads] [--samples FILE] FRAMES
+# Usage: soak.sh [--engine PATH] [--slack MB] [--frame-time S] [--driver-threads] [--samples FILE]
+#                [--allocator] FRAMES
 #   --engine PATH     the engine to run (default: build/release/engine, else build/debug/engine)
 #   --slack MB        allowed growth after warm-up (default 16)
 #   --frame-time S    the fixed frame clock (default 1/60). 0 freezes the camera and the
@@ -14,6 +15,9 @@
 #   --driver-threads  keeps llvmpipe's rasterizer threads (see below)
 #   --samples FILE    keeps the samples: ms, resident KB, and on every tenth line the
 #                     heap, other anonymous and file-backed KB of it
+#   --allocator       also watches the allocator (tools/memwatch, built with cc) and prints
+#                     the floor of the bytes in use late in the warm-up and late in the run:
+#                     live memory, which a leak raises and the heap's high-water mark does not
 # Prints the samples' summary; exit status 0 ok, 1 bad arguments or a failed run, 2 growth.
 #
 # By default the run sets LP_NUM_THREADS=0, so llvmpipe rasterizes each binned scene on
@@ -32,20 +36,23 @@ frames=""
 frame_time=0.0166666667
 driver_threads=0
 samples_out=""
+allocator=0
 while [ $# -gt 0 ]; do
   case "$1" in
-    -h|--help) sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,30p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     --engine) engine="$2"; shift 2 ;;
     --slack) slack="$2"; shift 2 ;;
     --frame-time) frame_time="$2"; shift 2 ;;
     --driver-threads) driver_threads=1; shift ;;
     --samples) samples_out="$(realpath -m "$2")"; shift 2 ;;
+    --allocator) allocator=1; shift ;;
     *) frames="$1"; shift ;;
   esac
 done
 if ! [[ "$frames" =~ ^[1-9][0-9]*$ ]] || ! [[ "$slack" =~ ^[0-9]+$ ]] ||
   ! [[ "$frame_time" =~ ^[0-9]*\.?[0-9]+$ ]]; then
-  echo "soak: usage: soak.sh [--engine PATH] [--slack MB] [--frame-time S] [--driver-threads] [--samples FILE] FRAMES" >&2
+  echo "soak: usage: soak.sh [--engine PATH] [--slack MB] [--frame-time S] [--driver-threads] [--samples FILE]" \
+    "[--allocator] FRAMES" >&2
   exit 1
 fi
 if [ -z "$engine" ]; then
@@ -64,10 +71,15 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 ln -s "$root/data" "$work/data"
 cd "$work"
-threads=(LP_NUM_THREADS=0)
-[ "$driver_threads" = 1 ] && threads=()
+extra=(LP_NUM_THREADS=0)
+[ "$driver_threads" = 1 ] && extra=()
+if [ "$allocator" = 1 ]; then
+  cc -O2 -shared -fPIC -o memwatch.so "$root/tools/memwatch/memwatch.c" -lpthread ||
+    { echo "soak: cannot build tools/memwatch/memwatch.c" >&2; exit 1; }
+  extra+=(LD_PRELOAD="$work/memwatch.so" MEMWATCH_OUT="$work/allocator" MEMWATCH_SECONDS=5)
+fi
 env -u DISPLAY -u WAYLAND_DISPLAY LUMARET_HEADLESS_FRAMES="$frames" LUMARET_NO_MESSAGE_BOX=1 \
-  LUMARET_FRAME_TIME="$frame_time" "${threads[@]}" "$engine" >engine.out 2>&1 &
+  LUMARET_FRAME_TIME="$frame_time" "${extra[@]}" "$engine" >engine.out 2>&1 &
 pid=$!
 start=$(date +%s%N)
 : >samples
@@ -119,5 +131,24 @@ awk -v slack_kb=$((slack * 1024)) -v frames="$frames" -v warm_frames="$warm_fram
            frames, total, threads, base / 1024, warm, peak / 1024, slack_kb / 1024
     printf "soak: at %.0f s: heap %.1f MB, other anonymous %.1f MB, files %.1f MB\n",
            split_t, heap / 1024, anon / 1024, file / 1024
+    print warm > "warm"
     if (peak > base + slack_kb) { print "soak: memory grew beyond the slack"; exit 2 }
-  }' samples
+  }' samples || status=$?
+# The lowest bytes in use over the last quarter of the warm-up (past start-up) and of the
+# run (memwatch's lines: seconds, then key=value fields).
+if [ "$allocator" = 1 ] && [ -s allocator ] && [ -s warm ]; then
+  awk -v warm="$(cat warm)" '
+    { for (i = 2; i <= NF; ++i) { split($i, kv, "="); v[kv[1]] = kv[2] }
+      t[NR] = $1; low[NR] = v["inuse_low_kb"]; held[NR] = v["arena_kb"] }
+    END {
+      end = t[NR]; a = -1; b = -1
+      for (i = 1; i <= NR; ++i) {
+        if (t[i] <= warm && t[i] > warm * 3 / 4 && t[i] > 10 && (a < 0 || low[i] < a)) a = low[i]
+        if (t[i] > warm && t[i] > end - (end - warm) / 4 && (b < 0 || low[i] < b)) b = low[i]
+      }
+      if (a < 0 || b < 0) { print "soak: allocator: the run is too short to compare floors"; exit }
+      printf "soak: allocator: lowest bytes in use %.2f MB late in warm-up, %.2f MB late in the run; arenas hold %.1f MB\n",
+             a / 1024, b / 1024, held[NR] / 1024
+    }' allocator
+fi
+exit "${status:-0}"
