@@ -148,6 +148,7 @@ private:
     Surface* CreateRenderbufferSurface(UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE multiSample,
                                        DWORD usage, SharedObject* owner);
     HRESULT ClearImpl(DWORD flags, D3DCOLOR color, float z, DWORD stencil, const RECT& area);
+    void ReadFromBackBuffer();
     void ResolveBackBuffer();
 
     Direct3D9* parent_;

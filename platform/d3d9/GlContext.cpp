@@ -26,7 +26,10 @@ class SdlContext final : public GlContext {
 public:
     SdlContext(SDL_Window* window, SDL_GLContext context) : window_(window), context_(context) {}
     ~SdlContext() override { SDL_GL_DeleteContext(context_); }
-    void MakeCurrent() override { SDL_GL_MakeCurrent(window_, context_); }
+    void MakeCurrent() override {
+        if (SDL_GL_GetCurrentContext() != context_ || SDL_GL_GetCurrentWindow() != window_)
+            SDL_GL_MakeCurrent(window_, context_);
+    }
     void SwapBuffers() override { SDL_GL_SwapWindow(window_); }
     void SetSwapInterval(int interval) override { SDL_GL_SetSwapInterval(interval); }
     void DrawableSize(int* width, int* height) override { SDL_GL_GetDrawableSize(window_, width, height); }
@@ -44,7 +47,10 @@ public:
         eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
         eglDestroyContext(display_, context_);
     }
-    void MakeCurrent() override { eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, context_); }
+    // Every device call makes its context current; asking first spares a call into EGL.
+    void MakeCurrent() override {
+        if (eglGetCurrentContext() != context_) eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, context_);
+    }
     void SwapBuffers() override {}
     void SetSwapInterval(int) override {}
     void DrawableSize(int* width, int* height) override { *width = *height = 0; }

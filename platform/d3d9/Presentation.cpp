@@ -8,48 +8,63 @@
 
 namespace lumaret::platform {
 
-void Device::ResolveBackBuffer() {
+// The back buffer as the read framebuffer's colour, with nothing in the way of a blit.
+void Device::ReadFromBackBuffer() {
     MakeCurrent();
-    UINT w = parameters_.BackBufferWidth, h = parameters_.BackBufferHeight;
     glNamedFramebufferRenderbuffer(readFramebuffer_, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, backBuffer_->glRenderbuffer());
     glNamedFramebufferReadBuffer(readFramebuffer_, GL_COLOR_ATTACHMENT0);
     glDisable(GL_SCISSOR_TEST);
     glDisable(GL_FRAMEBUFFER_SRGB);
+    gl_.dirty |= DirtyScissor | DirtySrgbWrite;
+}
+
+void Device::ResolveBackBuffer() {
+    ReadFromBackBuffer();
+    UINT w = parameters_.BackBufferWidth, h = parameters_.BackBufferHeight;
     glBlitNamedFramebuffer(readFramebuffer_, resolveFramebuffer_, 0, 0, static_cast<GLint>(w), static_cast<GLint>(h), 0,
                            0, static_cast<GLint>(w), static_cast<GLint>(h), GL_COLOR_BUFFER_BIT, GL_NEAREST);
-    gl_.dirty |= DirtyScissor | DirtySrgbWrite;
 }
 
 HRESULT Device::Present(const RECT*, const RECT*, HWND, const void*) {
     if (state_.inScene) return D3DERR_INVALIDCALL;
-    ResolveBackBuffer();
-    // A window destroyed from outside shows nothing; the program hears of it as WM_CLOSE.
-    if (context_->HasWindow() && SdlWindowLost(sdlWindow_)) return D3D_OK;
-    if (context_->HasWindow()) {
-        int drawableWidth = 0, drawableHeight = 0;
-        context_->DrawableSize(&drawableWidth, &drawableHeight);
-        GLint w = static_cast<GLint>(parameters_.BackBufferWidth), h = static_cast<GLint>(parameters_.BackBufferHeight);
-        // Scale to the window keeping the back buffer's shape; the bars stay black.
-        GLint shownWidth = drawableWidth, shownHeight = drawableHeight;
-        if (static_cast<int64_t>(drawableWidth) * h > static_cast<int64_t>(drawableHeight) * w)
-            shownWidth = static_cast<GLint>(static_cast<int64_t>(drawableHeight) * w / h);
-        else
-            shownHeight = static_cast<GLint>(static_cast<int64_t>(drawableWidth) * h / w);
-        GLint left = (drawableWidth - shownWidth) / 2, bottom = (drawableHeight - shownHeight) / 2;
-        bool scaled = shownWidth != w || shownHeight != h;
-        if (shownWidth != drawableWidth || shownHeight != drawableHeight) {
-            const float black[4] = {0.0f, 0.0f, 0.0f, 1.0f};
-            glColorMaski(0, GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
-            glClearNamedFramebufferfv(0, GL_COLOR, 0, black);
-            gl_.dirty |= DirtyColorMask;
-        }
-        // The window's framebuffer counts rows from the bottom; ours from the top.
-        glBlitNamedFramebuffer(resolveFramebuffer_, 0, 0, 0, w, h, left, bottom + shownHeight, left + shownWidth,
-                               bottom, GL_COLOR_BUFFER_BIT, scaled ? GL_LINEAR : GL_NEAREST);
-        context_->SwapBuffers();
-    } else {
+    // Headless, nothing is shown: a screenshot reads the back buffer itself when one is due.
+    if (!context_->HasWindow()) {
+        MakeCurrent();
+        glFlush();  // the frame goes to the device, as a swap would send it
         HeadlessFramePresented(*this);
+        return GlResult();
     }
+    // A window destroyed from outside shows nothing; the program hears of it as WM_CLOSE.
+    if (SdlWindowLost(sdlWindow_)) return D3D_OK;
+    // Only a multisampled back buffer needs resolving before a scaled blit can read it.
+    GLuint source = readFramebuffer_;
+    if (parameters_.MultiSampleType != D3DMULTISAMPLE_NONE) {
+        ResolveBackBuffer();
+        source = resolveFramebuffer_;
+    } else {
+        ReadFromBackBuffer();
+    }
+    int drawableWidth = 0, drawableHeight = 0;
+    context_->DrawableSize(&drawableWidth, &drawableHeight);
+    GLint w = static_cast<GLint>(parameters_.BackBufferWidth), h = static_cast<GLint>(parameters_.BackBufferHeight);
+    // Scale to the window keeping the back buffer's shape; the bars stay black.
+    GLint shownWidth = drawableWidth, shownHeight = drawableHeight;
+    if (static_cast<int64_t>(drawableWidth) * h > static_cast<int64_t>(drawableHeight) * w)
+        shownWidth = static_cast<GLint>(static_cast<int64_t>(drawableHeight) * w / h);
+    else
+        shownHeight = static_cast<GLint>(static_cast<int64_t>(drawableWidth) * h / w);
+    GLint left = (drawableWidth - shownWidth) / 2, bottom = (drawableHeight - shownHeight) / 2;
+    bool scaled = shownWidth != w || shownHeight != h;
+    if (shownWidth != drawableWidth || shownHeight != drawableHeight) {
+        const float black[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+        glColorMaski(0, GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+        glClearNamedFramebufferfv(0, GL_COLOR, 0, black);
+        gl_.dirty |= DirtyColorMask;
+    }
+    // The window's framebuffer counts rows from the bottom; ours from the top.
+    glBlitNamedFramebuffer(source, 0, 0, 0, w, h, left, bottom + shownHeight, left + shownWidth, bottom,
+                           GL_COLOR_BUFFER_BIT, scaled ? GL_LINEAR : GL_NEAREST);
+    context_->SwapBuffers();
     return GlResult();
 }
 
