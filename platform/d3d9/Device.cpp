@@ -108,6 +108,13 @@ bool Device::InitialiseGl(std::string* error) {
     glNamedBufferData(internalBuffer_, sizeof(gl_.internal), &gl_.internal, GL_DYNAMIC_DRAW);
     glBindBufferBase(GL_UNIFORM_BUFFER, kInternalBinding, internalBuffer_);
     glCreateVertexArrays(1, &emptyVertexArray_);
+    // The layer's own objects, named so that a capture shows what each one is for.
+    LabelGlObject(GL_FRAMEBUFFER, framebuffer_, "D3D9 draw framebuffer");
+    LabelGlObject(GL_FRAMEBUFFER, readFramebuffer_, "D3D9 read framebuffer");
+    LabelGlObject(GL_FRAMEBUFFER, resolveFramebuffer_, "D3D9 back buffer resolve");
+    LabelGlObject(GL_PROGRAM_PIPELINE, pipeline_, "D3D9 shader pipeline");
+    LabelGlObject(GL_BUFFER, internalBuffer_, "D3D9 internal uniforms");
+    LabelGlObject(GL_VERTEX_ARRAY, emptyVertexArray_, "D3D9 empty vertex array");
     glEnable(GL_TEXTURE_CUBE_MAP_SEAMLESS);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
 
@@ -123,6 +130,8 @@ bool Device::InitialiseGl(std::string* error) {
     glNamedRenderbufferStorage(resolveRenderbuffer_, backBuffer_->format().internalFormat, static_cast<GLsizei>(width),
                                static_cast<GLsizei>(height));
     glNamedFramebufferRenderbuffer(resolveFramebuffer_, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, resolveRenderbuffer_);
+    LabelGlObject(GL_RENDERBUFFER, backBuffer_->glRenderbuffer(), "back buffer");
+    LabelGlObject(GL_RENDERBUFFER, resolveRenderbuffer_, "back buffer (resolved)");
     if (parameters_.EnableAutoDepthStencil) {
         autoDepthStencil_ = CreateRenderbufferSurface(width, height, parameters_.AutoDepthStencilFormat,
                                                       parameters_.MultiSampleType, D3DUSAGE_DEPTHSTENCIL, this);
@@ -130,6 +139,7 @@ bool Device::InitialiseGl(std::string* error) {
             *error = "depth-stencil format not supported";
             return false;
         }
+        LabelGlObject(GL_RENDERBUFFER, autoDepthStencil_->glRenderbuffer(), "automatic depth-stencil");
     }
 
     // Direct3D 9's initial device state.

@@ -1,5 +1,7 @@
 #include "d3d9/StreamBuffer.h"
 
+#include "d3d9/PrivateData.h"
+
 #include <cstring>
 
 namespace lumaret::platform {
@@ -12,6 +14,8 @@ void StreamBuffer::Create(GLsizeiptr size) {
     glCreateBuffers(1, &registers_);
     glNamedBufferStorage(registers_, kPixelRegisterOffset + kPixelConstantRegisters * 16, nullptr,
                          GL_DYNAMIC_STORAGE_BIT);
+    LabelGlObject(GL_BUFFER, name_, "D3D9 vertex ring (draws from user memory)");
+    LabelGlObject(GL_BUFFER, registers_, "D3D9 constant registers");
 }
 
 void StreamBuffer::Destroy() {

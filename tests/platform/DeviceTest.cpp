@@ -239,6 +239,12 @@ TEST_F(DeviceTest, PrivateDataKeepsBytesAndADebugNameLabelsTheGlObject) {
     EXPECT_EQ(vertices->AddRef() - 1, start) << "replacing the interface released it";
     vertices->Release();
 
+    // The layer's own objects are named too.
+    IDirect3DSurface9* back = nullptr;
+    ASSERT_EQ(device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back), D3D_OK);
+    EXPECT_EQ(GlLabel(GL_RENDERBUFFER, dynamic_cast<Surface*>(back)->glRenderbuffer()), "back buffer");
+    back->Release();
+
     for (IUnknown* object : {static_cast<IUnknown*>(texture), static_cast<IUnknown*>(vertices),
                              static_cast<IUnknown*>(indices), static_cast<IUnknown*>(depth),
                              static_cast<IUnknown*>(memory)})
