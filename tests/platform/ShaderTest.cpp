@@ -253,7 +253,11 @@ TEST_F(ShaderTest, ConstantTableDescribesRegistersAsD3DXDoes) {
 }
 
 TEST_F(ShaderTest, MatrixSetTransposedMultipliesAsARowVector) {
-    // mul(matrix, vector) with the matrix set by SetMatrixTranspose(M) gives p x M.
+    // mul(matrix, vector) with the matrix set by SetMatrixTranspose(M) gives p x M. The
+    // fixture's declarations belong to the device being replaced.
+    quadDecl->Release();
+    screenDecl->Release();
+    screenDecl = nullptr;
     CreateDevice(4, 4);
     ASSERT_EQ(device->CreateVertexDeclaration(kQuadElements, &quadDecl), D3D_OK);
     device->SetRenderState(D3DRS_ZENABLE, FALSE);
