@@ -5,6 +5,7 @@
 #include "d3d9/Resources.h"
 #include "d3d9/StreamBuffer.h"
 #include "support/DeviceFixture.h"
+#include "support/GlLabel.h"
 
 #include <d3dx9.h>
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <string>
 
 using lumaret::test::DeviceTest;
+using lumaret::test::GlLabel;
 
 namespace {
 
@@ -27,13 +29,6 @@ const D3DVERTEXELEMENT9 kScreenElements[] = {
     {0, 16, D3DDECLTYPE_D3DCOLOR, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_COLOR, 0},
     {0, 20, D3DDECLTYPE_FLOAT2, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_TEXCOORD, 0},
     D3DDECL_END()};
-
-std::string GlLabel(GLenum identifier, GLuint name) {
-    char text[256] = {};
-    GLsizei length = 0;
-    glGetObjectLabel(identifier, name, sizeof(text), &length, text);
-    return std::string(text, static_cast<size_t>(length));
-}
 
 }  // namespace
 

@@ -56,6 +56,13 @@ std::string Bmp() {
     return b;
 }
 
+// For death tests, which end the process: the log opened and Init run on a recording device.
+void InitOnRecordingDevice(Renderer& renderer) {
+    Log::Open();
+    renderer.d3d = new lumaret::test::RecordingDirect3D();
+    renderer.Init(reinterpret_cast<HWND>(1), DisplayModeDesc{64, 64, 0}, RendererSettings{}, 7);
+}
+
 }  // namespace
 
 TEST_F(RecordedRendererTest, ShaderFilesSplitAtTheirMarkers) {
@@ -121,11 +128,8 @@ TEST_F(RecordedRendererTest, ArrayParametersAreLookedUpOnTheirOwnSideOnly) {
 TEST(ShaderFileDeathTest, BrokenLayoutsEndTheProgramWithTheCompilersMessage) {
     auto loadFile = [](const std::string& text) {
         lumaret::test::ScopedTempDir dir;
-        Log::Open();
-        auto* d3d = new lumaret::test::RecordingDirect3D();
         Renderer renderer;
-        renderer.d3d = d3d;
-        renderer.Init(reinterpret_cast<HWND>(1), DisplayModeDesc{64, 64, 0}, RendererSettings{}, 7);
+        InitOnRecordingDevice(renderer);
         std::filesystem::create_directory("data");
         WriteFileBytes("data/broken.hlsl", text);
         renderer.LoadShader("./data/broken.hlsl");
@@ -143,11 +147,8 @@ TEST(ShaderFileDeathTest, BrokenLayoutsEndTheProgramWithTheCompilersMessage) {
 TEST(TextureLoadDeathTest, AnImageThatCannotBeReadNamesItsFile) {
     auto load = [](const std::string& bytes) {
         lumaret::test::ScopedTempDir dir;
-        Log::Open();
-        auto* d3d = new lumaret::test::RecordingDirect3D();
         Renderer renderer;
-        renderer.d3d = d3d;
-        renderer.Init(reinterpret_cast<HWND>(1), DisplayModeDesc{64, 64, 0}, RendererSettings{}, 7);
+        InitOnRecordingDevice(renderer);
         std::filesystem::create_directories("data/Maps");
         WriteFileBytes("data/Maps/Wall.png", bytes);
         renderer.LoadTexture("./data/Maps/Wall.png");

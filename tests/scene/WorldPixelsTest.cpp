@@ -5,10 +5,12 @@
 
 #include "d3d9/GlObjectCount.h"
 #include "d3d9/Resources.h"
+#include "support/GlLabel.h"
 
 #include <cmath>
 #include <cstring>
 
+using lumaret::test::GlLabel;
 using lumaret::test::WorldTest;
 
 namespace {
@@ -24,13 +26,6 @@ std::array<uint16_t, 4> Rgba16(const std::vector<uint8_t>& bytes, size_t pixel) 
     std::array<uint16_t, 4> value;
     std::memcpy(value.data(), &bytes[pixel * 8], 8);
     return value;
-}
-
-std::string GlLabel(GLenum identifier, GLuint name) {
-    char text[256] = {};
-    GLsizei length = 0;
-    glGetObjectLabel(identifier, name, sizeof(text), &length, text);
-    return std::string(text, static_cast<size_t>(length));
 }
 
 float CpuLuminance(const std::vector<uint8_t>& chain, size_t pixels) {

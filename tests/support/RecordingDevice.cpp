@@ -1,9 +1,10 @@
 #include "support/RecordingDevice.h"
 
+#include "d3d9/PrivateData.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <sstream>
 #include <string>
 
@@ -25,32 +26,18 @@ private:
     ULONG references_ = 1;
 };
 
-// Resources keep private data by GUID, copied, as the real device does (no held interfaces).
+// Resources keep private data as the real device does.
 template <class Interface>
 class Resource : public Counted<Interface> {
 public:
     HRESULT SetPrivateData(REFGUID guid, const void* data, DWORD size, DWORD flags) override {
-        if ((flags & D3DSPD_IUNKNOWN) || (!data && size)) return D3DERR_INVALIDCALL;
-        const auto* bytes = static_cast<const uint8_t*>(data);
-        data_[Key(guid)] = std::vector<uint8_t>(bytes, bytes + size);
-        return D3D_OK;
+        return data_.Set(guid, data, size, flags);
     }
-    HRESULT GetPrivateData(REFGUID guid, void* data, DWORD* size) override {
-        auto entry = data_.find(Key(guid));
-        if (!size) return D3DERR_INVALIDCALL;
-        if (entry == data_.end()) return D3DERR_NOTFOUND;
-        DWORD needed = static_cast<DWORD>(entry->second.size());
-        bool fits = data && *size >= needed;
-        if (fits && needed) std::memcpy(data, entry->second.data(), needed);
-        HRESULT result = data && !fits ? D3DERR_MOREDATA : D3D_OK;
-        *size = needed;
-        return result;
-    }
-    HRESULT FreePrivateData(REFGUID guid) override { return data_.erase(Key(guid)) ? D3D_OK : D3DERR_NOTFOUND; }
+    HRESULT GetPrivateData(REFGUID guid, void* data, DWORD* size) override { return data_.Get(guid, data, size); }
+    HRESULT FreePrivateData(REFGUID guid) override { return data_.Free(guid); }
 
 private:
-    static std::string Key(REFGUID guid) { return std::string(reinterpret_cast<const char*>(&guid), sizeof(GUID)); }
-    std::map<std::string, std::vector<uint8_t>> data_;
+    lumaret::platform::PrivateData data_;
 };
 
 UINT BytesPerPixel(D3DFORMAT format) {
