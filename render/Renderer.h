@@ -86,6 +86,10 @@ public:
     // Shaders.
     // name, when given, is what the compiler's messages and frame debuggers call the programs.
     int CreateShader(const char* vertexSource, const char* pixelSource, const char* name = nullptr);
+    // CreateShader for the sections of a shader file: name is the file's path, and the
+    // compiler counts lines from where each section begins in it.
+    int CreateShaderFromFileText(const char* vertexSource, const char* pixelSource, const char* name, int vertexLine,
+                                 int pixelLine);
     int LoadShader(const std::string& path);
     int FindShader(const std::string& name) const;
     void ReleaseShader(int index);

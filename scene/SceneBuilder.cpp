@@ -317,7 +317,12 @@ bool World::LoadScene(SceneObject* object, const std::string& path) {
     }
     std::optional<std::vector<uint8_t>> file = ReadWholeFile(path);
     if (!file) return false;
-    auto scene = std::make_unique<SrxScene>(file->data(), file->size());
+    std::unique_ptr<SrxScene> scene;
+    try {
+        scene = std::make_unique<SrxScene>(file->data(), file->size(), MissingPrimitive::Fatal, path.c_str());
+    } catch (const std::bad_alloc&) {
+        Log::Fatal("World::LoadScene: Out of memory while importing %s\n", path.c_str());
+    }
     file.reset();
 
     object->nodes = BuildNodes(*scene);

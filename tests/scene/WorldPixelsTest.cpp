@@ -166,8 +166,8 @@ TEST_F(WorldTest, FrameDebuggersSeeTheEngineNamesOfTargetsProgramsAndMeshes) {
     }
     const ShaderRecord& zn = gRenderer->shaders[static_cast<size_t>(gWorld->znShader)];
     EXPECT_EQ(GlLabel(GL_PROGRAM, dynamic_cast<VertexShader*>(zn.vertexShader)->program()),
-              "./data/passzn.hlsl (vertex)");
-    EXPECT_EQ(GlLabel(GL_PROGRAM, dynamic_cast<PixelShader*>(zn.pixelShader)->program()), "./data/passzn.hlsl (pixel)");
+              "./data/PassZN.hlsl (vertex)");
+    EXPECT_EQ(GlLabel(GL_PROGRAM, dynamic_cast<PixelShader*>(zn.pixelShader)->program()), "./data/PassZN.hlsl (pixel)");
     std::vector<std::string> buffers;
     for (const Mesh* mesh : gWorld->meshes) {
         buffers.push_back(GlLabel(GL_BUFFER, dynamic_cast<VertexBuffer*>(mesh->streams[0].buffer)->name()));
