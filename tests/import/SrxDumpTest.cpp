@@ -44,7 +44,7 @@ TEST(SrxDump, PrintsTheImportLogThenASummary) {
               std::string::npos);
     EXPECT_EQ(lumaret::test::ReadFileBytes("log.txt"), "the caller's own log\n");
 
-    DumpRun summary = SrxDump("--summary scene.srx");
+    lumaret::test::ToolRun summary = SrxDump("--summary scene.srx");
     EXPECT_EQ(summary.output.rfind("materials: 1\n", 0), 0u);
 }
 
@@ -58,7 +58,7 @@ TEST(SrxDump, ExitStatusTellsWhatWentWrong) {
     SrxWriter writer;
     writer.MeshHeader(0, 1);
     lumaret::test::WriteFileBytes("fatal.srx", std::string(writer.Data().begin(), writer.Data().end()));
-    DumpRun fatal = SrxDump("fatal.srx");
+    lumaret::test::ToolRun fatal = SrxDump("fatal.srx");
     EXPECT_EQ(fatal.status, 3);
     EXPECT_NE(fatal.output.find("meshes: 1\nprimitives: 0\n"), std::string::npos);
 
