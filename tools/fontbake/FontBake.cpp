@@ -371,13 +371,13 @@ int main(int argc, char** argv) {
     if (!options) return ExitUsage;
 
     std::vector<Glyph> glyphs;
-    if (!RenderGlyphs(*options, &glyphs)) return ExitBadFont;
+    if (!RenderGlyphs(*options, &glyphs)) return ExitUnreadable;
     Atlas atlas;
-    if (!BuildAtlas(*options, &glyphs, &atlas)) return ExitDoesNotFit;
+    if (!BuildAtlas(*options, &glyphs, &atlas)) return ExitUnusable;
     // Both go into one byte of the header.
     if (atlas.lineHeight > 255) {
         std::fprintf(stderr, "fontbake: a %d-pixel line is too tall for the format\n", atlas.lineHeight);
-        return ExitDoesNotFit;
+        return ExitUnusable;
     }
 
     std::vector<uint8_t> bytes = EncodeMofo(*options, glyphs, atlas);
