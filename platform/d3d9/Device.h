@@ -20,7 +20,12 @@
 #include "d3d9/StateRecords.h"
 #include "d3d9/GlContext.h"
 #include "d3d9/RefCounted.h"
-#include "d3d9/Resources.h"
+#include "d3d9/Buffer.h"
+#include "d3d9/Query.h"
+#include "d3d9/ShaderObject.h"
+#include "d3d9/Surface.h"
+#include "d3d9/Texture.h"
+#include "d3d9/VertexDeclaration.h"
 #include "d3d9/StreamBuffer.h"
 
 #include <d3d9.h>
