@@ -6,6 +6,7 @@
 // em (capitals 7 pixels tall and letters about as wide as Tahoma 8pt's, on a 12-pixel line),
 // endChar 127 (printable ASCII), in a 128 x 128 texture:
 //   fontbake -o data/Tahoma8.mofo
+// The file keeps the name the engine looks up; the face in it is DejaVu Sans, not Tahoma.
 //
 // What is written, little-endian:
 //   0   "MOFO"      format tag
