@@ -16,6 +16,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 Window gWindow;
 
@@ -54,6 +57,13 @@ LogoQuad BuildLogo(Renderer& renderer, const ScreenConfig& screen) {
 }
 
 }  // namespace
+
+void KeepLargeAllocationsInHeap() {
+#if defined(__GLIBC__)
+    mallopt(M_MMAP_THRESHOLD, 64 << 20);
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
+#endif
+}
 
 int RunEngine(const ScreenConfig& screen) {
     // Start-up.

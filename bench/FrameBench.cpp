@@ -76,6 +76,7 @@ RunFigures RunOnce(const ScreenConfig& screen, int frames, const char* passFile,
             unsetenv("LUMARET_PASS_SYNC");
         double wall = Seconds(CLOCK_MONOTONIC), process = Seconds(CLOCK_PROCESS_CPUTIME_ID);
         double main = Seconds(CLOCK_THREAD_CPUTIME_ID);
+        KeepLargeAllocationsInHeap();  // as WinMain does
         int status = RunEngine(screen);
         wall = Seconds(CLOCK_MONOTONIC) - wall;
         process = Seconds(CLOCK_PROCESS_CPUTIME_ID) - process;
