@@ -36,6 +36,8 @@ extern Renderer* gRenderer;
 
 class Renderer {
 public:
+    // One entry per render-state number. The size is the renderer's interface; a state list
+    // names its states in one byte, so only the first 256 entries are ever read or written.
     static constexpr int kStateCacheSize = 768;
 
     Renderer();

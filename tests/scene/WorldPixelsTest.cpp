@@ -4,7 +4,10 @@
 #include "scene/WorldTestSupport.h"
 
 #include "d3d9/GlObjectCount.h"
-#include "d3d9/Resources.h"
+#include "d3d9/Buffer.h"
+#include "d3d9/ShaderObject.h"
+#include "d3d9/Surface.h"
+#include "d3d9/Texture.h"
 #include "support/GlLabel.h"
 
 #include <cmath>

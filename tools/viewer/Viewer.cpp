@@ -13,6 +13,7 @@
 #include "app/Log.h"
 #include "app/MessagePump.h"
 #include "app/Window.h"
+#include "common/ToolExitStatus.h"
 #include "import/SrxScene.h"
 #include "render/Renderer.h"
 #include "resources/FileUtil.h"
@@ -26,12 +27,6 @@
 #include <string>
 
 namespace {
-
-// As srxdump and srxconvert: 0 ok, 1 usage, 2 unreadable, 3 unsupported or empty.
-constexpr int ExitOk = 0;
-constexpr int ExitUsage = 1;
-constexpr int ExitUnreadable = 2;
-constexpr int ExitUnsupported = 3;
 
 constexpr int kWidth = 640;
 constexpr int kHeight = 480;
@@ -105,12 +100,12 @@ int Run(const Arguments& args) {
     file.reset();
     if (!scene->importError.empty()) {
         std::fprintf(stderr, "viewer: %s would stop the engine: %s\n", args.path.c_str(), scene->importError.c_str());
-        return ExitUnsupported;
+        return ExitUnusable;
     }
     viewer::Bounds bounds = viewer::SceneBounds(*scene);
     if (bounds.empty) {
         std::fprintf(stderr, "viewer: %s holds no meshes the engine draws\n", args.path.c_str());
-        return ExitUnsupported;
+        return ExitUnusable;
     }
 
     Log::Open();
