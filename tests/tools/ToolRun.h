@@ -15,9 +15,9 @@ struct ToolRun {
     std::string output;  // standard output and standard error together
 };
 
-// Runs a program of the build tree (a path below it) with the arguments, in the working directory.
-inline ToolRun RunTool(const std::string& program, const std::string& arguments) {
-    std::string command = BuildDir() + "/" + program + " " + arguments + " 2>&1";
+// Runs a shell command line in the working directory.
+inline ToolRun RunCommand(const std::string& commandLine) {
+    std::string command = "(" + commandLine + ") 2>&1";
     ToolRun run;
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return run;
@@ -27,6 +27,11 @@ inline ToolRun RunTool(const std::string& program, const std::string& arguments)
     int status = pclose(pipe);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
+}
+
+// Runs a program of the build tree (a path below it) with the arguments, in the working directory.
+inline ToolRun RunTool(const std::string& program, const std::string& arguments) {
+    return RunCommand(BuildDir() + "/" + program + " " + arguments);
 }
 
 }  // namespace lumaret::test
