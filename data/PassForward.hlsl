@@ -12,9 +12,15 @@
 // to the pixel program, and half a pixel (taken from the screen-space derivatives, which
 // are 1/width and 1/height) moves the sample from the pixel's corner, where Direct3D 9
 // puts pixel centres, to its texel's centre.
+//
+// Constant registers: one map for every program that draws skinned geometry (bonetest.hlsl,
+// PassZN.hlsl, PassForward.hlsl). bonetest's table writes its parameters while a pass shader
+// is bound, so a register means the same parameter in each of them: vertex c0 matrixTotal,
+// c4 matrixWorldViewIT, c8 matrixWorldIT, c64 matrixArray; pixel c0 materialAmbient,
+// c1 materialDiffuse, c2 materialSpecular.
 #vertexshader
-float4x4 matrixTotal;
-float4x4 matrixWorldViewIT;
+float4x4 matrixTotal : register(c0);
+float4x4 matrixWorldViewIT : register(c4);
 float4x4 matrixArray[48] : register(c64);
 
 struct VertexIn
@@ -79,9 +85,9 @@ sampler diffuseMap : register(s0);
 sampler lightMap : register(s1);
 sampler normalMap : register(s2);
 sampler lightBuffer : register(s3);
-float4 materialAmbient;
-float4 materialDiffuse;
-float4 materialSpecular;
+float4 materialAmbient : register(c0);
+float4 materialDiffuse : register(c1);
+float4 materialSpecular : register(c2);
 
 static const float3 skyColor = float3(0.30, 0.33, 0.40);
 static const float3 groundColor = float3(0.10, 0.09, 0.08);

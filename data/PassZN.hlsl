@@ -12,9 +12,15 @@
 // Skinned vertices are moved by the palette (offset x node matrix per bone, uploaded
 // transposed at c64 by the skinned renderable through bonetest.hlsl's constant table;
 // the registers outlive the shader switch), weighted by their blend weights.
+//
+// Constant registers: one map for every program that draws skinned geometry (bonetest.hlsl,
+// PassZN.hlsl, PassForward.hlsl). bonetest's table writes its parameters while a pass shader
+// is bound, so a register means the same parameter in each of them: vertex c0 matrixTotal,
+// c4 matrixWorldViewIT, c8 matrixWorldIT, c64 matrixArray; pixel c0 materialAmbient,
+// c1 materialDiffuse, c2 materialSpecular.
 #vertexshader
-float4x4 matrixTotal;
-float4x4 matrixWorldViewIT;
+float4x4 matrixTotal : register(c0);
+float4x4 matrixWorldViewIT : register(c4);
 float4x4 matrixArray[48] : register(c64);
 
 struct VertexIn

@@ -7,9 +7,15 @@
 // weighted sum is the skinned object-local position; matrixTotal then places it.
 // Writes the same colour as diffuseTex.hlsl: the diffuse map of stage 0 times the
 // material's ambient colour plus its diffuse colour under one fixed directional light.
+//
+// Constant registers: one map for every program that draws skinned geometry (bonetest.hlsl,
+// PassZN.hlsl, PassForward.hlsl). bonetest's table writes its parameters while a pass shader
+// is bound, so a register means the same parameter in each of them: vertex c0 matrixTotal,
+// c4 matrixWorldViewIT, c8 matrixWorldIT, c64 matrixArray; pixel c0 materialAmbient,
+// c1 materialDiffuse, c2 materialSpecular.
 #vertexshader
-float4x4 matrixTotal;
-float4x4 matrixWorldIT;
+float4x4 matrixTotal : register(c0);
+float4x4 matrixWorldIT : register(c8);
 float4x4 matrixArray[48] : register(c64);
 
 struct VertexIn
@@ -51,8 +57,8 @@ VertexOut main(VertexIn input)
 
 #pixelshader
 sampler s0 : register(s0);
-float4 materialAmbient;
-float4 materialDiffuse;
+float4 materialAmbient : register(c0);
+float4 materialDiffuse : register(c1);
 
 // Towards the light: from above, a little to the right and in front.
 static const float3 towardsLight = float3(0.37139068, 0.74278135, -0.55708601);
