@@ -317,8 +317,17 @@ bool World::LoadScene(SceneObject* object, const std::string& path) {
     }
     std::optional<std::vector<uint8_t>> file = ReadWholeFile(path);
     if (!file) return false;
-    auto scene = std::make_unique<SrxScene>(file->data(), file->size());
-    file.reset();
+    return LoadScene(object, path, file->data(), file->size());
+}
+
+bool World::LoadScene(SceneObject* object, const std::string& path, const uint8_t* data, size_t size) {
+    if (!object) return false;
+    if (object->controller) {
+        Log::Write("World::LoadScene: object '%s' already holds a scene; %s is not loaded.\n", object->name.c_str(),
+                   path.c_str());
+        return false;
+    }
+    auto scene = std::make_unique<SrxScene>(data, size);
 
     object->nodes = BuildNodes(*scene);
     auto* controller = new AnimationController(&object->nodes);
