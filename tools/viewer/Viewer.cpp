@@ -173,6 +173,8 @@ Failure ConvertAnimation(Model& model, const std::string& path, int animation) {
         case srxconvert::ConvertStatus::NoSuchAnimation: return {ExitUsage, result.message};
         default: return {ExitUnsupported, path + " holds nothing to draw: " + result.message};
     }
+    // What the conversion lost, as srxconvert would say it.
+    for (const std::string& warning : report.warnings) std::fprintf(stderr, "viewer: warning: %s\n", warning.c_str());
     model.srx = std::move(converted.srx);
     model.images = std::move(converted.images);
     model.animation = std::max(animation, 0);
