@@ -28,10 +28,11 @@ public:
     std::function<void()> drawOverlays;             // after the world, before the stats overlay
 
     void Run();
+    // Down now and up when last asked: one true per press, for the loop's own keys and for
+    // the program's (called from update, once a frame per key).
+    bool KeyPressed(int key);
 
 private:
-    bool KeyPressed(int key);  // down now, up the frame before
-
     Window& window_;
     Camera& camera_;
     TextOverlay& text_;

@@ -197,17 +197,10 @@ Failure ReadModel(const std::string& path, int animation, Model& model) {
     return ConvertAnimation(model, path, animation);
 }
 
-// The user's hold on the view: mouse drags and the wheel, and the keys that act once per press.
+// The user's hold on the view through the mouse: drags and the wheel.
 class ViewControls {
 public:
     explicit ViewControls(Window& window) : window_(window) {}
-
-    bool Pressed(int key) {
-        bool down = window_.KeyState[key] != 0;
-        bool pressed = down && !wasDown_[key];
-        wasDown_[key] = down;
-        return pressed;
-    }
 
     // Applies this frame's drags and wheel to the view; true once the user has moved it.
     bool Move(viewer::OrbitView& view) {
@@ -247,7 +240,6 @@ private:
     Window& window_;
     int lastX_ = 0, lastY_ = 0;
     uint32_t lastButtons_ = 0;
-    bool wasDown_[256] = {};
 };
 
 int Run(const Arguments& args) {
@@ -333,22 +325,23 @@ int Run(const Arguments& args) {
     FrameLoop loop(gViewerWindow, camera, text, kWidth, kHeight, kBackgroundColor);
     loop.update = [&](const FrameTimer& timer) {
         if (controls.Move(view)) userMoved = true;
-        if (controls.Pressed('R')) {
+        if (loop.KeyPressed('R')) {
             view = start;
             userMoved = true;
             ViewControls::LogView("reset", view);
         }
         if (!userMoved) view.yaw = kOrbitSpeed * timer.time;
         bool step = false;
-        if (controls.Pressed(VK_SPACE)) {
+        if (loop.KeyPressed(VK_SPACE)) {
             paused = !paused;
             Log::Write("Viewer: %s\n", paused ? "paused" : "playing");
         }
-        if (controls.Pressed(kKeyPeriod) && paused) {
+        if (loop.KeyPressed(kKeyPeriod) && paused) {
             step = true;
             Log::Write("Viewer: step\n");
         }
-        int turn = controls.Pressed('N') ? 1 : controls.Pressed('P') ? -1 : 0;
+        bool next = loop.KeyPressed('N'), previous = loop.KeyPressed('P');
+        int turn = next ? 1 : previous ? -1 : 0;
         if (turn != 0 && model.animations > 1) {
             int next = (model.animation + turn + model.animations) % model.animations;
             if (ConvertAnimation(model, args.path, next).status == ExitOk) {
