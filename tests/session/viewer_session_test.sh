@@ -37,6 +37,7 @@ act mouseup 3
 act key r
 act key space
 act key period
+act key period
 act key n
 act key p
 act key space
@@ -55,7 +56,7 @@ fi
 
 # The viewer's own lines, in the order of the actions.
 actions="$(grep -o '^Viewer: [a-z]\+' "$dir/log.txt" | sed 's/^Viewer: //' | grep -v '^image$' | tr '\n' ' ')"
-expected="framed orbit zoom zoom pan reset paused step animation animation playing "
+expected="framed orbit zoom zoom pan reset paused step step animation animation playing "
 status=0
 if [ "$actions" != "$expected" ]; then
   echo "FAIL: the log's actions are '$actions', not '$expected'"; status=1
@@ -72,6 +73,12 @@ case "$orbit" in *"yaw 0.000 pitch 0.350"*) echo "FAIL: the drag did not orbit: 
 case "$pan" in *"target (0.0, 0.0, 0.0)"*) echo "FAIL: the right-drag did not pan: $pan"; status=1 ;; esac
 case "$reset" in *"yaw 0.000 pitch 0.350 distance $framed target (0.0, 0.0, 0.0)"*) ;;
   *) echo "FAIL: R did not reset the view: $reset"; status=1 ;; esac
+# Paused, the clock holds: the first step starts from the tick it stopped at, the second
+# one frame (24 ticks, or 0 past the clock's end at 600) later.
+held=$(sed -n 's/^Viewer: paused at tick \([0-9]*\)$/\1/p' "$dir/log.txt")
+steps=$(sed -n 's/^Viewer: step from tick \([0-9]*\)$/\1/p' "$dir/log.txt" | tr '\n' ' ')
+next=$((held + 24)); [ $next -gt 600 ] && next=0
+[ "$steps" = "$held $next " ] || { echo "FAIL: paused at tick $held, steps from ticks $steps"; status=1; }
 grep -q "^Viewer: animation 2 of 2 'turn'" "$dir/log.txt" || { echo "FAIL: N did not switch"; status=1; }
 grep -q "^Viewer: animation 1 of 2 'bounce'" "$dir/log.txt" || { echo "FAIL: P did not switch back"; status=1; }
 grep -q "^Shutting down" "$dir/log.txt" || { echo "FAIL: no shutdown"; status=1; }

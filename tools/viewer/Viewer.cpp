@@ -334,11 +334,11 @@ int Run(const Arguments& args) {
         bool step = false;
         if (loop.KeyPressed(VK_SPACE)) {
             paused = !paused;
-            Log::Write("Viewer: %s\n", paused ? "paused" : "playing");
+            Log::Write("Viewer: %s at tick %.0f\n", paused ? "paused" : "playing", AnimationTime());
         }
         if (loop.KeyPressed(kKeyPeriod) && paused) {
             step = true;
-            Log::Write("Viewer: step\n");
+            Log::Write("Viewer: step from tick %.0f\n", AnimationTime());
         }
         bool next = loop.KeyPressed('N'), previous = loop.KeyPressed('P');
         int turn = next ? 1 : previous ? -1 : 0;
