@@ -1,11 +1,8 @@
 #include "app/Engine.h"
 
 #include "app/Demo.h"
-#include "app/FrameTimer.h"
+#include "app/FrameLoop.h"
 #include "app/Log.h"
-#include "app/MessagePump.h"
-#include "app/StatsOverlay.h"
-#include "render/DrawCount.h"
 #include "render/PerfEvent.h"
 #include "render/Renderer.h"
 #include "render/ScreenQuadShaders.h"
@@ -35,7 +32,6 @@ struct LogoQuad {
 TextOverlay gTextOverlay;
 Camera gCamera;
 Light gLight;
-StatsOverlay gStatsOverlay;
 
 // The camera circles the vertical axis through x = z = 0 at radius 540, once every 4 pi
 // seconds, its height swinging between 50 and 950, always looking at (500, 500, 500).
@@ -90,41 +86,19 @@ int RunEngine(const ScreenConfig& screen) {
     gCamera.SetPerspective(60.0f, 4.0f / 3.0f, 1.0f, 2000.0f);
     gCamera.SetPosition(D3DXVECTOR3(2.0f, 2.0f, 2.0f));
     gCamera.SetTarget(D3DXVECTOR3(500.0f, 500.0f, 500.0f));
-    FrameTimer timer;
-    timer.Start();
-    // The stats overlay is not part of the demo: off unless asked for.
-    const char* hud = std::getenv("LUMARET_HUD");
-    gStatsOverlay.visible = hud && std::strcmp(hud, "1") == 0;
-    bool toggleKeyWasDown = false;
-
-    // Main loop.
-    while (gWindow.KeyState[VK_ESCAPE] == 0) {
-        if (!PumpOneMessage()) break;
-        timer.Update();
+    FrameLoop loop(gWindow, gCamera, gTextOverlay, screen.width, screen.height, kBackgroundColor);
+    loop.update = [&](const FrameTimer& timer) {
         OrbitCamera(gCamera, timer.time);
         AnimateDemo(2.0f * timer.time, gLight, cubes);
-        gDrawCalls = 0;
-        gRenderer->BeginScene();
-        gRenderer->Clear(ClearColor | ClearDepth | ClearStencil, kBackgroundColor, 0);
-        gWorld->Render(&gCamera);
-        {
-            PerfEvent event(L"Logo");
-            gRenderer->SetSamplerFlags(0, SamplerLinear | SamplerClamp);
-            gRenderer->SetShader(logo.shader);
-            gRenderer->SetTexture(0, logo.texture);
-            gRenderer->DrawQuads(&logo.quad, 1);
-        }
-        bool toggleKeyDown = gWindow.KeyState[VK_F1] != 0;
-        if (toggleKeyDown && !toggleKeyWasDown) gStatsOverlay.visible = !gStatsOverlay.visible;
-        toggleKeyWasDown = toggleKeyDown;
-        gStatsOverlay.stats.Add(timer.time, timer.delta, gDrawCalls, gWorld->postfx.luminance);
-        if (gStatsOverlay.visible) {
-            PerfEvent event(L"Stats overlay");
-            gStatsOverlay.Draw(*gRenderer, gTextOverlay, screen.width, screen.height);
-        }
-        gRenderer->EndScene();
-        gRenderer->Present();
-    }
+    };
+    loop.drawOverlays = [&] {
+        PerfEvent event(L"Logo");
+        gRenderer->SetSamplerFlags(0, SamplerLinear | SamplerClamp);
+        gRenderer->SetShader(logo.shader);
+        gRenderer->SetTexture(0, logo.texture);
+        gRenderer->DrawQuads(&logo.quad, 1);
+    };
+    loop.Run();
 
     // Shutdown: the demo's cube list, then the World, then the Renderer.
     cubes.clear();

@@ -90,22 +90,32 @@ void LayoutText(const FontRecord& font, const std::string& text, int x, int y, i
 }
 
 void StatsOverlay::Draw(Renderer& renderer, const TextOverlay& overlay, int screenWidth, int screenHeight) {
+    DrawTextPanel(renderer, overlay, Text(screenWidth, screenHeight), PanelCorner::TopLeft, screenWidth, screenHeight,
+                  vertices_);
+}
+
+void DrawTextPanel(Renderer& renderer, const TextOverlay& overlay, const std::string& text, PanelCorner corner,
+                   int screenWidth, int screenHeight, std::vector<QuadVertex>& vertices) {
     if (overlay.font < 0 || overlay.texturedShader < 0) return;
     const FontRecord& font = renderer.fonts[static_cast<size_t>(overlay.font)];
     constexpr int kMargin = 4, kPadding = 3;
-    std::string text = Text(screenWidth, screenHeight);
-    vertices_.clear();
+    int top = kMargin;
     int width = 0, height = 0;
+    if (corner == PanelCorner::BottomLeft) {
+        vertices.clear();
+        LayoutText(font, text, 0, 0, screenWidth, screenHeight, 0, vertices, &width, &height);
+        top = screenHeight - kMargin - (height + 2 * kPadding + 1);
+    }
+    vertices.clear();
     // A one-pixel black shadow under white text stays legible on any background.
-    LayoutText(font, text, kMargin + kPadding + 1, kMargin + kPadding + 1, screenWidth, screenHeight, 0xFF000000,
-               vertices_);
-    LayoutText(font, text, kMargin + kPadding, kMargin + kPadding, screenWidth, screenHeight, 0xFFFFFFFF, vertices_,
-               &width, &height);
+    LayoutText(font, text, kMargin + kPadding + 1, top + kPadding + 1, screenWidth, screenHeight, 0xFF000000, vertices);
+    LayoutText(font, text, kMargin + kPadding, top + kPadding, screenWidth, screenHeight, 0xFFFFFFFF, vertices, &width,
+               &height);
 
     if (overlay.plainShader >= 0) {
         float w = static_cast<float>(screenWidth), h = static_cast<float>(screenHeight);
         QuadDesc backing{static_cast<float>(kMargin) / w,
-                         static_cast<float>(kMargin) / h,
+                         static_cast<float>(top) / h,
                          static_cast<float>(width + 2 * kPadding + 1) / w,
                          static_cast<float>(height + 2 * kPadding + 1) / h,
                          0,
@@ -120,5 +130,5 @@ void StatsOverlay::Draw(Renderer& renderer, const TextOverlay& overlay, int scre
     renderer.SetShader(overlay.texturedShader);
     renderer.ApplyShaderParams(overlay.texturedShader, overlay.textured);
     renderer.SetSamplerFlags(0, SamplerClamp);
-    renderer.DrawTriangles(vertices_.data(), static_cast<int>(vertices_.size()));
+    renderer.DrawTriangles(vertices.data(), static_cast<int>(vertices.size()));
 }

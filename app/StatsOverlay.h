@@ -56,6 +56,12 @@ private:
     std::vector<QuadVertex> vertices_;  // reused from frame to frame
 };
 
+// Text on a dark backing at a corner of the screen, a few pixels in, drawn as the stats
+// overlay draws its lines; vertices is scratch space kept from frame to frame.
+enum class PanelCorner { TopLeft, BottomLeft };
+void DrawTextPanel(Renderer& renderer, const TextOverlay& overlay, const std::string& text, PanelCorner corner,
+                   int screenWidth, int screenHeight, std::vector<QuadVertex>& vertices);
+
 // Appends two triangles per glyph of text in the quad vertex layout: each glyph's cell
 // with its top-left corner at the pen (x, y in pixels from the screen's top-left), the pen
 // moving right by the cell's width; "\n" starts a new line one cell height below. Cells map

@@ -92,6 +92,7 @@ LRESULT Window::HandleMessage(HWND messageHandle, UINT message, WPARAM wParam, L
     case WM_RBUTTONUP: StoreMousePosition(lParam); MouseButtons &= ~2u; return 0;
     case WM_MBUTTONDOWN: StoreMousePosition(lParam); MouseButtons |= 4; return 0;
     case WM_MBUTTONUP: StoreMousePosition(lParam); MouseButtons &= ~4u; return 0;
+    case WM_MOUSEWHEEL: wheel += GET_WHEEL_DELTA_WPARAM(wParam); return 0;
     default:
         return DefWindowProcA(messageHandle, message, wParam, lParam);
     }

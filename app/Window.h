@@ -29,6 +29,7 @@ public:
     uint32_t MouseButtons = 0;
     int mouseX = 0;
     int mouseY = 0;
+    int wheel = 0;  // wheel rotation since the reader last took it, in WHEEL_DELTA units per notch
     int x = 0, y = 0;
     int width = 0, height = 0;
     int id = 0;

@@ -103,6 +103,8 @@ public:
     // Resources.
     bool LoadResources();
     int LoadTexture(const std::string& path);
+    // The same for an image already in memory, registered under path.
+    int LoadTexture(const std::string& path, const uint8_t* data, size_t size);
     int FindTexture(const std::string& name) const;
     void LoadFont(const std::string& path);
     int FindFont(const std::string& name) const;

@@ -63,10 +63,14 @@ int Renderer::LoadTexture(const std::string& path) {
     std::string why;
     std::optional<std::vector<uint8_t>> file = ReadWholeFile(path, &why);
     if (!file) Log::Fatal("Renderer::LoadTexture: Couldn't read %s: it %s.\n", path.c_str(), why.c_str());
-    UINT size = static_cast<UINT>(file->size());
+    return LoadTexture(path, file->data(), file->size());
+}
+
+int Renderer::LoadTexture(const std::string& path, const uint8_t* data, size_t bytes) {
+    UINT size = static_cast<UINT>(bytes);
     D3DXIMAGE_INFO info{};
     // The messages name the file, so that a user can find the one that stops the engine.
-    if (FAILED(D3DXGetImageInfoFromFileInMemory(file->data(), size, &info)))
+    if (FAILED(D3DXGetImageInfoFromFileInMemory(data, size, &info)))
         Log::Fatal("Renderer::LoadTexture: Failed to obtain image information. (%s)", path.c_str());
     TextureRecord record;
     record.name = path;
@@ -76,13 +80,13 @@ int Renderer::LoadTexture(const std::string& path) {
     D3DSURFACE_DESC level{};
     if (info.ResourceType == D3DRTYPE_CUBETEXTURE) {
         IDirect3DCubeTexture9* cube = nullptr;
-        if (FAILED(D3DXCreateCubeTextureFromFileInMemory(device, file->data(), size, &cube)))
+        if (FAILED(D3DXCreateCubeTextureFromFileInMemory(device, data, size, &cube)))
             Log::Fatal("Renderer::LoadTexture: Failed to create cube texture. (%s)", path.c_str());
         cube->GetLevelDesc(0, &level);
         record.texture = cube;
     } else {
         IDirect3DTexture9* texture = nullptr;
-        if (FAILED(D3DXCreateTextureFromFileInMemory(device, file->data(), size, &texture)))
+        if (FAILED(D3DXCreateTextureFromFileInMemory(device, data, size, &texture)))
             Log::Fatal("Renderer::LoadTexture: Failed to create texture. (%s)", path.c_str());
         texture->GetLevelDesc(0, &level);
         record.texture = texture;

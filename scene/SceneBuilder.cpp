@@ -317,13 +317,22 @@ bool World::LoadScene(SceneObject* object, const std::string& path) {
     }
     std::optional<std::vector<uint8_t>> file = ReadWholeFile(path);
     if (!file) return false;
+    return LoadScene(object, path, file->data(), file->size());
+}
+
+bool World::LoadScene(SceneObject* object, const std::string& path, const uint8_t* data, size_t size) {
+    if (!object) return false;
+    if (object->controller) {
+        Log::Write("World::LoadScene: object '%s' already holds a scene; %s is not loaded.\n", object->name.c_str(),
+                   path.c_str());
+        return false;
+    }
     std::unique_ptr<SrxScene> scene;
     try {
-        scene = std::make_unique<SrxScene>(file->data(), file->size(), MissingPrimitive::Fatal, path.c_str());
+        scene = std::make_unique<SrxScene>(data, size, MissingPrimitive::Fatal, path.c_str());
     } catch (const std::bad_alloc&) {
         Log::Fatal("World::LoadScene: Out of memory while importing %s\n", path.c_str());
     }
-    file.reset();
 
     object->nodes = BuildNodes(*scene);
     auto* controller = new AnimationController(&object->nodes);

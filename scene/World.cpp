@@ -14,7 +14,6 @@ namespace {
 
 float gAnimationTime = 0.0f;
 
-constexpr float kTicksPerFrame = 24.0f;
 constexpr float kAnimationEnd = 600.0f;
 
 // clang-format off
@@ -146,7 +145,7 @@ SceneObject* World::CreateObject(const std::string& name) {
 }
 
 void World::Render(Camera* frameCamera) {
-    gAnimationTime += kTicksPerFrame;
+    gAnimationTime += ticksPerFrame;
     if (gAnimationTime > kAnimationEnd) gAnimationTime = 0.0f;
 
     camera = frameCamera;

@@ -56,6 +56,8 @@ public:
     Zone* CreateZone(const std::string& name);
     SceneObject* CreateObject(const std::string& name);
     bool LoadScene(SceneObject* object, const std::string& path);
+    // The same for a scene file already in memory; path names it (its lightmap, its meshes).
+    bool LoadScene(SceneObject* object, const std::string& path, const uint8_t* data, size_t size);
     void Render(Camera* camera);
     // Draws the queue once; with a pass, its shader is bound once and every draw uploads
     // through it, without one each renderable uses its own shader.
@@ -75,6 +77,7 @@ public:
     std::vector<SceneObject*> objects;
     IDirect3DVertexDeclaration9* declarations[DeclarationCount] = {};
     D3DCOLOR clearColor = 0xff000000;
+    float ticksPerFrame = 24.0f;  // how far Render advances the animation clock (0 holds it)
     float postFactor = 0.5f;
     D3DXVECTOR4 dofParams{200.0f, 550.0f, 1000.0f, 0.9f};
     int znTarget = -1, lightTarget = -1;

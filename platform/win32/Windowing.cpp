@@ -229,6 +229,15 @@ void TranslateEvent(const SDL_Event& event) {
         Post(window, message, MouseKeyState(), MAKELPARAM(event.button.x, event.button.y));
         break;
     }
+    case SDL_MOUSEWHEEL: {
+        HWND window = FindBySdlId(event.wheel.windowID);
+        if (!window || event.wheel.y == 0) break;
+        int notches = event.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -event.wheel.y : event.wheel.y;
+        int screenX = 0, screenY = 0;
+        SDL_GetGlobalMouseState(&screenX, &screenY);
+        Post(window, WM_MOUSEWHEEL, MAKEWPARAM(MouseKeyState(), notches * WHEEL_DELTA), MAKELPARAM(screenX, screenY));
+        break;
+    }
     case SDL_WINDOWEVENT:
         if (event.window.event == SDL_WINDOWEVENT_CLOSE) {
             if (HWND window = FindBySdlId(event.window.windowID)) Post(window, WM_CLOSE, 0, 0);

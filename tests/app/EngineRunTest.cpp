@@ -119,11 +119,17 @@ TEST_F(EngineRun, TroubleWithItsFilesIsSaidOnceAndNamed) {
         std::filesystem::copy(lumaret::test::SourceDir() + "/data", "data", std::filesystem::copy_options::recursive);
         lumaret::test::ToolRun run = Shell(c.script);
         EXPECT_EQ(run.status, c.status) << run.output;
-        if (*c.says) EXPECT_EQ(Count(run.output, c.says), 1u) << run.output;
-        if (c.status == 0) EXPECT_EQ(Count(run.output, "\n"), c.lines) << run.output;
+        if (*c.says) {
+            EXPECT_EQ(Count(run.output, c.says), 1u) << run.output;
+        }
+        if (c.status == 0) {
+            EXPECT_EQ(Count(run.output, "\n"), c.lines) << run.output;
+        }
         std::string log = std::filesystem::is_regular_file("log.txt") ? lumaret::test::ReadFileBytes("log.txt") : "";
         const char* logSays = c.logSays ? c.logSays : c.says;
-        if (*logSays) EXPECT_EQ(Count(log, logSays), 1u) << log;
+        if (*logSays) {
+            EXPECT_EQ(Count(log, logSays), 1u) << log;
+        }
         EXPECT_LE(Count(log, "WM_DESTROY"), 1u) << "one engine, one window";
     }
 }

@@ -13,12 +13,14 @@
 #include <assimp/scene.h>
 #include <d3dx9.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
@@ -436,4 +438,152 @@ TEST_F(SrxConvertModels, ExitStatusesAndMessages) {
         EXPECT_EQ(run.status, c.status) << c.arguments << ": " << run.output;
         EXPECT_NE(run.output.find(c.says), std::string::npos) << c.arguments << ": " << run.output;
     }
+}
+
+namespace {
+
+std::string Base64(const std::string& bytes) {
+    static const char* kDigits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        uint32_t n = static_cast<uint8_t>(bytes[i]) << 16;
+        if (i + 1 < bytes.size()) n |= static_cast<uint8_t>(bytes[i + 1]) << 8;
+        if (i + 2 < bytes.size()) n |= static_cast<uint8_t>(bytes[i + 2]);
+        size_t present = std::min<size_t>(3, bytes.size() - i);
+        for (size_t k = 0; k < 4; ++k) out += k <= present ? kDigits[(n >> (18 - 6 * k)) & 63] : '=';
+    }
+    return out;
+}
+
+// A glTF of two triangles (a quad) with the given positions and node scale; the buffer is
+// embedded, so the file stands alone.
+std::string QuadGltf(const std::vector<float>& positions, const std::string& nodeScale) {
+    std::string bytes(reinterpret_cast<const char*>(positions.data()), positions.size() * sizeof(float));
+    std::string count = std::to_string(positions.size() / 3);
+    return R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],
+"nodes":[{"mesh":0,"scale":[)" +
+           nodeScale + R"(]}],"meshes":[{"primitives":[{"attributes":{"POSITION":0}}]}],
+"buffers":[{"byteLength":)" +
+           std::to_string(bytes.size()) + R"(,"uri":"data:application/octet-stream;base64,)" + Base64(bytes) +
+           R"("}],"bufferViews":[{"buffer":0,"byteLength":)" + std::to_string(bytes.size()) +
+           R"(}],"accessors":[{"bufferView":0,"componentType":5126,"count":)" + count +
+           R"(,"type":"VEC3","min":[0,0,0],"max":[1,1,0]}]})";
+}
+
+// Every number of the SRX scene that the engine reads as a float.
+bool AllFinite(const SrxScene& srx) {
+    auto finite = [](const float* values, size_t n) {
+        return std::all_of(values, values + n, [](float v) { return std::isfinite(v); });
+    };
+    for (const SrxNode& node : srx.nodes) {
+        if (!finite(node.matrix, 16)) return false;
+        for (const SrxTrack& track : node.tracks)
+            for (const SrxKey& key : track.keys)
+                if (!finite(key.values, std::size(key.values))) return false;
+    }
+    for (const SrxMesh& mesh : srx.meshes) {
+        for (const auto& m : mesh.boneMatrices)
+            if (!finite(m.data(), m.size())) return false;
+        for (const SrxPrimitive& p : mesh.primitives)
+            for (const SrxVertex& v : p.vertices)
+                if (!finite(v.position, 3) || !finite(v.normal, 3) || !finite(v.uv0, 2) || !finite(v.uv1, 2) ||
+                    !finite(v.weights, 4))
+                    return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+// Numbers that are not finite never reach the file: triangles on such vertices are dropped
+// with a counted warning (and normals come from the good ones), matrices that overflow drop
+// what hangs on them, and a scene left with nothing to draw is refused.
+TEST_F(SrxConvertModels, NonFiniteNumbersAreDroppedOrRefused) {
+    std::string cube =
+        "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 0 0 1\nv 1 0 1\nv 1 1 1\nv 0 1 1\n"
+        "f 1 4 3 2\nf 5 6 7 8\nf 1 2 6 5\nf 2 3 7 6\nf 3 4 8 7\nf 4 1 5 8\n";
+    lumaret::test::WriteFileBytes("cube.obj", cube);
+    lumaret::test::WriteFileBytes("nan.obj", cube + "v nan 0 0\nf 1 2 9\n");
+    const float inf = std::numeric_limits<float>::infinity();
+    std::vector<float> quad = {0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 0, 0, 1, 1, 0, 0, 1, 0};
+    std::vector<float> oneInfinite = quad;
+    oneInfinite[4] = inf;
+    lumaret::test::WriteFileBytes("half.gltf", QuadGltf(oneInfinite, "1,1,1"));
+    lumaret::test::WriteFileBytes("infinite.gltf", QuadGltf(std::vector<float>(quad.size(), inf), "1,1,1"));
+    lumaret::test::WriteFileBytes("overflow.gltf", QuadGltf(quad, "1e39,1,1"));
+    struct Case {
+        std::string arguments;
+        int status;
+        const char* says;
+        size_t triangles;  // written, when converted
+    };
+    for (const Case& c :
+         {Case{"nan.obj nan.srx", 0, "warning: 1 triangles dropped: their vertices are not finite", 12},
+          Case{"half.gltf half.srx", 0, "warning: 1 triangles dropped", 1},
+          Case{"infinite.gltf infinite.srx", 3, "2 triangles dropped", 0},
+          Case{"overflow.gltf overflow.srx", 3, "not finite", 0},
+          Case{"cube.obj big.srx --scale 1e40", 1, "--scale needs a positive number a float holds", 0}}) {
+        SCOPED_TRACE(c.arguments);
+        lumaret::test::ToolRun run = RunTool("tools/srxconvert/srxconvert", c.arguments);
+        EXPECT_EQ(run.status, c.status) << run.output;
+        EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
+        std::string output = c.arguments.substr(c.arguments.find(' ') + 1);
+        output = output.substr(0, output.find(' '));
+        std::string bytes = ReadFileBytes(output);
+        if (c.status != 0) {
+            EXPECT_FALSE(fs::exists(output)) << "a refused conversion leaves " << output;
+            continue;
+        }
+        SrxScene srx(bytes.data(), bytes.size(), MissingPrimitive::EndImport);
+        ASSERT_TRUE(srx.importError.empty()) << srx.importError;
+        EXPECT_TRUE(AllFinite(srx));
+        size_t triangles = 0;
+        for (const SrxMesh& mesh : srx.meshes)
+            for (const SrxPrimitive& p : mesh.primitives) {
+                triangles += p.faceCount;
+                for (const SrxVertex& v : p.vertices) {
+                    if (p.streamFlags & srx::StreamNormals) {
+                        EXPECT_NEAR(std::hypot(v.normal[0], v.normal[1], v.normal[2]), 1.0, 1e-3);
+                    }
+                }
+            }
+        EXPECT_EQ(triangles, c.triangles);
+    }
+}
+
+// Conversions that cannot finish leave nothing behind and say so: an output that is the
+// input, a file-size limit hit while writing (as a full disk would), and a material
+// library that is a FIFO (which would block the read for ever).
+TEST_F(SrxConvertModels, FailuresLeaveNoFilesAndNeverHang) {
+    fs::copy_file(kModels + "OBJ/spider.obj", "spider.obj");
+    for (const char* image :
+         {"wal67ar_small.jpg", "wal69ar_small.jpg", "SpiderTex.jpg", "drkwood2.jpg", "engineflare1.jpg", "spider.mtl"})
+        fs::copy_file(kModels + "OBJ/" + image, image);
+    std::string before = ReadFileBytes("spider.obj");
+    fs::create_hard_link("spider.obj", "linked.obj");
+    fs::create_directory("limited");
+    ASSERT_EQ(mkfifo("fifo.mtl", 0600), 0);
+    lumaret::test::WriteFileBytes("fifo.obj", "mtllib fifo.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    const std::string tool = lumaret::test::BuildDir() + "/tools/srxconvert/srxconvert ";
+    struct Case {
+        std::string command;
+        int status;
+        const char* says;
+        const char* leavesNothingIn;  // a directory that must stay empty, or null
+    };
+    for (const Case& c :
+         {Case{tool + "spider.obj spider.obj", 1, "is the input", nullptr},
+          Case{tool + "spider.obj ./linked.obj", 1, "is the input", nullptr},
+          // 512-byte blocks: the SRX file and the images are larger.
+          Case{"ulimit -f 4; " + tool + "spider.obj limited/spider.srx", 2, "cannot write limited/", "limited"},
+          Case{"timeout 60 " + tool + "fifo.obj fifo.srx", 0, "-> fifo.srx", nullptr}}) {
+        SCOPED_TRACE(c.command);
+        lumaret::test::ToolRun run = lumaret::test::RunCommand(c.command);
+        EXPECT_EQ(run.status, c.status) << run.output;
+        EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
+        if (c.leavesNothingIn)
+            for (const fs::directory_entry& entry : fs::directory_iterator(c.leavesNothingIn))
+                ADD_FAILURE() << "left behind: " << entry.path();
+    }
+    EXPECT_TRUE(ReadFileBytes("spider.obj") == before) << "the input was changed";
 }

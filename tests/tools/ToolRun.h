@@ -15,9 +15,9 @@ struct ToolRun {
     std::string output;  // standard output and standard error together
 };
 
-// Runs a shell command in the working directory: its exit status and what it printed to
-// standard output (redirect inside the command for more).
-inline ToolRun RunCommand(const std::string& command) {
+// Runs a shell command line in the working directory.
+inline ToolRun RunCommand(const std::string& commandLine) {
+    std::string command = "(" + commandLine + ") 2>&1";
     ToolRun run;
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return run;
@@ -31,7 +31,7 @@ inline ToolRun RunCommand(const std::string& command) {
 
 // Runs a program of the build tree (a path below it) with the arguments, in the working directory.
 inline ToolRun RunTool(const std::string& program, const std::string& arguments) {
-    return RunCommand(BuildDir() + "/" + program + " " + arguments + " 2>&1");
+    return RunCommand(BuildDir() + "/" + program + " " + arguments);
 }
 
 }  // namespace lumaret::test

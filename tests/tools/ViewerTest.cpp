@@ -1,8 +1,11 @@
 // The content workflow as a user runs it: srxconvert on a real model, then the viewer on
 // the result, headless on llvmpipe with the fixed frame clock. Every model loads without a
 // warning and shows; an animated one changes where it moves between two frames and keeps
-// the rest; one static and one skinned model match golden images.
+// the rest; one static and one skinned model match golden images, and show the same when
+// the viewer opens the source file itself. Models of any size are framed alike, and the
+// view's limits keep every model between the near and far planes.
 #include "ToolRun.h"
+#include "ViewerScene.h"
 #include "import/SrxWriter.h"
 #include "support/GoldenImage.h"
 #include "support/TempDir.h"
@@ -10,7 +13,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
+#include <fstream>
+#include <map>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -32,13 +38,14 @@ struct ViewCase {
     bool animated;
     size_t images;       // images the viewer finds next to the SRX file
     const char* golden;  // reference of the late frame, or null
+    bool direct;         // also opened directly: the same frames
 };
 
 const ViewCase kCases[] = {
-    {"X/anim_test.x", "anim_test", true, 0, "viewer_anim_test"},
-    {"glTF2/simple_skin/simple_skin.gltf", "simple_skin", true, 0, nullptr},
-    {"OBJ/spider.obj", "spider", false, 5, nullptr},
-    {"glTF2/BoxTextured-glTF-Binary/BoxTextured.glb", "box", false, 1, "viewer_box"},
+    {"X/anim_test.x", "anim_test", true, 0, "viewer_anim_test", true},
+    {"glTF2/simple_skin/simple_skin.gltf", "simple_skin", true, 0, nullptr, false},
+    {"OBJ/spider.obj", "spider", false, 5, nullptr, false},
+    {"glTF2/BoxTextured-glTF-Binary/BoxTextured.glb", "box", false, 1, "viewer_box", true},
 };
 
 struct Frame {
@@ -144,7 +151,29 @@ TEST_F(ViewerRun, ConvertedModelsShowAndAnimate) {
         }
 
         if (c.golden) lumaret::test::ExpectMatchesGolden(c.golden, late.width, late.height, late.pixels.data(), 6);
+
+        // The source opened directly goes through the same conversion, in memory: the
+        // same images and the same pixels, and no SRX file or image written anywhere.
+        if (!c.direct) continue;
+        setenv("LUMARET_SCREENSHOT", (std::string(c.name) + "_direct.png").c_str(), 1);
+        lumaret::test::ToolRun direct = RunTool("tools/viewer/viewer", "--still " + kModels + c.source);
+        ASSERT_EQ(direct.status, 0) << direct.output;
+        EXPECT_EQ(CountLines(ReadFileBytes("log.txt"), "Viewer: image ./data/"), c.images);
+        for (int frame : {kEarlyFrame, kLateFrame}) {
+            Frame converted, opened;
+            std::string suffix = "_" + std::to_string(frame) + ".png";
+            ASSERT_TRUE(
+                lumaret::test::ReadPng(c.name + suffix, &converted.width, &converted.height, &converted.pixels));
+            ASSERT_TRUE(lumaret::test::ReadPng(std::string(c.name) + "_direct" + suffix, &opened.width, &opened.height,
+                                               &opened.pixels));
+            EXPECT_TRUE(converted.pixels == opened.pixels) << "frame " << frame << " differs";
+        }
     }
+    size_t files = 0;
+    for (const fs::directory_entry& entry : fs::directory_iterator("models")) files += entry.is_regular_file() ? 1 : 0;
+    size_t expected = 0;
+    for (const ViewCase& c : kCases) expected += 1 + c.images;
+    EXPECT_EQ(files, expected) << "files in models/: only srxconvert's";
 }
 
 // Files the viewer refuses before it opens a window, each with its exit status and reason.
@@ -158,13 +187,133 @@ TEST_F(ViewerRun, RefusesWhatItCannotShow) {
         int status;
         const char* says;
     };
+    lumaret::test::WriteFileBytes("garbage.xyz", "these bytes are no model\n");
+    lumaret::test::WriteFileBytes("lines.obj", "v 0 0 0\nv 1 0 0\nv 1 1 0\nl 1 2\nl 2 3\n");
+    const std::string anim = kModels + "X/anim_test.x";
     for (const Case& c :
-         {Case{"--help", 0, "usage: viewer"}, Case{"", 1, "needs an SRX file"},
-          Case{"--spin model.srx", 1, "unknown option --spin"}, Case{"missing.srx", 2, "cannot read missing.srx"},
-          Case{"empty.srx", 3, "holds no meshes the engine draws"},
+         {Case{"--help", 0, "usage: viewer"}, Case{"", 1, "needs a model file"},
+          Case{"--spin model.srx", 1, "unknown option --spin"}, Case{"--frames 0 model.srx", 1, "--frames needs"},
+          Case{"--animation x model.srx", 1, "--animation needs"}, Case{"--screenshot", 1, "--screenshot needs"},
+          Case{"--animation 1 " + anim, 1, "the scene has 1 animations"},
+          Case{"missing.srx", 2, "cannot read missing.srx"}, Case{"missing.gltf", 2, "cannot read missing.gltf"},
+          // Assimp's own reason, on one line.
+          Case{"garbage.xyz", 2, "viewer: cannot read garbage.xyz: No suitable reader found"},
+          Case{"lines.obj", 3, "only 2 lines and 0 points"}, Case{"empty.srx", 3, "holds no meshes the engine draws"},
           Case{"truncated.srx", 3, "would stop the engine: ImportSRX: Mesh has no primitive chunk."}}) {
         lumaret::test::ToolRun run = RunTool("tools/viewer/viewer", c.arguments);
         EXPECT_EQ(run.status, c.status) << c.arguments << ": " << run.output;
         EXPECT_NE(run.output.find(c.says), std::string::npos) << c.arguments << ": " << run.output;
+    }
+}
+
+namespace {
+
+// Pixels unlike the background corner: where the model shows.
+struct Extent {
+    int left = kWidth, top = kHeight, right = -1, bottom = -1;
+};
+
+Extent ModelExtent(const Frame& frame) {
+    Extent e;
+    uint32_t background = frame.pixels[0];
+    for (int y = 0; y < frame.height; ++y)
+        for (int x = 0; x < frame.width; ++x)
+            if (ChannelDifference(frame.pixels[static_cast<size_t>(y) * frame.width + x], background) > 8) {
+                e.left = std::min(e.left, x);
+                e.right = std::max(e.right, x);
+                e.top = std::min(e.top, y);
+                e.bottom = std::max(e.bottom, y);
+            }
+    return e;
+}
+
+void WriteBox(const std::string& path, float sx, float sy, float sz) {
+    std::ofstream obj(path);
+    for (int i = 0; i < 8; ++i)
+        obj << "v " << (i & 1 ? sx : -sx) << " " << (i & 2 ? sy : -sy) << " " << (i & 4 ? sz : -sz) << "\n";
+    obj << "f 1 3 4 2\nf 5 6 8 7\nf 1 2 6 5\nf 3 7 8 4\nf 1 5 7 3\nf 2 4 8 6\n";
+}
+
+}  // namespace
+
+// A millimetre and a kilometre box look the same; every model fills about three quarters
+// of the view's binding dimension, centred and whole.
+TEST_F(ViewerRun, FramesModelsOfAnySizeAlike) {
+    unsetenv("LUMARET_SCREENSHOT_FRAMES");
+    unsetenv("LUMARET_SCREENSHOT");
+    WriteBox("millimetre.obj", 0.0005f, 0.0004f, 0.0003f);
+    WriteBox("kilometre.obj", 500.0f, 400.0f, 300.0f);
+    WriteBox("needle.obj", 0.001f, 0.00001f, 0.00001f);
+    std::vector<std::pair<std::string, std::string>> models = {{"millimetre", "millimetre.obj"},
+                                                               {"kilometre", "kilometre.obj"},
+                                                               {"needle", "needle.obj"},
+                                                               {"spider", kModels + "OBJ/spider.obj"},
+                                                               {"anim_test", kModels + "X/anim_test.x"}};
+    std::map<std::string, Frame> frames;
+    for (const auto& [name, file] : models) {
+        SCOPED_TRACE(name);
+        lumaret::test::ToolRun run =
+            RunTool("tools/viewer/viewer", "--still --frames 1 --screenshot " + name + ".png " + file);
+        ASSERT_EQ(run.status, 0) << run.output;
+        Frame& frame = frames[name];
+        ASSERT_TRUE(lumaret::test::ReadPng(name + ".png", &frame.width, &frame.height, &frame.pixels));
+        Extent e = ModelExtent(frame);
+        ASSERT_LT(e.left, e.right);
+        double fill = std::max((e.right - e.left + 1) / double(kWidth), (e.bottom - e.top + 1) / double(kHeight));
+        EXPECT_GE(fill, 0.6);
+        EXPECT_LE(fill, 0.9);
+        EXPECT_NEAR(0.5 * (e.left + e.right), kWidth / 2.0, 0.05 * kWidth);
+        EXPECT_NEAR(0.5 * (e.top + e.bottom), kHeight / 2.0, 0.05 * kHeight);
+        EXPECT_TRUE(e.left > 0 && e.top > 0 && e.right < kWidth - 1 && e.bottom < kHeight - 1) << "cut off";
+    }
+    EXPECT_TRUE(frames["millimetre"].pixels == frames["kilometre"].pixels);
+}
+
+// Wherever the user turns, zooms or pans, every point of the framed model stays between the
+// near and far planes and in front of the camera.
+TEST(ViewerFraming, EveryViewKeepsTheModelBetweenTheClipPlanes) {
+    std::vector<D3DXVECTOR3> spiky;  // lopsided: one long arm
+    for (int i = 0; i < 200; ++i) {
+        float a = 0.1f * static_cast<float>(i);
+        spiky.emplace_back(std::cos(a), std::sin(2.0f * a), std::sin(a) * 0.3f);
+    }
+    spiky.emplace_back(40.0f, -3.0f, 2.0f);
+    std::vector<D3DXVECTOR3> tiny, huge;
+    for (const D3DXVECTOR3& p : spiky) {
+        tiny.push_back(1e-6f * p);
+        huge.push_back(1e5f * p);
+    }
+    for (const auto* points : {&spiky, &tiny, &huge}) {
+        viewer::Framing framing = viewer::FrameModel(*points, viewer::OrbitView());
+        std::vector<D3DXVECTOR3> placed;
+        for (const D3DXVECTOR3& p : *points) {
+            D3DXVECTOR4 q;
+            D3DXVec3Transform(&q, &p, &framing.world);
+            placed.emplace_back(q.x, q.y, q.z);
+        }
+        viewer::Projection start = viewer::Project(placed, framing.view);
+        EXPECT_NEAR(start.fill, viewer::kFill, 0.01);
+        EXPECT_NEAR(start.centreX, 0.0, 0.02);
+        EXPECT_NEAR(start.centreY, 0.0, 0.02);
+        struct Move {
+            float orbitX, orbitY, zoom, panX, panY;
+        };
+        for (const Move& m :
+             {Move{0, 0, 50, 0, 0}, Move{0, 0, -50, 0, 0}, Move{300, -200, 50, 0, 0}, Move{-100, 900, 50, 5000, 5000},
+              Move{50, -900, -50, -5000, 300}, Move{0, 0, 50, 0, -5000}}) {
+            viewer::OrbitView view = framing.view;
+            view.Orbit(m.orbitX, m.orbitY);
+            view.Pan(m.panX, m.panY, kHeight);
+            view.Zoom(m.zoom);
+            D3DXVECTOR3 eye = view.Eye(), up(0.0f, 1.0f, 0.0f);
+            D3DXMATRIX lookAt;
+            D3DXMatrixLookAtLH(&lookAt, &eye, &view.target, &up);
+            for (const D3DXVECTOR3& p : placed) {
+                D3DXVECTOR4 v;
+                D3DXVec3Transform(&v, &p, &lookAt);
+                ASSERT_GT(v.z, viewer::kNear) << "zoom " << m.zoom << " pan " << m.panX;
+                ASSERT_LT(v.z, viewer::kFar) << "zoom " << m.zoom << " pan " << m.panX;
+            }
+        }
     }
 }

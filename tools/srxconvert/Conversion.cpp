@@ -1,17 +1,15 @@
 #include "Conversion.h"
 
-#include "ImageExport.h"
 #include "MeshSplit.h"
 #include "NodeAnimation.h"
+#include "OutputFiles.h"
 #include "import/SrxWriter.h"
 
-#include <assimp/Importer.hpp>
-#include <assimp/postprocess.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <memory>
 
@@ -48,6 +46,12 @@ void StoreRowVector(const aiMatrix4x4& m, float* out) {
     for (int r = 0; r < 4; ++r)
         for (int c = 0; c < 4; ++c) out[4 * r + c] = static_cast<float>(m[c][r]);
 }
+
+bool Finite(const float* values, size_t count) {
+    return std::all_of(values, values + count, [](float v) { return std::isfinite(v); });
+}
+
+bool Finite(const aiVector3D& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
 bool IsIdentity(const aiMatrix4x4& m) {
     for (int r = 0; r < 4; ++r)
@@ -88,15 +92,11 @@ struct BoneSource {
 
 class SceneConversion {
 public:
-    SceneConversion(const aiScene& scene, const fs::path& modelDirectory, const fs::path& output,
+    SceneConversion(const aiScene& scene, const fs::path& modelDirectory, const std::string& outputStem,
                     const ConvertOptions& options, ConvertReport& report)
-        : scene_(scene),
-          options_(options),
-          report_(report),
-          images_(scene, modelDirectory, output.has_parent_path() ? output.parent_path() : fs::path("."),
-                  output.stem().string()) {}
+        : scene_(scene), options_(options), report_(report), images_(scene, modelDirectory, outputStem) {}
 
-    ConvertResult Run(const fs::path& output);
+    ConvertResult Run(ConvertedModel& out);
 
 private:
     std::vector<const aiMesh*> MeshesOf(size_t node) const;
@@ -107,6 +107,8 @@ private:
     void WriteMeshPart(const aiMesh& mesh, int meshNode, const MeshPart& part, const std::vector<BoneSource>& bones,
                        const std::vector<Influences>& influences);
     void BuildTracks();
+    size_t DropNonFiniteMeshes();
+    void CountMeshes();
     uint16_t SkinNode(int node);
     aiMatrix4x4 EngineGlobal(const aiMatrix4x4& global) const;
 
@@ -169,6 +171,9 @@ ConvertResult SceneConversion::CountGeometry() {
     if (report_.droppedLines || report_.droppedPoints)
         message += " (only " + std::to_string(report_.droppedLines) + " lines and " +
                    std::to_string(report_.droppedPoints) + " points, which the engine cannot draw)";
+    if (report_.nonFiniteTriangles)
+        message +=
+            " (" + std::to_string(report_.nonFiniteTriangles) + " triangles dropped: their vertices are not finite)";
     return {ConvertStatus::Unsupported, message};
 }
 
@@ -209,7 +214,7 @@ void SceneConversion::BuildMaterials() {
         }
     }
     report_.materials = materials_.size();
-    report_.images = images_.Written();
+    report_.images = images_.Names();
 }
 
 void SceneConversion::BuildNodes() {
@@ -251,6 +256,11 @@ void SceneConversion::BuildMesh(int node, const aiMesh& mesh) {
         if (face.mNumIndices != 3 || !face.mIndices) continue;
         bool valid = face.mIndices[0] < mesh.mNumVertices && face.mIndices[1] < mesh.mNumVertices &&
                      face.mIndices[2] < mesh.mNumVertices;
+        if (valid && !(Finite(mesh.mVertices[face.mIndices[0]]) && Finite(mesh.mVertices[face.mIndices[1]]) &&
+                       Finite(mesh.mVertices[face.mIndices[2]]))) {
+            ++report_.nonFiniteTriangles;
+            continue;
+        }
         if (valid) triangles.insert(triangles.end(), face.mIndices, face.mIndices + 3);
     }
     if (triangles.empty()) return;
@@ -330,18 +340,19 @@ void SceneConversion::WriteMeshPart(const aiMesh& mesh, int meshNode, const Mesh
         vertex.position[0] = p.x;
         vertex.position[1] = p.y;
         vertex.position[2] = p.z;
-        if (mesh.mNormals) {
+        // ModelSource recomputes normals that are not finite; a scene from elsewhere gets 0.
+        if (mesh.mNormals && Finite(mesh.mNormals[v])) {
             vertex.normal[0] = mesh.mNormals[v].x;
             vertex.normal[1] = mesh.mNormals[v].y;
             vertex.normal[2] = mesh.mNormals[v].z;
         }
         // The record holds 1 - v of the file, and the file keeps Assimp's v (0 at the
         // bottom), which the importer turns into Direct3D's (0 at the top).
-        if (mesh.mTextureCoords[0]) {
+        if (mesh.mTextureCoords[0] && Finite(mesh.mTextureCoords[0][v])) {
             vertex.uv0[0] = mesh.mTextureCoords[0][v].x;
             vertex.uv0[1] = 1.0f - mesh.mTextureCoords[0][v].y;
         }
-        if (mesh.mTextureCoords[1]) {
+        if (mesh.mTextureCoords[1] && Finite(mesh.mTextureCoords[1][v])) {
             vertex.uv1[0] = mesh.mTextureCoords[1][v].x;
             vertex.uv1[1] = 1.0f - mesh.mTextureCoords[1][v].y;
         }
@@ -354,11 +365,45 @@ void SceneConversion::WriteMeshPart(const aiMesh& mesh, int meshNode, const Mesh
             }
         }
     }
-    ++report_.meshes;
-    report_.skinnedMeshes += skinned ? 1 : 0;
-    report_.vertices += part.vertices.size();
-    report_.triangles += part.indices.size() / 3;
-    report_.bones += part.bones.size();
+}
+
+// A node whose matrix or track keys overflowed (a huge scale, an infinite file value) is
+// written as the identity without keys, and every mesh that hangs on it or follows it as a
+// bone is dropped, as is a mesh with a bone offset that is not finite. Returns how many.
+size_t SceneConversion::DropNonFiniteMeshes() {
+    std::vector<bool> bad(nodes_.size(), false);
+    for (size_t i = 0; i < nodes_.size(); ++i) {
+        SrxNode& node = nodes_[i];
+        bad[i] = !Finite(node.matrix, 16);
+        for (const SrxTrack& track : node.tracks)
+            for (const SrxKey& key : track.keys) bad[i] = bad[i] || !Finite(key.values, std::size(key.values));
+        if (!bad[i]) continue;
+        StoreRowVector(aiMatrix4x4(), node.matrix);
+        node.trackFlags = 0;
+        for (SrxTrack& track : node.tracks) track = SrxTrack();
+    }
+    size_t before = meshes_.size();
+    std::vector<SrxMesh> kept;
+    for (SrxMesh& mesh : meshes_) {
+        bool drop = bad[mesh.node];
+        for (int32_t bone : mesh.boneNodes) drop = drop || bad[static_cast<size_t>(bone)];
+        for (const auto& offset : mesh.boneMatrices) drop = drop || !Finite(offset.data(), offset.size());
+        if (!drop) kept.push_back(std::move(mesh));
+    }
+    meshes_ = std::move(kept);
+    return before - meshes_.size();
+}
+
+void SceneConversion::CountMeshes() {
+    for (const SrxMesh& mesh : meshes_) {
+        ++report_.meshes;
+        report_.skinnedMeshes += mesh.boneNodes.empty() ? 0 : 1;
+        report_.bones += mesh.boneNodes.size();
+        for (const SrxPrimitive& primitive : mesh.primitives) {
+            report_.vertices += primitive.vertices.size();
+            report_.triangles += primitive.faceCount;
+        }
+    }
 }
 
 // Every tracked node gets the same ticks; one that the animation does not move holds its
@@ -417,7 +462,7 @@ void SceneConversion::BuildTracks() {
                                    "of their first key");
 }
 
-ConvertResult SceneConversion::Run(const fs::path& output) {
+ConvertResult SceneConversion::Run(ConvertedModel& out) {
     if (!scene_.mRootNode) return {ConvertStatus::Unsupported, "the scene has no nodes"};
     table_ = FlattenNodes(scene_.mRootNode);
     if (options_.animation >= 0) {
@@ -456,6 +501,17 @@ ConvertResult SceneConversion::Run(const fs::path& output) {
             aiMatrix4x4::Scaling(s, scale);
             StoreRowVector(scale * offsets_[m][b], meshes_[m].boneMatrices[b].data());
         }
+    if (size_t dropped = DropNonFiniteMeshes())
+        report_.warnings.push_back(std::to_string(dropped) +
+                                   " meshes dropped: their node, bone or animation matrices are not finite");
+    if (report_.nonFiniteTriangles)
+        report_.warnings.push_back(std::to_string(report_.nonFiniteTriangles) +
+                                   " triangles dropped: their vertices are not finite");
+    if (meshes_.empty())
+        return {ConvertStatus::Unsupported, report_.warnings.empty()
+                                                ? "no triangle has valid indices"
+                                                : "nothing is left to draw: " + report_.warnings.back()};
+    CountMeshes();
     report_.nodes = nodes_.size();
 
     SrxWriter writer;
@@ -463,41 +519,56 @@ ConvertResult SceneConversion::Run(const fs::path& output) {
     for (const SrxMaterial& material : materials_) writer.Material(material);
     for (const SrxNode& node : nodes_) writer.Node(node);
     for (const SrxMesh& mesh : meshes_) writer.Mesh(mesh);
-    std::ofstream file(output, std::ios::binary);
-    file.write(reinterpret_cast<const char*>(writer.Data().data()), static_cast<std::streamsize>(writer.Size()));
-    file.close();
-    if (!file) return {ConvertStatus::Unwritable, "cannot write " + output.string()};
+    out.srx = writer.Data();
+    out.images = images_.TakeImages();
     return {};
 }
 
 }  // namespace
 
-unsigned ImportFlags() {
-    return aiProcess_Triangulate | aiProcess_JoinIdenticalVertices | aiProcess_SortByPType | aiProcess_GenSmoothNormals;
+ConvertResult ConvertScene(const aiScene& scene, const fs::path& modelDirectory, const std::string& outputStem,
+                           const ConvertOptions& options, ConvertReport& report, ConvertedModel& out) {
+    SceneConversion conversion(scene, modelDirectory, outputStem, options, report);
+    return conversion.Run(out);
 }
 
-ConvertResult ConvertScene(const aiScene& scene, const fs::path& modelDirectory, const std::string& output,
-                           const ConvertOptions& options, ConvertReport& report) {
-    fs::path directory = fs::path(output).parent_path();
-    std::error_code error;
-    if (!directory.empty() && !fs::is_directory(directory, error) && !fs::create_directories(directory, error))
-        return {ConvertStatus::Unwritable, "cannot create the directory " + directory.string()};
-    SceneConversion conversion(scene, modelDirectory, fs::path(output), options, report);
-    return conversion.Run(fs::path(output));
+ConvertResult ConvertModel(const ModelSource& source, const std::string& outputStem, const ConvertOptions& options,
+                           ConvertReport& report, ConvertedModel& out) {
+    report.nonFiniteTriangles += source.DroppedTriangles();
+    if (source.RecomputedNormals())
+        report.warnings.push_back(std::to_string(source.RecomputedNormals()) +
+                                  " meshes have normals that are not finite; they are computed again");
+    if (source.ZeroedTexCoords())
+        report.warnings.push_back(std::to_string(source.ZeroedTexCoords()) +
+                                  " texture coordinates are not finite; they are written as 0");
+    return ConvertScene(source.Scene(), source.Directory(), outputStem, options, report, out);
 }
 
 ConvertResult ConvertFile(const std::string& input, const std::string& output, const ConvertOptions& options,
                           ConvertReport& report) {
-    std::error_code error;
-    if (!fs::is_regular_file(input, error)) return {ConvertStatus::Unreadable, "no such file"};
-    Assimp::Importer importer;
-    const aiScene* scene = importer.ReadFile(input, ImportFlags());
-    if (!scene) {
-        std::string why = importer.GetErrorString();
-        return {ConvertStatus::Unreadable, why.empty() ? "Assimp cannot read it" : why};
-    }
-    fs::path directory = fs::path(input).parent_path();
-    return ConvertScene(*scene, directory.empty() ? fs::path(".") : directory, output, options, report);
+    // The same file under any name (a link, ./): writing it would replace the model.
+    struct stat in {
+    }, out{};
+    if (stat(input.c_str(), &in) == 0 && stat(output.c_str(), &out) == 0 && in.st_dev == out.st_dev &&
+        in.st_ino == out.st_ino)
+        return {ConvertStatus::OutputIsInput, output + " is the input file; name another output"};
+    ModelSource source;
+    std::string error;
+    if (!source.Read(input, error)) return {ConvertStatus::Unreadable, error};
+    ConvertedModel model;
+    fs::path path(output);
+    ConvertResult result = ConvertModel(source, path.stem().string(), options, report, model);
+    if (result.status != ConvertStatus::Ok) return result;
+
+    fs::path directory = path.parent_path();
+    std::error_code code;
+    if (!directory.empty() && !fs::is_directory(directory, code) && !fs::create_directories(directory, code))
+        return {ConvertStatus::Unwritable, "cannot create the directory " + directory.string()};
+    std::vector<OutputFile> files;
+    for (ModelImage& image : model.images) files.push_back({directory / image.name, std::move(image.bytes)});
+    files.push_back({path, std::move(model.srx)});
+    if (std::string failure = WriteAllOrNothing(files); !failure.empty()) return {ConvertStatus::Unwritable, failure};
+    return {};
 }
 
 }  // namespace srxconvert

@@ -22,6 +22,9 @@
 //   larger meshes are split into several SRX meshes.
 #pragma once
 
+#include "ImageExport.h"
+#include "ModelSource.h"
+
 #include <assimp/scene.h>
 
 #include <cstddef>
@@ -31,13 +34,6 @@
 #include <vector>
 
 namespace srxconvert {
-
-// Assimp post-processing: triangulated polygons, joined identical vertices, one primitive
-// type per mesh (so lines and points stand apart and are dropped), and smooth normals
-// where the file has none. Nothing that changes handedness. Assimp's own validation is
-// left out, as it refuses a scene without meshes as unreadable where srxconvert reports
-// an empty scene; the conversion checks every count and index it follows instead.
-unsigned ImportFlags();
 
 struct ConvertOptions {
     float scale = 1.0f;           // uniform scale applied to the whole scene
@@ -50,6 +46,7 @@ struct ConvertReport {
     size_t meshes = 0, skinnedMeshes = 0, vertices = 0, triangles = 0, bones = 0;
     size_t splitSources = 0;  // source meshes written as more than one SRX mesh
     size_t droppedLines = 0, droppedPoints = 0, droppedPolygons = 0;
+    size_t nonFiniteTriangles = 0;  // dropped, as they use vertices that are not finite
     size_t tracks = 0, keysPerTrack = 0;
     std::string animationName;
     double animationSeconds = 0.0;
@@ -59,18 +56,32 @@ struct ConvertReport {
     std::vector<std::string> warnings;  // what was converted with a loss, one line each
 };
 
-enum class ConvertStatus { Ok, NoSuchAnimation, Unreadable, Unsupported, Unwritable };
+enum class ConvertStatus { Ok, NoSuchAnimation, OutputIsInput, Unreadable, Unsupported, Unwritable };
 
 struct ConvertResult {
     ConvertStatus status = ConvertStatus::Ok;
     std::string message;  // why, when not Ok
 };
 
+// A converted model in memory: the SRX file's bytes and the images it names.
+struct ConvertedModel {
+    std::vector<uint8_t> srx;
+    std::vector<ModelImage> images;
+};
+
+// Reads input, converts it and writes OUTPUT with its images beside it, all or nothing
+// (OutputFiles.h). An output that is the input file itself is refused.
 ConvertResult ConvertFile(const std::string& input, const std::string& output, const ConvertOptions& options,
                           ConvertReport& report);
 
-// The conversion of a scene already read; image paths resolve against modelDirectory.
-ConvertResult ConvertScene(const aiScene& scene, const std::filesystem::path& modelDirectory, const std::string& output,
-                           const ConvertOptions& options, ConvertReport& report);
+// The conversion of a model already read, in memory; outputStem names embedded images
+// that have no name of their own.
+ConvertResult ConvertModel(const ModelSource& source, const std::string& outputStem, const ConvertOptions& options,
+                           ConvertReport& report, ConvertedModel& out);
+
+// The same for any scene; image paths resolve against modelDirectory.
+ConvertResult ConvertScene(const aiScene& scene, const std::filesystem::path& modelDirectory,
+                           const std::string& outputStem, const ConvertOptions& options, ConvertReport& report,
+                           ConvertedModel& out);
 
 }  // namespace srxconvert

@@ -76,12 +76,14 @@ bool EngineReadsImage(const std::string& extension) {
     return extension == "bmp" || extension == "png" || extension == "dds" || extension == "tga" || extension == "jpg";
 }
 
-ImageExport::ImageExport(const aiScene& scene, fs::path modelDirectory, fs::path outputDirectory,
-                         std::string outputStem)
-    : scene_(scene),
-      modelDirectory_(std::move(modelDirectory)),
-      outputDirectory_(std::move(outputDirectory)),
-      outputStem_(SafeStem(outputStem)) {}
+ImageExport::ImageExport(const aiScene& scene, fs::path modelDirectory, std::string outputStem)
+    : scene_(scene), modelDirectory_(std::move(modelDirectory)), outputStem_(SafeStem(outputStem)) {}
+
+std::vector<std::string> ImageExport::Names() const {
+    std::vector<std::string> names;
+    for (const ModelImage& image : images_) names.push_back(image.name);
+    return names;
+}
 
 std::string ImageExport::UniqueName(const std::string& wanted) {
     std::string stem = StemOf(wanted), extension = ExtensionOf(wanted);
@@ -91,17 +93,24 @@ std::string ImageExport::UniqueName(const std::string& wanted) {
     return name;
 }
 
-bool ImageExport::WriteBytes(const std::string& name, const void* data, size_t size,
-                             std::vector<std::string>& warnings) {
-    fs::path path = outputDirectory_ / name;
-    std::ofstream out(path, std::ios::binary);
-    out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-    if (!out) {
-        warnings.push_back("cannot write " + path.string());
-        return false;
+std::string ImageExport::Keep(const std::string& name, const void* data, size_t size) {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    images_.push_back({name, std::vector<uint8_t>(bytes, bytes + size)});
+    return name;
+}
+
+std::string ImageExport::KeepPng(const std::string& name, int width, int height, const unsigned char* rgba,
+                                 const std::string& what, std::vector<std::string>& warnings) {
+    std::vector<uint8_t> png;
+    auto append = [](void* context, void* data, int size) {
+        auto* out = static_cast<std::vector<uint8_t>*>(context);
+        out->insert(out->end(), static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + size);
+    };
+    if (!stbi_write_png_to_func(append, &png, width, height, 4, rgba, width * 4)) {
+        warnings.push_back(what + ": cannot encode it as PNG; the material goes without it");
+        return {};
     }
-    written_.push_back(name);
-    return true;
+    return Keep(name, png.data(), png.size());
 }
 
 // Encoded bytes: kept when the engine reads the format, else decoded and written as PNG.
@@ -109,8 +118,7 @@ std::string ImageExport::ExportEncoded(const std::string& stem, const std::strin
                                        size_t size, const std::string& what, std::vector<std::string>& warnings) {
     std::string kept = extension == "jpeg" ? "jpg" : extension;
     if (EngineReadsImage(kept)) {
-        std::string name = UniqueName(SafeStem(stem) + "." + kept);
-        return WriteBytes(name, data, size, warnings) ? name : std::string();
+        return Keep(UniqueName(SafeStem(stem) + "." + kept), data, size);
     }
     int width = 0, height = 0, channels = 0;
     stbi_uc* pixels = stbi_load_from_memory(data, static_cast<int>(size), &width, &height, &channels, 4);
@@ -118,14 +126,8 @@ std::string ImageExport::ExportEncoded(const std::string& stem, const std::strin
         warnings.push_back(what + ": cannot decode it (" + stbi_failure_reason() + "); the material goes without it");
         return {};
     }
-    std::string name = UniqueName(SafeStem(stem) + ".png");
-    bool ok = stbi_write_png((outputDirectory_ / name).string().c_str(), width, height, 4, pixels, width * 4) != 0;
+    std::string name = KeepPng(UniqueName(SafeStem(stem) + ".png"), width, height, pixels, what, warnings);
     stbi_image_free(pixels);
-    if (!ok) {
-        warnings.push_back("cannot write " + (outputDirectory_ / name).string());
-        return {};
-    }
-    written_.push_back(name);
     return name;
 }
 
@@ -149,14 +151,8 @@ std::string ImageExport::ExportEmbedded(const aiTexture& texture, int index, std
         rgba[4 * i + 2] = t.b;
         rgba[4 * i + 3] = t.a;
     }
-    std::string name = UniqueName(SafeStem(stem) + ".png");
     int width = static_cast<int>(texture.mWidth), height = static_cast<int>(texture.mHeight);
-    if (!stbi_write_png((outputDirectory_ / name).string().c_str(), width, height, 4, rgba.data(), width * 4)) {
-        warnings.push_back("cannot write " + (outputDirectory_ / name).string());
-        return {};
-    }
-    written_.push_back(name);
-    return name;
+    return KeepPng(UniqueName(SafeStem(stem) + ".png"), width, height, rgba.data(), what, warnings);
 }
 
 std::string ImageExport::ExportFile(const fs::path& source, std::vector<std::string>& warnings) {

@@ -1,5 +1,5 @@
-// The images a converted model's materials name, put next to the SRX file under the names
-// the SRX stores.
+// The images a converted model's materials name, in memory under the names the SRX stores,
+// to be written next to the SRX file or handed to the viewer.
 //
 // The engine looks a map up as "./data/" + its lower-cased file name and reads BMP, PNG,
 // DDS, TGA and JPG; so every image is written under a lower-case file name, copied byte
@@ -11,6 +11,7 @@
 #include <assimp/scene.h>
 
 #include <filesystem>
+#include <cstdint>
 #include <map>
 #include <set>
 #include <string>
@@ -18,31 +19,39 @@
 
 namespace srxconvert {
 
+struct ModelImage {
+    std::string name;  // lower case, as the SRX names it
+    std::vector<uint8_t> bytes;
+};
+
 class ImageExport {
 public:
-    ImageExport(const aiScene& scene, std::filesystem::path modelDirectory, std::filesystem::path outputDirectory,
-                std::string outputStem);
+    // outputStem names embedded images that carry no file name of their own.
+    ImageExport(const aiScene& scene, std::filesystem::path modelDirectory, std::string outputStem);
 
-    // The name the SRX stores for the material's texture path, the image written under it;
+    // The name the SRX stores for the material's texture path, the image kept under it;
     // empty, with a warning, when the image cannot be found or read.
     std::string Export(const std::string& texturePath, std::vector<std::string>& warnings);
 
-    const std::vector<std::string>& Written() const { return written_; }
+    std::vector<std::string> Names() const;
+    std::vector<ModelImage> TakeImages() { return std::move(images_); }
 
 private:
     std::string UniqueName(const std::string& wanted);
-    bool WriteBytes(const std::string& name, const void* data, size_t size, std::vector<std::string>& warnings);
+    std::string Keep(const std::string& name, const void* data, size_t size);
+    std::string KeepPng(const std::string& name, int width, int height, const unsigned char* rgba,
+                        const std::string& what, std::vector<std::string>& warnings);
     std::string ExportEmbedded(const aiTexture& texture, int index, std::vector<std::string>& warnings);
     std::string ExportFile(const std::filesystem::path& source, std::vector<std::string>& warnings);
     std::string ExportEncoded(const std::string& stem, const std::string& extension, const unsigned char* data,
                               size_t size, const std::string& what, std::vector<std::string>& warnings);
 
     const aiScene& scene_;
-    std::filesystem::path modelDirectory_, outputDirectory_;
+    std::filesystem::path modelDirectory_;
     std::string outputStem_;
     std::map<std::string, std::string> exported_;  // source (path or "*index") -> name
     std::set<std::string> names_;
-    std::vector<std::string> written_;
+    std::vector<ModelImage> images_;
 };
 
 // True for the file extensions (lower case, no dot) the engine's resource scan loads as images.

@@ -1,6 +1,7 @@
 #include "MeshSplit.h"
 
 #include <algorithm>
+#include <cmath>
 #include <deque>
 
 namespace srxconvert {
@@ -104,7 +105,7 @@ std::vector<MeshPart> SplitMesh(const std::vector<uint32_t>& triangles, size_t v
 Influences StrongestInfluences(const std::vector<std::pair<uint32_t, float>>& weights) {
     std::vector<std::pair<uint32_t, float>> sorted;
     for (const auto& w : weights)
-        if (w.second > 0.0f) sorted.push_back(w);
+        if (std::isfinite(w.second) && w.second > 0.0f) sorted.push_back(w);
     std::stable_sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
     Influences out;
     out.count = static_cast<uint8_t>(std::min<size_t>(sorted.size(), 4));

@@ -41,7 +41,7 @@ std::vector<MeshPart> SplitMesh(const std::vector<uint32_t>& triangles, size_t v
                                 const SplitLimits& limits = {});
 
 // Keeps the four largest weights of a vertex (ties: the earlier bone) and scales them to
-// sum 1. Weights that are not positive are dropped; no weight at all gives count 0.
+// sum 1. Weights that are not positive and finite are dropped; no weight at all gives count 0.
 Influences StrongestInfluences(const std::vector<std::pair<uint32_t, float>>& weights);
 
 // Vertices without weights in a mesh that has some (their bones lost, or never bound)

@@ -4,7 +4,9 @@
 #include "common/ToolExitStatus.h"
 
 #include <cerrno>
+#include <cfloat>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,6 +46,14 @@ void PrintUsage(FILE* out) {
         "node's matrix is its global transform, as the engine applies no parent transforms.\n"
         "Meshes with bones, or moved by the animation, are written skinned; a mesh over\n"
         "65535 vertices or triangles, or over 48 bones, is split into several meshes.\n"
+        "\n"
+        "Numbers that are not finite are never written: triangles on such vertices are\n"
+        "dropped, and so are meshes whose node, bone or animation matrices overflow (each\n"
+        "counted in a warning). Every file the model names must be a regular file.\n"
+        "\n"
+        "Output: OUT.srx and its images are written under temporary names and renamed into\n"
+        "place once all of them are complete; a failed write leaves nothing behind. OUT.srx\n"
+        "may not be the input file.\n"
         "\n"
         "Exit status: 0 converted, 1 usage error, 2 the input cannot be read (or the output\n"
         "written), 3 the scene is empty or holds nothing the engine can draw.\n",
@@ -98,6 +108,9 @@ void PrintReport(const srxconvert::ConvertReport& r, const srxconvert::ConvertOp
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A file-size limit then fails the write, which is reported and cleaned up, instead of
+    // killing the process half-way through its files.
+    std::signal(SIGXFSZ, SIG_IGN);
     srxconvert::ConvertOptions options;
     std::vector<const char*> files;
     for (int i = 1; i < argc; ++i) {
@@ -108,7 +121,8 @@ int main(int argc, char** argv) {
             return ExitOk;
         } else if (arg == "--scale") {
             double value;
-            if (!hasValue || !ParsePositive(argv[++i], value)) return UsageError("--scale needs a positive number");
+            if (!hasValue || !ParsePositive(argv[++i], value) || value > FLT_MAX || value < FLT_MIN)
+                return UsageError("--scale needs a positive number a float holds");
             options.scale = static_cast<float>(value);
         } else if (arg == "--ticks-per-second") {
             double value;
@@ -133,7 +147,8 @@ int main(int argc, char** argv) {
             std::printf("srxconvert: %s -> %s\n", files[0], files[1]);
             PrintReport(report, options);
             return ExitOk;
-        case srxconvert::ConvertStatus::NoSuchAnimation: return UsageError(result.message);
+        case srxconvert::ConvertStatus::NoSuchAnimation:
+        case srxconvert::ConvertStatus::OutputIsInput: return UsageError(result.message);
         case srxconvert::ConvertStatus::Unreadable:
             std::fprintf(stderr, "srxconvert: cannot read %s: %s\n", files[0], result.message.c_str());
             return ExitUnreadable;

@@ -1,29 +1,38 @@
-// viewer: any SRX scene through the engine's own pipeline (the World's three passes and
-// PostFX), with the file's images found next to it, the model framed in a 640 x 480
-// window, one light, and the animation playing. The camera orbits the model; Escape or
-// closing the window ends the program. Headless runs stop after LUMARET_HEADLESS_FRAMES
-// frames and save LUMARET_SCREENSHOT, as the engine's do.
+// viewer: any model through the engine's own pipeline (the World's three passes and
+// PostFX): an SRX file with its images found next to it, or any file Assimp reads,
+// converted in memory by srxconvert's own code (nothing is written). The model is framed
+// in a 640 x 480 window, lit from beside the camera, its animation playing; the mouse
+// turns, zooms and pans, keys pause, step and switch animations. Escape or closing the
+// window ends the program. Headless runs stop after LUMARET_HEADLESS_FRAMES frames and save
+// LUMARET_SCREENSHOT, as the engine's do (--frames and --screenshot set them).
 //
 // Start-up follows the engine's own order (log, window, renderer, resources, world and
-// pipeline, light, scene, camera, timer); the model's images are registered just before
-// the ./data/ scan, which still provides the pass shaders and default images.
+// pipeline, light, scene, camera), then the engine's frame loop; the model's images are
+// registered just before the ./data/ scan, which still provides the pass shaders and the
+// default images.
 #include "ViewerScene.h"
 
-#include "app/FrameTimer.h"
+#include "Conversion.h"
+#include "app/FrameLoop.h"
 #include "app/Log.h"
-#include "app/MessagePump.h"
 #include "app/Window.h"
 #include "common/ToolExitStatus.h"
 #include "import/SrxScene.h"
 #include "render/Renderer.h"
 #include "resources/FileUtil.h"
+#include "resources/TextOverlay.h"
 #include "scene/Camera.h"
 #include "scene/World.h"
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace {
@@ -31,51 +40,89 @@ namespace {
 constexpr int kWidth = 640;
 constexpr int kHeight = 480;
 constexpr D3DCOLOR kBackgroundColor = 0xFF404040;
-constexpr float kOrbitSpeed = 0.4f;  // radians per second
+constexpr float kOrbitSpeed = 0.4f;      // radians per second, until the user takes the camera
+constexpr float kTicksPerFrame = 24.0f;  // the engine's own step of the animation clock
+constexpr int kKeyPeriod = VK_OEM_PERIOD;
 
 Window gViewerWindow;
 
 void PrintUsage(FILE* out) {
     std::fputs(
-        "usage: viewer [--still] FILE.srx\n"
+        "usage: viewer [OPTIONS] FILE\n"
         "\n"
-        "Shows an SRX scene through the engine's renderer: 640 x 480, one light, the\n"
-        "animation playing, the camera circling the model. The scene's images are read\n"
-        "from the directory of FILE.srx; the engine's shaders and default images from\n"
-        "./data/ of the working directory. Escape or closing the window ends it.\n"
+        "Shows a model through the engine's renderer, 640 x 480: an SRX file, with its\n"
+        "images read from its directory, or any file Assimp reads (glTF/GLB, FBX, Collada,\n"
+        "DirectX .x, OBJ, 3DS, PLY, B3D, ...), converted in memory as srxconvert would and\n"
+        "with its images found beside it or inside it. The engine's shaders and default\n"
+        "images come from ./data/ of the working directory. At start the model fills about\n"
+        "three quarters of the view, its animation plays and the camera circles it.\n"
         "Everything after the options is the file name, spaces included.\n"
         "\n"
-        "  --still   keep the camera at its first position\n"
-        "  --help    print this text\n"
+        "  --animation N      play the file's animation N, from 0 (default: the first)\n"
+        "  --still            keep the camera at its first position\n"
+        "  --frames N         stop after N frames, headless or not (LUMARET_HEADLESS_FRAMES)\n"
+        "  --screenshot FILE  run headless and save the last frame as a PNG (LUMARET_SCREENSHOT)\n"
+        "  --help             print this text\n"
+        "\n"
+        "In the window: left-drag turns the camera around the model, the wheel zooms,\n"
+        "right- or middle-drag pans, R resets the view; Space pauses and resumes the\n"
+        "animation, . steps one frame while paused, N and P switch to the next and previous\n"
+        "animation of the file; F1 shows the frame statistics; Escape ends. The light\n"
+        "follows the camera.\n"
         "\n"
         "Without a display it runs headless: LUMARET_HEADLESS_FRAMES frames, the last one\n"
         "saved to LUMARET_SCREENSHOT (see the README).\n"
         "\n"
-        "Exit status: 0 shown, 1 usage error, 2 the file cannot be read, 3 the file holds\n"
-        "no meshes or would stop the engine.\n",
+        "Exit status: 0 shown, 1 usage error, 2 the file cannot be read (Assimp's reason\n"
+        "follows), 3 the file holds nothing to draw or would stop the engine.\n",
         out);
 }
 
 struct Arguments {
     bool help = false;
     bool still = false;
+    int animation = -1;
+    std::string frames;
+    std::string screenshot;
     std::string path;
     std::string error;
 };
 
+bool ParseCount(const std::string& text, long low, long& value) {
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtol(text.c_str(), &end, 10);
+    return !text.empty() && errno == 0 && *end == '\0' && value >= low && value <= 100000000;
+}
+
 // The platform joins the program's arguments with single spaces into one command line, as
-// Windows hands it over: leading options, then the file name as the rest of the line.
+// Windows hands it over: leading options (a value as the next word), then the file name as
+// the rest of the line.
 Arguments ParseCommandLine(const std::string& commandLine) {
     Arguments args;
     std::string rest = commandLine;
-    while (rest.rfind("--", 0) == 0) {
+    auto nextWord = [&rest] {
         size_t space = rest.find(' ');
-        std::string option = rest.substr(0, space);
+        std::string word = rest.substr(0, space);
         rest = space == std::string::npos ? std::string() : rest.substr(space + 1);
+        return word;
+    };
+    while (rest.rfind("--", 0) == 0) {
+        std::string option = nextWord();
+        long value = 0;
         if (option == "--help") {
             args.help = true;
         } else if (option == "--still") {
             args.still = true;
+        } else if (option == "--animation") {
+            if (!ParseCount(nextWord(), 0, value)) return args.error = "--animation needs a number from 0", args;
+            args.animation = static_cast<int>(value);
+        } else if (option == "--frames") {
+            args.frames = nextWord();
+            if (!ParseCount(args.frames, 1, value)) return args.error = "--frames needs a number from 1", args;
+        } else if (option == "--screenshot") {
+            args.screenshot = nextWord();
+            if (args.screenshot.empty()) return args.error = "--screenshot needs a PNG file name", args;
         } else {
             args.error = "unknown option " + option;
             return args;
@@ -83,26 +130,129 @@ Arguments ParseCommandLine(const std::string& commandLine) {
     }
     if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"') rest = rest.substr(1, rest.size() - 2);
     args.path = rest;
-    if (!args.help && args.path.empty()) args.error = "needs an SRX file";
+    if (!args.help && args.path.empty()) args.error = "needs a model file";
     return args;
 }
 
+bool IsSrx(const std::string& path) {
+    std::string extension = FileExtension(path);
+    LowercaseInPlace(extension);
+    return extension == "srx";
+}
+
+// The model as the engine will load it: SRX bytes, and for a converted model the images
+// and the source, kept to convert again with another animation.
+struct Model {
+    std::vector<uint8_t> srx;
+    std::vector<srxconvert::ModelImage> images;
+    std::unique_ptr<srxconvert::ModelSource> source;
+    int animation = 0;
+    int animations = 1;
+    std::string animationName;
+};
+
+struct Failure {
+    int status = ExitOk;
+    std::string message;
+};
+
+Failure ConvertAnimation(Model& model, const std::string& path, int animation) {
+    srxconvert::ConvertOptions options;
+    options.animation = animation;
+    srxconvert::ConvertReport report;
+    srxconvert::ConvertedModel converted;
+    srxconvert::ConvertResult result = srxconvert::ConvertModel(
+        *model.source, std::filesystem::path(path).stem().string(), options, report, converted);
+    switch (result.status) {
+        case srxconvert::ConvertStatus::Ok: break;
+        case srxconvert::ConvertStatus::NoSuchAnimation: return {ExitUsage, result.message};
+        default: return {ExitUnusable, path + " holds nothing to draw: " + result.message};
+    }
+    // What the conversion lost, as srxconvert would say it.
+    for (const std::string& warning : report.warnings) std::fprintf(stderr, "viewer: warning: %s\n", warning.c_str());
+    model.srx = std::move(converted.srx);
+    model.images = std::move(converted.images);
+    model.animation = std::max(animation, 0);
+    model.animationName = report.animationName;
+    return {};
+}
+
+Failure ReadModel(const std::string& path, int animation, Model& model) {
+    if (IsSrx(path)) {
+        std::optional<std::vector<uint8_t>> file = ReadWholeFile(path);
+        if (!file) return {ExitUnreadable, "cannot read " + path};
+        if (animation > 0) return {ExitUsage, "--animation " + std::to_string(animation) + ": an SRX file holds one"};
+        model.srx = std::move(*file);
+        return {};
+    }
+    model.source = std::make_unique<srxconvert::ModelSource>();
+    std::string error;
+    if (!model.source->Read(path, error)) return {ExitUnreadable, "cannot read " + path + ": " + error};
+    model.animations = std::max(1u, model.source->Scene().mNumAnimations);
+    return ConvertAnimation(model, path, animation);
+}
+
+// The user's hold on the view through the mouse: drags and the wheel.
+class ViewControls {
+public:
+    explicit ViewControls(Window& window) : window_(window) {}
+
+    // Applies this frame's drags and wheel to the view; true once the user has moved it.
+    bool Move(viewer::OrbitView& view) {
+        // The window keeps positions as Win32's unsigned 16-bit words, which wrap left of and
+        // above the client area while a drag holds the mouse: the difference, as a signed
+        // word, is the motion either way.
+        int dx = static_cast<int16_t>(static_cast<uint16_t>(window_.mouseX - lastX_));
+        int dy = static_cast<int16_t>(static_cast<uint16_t>(window_.mouseY - lastY_));
+        lastX_ = window_.mouseX;
+        lastY_ = window_.mouseY;
+        uint32_t buttons = window_.MouseButtons;
+        bool moved = false;
+        if (buttons & 1u) {
+            view.Orbit(static_cast<float>(dx), static_cast<float>(dy));
+            moved = dx != 0 || dy != 0;
+        } else if (buttons & 6u) {
+            view.Pan(static_cast<float>(dx), static_cast<float>(dy), kHeight);
+            moved = dx != 0 || dy != 0;
+        }
+        if (int notches = window_.wheel / WHEEL_DELTA) {
+            window_.wheel -= notches * WHEEL_DELTA;
+            view.Zoom(static_cast<float>(notches));
+            LogView("zoom", view);
+            moved = true;
+        }
+        if (buttons == 0 && lastButtons_ != 0) LogView(lastButtons_ & 1u ? "orbit" : "pan", view);
+        lastButtons_ = buttons;
+        return moved;
+    }
+
+    static void LogView(const char* what, const viewer::OrbitView& view) {
+        Log::Write("Viewer: %s: yaw %.3f pitch %.3f distance %.1f target (%.1f, %.1f, %.1f)\n", what, view.yaw,
+                   view.pitch, view.distance, view.target.x, view.target.y, view.target.z);
+    }
+
+private:
+    Window& window_;
+    int lastX_ = 0, lastY_ = 0;
+    uint32_t lastButtons_ = 0;
+};
+
 int Run(const Arguments& args) {
-    std::optional<std::vector<uint8_t>> file = ReadWholeFile(args.path);
-    if (!file) {
-        std::fprintf(stderr, "viewer: cannot read %s\n", args.path.c_str());
-        return ExitUnreadable;
+    Model model;
+    if (Failure failure = ReadModel(args.path, args.animation, model); failure.status != ExitOk) {
+        std::fprintf(stderr, "viewer: %s\n", failure.message.c_str());
+        return failure.status;
     }
     // The import runs before the log starts, so that the log keeps LoadScene's account
-    // only: the framing needs the scene's extent and the images it names, and a file that
-    // would stop the engine is refused here with its reason instead.
-    auto scene = std::make_unique<SrxScene>(file->data(), file->size(), MissingPrimitive::EndImport);
-    file.reset();
+    // only: the framing needs the scene's first pose and the images it names, and a file
+    // that would stop the engine is refused here with its reason instead.
+    auto scene = std::make_unique<SrxScene>(model.srx.data(), model.srx.size(), MissingPrimitive::EndImport);
     if (!scene->importError.empty()) {
         std::fprintf(stderr, "viewer: %s would stop the engine: %s\n", args.path.c_str(), scene->importError.c_str());
         return ExitUnusable;
     }
-    viewer::Bounds bounds = viewer::SceneBounds(*scene);
+    std::vector<D3DXVECTOR3> points = viewer::FirstPose(*scene);
+    viewer::Bounds bounds = viewer::BoundsOf(points);
     if (bounds.empty) {
         std::fprintf(stderr, "viewer: %s holds no meshes the engine draws\n", args.path.c_str());
         return ExitUnusable;
@@ -120,41 +270,95 @@ int Run(const Arguments& args) {
                     ClearColor | ClearDepth | ClearStencil);
     Log::Write("Viewer: %s, extent (%.3f, %.3f, %.3f) (%.3f, %.3f, %.3f)\n", args.path.c_str(), bounds.min.x,
                bounds.min.y, bounds.min.z, bounds.max.x, bounds.max.y, bounds.max.z);
-    for (const std::string& key : viewer::RegisterModelTextures(*gRenderer, *scene, args.path))
-        Log::Write("Viewer: image %s\n", key.c_str());
+    std::vector<std::string> keys;
+    if (model.source) {
+        std::vector<viewer::NamedImage> images;
+        for (const srxconvert::ModelImage& image : model.images) images.push_back({image.name, &image.bytes});
+        keys = viewer::RegisterImages(*gRenderer, images);
+    } else {
+        keys = viewer::RegisterModelTextures(*gRenderer, *scene, args.path);
+    }
+    for (const std::string& key : keys) Log::Write("Viewer: image %s\n", key.c_str());
     scene.reset();
     gRenderer->LoadResources();
+    TextOverlay text;
+    text.Setup(*gRenderer);
     gWorld = new World();
     gWorld->InitPipeline();
     gWorld->clearColor = kBackgroundColor;
     gWorld->postFactor = 0.025f;
     Light light;
-    light.position = viewer::LightPosition(0.0f);
     gWorld->lights.push_back(&light);
     Zone* zone = gWorld->CreateZone("viewer");
-    SceneObject* object = gWorld->CreateObject("model");
-    gWorld->LoadScene(object, args.path);
-    object->world = viewer::FramingMatrix(bounds);
-    zone->AddObject(object);
-    Camera camera;
-    camera.SetPerspective(60.0f, 4.0f / 3.0f, 1.0f, 2000.0f);
-    camera.SetPosition(viewer::OrbitPosition(0.0f));
-    camera.SetTarget(D3DXVECTOR3(0.0f, 0.0f, 0.0f));
-    FrameTimer timer;
-    timer.Start();
+    viewer::Framing framing = viewer::FrameModel(points, viewer::OrbitView());
+    // One object per animation shown so far; the zone draws the first of the world's list.
+    std::vector<SceneObject*> objects(static_cast<size_t>(model.animations), nullptr);
+    auto showAnimation = [&](int index) {
+        SceneObject*& object = objects[static_cast<size_t>(index)];
+        if (!object) {
+            object = gWorld->CreateObject("model");
+            gWorld->LoadScene(object, args.path, model.srx.data(), model.srx.size());
+            object->world = framing.world;
+        }
+        auto at = std::find(gWorld->objects.begin(), gWorld->objects.end(), object);
+        std::iter_swap(gWorld->objects.begin(), at);
+        ResetAnimationClock();
+    };
+    showAnimation(model.animation);
+    zone->AddObject(objects[static_cast<size_t>(model.animation)]);
 
-    while (gViewerWindow.KeyState[VK_ESCAPE] == 0) {
-        if (!PumpOneMessage()) break;
-        timer.Update();
-        float angle = args.still ? 0.0f : kOrbitSpeed * timer.time;
-        camera.SetPosition(viewer::OrbitPosition(angle));
-        light.position = viewer::LightPosition(angle);
-        gRenderer->BeginScene();
-        gRenderer->Clear(ClearColor | ClearDepth | ClearStencil, kBackgroundColor, 0);
-        gWorld->Render(&camera);
-        gRenderer->EndScene();
-        gRenderer->Present();
-    }
+    const viewer::OrbitView start = framing.view;
+    viewer::OrbitView view = start;
+    Log::Write("Viewer: framed at distance %.1f, filling %.2f of the view\n", view.distance, framing.fill);
+    Camera camera;
+    camera.SetPerspective(viewer::kFieldOfViewDegrees, viewer::kAspect, viewer::kNear, viewer::kFar);
+
+    ViewControls controls(gViewerWindow);
+    bool userMoved = args.still;
+    bool paused = false;
+    std::vector<QuadVertex> hudVertices;
+    FrameLoop loop(gViewerWindow, camera, text, kWidth, kHeight, kBackgroundColor);
+    loop.update = [&](const FrameTimer& timer) {
+        if (controls.Move(view)) userMoved = true;
+        if (loop.KeyPressed('R')) {
+            view = start;
+            userMoved = true;
+            ViewControls::LogView("reset", view);
+        }
+        if (!userMoved) view.yaw = kOrbitSpeed * timer.time;
+        bool step = false;
+        if (loop.KeyPressed(VK_SPACE)) {
+            paused = !paused;
+            Log::Write("Viewer: %s at tick %.0f\n", paused ? "paused" : "playing", AnimationTime());
+        }
+        if (loop.KeyPressed(kKeyPeriod) && paused) {
+            step = true;
+            Log::Write("Viewer: step from tick %.0f\n", AnimationTime());
+        }
+        bool next = loop.KeyPressed('N'), previous = loop.KeyPressed('P');
+        int turn = next ? 1 : previous ? -1 : 0;
+        if (turn != 0 && model.animations > 1) {
+            int next = (model.animation + turn + model.animations) % model.animations;
+            if (ConvertAnimation(model, args.path, next).status == ExitOk) {
+                showAnimation(next);
+                Log::Write("Viewer: animation %d of %d '%s'\n", next + 1, model.animations,
+                           model.animationName.c_str());
+            }
+        }
+        gWorld->ticksPerFrame = paused && !step ? 0.0f : kTicksPerFrame;
+        camera.SetPosition(view.Eye());
+        camera.SetTarget(view.target);
+        light.position = view.LightPosition();
+    };
+    loop.drawOverlays = [&] {
+        std::string line;
+        if (model.animations > 1)
+            line = "animation " + std::to_string(model.animation + 1) + " of " + std::to_string(model.animations) +
+                   (model.animationName.empty() ? "" : ": " + model.animationName);
+        if (paused) line += line.empty() ? "paused" : " (paused)";
+        if (!line.empty()) DrawTextPanel(*gRenderer, text, line, PanelCorner::BottomLeft, kWidth, kHeight, hudVertices);
+    };
+    loop.Run();
 
     Log::Write("Shutting down...\n");
     delete gWorld;
@@ -175,6 +379,17 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     if (args.help) {
         PrintUsage(stdout);
         return ExitOk;
+    }
+    // The platform reads these when the window system starts, in Run; a screenshot is
+    // taken headless only, so asking for one runs headless whatever the display.
+    if (!args.frames.empty()) {
+        setenv("LUMARET_HEADLESS_FRAMES", args.frames.c_str(), 1);
+        setenv("LUMARET_MAX_FRAMES", args.frames.c_str(), 1);
+    }
+    if (!args.screenshot.empty()) {
+        setenv("LUMARET_SCREENSHOT", args.screenshot.c_str(), 1);
+        unsetenv("DISPLAY");
+        unsetenv("WAYLAND_DISPLAY");
     }
     return Run(args);
 }

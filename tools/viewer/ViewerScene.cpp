@@ -18,12 +18,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr float kOrbitDistance = 2.3f * kViewRadius;  // the view sphere fills most of the 60-degree view
-constexpr float kOrbitElevation = 0.35f;              // radians above the horizon
-constexpr float kLightAzimuthLead = 0.6f;             // radians ahead of the camera
-constexpr float kLightElevation = 0.8f;
 constexpr size_t kPaletteSize = 48;  // what the pass shaders hold; LoadScene skips larger meshes
 const char* const kLightmapExtensions[] = {"jpg", "tga", "dds"};
+constexpr float kLightAzimuthLead = 0.6f;  // radians to the camera's right
+constexpr float kLightRise = 0.45f;        // radians above the camera
+constexpr float kMaxPitch = 1.45f;         // short of straight above or below
+constexpr float kRadiansPerPixel = 0.008f;
+constexpr float kZoomPerNotch = 0.85f;
+constexpr float kMaxPan = 0.5f * kViewRadius;
 
 D3DXVECTOR3 Transform(const D3DXVECTOR3& p, const D3DXMATRIX& m) {
     D3DXVECTOR4 out;
@@ -43,7 +45,8 @@ bool Drawable(const SrxScene& scene, const SrxMesh& mesh) {
 // A vertex where the scene build puts it: the palette's weighted sum for skinned meshes
 // (all bone numbers 0 meaning bone 0 at full weight, unknown numbers reading bone 0), then
 // the mesh node's matrix.
-void AddMesh(const SrxMesh& mesh, const SrxNode& node, const AnimationController& animation, Bounds& bounds) {
+void AddMesh(const SrxMesh& mesh, const SrxNode& node, const AnimationController& animation,
+             std::vector<D3DXVECTOR3>& points) {
     D3DXMATRIX local(node.matrix);
     std::vector<D3DXMATRIX> palette;
     for (size_t b = 0; b < mesh.boneNodes.size(); ++b) {
@@ -64,7 +67,8 @@ void AddMesh(const SrxMesh& mesh, const SrxNode& node, const AnimationController
                 }
                 p = skinned;
             }
-            bounds.Add(Transform(p, local));
+            D3DXVECTOR3 placed = Transform(p, local);
+            if (std::isfinite(placed.x) && std::isfinite(placed.y) && std::isfinite(placed.z)) points.push_back(placed);
         }
 }
 
@@ -86,18 +90,19 @@ void Bounds::Add(const D3DXVECTOR3& p) {
     max = D3DXVECTOR3(std::max(max.x, p.x), std::max(max.y, p.y), std::max(max.z, p.z));
 }
 
-Bounds SceneBounds(const SrxScene& scene) {
+std::vector<D3DXVECTOR3> FirstPose(const SrxScene& scene) {
     std::vector<AnimatedNode> nodes = BuildNodes(scene);
     AnimationController animation(&nodes);
-    bool animated = std::any_of(scene.nodes.begin(), scene.nodes.end(),
-                                [](const SrxNode& n) { return (n.trackFlags & srx::TrackSampledTransform) != 0; });
+    animation.Evaluate(0.0f);
+    std::vector<D3DXVECTOR3> points;
+    for (const SrxMesh& mesh : scene.meshes)
+        if (Drawable(scene, mesh)) AddMesh(mesh, scene.nodes[mesh.node], animation, points);
+    return points;
+}
+
+Bounds BoundsOf(const std::vector<D3DXVECTOR3>& points) {
     Bounds bounds;
-    for (float tick = 0.0f; tick <= 600.0f; tick += 120.0f) {
-        animation.Evaluate(tick);
-        for (const SrxMesh& mesh : scene.meshes)
-            if (Drawable(scene, mesh)) AddMesh(mesh, scene.nodes[mesh.node], animation, bounds);
-        if (!animated) break;
-    }
+    for (const D3DXVECTOR3& p : points) bounds.Add(p);
     return bounds;
 }
 
@@ -105,7 +110,8 @@ D3DXMATRIX FramingMatrix(const Bounds& bounds) {
     D3DXVECTOR3 centre = 0.5f * (bounds.min + bounds.max);
     D3DXVECTOR3 extent = bounds.max - bounds.min;
     float radius = 0.5f * D3DXVec3Length(&extent);
-    float scale = radius > 1e-6f ? kViewRadius / radius : 1.0f;
+    // A point, or a model too small for floats to scale, stays as it is.
+    float scale = radius > 1e-30f && std::isfinite(kViewRadius / radius) ? kViewRadius / radius : 1.0f;
     D3DXMATRIX m;
     D3DXMatrixScaling(&m, scale, scale, scale);
     m._41 = -centre.x * scale;
@@ -114,15 +120,110 @@ D3DXMATRIX FramingMatrix(const Bounds& bounds) {
     return m;
 }
 
-D3DXVECTOR3 OrbitPosition(float angle) {
-    float ground = kOrbitDistance * std::cos(kOrbitElevation);
-    return {ground * std::sin(angle), kOrbitDistance * std::sin(kOrbitElevation), -ground * std::cos(angle)};
+namespace {
+
+float TanHalfFieldOfView() { return std::tan(kFieldOfViewDegrees * 3.14159265f / 360.0f); }
+
+D3DXVECTOR3 Direction(float yaw, float pitch) {
+    return {std::cos(pitch) * std::sin(yaw), std::sin(pitch), -std::cos(pitch) * std::cos(yaw)};
 }
 
-D3DXVECTOR3 LightPosition(float angle) {
-    float a = angle + kLightAzimuthLead;
-    float ground = kOrbitDistance * std::cos(kLightElevation);
-    return {ground * std::sin(a), kOrbitDistance * std::sin(kLightElevation), -ground * std::cos(a)};
+}  // namespace
+
+D3DXVECTOR3 OrbitView::Eye() const { return target + distance * Direction(yaw, pitch); }
+
+D3DXVECTOR3 OrbitView::LightPosition() const {
+    return target + distance * Direction(yaw + kLightAzimuthLead, std::min(pitch + kLightRise, kMaxPitch));
+}
+
+void OrbitView::Orbit(float dxPixels, float dyPixels) {
+    yaw -= dxPixels * kRadiansPerPixel;
+    pitch = std::clamp(pitch + dyPixels * kRadiansPerPixel, -kMaxPitch, kMaxPitch);
+}
+
+float OrbitView::NearestDistance() const { return reach + D3DXVec3Length(&target) + 2.0f * kNear; }
+
+float OrbitView::FarthestDistance() const { return kFar - reach - D3DXVec3Length(&target) - 2.0f * kNear; }
+
+void OrbitView::Zoom(float notches) {
+    distance = std::clamp(distance * std::pow(kZoomPerNotch, notches), NearestDistance(), FarthestDistance());
+}
+
+void OrbitView::Pan(float dxPixels, float dyPixels, int viewHeight) {
+    // One pixel at the target's depth: the cursor drags the model along with it.
+    float unitsPerPixel = 2.0f * distance * TanHalfFieldOfView() / static_cast<float>(std::max(viewHeight, 1));
+    D3DXVECTOR3 forward = -Direction(yaw, pitch), up(0.0f, 1.0f, 0.0f), right, cameraUp;
+    D3DXVec3Cross(&right, &up, &forward);
+    D3DXVec3Normalize(&right, &right);
+    D3DXVec3Cross(&cameraUp, &forward, &right);
+    target += unitsPerPixel * (-dxPixels * right + dyPixels * cameraUp);
+    // The model's centre stays in reach, so that zooming keeps the sphere out of the near plane.
+    float length = D3DXVec3Length(&target);
+    if (length > kMaxPan) target *= kMaxPan / length;
+    distance = std::clamp(distance, NearestDistance(), FarthestDistance());
+}
+
+Projection Project(const std::vector<D3DXVECTOR3>& worldPoints, const OrbitView& view) {
+    D3DXVECTOR3 eye = view.Eye(), up(0.0f, 1.0f, 0.0f);
+    D3DXMATRIX lookAt;
+    D3DXMatrixLookAtLH(&lookAt, &eye, &view.target, &up);
+    float tanHalf = TanHalfFieldOfView();
+    float minX = 1e30f, maxX = -1e30f, minY = 1e30f, maxY = -1e30f;
+    for (const D3DXVECTOR3& p : worldPoints) {
+        D3DXVECTOR3 v = Transform(p, lookAt);
+        float depth = std::max(v.z, kNear);
+        float x = v.x / (depth * tanHalf * kAspect), y = v.y / (depth * tanHalf);
+        minX = std::min(minX, x);
+        maxX = std::max(maxX, x);
+        minY = std::min(minY, y);
+        maxY = std::max(maxY, y);
+    }
+    if (worldPoints.empty()) return {};
+    return {0.5f * std::max(maxX - minX, maxY - minY), 0.5f * (minX + maxX), 0.5f * (minY + maxY)};
+}
+
+float FitDistance(const std::vector<D3DXVECTOR3>& worldPoints, OrbitView view) {
+    // The fill falls as the camera backs away: halve the interval until it holds kFill.
+    float nearest = view.NearestDistance(), farthest = view.FarthestDistance();
+    for (int i = 0; i < 40; ++i) {
+        view.distance = 0.5f * (nearest + farthest);
+        (Project(worldPoints, view).fill > kFill ? nearest : farthest) = view.distance;
+    }
+    return 0.5f * (nearest + farthest);
+}
+
+Framing FrameModel(const std::vector<D3DXVECTOR3>& points, OrbitView view) {
+    Framing framing;
+    framing.world = FramingMatrix(BoundsOf(points));
+    std::vector<D3DXVECTOR3> placed;
+    for (const D3DXVECTOR3& p : points) placed.push_back(Transform(p, framing.world));
+    // The box's centre need not project to the view's: move the model across the view
+    // until its projected bounds sit in the middle, then fit the distance again.
+    D3DXVECTOR3 forward = -Direction(view.yaw, view.pitch), up(0.0f, 1.0f, 0.0f), right, cameraUp;
+    D3DXVec3Cross(&right, &up, &forward);
+    D3DXVec3Normalize(&right, &right);
+    D3DXVec3Cross(&cameraUp, &forward, &right);
+    D3DXVECTOR3 shift(0.0f, 0.0f, 0.0f);
+    for (int i = 0; i < 4; ++i) {
+        view.distance = FitDistance(placed, view);
+        Projection projection = Project(placed, view);
+        float halfHeight = view.distance * TanHalfFieldOfView();
+        D3DXVECTOR3 step =
+            -(projection.centreX * halfHeight * kAspect * right + projection.centreY * halfHeight * cameraUp);
+        // Never so far that the sphere around the model loses its room before the near plane.
+        D3DXVECTOR3 moved = shift + step;
+        if (D3DXVec3Length(&moved) > kMaxPan) break;
+        shift += step;
+        for (D3DXVECTOR3& p : placed) p += step;
+        view.reach = kViewRadius + D3DXVec3Length(&shift);
+    }
+    framing.world._41 += shift.x;
+    framing.world._42 += shift.y;
+    framing.world._43 += shift.z;
+    view.distance = FitDistance(placed, view);
+    framing.view = view;
+    framing.fill = Project(placed, view).fill;
+    return framing;
 }
 
 std::vector<std::string> RegisterModelTextures(Renderer& renderer, const SrxScene& scene,
@@ -166,6 +267,22 @@ std::vector<std::string> RegisterModelTextures(Renderer& renderer, const SrxScen
             renderer.textures[static_cast<size_t>(index)].name = Lowercase(key);
             keys.push_back(Lowercase(key));
         }
+    }
+    return keys;
+}
+
+std::vector<std::string> RegisterImages(Renderer& renderer, const std::vector<NamedImage>& images) {
+    std::vector<std::string> keys;
+    for (const NamedImage& image : images) {
+        std::string key = "./data/" + Lowercase(image.name);
+        D3DXIMAGE_INFO info{};
+        if (image.bytes->empty() || FAILED(D3DXGetImageInfoFromFileInMemory(
+                                        image.bytes->data(), static_cast<UINT>(image.bytes->size()), &info))) {
+            Log::Write("Viewer: %s is not an image the device reads; skipped.\n", image.name.c_str());
+            continue;
+        }
+        renderer.LoadTexture(key, image.bytes->data(), image.bytes->size());
+        keys.push_back(key);
     }
     return keys;
 }

@@ -1,12 +1,12 @@
-// What the viewer works out about an SRX scene before it hands the file to the engine:
-// where the model lies, how to frame it, and which images next to the file its materials
-// and lightmap look-ups will ask for.
+// What the viewer works out about an SRX scene before it hands it to the engine: where
+// the model lies, how to frame it, where the camera and the light go as the user turns,
+// zooms and pans, and which images the scene's materials and lightmap look-ups will ask for.
 //
 // The pass shaders fix the camera the pipeline can rebuild positions for (60 degrees,
 // aspect 4/3), store depth up to 2048 units and let the light fall off to nothing at 2000.
-// So the viewer does not move its camera to the model's size: it scales and centres the
-// model into a sphere of kViewRadius units and keeps camera and light at distances those
-// numbers suit.
+// So the viewer never changes the projection: it scales and centres the model into a
+// sphere of kViewRadius units, and moves the camera (and the light with it) around that
+// sphere within distances those numbers suit, never into it.
 #pragma once
 
 #include "import/SrxScene.h"
@@ -21,6 +21,10 @@ class Renderer;
 namespace viewer {
 
 constexpr float kViewRadius = 250.0f;
+constexpr float kFieldOfViewDegrees = 60.0f;
+constexpr float kAspect = 4.0f / 3.0f;
+constexpr float kNear = 1.0f, kFar = 2000.0f;
+constexpr float kFill = 0.75f;  // of the view's width or height, whichever binds
 
 struct Bounds {
     D3DXVECTOR3 min{0.0f, 0.0f, 0.0f}, max{0.0f, 0.0f, 0.0f};
@@ -28,19 +32,55 @@ struct Bounds {
     void Add(const D3DXVECTOR3& p);
 };
 
-// The box around every vertex as the engine places it (z negated, node matrix or bone
-// palette) at ticks 0, 120, ... 600 of the animation clock, so an animated model stays in
-// view while it moves.
-Bounds SceneBounds(const SrxScene& scene);
+// Every vertex as the engine places it (z negated, node matrix or bone palette) in the
+// animation's first pose (tick 0); numbers that are not finite are left out.
+std::vector<D3DXVECTOR3> FirstPose(const SrxScene& scene);
+Bounds BoundsOf(const std::vector<D3DXVECTOR3>& points);
 
-// Object-to-world matrix that centres the box on the origin and scales it to kViewRadius.
+// Object-to-world matrix that centres the box on the origin and scales the sphere around
+// it to kViewRadius.
 D3DXMATRIX FramingMatrix(const Bounds& bounds);
 
-// The camera's place on its orbit: angle 0 looks at the model's front (the source's +z,
-// -z after the engine's conversion), from a little above.
-D3DXVECTOR3 OrbitPosition(float angle);
-// The light: above and to the right of the camera, so the side in view is lit.
-D3DXVECTOR3 LightPosition(float angle);
+// The camera on a sphere around its target: yaw 0 looks at the model's front (the
+// source's +z, -z after the engine's conversion), pitch lifts it above the horizon.
+struct OrbitView {
+    float yaw = 0.0f;
+    float pitch = 0.35f;
+    float distance = 2.3f * kViewRadius;
+    D3DXVECTOR3 target{0.0f, 0.0f, 0.0f};
+    float reach = kViewRadius;  // how far the model reaches from the origin
+
+    D3DXVECTOR3 Eye() const;
+    // Above the camera and to its right, at the camera's distance, so the side in view is lit.
+    D3DXVECTOR3 LightPosition() const;
+    void Orbit(float dxPixels, float dyPixels);
+    // Positive notches move closer; the camera stops short of the model's sphere.
+    void Zoom(float notches);
+    // Moves the target with the cursor, in the plane facing the camera.
+    void Pan(float dxPixels, float dyPixels, int viewHeight);
+    // The distance range that keeps the model's sphere between the near and far planes.
+    float NearestDistance() const;
+    float FarthestDistance() const;
+};
+
+// Where the points fall in the view: the larger of the width and height shares they
+// fill, and the centre of their bounds in clip space (-1 to 1 across the view).
+struct Projection {
+    float fill = 0.0f, centreX = 0.0f, centreY = 0.0f;
+};
+Projection Project(const std::vector<D3DXVECTOR3>& worldPoints, const OrbitView& view);
+// The distance at which the points fill kFill of the view, from the view's angles.
+float FitDistance(const std::vector<D3DXVECTOR3>& worldPoints, OrbitView view);
+
+// The model's place and the camera's at start: the first pose centred and scaled into
+// the view sphere (FramingMatrix), moved across the view so that its projected bounds are
+// centred, and the camera at the distance where they fill kFill of the view.
+struct Framing {
+    D3DXMATRIX world;
+    OrbitView view;
+    float fill = 0.0f;
+};
+Framing FrameModel(const std::vector<D3DXVECTOR3>& points, OrbitView view);
 
 // Loads the images in the scene file's directory that the scene will look up, under the
 // keys LoadScene asks for: "./data/" + map name for maps and node lightmaps, the scene's
@@ -48,5 +88,12 @@ D3DXVECTOR3 LightPosition(float angle);
 // the model's images win a look-up over same-named files there. Images the device cannot
 // decode are left out (the material then falls back as in the engine). Returns the keys.
 std::vector<std::string> RegisterModelTextures(Renderer& renderer, const SrxScene& scene, const std::string& scenePath);
+
+// The same for images in memory (a model converted on the fly), each under "./data/" + name.
+struct NamedImage {
+    std::string name;
+    const std::vector<uint8_t>* bytes;
+};
+std::vector<std::string> RegisterImages(Renderer& renderer, const std::vector<NamedImage>& images);
 
 }  // namespace viewer

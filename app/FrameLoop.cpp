@@ -1,0 +1,47 @@
+#include "app/FrameLoop.h"
+
+#include "app/MessagePump.h"
+#include "app/Window.h"
+#include "render/DrawCount.h"
+#include "render/PerfEvent.h"
+#include "render/Renderer.h"
+#include "scene/World.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+
+bool FrameLoop::KeyPressed(int key) {
+    bool down = window_.KeyState[key] != 0;
+    bool pressed = down && !wasDown_[key];
+    wasDown_[key] = down;
+    return pressed;
+}
+
+void FrameLoop::Run() {
+    FrameTimer timer;
+    timer.Start();
+    // The stats overlay is not part of the demo: off unless asked for.
+    const char* hud = std::getenv("LUMARET_HUD");
+    stats_.visible = hud && std::strcmp(hud, "1") == 0;
+
+    while (window_.KeyState[VK_ESCAPE] == 0) {
+        if (!PumpOneMessage()) break;
+        timer.Update();
+        if (update) update(timer);
+        gDrawCalls = 0;
+        gRenderer->BeginScene();
+        gRenderer->Clear(ClearColor | ClearDepth | ClearStencil, clearColor_, 0);
+        gWorld->Render(&camera_);
+        if (drawOverlays) drawOverlays();
+        if (KeyPressed(VK_F1)) stats_.visible = !stats_.visible;
+        stats_.stats.Add(timer.time, timer.delta, gDrawCalls, gWorld->postfx.luminance);
+        if (stats_.visible) {
+            PerfEvent event(L"Stats overlay");
+            stats_.Draw(*gRenderer, text_, width_, height_);
+        }
+        gRenderer->EndScene();
+        gRenderer->Present();
+    }
+}

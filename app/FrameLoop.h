@@ -1,0 +1,43 @@
+// FrameLoop: the one main loop of the engine and the viewer.
+//
+// Each turn: at most one window message; the frame timer; the program's own update
+// (camera, animation, input); BeginScene, Clear, World::Render, the program's overlays
+// (the engine's logo), the stats overlay; EndScene, Present. It ends when Escape is down or
+// WM_QUIT arrives. Keys that every program shares are handled here, so the engine and the
+// viewer answer them alike: F1 toggles the stats overlay (LUMARET_HUD=1 shows it from the
+// start). The loop writes nothing to the log; start-up and shutdown stay the program's.
+#pragma once
+
+#include "app/FrameTimer.h"
+#include "app/StatsOverlay.h"
+
+#include <d3d9.h>
+
+#include <functional>
+
+class Camera;
+class Window;
+struct TextOverlay;
+
+class FrameLoop {
+public:
+    FrameLoop(Window& window, Camera& camera, TextOverlay& text, int width, int height, D3DCOLOR clearColor)
+        : window_(window), camera_(camera), text_(text), width_(width), height_(height), clearColor_(clearColor) {}
+
+    std::function<void(const FrameTimer&)> update;  // before the frame is drawn
+    std::function<void()> drawOverlays;             // after the world, before the stats overlay
+
+    void Run();
+    // Down now and up when last asked: one true per press, for the loop's own keys and for
+    // the program's (called from update, once a frame per key).
+    bool KeyPressed(int key);
+
+private:
+    Window& window_;
+    Camera& camera_;
+    TextOverlay& text_;
+    int width_, height_;
+    D3DCOLOR clearColor_;
+    StatsOverlay stats_;
+    bool wasDown_[256] = {};
+};

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Drives the viewer in a real window on a virtual X display as a user would: left-drag,
+# wheel, right-drag, R, Space, '.', N and P, then Escape; each must do what the viewer's
+# log says it did, in order. The model (tests/data/two_animations.gltf) has two animations.
+# Usage: viewer_session_test.sh VIEWER SOURCE_DIR
+set -u
+viewer="$1"
+source_dir="$2"
+if ! command -v xvfb-run >/dev/null || ! command -v xdotool >/dev/null; then
+  echo "xvfb-run or xdotool missing: skipped"
+  exit 77
+fi
+
+dir="$(mktemp -d)"
+ln -s "$source_dir/data" "$dir/data"
+cat >"$dir/session.sh" <<SCRIPT
+#!/usr/bin/env bash
+cd "$dir"
+LUMARET_NO_MESSAGE_BOX=1 LUMARET_GL_ERRORS_FATAL=1 "$viewer" "$source_dir/tests/data/two_animations.gltf" >viewer.out 2>&1 &
+pid=\$!
+for i in \$(seq 1 100); do
+  window=\$(xdotool search --name '^engine\$' 2>/dev/null | head -1)
+  [ -n "\$window" ] && break
+  sleep 0.1
+done
+sleep 1
+act() { xdotool "\$@"; sleep 0.4; }
+act mousemove --window \$window 320 240
+act mousedown 1
+act mousemove_relative -- 120 40
+act mouseup 1
+act click 4
+act click 4
+act mousedown 3
+act mousemove_relative -- -60 30
+act mouseup 3
+act key r
+act key space
+act key period
+act key period
+act key n
+act key p
+act key space
+act key Escape
+for i in \$(seq 1 100); do
+  kill -0 \$pid 2>/dev/null || break
+  sleep 0.1
+done
+if kill -0 \$pid 2>/dev/null; then kill \$pid; echo "viewer did not stop"; exit 1; fi
+wait \$pid
+SCRIPT
+chmod +x "$dir/session.sh"
+if ! timeout 90 xvfb-run -a -s "-screen 0 800x600x24" "$dir/session.sh"; then
+  echo "FAIL: the viewer exited badly"; cat "$dir/viewer.out"; exit 1
+fi
+
+# The viewer's own lines, in the order of the actions.
+actions="$(grep -o '^Viewer: [a-z]\+' "$dir/log.txt" | sed 's/^Viewer: //' | grep -v '^image$' | tr '\n' ' ')"
+expected="framed orbit zoom zoom pan reset paused step step animation animation playing "
+status=0
+if [ "$actions" != "$expected" ]; then
+  echo "FAIL: the log's actions are '$actions', not '$expected'"; status=1
+fi
+# Each action moved what it should: the drag turned the camera, the wheel brought it
+# closer, the right-drag moved the target, R put everything back.
+framed=$(sed -n 's/^Viewer: framed at distance \([0-9.]*\).*/\1/p' "$dir/log.txt")
+orbit=$(grep '^Viewer: orbit:' "$dir/log.txt")
+zoom=$(grep '^Viewer: zoom:' "$dir/log.txt" | tail -1 | sed 's/.*distance \([0-9.]*\).*/\1/')
+pan=$(grep '^Viewer: pan:' "$dir/log.txt")
+reset=$(grep '^Viewer: reset:' "$dir/log.txt")
+awk -v z="$zoom" -v f="$framed" 'BEGIN { exit !(z < f) }' || { echo "FAIL: zoom $zoom is not closer than $framed"; status=1; }
+case "$orbit" in *"yaw 0.000 pitch 0.350"*) echo "FAIL: the drag did not orbit: $orbit"; status=1 ;; esac
+case "$pan" in *"target (0.0, 0.0, 0.0)"*) echo "FAIL: the right-drag did not pan: $pan"; status=1 ;; esac
+case "$reset" in *"yaw 0.000 pitch 0.350 distance $framed target (0.0, 0.0, 0.0)"*) ;;
+  *) echo "FAIL: R did not reset the view: $reset"; status=1 ;; esac
+# Paused, the clock holds: the first step starts from the tick it stopped at, the second
+# one frame (24 ticks, or 0 past the clock's end at 600) later.
+held=$(sed -n 's/^Viewer: paused at tick \([0-9]*\)$/\1/p' "$dir/log.txt")
+steps=$(sed -n 's/^Viewer: step from tick \([0-9]*\)$/\1/p' "$dir/log.txt" | tr '\n' ' ')
+next=$((held + 24)); [ $next -gt 600 ] && next=0
+[ "$steps" = "$held $next " ] || { echo "FAIL: paused at tick $held, steps from ticks $steps"; status=1; }
+grep -q "^Viewer: animation 2 of 2 'turn'" "$dir/log.txt" || { echo "FAIL: N did not switch"; status=1; }
+grep -q "^Viewer: animation 1 of 2 'bounce'" "$dir/log.txt" || { echo "FAIL: P did not switch back"; status=1; }
+grep -q "^Shutting down" "$dir/log.txt" || { echo "FAIL: no shutdown"; status=1; }
+if [ $status -ne 0 ]; then grep '^Viewer' "$dir/log.txt"; else echo "ok"; rm -rf "$dir"; fi
+exit $status

@@ -1,0 +1,48 @@
+// A model read by Assimp for conversion: the importer that owns the scene, the directory its
+// images are looked up in, and what was dropped on the way in.
+//
+// Every file Assimp opens (the model and whatever it names: material libraries, buffers,
+// external images) must be a regular file; a FIFO or a device would block the read or
+// never end it. Faces on vertices that are not finite are dropped before Assimp computes
+// normals, so the normals of the good triangles around them stay good; normals that are not
+// finite are computed again, texture coordinates that are not finite become 0.
+#pragma once
+
+#include <assimp/Importer.hpp>
+#include <assimp/scene.h>
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+
+namespace srxconvert {
+
+class ModelSource {
+public:
+    // False with Assimp's own reason (one line) when the file cannot be read.
+    bool Read(const std::string& path, std::string& error);
+
+    const aiScene& Scene() const { return *scene_; }
+    const std::filesystem::path& Directory() const { return directory_; }
+    size_t DroppedTriangles() const { return droppedTriangles_; }
+    size_t RecomputedNormals() const { return recomputedNormals_; }  // meshes
+    size_t ZeroedTexCoords() const { return zeroedTexCoords_; }
+
+private:
+    void DropNonFinite(aiScene& scene);
+
+    Assimp::Importer importer_;
+    const aiScene* scene_ = nullptr;
+    std::filesystem::path directory_;
+    size_t droppedTriangles_ = 0, recomputedNormals_ = 0, zeroedTexCoords_ = 0;
+};
+
+// Assimp's post-processing for the conversion: triangulated polygons, joined identical
+// vertices, one primitive type per mesh (so lines and points stand apart and are dropped),
+// and smooth normals where the file has none. Nothing that changes handedness. Assimp's own
+// validation is left out, as it refuses a scene without meshes as unreadable where
+// srxconvert reports an empty scene; the conversion checks every count and index it follows
+// instead.
+unsigned ImportFlags();
+
+}  // namespace srxconvert
