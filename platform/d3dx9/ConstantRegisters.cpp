@@ -35,11 +35,13 @@ MemberLayout DescribeMember(spirv_cross::CompilerGLSL& compiler, const spirv_cro
     D3DXCONSTANT_DESC& d = layout.desc;
     d.RegisterSet = D3DXRS_FLOAT4;
     switch (type.basetype) {
-    case spirv_cross::SPIRType::Float: d.Type = D3DXPT_FLOAT; break;
-    case spirv_cross::SPIRType::Int:
-    case spirv_cross::SPIRType::UInt: d.Type = D3DXPT_INT; break;
-    case spirv_cross::SPIRType::Boolean: d.Type = D3DXPT_BOOL; break;
-    default: throw ShaderCompileError("error: constant '" + layout.name + "' has a type Direct3D 9 registers cannot hold\n");
+        case spirv_cross::SPIRType::Float: d.Type = D3DXPT_FLOAT; break;
+        case spirv_cross::SPIRType::Int:
+        case spirv_cross::SPIRType::UInt: d.Type = D3DXPT_INT; break;
+        case spirv_cross::SPIRType::Boolean: d.Type = D3DXPT_BOOL; break;
+        default:
+            throw ShaderCompileError("error: constant '" + layout.name +
+                                     "' has a type Direct3D 9 registers cannot hold\n");
     }
     if (type.columns > 1) {
         // glslang writes HLSL's floatRxC as a matrix of R columns of C-vectors; HLSL's
@@ -85,9 +87,11 @@ std::deque<ConstantRecord> AssignRegisters(spirv_cross::CompilerGLSL& compiler, 
             if (found == explicitRegisters.end()) continue;
             UINT first = found->second, count = members.back().desc.RegisterCount;
             if (first + count > registerCount)
-                throw ShaderCompileError("error: constant '" + members.back().name + "' lies beyond the last register\n");
+                throw ShaderCompileError("error: constant '" + members.back().name +
+                                         "' lies beyond the last register\n");
             for (UINT r = first; r < first + count; ++r) {
-                if (used[r]) throw ShaderCompileError("error: constant '" + members.back().name + "' overlaps another\n");
+                if (used[r])
+                    throw ShaderCompileError("error: constant '" + members.back().name + "' overlaps another\n");
                 used[r] = true;
             }
             assigned[i] = static_cast<int>(first);
@@ -101,7 +105,7 @@ std::deque<ConstantRecord> AssignRegisters(spirv_cross::CompilerGLSL& compiler, 
                 ++first;
             if (first + count > registerCount)
                 throw ShaderCompileError("error: too many constants for the " + std::to_string(registerCount) +
-                                   " registers of the stage\n");
+                                         " registers of the stage\n");
             std::fill(used.begin() + first, used.begin() + first + count, true);
             assigned[i] = static_cast<int>(first);
         }
@@ -148,10 +152,10 @@ std::string BindRegisterFile(std::string glsl, bool vertex, UINT registers) {
     static const std::regex declaration(R"(\nuniform vec4 (\w+)\[\d+\];)");
     std::smatch match;
     if (!std::regex_search(glsl, match, declaration)) return glsl;
-    std::string replacement = "\nlayout(std140, binding = " +
-                              std::to_string(vertex ? kVertexConstantBinding : kPixelConstantBinding) + ") uniform " +
-                              (vertex ? "VertexRegisters" : "PixelRegisters") + " {\n    vec4 " + match[1].str() +
-                              "[" + std::to_string(registers) + "];\n};";
+    std::string replacement =
+        "\nlayout(std140, binding = " + std::to_string(vertex ? kVertexConstantBinding : kPixelConstantBinding) +
+        ") uniform " + (vertex ? "VertexRegisters" : "PixelRegisters") + " {\n    vec4 " + match[1].str() + "[" +
+        std::to_string(registers) + "];\n};";
     return glsl.replace(static_cast<size_t>(match.position(0)), static_cast<size_t>(match.length(0)), replacement);
 }
 

@@ -36,8 +36,7 @@ public:
         std::string status, payload;
         bool sent = SendAll(socket_, &stage, 1) && SendString(socket_, entry) && SendString(socket_, preamble) &&
                     SendString(socket_, source);
-        bool answered = sent && WaitForAnswer() && ReceiveString(socket_, &status) &&
-                        ReceiveString(socket_, &payload);
+        bool answered = sent && WaitForAnswer() && ReceiveString(socket_, &status) && ReceiveString(socket_, &payload);
         if (!answered) throw ShaderCompileError("error: the HLSL compiler " + Stop() + "\n");
         if (status.size() != 1 || (status[0] != kCompiled && status[0] != kCompileError))
             throw ShaderCompileError("error: the HLSL compiler " + Stop("answered with garbage") + "\n");
@@ -59,8 +58,8 @@ private:
                                      std::strerror(errno) + "); it is built beside the program\n");
         int pair[2];
         if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
-            throw ShaderCompileError(std::string("error: the HLSL compiler could not start: ") +
-                                     std::strerror(errno) + "\n");
+            throw ShaderCompileError(std::string("error: the HLSL compiler could not start: ") + std::strerror(errno) +
+                                     "\n");
         // dup2 onto the same number would keep close-on-exec set.
         if (pair[1] == kSocketFd) {
             int moved = fcntl(pair[1], F_DUPFD_CLOEXEC, kSocketFd + 1);

@@ -18,6 +18,7 @@
 #include "d3dx9/ConstantRegisters.h"
 #include "d3dx9/ConstantTable.h"
 #include "d3dx9/HlslFrontEnd.h"
+#include "d3dx9/ShaderCache.h"
 #include "d3dx9/ShaderCompileError.h"
 
 #include <d3dx9.h>
@@ -45,7 +46,7 @@ struct Profile {
     bool vertex;
 };
 
-const Profile kProfiles[] = {{"vs_1_1", true},  {"vs_2_0", true},  {"vs_2_a", true}, {"vs_3_0", true},
+const Profile kProfiles[] = {{"vs_1_1", true},  {"vs_2_0", true},  {"vs_2_a", true},  {"vs_3_0", true},
                              {"ps_2_0", false}, {"ps_2_a", false}, {"ps_2_b", false}, {"ps_3_0", false}};
 
 // "TEXCOORD3" -> ("TEXCOORD", 3); "SV_Target" -> ("SV_TARGET", 0).
@@ -58,12 +59,16 @@ void SplitSemantic(const std::string& semantic, std::string* name, int* index) {
 }
 
 int VertexInputLocation(const std::string& name, int index) {
-    static const std::map<std::string, int> usages = {
-        {"POSITION", D3DDECLUSAGE_POSITION}, {"POSITIONT", D3DDECLUSAGE_POSITIONT},
-        {"BLENDWEIGHT", D3DDECLUSAGE_BLENDWEIGHT}, {"BLENDINDICES", D3DDECLUSAGE_BLENDINDICES},
-        {"NORMAL", D3DDECLUSAGE_NORMAL}, {"TEXCOORD", D3DDECLUSAGE_TEXCOORD},
-        {"TANGENT", D3DDECLUSAGE_TANGENT}, {"BINORMAL", D3DDECLUSAGE_BINORMAL},
-        {"COLOR", D3DDECLUSAGE_COLOR}, {"SV_POSITION", D3DDECLUSAGE_POSITION}};
+    static const std::map<std::string, int> usages = {{"POSITION", D3DDECLUSAGE_POSITION},
+                                                      {"POSITIONT", D3DDECLUSAGE_POSITIONT},
+                                                      {"BLENDWEIGHT", D3DDECLUSAGE_BLENDWEIGHT},
+                                                      {"BLENDINDICES", D3DDECLUSAGE_BLENDINDICES},
+                                                      {"NORMAL", D3DDECLUSAGE_NORMAL},
+                                                      {"TEXCOORD", D3DDECLUSAGE_TEXCOORD},
+                                                      {"TANGENT", D3DDECLUSAGE_TANGENT},
+                                                      {"BINORMAL", D3DDECLUSAGE_BINORMAL},
+                                                      {"COLOR", D3DDECLUSAGE_COLOR},
+                                                      {"SV_POSITION", D3DDECLUSAGE_POSITION}};
     auto found = usages.find(name);
     return found == usages.end() ? -1 : AttributeLocation(found->second, index);
 }
@@ -164,6 +169,46 @@ void SetErrors(ID3DXBuffer** errors, const std::string& text) {
     *errors = buffer;
 }
 
+// HLSL through the front end to SPIR-V, then SPIRV-Cross to GLSL as Direct3D 9 runs it.
+TranslatedProgram Translate(const std::string& source, const char* entry, bool vertex, const std::string& preamble) {
+    std::vector<uint32_t> spirv = CompileHlslToSpirv(source, entry, vertex, preamble);
+    spirv_cross::CompilerGLSL compiler(std::move(spirv));
+    spirv_cross::CompilerGLSL::Options options;
+    options.version = 450;
+    options.es = false;
+    options.separate_shader_objects = true;
+    options.vulkan_semantics = false;
+    compiler.set_common_options(options);
+    AssignInterfaceLocations(compiler, vertex);
+    std::deque<ConstantRecord> constants = AssignRegisters(compiler, source, vertex);
+    std::string glsl = compiler.compile();
+    // The program reads registers up to the last one its constants occupy.
+    UINT registers = 0;
+    for (const ConstantRecord& c : constants)
+        if (c.desc.RegisterSet == D3DXRS_FLOAT4)
+            registers = std::max(registers, c.desc.RegisterIndex + c.desc.RegisterCount);
+    glsl = BindRegisterFile(std::move(glsl), vertex, std::max(registers, 1u));
+    if (!vertex) glsl = ResolveVpos(std::move(glsl));
+
+    std::string name = SourceNameOf(source);
+    size_t total = sizeof(ShaderBlobHeader) + glsl.size() + 1 + name.size() + 1;
+    TranslatedProgram program;
+    // Blob sizes stay whole DWORDs, as Direct3D 9 programs are.
+    program.blob.resize((total + 3) & ~size_t{3});
+    ShaderBlobHeader header{kShaderBlobMagic,
+                            static_cast<uint32_t>(vertex ? ShaderStage::Vertex : ShaderStage::Pixel),
+                            static_cast<uint32_t>(total),
+                            static_cast<uint32_t>(glsl.size()),
+                            registers,
+                            static_cast<uint32_t>(name.size())};
+    auto* bytes = reinterpret_cast<char*>(program.blob.data());
+    std::memcpy(bytes, &header, sizeof(header));
+    std::memcpy(bytes + sizeof(header), glsl.c_str(), glsl.size() + 1);
+    std::memcpy(bytes + sizeof(header) + glsl.size() + 1, name.c_str(), name.size() + 1);
+    program.constants = std::move(constants);
+    return program;
+}
+
 }  // namespace
 }  // namespace lumaret::platform
 
@@ -189,40 +234,21 @@ HRESULT WINAPI D3DXCompileShader(LPCSTR srcData, UINT srcDataLen, const D3DXMACR
     try {
         std::string preamble;
         for (const D3DXMACRO* macro = defines; macro && macro->Name; ++macro)
-            preamble += std::string("#define ") + macro->Name + " " + (macro->Definition ? macro->Definition : "") + "\n";
-        std::vector<uint32_t> spirv = CompileHlslToSpirv(source, entry, match->vertex, preamble);
-        spirv_cross::CompilerGLSL compiler(std::move(spirv));
-        spirv_cross::CompilerGLSL::Options options;
-        options.version = 450;
-        options.es = false;
-        options.separate_shader_objects = true;
-        options.vulkan_semantics = false;
-        compiler.set_common_options(options);
-        AssignInterfaceLocations(compiler, match->vertex);
-        std::deque<ConstantRecord> constants = AssignRegisters(compiler, source, match->vertex);
-        std::string glsl = compiler.compile();
-        // The program reads registers up to the last one its constants occupy.
-        UINT registers = 0;
-        for (const ConstantRecord& c : constants)
-            if (c.desc.RegisterSet == D3DXRS_FLOAT4)
-                registers = std::max(registers, c.desc.RegisterIndex + c.desc.RegisterCount);
-        glsl = BindRegisterFile(std::move(glsl), match->vertex, std::max(registers, 1u));
-        if (!match->vertex) glsl = ResolveVpos(std::move(glsl));
-
-        std::string name = SourceNameOf(source);
-        size_t total = sizeof(ShaderBlobHeader) + glsl.size() + 1 + name.size() + 1;
-        // Blob sizes stay whole DWORDs, as Direct3D 9 programs are.
-        auto* blob = new ByteBuffer((total + 3) & ~size_t{3});
-        ShaderBlobHeader header{kShaderBlobMagic,
-                                static_cast<uint32_t>(match->vertex ? ShaderStage::Vertex : ShaderStage::Pixel),
-                                static_cast<uint32_t>(total), static_cast<uint32_t>(glsl.size()), registers,
-                                static_cast<uint32_t>(name.size())};
-        auto* bytes = static_cast<char*>(blob->GetBufferPointer());
-        std::memcpy(bytes, &header, sizeof(header));
-        std::memcpy(bytes + sizeof(header), glsl.c_str(), glsl.size() + 1);
-        std::memcpy(bytes + sizeof(header) + glsl.size() + 1, name.c_str(), name.size() + 1);
-        if (shader) *shader = blob; else blob->Release();
-        if (constantTable) *constantTable = new ConstantTable(match->vertex, std::move(constants));
+            preamble +=
+                std::string("#define ") + macro->Name + " " + (macro->Definition ? macro->Definition : "") + "\n";
+        std::string key = ShaderCacheKey(match->name, entry, preamble, source);
+        std::optional<TranslatedProgram> program = LoadCachedProgram(key);
+        if (!program) {
+            program = Translate(source, entry, match->vertex, preamble);
+            StoreCachedProgram(key, *program);
+        }
+        auto* blob = new ByteBuffer(program->blob.size());
+        std::memcpy(blob->GetBufferPointer(), program->blob.data(), program->blob.size());
+        if (shader)
+            *shader = blob;
+        else
+            blob->Release();
+        if (constantTable) *constantTable = new ConstantTable(match->vertex, std::move(program->constants));
         return D3D_OK;
     } catch (const ShaderCompileError& error) {
         SetErrors(errorMsgs, NamingTheSource(error.text, source));

@@ -61,8 +61,8 @@ ParseResult ParseHlsl(const std::string& source, const std::string& entry, bool 
     shader.setAutoMapBindings(true);
     shader.setAutoMapLocations(true);
     shader.setEnvTargetHlslFunctionality1();
-    auto messages = static_cast<EShMessages>(EShMsgSpvRules | EShMsgVulkanRules | EShMsgReadHlsl |
-                                             EShMsgHlslDX9Compatible);
+    auto messages =
+        static_cast<EShMessages>(EShMsgSpvRules | EShMsgVulkanRules | EShMsgReadHlsl | EShMsgHlslDX9Compatible);
     if (!shader.parse(GetDefaultResources(), 100, false, messages)) {
         result.message = std::string(shader.getInfoLog()) + shader.getInfoDebugLog();
         return result;

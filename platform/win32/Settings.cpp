@@ -130,6 +130,7 @@ std::optional<std::string> PassTimesPath() {
 }
 
 bool PassSync() { return Switch("LUMARET_PASS_SYNC").value_or(false); }
+bool ShaderCacheEnabled() { return Switch("LUMARET_SHADER_CACHE").value_or(true); }
 
 void CheckPlatformSettings() {
     HeadlessFrameLimit();
@@ -142,6 +143,7 @@ void CheckPlatformSettings() {
     NoMessageBox();
     PassTimesPath();
     PassSync();
+    ShaderCacheEnabled();
 }
 
 }  // namespace lumaret::platform

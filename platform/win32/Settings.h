@@ -18,6 +18,7 @@
 //   LUMARET_NO_MESSAGE_BOX     1 or 0, default 0
 //   LUMARET_PASS_TIMES         path in an existing, writable directory (the pass timer's file)
 //   LUMARET_PASS_SYNC          1 or 0, default 0
+//   LUMARET_SHADER_CACHE       1 or 0, default 1 (the translation cache, d3dx9/ShaderCache.h)
 #pragma once
 
 #include <cstdint>
@@ -48,5 +49,7 @@ bool NoMessageBox();
 // the others so a mistyped value stops the run at start rather than being ignored.
 std::optional<std::string> PassTimesPath();
 bool PassSync();
+// Read on every compile: tests switch it.
+bool ShaderCacheEnabled();
 
 }  // namespace lumaret::platform
