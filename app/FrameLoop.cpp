@@ -1,6 +1,7 @@
 #include "app/FrameLoop.h"
 
 #include "app/MessagePump.h"
+#include "app/Screenshot.h"
 #include "app/Window.h"
 #include "render/DrawCount.h"
 #include "render/PerfEvent.h"
@@ -34,6 +35,8 @@ void FrameLoop::Run() {
         gRenderer->BeginScene();
         gRenderer->Clear(ClearColor | ClearDepth | ClearStencil, clearColor_, 0);
         gWorld->Render(&camera_);
+        if (KeyPressed(VK_F2)) window_.KeyState[VK_SHIFT] ? views_.Previous() : views_.Next();
+        views_.Draw(*gRenderer, *gWorld, text_, width_, height_);
         if (drawOverlays) drawOverlays();
         if (KeyPressed(VK_F1)) stats_.visible = !stats_.visible;
         stats_.stats.Add(timer.time, timer.delta, gDrawCalls, gWorld->postfx.luminance);
@@ -41,6 +44,7 @@ void FrameLoop::Run() {
             PerfEvent event(L"Stats overlay");
             stats_.Draw(*gRenderer, text_, width_, height_);
         }
+        if (KeyPressed(VK_F12)) SaveNumberedScreenshot(*gRenderer);
         gRenderer->EndScene();
         gRenderer->Present();
     }

@@ -5,9 +5,12 @@
 // (the engine's logo), the stats overlay; EndScene, Present. It ends when Escape is down or
 // WM_QUIT arrives. Keys that every program shares are handled here, so the engine and the
 // viewer answer them alike: F1 toggles the stats overlay (LUMARET_HUD=1 shows it from the
-// start). The loop writes nothing to the log; start-up and shutdown stay the program's.
+// start), F2 / Shift+F2 step through the debug views (DebugViews.h), F12 saves the picture
+// as shown to the next free screenshot_NNN.png. The loop writes nothing to the log but the
+// screenshots' lines; start-up and shutdown stay the program's.
 #pragma once
 
+#include "app/DebugViews.h"
 #include "app/FrameTimer.h"
 #include "app/StatsOverlay.h"
 
@@ -39,5 +42,6 @@ private:
     int width_, height_;
     D3DCOLOR clearColor_;
     StatsOverlay stats_;
+    DebugViews views_;
     bool wasDown_[256] = {};
 };

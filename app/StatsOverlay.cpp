@@ -99,22 +99,23 @@ void DrawTextPanel(Renderer& renderer, const TextOverlay& overlay, const std::st
     if (overlay.font < 0 || overlay.texturedShader < 0) return;
     const FontRecord& font = renderer.fonts[static_cast<size_t>(overlay.font)];
     constexpr int kMargin = 4, kPadding = 3;
-    int top = kMargin;
+    int top = kMargin, left = kMargin;
     int width = 0, height = 0;
-    if (corner == PanelCorner::BottomLeft) {
+    if (corner != PanelCorner::TopLeft) {
         vertices.clear();
         LayoutText(font, text, 0, 0, screenWidth, screenHeight, 0, vertices, &width, &height);
-        top = screenHeight - kMargin - (height + 2 * kPadding + 1);
+        if (corner == PanelCorner::BottomLeft) top = screenHeight - kMargin - (height + 2 * kPadding + 1);
+        if (corner == PanelCorner::TopCentre) left = (screenWidth - (width + 2 * kPadding + 1)) / 2;
     }
     vertices.clear();
     // A one-pixel black shadow under white text stays legible on any background.
-    LayoutText(font, text, kMargin + kPadding + 1, top + kPadding + 1, screenWidth, screenHeight, 0xFF000000, vertices);
-    LayoutText(font, text, kMargin + kPadding, top + kPadding, screenWidth, screenHeight, 0xFFFFFFFF, vertices, &width,
+    LayoutText(font, text, left + kPadding + 1, top + kPadding + 1, screenWidth, screenHeight, 0xFF000000, vertices);
+    LayoutText(font, text, left + kPadding, top + kPadding, screenWidth, screenHeight, 0xFFFFFFFF, vertices, &width,
                &height);
 
     if (overlay.plainShader >= 0) {
         float w = static_cast<float>(screenWidth), h = static_cast<float>(screenHeight);
-        QuadDesc backing{static_cast<float>(kMargin) / w,
+        QuadDesc backing{static_cast<float>(left) / w,
                          static_cast<float>(top) / h,
                          static_cast<float>(width + 2 * kPadding + 1) / w,
                          static_cast<float>(height + 2 * kPadding + 1) / h,

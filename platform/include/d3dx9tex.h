@@ -58,3 +58,18 @@ HRESULT WINAPI D3DXCreateTextureFromFileInMemory(LPDIRECT3DDEVICE9 device, LPCVO
 // D3DXERR_INVALIDDATA.
 HRESULT WINAPI D3DXCreateCubeTextureFromFileInMemory(LPDIRECT3DDEVICE9 device, LPCVOID srcData, UINT srcDataSize,
                                                      LPDIRECT3DCUBETEXTURE9* cubeTexture);
+
+// A palette entry, as wingdi.h declares it; only the signature below uses it here.
+#ifndef LUMARET_PALETTEENTRY_DEFINED
+#define LUMARET_PALETTEENTRY_DEFINED
+typedef struct tagPALETTEENTRY {
+    BYTE peRed, peGreen, peBlue, peFlags;
+} PALETTEENTRY;
+#endif
+
+// Writes a lockable A8R8G8B8 or X8R8G8B8 surface (system memory or a lockable target) as a
+// PNG (D3DXIFF_PNG only; the palette and rectangle must be null): the file is written
+// whole or not at all. D3DERR_INVALIDCALL for other formats or arguments, E_FAIL when the
+// file cannot be written.
+HRESULT WINAPI D3DXSaveSurfaceToFileA(LPCSTR destFile, D3DXIMAGE_FILEFORMAT destFormat, LPDIRECT3DSURFACE9 srcSurface,
+                                      const PALETTEENTRY* srcPalette, const RECT* srcRect);

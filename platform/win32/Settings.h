@@ -19,6 +19,7 @@
 //   LUMARET_PASS_TIMES         path in an existing, writable directory (the pass timer's file)
 //   LUMARET_PASS_SYNC          1 or 0, default 0
 //   LUMARET_SHADER_CACHE       1 or 0, default 1 (the translation cache, d3dx9/ShaderCache.h)
+//   LUMARET_DEBUG_VIEW         a debug view's name (the engine's DebugViews reads it)
 #pragma once
 
 #include <cstdint>
@@ -51,5 +52,7 @@ std::optional<std::string> PassTimesPath();
 bool PassSync();
 // Read on every compile: tests switch it.
 bool ShaderCacheEnabled();
+// LUMARET_DEBUG_VIEW is the name of one of the engine's debug views.
+void CheckDebugViewName();
 
 }  // namespace lumaret::platform

@@ -1,0 +1,45 @@
+#include "app/Screenshot.h"
+
+#include "app/Log.h"
+#include "render/Renderer.h"
+
+#include <d3dx9.h>
+
+#include <cstdio>
+#include <filesystem>
+
+std::string NextScreenshotName() {
+    char name[32];
+    for (int number = 1;; ++number) {
+        std::snprintf(name, sizeof(name), "screenshot_%03d.png", number);
+        std::error_code error;
+        if (!std::filesystem::exists(name, error) || number >= 99999) return name;
+    }
+}
+
+bool SaveNumberedScreenshot(Renderer& renderer) {
+    std::string name = NextScreenshotName();
+    IDirect3DDevice9* device = renderer.device;
+    IDirect3DSurface9* backBuffer = nullptr;
+    IDirect3DSurface9* resolved = nullptr;
+    IDirect3DSurface9* copy = nullptr;
+    D3DSURFACE_DESC desc{};
+    // A multisampled back buffer cannot be read back directly: it is resolved into a
+    // plain render target first.
+    bool taken = device && SUCCEEDED(device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &backBuffer)) &&
+                 SUCCEEDED(backBuffer->GetDesc(&desc)) &&
+                 SUCCEEDED(device->CreateRenderTarget(desc.Width, desc.Height, desc.Format, D3DMULTISAMPLE_NONE, 0,
+                                                      FALSE, &resolved, nullptr)) &&
+                 SUCCEEDED(device->StretchRect(backBuffer, nullptr, resolved, nullptr, D3DTEXF_NONE)) &&
+                 SUCCEEDED(device->CreateOffscreenPlainSurface(desc.Width, desc.Height, desc.Format, D3DPOOL_SYSTEMMEM,
+                                                               &copy, nullptr)) &&
+                 SUCCEEDED(device->GetRenderTargetData(resolved, copy));
+    bool saved = taken && SUCCEEDED(D3DXSaveSurfaceToFileA(name.c_str(), D3DXIFF_PNG, copy, nullptr, nullptr));
+    for (IDirect3DSurface9* surface : {backBuffer, resolved, copy})
+        if (surface) surface->Release();
+    if (saved)
+        Log::Write("Screenshot: %s\n", name.c_str());
+    else
+        Log::Write("Screenshot: %s could not be %s.\n", name.c_str(), taken ? "written" : "taken");
+    return saved;
+}
