@@ -2,6 +2,7 @@
 
 #include "app/MessagePump.h"
 #include "app/Screenshot.h"
+#include "app/ShaderReload.h"
 #include "app/Window.h"
 #include "render/DrawCount.h"
 #include "render/PerfEvent.h"
@@ -27,9 +28,14 @@ void FrameLoop::Run() {
     const char* hud = std::getenv("LUMARET_HUD");
     stats_.visible = hud && std::strcmp(hud, "1") == 0;
 
+    // Shader files are watched only with a display to edit them on.
+    ShaderReload reload(*gRenderer, GetSystemMetrics(SM_CMONITORS) > 0);
+    std::vector<QuadVertex> messageVertices;
+
     while (window_.KeyState[VK_ESCAPE] == 0) {
         if (!PumpOneMessage()) break;
         timer.Update();
+        reload.Poll(timer.time);
         if (update) update(timer);
         gDrawCalls = 0;
         gRenderer->BeginScene();
@@ -44,6 +50,8 @@ void FrameLoop::Run() {
             PerfEvent event(L"Stats overlay");
             stats_.Draw(*gRenderer, text_, width_, height_);
         }
+        if (const std::string& message = reload.Message(timer.time); !message.empty())
+            DrawTextPanel(*gRenderer, text_, message, PanelCorner::Centre, width_, height_, messageVertices);
         if (KeyPressed(VK_F12)) SaveNumberedScreenshot(*gRenderer);
         gRenderer->EndScene();
         gRenderer->Present();

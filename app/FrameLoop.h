@@ -6,8 +6,9 @@
 // WM_QUIT arrives. Keys that every program shares are handled here, so the engine and the
 // viewer answer them alike: F1 toggles the stats overlay (LUMARET_HUD=1 shows it from the
 // start), F2 / Shift+F2 step through the debug views (DebugViews.h), F12 saves the picture
-// as shown to the next free screenshot_NNN.png. The loop writes nothing to the log but the
-// screenshots' lines; start-up and shutdown stay the program's.
+// as shown to the next free screenshot_NNN.png, and edited shader files are compiled again
+// (ShaderReload.h). The loop writes nothing to the log but the screenshots' and reloads'
+// lines; start-up and shutdown stay the program's.
 #pragma once
 
 #include "app/DebugViews.h"

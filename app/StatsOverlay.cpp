@@ -105,7 +105,8 @@ void DrawTextPanel(Renderer& renderer, const TextOverlay& overlay, const std::st
         vertices.clear();
         LayoutText(font, text, 0, 0, screenWidth, screenHeight, 0, vertices, &width, &height);
         if (corner == PanelCorner::BottomLeft) top = screenHeight - kMargin - (height + 2 * kPadding + 1);
-        if (corner == PanelCorner::TopCentre) left = (screenWidth - (width + 2 * kPadding + 1)) / 2;
+        if (corner != PanelCorner::BottomLeft) left = (screenWidth - (width + 2 * kPadding + 1)) / 2;
+        if (corner == PanelCorner::Centre) top = (screenHeight - (height + 2 * kPadding + 1)) / 2;
     }
     vertices.clear();
     // A one-pixel black shadow under white text stays legible on any background.

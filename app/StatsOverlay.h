@@ -58,7 +58,7 @@ private:
 
 // Text on a dark backing at a corner of the screen, a few pixels in, drawn as the stats
 // overlay draws its lines; vertices is scratch space kept from frame to frame.
-enum class PanelCorner { TopLeft, TopCentre, BottomLeft };
+enum class PanelCorner { TopLeft, TopCentre, Centre, BottomLeft };
 void DrawTextPanel(Renderer& renderer, const TextOverlay& overlay, const std::string& text, PanelCorner corner,
                    int screenWidth, int screenHeight, std::vector<QuadVertex>& vertices);
 

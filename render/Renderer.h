@@ -92,7 +92,13 @@ public:
     // compiler counts lines from where each section begins in it.
     int CreateShaderFromFileText(const char* vertexSource, const char* pixelSource, const char* name, int vertexLine,
                                  int pixelLine);
+    // Both programs, their constant tables and handles; false with the compiler's text.
+    bool BuildShaderRecord(const char* vertexSource, const char* pixelSource, const char* name, int vertexLine,
+                           int pixelLine, ShaderRecord* record, std::string* error);
     int LoadShader(const std::string& path);
+    // Compiles the shader's file again under the same index. On failure the shader keeps
+    // its programs and error says why (the compiler's text names the file and line).
+    bool ReloadShader(int index, std::string* error);
     int FindShader(const std::string& name) const;
     void ReleaseShader(int index);
 

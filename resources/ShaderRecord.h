@@ -10,6 +10,7 @@
 
 struct ShaderRecord {
     std::string name;  // lower-cased file path; empty for shaders built from source texts
+    std::string path;  // the file's path as found on disk, for reloading; empty likewise
     IDirect3DVertexShader9* vertexShader = nullptr;
     IDirect3DPixelShader9* pixelShader = nullptr;
     ID3DXConstantTable* vertexConstants = nullptr;

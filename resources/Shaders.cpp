@@ -31,10 +31,10 @@ std::string NamedSource(const char* source, const char* name, int firstLine) {
     return text + "\"\n" + source;
 }
 
-// Compiles one program; a compile error ends the program with the compiler's text.
+// Compiles one program; false with the compiler's text on a compile error.
 template <class ShaderInterface>
-void CompileProgram(IDirect3DDevice9* device, const char* source, const char* name, int firstLine, bool vertex,
-                    ShaderInterface** shader, ID3DXConstantTable** constants) {
+bool CompileProgram(IDirect3DDevice9* device, const char* source, const char* name, int firstLine, bool vertex,
+                    ShaderInterface** shader, ID3DXConstantTable** constants, std::string* error) {
     ID3DXBuffer* code = nullptr;
     ID3DXBuffer* errors = nullptr;
     LPCSTR profile = vertex ? D3DXGetVertexShaderProfile(device) : D3DXGetPixelShaderProfile(device);
@@ -42,9 +42,11 @@ void CompileProgram(IDirect3DDevice9* device, const char* source, const char* na
     HRESULT result = D3DXCompileShader(text.c_str(), static_cast<UINT>(text.size()), nullptr, nullptr, "main", profile,
                                        D3DXSHADER_PACKMATRIX_COLUMNMAJOR, &code, &errors, constants);
     if (result != 0) {
-        if (errors && errors->GetBufferSize() > 0)
-            Log::Fatal("%s", static_cast<const char*>(errors->GetBufferPointer()));
-        Log::Fatal("Renderer::CreateShader: the shader compiler failed without a message.\n");
+        *error = errors && errors->GetBufferSize() > 0
+                     ? static_cast<const char*>(errors->GetBufferPointer())
+                     : "Renderer::CreateShader: the shader compiler failed without a message.\n";
+        if (errors) errors->Release();
+        return false;
     }
     const DWORD* function = static_cast<const DWORD*>(code->GetBufferPointer());
     if constexpr (std::is_same_v<ShaderInterface, IDirect3DVertexShader9>)
@@ -53,6 +55,7 @@ void CompileProgram(IDirect3DDevice9* device, const char* source, const char* na
         device->CreatePixelShader(function, shader);
     code->Release();
     if (errors) errors->Release();
+    return true;
 }
 
 void ReleaseRecord(ShaderRecord& record) {
@@ -76,18 +79,33 @@ int Renderer::CreateShaderFromFileText(const char* vertexSource, const char* pix
                                        int vertexLine, int pixelLine) {
     if (!vertexSource && !pixelSource) return -1;
     ShaderRecord record;
+    std::string error;
+    if (!BuildShaderRecord(vertexSource, pixelSource, name, vertexLine, pixelLine, &record, &error)) {
+        // A compile error ends the program with the compiler's text.
+        if (!error.empty()) Log::Fatal("%s", error.c_str());
+        return -1;
+    }
+    shaders.push_back(record);
+    return static_cast<int>(shaders.size()) - 1;
+}
+
+bool Renderer::BuildShaderRecord(const char* vertexSource, const char* pixelSource, const char* name, int vertexLine,
+                                 int pixelLine, ShaderRecord* out, std::string* error) {
+    ShaderRecord record;
     if (vertexSource) {
-        CompileProgram(device, vertexSource, name, vertexLine, true, &record.vertexShader, &record.vertexConstants);
-        if (!record.vertexShader) {
+        bool compiled = CompileProgram(device, vertexSource, name, vertexLine, true, &record.vertexShader,
+                                       &record.vertexConstants, error);
+        if (!compiled || !record.vertexShader) {
             ReleaseRecord(record);
-            return -1;
+            return false;
         }
     }
     if (pixelSource) {
-        CompileProgram(device, pixelSource, name, pixelLine, false, &record.pixelShader, &record.pixelConstants);
-        if (!record.pixelShader) {
+        bool compiled = CompileProgram(device, pixelSource, name, pixelLine, false, &record.pixelShader,
+                                       &record.pixelConstants, error);
+        if (!compiled || !record.pixelShader) {
             ReleaseRecord(record);
-            return -1;
+            return false;
         }
     }
     bool vertexSide = record.vertexShader && record.vertexConstants;
@@ -103,8 +121,8 @@ int Renderer::CreateShaderFromFileText(const char* vertexSource, const char* pix
     record.matrixArrayHandle = vertexSide ? record.vertexConstants->GetConstantByName(nullptr, "matrixArray") : nullptr;
     record.floatArrayHandle = pixelSide ? record.pixelConstants->GetConstantByName(nullptr, "floatArray") : nullptr;
     record.floatArray2Handle = pixelSide ? record.pixelConstants->GetConstantByName(nullptr, "floatArray2") : nullptr;
-    shaders.push_back(record);
-    return static_cast<int>(shaders.size()) - 1;
+    *out = record;
+    return true;
 }
 
 int Renderer::LoadShader(const std::string& path) {
@@ -117,8 +135,38 @@ int Renderer::LoadShader(const std::string& path) {
                                          path.c_str(), sections.vertexLine, sections.pixelLine);
     std::string name = path;
     LowercaseInPlace(name);
-    if (index >= 0) shaders[static_cast<size_t>(index)].name = name;
+    if (index >= 0) {
+        shaders[static_cast<size_t>(index)].name = name;
+        shaders[static_cast<size_t>(index)].path = path;
+    }
     return index;
+}
+
+bool Renderer::ReloadShader(int index, std::string* error) {
+    if (index < 0 || index >= static_cast<int>(shaders.size()) || shaders[static_cast<size_t>(index)].path.empty()) {
+        *error = "Renderer::ReloadShader: no shader file to reload.\n";
+        return false;
+    }
+    ShaderRecord& current = shaders[static_cast<size_t>(index)];
+    std::string why;
+    std::optional<std::vector<uint8_t>> file = ReadWholeFile(current.path, &why);
+    if (!file) {
+        *error = "Renderer::ReloadShader: Couldn't read " + current.path + ": it " + why + ".\n";
+        return false;
+    }
+    ShaderFileSections sections = SplitShaderFile(reinterpret_cast<const char*>(file->data()), file->size());
+    ShaderRecord fresh;
+    if (!BuildShaderRecord(sections.hasVertex ? sections.vertex.c_str() : nullptr, sections.pixel.c_str(),
+                           current.path.c_str(), sections.vertexLine, sections.pixelLine, &fresh, error))
+        return false;
+    // Nothing may stay bound to the programs about to go; the next SetShader binds the new ones.
+    device->SetVertexShader(nullptr);
+    device->SetPixelShader(nullptr);
+    fresh.name = current.name;
+    fresh.path = current.path;
+    ReleaseRecord(current);
+    current = fresh;
+    return true;
 }
 
 int Renderer::FindShader(const std::string& name) const {

@@ -320,6 +320,9 @@ BOOL WINAPI IsWindow(HWND window);
 BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
 BOOL WINAPI GetClientRect(HWND window, LPRECT rect);
 int WINAPI ShowCursor(BOOL show);
+// SM_CMONITORS only: the display monitors there are; 0 when running headless.
+#define SM_CMONITORS 80
+int WINAPI GetSystemMetrics(int index);
 LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value);
 LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index);
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR cursorName);

@@ -452,6 +452,12 @@ BOOL WINAPI GetClientRect(HWND window, LPRECT rect) {
     return TRUE;
 }
 
+int WINAPI GetSystemMetrics(int index) {
+    if (index != SM_CMONITORS || lumaret::platform::IsHeadless()) return 0;
+    int displays = SDL_GetNumVideoDisplays();
+    return displays > 0 ? displays : 0;
+}
+
 int WINAPI ShowCursor(BOOL show) {
     WindowSystem& sys = System();
     sys.cursorCount += show ? 1 : -1;

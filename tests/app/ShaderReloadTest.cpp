@@ -1,0 +1,91 @@
+// Editing a pass shader while the program runs: a good edit is compiled under the same
+// index and changes the picture, a broken one keeps the old picture and logs the file and
+// line, and a file caught half-written loses to the next good save.
+#include "app/ShaderReload.h"
+
+#include "scene/WorldTestSupport.h"
+
+#include <filesystem>
+
+using lumaret::test::ReadFileBytes;
+using lumaret::test::WorldTest;
+using lumaret::test::WriteFileBytes;
+
+namespace {
+
+constexpr const char* kForward = "./data/PassForward.hlsl";
+
+class ShaderReloadTest : public WorldTest {
+protected:
+    void SetUp() override {
+        StartOnRealDevice(640, 480, PassShaders());
+        // Edits go to a copy of the data, never to the repository's files.
+        std::filesystem::remove("data");
+        std::filesystem::copy(lumaret::test::SourceDir() + "/data", "data", std::filesystem::copy_options::recursive);
+        AddObject(AddQuad(300.0f), gWorld->CreateZone("zone"));
+        gWorld->lights = {&light};
+        original = ReadFileBytes(kForward);
+    }
+    uint32_t CentrePixel() {
+        gWorld->Render(&camera);
+        return ReadBackBuffer()[240 * 640 + 320] & 0xffffff;
+    }
+    // Two looks at the files, far enough apart for the watcher to look at both.
+    void LookTwice(ShaderReload& reload) {
+        reload.Poll(clock += 1.0f);
+        reload.Poll(clock += 1.0f);
+    }
+    Light light;
+    std::string original;
+    float clock = 0.0f;
+};
+
+}  // namespace
+
+TEST_F(ShaderReloadTest, AGoodEditIsUsedABrokenOneKeepsTheOldProgram) {
+    ShaderReload reload(*gRenderer, true);
+    int index = gRenderer->FindShader(kForward);
+    uint32_t before = CentrePixel();
+
+    std::string red = original;
+    size_t at = red.find("return float4(diffuse + specular, 1.0);");
+    ASSERT_NE(at, std::string::npos);
+    red.replace(at, 39, "return float4(1.0, 0.0, 0.0, 1.0);");
+    WriteFileBytes(kForward, red);
+    LookTwice(reload);
+    EXPECT_EQ(gRenderer->FindShader(kForward), index);
+    EXPECT_NE(ReadFileBytes("log.txt").find("Shader reloaded: ./data/PassForward.hlsl\n"), std::string::npos);
+    uint32_t edited = CentrePixel();
+    EXPECT_NE(edited, before);
+    EXPECT_EQ(edited & 0x00ffff, 0u) << "the scene is red before post-processing";
+
+    // A syntax error on line 30 of the file: the red program stays, the log names the line.
+    std::string broken = red;
+    size_t line30 = 0;
+    for (int line = 1; line < 30; ++line) line30 = broken.find('\n', line30) + 1;
+    broken.insert(line30, "@@@ ");
+    WriteFileBytes(kForward, broken);
+    LookTwice(reload);
+    EXPECT_EQ(CentrePixel(), edited);
+    EXPECT_NE(ReadFileBytes("log.txt").find("./data/PassForward.hlsl:30:"), std::string::npos) << ReadFileBytes("log.txt");
+    EXPECT_NE(reload.Message(clock).find("PassForward.hlsl:30:"), std::string::npos);
+    EXPECT_EQ(reload.Message(clock + 6.0f), "") << "the message goes after five seconds";
+
+    // Saved in two steps, half a file first: the watcher waits for the file to settle, and
+    // the complete save is the one compiled.
+    WriteFileBytes(kForward, original.substr(0, original.size() / 2));
+    reload.Poll(clock += 1.0f);
+    WriteFileBytes(kForward, original);
+    LookTwice(reload);
+    EXPECT_EQ(CentrePixel(), before);
+    EXPECT_EQ(reload.Message(clock), "");
+}
+
+TEST_F(ShaderReloadTest, WithoutWatchingNothingIsReloaded) {
+    ShaderReload reload(*gRenderer, false);
+    uint32_t before = CentrePixel();
+    WriteFileBytes(kForward, "#pixelshader\nfloat4 main() : COLOR { return float4(0, 1, 0, 1); }\n");
+    LookTwice(reload);
+    EXPECT_EQ(CentrePixel(), before);
+    EXPECT_EQ(ReadFileBytes("log.txt").find("Shader reload"), std::string::npos);
+}
