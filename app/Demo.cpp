@@ -1,5 +1,7 @@
 #include "app/Demo.h"
 
+#include "app/Log.h"
+#include "resources/FileUtil.h"
 #include "scene/Light.h"
 #include "scene/SceneObject.h"
 #include "scene/World.h"
@@ -11,6 +13,7 @@ namespace {
 
 constexpr int kGridSize = 5;
 constexpr float kGridSpacing = 233.0f;
+constexpr const char* kDemoScenePath = "./data/cylcube01.srx";
 
 }  // namespace
 
@@ -19,7 +22,15 @@ void SetupDemoScene(World& world, std::vector<SceneObject*>& cubes) {
     world.postFactor = 0.025f;
     Zone* zone = world.CreateZone("zone");
     SceneObject* scene = world.CreateObject("scene");
-    world.LoadScene(scene, "./data/cylcube01.srx");
+    // The demo goes on without its model (an empty frame), but says why.
+    if (!world.LoadScene(scene, kDemoScenePath)) {
+        std::string why;
+        ReadWholeFile(kDemoScenePath, &why);
+        Log::Warn("Demo: %s could not be loaded: it %s; the frames stay empty.\n", kDemoScenePath,
+                  why.empty() ? "cannot be read" : why.c_str());
+    } else if (scene->RenderableCount() == 0) {
+        Log::Warn("Demo: %s holds no meshes the engine can draw; the frames stay empty.\n", kDemoScenePath);
+    }
     for (int i = 0; i < kGridSize; ++i)
         for (int j = 0; j < kGridSize; ++j)
             for (int k = 0; k < kGridSize; ++k) {

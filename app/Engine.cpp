@@ -5,22 +5,21 @@
 #include "app/Log.h"
 #include "render/PerfEvent.h"
 #include "render/Renderer.h"
+#include "render/ScreenQuadShaders.h"
 #include "resources/TextOverlay.h"
 #include "scene/Camera.h"
 #include "scene/World.h"
 
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 Window gWindow;
 
 namespace {
-
-// The logo shaders: the quad's clip-space corners pass through, the texture is sampled.
-const char* const kLogoVertexShader =
-    "struct VsIn { float4 position: POSITION; float2 texCoord: TEXCOORD; }; VsIn main(VsIn inp){ return inp; }";
-const char* const kLogoPixelShader =
-    "sampler s0 : register(s0); float4 main(float2 vScreenPosition : TEXCOORD0) : COLOR { return tex2D(s0, "
-    "vScreenPosition); }";
 
 constexpr D3DCOLOR kBackgroundColor = 0xFF404040;
 
@@ -48,12 +47,19 @@ LogoQuad BuildLogo(Renderer& renderer, const ScreenConfig& screen) {
     float w = static_cast<float>(screen.width), h = static_cast<float>(screen.height);
     LogoQuad logo;
     logo.quad = QuadDesc{-1.0f / w, (h - 32.0f) / h, 128.0f / w, 32.0f / h, 0.0f, 0.0f, 1.0f, 1.0f, 0xFFFFFFFF};
-    logo.shader = renderer.CreateShader(kLogoVertexShader, kLogoPixelShader, "logo");
+    logo.shader = renderer.CreateShader(kScreenQuadVertexShader, kPassThroughPixelShader, "logo");
     logo.texture = renderer.FindTexture("./data/lum_logo_256x64.png");
     return logo;
 }
 
 }  // namespace
+
+void KeepLargeAllocationsInHeap() {
+#if defined(__GLIBC__)
+    mallopt(M_MMAP_THRESHOLD, 64 << 20);
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
+#endif
+}
 
 int RunEngine(const ScreenConfig& screen) {
     // Start-up.

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,24 +10,40 @@
 namespace {
 char gWriteBuffer[Log::BufferSize];
 char gFatalBuffer[Log::BufferSize];
+
+// Opens the log, writes the text and closes it; a failure anywhere (a read-only or full
+// working directory) is said on stderr the first time only, and the run goes on.
+void AppendToFile(const char* mode, const char* text) {
+    static bool told = false;
+    errno = 0;
+    FILE* file = std::fopen(Log::FileName, mode);
+    bool written = file && std::fwrite(text, 1, std::strlen(text), file) == std::strlen(text);
+    bool closed = file && std::fclose(file) == 0;
+    if ((written && closed) || told) return;
+    told = true;
+    std::fprintf(stderr, "lumaret: %s cannot be written in the working directory (%s); the log is incomplete\n",
+                 Log::FileName, errno ? std::strerror(errno) : "write failed");
+}
+
 }  // namespace
 
-void Log::Open() {
-    FILE* file = std::fopen(FileName, "wt");
-    if (!file) return;
-    std::fwrite(Banner, 1, std::strlen(Banner), file);
-    std::fclose(file);
-}
+void Log::Open() { AppendToFile("wt", Banner); }
 
 void Log::Write(const char* format, ...) {
     va_list args;
     va_start(args, format);
     std::vsnprintf(gWriteBuffer, sizeof(gWriteBuffer), format, args);
     va_end(args);
-    FILE* file = std::fopen(FileName, "at");
-    if (!file) return;
-    std::fwrite(gWriteBuffer, 1, std::strlen(gWriteBuffer), file);
-    std::fclose(file);
+    AppendToFile("at", gWriteBuffer);
+}
+
+void Log::Warn(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(gWriteBuffer, sizeof(gWriteBuffer), format, args);
+    va_end(args);
+    AppendToFile("at", gWriteBuffer);
+    std::fprintf(stderr, "lumaret: %s", gWriteBuffer);
 }
 
 void Log::Fatal(const char* format, ...) {

@@ -4,7 +4,9 @@
 // printf-style message (opening and closing the file each time, so the file is complete
 // even if the process is killed); Log::Fatal shows a message box captioned "error" and
 // ends the process with exit status -1 without touching the file. Messages carry their
-// own "\n"; one without it continues the current line.
+// own "\n"; one without it continues the current line. Log::Warn writes its message to
+// the log and to stderr too, for what the engine survives but whoever runs it must see.
+// A log.txt that cannot be created or written is said once on stderr; the run goes on.
 #pragma once
 
 #include <cstdarg>
@@ -22,6 +24,7 @@ class Log {
 public:
     static void Open();
     static void Write(const char* format, ...) __attribute__((format(LUMARET_PRINTF_FORMAT, 1, 2)));
+    static void Warn(const char* format, ...) __attribute__((format(LUMARET_PRINTF_FORMAT, 1, 2)));
     [[noreturn]] static void Fatal(const char* format, ...) __attribute__((format(LUMARET_PRINTF_FORMAT, 1, 2)));
 
     static constexpr const char* FileName = "log.txt";

@@ -17,5 +17,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     screen.width = LUMARET_SCREEN_WIDTH;
     screen.height = LUMARET_SCREEN_HEIGHT;
     screen.fullscreen = LUMARET_FULLSCREEN != 0;
+    KeepLargeAllocationsInHeap();
     return RunEngine(screen);
 }

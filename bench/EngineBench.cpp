@@ -4,6 +4,7 @@
 #include "app/Log.h"
 #include "app/Window.h"
 #include "render/Renderer.h"
+#include "render/ScreenQuadShaders.h"
 #include "ScratchDirectory.h"
 
 #include <benchmark/benchmark.h>
@@ -12,12 +13,6 @@
 #include <filesystem>
 
 namespace {
-
-const char* const kLogoVertex =
-    "struct VsIn { float4 position: POSITION; float2 texCoord: TEXCOORD; }; VsIn main(VsIn inp){ return inp; }";
-const char* const kLogoPixel =
-    "sampler s0 : register(s0); float4 main(float2 vScreenPosition : TEXCOORD0) : COLOR { return tex2D(s0, "
-    "vScreenPosition); }";
 
 struct Engine {
     Window window;
@@ -32,7 +27,7 @@ struct Engine {
         renderer = new Renderer();
         renderer->Init(window.handle, DisplayModeDesc{640, 480, 0}, RendererSettings{false, false, 4, 1}, 7);
         renderer->LoadResources();
-        logoShader = renderer->CreateShader(kLogoVertex, kLogoPixel);
+        logoShader = renderer->CreateShader(kScreenQuadVertexShader, kPassThroughPixelShader);
         logoTexture = renderer->FindTexture("./data/lum_logo_256x64.png");
     }
     ~Engine() {

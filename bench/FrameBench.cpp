@@ -9,7 +9,8 @@
 // pass costs inside the frame as it runs, waiting included) and synchronised
 // (LUMARET_PASS_SYNC=1: the device finished at each pass's edges, GL_TIME_ELAPSED).
 //
-// Usage: frame_bench [--frames SHORT LONG] [--size 640x480|1024x768]...
+// Usage: frame_bench [--frames SHORT LONG] [--size 640x480|1024x768]... [--no-passes]
+// (--no-passes: the frame figures only, a third of the runs, for before-and-after pairs)
 // Runs from a scratch directory whose ./data links to the repository's data.
 #include "app/Engine.h"
 #include "render/DrawCount.h"
@@ -75,6 +76,7 @@ RunFigures RunOnce(const ScreenConfig& screen, int frames, const char* passFile,
             unsetenv("LUMARET_PASS_SYNC");
         double wall = Seconds(CLOCK_MONOTONIC), process = Seconds(CLOCK_PROCESS_CPUTIME_ID);
         double main = Seconds(CLOCK_THREAD_CPUTIME_ID);
+        KeepLargeAllocationsInHeap();  // as WinMain does
         int status = RunEngine(screen);
         wall = Seconds(CLOCK_MONOTONIC) - wall;
         process = Seconds(CLOCK_PROCESS_CPUTIME_ID) - process;
@@ -132,6 +134,7 @@ PassTable PassesPerFrame(const ScreenConfig& screen, int shortRun, int longRun, 
 int main(int argc, char** argv) {
     int shortRun = 60, longRun = 360;
     std::vector<ScreenConfig> screens;
+    bool passes = true;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--frames") == 0 && i + 2 < argc) {
             shortRun = std::atoi(argv[++i]);
@@ -140,8 +143,10 @@ int main(int argc, char** argv) {
             ScreenConfig screen;
             if (std::sscanf(argv[++i], "%dx%d", &screen.width, &screen.height) != 2) return 1;
             screens.push_back(screen);
+        } else if (std::strcmp(argv[i], "--no-passes") == 0) {
+            passes = false;
         } else {
-            std::fprintf(stderr, "usage: frame_bench [--frames SHORT LONG] [--size WxH]...\n");
+            std::fprintf(stderr, "usage: frame_bench [--frames SHORT LONG] [--size WxH]... [--no-passes]\n");
             return 1;
         }
     }
@@ -162,6 +167,7 @@ int main(int argc, char** argv) {
             "(start-up + shutdown %.0f ms wall)\n",
             screen.width, screen.height, (b.wall - a.wall) / frames * 1e3, (b.processCpu - a.processCpu) / frames * 1e3,
             (b.mainCpu - a.mainCpu) / frames * 1e3, b.draws, (a.wall - (b.wall - a.wall) / frames * shortRun) * 1e3);
+        if (!passes) continue;
         PassTable loose = PassesPerFrame(screen, shortRun, longRun, false);
         PassTable synced = PassesPerFrame(screen, shortRun, longRun, true);
         std::printf("%-30s %6s | %9s %9s | %9s %9s %9s\n", "event (ms per frame)", "count", "wall", "main CPU",

@@ -12,6 +12,7 @@
 #include "app/Window.h"
 #include "import/SrxScene.h"
 #include "render/Renderer.h"
+#include "render/ScreenQuadShaders.h"
 #include "resources/DirectoryWalk.h"
 #include "resources/FileUtil.h"
 #include "resources/TextOverlay.h"
@@ -49,12 +50,6 @@ double Now() {
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) * 1e-6;
 }
-
-const char* const kLogoVertex =
-    "struct VsIn { float4 position: POSITION; float2 texCoord: TEXCOORD; }; VsIn main(VsIn inp){ return inp; }";
-const char* const kLogoPixel =
-    "sampler s0 : register(s0); float4 main(float2 vScreenPosition : TEXCOORD0) : COLOR { return tex2D(s0, "
-    "vScreenPosition); }";
 
 // One start-up in this process; ms per step.
 std::vector<double> StartOnce() {
@@ -100,7 +95,7 @@ std::vector<double> StartOnce() {
     Light light;
     gWorld->lights.push_back(&light);
     lap();
-    int logoShader = gRenderer->CreateShader(kLogoVertex, kLogoPixel);
+    int logoShader = gRenderer->CreateShader(kScreenQuadVertexShader, kPassThroughPixelShader);
     int logoTexture = gRenderer->FindTexture("./data/lum_logo_256x64.png");
     lap();
     // The import alone, on a read of the file the OS has cached; LoadScene repeats it.

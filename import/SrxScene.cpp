@@ -444,13 +444,13 @@ SrxPrimitive ReadPrimitive(ChunkReader& reader) {
 
 }  // namespace
 
-SrxScene::SrxScene(const void* data, size_t size, MissingPrimitive onMissingPrimitive) {
+SrxScene::SrxScene(const void* data, size_t size, MissingPrimitive onMissingPrimitive, const char* sourceName) {
     ByteStream stream(data, size);
     ChunkReader reader(stream);
-    ImportSRX(reader, onMissingPrimitive);
+    ImportSRX(reader, onMissingPrimitive, sourceName);
 }
 
-void SrxScene::ImportSRX(ChunkReader& reader, MissingPrimitive onMissingPrimitive) {
+void SrxScene::ImportSRX(ChunkReader& reader, MissingPrimitive onMissingPrimitive, const char* sourceName) {
     uint32_t id = 0;
     bool ended = false;
     while (!ended && reader.ReadHeader(id) != 0) {
@@ -486,7 +486,10 @@ void SrxScene::ImportSRX(ChunkReader& reader, MissingPrimitive onMissingPrimitiv
                     if (size == 0 && IsFramingFault(reader.Status())) {
                         ended = true;
                     } else if (size == 0 || primitiveId != ChunkPrimitive) {
-                        if (onMissingPrimitive == MissingPrimitive::Fatal) Log::Fatal("%s", MissingPrimitiveMessage);
+                        if (onMissingPrimitive == MissingPrimitive::Fatal) {
+                            if (sourceName) Log::Fatal("%s (%s)", MissingPrimitiveMessage, sourceName);
+                            Log::Fatal("%s", MissingPrimitiveMessage);
+                        }
                         importError = MissingPrimitiveMessage;
                         return;
                     } else {

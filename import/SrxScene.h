@@ -110,8 +110,10 @@ enum class MissingPrimitive {
 class SrxScene {
 public:
     // Runs the whole import over the size bytes at data, which are only read, and only
-    // here. Always yields a scene; a block without usable chunks gives empty lists.
-    SrxScene(const void* data, size_t size, MissingPrimitive onMissingPrimitive = MissingPrimitive::Fatal);
+    // here. Always yields a scene; a block without usable chunks gives empty lists. The
+    // source's name, when given, follows the fatal message, so a user knows which file.
+    SrxScene(const void* data, size_t size, MissingPrimitive onMissingPrimitive = MissingPrimitive::Fatal,
+             const char* sourceName = nullptr);
 
     std::vector<SrxMaterial> materials;
     std::vector<SrxMesh> meshes;
@@ -123,5 +125,5 @@ public:
     std::string importError;
 
 private:
-    void ImportSRX(ChunkReader& reader, MissingPrimitive onMissingPrimitive);
+    void ImportSRX(ChunkReader& reader, MissingPrimitive onMissingPrimitive, const char* sourceName);
 };

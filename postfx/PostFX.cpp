@@ -3,6 +3,7 @@
 #include "app/Log.h"
 #include "render/PerfEvent.h"
 #include "render/Renderer.h"
+#include "render/ScreenQuadShaders.h"
 
 #include <cmath>
 #include <cstdint>
@@ -10,8 +11,6 @@
 
 namespace {
 
-const char* const kScreenVertexShader =
-    "struct VsIn { float4 position: POSITION; float2 texCoord: TEXCOORD; }; VsIn main(VsIn inp){ return inp; }";
 const char* const kDownSamplePixelShader =
     "float2 floatArray[16];\nsampler s0 : register(s0);\n\nfloat4 main(float2 vScreenPosition : TEXCOORD0) : COLOR "
     "{\n\tfloat4 sample = 0.0f;\n\tfor( int i=0; i < 16; i++ ) {\n\tsample += tex2D( s0, vScreenPosition + "
@@ -98,9 +97,9 @@ void PostFX::Init() {
     for (int k = 0; k < 16; ++k) horizontalOffsets[k] = D3DXVECTOR2(scratch[k], 0.0f);
     Gaussian1D(quarterHeight, 3.0f, 1.0f, scratch, verticalWeights);
     for (int k = 0; k < 16; ++k) verticalOffsets[k] = D3DXVECTOR2(0.0f, scratch[k]);
-    downSampleShader = gRenderer->CreateShader(kScreenVertexShader, kDownSamplePixelShader, "PostFX down-sample");
-    gaussShader = gRenderer->CreateShader(kScreenVertexShader, kGaussPixelShader, "PostFX 3x3 Gaussian");
-    blurShader = gRenderer->CreateShader(kScreenVertexShader, kBlurPixelShader, "PostFX 15-tap blur");
+    downSampleShader = gRenderer->CreateShader(kScreenQuadVertexShader, kDownSamplePixelShader, "PostFX down-sample");
+    gaussShader = gRenderer->CreateShader(kScreenQuadVertexShader, kGaussPixelShader, "PostFX 3x3 Gaussian");
+    blurShader = gRenderer->CreateShader(kScreenQuadVertexShader, kBlurPixelShader, "PostFX 15-tap blur");
     compositeShader = gRenderer->FindShader("./data/PostProcess.hlsl");
     if (compositeShader < 0)
         Log::Write("Engine: ./data/PostProcess.hlsl is not loaded; the scene is copied to the screen unchanged.\n");

@@ -89,6 +89,8 @@ bool Renderer::Init(HWND window, DisplayModeDesc mode, RendererSettings newSetti
     pp.AutoDepthStencilFormat = D3DFMT_D24S8;
     pp.Windowed = !fullscreen;
     pp.PresentationInterval = settings.vsync ? D3DPRESENT_INTERVAL_DEFAULT : D3DPRESENT_INTERVAL_IMMEDIATE;
+    // Multisampling needs DISCARD, which also lets a full-screen device flip; a windowed,
+    // single-sampled device copies, so the back buffer keeps its pixels after Present.
     pp.SwapEffect = (!fullscreen && settings.multisample == 0) ? D3DSWAPEFFECT_COPY : D3DSWAPEFFECT_DISCARD;
     pp.FullScreen_RefreshRateInHz = fullscreen ? displayMode.RefreshRate : 0;
     pp.Flags = 0;
@@ -106,6 +108,7 @@ bool Renderer::Init(HWND window, DisplayModeDesc mode, RendererSettings newSetti
         d3d->Release();
         d3d = nullptr;
         device = nullptr;
+        // The line keeps the wording log readers look for; there is no class of that name.
         Log::Write("[ERROR] RenderDeviceDX9: Couldn't create D3D device!\n");
         Log::Fatal("Renderer::Init: Couldn't create D3D device!\n");
     }
@@ -137,6 +140,7 @@ bool Renderer::Init(HWND window, DisplayModeDesc mode, RendererSettings newSetti
         }
     }
 
+    // A null out-pointer asks Direct3D 9 only whether the query type is supported.
     occlusionQuery = device->CreateQuery(D3DQUERYTYPE_OCCLUSION, nullptr) != D3DERR_NOTAVAILABLE;
     Log::Write("OcclusionQuery:\t");
     Log::Write("%s", SupportedText(occlusionQuery));

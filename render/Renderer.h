@@ -36,6 +36,8 @@ extern Renderer* gRenderer;
 
 class Renderer {
 public:
+    // One entry per render-state number. The size is the renderer's interface; a state list
+    // names its states in one byte, so only the first 256 entries are ever read or written.
     static constexpr int kStateCacheSize = 768;
 
     Renderer();
@@ -86,6 +88,10 @@ public:
     // Shaders.
     // name, when given, is what the compiler's messages and frame debuggers call the programs.
     int CreateShader(const char* vertexSource, const char* pixelSource, const char* name = nullptr);
+    // CreateShader for the sections of a shader file: name is the file's path, and the
+    // compiler counts lines from where each section begins in it.
+    int CreateShaderFromFileText(const char* vertexSource, const char* pixelSource, const char* name, int vertexLine,
+                                 int pixelLine);
     int LoadShader(const std::string& path);
     int FindShader(const std::string& name) const;
     void ReleaseShader(int index);

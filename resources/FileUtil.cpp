@@ -1,6 +1,9 @@
 #include "resources/FileUtil.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <new>
 #include <filesystem>
 #include <system_error>
 
@@ -45,21 +48,48 @@ std::string StripExtension(const std::string& path) {
     return dot == std::string::npos ? normal : normal.substr(0, dot);
 }
 
-std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path) {
+std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path, std::string* why) {
+    std::string ignored;
+    std::string& reason = why ? *why : ignored;
     // A directory opens for reading on POSIX systems and reports a meaningless size, so
     // only regular files are read.
     std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
+    std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (status.type() == std::filesystem::file_type::not_found) {
+        reason = "does not exist";
+        return std::nullopt;
+    }
+    if (status.type() == std::filesystem::file_type::directory) {
+        reason = "is a directory, not a file";
+        return std::nullopt;
+    }
+    if (status.type() != std::filesystem::file_type::regular) {
+        reason = error ? "cannot be looked at (" + error.message() + ")" : "is not a regular file";
+        return std::nullopt;
+    }
+    errno = 0;
     FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return std::nullopt;
+    if (!file) {
+        reason = std::string("cannot be opened (") + std::strerror(errno) + ")";
+        return std::nullopt;
+    }
     std::optional<std::vector<uint8_t>> result;
+    reason = "cannot be read";
     if (std::fseek(file, 0, SEEK_END) == 0) {
         long size = std::ftell(file);
-        if (size >= 0 && std::fseek(file, 0, SEEK_SET) == 0) {
-            std::vector<uint8_t> bytes(static_cast<size_t>(size));
-            if (std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size()) result = std::move(bytes);
+        if (size >= 0 && static_cast<uint64_t>(size) > kLargestDataFile) {
+            reason = "is " + std::to_string(size) + " bytes, more than the " + std::to_string(kLargestDataFile >> 20) +
+                     " MiB any resource can use";
+        } else if (size >= 0 && std::fseek(file, 0, SEEK_SET) == 0) {
+            try {
+                std::vector<uint8_t> bytes(static_cast<size_t>(size));
+                if (std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size()) result = std::move(bytes);
+            } catch (const std::bad_alloc&) {
+                reason = "does not fit in memory (" + std::to_string(size) + " bytes)";
+            }
         }
     }
     std::fclose(file);
+    if (result) reason.clear();
     return result;
 }

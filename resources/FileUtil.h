@@ -28,6 +28,12 @@ std::string FileNameOfPath(const std::string& path);
 // NormalizePath(path) up to, not including, its last '.' (all of it when there is none).
 std::string StripExtension(const std::string& path);
 
+// The largest file a loader reads: the largest texture the device takes, 16384 x 16384
+// texels of four bytes, is 1 GiB, and no shader, font or scene comes near it. A bigger
+// file is refused from its size alone, before any of it is read.
+constexpr uint64_t kLargestDataFile = uint64_t{1} << 30;
+
 // The exact bytes of a file, without a terminating zero; nothing when the path cannot be
-// opened or read as a regular file.
-std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path);
+// opened or read as a regular file, is larger than kLargestDataFile or does not fit in
+// memory, and then why, in words that follow the path ("is a directory"), when asked.
+std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path, std::string* why = nullptr);

@@ -6,6 +6,9 @@
 #include "resources/FileUtil.h"
 
 #include <cstring>
+#include <filesystem>
+#include <map>
+#include <new>
 
 namespace {
 
@@ -23,24 +26,43 @@ uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] <
 }  // namespace
 
 bool Renderer::LoadResources() {
+    std::error_code error;
+    if (!std::filesystem::is_directory("./data", error))
+        Log::Warn("Renderer::LoadResources: There is no ./data folder in the working directory (%s); the engine "
+                  "loads its shaders, images, fonts and scene from there.\n",
+                  std::filesystem::current_path(error).c_str());
+    // Look-ups compare lower-cased keys, so of two files whose names differ only in case
+    // the first one found is the one every look-up finds.
+    std::map<std::string, std::string> firstByKey;
     for (const std::string& path : ListFiles("./data/", true, "*")) {
+        std::string key = path;
+        LowercaseInPlace(key);
+        auto [first, isNew] = firstByKey.emplace(key, path);
+        if (!isNew)
+            Log::Write("Renderer::LoadResources: %s and %s differ only in case; %s is the one used.\n",
+                       first->second.c_str(), path.c_str(), first->second.c_str());
         std::string extension = FileExtension(path);
-        if (extension == "hlsl") {
-            Log::Write("Shader: %s\n", path.c_str());
-            LoadShader(path);
-        } else if (extension == "jpg" || extension == "tga" || extension == "dds" || extension == "png" ||
-                   extension == "bmp") {
-            LoadTexture(path);
-        } else if (extension == "mofo") {
-            LoadFont(path);
+        try {
+            if (extension == "hlsl") {
+                Log::Write("Shader: %s\n", path.c_str());
+                LoadShader(path);
+            } else if (extension == "jpg" || extension == "tga" || extension == "dds" || extension == "png" ||
+                       extension == "bmp") {
+                LoadTexture(path);
+            } else if (extension == "mofo") {
+                LoadFont(path);
+            }
+        } catch (const std::bad_alloc&) {
+            Log::Fatal("Renderer::LoadResources: Out of memory while loading %s\n", path.c_str());
         }
     }
     return true;
 }
 
 int Renderer::LoadTexture(const std::string& path) {
-    std::optional<std::vector<uint8_t>> file = ReadWholeFile(path);
-    if (!file) Log::Fatal("Renderer::LoadTexture: Couldn't read %s\n", path.c_str());
+    std::string why;
+    std::optional<std::vector<uint8_t>> file = ReadWholeFile(path, &why);
+    if (!file) Log::Fatal("Renderer::LoadTexture: Couldn't read %s: it %s.\n", path.c_str(), why.c_str());
     return LoadTexture(path, file->data(), file->size());
 }
 
@@ -129,9 +151,10 @@ bool ParseMofo(const uint8_t* data, size_t size, MofoFont* font, std::string* er
 void Renderer::LoadFont(const std::string& path) {
     // A font the engine cannot use is skipped: text is optional, and its users carry on
     // with -1 from the look-up.
-    std::optional<std::vector<uint8_t>> file = ReadWholeFile(path);
+    std::string why;
+    std::optional<std::vector<uint8_t>> file = ReadWholeFile(path, &why);
     if (!file) {
-        Log::Write("Renderer::LoadFont: Couldn't read %s\n", path.c_str());
+        Log::Write("Renderer::LoadFont: Couldn't read %s: it %s.\n", path.c_str(), why.c_str());
         return;
     }
     MofoFont font;

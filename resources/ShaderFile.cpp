@@ -1,5 +1,6 @@
 #include "resources/ShaderFile.h"
 
+#include <algorithm>
 #include <cstring>
 
 ShaderFileSections SplitShaderFile(const char* text, size_t size) {
@@ -22,6 +23,9 @@ ShaderFileSections SplitShaderFile(const char* text, size_t size) {
     if (markerAt(cursor, "#pixelshader")) {
         if (sections.hasVertex) sections.vertex.assign(text + vertexBegin, cursor - vertexBegin);
         sections.pixel.assign(text + cursor + 12, size - cursor - 12);
+        auto lineAt = [&](size_t at) { return 1 + static_cast<int>(std::count(text, text + at, '\n')); };
+        if (sections.hasVertex) sections.vertexLine = lineAt(vertexBegin);
+        sections.pixelLine = lineAt(cursor);
     }
     return sections;
 }

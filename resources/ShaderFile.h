@@ -14,6 +14,10 @@ struct ShaderFileSections {
     bool hasVertex = false;  // "#vertexshader" was found; vertex may still be empty
     std::string vertex;
     std::string pixel;
+    // Line of the file on which each section's text begins (the marker's own line), so the
+    // compiler's messages can count lines as the file does.
+    int vertexLine = 1;
+    int pixelLine = 1;
 };
 
 ShaderFileSections SplitShaderFile(const char* text, size_t size);

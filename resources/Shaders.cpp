@@ -21,10 +21,11 @@ const char* const kBillboardPixelShader =
 namespace {
 
 // A named source starts with a #line directive, so that the compiler's messages and the
-// compiled program carry the name (quotes and line breaks in it are left out).
-std::string NamedSource(const char* source, const char* name) {
+// compiled program carry the name (quotes and line breaks in it are left out) and count
+// lines from the one where the source begins in its file.
+std::string NamedSource(const char* source, const char* name, int firstLine) {
     if (!name || !*name) return source;
-    std::string text = "#line 1 \"";
+    std::string text = "#line " + std::to_string(firstLine) + " \"";
     for (const char* c = name; *c; ++c)
         if (*c != '"' && *c != '\\' && *c != '\n' && *c != '\r') text += *c;
     return text + "\"\n" + source;
@@ -32,12 +33,12 @@ std::string NamedSource(const char* source, const char* name) {
 
 // Compiles one program; a compile error ends the program with the compiler's text.
 template <class ShaderInterface>
-void CompileProgram(IDirect3DDevice9* device, const char* source, const char* name, bool vertex,
+void CompileProgram(IDirect3DDevice9* device, const char* source, const char* name, int firstLine, bool vertex,
                     ShaderInterface** shader, ID3DXConstantTable** constants) {
     ID3DXBuffer* code = nullptr;
     ID3DXBuffer* errors = nullptr;
     LPCSTR profile = vertex ? D3DXGetVertexShaderProfile(device) : D3DXGetPixelShaderProfile(device);
-    std::string text = NamedSource(source, name);
+    std::string text = NamedSource(source, name, firstLine);
     HRESULT result = D3DXCompileShader(text.c_str(), static_cast<UINT>(text.size()), nullptr, nullptr, "main", profile,
                                        D3DXSHADER_PACKMATRIX_COLUMNMAJOR, &code, &errors, constants);
     if (result != 0) {
@@ -68,17 +69,22 @@ void ReleaseRecord(ShaderRecord& record) {
 }  // namespace
 
 int Renderer::CreateShader(const char* vertexSource, const char* pixelSource, const char* name) {
+    return CreateShaderFromFileText(vertexSource, pixelSource, name, 1, 1);
+}
+
+int Renderer::CreateShaderFromFileText(const char* vertexSource, const char* pixelSource, const char* name,
+                                       int vertexLine, int pixelLine) {
     if (!vertexSource && !pixelSource) return -1;
     ShaderRecord record;
     if (vertexSource) {
-        CompileProgram(device, vertexSource, name, true, &record.vertexShader, &record.vertexConstants);
+        CompileProgram(device, vertexSource, name, vertexLine, true, &record.vertexShader, &record.vertexConstants);
         if (!record.vertexShader) {
             ReleaseRecord(record);
             return -1;
         }
     }
     if (pixelSource) {
-        CompileProgram(device, pixelSource, name, false, &record.pixelShader, &record.pixelConstants);
+        CompileProgram(device, pixelSource, name, pixelLine, false, &record.pixelShader, &record.pixelConstants);
         if (!record.pixelShader) {
             ReleaseRecord(record);
             return -1;
@@ -102,13 +108,15 @@ int Renderer::CreateShader(const char* vertexSource, const char* pixelSource, co
 }
 
 int Renderer::LoadShader(const std::string& path) {
-    std::optional<std::vector<uint8_t>> file = ReadWholeFile(path);
-    if (!file) Log::Fatal("Renderer::LoadShader: Couldn't read %s\n", path.c_str());
+    std::string why;
+    std::optional<std::vector<uint8_t>> file = ReadWholeFile(path, &why);
+    if (!file) Log::Fatal("Renderer::LoadShader: Couldn't read %s: it %s.\n", path.c_str(), why.c_str());
     ShaderFileSections sections = SplitShaderFile(reinterpret_cast<const char*>(file->data()), file->size());
+    // Messages name the file as it is on disk; the registry key is lower-cased.
+    int index = CreateShaderFromFileText(sections.hasVertex ? sections.vertex.c_str() : nullptr, sections.pixel.c_str(),
+                                         path.c_str(), sections.vertexLine, sections.pixelLine);
     std::string name = path;
     LowercaseInPlace(name);
-    int index =
-        CreateShader(sections.hasVertex ? sections.vertex.c_str() : nullptr, sections.pixel.c_str(), name.c_str());
     if (index >= 0) shaders[static_cast<size_t>(index)].name = name;
     return index;
 }

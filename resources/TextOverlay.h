@@ -1,5 +1,5 @@
-// TextOverlay: the font and screen shaders prepared for drawing text. Nothing in the
-// engine draws text yet; the set-up finds its pieces and keeps them.
+// TextOverlay: the font and screen shaders prepared for drawing text. The stats overlay
+// (app/StatsOverlay.h) draws its lines with them.
 #pragma once
 
 #include "resources/ShaderParams.h"

@@ -327,7 +327,12 @@ bool World::LoadScene(SceneObject* object, const std::string& path, const uint8_
                    path.c_str());
         return false;
     }
-    auto scene = std::make_unique<SrxScene>(data, size);
+    std::unique_ptr<SrxScene> scene;
+    try {
+        scene = std::make_unique<SrxScene>(data, size, MissingPrimitive::Fatal, path.c_str());
+    } catch (const std::bad_alloc&) {
+        Log::Fatal("World::LoadScene: Out of memory while importing %s\n", path.c_str());
+    }
 
     object->nodes = BuildNodes(*scene);
     auto* controller = new AnimationController(&object->nodes);

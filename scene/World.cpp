@@ -3,6 +3,7 @@
 #include "app/Log.h"
 #include "render/PerfEvent.h"
 #include "render/Renderer.h"
+#include "render/ScreenQuadShaders.h"
 #include "scene/Camera.h"
 
 #include <algorithm>
@@ -36,12 +37,6 @@ const D3DVERTEXELEMENT9 kDeclarationC[] = {
     {0, 48, D3DDECLTYPE_UBYTE4, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_BLENDINDICES, 0},
     D3DDECL_END()};
 // clang-format on
-
-const char* const kPassThroughVertexShader =
-    "struct VsIn { float4 position: POSITION; float2 texCoord: TEXCOORD; }; VsIn main(VsIn inp){ return inp; }";
-const char* const kPassThroughPixelShader =
-    "sampler s0 : register(s0); float4 main(float2 vScreenPosition : TEXCOORD0) : COLOR { return tex2D(s0, "
-    "vScreenPosition); }";
 
 constexpr uint32_t kClearAll = ClearColor | ClearDepth | ClearStencil;
 constexpr D3DCOLOR kZNClearColor = 0xff800000;  // decodes as "no surface"
@@ -129,7 +124,7 @@ void World::InitPipeline() {
     gRenderer->NameRenderTarget(znTarget, "ZN target");
     gRenderer->NameRenderTarget(lightTarget, "light target");
     postfx.passThroughShader =
-        gRenderer->CreateShader(kPassThroughVertexShader, kPassThroughPixelShader, "pass-through");
+        gRenderer->CreateShader(kScreenQuadVertexShader, kPassThroughPixelShader, "pass-through");
     znShader = FindPassShader("./data/PassZN.hlsl", "ZN");
     SetUpPassBlock(znParams, kStateOpaque);
     lightShader = FindPassShader("./data/PassLight.hlsl", "light");

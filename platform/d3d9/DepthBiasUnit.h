@@ -2,9 +2,9 @@
 //
 // Direct3D 9's D3DRS_DEPTHBIAS is an offset in the depth buffer's [0, 1] range, while GL's
 // polygon offset counts "minimum resolvable differences" whose size the driver picks: 2^-24
-// for a 24-bit buffer in OpenGL's own example, but llvmpipe's is twice that. So, as wined3d
-// does, the device measures the unit of each depth format once when it is created (one
-// draw into a 1 x 1 buffer) and divides the bias by it. For float depth buffers the unit
+// for a 24-bit buffer in OpenGL's own example, but llvmpipe's is twice that. So the device
+// measures the unit of each depth format once when it is created (one draw into a 1 x 1
+// buffer) and divides the bias by it. For float depth buffers the unit
 // depends on the depth itself; the one measured at 0.5 stands in for all.
 #pragma once
 

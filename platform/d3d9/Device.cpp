@@ -8,7 +8,6 @@
 #include "win32/WindowSystem.h"
 
 #include <SDL.h>
-#include <malloc.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -16,21 +15,6 @@
 #include <string>
 
 namespace lumaret::platform {
-namespace {
-
-// Mesa's software rasteriser allocates and frees large blocks around every state change
-// between draws. With glibc's defaults those blocks are mapped fresh and the heap is
-// trimmed each time, so every draw after a state change paid for page faults (about
-// 130 us per draw instead of 8). Larger thresholds keep the memory in the heap.
-void KeepLargeAllocations() {
-    static bool done = false;
-    if (done) return;
-    done = true;
-    mallopt(M_MMAP_THRESHOLD, 64 << 20);
-    mallopt(M_TRIM_THRESHOLD, 256 << 20);
-}
-
-}  // namespace
 
 // ---------------------------------------------------------------------------------------
 // Creation and destruction
@@ -61,7 +45,6 @@ Device* Device::Create(Direct3D9* parent, HWND window, DWORD behaviorFlags, cons
         }
     }
     if (p.BackBufferCount == 0) p.BackBufferCount = 1;
-    KeepLargeAllocations();
     SDL_Window* sdl = SdlWindowOf(window);
     std::unique_ptr<GlContext> context = GlContext::Create(sdl, error);
     if (!context) return nullptr;

@@ -8,18 +8,24 @@
 // object; Present resolves it and shows it in the window, flipped to GL's bottom-up window
 // origin, or hands it to the headless harness.
 //
-// The device's work is spread by concept: Device.cpp (creation, resources), DeviceStates.cpp
-// (state calls), DeviceTargets.cpp (targets, framebuffer, Clear), DeviceDraw.cpp (bringing GL
-// up to date, draws), Presentation.cpp (Present and read-back); the GL translations, the
-// fixed-function stages, the state records and the internal uniforms have headers of their own.
+// The device's work is spread by concept: Device.cpp (creation, resources), DeviceStateCalls.cpp
+// (the Set/Get state calls), DeviceTargets.cpp (targets, framebuffer, Clear), DeviceDraw.cpp
+// (bringing GL up to date, draws), Presentation.cpp (Present and read-back); the state records
+// (D3D9State, GlStateCache) are in StateRecords.h; the GL translations, the fixed-function
+// stages and the internal uniforms have headers of their own.
 #pragma once
 
 #include "d3d9/DepthBiasUnit.h"
 #include "d3d9/DeviceLimits.h"
-#include "d3d9/DeviceState.h"
+#include "d3d9/StateRecords.h"
 #include "d3d9/GlContext.h"
 #include "d3d9/RefCounted.h"
-#include "d3d9/Resources.h"
+#include "d3d9/Buffer.h"
+#include "d3d9/Query.h"
+#include "d3d9/ShaderObject.h"
+#include "d3d9/Surface.h"
+#include "d3d9/Texture.h"
+#include "d3d9/VertexDeclaration.h"
 #include "d3d9/StreamBuffer.h"
 
 #include <d3d9.h>

@@ -15,7 +15,7 @@ namespace lumaret::platform {
 namespace {
 
 // Direct3D 9 puts pixel centres on integer window coordinates, GL on half-integers, so
-// geometry moves right and down by just under half a pixel (63/128, as wined3d does):
+// geometry moves right and down by just under half a pixel (63/128):
 // a whole half pixel would put edges exactly on pixel centres, where GL's tie-breaking
 // differs from Direct3D's top-left rule; 1/128 survives llvmpipe's 1/256 snapping.
 constexpr float kPixelCentreShift = 63.0f / 128.0f;

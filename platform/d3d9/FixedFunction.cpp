@@ -1,7 +1,7 @@
 #include "d3d9/FixedFunction.h"
 
 #include "d3d9/InternalUniforms.h"
-#include "d3d9/Resources.h"
+#include "d3d9/VertexDeclaration.h"
 #include "d3d9/ShaderBlob.h"
 
 namespace lumaret::platform {

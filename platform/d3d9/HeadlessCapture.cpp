@@ -13,8 +13,10 @@
 #include <stb/stb_image_write.h>
 #pragma GCC diagnostic pop
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -30,7 +32,31 @@ bool SaveScreenshot(Device& device, const char* path) {
         std::swap(pixels[i], pixels[i + 2]);
         pixels[i + 3] = 255;
     }
-    return stbi_write_png(path, static_cast<int>(w), static_cast<int>(h), 4, pixels.data(), static_cast<int>(w * 4)) != 0;
+    std::vector<uint8_t> png;
+    auto append = [](void* context, void* data, int size) {
+        auto* out = static_cast<std::vector<uint8_t>*>(context);
+        out->insert(out->end(), static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + size);
+    };
+    if (!stbi_write_png_to_func(append, &png, static_cast<int>(w), static_cast<int>(h), 4, pixels.data(),
+                                static_cast<int>(w * 4)))
+        return false;
+    return WriteWholeFileOrNothing(path, png.data(), png.size());
+}
+
+bool WriteWholeFileOrNothing(const char* path, const void* data, size_t size) {
+    // Written beside the target and renamed over it once every byte is on disk: a full
+    // disk leaves the old file or none, never a cut one.
+    std::string temporary = std::string(path) + ".partial";
+    FILE* file = std::fopen(temporary.c_str(), "wb");
+    if (!file) return false;
+    bool written = std::fwrite(data, 1, size, file) == size;
+    written = std::fflush(file) == 0 && written;
+    written = std::fclose(file) == 0 && written;
+    if (written && std::rename(temporary.c_str(), path) == 0) return true;
+    int error = errno;
+    std::remove(temporary.c_str());
+    errno = error;
+    return false;
 }
 
 namespace {
@@ -58,8 +84,10 @@ void HeadlessFramePresented(Device& device) {
     }
     // A run asked for pictures it cannot deliver has failed: say so and stop.
     for (const std::string& target : targets) {
+        errno = 0;
         if (SaveScreenshot(device, target.c_str())) continue;
-        std::fprintf(stderr, "lumaret: could not write the screenshot %s\n", target.c_str());
+        std::fprintf(stderr, "lumaret: could not write the screenshot %s (%s)\n", target.c_str(),
+                     errno ? std::strerror(errno) : "the frame could not be read back");
         std::fflush(stderr);
         std::exit(kScreenshotFailedExitStatus);
     }

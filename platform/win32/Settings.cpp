@@ -94,6 +94,14 @@ std::set<long> ScreenshotFrames() {
         if (comma == std::string::npos) break;
         start = comma + 1;
     }
+    // Frames that would never be saved are as wrong as frames that are not numbers.
+    if (!ScreenshotPath())
+        Reject("LUMARET_SCREENSHOT_FRAMES", value, "set together with LUMARET_SCREENSHOT, which names the files");
+    long last = HeadlessFrameLimit();
+    if (last > 0 && *frames.rbegin() > last) {
+        std::string form = "frame numbers no later than the run's last, LUMARET_HEADLESS_FRAMES=" + std::to_string(last);
+        Reject("LUMARET_SCREENSHOT_FRAMES", value, form.c_str());
+    }
     return frames;
 }
 

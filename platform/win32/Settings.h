@@ -10,7 +10,8 @@
 //   LUMARET_HEADLESS_FRAMES    whole number >= 0 (0 = never stop), default 600
 //   LUMARET_MAX_FRAMES         whole number >= 0 of pump turns for any run (0 = no bound)
 //   LUMARET_SCREENSHOT         PNG path in an existing, writable directory
-//   LUMARET_SCREENSHOT_FRAMES  list of frame numbers >= 1: "1,90,250"
+//   LUMARET_SCREENSHOT_FRAMES  list of frame numbers >= 1: "1,90,250", with LUMARET_SCREENSHOT
+//                              set and none past LUMARET_HEADLESS_FRAMES
 //   LUMARET_FRAME_TIME         seconds from 0 to 60 per message-pump turn
 //   LUMARET_GL_DEBUG           1 or 0 (default: on in debug builds)
 //   LUMARET_GL_ERRORS_FATAL    1 or 0, default 0

@@ -185,6 +185,18 @@ void TranslateEvent(const SDL_Event& event) {
         if (!down || event.key.repeat) lParam |= 1L << 30;
         if (!down) lParam |= 1L << 31;
         UINT message = down ? (alt ? WM_SYSKEYDOWN : WM_KEYDOWN) : (alt ? WM_SYSKEYUP : WM_KEYUP);
+        // As Win32 does for a program that is behind: an autorepeat of the key whose
+        // repeat is still waiting at the end of the queue raises that message's repeat
+        // count instead of queueing another (a held key must not bury Escape).
+        auto& queue = System().queue;
+        if (event.key.repeat && down && !queue.empty()) {
+            MSG& last = queue.back();
+            if (last.hwnd == window && last.message == message && last.wParam == vk && (last.lParam & (1L << 30)) &&
+                (last.lParam & 0xFFFF) < 0xFFFF) {
+                ++last.lParam;
+                break;
+            }
+        }
         Post(window, message, vk, lParam);
         break;
     }

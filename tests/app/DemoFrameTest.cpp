@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -31,7 +32,7 @@ void RunDemo(const ScreenConfig& screen, const char* lastFrame = "250", const ch
             setenv("LUMARET_FRAME_TIME", "0.0166666667", 1);
             setenv("LUMARET_HEADLESS_FRAMES", lastFrame, 1);
             setenv("LUMARET_SCREENSHOT", "frame.png", 1);
-            setenv("LUMARET_SCREENSHOT_FRAMES", "1,90,250", 1);
+            setenv("LUMARET_SCREENSHOT_FRAMES", std::strcmp(lastFrame, "250") == 0 ? "1,90,250" : "1,90", 1);
             setenv("LUMARET_GL_ERRORS_FATAL", "1", 1);
             setenv("LUMARET_HUD", hud, 1);
             setenv("LUMARET_GL_DEBUG", "1", 1);

@@ -75,13 +75,15 @@ protected:
 
 }  // namespace
 
-TEST_F(WindowInput, EscapeAutoRepeatLogsEachKeyDownAndHoldsTheKey) {
+TEST_F(WindowInput, EscapeAutoRepeatLogsEachKeyDownMessageAndHoldsTheKey) {
     PushKey(true, SDLK_ESCAPE);
     PushKey(true, SDLK_ESCAPE, true);
     PushKey(true, SDLK_ESCAPE, true);
     DispatchAll();
     EXPECT_EQ(window.KeyState[VK_ESCAPE], 1);
-    EXPECT_EQ(ReadFileBytes("log.txt"), "Lumaret Engine Log\n\nESC!\nESC!\nESC!\n");
+    // The press, then the two autorepeats that waited together as one message (repeat
+    // count 2), as Win32 delivers them to a program that is behind.
+    EXPECT_EQ(ReadFileBytes("log.txt"), "Lumaret Engine Log\n\nESC!\nESC!\n");
     PushKey(false, SDLK_ESCAPE);
     DispatchAll();
     EXPECT_EQ(window.KeyState[VK_ESCAPE], 0);

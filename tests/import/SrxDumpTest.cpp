@@ -2,33 +2,19 @@
 #include "import/SrxTestSupport.h"
 #include "import/SrxWriter.h"
 #include "support/TempDir.h"
+#include "tools/ToolRun.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <string>
 
 namespace {
 
-struct DumpRun {
-    int status;
-    std::string output;
-};
-
 // Runs srxdump with the arguments, capturing standard output (standard error is dropped).
-DumpRun SrxDump(const std::string& arguments) {
-    std::string command = lumaret::test::BuildDir() + "/tools/srxdump/srxdump " + arguments + " 2>/dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    DumpRun run{-1, ""};
-    if (!pipe) return run;
-    char buffer[4096];
-    size_t count;
-    while ((count = fread(buffer, 1, sizeof(buffer), pipe)) > 0) run.output.append(buffer, count);
-    int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+lumaret::test::ToolRun SrxDump(const std::string& arguments) {
+    return lumaret::test::RunCommand(lumaret::test::BuildDir() + "/tools/srxdump/srxdump " + arguments + " 2>/dev/null");
 }
 
 }  // namespace
@@ -50,7 +36,7 @@ TEST(SrxDump, PrintsTheImportLogThenASummary) {
     writer.Mesh(mesh);
     lumaret::test::WriteFileBytes("scene.srx", std::string(writer.Data().begin(), writer.Data().end()));
 
-    DumpRun run = SrxDump("scene.srx");
+    lumaret::test::ToolRun run = SrxDump("scene.srx");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.output.rfind("Material: stone\nMap 0: stone.tga\n* NODE: Root Id: 0 Parent: 0\n", 0), 0u);
     EXPECT_NE(run.output.find("-- summary\nmaterials: 1\nnodes: 1\ntracks: 2\nkeys: 3\ncameras: 0\nlights: 0\n"
@@ -58,7 +44,7 @@ TEST(SrxDump, PrintsTheImportLogThenASummary) {
               std::string::npos);
     EXPECT_EQ(lumaret::test::ReadFileBytes("log.txt"), "the caller's own log\n");
 
-    DumpRun summary = SrxDump("--summary scene.srx");
+    lumaret::test::ToolRun summary = SrxDump("--summary scene.srx");
     EXPECT_EQ(summary.output.rfind("materials: 1\n", 0), 0u);
 }
 
@@ -72,7 +58,7 @@ TEST(SrxDump, ExitStatusTellsWhatWentWrong) {
     SrxWriter writer;
     writer.MeshHeader(0, 1);
     lumaret::test::WriteFileBytes("fatal.srx", std::string(writer.Data().begin(), writer.Data().end()));
-    DumpRun fatal = SrxDump("fatal.srx");
+    lumaret::test::ToolRun fatal = SrxDump("fatal.srx");
     EXPECT_EQ(fatal.status, 3);
     EXPECT_NE(fatal.output.find("meshes: 1\nprimitives: 0\n"), std::string::npos);
 

@@ -2,7 +2,10 @@
 // GetRenderTargetData in D3D9's memory layout.
 #include "d3d9/GlDebug.h"
 #include "d3d9/PrivateData.h"
-#include "d3d9/Resources.h"
+#include "d3d9/Buffer.h"
+#include "d3d9/ShaderObject.h"
+#include "d3d9/Surface.h"
+#include "d3d9/Texture.h"
 #include "d3d9/StreamBuffer.h"
 #include "support/DeviceFixture.h"
 #include "support/GlLabel.h"

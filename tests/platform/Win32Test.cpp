@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -221,8 +222,11 @@ TEST(Win32RuntimeDeathTest, PlatformVariablesOutsideTheirFormStopTheProgram) {
     struct Case {
         const char* variable;
         const char* value;
+        const char* screenshot = nullptr;  // LUMARET_SCREENSHOT for the case
     };
     const Case cases[] = {
+        // Frames that would never be saved: without a file name, or past the run's 3 frames.
+        {"LUMARET_SCREENSHOT_FRAMES", "2"},      {"LUMARET_SCREENSHOT_FRAMES", "1,4", "/tmp/shot.png"},
         {"LUMARET_HEADLESS_FRAMES", "abc"},      {"LUMARET_HEADLESS_FRAMES", "-5"},
         {"LUMARET_HEADLESS_FRAMES", "3 frames"}, {"LUMARET_HEADLESS_FRAMES", "99999999999999999999"},
         {"LUMARET_FRAME_TIME", "fast"},          {"LUMARET_FRAME_TIME", "0.5s"},
@@ -241,13 +245,14 @@ TEST(Win32RuntimeDeathTest, PlatformVariablesOutsideTheirFormStopTheProgram) {
             {
                 setenv(c.variable, c.value, 1);
                 setenv("LUMARET_HEADLESS_FRAMES", std::strcmp(c.variable, "LUMARET_HEADLESS_FRAMES") ? "3" : c.value, 1);
+                if (c.screenshot) setenv("LUMARET_SCREENSHOT", c.screenshot, 1);
                 std::exit(RunColourLoop());
             },
             testing::ExitedWithCode(2), std::string("^lumaret: ") + c.variable + " is ");
     }
 }
 
-TEST(Win32RuntimeDeathTest, AScreenshotThatCannotBeWrittenFailsTheRun) {
+TEST(Win32RuntimeDeathTest, AScreenshotThatCannotBeWrittenFailsTheRunAndLeavesNoPartialFile) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     std::string directory = lumaret::test::BuildDir() + "/tests/screenshot-is-a-directory.png";
     std::filesystem::create_directories(directory);
@@ -259,6 +264,24 @@ TEST(Win32RuntimeDeathTest, AScreenshotThatCannotBeWrittenFailsTheRun) {
         },
         testing::ExitedWithCode(3), "could not write the screenshot");
     std::filesystem::remove(directory);
+    // A disk that fills up part-way (a file-size limit stands in for it): the write fails,
+    // the run says so, and nothing of the PNG is left behind. (The limit cuts the captured
+    // stderr short too, so only the start of the line is matched.)
+    std::string full = lumaret::test::BuildDir() + "/tests/screenshot-on-a-full-disk.png";
+    std::filesystem::remove(full);
+    EXPECT_EXIT(
+        {
+            signal(SIGXFSZ, SIG_IGN);
+            rlimit limit;
+            limit.rlim_cur = limit.rlim_max = 100;
+            setrlimit(RLIMIT_FSIZE, &limit);
+            setenv("LUMARET_HEADLESS_FRAMES", "3", 1);
+            setenv("LUMARET_SCREENSHOT", full.c_str(), 1);
+            std::exit(RunColourLoop());
+        },
+        testing::ExitedWithCode(3), "could not write the screenshot");
+    EXPECT_FALSE(std::filesystem::exists(full));
+    EXPECT_FALSE(std::filesystem::exists(full + ".partial"));
 }
 
 TEST(Win32Runtime, FindFirstListsFilesAndDirectoriesWithAttributes) {
@@ -278,6 +301,38 @@ TEST(Win32Runtime, FindFirstListsFilesAndDirectoriesWithAttributes) {
     EXPECT_EQ(dirs, (std::set<std::string>{".", "..", "sub"}));
     EXPECT_EQ(_findfirst("./*.none", &data), -1);
     EXPECT_EQ(_findfirst("./missing/*", &data), -1);
+}
+
+TEST(Win32Messages, AHeldKeyRaisesTheRepeatCountInsteadOfFloodingTheQueue) {
+    // As Win32 does for a program that is behind: autorepeats of the key waiting at the end
+    // of the queue add to its repeat count; a first press and another key stay distinct.
+    HWND window = MakeWindow("key-repeat");
+    ASSERT_NE(window, nullptr);
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
+    uint32_t id = lumaret::platform::SdlWindowIdOf(window);
+    auto press = [id](SDL_Keycode key, bool repeat) {
+        SDL_Event event{};
+        event.type = SDL_KEYDOWN;
+        event.key.windowID = id;
+        event.key.state = SDL_PRESSED;
+        event.key.repeat = repeat;
+        event.key.keysym.sym = key;
+        return SDL_PushEvent(&event);
+    };
+    ASSERT_EQ(press(SDLK_a, false), 1);
+    for (int i = 0; i < 300; ++i) ASSERT_EQ(press(SDLK_a, true), 1);
+    ASSERT_EQ(press(SDLK_b, false), 1);
+    ASSERT_EQ(press(SDLK_b, true), 1);
+    ASSERT_EQ(press(SDLK_ESCAPE, false), 1);
+    std::vector<std::pair<WPARAM, LPARAM>> taken;
+    while (taken.size() < 20 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+        if (msg.message == WM_KEYDOWN) taken.emplace_back(msg.wParam, msg.lParam & 0x4000FFFF);
+    const LPARAM repeat = 1L << 30;
+    EXPECT_EQ(taken, (std::vector<std::pair<WPARAM, LPARAM>>{
+                         {'A', 1}, {'A', repeat | 300}, {'B', 1}, {'B', repeat | 1}, {VK_ESCAPE, 1}}));
+    DestroyWindow(window);
 }
 
 TEST(Win32Messages, MouseMotionWaitsBehindKeysAsOneMoveWithTheLatestPosition) {

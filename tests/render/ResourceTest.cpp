@@ -207,7 +207,9 @@ TEST_F(RecordedRendererTest, TheScanLoadsByExtensionAndLogsShaders) {
     WriteFileBytes("data/Tahoma8.mofo", Mofo(33, 4, 4, {0, 0, 4, 4}, std::vector<uint8_t>(16, 200)));
     Log::Open();
     EXPECT_TRUE(renderer->LoadResources());
-    EXPECT_EQ(LogBody(), "Shader: ./data/First.hlsl\nShader: ./data/first.hlsl\n");
+    EXPECT_EQ(LogBody(),
+              "Shader: ./data/First.hlsl\nRenderer::LoadResources: ./data/First.hlsl and ./data/first.hlsl differ only "
+              "in case; ./data/First.hlsl is the one used.\nShader: ./data/first.hlsl\n");
     // Two shaders whose paths differ only in case both register; look-ups find the earlier.
     EXPECT_EQ(renderer->ShaderCount(), 3);
     EXPECT_EQ(renderer->FindShader("./data/FIRST.hlsl"), 1);

@@ -4,7 +4,10 @@
 #include "scene/WorldTestSupport.h"
 
 #include "d3d9/GlObjectCount.h"
-#include "d3d9/Resources.h"
+#include "d3d9/Buffer.h"
+#include "d3d9/ShaderObject.h"
+#include "d3d9/Surface.h"
+#include "d3d9/Texture.h"
 #include "support/GlLabel.h"
 
 #include <cmath>
@@ -166,8 +169,8 @@ TEST_F(WorldTest, FrameDebuggersSeeTheEngineNamesOfTargetsProgramsAndMeshes) {
     }
     const ShaderRecord& zn = gRenderer->shaders[static_cast<size_t>(gWorld->znShader)];
     EXPECT_EQ(GlLabel(GL_PROGRAM, dynamic_cast<VertexShader*>(zn.vertexShader)->program()),
-              "./data/passzn.hlsl (vertex)");
-    EXPECT_EQ(GlLabel(GL_PROGRAM, dynamic_cast<PixelShader*>(zn.pixelShader)->program()), "./data/passzn.hlsl (pixel)");
+              "./data/PassZN.hlsl (vertex)");
+    EXPECT_EQ(GlLabel(GL_PROGRAM, dynamic_cast<PixelShader*>(zn.pixelShader)->program()), "./data/PassZN.hlsl (pixel)");
     std::vector<std::string> buffers;
     for (const Mesh* mesh : gWorld->meshes) {
         buffers.push_back(GlLabel(GL_BUFFER, dynamic_cast<VertexBuffer*>(mesh->streams[0].buffer)->name()));

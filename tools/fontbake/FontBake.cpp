@@ -6,6 +6,7 @@
 // em (capitals 7 pixels tall and letters about as wide as Tahoma 8pt's, on a 12-pixel line),
 // endChar 127 (printable ASCII), in a 128 x 128 texture:
 //   fontbake -o data/Tahoma8.mofo
+// The file keeps the name the engine looks up; the face in it is DejaVu Sans, not Tahoma.
 //
 // What is written, little-endian:
 //   0   "MOFO"      format tag
@@ -371,13 +372,13 @@ int main(int argc, char** argv) {
     if (!options) return ExitUsage;
 
     std::vector<Glyph> glyphs;
-    if (!RenderGlyphs(*options, &glyphs)) return ExitBadFont;
+    if (!RenderGlyphs(*options, &glyphs)) return ExitUnreadable;
     Atlas atlas;
-    if (!BuildAtlas(*options, &glyphs, &atlas)) return ExitDoesNotFit;
+    if (!BuildAtlas(*options, &glyphs, &atlas)) return ExitUnusable;
     // Both go into one byte of the header.
     if (atlas.lineHeight > 255) {
         std::fprintf(stderr, "fontbake: a %d-pixel line is too tall for the format\n", atlas.lineHeight);
-        return ExitDoesNotFit;
+        return ExitUnusable;
     }
 
     std::vector<uint8_t> bytes = EncodeMofo(*options, glyphs, atlas);

@@ -154,7 +154,7 @@ int DrawWordmark(const Options& options, Layer* letters, Layer* accent) {
     FT_Library library = nullptr;
     if (FT_Init_FreeType(&library) != 0) {
         std::fprintf(stderr, "logogen: cannot start FreeType\n");
-        return ExitBadFont;
+        return ExitUnreadable;
     }
     FT_Face face = nullptr;
     int status = ExitOk;
@@ -163,11 +163,11 @@ int DrawWordmark(const Options& options, Layer* letters, Layer* accent) {
         std::fclose(probe);
         if (FT_New_Face(library, options.fontPath.c_str(), 0, &face) != 0) {
             std::fprintf(stderr, "logogen: %s is not a font FreeType can read\n", options.fontPath.c_str());
-            status = ExitBadFont;
+            status = ExitUnreadable;
         }
     } else {
         std::fprintf(stderr, "logogen: cannot open font %s: %s\n", options.fontPath.c_str(), std::strerror(errno));
-        status = ExitBadFont;
+        status = ExitUnreadable;
     }
 
     int pixelSize = LargestPixelSize;
@@ -175,14 +175,14 @@ int DrawWordmark(const Options& options, Layer* letters, Layer* accent) {
     for (; status == ExitOk; --pixelSize) {
         if (pixelSize < SmallestPixelSize) {
             std::fprintf(stderr, "logogen: \"%s\" does not fit a %d x %d image\n", options.text.c_str(), Width, Height);
-            status = ExitDoesNotFit;
+            status = ExitUnusable;
             break;
         }
         if (FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(pixelSize)) != 0 ||
             !PlaceText(face, options.text, &extent, nullptr, 0, 0)) {
             std::fprintf(stderr, "logogen: cannot render \"%s\" with %s\n", options.text.c_str(),
                          options.fontPath.c_str());
-            status = ExitBadFont;
+            status = ExitUnreadable;
             break;
         }
         int height = extent.ascent + AccentGap + AccentThickness;

@@ -1,6 +1,7 @@
 // srxconvert: turns any model Assimp reads (glTF, FBX, Collada, DirectX .x, OBJ, ...) into
 // an SRX scene the engine loads as it is, with the images its materials name next to it.
 #include "Conversion.h"
+#include "common/ToolExitStatus.h"
 
 #include <cerrno>
 #include <cfloat>
@@ -13,12 +14,6 @@
 #include <vector>
 
 namespace {
-
-// As srxdump: 0 ok, 1 usage, 2 unreadable, 3 unsupported or empty.
-constexpr int ExitOk = 0;
-constexpr int ExitUsage = 1;
-constexpr int ExitUnreadable = 2;
-constexpr int ExitUnsupported = 3;
 
 void PrintUsage(FILE* out) {
     std::fputs(
@@ -162,7 +157,7 @@ int main(int argc, char** argv) {
             return ExitUnreadable;
         case srxconvert::ConvertStatus::Unsupported:
             std::fprintf(stderr, "srxconvert: nothing to convert in %s: %s\n", files[0], result.message.c_str());
-            return ExitUnsupported;
+            return ExitUnusable;
     }
-    return ExitUnsupported;
+    return ExitUnusable;
 }

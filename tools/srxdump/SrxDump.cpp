@@ -6,6 +6,7 @@
 // own log.txt is never touched. A file that would stop the engine (a mesh without its
 // primitive chunk) is reported with the engine's message and exit status 3, instead of
 // ending this program the way it ends the engine.
+#include "common/ToolExitStatus.h"
 #include "import/SrxScene.h"
 #include "resources/FileUtil.h"
 
@@ -23,11 +24,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr int ExitOk = 0;
-constexpr int ExitUsage = 1;
-constexpr int ExitUnreadable = 2;
-constexpr int ExitFatalForEngine = 3;
 
 void PrintUsage(FILE* out) {
     std::fputs(
@@ -157,7 +153,7 @@ int main(int argc, char** argv) {
         if (!scene.importError.empty()) {
             std::fflush(stdout);
             std::fprintf(stderr, "srxdump: '%s' would stop the engine: %s\n", file.c_str(), scene.importError.c_str());
-            if (status == ExitOk) status = ExitFatalForEngine;
+            if (status == ExitOk) status = ExitUnusable;
         }
         if (!summaryOnly) std::printf("-- summary\n");
         PrintSummary(Summarise(scene));

@@ -16,6 +16,7 @@
 #include "app/FrameLoop.h"
 #include "app/Log.h"
 #include "app/Window.h"
+#include "common/ToolExitStatus.h"
 #include "import/SrxScene.h"
 #include "render/Renderer.h"
 #include "resources/FileUtil.h"
@@ -35,12 +36,6 @@
 #include <string>
 
 namespace {
-
-// As srxdump and srxconvert: 0 ok, 1 usage, 2 unreadable, 3 unsupported or empty.
-constexpr int ExitOk = 0;
-constexpr int ExitUsage = 1;
-constexpr int ExitUnreadable = 2;
-constexpr int ExitUnsupported = 3;
 
 constexpr int kWidth = 640;
 constexpr int kHeight = 480;
@@ -171,7 +166,7 @@ Failure ConvertAnimation(Model& model, const std::string& path, int animation) {
     switch (result.status) {
         case srxconvert::ConvertStatus::Ok: break;
         case srxconvert::ConvertStatus::NoSuchAnimation: return {ExitUsage, result.message};
-        default: return {ExitUnsupported, path + " holds nothing to draw: " + result.message};
+        default: return {ExitUnusable, path + " holds nothing to draw: " + result.message};
     }
     // What the conversion lost, as srxconvert would say it.
     for (const std::string& warning : report.warnings) std::fprintf(stderr, "viewer: warning: %s\n", warning.c_str());
@@ -257,13 +252,13 @@ int Run(const Arguments& args) {
     auto scene = std::make_unique<SrxScene>(model.srx.data(), model.srx.size(), MissingPrimitive::EndImport);
     if (!scene->importError.empty()) {
         std::fprintf(stderr, "viewer: %s would stop the engine: %s\n", args.path.c_str(), scene->importError.c_str());
-        return ExitUnsupported;
+        return ExitUnusable;
     }
     std::vector<D3DXVECTOR3> points = viewer::FirstPose(*scene);
     viewer::Bounds bounds = viewer::BoundsOf(points);
     if (bounds.empty) {
         std::fprintf(stderr, "viewer: %s holds no meshes the engine draws\n", args.path.c_str());
-        return ExitUnsupported;
+        return ExitUnusable;
     }
 
     Log::Open();

@@ -1,4 +1,4 @@
-#include "d3d9/DeviceState.h"
+#include "d3d9/StateRecords.h"
 
 #include "d3d9/GlEnums.h"
 

@@ -8,7 +8,10 @@
 
 #include "d3d9/DeviceLimits.h"
 #include "d3d9/InternalUniforms.h"
-#include "d3d9/Resources.h"
+#include "d3d9/Buffer.h"
+#include "d3d9/ShaderObject.h"
+#include "d3d9/Surface.h"
+#include "d3d9/VertexDeclaration.h"
 
 #include <d3d9.h>
 #include <epoxy/gl.h>

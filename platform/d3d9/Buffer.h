@@ -1,0 +1,71 @@
+// IDirect3DVertexBuffer9 and IDirect3DIndexBuffer9: one GL buffer each, one implementation
+// for both (they differ only in their description).
+#pragma once
+
+#include "d3d9/DeviceReference.h"
+#include "d3d9/PrivateData.h"
+
+#include <d3d9.h>
+#include <epoxy/gl.h>
+
+#include <string>
+#include <type_traits>
+#include <vector>
+
+namespace lumaret::platform {
+
+// Vertex and index buffers keep a CPU copy: locks return it, unlocks upload the range.
+class BufferStorage {
+public:
+    BufferStorage(UINT length, DWORD usage);
+    ~BufferStorage();
+    HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags);
+    HRESULT Unlock();
+    GLuint name() const { return name_; }
+    UINT length() const { return static_cast<UINT>(bytes_.size()); }
+
+private:
+    GLuint name_ = 0;
+    std::vector<uint8_t> bytes_;
+    UINT dirtyBegin_ = 0;
+    UINT dirtyEnd_ = 0;
+    int locks_ = 0;
+};
+
+template <class Interface, class Desc>
+class Buffer final : public WithPrivateData<Interface> {
+public:
+    static constexpr bool kIndices = std::is_same_v<Desc, D3DINDEXBUFFER_DESC>;
+
+    // format is the index format of an index buffer, the FVF code of a vertex buffer.
+    Buffer(Device* device, UINT length, DWORD usage, DWORD format, D3DPOOL pool);
+    ~Buffer() override;
+    HRESULT GetDevice(IDirect3DDevice9** device) override;
+    D3DRESOURCETYPE GetType() override { return desc_.Type; }
+    HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags) override {
+        return storage_.Lock(offset, size, data, flags);
+    }
+    HRESULT Unlock() override { return storage_.Unlock(); }
+    HRESULT GetDesc(Desc* desc) override;
+    GLuint name() const { return storage_.name(); }
+    UINT length() const { return storage_.length(); }
+    UINT indexSize() const
+        requires kIndices
+    {
+        return desc_.Format == D3DFMT_INDEX32 ? 4 : 2;
+    }
+
+protected:
+    void ApplicationReleased() override { device_.Drop(); }
+    void ApplicationReturned() override { device_.Take(); }
+    void ApplyDebugName(const std::string& name) override;
+
+private:
+    DeviceReference device_;
+    BufferStorage storage_;
+    Desc desc_{};
+};
+using VertexBuffer = Buffer<IDirect3DVertexBuffer9, D3DVERTEXBUFFER_DESC>;
+using IndexBuffer = Buffer<IDirect3DIndexBuffer9, D3DINDEXBUFFER_DESC>;
+
+}  // namespace lumaret::platform

@@ -1,0 +1,152 @@
+// hlslfront: glslang's HLSL front end in a program of its own, started by D3DXCompileShader.
+//
+// glslang 12 crashes on some malformed sources and has no bound on the memory or time a
+// source may cost (nested macros that double take gigabytes), so the engine never runs it
+// in its own process. This helper turns HLSL into SPIR-V, one request at a time over the
+// socket it inherits (see HlslFrontEndProtocol.h), inside limits of its own: address
+// space, CPU time per request, no core files; and it dies with the process that started
+// it. Whatever goes wrong in here reaches the engine as that shader's compile error.
+#include "d3dx9/HlslFrontEndProtocol.h"
+
+#include <glslang/Public/ResourceLimits.h>
+#include <glslang/Public/ShaderLang.h>
+#include <glslang/SPIRV/GlslangToSpv.h>
+
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define LUMARET_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define LUMARET_ASAN 1
+#endif
+#endif
+
+using namespace lumaret::platform::hlslfront;
+
+namespace {
+
+struct ParseResult {
+    bool ok = false;
+    std::vector<uint32_t> spirv;
+    std::string message;
+};
+
+// Macro definitions come in as a preamble, so the source's own line numbers stay right in
+// the compiler's messages.
+ParseResult ParseHlsl(const std::string& source, const std::string& entry, bool vertex, const std::string& preamble) {
+    ParseResult result;
+    EShLanguage stage = vertex ? EShLangVertex : EShLangFragment;
+    glslang::TShader shader(stage);
+    const char* text = source.c_str();
+    int length = static_cast<int>(source.size());
+    const char* names[] = {"memory"};
+    shader.setStringsWithLengthsAndNames(&text, &length, names, 1);
+    shader.setPreamble(preamble.c_str());
+    shader.setEntryPoint(entry.c_str());
+    shader.setSourceEntryPoint(entry.c_str());
+    shader.setEnvInput(glslang::EShSourceHlsl, stage, glslang::EShClientVulkan, 100);
+    shader.setEnvClient(glslang::EShClientVulkan, glslang::EShTargetVulkan_1_0);
+    shader.setEnvTarget(glslang::EShTargetSpv, glslang::EShTargetSpv_1_0);
+    shader.setHlslIoMapping(true);
+    shader.setAutoMapBindings(true);
+    shader.setAutoMapLocations(true);
+    shader.setEnvTargetHlslFunctionality1();
+    auto messages = static_cast<EShMessages>(EShMsgSpvRules | EShMsgVulkanRules | EShMsgReadHlsl |
+                                             EShMsgHlslDX9Compatible);
+    if (!shader.parse(GetDefaultResources(), 100, false, messages)) {
+        result.message = std::string(shader.getInfoLog()) + shader.getInfoDebugLog();
+        return result;
+    }
+    glslang::TProgram program;
+    program.addShader(&shader);
+    if (!program.link(messages) || !program.mapIO()) {
+        result.message = std::string(program.getInfoLog()) + program.getInfoDebugLog();
+        return result;
+    }
+    glslang::SpvOptions options;
+    options.disableOptimizer = true;
+    glslang::GlslangToSpv(*program.getIntermediate(stage), result.spirv, &options);
+    result.ok = true;
+    return result;
+}
+
+void SetLimit(int resource, rlim_t soft) {
+    rlimit limit{};
+    if (getrlimit(resource, &limit) != 0) return;
+    limit.rlim_cur = limit.rlim_max == RLIM_INFINITY || soft < limit.rlim_max ? soft : limit.rlim_max;
+    setrlimit(resource, &limit);
+}
+
+// The next request may use kCpuSecondsPerRequest more seconds than all before it; past
+// that the kernel sends SIGXCPU, which ends the helper.
+void AllowOneMoreRequest() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    rlim_t used = static_cast<rlim_t>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + 1;
+    SetLimit(RLIMIT_CPU, used + kCpuSecondsPerRequest);
+}
+
+int Usage() {
+    std::fputs(
+        "hlslfront: the HLSL front end of the Lumaret engine's shader compiler.\n"
+        "It is started by the engine and its tools, which find it beside their own program;\n"
+        "it is not meant to be run by hand.\n",
+        stderr);
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3 || std::atoi(argv[1]) != kSocketFd) return Usage();
+    pid_t parent = static_cast<pid_t>(std::atol(argv[2]));
+    // Ends with the program that started it, even when that one is killed.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) return 0;
+    SetLimit(RLIMIT_CORE, 0);
+#ifndef LUMARET_ASAN
+    // AddressSanitizer reserves terabytes of shadow address space, so sanitizer builds go
+    // without this one limit.
+    SetLimit(RLIMIT_AS, static_cast<rlim_t>(kAddressSpaceMegabytes) << 20);
+#endif
+    glslang::InitializeProcess();
+    for (;;) {
+        char stage = 0;
+        std::string entry, defines, source;
+        if (!ReceiveAll(kSocketFd, &stage, 1) || !ReceiveString(kSocketFd, &entry) ||
+            !ReceiveString(kSocketFd, &defines) || !ReceiveString(kSocketFd, &source))
+            return 0;  // the engine has gone
+        AllowOneMoreRequest();
+        char status = kCompiled;
+        std::string payload;
+        bool carryOn = true;
+        try {
+            ParseResult result = ParseHlsl(source, entry, stage != 0, defines);
+            if (result.ok)
+                payload.assign(reinterpret_cast<const char*>(result.spirv.data()), result.spirv.size() * 4);
+            else
+                status = kCompileError, payload = result.message;
+        } catch (const std::bad_alloc&) {
+            status = kCompileError;
+            payload = "error: the HLSL compiler ran out of its " + std::to_string(kAddressSpaceMegabytes) +
+                      " MB of memory on this source\n";
+            carryOn = false;  // glslang's pools may be half-built: the next request gets a fresh helper
+        } catch (const std::exception& error) {
+            status = kCompileError;
+            payload = std::string("error: the HLSL compiler failed on this source: ") + error.what() + "\n";
+            carryOn = false;
+        }
+        if (!SendString(kSocketFd, std::string(1, status)) || !SendString(kSocketFd, payload)) return 0;
+        if (!carryOn) return 0;
+    }
+}
