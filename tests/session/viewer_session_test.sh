@@ -23,6 +23,11 @@ for i in \$(seq 1 100); do
   [ -n "\$window" ] && break
   sleep 0.1
 done
+# Start-up ends with the framing line; then the frame loop runs.
+for i in \$(seq 1 300); do
+  grep -q '^Viewer: framed' log.txt 2>/dev/null && break
+  sleep 0.1
+done
 sleep 1
 act() { xdotool "\$@"; sleep 0.4; }
 act mousemove --window \$window 320 240

@@ -521,6 +521,9 @@ TEST_F(SrxConvertModels, NonFiniteNumbersAreDroppedOrRefused) {
          {Case{"nan.obj nan.srx", 0, "warning: 1 triangles dropped: their vertices are not finite", 12},
           Case{"half.gltf half.srx", 0, "warning: 1 triangles dropped", 1},
           Case{"infinite.gltf infinite.srx", 3, "2 triangles dropped", 0},
+          // Assimp's own sample: a box whose every vertex is infinite.
+          Case{kModels + "glTF2/BoxWithInfinites-glTF-Binary/BoxWithInfinites.glb box.srx", 3,
+               "12 triangles dropped: their vertices are not finite", 0},
           Case{"overflow.gltf overflow.srx", 3, "not finite", 0},
           Case{"cube.obj big.srx --scale 1e40", 1, "--scale needs a positive number a float holds", 0}}) {
         SCOPED_TRACE(c.arguments);

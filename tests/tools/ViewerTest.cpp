@@ -174,6 +174,8 @@ TEST_F(ViewerRun, ConvertedModelsShowAndAnimate) {
     size_t expected = 0;
     for (const ViewCase& c : kCases) expected += 1 + c.images;
     EXPECT_EQ(files, expected) << "files in models/: only srxconvert's";
+    for (const fs::directory_entry& entry : fs::directory_iterator("."))
+        EXPECT_NE(entry.path().extension(), ".srx") << "the viewer wrote " << entry.path();
 }
 
 // Files the viewer refuses before it opens a window, each with its exit status and reason.

@@ -207,11 +207,14 @@ public:
         lastX_ = window_.mouseX;
         lastY_ = window_.mouseY;
         uint32_t buttons = window_.MouseButtons;
+        // The motion since the last frame is a drag when a button was down then: the
+        // release message carries the last stretch of it, and the press message's
+        // position is where the drag starts, not part of it.
         bool moved = false;
-        if (buttons & 1u) {
+        if (lastButtons_ & 1u) {
             view.Orbit(static_cast<float>(dx), static_cast<float>(dy));
             moved = dx != 0 || dy != 0;
-        } else if (buttons & 6u) {
+        } else if (lastButtons_ & 6u) {
             view.Pan(static_cast<float>(dx), static_cast<float>(dy), kHeight);
             moved = dx != 0 || dy != 0;
         }
