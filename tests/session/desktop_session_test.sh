@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs the engine as a user would, in a real window on a virtual X display: pressing
-# Escape, and closing the window with Alt+F4, must end it cleanly with the right log lines.
+# Escape, and closing the window with Alt+F4, must end it cleanly with the right log lines;
+# F12 saves what is shown, F2 changes it, and a shader file saved while the window is open
+# is compiled again.
 # Usage: desktop_session_test.sh ENGINE SOURCE_DIR
 set -u
 engine="$1"
@@ -47,7 +49,47 @@ SCRIPT
   rm -rf "$dir"
 }
 
+# F12, F2 (the normals view), F12 again, then an edit of a pass shader: two different
+# screenshots and a reload, all in the log.
+inspect_case() {
+  local dir
+  dir="$(mktemp -d)"
+  cp -r "$source_dir/data" "$dir/data"
+  cat >"$dir/session.sh" <<SCRIPT
+#!/usr/bin/env bash
+cd "$dir"
+LUMARET_NO_MESSAGE_BOX=1 "$engine" >engine.out 2>&1 &
+pid=\$!
+for i in \$(seq 1 100); do
+  xdotool search --name '^engine\$' >/dev/null 2>&1 && break
+  sleep 0.1
+done
+sleep 1
+xdotool key F12; sleep 0.5
+xdotool key F2; sleep 0.5
+xdotool key F12; sleep 0.5
+echo "// edited while the window is open" >> data/PassLight.hlsl
+sleep 2
+xdotool key Escape
+wait \$pid
+SCRIPT
+  chmod +x "$dir/session.sh"
+  if ! timeout 60 xvfb-run -a -s "-screen 0 800x600x24" "$dir/session.sh"; then
+    echo "FAIL (inspection): engine exited badly"; cat "$dir/engine.out"; return 1
+  fi
+  for line in "Screenshot: screenshot_001.png" "Screenshot: screenshot_002.png" \
+              "Shader reloaded: ./data/PassLight.hlsl"; do
+    grep -qx "$line" "$dir/log.txt" || { echo "FAIL (inspection): no line '$line'"; tail -n 8 "$dir/log.txt"; return 1; }
+  done
+  if cmp -s "$dir/screenshot_001.png" "$dir/screenshot_002.png"; then
+    echo "FAIL (inspection): the normals view looks like the final image"; return 1
+  fi
+  echo "ok (inspection)"
+  rm -rf "$dir"
+}
+
 status=0
+inspect_case || status=1
 # Escape: the loop stops at its next test of the key; the window goes at process exit.
 run_case Escape $'ESC!\nShutting down...\nEngine: PostFX released.\nWM_DESTROY\n' || status=1
 # Closing the window: destroy, quit message, shutdown.
