@@ -1,6 +1,7 @@
 #include "d3d9/Buffer.h"
 
 #include "d3d9/Device.h"
+#include "d3d9/GlDebug.h"
 #include "d3d9/GlObjectCount.h"
 
 #include <algorithm>
@@ -8,12 +9,19 @@
 namespace lumaret::platform {
 
 BufferStorage::BufferStorage(UINT length, DWORD usage) : bytes_(length, 0) {
+    TakeGlErrors();  // someone else's
     glCreateBuffers(1, &name_);
     CountGlObjects(1);
     glNamedBufferData(name_, length, nullptr, (usage & D3DUSAGE_DYNAMIC) ? GL_DYNAMIC_DRAW : GL_STATIC_DRAW);
+    if (TakeGlErrors()) {  // out of memory: the device reports an invalid buffer
+        glDeleteBuffers(1, &name_);
+        CountGlObjects(-1);
+        name_ = 0;
+    }
 }
 
 BufferStorage::~BufferStorage() {
+    if (!name_) return;
     glDeleteBuffers(1, &name_);
     CountGlObjects(-1);
 }

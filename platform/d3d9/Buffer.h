@@ -21,6 +21,7 @@ public:
     ~BufferStorage();
     HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags);
     HRESULT Unlock();
+    bool valid() const { return name_ != 0; }
     GLuint name() const { return name_; }
     UINT length() const { return static_cast<UINT>(bytes_.size()); }
 
@@ -47,6 +48,7 @@ public:
     }
     HRESULT Unlock() override { return storage_.Unlock(); }
     HRESULT GetDesc(Desc* desc) override;
+    bool valid() const { return storage_.valid(); }
     GLuint name() const { return storage_.name(); }
     UINT length() const { return storage_.length(); }
     UINT indexSize() const

@@ -168,6 +168,27 @@ TEST_F(DeviceTest, GlErrorsDuringACallBecomeItsResult) {
     decl->Release();
 }
 
+TEST_F(DeviceTest, ResourceCreationIsNotBlamedForEarlierGlErrors) {
+    // Creation asks GL whether its allocation failed; an error left by an earlier call is
+    // not the new resource's.
+    IDirect3DTexture9* texture = nullptr;
+    IDirect3DVertexBuffer9* vertices = nullptr;
+    IDirect3DIndexBuffer9* indices = nullptr;
+    IDirect3DSurface9* target = nullptr;
+    glEnable(0xFFFF);
+    EXPECT_EQ(device->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr), D3D_OK);
+    glEnable(0xFFFF);
+    EXPECT_EQ(device->CreateVertexBuffer(64, D3DUSAGE_WRITEONLY, 0, D3DPOOL_DEFAULT, &vertices, nullptr), D3D_OK);
+    glEnable(0xFFFF);
+    EXPECT_EQ(device->CreateIndexBuffer(64, 0, D3DFMT_INDEX16, D3DPOOL_DEFAULT, &indices, nullptr), D3D_OK);
+    glEnable(0xFFFF);
+    EXPECT_EQ(device->CreateRenderTarget(4, 4, D3DFMT_A8R8G8B8, D3DMULTISAMPLE_NONE, 0, FALSE, &target, nullptr),
+              D3D_OK);
+    lumaret::platform::ResetGlDebugErrors();
+    for (IUnknown* created : std::initializer_list<IUnknown*>{texture, vertices, indices, target})
+        if (created) created->Release();
+}
+
 TEST_F(DeviceTest, PrivateDataKeepsBytesAndADebugNameLabelsTheGlObject) {
     using namespace lumaret::platform;
     IDirect3DTexture9* texture = MakeRenderTargetTexture(8, 8, D3DFMT_A8R8G8B8);
