@@ -3,6 +3,8 @@
 // device (headless on llvmpipe), from reading the file to the filled GPU buffers. And the
 // tangent pass over those meshes both ways: once per mesh, as the build runs it, and after
 // every primitive over everything written so far, which gives the same bytes.
+// The load also reports the process's resident memory with the scene loaded (resident_MiB,
+// the largest over the iterations), so the cost of holding a big scene shows beside the time.
 // Runs in a scratch directory, where the importer's log and the scene file go.
 #include "app/Log.h"
 #include "app/Window.h"
@@ -14,10 +16,13 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <string>
 #include <vector>
 
 namespace {
@@ -105,10 +110,26 @@ struct Device {
     }
 };
 
+// VmRSS of this process, MiB.
+double ResidentMiB() {
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            double kib = 0;
+            status >> kib;
+            return kib / 1024.0;
+        }
+        status.ignore(1 << 10, '\n');
+    }
+    return 0;
+}
+
 void BM_LoadSceneMillionTriangles(benchmark::State& state) {
     EnterScratchDirectory("lumaret-scene-bench", false);
     WriteScene();
     static Device device;
+    double resident = 0;
     for (auto _ : state) {
         state.PauseTiming();
         auto* world = new World();
@@ -120,11 +141,13 @@ void BM_LoadSceneMillionTriangles(benchmark::State& state) {
         // Unlocking hands the bytes to GL, so the figure includes the uploads.
         benchmark::DoNotOptimize(world->meshes.back()->indexBuffer);
         state.PauseTiming();
+        resident = std::max(resident, ResidentMiB());
         std::fill(std::begin(world->declarations), std::end(world->declarations), nullptr);
         delete world;
         state.ResumeTiming();
     }
     state.counters["triangles"] = kMeshes * kPrimitivesPerMesh * 2.0 * kGrid * kGrid;
+    state.counters["resident_MiB"] = resident;
 }
 BENCHMARK(BM_LoadSceneMillionTriangles)->Unit(benchmark::kMillisecond)->Iterations(5);
 
