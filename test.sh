@@ -4,7 +4,8 @@
 #   2. the sanitizer build (Clang, ASan + UBSan, fuzzer coverage) and the same suite;
 #   3. a leak check and a short soak of the whole engine;
 #   4. the fuzz smoke run: every libFuzzer target over its corpus for a bounded time;
-#   5. the Windows check: the engine's sources against mingw-w64's Windows headers.
+#   5. the Windows build: engine.exe in both screen configurations, compiled and linked with
+#      mingw-w64 against the real Windows, d3d9 and d3dx9 headers and import libraries.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -43,5 +44,5 @@ bash scripts/soak.sh --engine build/debug/engine --frame-time 0 --slack 16 500
 echo "== Fuzz smoke run (${fuzz_seconds}s per target)"
 bash scripts/fuzz-smoke.sh build/sanitize "$fuzz_seconds"
 
-echo "== Windows syntax check (mingw-w64 headers)"
-bash scripts/windows-syntax-check.sh
+echo "== Windows build (mingw-w64: engine.exe, both screen configurations)"
+bash scripts/windows-build.sh build/windows

@@ -14,7 +14,9 @@
 #include <span>
 #include <vector>
 
-// Kinds of KeyframeController; any other value is a general curve.
+// Kinds of KeyframeController; any other value is a general curve. The curve kinds are
+// kept for the file format's keyed tracks; the scene build makes only sampled-transform
+// controllers, so no drawn node is animated by a curve.
 enum ControllerKind : int32_t {
     ControllerQuaternionCurve = 1,
     ControllerSampledTransform = 2,

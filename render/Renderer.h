@@ -23,7 +23,8 @@
 #include <vector>
 
 // The built-in camera-facing billboard: a unit-square vertex buffer, its shader pair, an
-// additive parameter block and two occlusion queries. Nothing draws it.
+// additive parameter block and two occlusion queries. Kept for the renderer's interface
+// (Init creates them, shutdown releases them); nothing draws them.
 struct BillboardResources {
     IDirect3DVertexBuffer9* vertexBuffer = nullptr;
     int shader = -1;

@@ -55,7 +55,7 @@ public:
     void Evaluate(float time);
 
     const std::vector<AnimatedNode>* nodes = nullptr;  // not owned
-    int32_t reserved[2] = {};
+    int32_t reserved[2] = {};  // kept for the record's interface; nothing reads them
     std::vector<D3DXMATRIX> nodeMatrices;
     D3DXMATRIX root;
 };

@@ -18,7 +18,7 @@ public:
     D3DXVECTOR3 eye{0.0f, 0.0f, 0.0f};
     D3DXVECTOR3 target{0.0f, 0.0f, 0.0f};
     D3DXVECTOR3 up{0.0f, 1.0f, 0.0f};
-    uint32_t reserved = 0;
+    uint32_t reserved = 0;  // kept for the record's interface; nothing reads it
     float fovDegrees = 45.0f;
     float aspect = 1.0f;
     float nearPlane = 1.0f;

@@ -9,5 +9,5 @@ struct Light {
     D3DXVECTOR3 position{0.0f, 0.0f, 0.0f};
     D3DXVECTOR3 color{1.0f, 1.0f, 1.0f};  // red, green, blue
     float range = 100.0f;
-    float reserved = 0.0f;
+    float reserved = 0.0f;  // kept for the record's interface; nothing reads it
 };

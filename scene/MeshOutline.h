@@ -1,6 +1,6 @@
 // MeshOutline: a record of the meshes of one loaded scene (kind, node, transform), one
-// entry per mesh in scene order. Kept for tools and debugging; nothing in the frame
-// reads it.
+// entry per mesh in scene order. Kept for the World's interface (the scene build fills
+// it); nothing draws it and nothing in the frame reads it.
 #pragma once
 
 #include <d3dx9.h>

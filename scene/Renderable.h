@@ -35,7 +35,7 @@ public:
     D3DXMATRIX local;     // transform of the scene node the mesh hangs from
     ShaderParams params;  // material, textures, states and this draw's matrices
     int shader = -1;      // the renderable's own shader, -1 when none
-    int32_t reserved = 0;
+    int32_t reserved = 0;  // kept for the record's interface; nothing reads it
 };
 
 // One index range of a mesh.

@@ -38,8 +38,9 @@ struct DrawPass {
     int shader = -1;
 };
 
-// The vertex declarations of the pipeline: A (32 bytes, float normal; unused for
-// drawing), B (unskinned StaticVertex) and C (SkinnedVertex).
+// The vertex declarations of the pipeline: A (32 bytes, float normal), B (unskinned
+// StaticVertex) and C (SkinnedVertex). A is kept for the renderer's interface (created and
+// released with the others); no mesh is drawn with it.
 enum VertexDeclarationSlot { DeclarationA, DeclarationB, DeclarationC, DeclarationCount };
 
 class World;

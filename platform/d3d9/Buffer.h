@@ -14,21 +14,36 @@
 
 namespace lumaret::platform {
 
-// Vertex and index buffers keep a CPU copy: locks return it, unlocks upload the range.
+// The GL buffer behind a vertex or index buffer, and how a lock reaches it.
+//
+// Direct3D 9 lets the program read back what it locks unless the buffer was created
+// D3DUSAGE_WRITEONLY. Only those readable buffers keep a CPU copy: locks return it and the
+// last unlock uploads the range written. A write-only buffer has no copy: the first lock
+// maps the GL storage and the last unlock unmaps it, so a static mesh is held once. On a
+// D3DUSAGE_DYNAMIC buffer, D3DLOCK_DISCARD gives the program fresh storage (the driver
+// orphans the old while draws still read it) and D3DLOCK_NOOVERWRITE promises not to touch
+// what draws use, so neither waits for the GPU; on other buffers Direct3D 9 ignores both.
+// Locks nest: inner locks share the outer one's mapping.
 class BufferStorage {
 public:
     BufferStorage(UINT length, DWORD usage);
     ~BufferStorage();
     HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags);
     HRESULT Unlock();
+    bool valid() const { return name_ != 0; }
     GLuint name() const { return name_; }
-    UINT length() const { return static_cast<UINT>(bytes_.size()); }
+    UINT length() const { return length_; }
+    bool keepsCopy() const { return !copy_.empty(); }
 
 private:
     GLuint name_ = 0;
-    std::vector<uint8_t> bytes_;
+    UINT length_;
+    DWORD usage_;
+    std::vector<uint8_t> copy_;  // readable buffers only
+    uint8_t* mapped_ = nullptr;  // write-only buffers while locked
     UINT dirtyBegin_ = 0;
     UINT dirtyEnd_ = 0;
+    bool discarded_ = false;
     int locks_ = 0;
 };
 
@@ -47,6 +62,8 @@ public:
     }
     HRESULT Unlock() override { return storage_.Unlock(); }
     HRESULT GetDesc(Desc* desc) override;
+    bool valid() const { return storage_.valid(); }
+    bool keepsCopy() const { return storage_.keepsCopy(); }
     GLuint name() const { return storage_.name(); }
     UINT length() const { return storage_.length(); }
     UINT indexSize() const

@@ -2,6 +2,7 @@
 
 #include "d3d9/Direct3D9.h"
 #include "d3d9/FixedFunction.h"
+#include "d3d9/GlDebug.h"
 #include "d3d9/GlObjectCount.h"
 #include "d3d9/GlProgram.h"
 #include "d3d9/ShaderBlob.h"
@@ -234,7 +235,12 @@ HRESULT Device::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL 
     *vertexBuffer = nullptr;
     if (length == 0) return D3DERR_INVALIDCALL;
     if (length > (1u << 30)) return D3DERR_OUTOFVIDEOMEMORY;
-    *vertexBuffer = new VertexBuffer(this, length, usage, fvf, pool);
+    auto* created = new VertexBuffer(this, length, usage, fvf, pool);
+    if (!created->valid()) {
+        created->Release();
+        return D3DERR_OUTOFVIDEOMEMORY;
+    }
+    *vertexBuffer = created;
     return D3D_OK;
 }
 
@@ -244,7 +250,12 @@ HRESULT Device::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3
     *indexBuffer = nullptr;
     if (length == 0 || (format != D3DFMT_INDEX16 && format != D3DFMT_INDEX32)) return D3DERR_INVALIDCALL;
     if (length > (1u << 30)) return D3DERR_OUTOFVIDEOMEMORY;
-    *indexBuffer = new IndexBuffer(this, length, usage, format, pool);
+    auto* created = new IndexBuffer(this, length, usage, format, pool);
+    if (!created->valid()) {
+        created->Release();
+        return D3DERR_OUTOFVIDEOMEMORY;
+    }
+    *indexBuffer = created;
     return D3D_OK;
 }
 
@@ -258,11 +269,17 @@ Surface* Device::CreateRenderbufferSurface(UINT width, UINT height, D3DFORMAT fo
     GLsizei samples = multiSample >= D3DMULTISAMPLE_2_SAMPLES ? static_cast<GLsizei>(multiSample) : 0;
     if (samples > maxSamples_) return nullptr;
     MakeCurrent();
+    TakeGlErrors();  // someone else's
     GLuint renderbuffer = 0;
     glCreateRenderbuffers(1, &renderbuffer);
     CountGlObjects(1);
     glNamedRenderbufferStorageMultisample(renderbuffer, samples, info->internalFormat, static_cast<GLsizei>(width),
                                           static_cast<GLsizei>(height));
+    if (TakeGlErrors()) {  // out of memory
+        glDeleteRenderbuffers(1, &renderbuffer);
+        CountGlObjects(-1);
+        return nullptr;
+    }
     D3DSURFACE_DESC desc{format, D3DRTYPE_SURFACE, usage, D3DPOOL_DEFAULT, multiSample, 0, width, height};
     return new Surface(this, owner, desc, renderbuffer);
 }

@@ -13,6 +13,8 @@ namespace lumaret::platform {
 namespace {
 
 size_t gErrorCount = 0;
+size_t gUntaken = 0;  // errors since the last TakeGlErrors
+bool gCallbackInstalled = false;
 std::string gLastError;
 bool gRecordGroups = false;
 std::vector<std::string> gGroups;
@@ -28,6 +30,7 @@ void GLAPIENTRY OnDebugMessage(GLenum source, GLenum type, GLuint id, GLenum sev
     // Performance and portability notes are not faults of the caller.
     if (type == GL_DEBUG_TYPE_PERFORMANCE || type == GL_DEBUG_TYPE_OTHER || type == GL_DEBUG_TYPE_PORTABILITY) return;
     ++gErrorCount;
+    ++gUntaken;
     gLastError.assign(message, length >= 0 ? static_cast<size_t>(length) : std::strlen(message));
     std::fprintf(stderr, "GL debug: %s\n", gLastError.c_str());
     // Whole-program tests run the engine in a child process; there an error ends it.
@@ -43,6 +46,7 @@ void InstallGlDebugOutput() {
     glEnable(GL_DEBUG_OUTPUT);
     glEnable(GL_DEBUG_OUTPUT_SYNCHRONOUS);
     glDebugMessageCallback(OnDebugMessage, nullptr);
+    gCallbackInstalled = true;
     glDebugMessageControl(GL_DONT_CARE, GL_DONT_CARE, GL_DONT_CARE, 0, nullptr, GL_TRUE);
 }
 
@@ -56,7 +60,21 @@ size_t GlDebugErrorCount() { return gErrorCount; }
 std::string GlDebugLastError() { return gLastError; }
 void ResetGlDebugErrors() {
     gErrorCount = 0;
+    gUntaken = 0;
     gLastError.clear();
+}
+
+bool GlDebugCallbackInstalled() { return gCallbackInstalled; }
+
+bool TakeGlErrors() {
+    bool any = false;
+    if (gCallbackInstalled) {
+        any = gUntaken > 0;
+        gUntaken = 0;
+    } else {
+        while (glGetError() != GL_NO_ERROR) any = true;
+    }
+    return any;
 }
 
 bool GlDebugEnabled() {

@@ -25,4 +25,11 @@ void ResetGlDebugErrors();
 // True when contexts are created with the debug flag: debug builds, or LUMARET_GL_DEBUG=1.
 bool GlDebugEnabled();
 
+// Whether GL raised an error since the last look: what the debug callback saw when it is
+// installed (no GL call), else GL's error flags (glGetError, which costs a call into the
+// driver). For the few places where GL can fail for reasons the layer cannot rule out, such
+// as allocation; everything else is validated before it reaches GL.
+bool TakeGlErrors();
+bool GlDebugCallbackInstalled();
+
 }  // namespace lumaret::platform

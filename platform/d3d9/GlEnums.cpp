@@ -1,5 +1,7 @@
 #include "d3d9/GlEnums.h"
 
+#include "d3d9/GlDebug.h"
+
 #include <cstdint>
 #include <cstring>
 
@@ -125,9 +127,8 @@ bool Topology(D3DPRIMITIVETYPE type, UINT primitives, GLenum* mode, GLsizei* ver
 }
 
 HRESULT GlResult(HRESULT result) {
-    bool failed = false;
-    while (glGetError() != GL_NO_ERROR) failed = true;
-    return failed && SUCCEEDED(result) ? D3DERR_DRIVERINTERNALERROR : result;
+    if (!GlDebugCallbackInstalled()) return result;
+    return TakeGlErrors() && SUCCEEDED(result) ? D3DERR_DRIVERINTERNALERROR : result;
 }
 
 }  // namespace lumaret::platform

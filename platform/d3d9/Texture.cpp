@@ -1,6 +1,7 @@
 #include "d3d9/Texture.h"
 
 #include "d3d9/Device.h"
+#include "d3d9/GlDebug.h"
 #include "d3d9/GlObjectCount.h"
 
 namespace lumaret::platform {
@@ -15,10 +16,18 @@ TextureStorage::TextureStorage(Device* device, SharedObject* owner, GLenum targe
     // Render targets and depth textures are GPU-only; every other pool can be locked.
     bool lockable = !(usage & (D3DUSAGE_RENDERTARGET | D3DUSAGE_DEPTHSTENCIL));
     device_->MakeCurrent();
+    TakeGlErrors();  // someone else's
     glCreateTextures(target_, 1, &name_);
     CountGlObjects(1);
     glTextureStorage2D(name_, static_cast<GLsizei>(levels_), format_->internalFormat, static_cast<GLsizei>(width),
                        static_cast<GLsizei>(height));
+    // The driver may be out of memory; the device reports that as an invalid texture.
+    if (TakeGlErrors()) {
+        glDeleteTextures(1, &name_);
+        CountGlObjects(-1);
+        name_ = 0;
+        return;
+    }
     glTextureParameteri(name_, GL_TEXTURE_MAX_LEVEL, static_cast<GLint>(levels_ - 1));
     glTextureParameteriv(name_, GL_TEXTURE_SWIZZLE_RGBA, format_->swizzle);
     copies_.resize(static_cast<size_t>(faces()) * levels_);

@@ -168,6 +168,27 @@ TEST_F(DeviceTest, GlErrorsDuringACallBecomeItsResult) {
     decl->Release();
 }
 
+TEST_F(DeviceTest, ResourceCreationIsNotBlamedForEarlierGlErrors) {
+    // Creation asks GL whether its allocation failed; an error left by an earlier call is
+    // not the new resource's.
+    IDirect3DTexture9* texture = nullptr;
+    IDirect3DVertexBuffer9* vertices = nullptr;
+    IDirect3DIndexBuffer9* indices = nullptr;
+    IDirect3DSurface9* target = nullptr;
+    glEnable(0xFFFF);
+    EXPECT_EQ(device->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr), D3D_OK);
+    glEnable(0xFFFF);
+    EXPECT_EQ(device->CreateVertexBuffer(64, D3DUSAGE_WRITEONLY, 0, D3DPOOL_DEFAULT, &vertices, nullptr), D3D_OK);
+    glEnable(0xFFFF);
+    EXPECT_EQ(device->CreateIndexBuffer(64, 0, D3DFMT_INDEX16, D3DPOOL_DEFAULT, &indices, nullptr), D3D_OK);
+    glEnable(0xFFFF);
+    EXPECT_EQ(device->CreateRenderTarget(4, 4, D3DFMT_A8R8G8B8, D3DMULTISAMPLE_NONE, 0, FALSE, &target, nullptr),
+              D3D_OK);
+    lumaret::platform::ResetGlDebugErrors();
+    for (IUnknown* created : std::initializer_list<IUnknown*>{texture, vertices, indices, target})
+        if (created) created->Release();
+}
+
 TEST_F(DeviceTest, PrivateDataKeepsBytesAndADebugNameLabelsTheGlObject) {
     using namespace lumaret::platform;
     IDirect3DTexture9* texture = MakeRenderTargetTexture(8, 8, D3DFMT_A8R8G8B8);
@@ -261,4 +282,77 @@ TEST_F(DeviceTest, ASourceNamedByLineDirectiveLabelsItsProgram) {
               "probe.hlsl (pixel)");
     shader->Release();
     code->Release();
+}
+
+// What a lock writes reaches GL, whatever the buffer's usage and the lock's flags; what
+// the lock did not write survives unless the program discarded it (dynamic buffers only:
+// Direct3D 9 ignores D3DLOCK_DISCARD elsewhere). Only readable buffers keep a CPU copy.
+TEST_F(DeviceTest, BufferLocksReachGlAndKeepACopyOnlyWhenReadable) {
+    struct Case {
+        const char* name;
+        DWORD usage;
+        DWORD secondLock;
+        bool restKept;
+        bool keepsCopy;
+    };
+    const Case cases[] = {
+        {"readable", 0, 0, true, true},
+        {"readable dynamic, discard", D3DUSAGE_DYNAMIC, D3DLOCK_DISCARD, false, true},
+        {"write-only", D3DUSAGE_WRITEONLY, 0, true, false},
+        {"write-only, discard ignored", D3DUSAGE_WRITEONLY, D3DLOCK_DISCARD, true, false},
+        {"write-only dynamic, no-overwrite", D3DUSAGE_WRITEONLY | D3DUSAGE_DYNAMIC, D3DLOCK_NOOVERWRITE, true, false},
+        {"write-only dynamic, discard", D3DUSAGE_WRITEONLY | D3DUSAGE_DYNAMIC, D3DLOCK_DISCARD, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        IDirect3DVertexBuffer9* buffer = nullptr;
+        ASSERT_EQ(device->CreateVertexBuffer(64, c.usage, 0, D3DPOOL_DEFAULT, &buffer, nullptr), D3D_OK);
+        void* data = nullptr;
+        ASSERT_EQ(buffer->Lock(0, 0, &data, 0), D3D_OK);
+        std::memset(data, 0xAA, 64);
+        ASSERT_EQ(buffer->Unlock(), D3D_OK);
+        ASSERT_EQ(buffer->Lock(16, 16, &data, c.secondLock), D3D_OK);
+        std::memset(data, 0x55, 16);
+        ASSERT_EQ(buffer->Unlock(), D3D_OK);
+        EXPECT_EQ(buffer->Unlock(), D3DERR_INVALIDCALL) << "nothing left to unlock";
+
+        auto* layer = dynamic_cast<lumaret::platform::VertexBuffer*>(buffer);
+        EXPECT_EQ(layer->keepsCopy(), c.keepsCopy);
+        unsigned char gl[64] = {};
+        glGetNamedBufferSubData(layer->name(), 0, sizeof(gl), gl);
+        for (int i = 0; i < 64; ++i) {
+            bool written = i >= 16 && i < 32;
+            if (written) {
+                EXPECT_EQ(gl[i], 0x55) << "byte " << i;
+            } else if (c.restKept) {
+                EXPECT_EQ(gl[i], 0xAA) << "byte " << i;
+            }
+        }
+        if (c.keepsCopy) {
+            ASSERT_EQ(buffer->Lock(0, 0, &data, D3DLOCK_READONLY), D3D_OK);
+            EXPECT_EQ(static_cast<unsigned char*>(data)[20], 0x55) << "read back";
+            buffer->Unlock();
+        }
+        buffer->Release();
+    }
+}
+
+TEST_F(DeviceTest, NestedLocksOfAWriteOnlyBufferShareOneMapping) {
+    IDirect3DIndexBuffer9* buffer = nullptr;
+    ASSERT_EQ(device->CreateIndexBuffer(32, D3DUSAGE_WRITEONLY, D3DFMT_INDEX16, D3DPOOL_DEFAULT, &buffer, nullptr),
+              D3D_OK);
+    void* outer = nullptr;
+    void* inner = nullptr;
+    ASSERT_EQ(buffer->Lock(0, 16, &outer, 0), D3D_OK);
+    ASSERT_EQ(buffer->Lock(16, 16, &inner, 0), D3D_OK);
+    EXPECT_EQ(static_cast<char*>(inner) - static_cast<char*>(outer), 16);
+    std::memset(outer, 1, 16);
+    std::memset(inner, 2, 16);
+    EXPECT_EQ(buffer->Unlock(), D3D_OK);
+    EXPECT_EQ(buffer->Unlock(), D3D_OK);
+    unsigned char gl[32] = {};
+    glGetNamedBufferSubData(dynamic_cast<lumaret::platform::IndexBuffer*>(buffer)->name(), 0, sizeof(gl), gl);
+    EXPECT_EQ(gl[0], 1);
+    EXPECT_EQ(gl[31], 2);
+    buffer->Release();
 }
