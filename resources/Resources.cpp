@@ -30,7 +30,7 @@ bool Renderer::LoadResources() {
     if (!std::filesystem::is_directory("./data", error))
         Log::Warn("Renderer::LoadResources: There is no ./data folder in the working directory (%s); the engine "
                   "loads its shaders, images, fonts and scene from there.\n",
-                  std::filesystem::current_path(error).c_str());
+                  std::filesystem::current_path(error).string().c_str());
     // Look-ups compare lower-cased keys, so of two files whose names differ only in case
     // the first one found is the one every look-up finds.
     std::map<std::string, std::string> firstByKey;
