@@ -64,18 +64,21 @@ for i in \$(seq 1 100); do
   xdotool search --name '^engine\$' >/dev/null 2>&1 && break
   sleep 0.1
 done
+# Waits (up to 30 s: the machine may be busy) for a line of the log.
+await() { for i in \$(seq 1 300); do grep -qx "\$1" log.txt 2>/dev/null && return 0; sleep 0.1; done; return 1; }
 sleep 1
-xdotool key F12; sleep 0.5
-xdotool key F2; sleep 0.5
-xdotool key F12; sleep 0.5
+xdotool key F12
+await "Screenshot: screenshot_001.png"
+xdotool key F2 F12
+await "Screenshot: screenshot_002.png"
 echo "// edited while the window is open" >> data/PassLight.hlsl
-sleep 2
+await "Shader reloaded: ./data/PassLight.hlsl"
 xdotool key Escape
 wait \$pid
 SCRIPT
   chmod +x "$dir/session.sh"
-  if ! timeout 60 xvfb-run -a -s "-screen 0 800x600x24" "$dir/session.sh"; then
-    echo "FAIL (inspection): engine exited badly"; cat "$dir/engine.out"; return 1
+  if ! timeout 150 xvfb-run -a -s "-screen 0 800x600x24" "$dir/session.sh"; then
+    echo "FAIL (inspection): engine exited badly"; cat "$dir/engine.out"; tail -n 8 "$dir/log.txt"; return 1
   fi
   for line in "Screenshot: screenshot_001.png" "Screenshot: screenshot_002.png" \
               "Shader reloaded: ./data/PassLight.hlsl"; do
