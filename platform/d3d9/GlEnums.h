@@ -27,8 +27,8 @@ bool Topology(D3DPRIMITIVETYPE type, UINT primitives, GLenum* mode, GLsizei* ver
 // With the debug callback installed, GL errors raised while the layer carried out a call
 // become the call's result (the callback has already named the failing GL call on stderr).
 // Without it the result passes unchanged: the layer validates what draws, clears and
-// presents hand to GL, and asking glGetError after each of them cost every frame a round
-// trip into the driver per call. Allocations check for themselves (TakeGlErrors).
+// presents hand to GL, so glGetError after each of them would only look for errors that
+// cannot happen. Allocations check for themselves (TakeGlErrors).
 HRESULT GlResult(HRESULT result = D3D_OK);
 
 }  // namespace lumaret::platform

@@ -134,41 +134,9 @@ void TextureStorage::GenerateMips() {
     glGenerateTextureMipmap(name_);
 }
 
-Texture::Texture(Device* device, UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool)
-    : device_(device), storage_(device, this, GL_TEXTURE_2D, width, height, levels, usage, format, pool) {}
-
-Texture::~Texture() = default;
-
-HRESULT Texture::GetDevice(IDirect3DDevice9** device) { return HandOutDevice(device_.get(), device); }
-
-void Texture::ApplyDebugName(const std::string& name) {
-    device_->MakeCurrent();
-    LabelGlObject(GL_TEXTURE, storage_.name(), name);
-}
-
-CubeTexture::CubeTexture(Device* device, UINT edge, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool)
-    : device_(device), storage_(device, this, GL_TEXTURE_CUBE_MAP, edge, edge, levels, usage, format, pool) {}
-
-CubeTexture::~CubeTexture() = default;
-
-HRESULT CubeTexture::GetDevice(IDirect3DDevice9** device) { return HandOutDevice(device_.get(), device); }
-
-void CubeTexture::ApplyDebugName(const std::string& name) {
-    device_->MakeCurrent();
-    LabelGlObject(GL_TEXTURE, storage_.name(), name);
-}
-
-HRESULT CubeTexture::GetCubeMapSurface(D3DCUBEMAP_FACES face, UINT level, IDirect3DSurface9** surface) {
-    return storage_.SurfaceOf(static_cast<UINT>(face), level, surface);
-}
-
-HRESULT CubeTexture::LockRect(D3DCUBEMAP_FACES face, UINT level, D3DLOCKED_RECT* lockedRect, const RECT* rect,
-                              DWORD flags) {
-    return storage_.Lock(static_cast<UINT>(face), level, lockedRect, rect, flags);
-}
-
-HRESULT CubeTexture::UnlockRect(D3DCUBEMAP_FACES face, UINT level) {
-    return storage_.Unlock(static_cast<UINT>(face), level);
+void LabelTexture(Device* device, GLuint texture, const std::string& name) {
+    device->MakeCurrent();
+    LabelGlObject(GL_TEXTURE, texture, name);
 }
 
 GLuint GlTextureOf(IDirect3DBaseTexture9* texture, GLenum* target) {

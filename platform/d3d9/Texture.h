@@ -62,19 +62,40 @@ private:
     std::vector<std::unique_ptr<Surface>> surfaces_;
 };
 
-class Texture final : public WithPrivateData<IDirect3DTexture9> {
+// Names a texture's GL object with the device's context current.
+void LabelTexture(Device* device, GLuint texture, const std::string& name);
+
+// What 2D and cube textures share: the device reference, the storage and the level calls.
+template <class Interface>
+class TextureBase : public WithPrivateData<Interface> {
 public:
-    Texture(Device* device, UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool);
-    ~Texture() override;
+    TextureBase(Device* device, GLenum target, UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format,
+                D3DPOOL pool)
+        : device_(device), storage_(device, this, target, width, height, levels, usage, format, pool) {}
     bool valid() const { return storage_.valid(); }
     TextureStorage& storage() { return storage_; }
 
-    HRESULT GetDevice(IDirect3DDevice9** device) override;
-    D3DRESOURCETYPE GetType() override { return D3DRTYPE_TEXTURE; }
+    HRESULT GetDevice(IDirect3DDevice9** device) override { return HandOutDevice(device_.get(), device); }
     // Direct3D 9 shows only the top level of a texture whose levels it generates itself.
     DWORD GetLevelCount() override { return storage_.usage() & D3DUSAGE_AUTOGENMIPMAP ? 1 : storage_.levels(); }
     void GenerateMipSubLevels() override { storage_.GenerateMips(); }
     HRESULT GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) override { return storage_.LevelDesc(level, desc); }
+
+protected:
+    void ApplicationReleased() override { device_.Drop(); }
+    void ApplicationReturned() override { device_.Take(); }
+    void ApplyDebugName(const std::string& name) override { LabelTexture(device_.get(), storage_.name(), name); }
+
+    DeviceReference device_;
+    TextureStorage storage_;
+};
+
+class Texture final : public TextureBase<IDirect3DTexture9> {
+public:
+    Texture(Device* device, UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool)
+        : TextureBase(device, GL_TEXTURE_2D, width, height, levels, usage, format, pool) {}
+
+    D3DRESOURCETYPE GetType() override { return D3DRTYPE_TEXTURE; }
     HRESULT GetSurfaceLevel(UINT level, IDirect3DSurface9** surface) override {
         return storage_.SurfaceOf(0, level, surface);
     }
@@ -82,42 +103,24 @@ public:
         return storage_.Lock(0, level, lockedRect, rect, flags);
     }
     HRESULT UnlockRect(UINT level) override { return storage_.Unlock(0, level); }
-
-protected:
-    void ApplicationReleased() override { device_.Drop(); }
-    void ApplicationReturned() override { device_.Take(); }
-    void ApplyDebugName(const std::string& name) override;
-
-private:
-    DeviceReference device_;
-    TextureStorage storage_;
 };
 
-class CubeTexture final : public WithPrivateData<IDirect3DCubeTexture9> {
+class CubeTexture final : public TextureBase<IDirect3DCubeTexture9> {
 public:
-    CubeTexture(Device* device, UINT edge, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool);
-    ~CubeTexture() override;
-    bool valid() const { return storage_.valid(); }
-    TextureStorage& storage() { return storage_; }
+    CubeTexture(Device* device, UINT edge, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool)
+        : TextureBase(device, GL_TEXTURE_CUBE_MAP, edge, edge, levels, usage, format, pool) {}
 
-    HRESULT GetDevice(IDirect3DDevice9** device) override;
     D3DRESOURCETYPE GetType() override { return D3DRTYPE_CUBETEXTURE; }
-    DWORD GetLevelCount() override { return storage_.usage() & D3DUSAGE_AUTOGENMIPMAP ? 1 : storage_.levels(); }
-    void GenerateMipSubLevels() override { storage_.GenerateMips(); }
-    HRESULT GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) override { return storage_.LevelDesc(level, desc); }
-    HRESULT GetCubeMapSurface(D3DCUBEMAP_FACES face, UINT level, IDirect3DSurface9** surface) override;
+    HRESULT GetCubeMapSurface(D3DCUBEMAP_FACES face, UINT level, IDirect3DSurface9** surface) override {
+        return storage_.SurfaceOf(static_cast<UINT>(face), level, surface);
+    }
     HRESULT LockRect(D3DCUBEMAP_FACES face, UINT level, D3DLOCKED_RECT* lockedRect, const RECT* rect,
-                     DWORD flags) override;
-    HRESULT UnlockRect(D3DCUBEMAP_FACES face, UINT level) override;
-
-protected:
-    void ApplicationReleased() override { device_.Drop(); }
-    void ApplicationReturned() override { device_.Take(); }
-    void ApplyDebugName(const std::string& name) override;
-
-private:
-    DeviceReference device_;
-    TextureStorage storage_;
+                     DWORD flags) override {
+        return storage_.Lock(static_cast<UINT>(face), level, lockedRect, rect, flags);
+    }
+    HRESULT UnlockRect(D3DCUBEMAP_FACES face, UINT level) override {
+        return storage_.Unlock(static_cast<UINT>(face), level);
+    }
 };
 
 // The GL texture behind a base texture of this layer, or 0.
