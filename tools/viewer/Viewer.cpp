@@ -13,6 +13,7 @@
 #include "ViewerScene.h"
 
 #include "Conversion.h"
+#include "app/Engine.h"
 #include "app/FrameLoop.h"
 #include "app/Log.h"
 #include "app/Window.h"
@@ -374,6 +375,7 @@ int Run(const Arguments& args) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
+    KeepLargeAllocationsInHeap();  // as the engine does: the same frames, the same allocator
     Arguments args = ParseCommandLine(commandLine ? commandLine : "");
     if (!args.error.empty()) {
         std::fprintf(stderr, "viewer: %s (see --help)\n", args.error.c_str());
