@@ -6,7 +6,9 @@
 // table gives the median over the runs (and the fastest).
 //
 // Usage: startup_bench [RUNS]   (default 7). Runs from a scratch directory whose ./data
-// links to the repository's data.
+// links to the repository's data. With the shader translation cache on (the default) every
+// run but the first finds its translations there, so the medians are the warm figures;
+// LUMARET_SHADER_CACHE=0 gives the cold ones (every shader translated).
 #include "app/Demo.h"
 #include "app/Log.h"
 #include "app/Window.h"
