@@ -12,11 +12,9 @@ if ! command -v xvfb-run >/dev/null || ! command -v xdotool >/dev/null; then
   exit 77
 fi
 
-run_case() {
-  local keys="$1" expected="$2"
-  local dir
-  dir="$(mktemp -d)"
-  ln -s "$source_dir/data" "$dir/data"
+# Writes DIR/session.sh: the engine started in DIR, its window waited for, then BODY.
+write_session() {
+  local dir="$1" body="$2"
   cat >"$dir/session.sh" <<SCRIPT
 #!/usr/bin/env bash
 cd "$dir"
@@ -27,15 +25,23 @@ for i in \$(seq 1 100); do
   sleep 0.1
 done
 sleep 1
-xdotool key $keys
-for i in \$(seq 1 100); do
-  kill -0 \$pid 2>/dev/null || break
-  sleep 0.1
-done
-if kill -0 \$pid 2>/dev/null; then kill \$pid; echo "engine did not stop"; exit 1; fi
-wait \$pid
+$body
 SCRIPT
   chmod +x "$dir/session.sh"
+}
+
+run_case() {
+  local keys="$1" expected="$2"
+  local dir
+  dir="$(mktemp -d)"
+  ln -s "$source_dir/data" "$dir/data"
+  write_session "$dir" "xdotool key $keys"'
+for i in $(seq 1 100); do
+  kill -0 $pid 2>/dev/null || break
+  sleep 0.1
+done
+if kill -0 $pid 2>/dev/null; then kill $pid; echo "engine did not stop"; exit 1; fi
+wait $pid'
   if ! timeout 60 xvfb-run -a -s "-screen 0 800x600x24" "$dir/session.sh"; then
     echo "FAIL ($keys): engine exited badly"; cat "$dir/engine.out"; return 1
   fi
@@ -55,18 +61,8 @@ inspect_case() {
   local dir
   dir="$(mktemp -d)"
   cp -r "$source_dir/data" "$dir/data"
-  cat >"$dir/session.sh" <<SCRIPT
-#!/usr/bin/env bash
-cd "$dir"
-LUMARET_NO_MESSAGE_BOX=1 "$engine" >engine.out 2>&1 &
-pid=\$!
-for i in \$(seq 1 100); do
-  xdotool search --name '^engine\$' >/dev/null 2>&1 && break
-  sleep 0.1
-done
-# Waits (up to 30 s: the machine may be busy) for a line of the log.
-await() { for i in \$(seq 1 300); do grep -qx "\$1" log.txt 2>/dev/null && return 0; sleep 0.1; done; return 1; }
-sleep 1
+  write_session "$dir" '# Waits (up to 30 s: the machine may be busy) for a line of the log.
+await() { for i in $(seq 1 300); do grep -qx "$1" log.txt 2>/dev/null && return 0; sleep 0.1; done; return 1; }
 xdotool key F12
 await "Screenshot: screenshot_001.png"
 xdotool key F2 F12
@@ -74,9 +70,7 @@ await "Screenshot: screenshot_002.png"
 echo "// edited while the window is open" >> data/PassLight.hlsl
 await "Shader reloaded: ./data/PassLight.hlsl"
 xdotool key Escape
-wait \$pid
-SCRIPT
-  chmod +x "$dir/session.sh"
+wait $pid'
   if ! timeout 150 xvfb-run -a -s "-screen 0 800x600x24" "$dir/session.sh"; then
     echo "FAIL (inspection): engine exited badly"; cat "$dir/engine.out"; tail -n 8 "$dir/log.txt"; return 1
   fi
