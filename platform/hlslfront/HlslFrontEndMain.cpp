@@ -6,6 +6,7 @@
 // socket it inherits (see HlslFrontEndProtocol.h), inside limits of its own: address
 // space, CPU time per request, no core files; and it dies with the process that started
 // it. Whatever goes wrong in here reaches the engine as that shader's compile error.
+#include "d3dx9/AddressSanitizer.h"
 #include "d3dx9/HlslFrontEndProtocol.h"
 
 #include <glslang/Public/ResourceLimits.h>
@@ -22,14 +23,6 @@
 #include <new>
 #include <string>
 #include <vector>
-
-#if defined(__SANITIZE_ADDRESS__)
-#define LUMARET_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define LUMARET_ASAN 1
-#endif
-#endif
 
 using namespace lumaret::platform::hlslfront;
 
@@ -114,11 +107,9 @@ int main(int argc, char** argv) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) return 0;
     SetLimit(RLIMIT_CORE, 0);
-#ifndef LUMARET_ASAN
     // AddressSanitizer reserves terabytes of shadow address space, so sanitizer builds go
     // without this one limit.
-    SetLimit(RLIMIT_AS, static_cast<rlim_t>(kAddressSpaceMegabytes) << 20);
-#endif
+    if (!kUnderAddressSanitizer) SetLimit(RLIMIT_AS, static_cast<rlim_t>(kAddressSpaceMegabytes) << 20);
     glslang::InitializeProcess();
     for (;;) {
         char stage = 0;

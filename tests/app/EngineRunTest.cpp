@@ -2,6 +2,7 @@
 // its data, its log, its shader compiler's helper. Each case sets up a scratch directory
 // with a copy of ./data, runs the engine and looks at what a user sees: the exit status,
 // stderr and log.txt.
+#include "d3dx9/AddressSanitizer.h"
 #include "support/TempDir.h"
 #include "tools/ToolRun.h"
 
@@ -14,14 +15,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
-
-#if defined(__SANITIZE_ADDRESS__)
-#define LUMARET_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define LUMARET_ASAN 1
-#endif
-#endif
 
 namespace {
 
@@ -135,9 +128,7 @@ TEST_F(EngineRun, TroubleWithItsFilesIsSaidOnceAndNamed) {
 }
 
 TEST_F(EngineRun, OutOfMemoryWhileLoadingNamesTheFile) {
-#ifdef LUMARET_ASAN
-    GTEST_SKIP() << "AddressSanitizer does not run under an address-space limit";
-#endif
+    if (kUnderAddressSanitizer) GTEST_SKIP() << "AddressSanitizer does not run under an address-space limit";
     lumaret::test::ToolRun run = Shell("truncate -s 900M data/big.tga; ulimit -v 700000; $ENGINE");
     EXPECT_EQ(run.status, 255) << run.output;
     EXPECT_NE(run.output.find("./data/big.tga: it does not fit in memory"), std::string::npos) << run.output;
