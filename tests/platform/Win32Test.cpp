@@ -34,6 +34,17 @@ LRESULT CALLBACK Recorder(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
+// Queues a key press for the window with that SDL id, as SDL reports one.
+int PushKeyDown(uint32_t windowId, SDL_Keycode key, bool repeat) {
+    SDL_Event event{};
+    event.type = SDL_KEYDOWN;
+    event.key.windowID = windowId;
+    event.key.state = SDL_PRESSED;
+    event.key.repeat = repeat;
+    event.key.keysym.sym = key;
+    return SDL_PushEvent(&event);
+}
+
 HWND MakeWindow(const char* className) {
     WNDCLASSA cls{};
     cls.lpfnWndProc = Recorder;
@@ -312,15 +323,7 @@ TEST(Win32Messages, AHeldKeyRaisesTheRepeatCountInsteadOfFloodingTheQueue) {
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
     }
     uint32_t id = lumaret::platform::SdlWindowIdOf(window);
-    auto press = [id](SDL_Keycode key, bool repeat) {
-        SDL_Event event{};
-        event.type = SDL_KEYDOWN;
-        event.key.windowID = id;
-        event.key.state = SDL_PRESSED;
-        event.key.repeat = repeat;
-        event.key.keysym.sym = key;
-        return SDL_PushEvent(&event);
-    };
+    auto press = [id](SDL_Keycode key, bool repeat) { return PushKeyDown(id, key, repeat); };
     ASSERT_EQ(press(SDLK_a, false), 1);
     for (int i = 0; i < 300; ++i) ASSERT_EQ(press(SDLK_a, true), 1);
     ASSERT_EQ(press(SDLK_b, false), 1);
@@ -352,12 +355,7 @@ TEST(Win32Messages, MouseMotionWaitsBehindKeysAsOneMoveWithTheLatestPosition) {
         motion.motion.y = i / 640;
         ASSERT_EQ(SDL_PushEvent(&motion), 1);
     }
-    SDL_Event key{};
-    key.type = SDL_KEYDOWN;
-    key.key.windowID = id;
-    key.key.state = SDL_PRESSED;
-    key.key.keysym.sym = SDLK_ESCAPE;
-    ASSERT_EQ(SDL_PushEvent(&key), 1);
+    ASSERT_EQ(PushKeyDown(id, SDLK_ESCAPE, false), 1);
     std::vector<UINT> taken;
     LPARAM lastMove = 0;
     while (taken.size() < 20 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
