@@ -101,7 +101,8 @@ bool OpenDisplay() {
         SDL_SetHint(SDL_HINT_VIDEODRIVER, drivers.c_str());
     }
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-        std::fprintf(stderr, "lumaret: the display named by %s cannot be opened: running headless\n", named.c_str());
+        std::fprintf(stderr, "lumaret: the display named by %s cannot be opened (%s): running headless\n",
+                     named.c_str(), SDL_GetError());
         return false;
     }
     const char* driver = SDL_GetCurrentVideoDriver();

@@ -7,10 +7,11 @@
 set -u
 engine="$1"
 source_dir="$2"
-if ! command -v xvfb-run >/dev/null || ! command -v xdotool >/dev/null; then
-  echo "xvfb-run or xdotool missing: skipped"
+if ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null; then
+  echo "Xvfb or xdotool missing: skipped"
   exit 77
 fi
+. "$(dirname "$0")/virtual_display.sh"
 
 # Writes DIR/session.sh: the engine started in DIR, its window waited for, then BODY.
 write_session() {
@@ -20,10 +21,7 @@ write_session() {
 cd "$dir"
 LUMARET_NO_MESSAGE_BOX=1 "$engine" >engine.out 2>&1 &
 pid=\$!
-for i in \$(seq 1 100); do
-  xdotool search --name '^engine\$' >/dev/null 2>&1 && break
-  sleep 0.1
-done
+$await_window_text
 sleep 1
 $body
 SCRIPT
@@ -42,7 +40,7 @@ for i in $(seq 1 100); do
 done
 if kill -0 $pid 2>/dev/null; then kill $pid; echo "engine did not stop"; exit 1; fi
 wait $pid'
-  if ! timeout 60 xvfb-run -a -s "-screen 0 800x600x24" "$dir/session.sh"; then
+  if ! on_virtual_display 60 "$dir/session.sh"; then
     echo "FAIL ($keys): engine exited badly"; cat "$dir/engine.out"; return 1
   fi
   local tail
@@ -71,7 +69,7 @@ echo "// edited while the window is open" >> data/PassLight.hlsl
 await "Shader reloaded: ./data/PassLight.hlsl"
 xdotool key Escape
 wait $pid'
-  if ! timeout 150 xvfb-run -a -s "-screen 0 800x600x24" "$dir/session.sh"; then
+  if ! on_virtual_display 150 "$dir/session.sh"; then
     echo "FAIL (inspection): engine exited badly"; cat "$dir/engine.out"; tail -n 8 "$dir/log.txt"; return 1
   fi
   for line in "Screenshot: screenshot_001.png" "Screenshot: screenshot_002.png" \

@@ -6,10 +6,11 @@
 set -u
 viewer="$1"
 source_dir="$2"
-if ! command -v xvfb-run >/dev/null || ! command -v xdotool >/dev/null; then
-  echo "xvfb-run or xdotool missing: skipped"
+if ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null; then
+  echo "Xvfb or xdotool missing: skipped"
   exit 77
 fi
+. "$(dirname "$0")/virtual_display.sh"
 
 dir="$(mktemp -d)"
 ln -s "$source_dir/data" "$dir/data"
@@ -18,11 +19,7 @@ cat >"$dir/session.sh" <<SCRIPT
 cd "$dir"
 LUMARET_NO_MESSAGE_BOX=1 LUMARET_GL_ERRORS_FATAL=1 "$viewer" "$source_dir/tests/data/two_animations.gltf" >viewer.out 2>&1 &
 pid=\$!
-for i in \$(seq 1 100); do
-  window=\$(xdotool search --name '^engine\$' 2>/dev/null | head -1)
-  [ -n "\$window" ] && break
-  sleep 0.1
-done
+$await_window_text
 # Start-up ends with the framing line; then the frame loop runs.
 for i in \$(seq 1 300); do
   grep -q '^Viewer: framed' log.txt 2>/dev/null && break
@@ -55,7 +52,7 @@ if kill -0 \$pid 2>/dev/null; then kill \$pid; echo "viewer did not stop"; exit 
 wait \$pid
 SCRIPT
 chmod +x "$dir/session.sh"
-if ! timeout 90 xvfb-run -a -s "-screen 0 800x600x24" "$dir/session.sh"; then
+if ! on_virtual_display 90 "$dir/session.sh"; then
   echo "FAIL: the viewer exited badly"; cat "$dir/viewer.out"; exit 1
 fi
 

@@ -1,0 +1,38 @@
+# Sourced by the session tests: an X server of each session's own, and the wait for the
+# program's window that every session script starts with.
+
+# Runs SCRIPT under `timeout SECONDS` with DISPLAY naming a fresh Xvfb. Xvfb takes a free
+# display number itself (-displayfd) and is waited for at the end, so sessions running side
+# by side or one after another never share a server or meet one that is still going away
+# (xvfb-run -a guesses a number from lock files and leaves its server dying behind it).
+on_virtual_display() {
+  local seconds="$1" script="$2" fifo number="" xvfb status
+  fifo="$(mktemp -u)"
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+  xvfb=$!
+  read -r -t 30 number <"$fifo"
+  rm -f "$fifo"
+  if [ -z "$number" ]; then
+    echo "Xvfb did not start"; kill $xvfb 2>/dev/null; wait $xvfb 2>/dev/null; return 1
+  fi
+  DISPLAY=":$number" timeout "$seconds" "$script"
+  status=$?
+  kill $xvfb 2>/dev/null
+  wait $xvfb 2>/dev/null
+  return $status
+}
+
+# Shell text for a session script, after `pid` holds the program's process: waits (up to
+# 30 s; the machine may be busy) for its visible window, sets `window`, and gives it the
+# keyboard focus, so the keys sent next reach it. Without a window the session fails here,
+# saying so, instead of typing into nothing.
+await_window_text='window=""
+for i in $(seq 1 300); do
+  window=$(xdotool search --onlyvisible --name "^engine\$" 2>/dev/null | head -1)
+  [ -n "$window" ] && break
+  kill -0 $pid 2>/dev/null || break
+  sleep 0.1
+done
+if [ -z "$window" ]; then echo "no window appeared"; kill $pid 2>/dev/null; exit 1; fi
+timeout 10 xdotool windowfocus --sync $window'
