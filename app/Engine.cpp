@@ -6,6 +6,7 @@
 #include "render/PerfEvent.h"
 #include "render/Renderer.h"
 #include "render/ScreenQuadShaders.h"
+#include "resources/StartupPrefetch.h"
 #include "resources/TextOverlay.h"
 #include "scene/Camera.h"
 #include "scene/World.h"
@@ -13,6 +14,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -62,9 +64,12 @@ void KeepLargeAllocationsInHeap() {
 }
 
 int RunEngine(const ScreenConfig& screen) {
-    // Start-up.
+    // Start-up. The data folder's shaders and images are prepared on a worker thread while
+    // the device is created (after the window, whose creation checks the settings and may
+    // end the run).
     Log::Open();
     gWindow.create(50, 50, screen.width, screen.height, screen.fullscreen ? 0 : 1, nullptr);
+    auto prefetch = std::make_unique<StartupPrefetch>("./data/");
     RendererSettings settings;
     settings.fullscreen = screen.fullscreen;
     settings.vsync = true;
@@ -73,7 +78,8 @@ int RunEngine(const ScreenConfig& screen) {
     gRenderer = new Renderer();
     gRenderer->Init(gWindow.handle, DisplayModeDesc{screen.width, screen.height, 0}, settings,
                     ClearColor | ClearDepth | ClearStencil);
-    gRenderer->LoadResources();
+    gRenderer->LoadResources(prefetch.get());
+    prefetch.reset();
     gTextOverlay.Setup(*gRenderer);
     gWorld = new World();
     gWorld->InitPipeline();

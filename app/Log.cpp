@@ -52,5 +52,6 @@ void Log::Fatal(const char* format, ...) {
     std::vsnprintf(gFatalBuffer, sizeof(gFatalBuffer), format, args);
     va_end(args);
     MessageBoxA(nullptr, gFatalBuffer, "error", MB_OK | MB_ICONERROR | MB_TASKMODAL);
+    if (beforeFatalExit) beforeFatalExit();
     std::exit(-1);
 }

@@ -7,6 +7,8 @@
 // own "\n"; one without it continues the current line. Log::Warn writes its message to
 // the log and to stderr too, for what the engine survives but whoever runs it must see.
 // A log.txt that cannot be created or written is said once on stderr; the run goes on.
+// Before Fatal ends the process it runs beforeFatalExit, when set: work on other threads
+// stops there, so none of it is still running while the process's statics are destroyed.
 #pragma once
 
 #include <cstdarg>
@@ -26,6 +28,8 @@ public:
     static void Write(const char* format, ...) __attribute__((format(LUMARET_PRINTF_FORMAT, 1, 2)));
     static void Warn(const char* format, ...) __attribute__((format(LUMARET_PRINTF_FORMAT, 1, 2)));
     [[noreturn]] static void Fatal(const char* format, ...) __attribute__((format(LUMARET_PRINTF_FORMAT, 1, 2)));
+
+    static inline void (*beforeFatalExit)() = nullptr;
 
     static constexpr const char* FileName = "log.txt";
     static constexpr const char* Banner = "Lumaret Engine Log\n\n";

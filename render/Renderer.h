@@ -33,6 +33,7 @@ struct BillboardResources {
 };
 
 class Renderer;
+class StartupPrefetch;
 extern Renderer* gRenderer;
 
 class Renderer {
@@ -108,7 +109,9 @@ public:
     void ApplyShaderParams(int shaderIndex, const ShaderParams& block);
 
     // Resources.
-    bool LoadResources();
+    // The start-up scan of ./data/. ahead, when given, holds work done on its files
+    // while the device was being created (StartupPrefetch.h).
+    bool LoadResources(StartupPrefetch* ahead = nullptr);
     int LoadTexture(const std::string& path);
     // The same for an image already in memory, registered under path.
     int LoadTexture(const std::string& path, const uint8_t* data, size_t size);
@@ -116,6 +119,8 @@ public:
     void LoadFont(const std::string& path);
     int FindFont(const std::string& name) const;
 
+    // Set only while LoadResources runs.
+    StartupPrefetch* startupPrefetch = nullptr;
     int width = 0;
     int height = 0;
     bool fullscreen = false;

@@ -4,6 +4,7 @@
 #include "render/Renderer.h"
 #include "resources/DirectoryWalk.h"
 #include "resources/FileUtil.h"
+#include "resources/StartupPrefetch.h"
 
 #include <cstring>
 #include <filesystem>
@@ -25,7 +26,8 @@ uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] <
 
 }  // namespace
 
-bool Renderer::LoadResources() {
+bool Renderer::LoadResources(StartupPrefetch* ahead) {
+    startupPrefetch = ahead;
     std::error_code error;
     if (!std::filesystem::is_directory("./data", error))
         Log::Warn("Renderer::LoadResources: There is no ./data folder in the working directory (%s); the engine "
@@ -56,12 +58,14 @@ bool Renderer::LoadResources() {
             Log::Fatal("Renderer::LoadResources: Out of memory while loading %s\n", path.c_str());
         }
     }
+    startupPrefetch = nullptr;
     return true;
 }
 
 int Renderer::LoadTexture(const std::string& path) {
     std::string why;
-    std::optional<std::vector<uint8_t>> file = ReadWholeFile(path, &why);
+    std::optional<std::vector<uint8_t>> file = startupPrefetch ? startupPrefetch->TakeFile(path) : std::nullopt;
+    if (!file) file = ReadWholeFile(path, &why);
     if (!file) Log::Fatal("Renderer::LoadTexture: Couldn't read %s: it %s.\n", path.c_str(), why.c_str());
     return LoadTexture(path, file->data(), file->size());
 }

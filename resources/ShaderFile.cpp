@@ -29,3 +29,11 @@ ShaderFileSections SplitShaderFile(const char* text, size_t size) {
     }
     return sections;
 }
+
+std::string NamedShaderSource(const char* source, const char* name, int firstLine) {
+    if (!name || !*name) return source;
+    std::string text = "#line " + std::to_string(firstLine) + " \"";
+    for (const char* c = name; *c; ++c)
+        if (*c != '"' && *c != '\\' && *c != '\n' && *c != '\r') text += *c;
+    return text + "\"\n" + source;
+}

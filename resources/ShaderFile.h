@@ -21,3 +21,9 @@ struct ShaderFileSections {
 };
 
 ShaderFileSections SplitShaderFile(const char* text, size_t size);
+
+// A section's text as the compiler is given it: a #line directive first, so that the
+// compiler's messages and the compiled program carry the name (quotes and line breaks in
+// it are left out) and count lines from the one where the source begins in its file.
+// Without a name, the source alone.
+std::string NamedShaderSource(const char* source, const char* name, int firstLine);

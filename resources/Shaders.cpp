@@ -5,6 +5,7 @@
 #include "render/Renderer.h"
 #include "resources/FileUtil.h"
 #include "resources/ShaderFile.h"
+#include "resources/StartupPrefetch.h"
 
 #include <cstring>
 
@@ -20,27 +21,27 @@ const char* const kBillboardPixelShader =
 
 namespace {
 
-// A named source starts with a #line directive, so that the compiler's messages and the
-// compiled program carry the name (quotes and line breaks in it are left out) and count
-// lines from the one where the source begins in its file.
-std::string NamedSource(const char* source, const char* name, int firstLine) {
-    if (!name || !*name) return source;
-    std::string text = "#line " + std::to_string(firstLine) + " \"";
-    for (const char* c = name; *c; ++c)
-        if (*c != '"' && *c != '\\' && *c != '\n' && *c != '\r') text += *c;
-    return text + "\"\n" + source;
-}
-
-// Compiles one program; false with the compiler's text on a compile error.
+// Compiles one program, or takes it compiled ahead; false with the compiler's text on a
+// compile error.
 template <class ShaderInterface>
-bool CompileProgram(IDirect3DDevice9* device, const char* source, const char* name, int firstLine, bool vertex,
-                    ShaderInterface** shader, ID3DXConstantTable** constants, std::string* error) {
+bool CompileProgram(IDirect3DDevice9* device, StartupPrefetch* ahead, const char* source, const char* name,
+                    int firstLine, bool vertex, ShaderInterface** shader, ID3DXConstantTable** constants,
+                    std::string* error) {
     ID3DXBuffer* code = nullptr;
     ID3DXBuffer* errors = nullptr;
     LPCSTR profile = vertex ? D3DXGetVertexShaderProfile(device) : D3DXGetPixelShaderProfile(device);
-    std::string text = NamedSource(source, name, firstLine);
-    HRESULT result = D3DXCompileShader(text.c_str(), static_cast<UINT>(text.size()), nullptr, nullptr, "main", profile,
-                                       D3DXSHADER_PACKMATRIX_COLUMNMAJOR, &code, &errors, constants);
+    std::string text = NamedShaderSource(source, name, firstLine);
+    HRESULT result;
+    CompiledProgram early;
+    if (ahead && profile && ahead->TakeProgram(text, profile, &early)) {
+        result = early.result;
+        code = early.code;
+        errors = early.errors;
+        *constants = early.constants;
+    } else {
+        result = D3DXCompileShader(text.c_str(), static_cast<UINT>(text.size()), nullptr, nullptr, "main", profile,
+                                   D3DXSHADER_PACKMATRIX_COLUMNMAJOR, &code, &errors, constants);
+    }
     if (result != 0) {
         *error = errors && errors->GetBufferSize() > 0
                      ? static_cast<const char*>(errors->GetBufferPointer())
@@ -93,16 +94,16 @@ bool Renderer::BuildShaderRecord(const char* vertexSource, const char* pixelSour
                                  int pixelLine, ShaderRecord* out, std::string* error) {
     ShaderRecord record;
     if (vertexSource) {
-        bool compiled = CompileProgram(device, vertexSource, name, vertexLine, true, &record.vertexShader,
-                                       &record.vertexConstants, error);
+        bool compiled = CompileProgram(device, startupPrefetch, vertexSource, name, vertexLine, true,
+                                       &record.vertexShader, &record.vertexConstants, error);
         if (!compiled || !record.vertexShader) {
             ReleaseRecord(record);
             return false;
         }
     }
     if (pixelSource) {
-        bool compiled = CompileProgram(device, pixelSource, name, pixelLine, false, &record.pixelShader,
-                                       &record.pixelConstants, error);
+        bool compiled = CompileProgram(device, startupPrefetch, pixelSource, name, pixelLine, false,
+                                       &record.pixelShader, &record.pixelConstants, error);
         if (!compiled || !record.pixelShader) {
             ReleaseRecord(record);
             return false;
@@ -111,10 +112,10 @@ bool Renderer::BuildShaderRecord(const char* vertexSource, const char* pixelSour
     bool vertexSide = record.vertexShader && record.vertexConstants;
     bool pixelSide = record.pixelShader && record.pixelConstants;
     for (int i = 0; i < kShaderParamCount; ++i) {
-        record.vertexHandles[i] = vertexSide ? record.vertexConstants->GetConstantByName(nullptr, ShaderParamNames[i].name)
-                                             : nullptr;
-        record.pixelHandles[i] = pixelSide ? record.pixelConstants->GetConstantByName(nullptr, ShaderParamNames[i].name)
-                                           : nullptr;
+        record.vertexHandles[i] =
+            vertexSide ? record.vertexConstants->GetConstantByName(nullptr, ShaderParamNames[i].name) : nullptr;
+        record.pixelHandles[i] =
+            pixelSide ? record.pixelConstants->GetConstantByName(nullptr, ShaderParamNames[i].name) : nullptr;
     }
     // The arrays are looked up on one side only: bone palettes for vertex programs, filter
     // taps for pixel programs.
@@ -127,7 +128,8 @@ bool Renderer::BuildShaderRecord(const char* vertexSource, const char* pixelSour
 
 int Renderer::LoadShader(const std::string& path) {
     std::string why;
-    std::optional<std::vector<uint8_t>> file = ReadWholeFile(path, &why);
+    std::optional<std::vector<uint8_t>> file = startupPrefetch ? startupPrefetch->TakeFile(path) : std::nullopt;
+    if (!file) file = ReadWholeFile(path, &why);
     if (!file) Log::Fatal("Renderer::LoadShader: Couldn't read %s: it %s.\n", path.c_str(), why.c_str());
     ShaderFileSections sections = SplitShaderFile(reinterpret_cast<const char*>(file->data()), file->size());
     // Messages name the file as it is on disk; the registry key is lower-cased.

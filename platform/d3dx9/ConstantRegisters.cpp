@@ -15,7 +15,10 @@ namespace {
 
 // register(cN) annotations of the source, by constant name.
 std::map<std::string, UINT> ExplicitRegisters(const std::string& source) {
-    static const std::regex pattern(R"(([A-Za-z_]\w*)\s*(?:\[[^\]]*\]\s*)?:\s*register\s*\(\s*[cC](\d+)\s*\))");
+    // Never destroyed, like the layer's other tables: a worker thread may still be compiling
+    // while the program exits.
+    static const std::regex& pattern =
+        *new std::regex(R"(([A-Za-z_]\w*)\s*(?:\[[^\]]*\]\s*)?:\s*register\s*\(\s*[cC](\d+)\s*\))");
     std::map<std::string, UINT> registers;
     for (auto it = std::sregex_iterator(source.begin(), source.end(), pattern); it != std::sregex_iterator(); ++it)
         registers[(*it)[1].str()] = static_cast<UINT>(std::stoul((*it)[2].str()));
@@ -149,7 +152,7 @@ std::deque<ConstantRecord> AssignRegisters(spirv_cross::CompilerGLSL& compiler, 
 }
 
 std::string BindRegisterFile(std::string glsl, bool vertex, UINT registers) {
-    static const std::regex declaration(R"(\nuniform vec4 (\w+)\[\d+\];)");
+    static const std::regex& declaration = *new std::regex(R"(\nuniform vec4 (\w+)\[\d+\];)");
     std::smatch match;
     if (!std::regex_search(glsl, match, declaration)) return glsl;
     std::string replacement =

@@ -12,6 +12,7 @@
 
 #include <climits>
 #include <cstring>
+#include <mutex>
 
 extern char** environ;
 
@@ -156,6 +157,8 @@ std::vector<uint32_t> CompileHlslToSpirv(const std::string& source, const std::s
                                          const std::string& macroPreamble) {
     // Never freed: the helper lives as long as the program, and its socket closes with it.
     static FrontEndProcess* frontEnd = new FrontEndProcess();
+    static std::mutex* turns = new std::mutex();
+    std::lock_guard<std::mutex> lock(*turns);
     return frontEnd->Compile(source, entry, vertex, macroPreamble);
 }
 

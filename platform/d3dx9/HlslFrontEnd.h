@@ -4,8 +4,8 @@
 // runs a second time), answers one request at a time, and is started again after it
 // stops. Everything that can go wrong on its side (a crash, a limit reached, a reply cut
 // short or malformed, a helper that is missing) comes back as a ShaderCompileError.
-// Compile from the main thread: the helper is tied to the thread that starts it and ends
-// when that thread does.
+// Any thread may compile; requests from several threads take turns with the one helper,
+// which ends with the program, not with the thread that happened to start it.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 #include "d3dx9/ShaderCache.h"
 
+#include "d3dx9/Fnv1a.h"
 #include "d3dx9/HlslFrontEnd.h"
 #include "win32/Settings.h"
 
@@ -19,12 +20,6 @@ constexpr char kMagic[8] = {'L', 'M', 'S', 'H', 'C', 'A', 'C', '1'};
 constexpr uint32_t kFormatVersion = 1;
 // No real entry comes near this; a bigger file is not read.
 constexpr uint64_t kLargestEntry = 16u << 20;
-
-uint64_t Fnv1a(const void* data, size_t size, uint64_t hash = 0xcbf29ce484222325ull) {
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    for (size_t i = 0; i < size; ++i) hash = (hash ^ bytes[i]) * 0x100000001b3ull;
-    return hash;
-}
 
 std::string Identity(const std::string& path) {
     struct stat info {};
@@ -172,7 +167,8 @@ void StoreCachedProgram(const std::string& key, const TranslatedProgram& program
     std::error_code error;
     std::filesystem::create_directories(CacheDirectory(), error);
     std::string path = ShaderCacheEntryPath(key);
-    std::string temporary = path + "." + std::to_string(getpid()) + ".tmp";
+    // Unique to this process and thread: two threads may store the same program at once.
+    std::string temporary = path + "." + std::to_string(getpid()) + "." + std::to_string(gettid()) + ".tmp";
     FILE* file = std::fopen(temporary.c_str(), "wb");
     if (!file) return;
     bool written = std::fwrite(kMagic, 1, sizeof(kMagic), file) == sizeof(kMagic) &&

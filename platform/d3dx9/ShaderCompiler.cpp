@@ -59,16 +59,18 @@ void SplitSemantic(const std::string& semantic, std::string* name, int* index) {
 }
 
 int VertexInputLocation(const std::string& name, int index) {
-    static const std::map<std::string, int> usages = {{"POSITION", D3DDECLUSAGE_POSITION},
-                                                      {"POSITIONT", D3DDECLUSAGE_POSITIONT},
-                                                      {"BLENDWEIGHT", D3DDECLUSAGE_BLENDWEIGHT},
-                                                      {"BLENDINDICES", D3DDECLUSAGE_BLENDINDICES},
-                                                      {"NORMAL", D3DDECLUSAGE_NORMAL},
-                                                      {"TEXCOORD", D3DDECLUSAGE_TEXCOORD},
-                                                      {"TANGENT", D3DDECLUSAGE_TANGENT},
-                                                      {"BINORMAL", D3DDECLUSAGE_BINORMAL},
-                                                      {"COLOR", D3DDECLUSAGE_COLOR},
-                                                      {"SV_POSITION", D3DDECLUSAGE_POSITION}};
+    // Never destroyed: a worker thread may still be compiling while the program exits.
+    static const std::map<std::string, int>& usages =
+        *new std::map<std::string, int>{{"POSITION", D3DDECLUSAGE_POSITION},
+                                        {"POSITIONT", D3DDECLUSAGE_POSITIONT},
+                                        {"BLENDWEIGHT", D3DDECLUSAGE_BLENDWEIGHT},
+                                        {"BLENDINDICES", D3DDECLUSAGE_BLENDINDICES},
+                                        {"NORMAL", D3DDECLUSAGE_NORMAL},
+                                        {"TEXCOORD", D3DDECLUSAGE_TEXCOORD},
+                                        {"TANGENT", D3DDECLUSAGE_TANGENT},
+                                        {"BINORMAL", D3DDECLUSAGE_BINORMAL},
+                                        {"COLOR", D3DDECLUSAGE_COLOR},
+                                        {"SV_POSITION", D3DDECLUSAGE_POSITION}};
     auto found = usages.find(name);
     return found == usages.end() ? -1 : AttributeLocation(found->second, index);
 }
@@ -137,8 +139,8 @@ void AssignInterfaceLocations(spirv_cross::CompilerGLSL& compiler, bool vertex) 
 // while GL's fragment coordinate is the centre at half-integers. The input that
 // AssignInterfaceLocations renamed becomes a private variable set from gl_FragCoord.
 std::string ResolveVpos(std::string glsl) {
-    static const std::regex declaration("layout\\(location = " + std::to_string(kVposLocation) +
-                                        "\\) in (float|vec2|vec3|vec4) " + kVposName + ";");
+    static const std::regex& declaration = *new std::regex("layout\\(location = " + std::to_string(kVposLocation) +
+                                                           "\\) in (float|vec2|vec3|vec4) " + kVposName + ";");
     std::smatch match;
     if (!std::regex_search(glsl, match, declaration)) return glsl;
     std::string type = match[1].str();

@@ -1,8 +1,10 @@
 // D3DX texture creation from image files in memory, on top of the device's CreateTexture,
 // CreateCubeTexture and LockRect. Decoding and mip generation happen on the CPU first
 // (ImageDecoder, ImageMipChain), so a device call only happens for a file that decoded.
+// Asking for a 2D image's information decodes it ahead (DecodedImageCache.h).
 #include <d3dx9tex.h>
 
+#include "d3dx9/DecodedImageCache.h"
 #include "d3dx9/ImageDecoder.h"
 #include "d3dx9/ImageMipChain.h"
 
@@ -90,7 +92,14 @@ HRESULT FillCubeTexture(IDirect3DCubeTexture9* texture, const DecodedImage& imag
 
 HRESULT WINAPI D3DXGetImageInfoFromFileInMemory(LPCVOID srcData, UINT srcDataSize, D3DXIMAGE_INFO* srcInfo) {
     if (!srcData || srcDataSize == 0 || !srcInfo) return D3DERR_INVALIDCALL;
-    return ExplainRefusal(lumaret::platform::ReadImageInfo(srcData, srcDataSize, *srcInfo), srcData, srcDataSize);
+    HRESULT result = lumaret::platform::ReadImageInfo(srcData, srcDataSize, *srcInfo);
+    if (FAILED(result)) return ExplainRefusal(result, srcData, srcDataSize);
+    // Cube maps are left to their own creation, which wants every face.
+    if (srcInfo->ResourceType == D3DRTYPE_TEXTURE)
+        lumaret::platform::DecodedImageCache::Shared().Prepare(srcData, srcDataSize, [&](DecodedImage& image) {
+            return DecodeForTexture(srcData, srcDataSize, TextureKind::k2D, image);
+        });
+    return result;
 }
 
 HRESULT WINAPI D3DXCreateTextureFromFileInMemory(LPDIRECT3DDEVICE9 device, LPCVOID srcData, UINT srcDataSize,
@@ -98,7 +107,9 @@ HRESULT WINAPI D3DXCreateTextureFromFileInMemory(LPDIRECT3DDEVICE9 device, LPCVO
     if (!device || !srcData || srcDataSize == 0 || !texture) return D3DERR_INVALIDCALL;
     *texture = nullptr;
     DecodedImage image;
-    HRESULT result = DecodeForTexture(srcData, srcDataSize, TextureKind::k2D, image);
+    HRESULT result = D3D_OK;
+    if (!lumaret::platform::DecodedImageCache::Shared().Take(srcData, srcDataSize, image))
+        result = DecodeForTexture(srcData, srcDataSize, TextureKind::k2D, image);
     if (FAILED(result)) return result;
 
     IDirect3DTexture9* created = nullptr;

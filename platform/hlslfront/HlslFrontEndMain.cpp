@@ -4,8 +4,9 @@
 // source may cost (nested macros that double take gigabytes), so the engine never runs it
 // in its own process. This helper turns HLSL into SPIR-V, one request at a time over the
 // socket it inherits (see HlslFrontEndProtocol.h), inside limits of its own: address
-// space, CPU time per request, no core files; and it dies with the process that started
-// it. Whatever goes wrong in here reaches the engine as that shader's compile error.
+// space, CPU time per request, no core files; and it ends with the process that started
+// it, whichever of that process's threads started it. Whatever goes wrong in here reaches the engine as that shader's
+// compile error.
 #include "d3dx9/AddressSanitizer.h"
 #include "d3dx9/HlslFrontEndProtocol.h"
 
@@ -13,7 +14,7 @@
 #include <glslang/Public/ShaderLang.h>
 #include <glslang/SPIRV/GlslangToSpv.h>
 
-#include <sys/prctl.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -22,6 +23,7 @@
 #include <cstdlib>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace lumaret::platform::hlslfront;
@@ -89,6 +91,20 @@ void AllowOneMoreRequest() {
     SetLimit(RLIMIT_CPU, used + kCpuSecondsPerRequest);
 }
 
+// The socket's other end closes when the program that started the helper ends, however it
+// ends (its end is close-on-exec, so no program it starts holds it). A watch on that,
+// beside the compiling thread, ends the helper in the middle of a compile too. A parent-
+// death signal would not do: it follows the thread that started the helper, and programs
+// compile from worker threads that end long before they do.
+void EndWithTheProgram() {
+    std::thread([] {
+        pollfd socket{kSocketFd, POLLRDHUP, 0};
+        for (;;) {
+            if (poll(&socket, 1, -1) > 0 && (socket.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL))) _exit(0);
+        }
+    }).detach();
+}
+
 int Usage() {
     std::fputs(
         "hlslfront: the HLSL front end of the Lumaret engine's shader compiler.\n"
@@ -103,9 +119,8 @@ int Usage() {
 int main(int argc, char** argv) {
     if (argc != 3 || std::atoi(argv[1]) != kSocketFd) return Usage();
     pid_t parent = static_cast<pid_t>(std::atol(argv[2]));
-    // Ends with the program that started it, even when that one is killed.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent) return 0;
+    if (getppid() != parent) return 0;  // already gone
+    EndWithTheProgram();
     SetLimit(RLIMIT_CORE, 0);
     // AddressSanitizer reserves terabytes of shadow address space, so sanitizer builds go
     // without this one limit.

@@ -3,6 +3,7 @@
 // with a copy of ./data, runs the engine and looks at what a user sees: the exit status,
 // stderr and log.txt.
 #include "d3dx9/AddressSanitizer.h"
+#include "support/Processes.h"
 #include "support/TempDir.h"
 #include "tools/ToolRun.h"
 
@@ -26,31 +27,6 @@ lumaret::test::ToolRun Shell(const std::string& script) {
                                      "/tools/srxdump/srxsamples' LUMARET_HEADLESS_FRAMES=2 LUMARET_NO_MESSAGE_BOX=1 "
                                      "DISPLAY= WAYLAND_DISPLAY= sh -c '" +
                                      script + "' 2>&1");
-}
-
-// The first child process of parent whose command is name, or -1.
-pid_t ChildNamed(pid_t parent, const std::string& name) {
-    std::error_code error;
-    for (std::filesystem::directory_iterator it("/proc", error), end; !error && it != end; it.increment(error)) {
-        std::string pid = it->path().filename().string();
-        if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
-        std::string stat = lumaret::test::ReadFileBytes(it->path().string() + "/stat");
-        size_t open = stat.find('('), close = stat.rfind(')');
-        if (open == std::string::npos || close == std::string::npos) continue;
-        int parentOfIt = 0;
-        char state = 0;
-        if (std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &parentOfIt) != 2) continue;
-        if (parentOfIt == parent && stat.substr(open + 1, close - open - 1) == name && state != 'Z')
-            return static_cast<pid_t>(std::atol(pid.c_str()));
-    }
-    return -1;
-}
-
-// A process that exists and is not a zombie.
-bool Alive(pid_t pid) {
-    std::string stat = lumaret::test::ReadFileBytes("/proc/" + std::to_string(pid) + "/stat");
-    size_t close = stat.rfind(')');
-    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
 }
 
 size_t Count(const std::string& text, const std::string& what) {
@@ -164,7 +140,7 @@ TEST_F(EngineRun, TheShaderCompilerCannotOutgrowOrOutliveTheEngine) {
         }
         pid_t helper = -1;
         for (int i = 0; i < 200 && helper < 0; ++i) {
-            helper = ChildNamed(pid, "hlslfront");
+            helper = lumaret::test::ChildNamed(pid, "hlslfront");
             usleep(20000);
         }
         EXPECT_GT(helper, 0) << "the engine started its compiler helper";
@@ -173,7 +149,7 @@ TEST_F(EngineRun, TheShaderCompilerCannotOutgrowOrOutliveTheEngine) {
         waitpid(pid, &status, 0);
         bool gone = false;
         for (int i = 0; i < 50 && !gone; ++i) {
-            gone = !Alive(helper);
+            gone = !lumaret::test::Alive(helper);
             usleep(20000);
         }
         EXPECT_TRUE(helper > 0 && gone) << "helper " << helper << " outlived the engine";

@@ -3,6 +3,7 @@
 // GL device, drawn texel for texel and read back.
 #include <d3dx9tex.h>
 
+#include "d3dx9/DecodedImageCache.h"
 #include "d3dx9/ImageDecoder.h"
 #include "d3dx9/ImageMipChain.h"
 #include "d3dx9/ImagePixelFormat.h"
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <vector>
 
 using lumaret::platform::DecodedImage;
@@ -292,6 +294,33 @@ TEST(ImageTextureLoading, TextureGetsTheFileSizeFormatAndFullChainInTheManagedPo
     EXPECT_EQ(device.requests[1].levels, 5u);
     EXPECT_EQ(device.requests[1].format, D3DFMT_DXT5);
     ExpectLevelsMatch(*device.storages[1], Expected(dds), 0);
+}
+
+// Asking for an image's information on another thread decodes it there; the texture made
+// later from the same bytes (in another buffer) takes that result, and only exactly the
+// same bytes do: a file one texel apart decodes on its own.
+TEST(ImageTextureLoading, InformationAskedAheadServesOnlyTheSameBytes) {
+    auto& cache = lumaret::platform::DecodedImageCache::Shared();
+    const size_t heldBefore = cache.HeldBytes();
+    const std::string file = ReadImageFixture("bmp_24bit.bmp");
+    std::string altered = file;
+    altered[altered.size() - 2] = static_cast<char>(altered[altered.size() - 2] ^ 0x5a);  // a texel's byte
+    std::thread([&] {
+        D3DXIMAGE_INFO info{};
+        EXPECT_EQ(D3DXGetImageInfoFromFileInMemory(file.data(), Size(file), &info), D3D_OK);
+    }).join();
+    EXPECT_GT(cache.HeldBytes(), heldBefore);
+
+    FakeDevice device;
+    IDirect3DTexture9* texture = nullptr;
+    ASSERT_EQ(D3DXCreateTextureFromFileInMemory(&device, altered.data(), Size(altered), &texture), D3D_OK);
+    ExpectLevelsMatch(*device.storages[0], Expected(altered), 0);
+    EXPECT_GT(cache.HeldBytes(), heldBefore);
+
+    const std::string copy(file.begin(), file.end());
+    ASSERT_EQ(D3DXCreateTextureFromFileInMemory(&device, copy.data(), Size(copy), &texture), D3D_OK);
+    ExpectLevelsMatch(*device.storages[1], Expected(file), 0);
+    EXPECT_EQ(cache.HeldBytes(), heldBefore);
 }
 
 TEST(ImageTextureLoading, CubeTextureFillsSixFacesInD3DOrder) {

@@ -2,6 +2,7 @@
 // real HLSL compiler.
 #include "render/RendererTestSupport.h"
 #include "resources/DirectoryWalk.h"
+#include "resources/StartupPrefetch.h"
 #include "resources/TextOverlay.h"
 
 #include <algorithm>
@@ -10,6 +11,8 @@
 
 using lumaret::test::ReadFileBytes;
 using lumaret::test::RecordedRendererTest;
+using lumaret::test::RecordingDevice;
+using lumaret::test::RecordingDirect3D;
 using lumaret::test::WriteFileBytes;
 
 namespace {
@@ -163,12 +166,13 @@ TEST(DirectoryWalk, SkipsSvnInAnyCaseButEntersDotSvn) {
     lumaret::test::ScopedTempDir dir;
     for (const char* sub : {"d/svn", "d/SVN", "d/.svn", "d/Maps", "d/Maps/Deeper"})
         std::filesystem::create_directories(sub);
-    for (const char* file : {"d/svn/a.png", "d/SVN/b.png", "d/.svn/c.png", "d/Maps/Wall.dds", "d/Maps/Deeper/x.bmp",
-                             "d/Top.HLSL"})
+    for (const char* file :
+         {"d/svn/a.png", "d/SVN/b.png", "d/.svn/c.png", "d/Maps/Wall.dds", "d/Maps/Deeper/x.bmp", "d/Top.HLSL"})
         WriteFileBytes(file, "");
     std::vector<std::string> files = ListFiles("d", true, "*");
     std::sort(files.begin(), files.end());
-    EXPECT_EQ(files, (std::vector<std::string>{"d/.svn/c.png", "d/Maps/Deeper/x.bmp", "d/Maps/Wall.dds", "d/Top.HLSL"}));
+    EXPECT_EQ(files,
+              (std::vector<std::string>{"d/.svn/c.png", "d/Maps/Deeper/x.bmp", "d/Maps/Wall.dds", "d/Top.HLSL"}));
     EXPECT_EQ(ListFiles("d/", false, "*"), (std::vector<std::string>{"d/Top.HLSL"}));
     EXPECT_TRUE(ListFiles("missing", true, "*").empty());
 }
@@ -180,7 +184,8 @@ TEST(DirectoryWalk, EntersEveryRealDirectoryOnceWhateverLinksLeadThere) {
     WriteFileBytes("d/sub/b.png", "");
     auto names = [] {
         std::vector<std::string> found;
-        for (const std::string& path : ListFiles("d", true, "*")) found.push_back(std::filesystem::path(path).filename());
+        for (const std::string& path : ListFiles("d", true, "*"))
+            found.push_back(std::filesystem::path(path).filename());
         std::sort(found.begin(), found.end());
         return found;
     };
@@ -229,6 +234,56 @@ TEST_F(RecordedRendererTest, TheScanLoadsByExtensionAndLogsShaders) {
     EXPECT_EQ(overlay.plain.stateListSize, 16);
 }
 
+// The demo's data scanned with its shaders and images prepared ahead, on the worker that
+// runs while the device is created, and without: the same log, device calls, registries,
+// texels and constant tables.
+TEST_F(RecordedRendererTest, WorkDoneAheadChangesNothingTheScanProduces) {
+    std::filesystem::copy(lumaret::test::SourceDir() + "/data", "data", std::filesystem::copy_options::recursive);
+    auto describe = [&](Renderer& scanned, RecordingDevice& recorded) {
+        std::string text = LogBody();
+        for (const std::string& call : recorded.calls) text += call + "\n";
+        for (const TextureRecord& record : scanned.textures) {
+            text += record.name + " " + std::to_string(record.width) + "x" + std::to_string(record.height) + " " +
+                    std::to_string(record.format) + "\n";
+            D3DLOCKED_RECT level{};
+            auto* texture = static_cast<IDirect3DTexture9*>(record.texture);
+            if (texture->LockRect(0, &level, nullptr, D3DLOCK_READONLY) == D3D_OK) {
+                text.append(static_cast<const char*>(level.pBits), static_cast<size_t>(level.Pitch) * record.height);
+                texture->UnlockRect(0);
+            }
+        }
+        for (const ShaderRecord& record : scanned.shaders) {
+            text += record.name + "\n";
+            for (ID3DXConstantTable* table : {record.vertexConstants, record.pixelConstants}) {
+                D3DXCONSTANTTABLE_DESC desc{};
+                if (!table || table->GetDesc(&desc) != D3D_OK) continue;
+                for (UINT i = 0; i < desc.Constants; ++i) {
+                    D3DXCONSTANT_DESC constant{};
+                    UINT count = 1;
+                    table->GetConstantDesc(table->GetConstant(nullptr, i), &constant, &count);
+                    text += std::string(constant.Name) + "@" + std::to_string(constant.RegisterIndex) + "+" +
+                            std::to_string(constant.RegisterCount) + "\n";
+                }
+            }
+        }
+        return text;
+    };
+    Init();
+    ASSERT_TRUE(renderer->LoadResources());
+    const std::string alone = describe(*renderer, *device);
+
+    Log::Open();
+    StartupPrefetch prefetch("./data/");
+    Renderer ahead;
+    auto* aheadD3d = new RecordingDirect3D();
+    ahead.d3d = aheadD3d;
+    ahead.Init(reinterpret_cast<HWND>(1), DisplayModeDesc{640, 480, 0}, RendererSettings{true, true, 4, 1}, 7);
+    aheadD3d->lastDevice->Forget();
+    ASSERT_TRUE(ahead.LoadResources(&prefetch));
+    EXPECT_GT(ahead.textures.size(), 5u);
+    EXPECT_EQ(describe(ahead, *aheadD3d->lastDevice), alone);
+}
+
 TEST_F(RecordedRendererTest, FontsBecomeWhiteTexturesWithCoverageInAlpha) {
     Init();
     // endChar 32: no glyphs, coverage right after the header.
@@ -248,7 +303,8 @@ TEST_F(RecordedRendererTest, FontsBecomeWhiteTexturesWithCoverageInAlpha) {
     EXPECT_FLOAT_EQ(record.glyphs[0].c, 1.0f);
     EXPECT_FLOAT_EQ(record.glyphs[1].b, 0.5f);
     EXPECT_EQ(record.textureSize, 4u);
-    auto* texture = static_cast<IDirect3DTexture9*>(renderer->textures[static_cast<size_t>(record.textureIndex)].texture);
+    auto* texture =
+        static_cast<IDirect3DTexture9*>(renderer->textures[static_cast<size_t>(record.textureIndex)].texture);
     D3DLOCKED_RECT locked;
     ASSERT_EQ(texture->LockRect(0, &locked, nullptr, 0), D3D_OK);
     auto* texels = static_cast<const uint32_t*>(locked.pBits);
