@@ -5,12 +5,15 @@
 #include <d3dx9tex.h>
 
 #include "d3dx9/DecodedImageCache.h"
+#include "d3dx9/Fnv1a.h"
 #include "d3dx9/ImageDecoder.h"
 #include "d3dx9/ImageMipChain.h"
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <set>
 
 using lumaret::platform::DecodedImage;
 using lumaret::platform::ImageSurface;
@@ -19,12 +22,21 @@ namespace {
 
 enum class TextureKind { k2D, kCube };
 
+// Whether these bytes are refused for the first time: a program may ask about a file on a
+// worker thread before its loader asks again, and the reason is worth one line.
+bool FirstRefusalOf(LPCVOID data, UINT size) {
+    static std::mutex* guard = new std::mutex;
+    static std::set<uint64_t>* refused = new std::set<uint64_t>;
+    std::lock_guard<std::mutex> lock(*guard);
+    return refused->insert(lumaret::platform::Fnv1a(data, size) ^ size).second;
+}
+
 // A refused file gets D3DXERR_INVALIDDATA like a corrupt one; when the reason is its size,
-// stderr says so, since the file itself may be perfectly well formed.
+// stderr says so (once per file), since the file itself may be perfectly well formed.
 HRESULT ExplainRefusal(HRESULT result, LPCVOID data, UINT size) {
     D3DXIMAGE_INFO claimed{};
     if (result == D3DXERR_INVALIDDATA && SUCCEEDED(lumaret::platform::ReadImageHeader(data, size, claimed)) &&
-        !lumaret::platform::WithinPixelLimit(claimed))
+        !lumaret::platform::WithinPixelLimit(claimed) && FirstRefusalOf(data, size))
         std::fprintf(stderr, "D3DX: a %u x %u image is beyond the limit of %u pixels (4096 x 4096) per image\n",
                      claimed.Width, claimed.Height, lumaret::platform::kMaxImagePixels);
     return result;

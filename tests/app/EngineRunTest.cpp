@@ -69,6 +69,12 @@ TEST_F(EngineRun, TroubleWithItsFilesIsSaidOnceAndNamed) {
          "ImportSRX: Mesh has no primitive chunk. (./data/cylcube01.srx)", ""},
         {"file too large", "truncate -s 1100M data/huge.tga; $ENGINE", 255,
          "Renderer::LoadTexture: Couldn't read ./data/huge.tga: it is 1153433600 bytes, more than the 1024 MiB", ""},
+        // Said once, though the start-up worker asks about the image before its loader does.
+        {"image beyond the pixel limit",
+         "{ printf \"\\211PNG\\r\\n\\032\\n\\000\\000\\000\\015IHDR\\000\\000\\023\\210\\000\\000\\023\\210\\010\\000"
+         "\\000\\000\\000\\000\\000\\000\\000\\000\\000\\165\\060IDAT\"; head -c 30000 /dev/zero; "
+         "printf \"\\000\\000\\000\\000\\000\\000\\000\\000IEND\\000\\000\\000\\000\"; } > data/wide.png; $ENGINE",
+         255, "D3DX: a 5000 x 5000 image is beyond the limit", ""},
         {"names differing in case", "cp data/cylcube01_bricks.png data/CYLCUBE01_BRICKS.png; $ENGINE", 0, "",
          "differ only in case; ./data/", 0},
         {"log a directory", "mkdir log.txt; $ENGINE", 0,
