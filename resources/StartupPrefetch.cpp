@@ -126,9 +126,10 @@ std::optional<std::vector<uint8_t>> StartupPrefetch::TakeFile(const std::string&
     auto it = files_.find(path);
     if (it == files_.end()) return std::nullopt;
     fileDone_.wait(lock, [&] { return it->second.done; });
-    std::optional<std::vector<uint8_t>> bytes = std::move(it->second.bytes);
+    std::optional<std::vector<uint8_t>> taken;
+    if (it->second.bytes) taken.emplace(std::move(*it->second.bytes));
     files_.erase(it);
-    return bytes;
+    return taken;
 }
 
 bool StartupPrefetch::TakeProgram(const std::string& source, const char* profile, CompiledProgram* program) {
