@@ -95,7 +95,7 @@ TEST_F(WindowInput, KeysArriveAsVirtualKeyCodesOneMessagePerPeek) {
     UINT message = 0;
     ASSERT_TRUE(DispatchOne(&message));
     EXPECT_EQ(message, static_cast<UINT>(WM_KEYDOWN));
-    EXPECT_EQ(window.KeyState['A'], 1);
+    EXPECT_EQ(window.KeyState[int{'A'}], 1);
     EXPECT_EQ(window.KeyState[VK_F5], 0) << "the second key waits for the next peek";
     ASSERT_TRUE(DispatchOne());
     EXPECT_EQ(window.KeyState[VK_F5], 1);
