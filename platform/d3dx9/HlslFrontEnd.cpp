@@ -39,8 +39,13 @@ public:
                     SendString(socket_, source);
         bool answered = sent && WaitForAnswer() && ReceiveString(socket_, &status) && ReceiveString(socket_, &payload);
         if (!answered) throw ShaderCompileError("error: the HLSL compiler " + Stop() + "\n");
-        if (status.size() != 1 || (status[0] != kCompiled && status[0] != kCompileError))
+        if (status.size() != 1 ||
+            (status[0] != kCompiled && status[0] != kCompileError && status[0] != kCompileErrorThenEnd))
             throw ShaderCompileError("error: the HLSL compiler " + Stop("answered with garbage") + "\n");
+        if (status[0] == kCompileErrorThenEnd) {
+            Stop();  // it is on its way out; the next compile starts another
+            throw ShaderCompileError(payload);
+        }
         if (status[0] == kCompileError) throw ShaderCompileError(payload);
         std::vector<uint32_t> words(payload.size() / sizeof(uint32_t));
         if (words.empty() || payload.size() % sizeof(uint32_t) != 0)

@@ -2,7 +2,8 @@
 // (hlslfront), over one Unix stream socket.
 //
 // Request: one byte (1 vertex, 0 pixel), then the entry point, the macro preamble and the
-// source, each a string. Reply: a status string of one byte (0 compiled, 1 compile error)
+// source, each a string. Reply: a status string of one byte (0 compiled, 1 compile error,
+// 2 compile error after which the helper ends, its own state no longer to be trusted)
 // and a payload string: the SPIR-V words, or the compiler's message. A string is its
 // length (uint32, host order) and its bytes. Both ends are this project's own programs,
 // built together, so nothing here is versioned; the engine still checks every reply,
@@ -24,6 +25,7 @@ constexpr int kSocketFd = 3;
 constexpr uint32_t kMaxMessageBytes = 64u << 20;
 constexpr char kCompiled = 0;
 constexpr char kCompileError = 1;
+constexpr char kCompileErrorThenEnd = 2;
 // Memory and CPU time one compile may take before the helper is stopped.
 constexpr unsigned kAddressSpaceMegabytes = 1024;
 constexpr unsigned kCpuSecondsPerRequest = 10;

@@ -152,6 +152,9 @@ int main(int argc, char** argv) {
             payload = std::string("error: the HLSL compiler failed on this source: ") + error.what() + "\n";
             carryOn = false;
         }
+        // Said in the answer, so that the next request (from another thread, say) goes to a
+        // fresh helper instead of to this one as it ends.
+        if (!carryOn) status = kCompileErrorThenEnd;
         if (!SendString(kSocketFd, std::string(1, status)) || !SendString(kSocketFd, payload)) return 0;
         if (!carryOn) return 0;
     }

@@ -1,5 +1,6 @@
 // The shader compiler's helper under the engine's start-up worker: several threads
 // compiling at once, and a helper started by a thread that then ends.
+#include "d3dx9/AddressSanitizer.h"
 #include "support/Processes.h"
 
 #include <d3dx9.h>
@@ -19,7 +20,7 @@ namespace {
 // Compiles a pixel program reading constant valueN; true when it compiled and its constant
 // table knows that constant (so the answer was this request's). The source is new to the
 // translation cache, so the helper really does the work.
-bool CompilesItsOwnProgram(int n) {
+bool CompilesItsOwnProgram(int n, std::string* message = nullptr) {
     static const std::string unique = "// " + std::to_string(getpid()) + " " +
                                       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) +
                                       "\n";
@@ -31,7 +32,8 @@ bool CompilesItsOwnProgram(int n) {
     HRESULT result = D3DXCompileShader(source.c_str(), static_cast<UINT>(source.size()), nullptr, nullptr, "main",
                                        "ps_3_0", 0, &code, &errors, &constants);
     bool ok = SUCCEEDED(result) && constants && constants->GetConstantByName(nullptr, name.c_str()) != nullptr;
-    if (!ok && errors) std::fprintf(stderr, "%s\n", static_cast<const char*>(errors->GetBufferPointer()));
+    if (!ok && errors && message) *message = static_cast<const char*>(errors->GetBufferPointer());
+    if (!ok && errors && !message) std::fprintf(stderr, "%s\n", static_cast<const char*>(errors->GetBufferPointer()));
     for (IUnknown* object :
          {static_cast<IUnknown*>(code), static_cast<IUnknown*>(errors), static_cast<IUnknown*>(constants)})
         if (object) object->Release();
@@ -67,6 +69,36 @@ TEST(HlslFrontEndDeathTest, ServesThreadsAtOnceAndOutlivesTheThreadThatStartedIt
             if (lumaret::test::ChildNamed(getpid(), "hlslfront") != helper) {
                 std::fprintf(stderr, "the helper was started again\n");
                 _exit(4);
+            }
+            _exit(0);
+        },
+        testing::ExitedWithCode(0), "");
+}
+
+// A helper that ran out of memory answers with that error and ends; the compile after it,
+// from whichever thread, gets a fresh helper rather than the one on its way out.
+TEST(HlslFrontEndDeathTest, TheCompileAfterAnOutOfMemoryGetsAFreshHelper) {
+    if (kUnderAddressSanitizer) GTEST_SKIP() << "no address-space limit under AddressSanitizer";
+    EXPECT_EXIT(
+        {
+            std::string bomb = "#define X0 1.0\n";
+            for (int k = 1; k <= 26; ++k)
+                bomb += "#define X" + std::to_string(k) + " (X" + std::to_string(k - 1) + " + X" +
+                        std::to_string(k - 1) + ")\n";
+            bomb += "float4 main() : COLOR { return X26; }\n";
+            ID3DXBuffer* code = nullptr;
+            ID3DXBuffer* errors = nullptr;
+            HRESULT result = D3DXCompileShader(bomb.c_str(), static_cast<UINT>(bomb.size()), nullptr, nullptr, "main",
+                                               "ps_3_0", 0, &code, &errors, nullptr);
+            std::string said = errors ? static_cast<const char*>(errors->GetBufferPointer()) : "";
+            if (SUCCEEDED(result) || said.find("ran out of its") == std::string::npos) {
+                std::fprintf(stderr, "the bomb gave: %s\n", said.c_str());
+                _exit(2);
+            }
+            std::string message;
+            if (!CompilesItsOwnProgram(1, &message)) {
+                std::fprintf(stderr, "the next compile failed: %s\n", message.c_str());
+                _exit(3);
             }
             _exit(0);
         },

@@ -21,6 +21,7 @@
 #include "import/SrxScene.h"
 #include "render/Renderer.h"
 #include "resources/FileUtil.h"
+#include "resources/StartupPrefetch.h"
 #include "resources/TextOverlay.h"
 #include "scene/Camera.h"
 #include "scene/World.h"
@@ -264,6 +265,8 @@ int Run(const Arguments& args) {
 
     Log::Open();
     gViewerWindow.create(50, 50, kWidth, kHeight, 1, nullptr);
+    // As in the engine: ./data/'s shaders and images are prepared while the device is created.
+    auto prefetch = std::make_unique<StartupPrefetch>("./data/");
     RendererSettings settings;
     settings.fullscreen = false;
     settings.vsync = true;
@@ -284,7 +287,8 @@ int Run(const Arguments& args) {
     }
     for (const std::string& key : keys) Log::Write("Viewer: image %s\n", key.c_str());
     scene.reset();
-    gRenderer->LoadResources();
+    gRenderer->LoadResources(prefetch.get());
+    prefetch.reset();
     TextOverlay text;
     text.Setup(*gRenderer);
     gWorld = new World();
