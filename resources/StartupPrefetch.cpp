@@ -85,15 +85,22 @@ void StartupPrefetch::Run(std::vector<std::string> paths) {
         }
         try {
             Prepare(path, &work, &programs);
-        } catch (const std::bad_alloc&) {
+        } catch (const std::exception&) {
+            // Out of memory, most likely: the loader tries again, and says so if it fails too.
             for (CompiledProgram& program : programs) program.Release();
             programs.clear();
-            work.bytes.reset();  // the loader tries again, and says so if it fails too
+            work.bytes.reset();
         }
         std::lock_guard<std::mutex> lock(mutex_);
         work.done = true;
-        files_[path] = std::move(work);
-        for (CompiledProgram& program : programs) programs_.push_back(program);
+        files_[path] = std::move(work);  // the entry exists: nothing to allocate
+        for (CompiledProgram& program : programs) {
+            try {
+                programs_.push_back(program);
+            } catch (const std::exception&) {
+                program.Release();  // the loader compiles it itself
+            }
+        }
         fileDone_.notify_all();
     }
     // Whatever was not reached is left to the loaders.

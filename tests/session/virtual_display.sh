@@ -5,22 +5,36 @@
 # display number itself (-displayfd) and is waited for at the end, so sessions running side
 # by side or one after another never share a server or meet one that is still going away
 # (xvfb-run -a guesses a number from lock files and leaves its server dying behind it).
+# The server must answer a client of its own before SCRIPT starts; one that does not is
+# replaced (up to three tries), so a failure to connect in SCRIPT is the program's own.
 on_virtual_display() {
-  local seconds="$1" script="$2" fifo number="" xvfb status
-  fifo="$(mktemp -u)"
-  mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
-  xvfb=$!
-  read -r -t 30 number <"$fifo"
-  rm -f "$fifo"
-  if [ -z "$number" ]; then
-    echo "Xvfb did not start"; kill $xvfb 2>/dev/null; wait $xvfb 2>/dev/null; return 1
-  fi
-  DISPLAY=":$number" timeout "$seconds" "$script"
-  status=$?
-  kill $xvfb 2>/dev/null
-  wait $xvfb 2>/dev/null
-  return $status
+  local seconds="$1" script="$2" fifo number xvfb status try i
+  for try in 1 2 3; do
+    fifo="$(mktemp -u)"
+    mkfifo "$fifo"
+    Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    xvfb=$!
+    number=""
+    read -r -t 30 number <"$fifo"
+    rm -f "$fifo"
+    if [ -n "$number" ]; then
+      for i in $(seq 1 50); do
+        DISPLAY=":$number" xdotool getdisplaygeometry >/dev/null 2>&1 && break
+        sleep 0.1
+      done
+      if DISPLAY=":$number" xdotool getdisplaygeometry >/dev/null 2>&1; then
+        DISPLAY=":$number" timeout "$seconds" "$script"
+        status=$?
+        kill $xvfb 2>/dev/null
+        wait $xvfb 2>/dev/null
+        return $status
+      fi
+    fi
+    echo "Xvfb (display :${number:-none}) did not answer; trying another"
+    kill $xvfb 2>/dev/null
+    wait $xvfb 2>/dev/null
+  done
+  return 1
 }
 
 # Shell text for a session script, after `pid` holds the program's process: waits (up to
