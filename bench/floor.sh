@@ -72,7 +72,7 @@ median() { printf "%s\n" "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 
 
 start_display() {
   exec 3<> "$work/displayfd"
-  Xvfb -displayfd 3 -screen 0 "${1}x${2}x24" -nolisten tcp >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 "${1}x${2}x24" -nolisten tcp -noreset >/dev/null 2>&1 &
   xvfb_pid=$!
   for _ in $(seq 50); do [ -s "$work/displayfd" ] && break; sleep 0.1; done
   export DISPLAY=":$(head -n 1 "$work/displayfd")"

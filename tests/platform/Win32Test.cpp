@@ -405,7 +405,9 @@ public:
             prctl(PR_SET_PDEATHSIG, SIGKILL);
             dup2(fds[1], 3);
             for (int fd = 4; fd < 1024; ++fd) close(fd);
-            execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "320x240x24", "-nolisten", "tcp", nullptr);
+            // -noreset: the test's xdotool calls come and go while the program connects.
+            execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "320x240x24", "-nolisten", "tcp", "-noreset",
+                   nullptr);
             _exit(127);
         }
         close(fds[1]);

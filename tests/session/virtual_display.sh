@@ -5,14 +5,17 @@
 # display number itself (-displayfd) and is waited for at the end, so sessions running side
 # by side or one after another never share a server or meet one that is still going away
 # (xvfb-run -a guesses a number from lock files and leaves its server dying behind it).
-# The server must answer a client of its own before SCRIPT starts; one that does not is
-# replaced (up to three tries), so a failure to connect in SCRIPT is the program's own.
+# -noreset: without it the server resets whenever its last client leaves, and the
+# session's own xdotool calls, coming and going while the program starts, would have it
+# resetting just as the program connects. The server must answer a client of its own
+# before SCRIPT starts; one that does not is replaced (up to three tries), so a failure to
+# connect in SCRIPT is the program's own.
 on_virtual_display() {
   local seconds="$1" script="$2" fifo number xvfb status try i
   for try in 1 2 3; do
     fifo="$(mktemp -u)"
     mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp -noreset 3>"$fifo" >/dev/null 2>&1 &
     xvfb=$!
     number=""
     read -r -t 30 number <"$fifo"
