@@ -39,9 +39,18 @@
 namespace {
 
 const char* const kStepNames[] = {
-    "log and window",   "device (Renderer::Init)", "data scan: listing",   "data scan: shader compiles",
-    "data scan: textures", "data scan: fonts",     "text overlay",         "World::InitPipeline",
-    "logo shader",      "SRX import (alone)",      "LoadScene and grid",   "first frame to read-back",
+    "log and window",
+    "device (Renderer::Init)",
+    "data scan: listing",
+    "data scan: shader compiles",
+    "data scan: textures",
+    "data scan: fonts",
+    "text overlay",
+    "World::InitPipeline",
+    "logo shader",
+    "SRX import (alone)",
+    "LoadScene and grid",
+    "first frame to read-back",
     "(second frame, for comparison)",
 };
 // The second frame is not part of start-up: it shows how much of the first frame is
@@ -91,8 +100,7 @@ std::vector<double> StartOnce() {
     lap();
     for (const std::string& path : files) {
         std::string extension = FileExtension(path);
-        if (extension == "jpg" || extension == "tga" || extension == "dds" || extension == "png" || extension == "bmp")
-            gRenderer->LoadTexture(path);
+        if (IsImageExtension(extension)) gRenderer->LoadTexture(path);
     }
     gRenderer->startupPrefetch = nullptr;
     ahead.reset();

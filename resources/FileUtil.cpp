@@ -20,6 +20,10 @@ void LowercaseInPlace(char* text) {
     for (; *text; ++text) *text = LowerAscii(*text);
 }
 
+bool IsImageExtension(const std::string& extension) {
+    return extension == "jpg" || extension == "tga" || extension == "dds" || extension == "png" || extension == "bmp";
+}
+
 std::string FileExtension(const std::string& path) {
     size_t dot = path.rfind('.');
     if (dot == std::string::npos) return std::string();

@@ -18,6 +18,8 @@ void LowercaseInPlace(char* text);
 
 // The part after the last '.' of the whole path, lower-cased; empty without a '.'.
 std::string FileExtension(const std::string& path);
+// Whether the start-up scan loads a file with this (lower-cased) extension as a texture.
+bool IsImageExtension(const std::string& extension);
 
 // A lower-cased copy with every '\' turned into '/'.
 std::string NormalizePath(const std::string& path);

@@ -30,9 +30,10 @@ bool Renderer::LoadResources(StartupPrefetch* ahead) {
     startupPrefetch = ahead;
     std::error_code error;
     if (!std::filesystem::is_directory("./data", error))
-        Log::Warn("Renderer::LoadResources: There is no ./data folder in the working directory (%s); the engine "
-                  "loads its shaders, images, fonts and scene from there.\n",
-                  std::filesystem::current_path(error).string().c_str());
+        Log::Warn(
+            "Renderer::LoadResources: There is no ./data folder in the working directory (%s); the engine "
+            "loads its shaders, images, fonts and scene from there.\n",
+            std::filesystem::current_path(error).string().c_str());
     // Look-ups compare lower-cased keys, so of two files whose names differ only in case
     // the first one found is the one every look-up finds.
     std::map<std::string, std::string> firstByKey;
@@ -48,8 +49,7 @@ bool Renderer::LoadResources(StartupPrefetch* ahead) {
             if (extension == "hlsl") {
                 Log::Write("Shader: %s\n", path.c_str());
                 LoadShader(path);
-            } else if (extension == "jpg" || extension == "tga" || extension == "dds" || extension == "png" ||
-                       extension == "bmp") {
+            } else if (IsImageExtension(extension)) {
                 LoadTexture(path);
             } else if (extension == "mofo") {
                 LoadFont(path);

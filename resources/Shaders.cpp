@@ -27,22 +27,15 @@ template <class ShaderInterface>
 bool CompileProgram(IDirect3DDevice9* device, StartupPrefetch* ahead, const char* source, const char* name,
                     int firstLine, bool vertex, ShaderInterface** shader, ID3DXConstantTable** constants,
                     std::string* error) {
-    ID3DXBuffer* code = nullptr;
-    ID3DXBuffer* errors = nullptr;
     LPCSTR profile = vertex ? D3DXGetVertexShaderProfile(device) : D3DXGetPixelShaderProfile(device);
     std::string text = NamedShaderSource(source, name, firstLine);
-    HRESULT result;
-    CompiledProgram early;
-    if (ahead && profile && ahead->TakeProgram(text, profile, &early)) {
-        result = early.result;
-        code = early.code;
-        errors = early.errors;
-        *constants = early.constants;
-    } else {
-        result = D3DXCompileShader(text.c_str(), static_cast<UINT>(text.size()), nullptr, nullptr, "main", profile,
-                                   D3DXSHADER_PACKMATRIX_COLUMNMAJOR, &code, &errors, constants);
-    }
-    if (result != 0) {
+    CompiledProgram compiled;
+    if (!ahead || !profile || !ahead->TakeProgram(text, profile, &compiled))
+        compiled = CompileShaderText(text, profile);
+    ID3DXBuffer* code = compiled.code;
+    ID3DXBuffer* errors = compiled.errors;
+    *constants = compiled.constants;
+    if (compiled.result != 0) {
         *error = errors && errors->GetBufferSize() > 0
                      ? static_cast<const char*>(errors->GetBufferPointer())
                      : "Renderer::CreateShader: the shader compiler failed without a message.\n";

@@ -12,21 +12,17 @@ namespace {
 // The one whose worker a fatal error stops before the process exits.
 StartupPrefetch* gRunning = nullptr;
 
-bool IsImage(const std::string& extension) {
-    return extension == "jpg" || extension == "tga" || extension == "dds" || extension == "png" || extension == "bmp";
-}
+}  // namespace
 
-CompiledProgram Compile(const std::string& source, const char* profile) {
+CompiledProgram CompileShaderText(const std::string& source, const char* profile) {
     CompiledProgram program;
-    program.profile = profile;
+    program.profile = profile ? profile : "";
     program.source = source;
     program.result =
         D3DXCompileShader(source.c_str(), static_cast<UINT>(source.size()), nullptr, nullptr, "main", profile,
                           D3DXSHADER_PACKMATRIX_COLUMNMAJOR, &program.code, &program.errors, &program.constants);
     return program;
 }
-
-}  // namespace
 
 void CompiledProgram::Release() {
     for (IUnknown* object :
@@ -42,7 +38,7 @@ StartupPrefetch::StartupPrefetch(const std::string& folder) {
     try {
         for (const std::string& path : ListFiles(folder, true, "*")) {
             std::string extension = FileExtension(path);
-            if (extension == "hlsl" || IsImage(extension)) {
+            if (extension == "hlsl" || IsImageExtension(extension)) {
                 paths.push_back(path);
                 files_[path];
             }
@@ -118,10 +114,10 @@ void StartupPrefetch::Prepare(const std::string& path, FileWork* work, std::vect
         // The texts exactly as the loader will compile them.
         ShaderFileSections sections = SplitShaderFile(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         if (sections.hasVertex)
-            programs->push_back(
-                Compile(NamedShaderSource(sections.vertex.c_str(), path.c_str(), sections.vertexLine), kVertexProfile));
-        programs->push_back(
-            Compile(NamedShaderSource(sections.pixel.c_str(), path.c_str(), sections.pixelLine), kPixelProfile));
+            programs->push_back(CompileShaderText(
+                NamedShaderSource(sections.vertex.c_str(), path.c_str(), sections.vertexLine), kVertexProfile));
+        programs->push_back(CompileShaderText(
+            NamedShaderSource(sections.pixel.c_str(), path.c_str(), sections.pixelLine), kPixelProfile));
     } else if (!bytes.empty()) {
         D3DXIMAGE_INFO info{};
         D3DXGetImageInfoFromFileInMemory(bytes.data(), static_cast<UINT>(bytes.size()), &info);

@@ -34,6 +34,11 @@ struct CompiledProgram {
     void Release();
 };
 
+// Compiles a program's text (as NamedShaderSource gives it) the one way the engine does:
+// entry point "main", matrices packed by column. Loaders and the worker both use it, so a
+// program compiled ahead is the program the loader would have compiled.
+CompiledProgram CompileShaderText(const std::string& source, const char* profile);
+
 class StartupPrefetch {
 public:
     // The profiles programs are compiled for ahead; those of every device this engine runs on.

@@ -7,11 +7,7 @@
 set -u
 engine="$1"
 source_dir="$2"
-if ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null; then
-  echo "Xvfb or xdotool missing: skipped"
-  exit 77
-fi
-. "$(dirname "$0")/virtual_display.sh"
+. "$(dirname "$0")/virtual_display.sh"  # skips the test (77) without Xvfb or xdotool
 
 # Writes DIR/session.sh: the engine started in DIR, its window waited for, then BODY.
 write_session() {

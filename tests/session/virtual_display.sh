@@ -1,5 +1,11 @@
 # Sourced by the session tests: an X server of each session's own, and the wait for the
-# program's window that every session script starts with.
+# program's window that every session script starts with. Without Xvfb or xdotool the
+# session is skipped (CTest's skip status, 77) right here.
+
+if ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null; then
+  echo "Xvfb or xdotool missing: skipped"
+  exit 77
+fi
 
 # Runs SCRIPT under `timeout SECONDS` with DISPLAY naming a fresh Xvfb. Xvfb takes a free
 # display number itself (-displayfd) and is waited for at the end, so sessions running side
