@@ -8,21 +8,32 @@
 #include <algorithm>
 #include <map>
 #include <regex>
+#include <string>
 #include <vector>
 
 namespace lumaret::platform {
 namespace {
 
-// register(cN) annotations of the source, by constant name.
-std::map<std::string, UINT> ExplicitRegisters(const std::string& source) {
-    // Never destroyed, like the layer's other tables: a worker thread may still be compiling
-    // while the program exits.
-    static const std::regex& pattern =
-        *new std::regex(R"(([A-Za-z_]\w*)\s*(?:\[[^\]]*\]\s*)?:\s*register\s*\(\s*[cC](\d+)\s*\))");
+// The first register of each global the pins place for this profile, by name.
+std::map<std::string, UINT> PinnedRegisters(const std::vector<RegisterPin>& pins, char set,
+                                            const std::string& profile) {
     std::map<std::string, UINT> registers;
-    for (auto it = std::sregex_iterator(source.begin(), source.end(), pattern); it != std::sregex_iterator(); ++it)
-        registers[(*it)[1].str()] = static_cast<UINT>(std::stoul((*it)[2].str()));
+    for (const RegisterPin& pin : pins)
+        if (pin.set == set && PinAppliesTo(pin, profile)) registers.emplace(pin.name, pin.index);
     return registers;
+}
+
+// The lowest `count` free registers from `used`, marked used; throws when none are left.
+UINT TakeLowestFree(std::vector<bool>& used, UINT count, const std::string& what) {
+    UINT first = 0;
+    while (first + count <= used.size() &&
+           std::any_of(used.begin() + first, used.begin() + first + count, [](bool u) { return u; }))
+        ++first;
+    if (first + count > used.size())
+        throw ShaderCompileError("error: too many " + what + " for the " + std::to_string(used.size()) +
+                                 " registers of the stage\n");
+    std::fill(used.begin() + first, used.begin() + first + count, true);
+    return first;
 }
 
 struct MemberLayout {
@@ -70,8 +81,8 @@ MemberLayout DescribeMember(spirv_cross::CompilerGLSL& compiler, const spirv_cro
 
 }  // namespace
 
-std::deque<ConstantRecord> AssignRegisters(spirv_cross::CompilerGLSL& compiler, const std::string& source,
-                                           bool vertex) {
+std::deque<ConstantRecord> AssignRegisters(spirv_cross::CompilerGLSL& compiler, const GlobalScan& globals,
+                                           const std::string& profile, bool vertex) {
     std::deque<ConstantRecord> records;
     spirv_cross::ShaderResources resources = compiler.get_shader_resources();
     const UINT registerCount = vertex ? kVertexConstantRegisters : kPixelConstantRegisters;
@@ -79,7 +90,7 @@ std::deque<ConstantRecord> AssignRegisters(spirv_cross::CompilerGLSL& compiler, 
         const spirv_cross::SPIRType& block = compiler.get_type(buffer.base_type_id);
         if (compiler.get_name(buffer.base_type_id) != "$Global" && buffer.name != "$Global")
             throw ShaderCompileError("error: constant buffers are not supported by Direct3D 9 shader models\n");
-        std::map<std::string, UINT> explicitRegisters = ExplicitRegisters(source);
+        std::map<std::string, UINT> explicitRegisters = PinnedRegisters(globals.pins, 'c', profile);
         std::vector<MemberLayout> members;
         std::vector<bool> used(registerCount, false);
         // Explicitly placed constants first, then the rest into the lowest free registers.
@@ -99,19 +110,9 @@ std::deque<ConstantRecord> AssignRegisters(spirv_cross::CompilerGLSL& compiler, 
             }
             assigned[i] = static_cast<int>(first);
         }
-        for (uint32_t i = 0; i < block.member_types.size(); ++i) {
-            if (assigned[i] >= 0) continue;
-            UINT count = members[i].desc.RegisterCount;
-            UINT first = 0;
-            while (first + count <= registerCount &&
-                   std::any_of(used.begin() + first, used.begin() + first + count, [](bool u) { return u; }))
-                ++first;
-            if (first + count > registerCount)
-                throw ShaderCompileError("error: too many constants for the " + std::to_string(registerCount) +
-                                         " registers of the stage\n");
-            std::fill(used.begin() + first, used.begin() + first + count, true);
-            assigned[i] = static_cast<int>(first);
-        }
+        for (uint32_t i = 0; i < block.member_types.size(); ++i)
+            if (assigned[i] < 0)
+                assigned[i] = static_cast<int>(TakeLowestFree(used, members[i].desc.RegisterCount, "constants"));
         for (uint32_t i = 0; i < block.member_types.size(); ++i) {
             MemberLayout& member = members[i];
             member.desc.RegisterIndex = static_cast<UINT>(assigned[i]);
@@ -129,12 +130,43 @@ std::deque<ConstantRecord> AssignRegisters(spirv_cross::CompilerGLSL& compiler, 
         // The block is read as an array of registers, so offsets may come in any order.
         compiler.flatten_buffer_block(buffer.id);
     }
+    // Samplers as constants: pinned ones where the pins say, the others in the lowest free
+    // sampler registers in declaration order.
+    std::map<std::string, UINT> pinnedSamplers = PinnedRegisters(globals.pins, 's', profile);
+    std::vector<bool> usedSamplers(kSamplerStages, false);
+    std::vector<int> samplerRegisters;
     for (const spirv_cross::Resource& sampler : resources.sampled_images) {
+        auto found = pinnedSamplers.find(compiler.get_name(sampler.id));
+        int index = found == pinnedSamplers.end() ? -1 : static_cast<int>(found->second);
+        if (index >= static_cast<int>(kSamplerStages))
+            throw ShaderCompileError("error: sampler '" + found->first + "' uses a register beyond s15\n");
+        if (index >= 0) {
+            if (usedSamplers[index])
+                throw ShaderCompileError("error: sampler '" + found->first + "' overlaps another\n");
+            usedSamplers[index] = true;
+        }
+        samplerRegisters.push_back(index);
+    }
+    // SPIR-V lists samplers in the order the program uses them; D3DX goes by declaration.
+    std::vector<size_t> byDeclaration(samplerRegisters.size());
+    for (size_t k = 0; k < byDeclaration.size(); ++k) byDeclaration[k] = k;
+    auto place = [&](size_t k) {
+        std::string name = compiler.get_name(resources.sampled_images[k].id);
+        return std::find(globals.order.begin(), globals.order.end(), name) - globals.order.begin();
+    };
+    std::stable_sort(byDeclaration.begin(), byDeclaration.end(),
+                     [&](size_t a, size_t b) { return place(a) < place(b); });
+    for (size_t k : byDeclaration)
+        if (samplerRegisters[k] < 0)
+            samplerRegisters[k] = static_cast<int>(TakeLowestFree(usedSamplers, 1, "samplers"));
+    for (size_t k = 0; k < resources.sampled_images.size(); ++k) {
+        const spirv_cross::Resource& sampler = resources.sampled_images[k];
+        compiler.set_decoration(sampler.id, spv::DecorationBinding, static_cast<uint32_t>(samplerRegisters[k]));
         ConstantRecord record;
         record.name = compiler.get_name(sampler.id);
         D3DXCONSTANT_DESC& d = record.desc;
         d.RegisterSet = D3DXRS_SAMPLER;
-        d.RegisterIndex = compiler.get_decoration(sampler.id, spv::DecorationBinding);
+        d.RegisterIndex = static_cast<UINT>(samplerRegisters[k]);
         d.RegisterCount = 1;
         d.Class = D3DXPC_OBJECT;
         const spirv_cross::SPIRType& type = compiler.get_type(sampler.type_id);
@@ -144,8 +176,6 @@ std::deque<ConstantRecord> AssignRegisters(spirv_cross::CompilerGLSL& compiler, 
                                                 : D3DXPT_SAMPLER2D;
         d.Rows = d.Columns = d.Elements = 1;
         d.Bytes = 4;
-        if (d.RegisterIndex >= kSamplerStages)
-            throw ShaderCompileError("error: sampler '" + record.name + "' uses a register beyond s15\n");
         records.push_back(std::move(record));
     }
     return records;

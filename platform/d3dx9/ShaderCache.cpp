@@ -1,7 +1,7 @@
 #include "d3dx9/ShaderCache.h"
 
 #include "d3dx9/Fnv1a.h"
-#include "d3dx9/HlslFrontEnd.h"
+#include "hlslfront/HlslFrontEnd.h"
 #include "win32/Settings.h"
 
 #include <sys/stat.h>
@@ -17,7 +17,7 @@ namespace {
 
 constexpr char kMagic[8] = {'L', 'M', 'S', 'H', 'C', 'A', 'C', '1'};
 // Raised whenever the translation itself changes in a way the programs' identities miss.
-constexpr uint32_t kFormatVersion = 1;
+constexpr uint32_t kFormatVersion = 2;
 // No real entry comes near this; a bigger file is not read.
 constexpr uint64_t kLargestEntry = 16u << 20;
 

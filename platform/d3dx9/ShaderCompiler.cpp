@@ -17,7 +17,7 @@
 #include "d3d9/ShaderBlob.h"
 #include "d3dx9/ConstantRegisters.h"
 #include "d3dx9/ConstantTable.h"
-#include "d3dx9/HlslFrontEnd.h"
+#include "hlslfront/HlslFrontEnd.h"
 #include "d3dx9/ShaderCache.h"
 #include "d3dx9/ShaderCompileError.h"
 
@@ -172,9 +172,11 @@ void SetErrors(ID3DXBuffer** errors, const std::string& text) {
 }
 
 // HLSL through the front end to SPIR-V, then SPIRV-Cross to GLSL as Direct3D 9 runs it.
-TranslatedProgram Translate(const std::string& source, const char* entry, bool vertex, const std::string& preamble) {
-    std::vector<uint32_t> spirv = CompileHlslToSpirv(source, entry, vertex, preamble);
-    spirv_cross::CompilerGLSL compiler(std::move(spirv));
+TranslatedProgram Translate(const std::string& source, const char* entry, const Profile& profile,
+                            const std::string& preamble) {
+    const bool vertex = profile.vertex;
+    FrontEndOutput front = CompileHlslToSpirv(source, entry, vertex, preamble);
+    spirv_cross::CompilerGLSL compiler(std::move(front.spirv));
     spirv_cross::CompilerGLSL::Options options;
     options.version = 450;
     options.es = false;
@@ -182,7 +184,7 @@ TranslatedProgram Translate(const std::string& source, const char* entry, bool v
     options.vulkan_semantics = false;
     compiler.set_common_options(options);
     AssignInterfaceLocations(compiler, vertex);
-    std::deque<ConstantRecord> constants = AssignRegisters(compiler, source, vertex);
+    std::deque<ConstantRecord> constants = AssignRegisters(compiler, front.globals, profile.name, vertex);
     std::string glsl = compiler.compile();
     // The program reads registers up to the last one its constants occupy.
     UINT registers = 0;
@@ -241,7 +243,7 @@ HRESULT WINAPI D3DXCompileShader(LPCSTR srcData, UINT srcDataLen, const D3DXMACR
         std::string key = ShaderCacheKey(match->name, entry, preamble, source);
         std::optional<TranslatedProgram> program = LoadCachedProgram(key);
         if (!program) {
-            program = Translate(source, entry, match->vertex, preamble);
+            program = Translate(source, entry, *match, preamble);
             StoreCachedProgram(key, *program);
         }
         auto* blob = new ByteBuffer(program->blob.size());

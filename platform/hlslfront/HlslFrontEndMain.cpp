@@ -8,7 +8,8 @@
 // it, whichever of that process's threads started it. Whatever goes wrong in here reaches the engine as that shader's
 // compile error.
 #include "d3dx9/AddressSanitizer.h"
-#include "d3dx9/HlslFrontEndProtocol.h"
+#include "hlslfront/GlobalDeclarations.h"
+#include "hlslfront/HlslFrontEndProtocol.h"
 
 #include <glslang/Public/ResourceLimits.h>
 #include <glslang/Public/ShaderLang.h>
@@ -34,30 +35,69 @@ struct ParseResult {
     bool ok = false;
     std::vector<uint32_t> spirv;
     std::string message;
+    lumaret::platform::GlobalScan globals;
 };
 
-// Macro definitions come in as a preamble, so the source's own line numbers stay right in
-// the compiler's messages.
-ParseResult ParseHlsl(const std::string& source, const std::string& entry, bool vertex, const std::string& preamble) {
-    ParseResult result;
-    EShLanguage stage = vertex ? EShLangVertex : EShLangFragment;
-    glslang::TShader shader(stage);
-    const char* text = source.c_str();
-    int length = static_cast<int>(source.size());
-    const char* names[] = {"memory"};
-    shader.setStringsWithLengthsAndNames(&text, &length, names, 1);
+constexpr auto kMessages =
+    static_cast<EShMessages>(EShMsgSpvRules | EShMsgVulkanRules | EShMsgReadHlsl | EShMsgHlslDX9Compatible);
+
+// The shader keeps pointers to these until it is done.
+struct SourceText {
+    explicit SourceText(const std::string& source) : text(source.c_str()), length(static_cast<int>(source.size())) {}
+    const char* text;
+    int length;
+    const char* name = "memory";
+};
+
+void DescribeSource(glslang::TShader& shader, SourceText& source, const std::string& entry,
+                    const std::string& preamble, EShLanguage stage) {
+    shader.setStringsWithLengthsAndNames(&source.text, &source.length, &source.name, 1);
     shader.setPreamble(preamble.c_str());
     shader.setEntryPoint(entry.c_str());
     shader.setSourceEntryPoint(entry.c_str());
     shader.setEnvInput(glslang::EShSourceHlsl, stage, glslang::EShClientVulkan, 100);
     shader.setEnvClient(glslang::EShClientVulkan, glslang::EShTargetVulkan_1_0);
     shader.setEnvTarget(glslang::EShTargetSpv, glslang::EShTargetSpv_1_0);
+}
+
+// The program as the preprocessor leaves it (comments gone, branches chosen, macros
+// expanded), scanned for what its globals say; glslang itself is not trusted with a
+// global declared twice with different types (it crashes).
+bool ScanPreprocessed(const std::string& source, const std::string& entry, const std::string& preamble,
+                      EShLanguage stage, ParseResult* result) {
+    glslang::TShader shader(stage);
+    SourceText text(source);
+    DescribeSource(shader, text, entry, preamble, stage);
+    std::string preprocessed;
+    glslang::TShader::ForbidIncluder includer;
+    if (!shader.preprocess(GetDefaultResources(), 100, ENoProfile, false, false, kMessages, &preprocessed,
+                           includer)) {
+        result->message = std::string(shader.getInfoLog()) + shader.getInfoDebugLog();
+        return false;
+    }
+    lumaret::platform::GlobalScan scan = lumaret::platform::ScanGlobalDeclarations(preprocessed);
+    if (!scan.redefinition.empty()) {
+        result->message = scan.redefinition;
+        return false;
+    }
+    result->globals = std::move(scan);
+    return true;
+}
+
+// Macro definitions come in as a preamble, so the source's own line numbers stay right in
+// the compiler's messages.
+ParseResult ParseHlsl(const std::string& source, const std::string& entry, bool vertex, const std::string& preamble) {
+    ParseResult result;
+    EShLanguage stage = vertex ? EShLangVertex : EShLangFragment;
+    if (!ScanPreprocessed(source, entry, preamble, stage, &result)) return result;
+    glslang::TShader shader(stage);
+    SourceText text(source);
+    DescribeSource(shader, text, entry, preamble, stage);
     shader.setHlslIoMapping(true);
     shader.setAutoMapBindings(true);
     shader.setAutoMapLocations(true);
     shader.setEnvTargetHlslFunctionality1();
-    auto messages =
-        static_cast<EShMessages>(EShMsgSpvRules | EShMsgVulkanRules | EShMsgReadHlsl | EShMsgHlslDX9Compatible);
+    EShMessages messages = kMessages;
     if (!shader.parse(GetDefaultResources(), 100, false, messages)) {
         result.message = std::string(shader.getInfoLog()) + shader.getInfoDebugLog();
         return result;
@@ -133,29 +173,30 @@ int main(int argc, char** argv) {
             !ReceiveString(kSocketFd, &defines) || !ReceiveString(kSocketFd, &source))
             return 0;  // the engine has gone
         AllowOneMoreRequest();
-        char status = kCompiled;
-        std::string payload;
+        Reply reply;
         bool carryOn = true;
         try {
             ParseResult result = ParseHlsl(source, entry, stage != 0, defines);
-            if (result.ok)
-                payload.assign(reinterpret_cast<const char*>(result.spirv.data()), result.spirv.size() * 4);
-            else
-                status = kCompileError, payload = result.message;
+            if (result.ok) {
+                reply.payload.assign(reinterpret_cast<const char*>(result.spirv.data()), result.spirv.size() * 4);
+                reply.globals = lumaret::platform::EncodeGlobals(result.globals);
+            } else {
+                reply.status = kCompileError, reply.payload = result.message;
+            }
         } catch (const std::bad_alloc&) {
-            status = kCompileError;
-            payload = "error: the HLSL compiler ran out of its " + std::to_string(kAddressSpaceMegabytes) +
-                      " MB of memory on this source\n";
+            reply.status = kCompileError;
+            reply.payload = "error: the HLSL compiler ran out of its " + std::to_string(kAddressSpaceMegabytes) +
+                            " MB of memory on this source\n";
             carryOn = false;  // glslang's pools may be half-built: the next request gets a fresh helper
         } catch (const std::exception& error) {
-            status = kCompileError;
-            payload = std::string("error: the HLSL compiler failed on this source: ") + error.what() + "\n";
+            reply.status = kCompileError;
+            reply.payload = std::string("error: the HLSL compiler failed on this source: ") + error.what() + "\n";
             carryOn = false;
         }
         // Said in the answer, so that the next request (from another thread, say) goes to a
         // fresh helper instead of to this one as it ends.
-        if (!carryOn) status = kCompileErrorThenEnd;
-        if (!SendString(kSocketFd, std::string(1, status)) || !SendString(kSocketFd, payload)) return 0;
+        if (!carryOn) reply.status = kCompileErrorThenEnd;
+        if (!SendString(kSocketFd, EncodeReply(reply))) return 0;
         if (!carryOn) return 0;
     }
 }

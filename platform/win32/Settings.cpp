@@ -132,6 +132,21 @@ std::optional<std::string> PassTimesPath() {
 bool PassSync() { return Switch("LUMARET_PASS_SYNC").value_or(false); }
 bool ShaderCacheEnabled() { return Switch("LUMARET_SHADER_CACHE").value_or(true); }
 
+std::optional<std::string> HlslFrontEndSetting() {
+    const char* value = ValueOf("LUMARET_HLSLFRONT");
+    if (!value) return std::nullopt;
+    if (value[0] != '/') Reject("LUMARET_HLSLFRONT", value, "the absolute path of the hlslfront program");
+    return std::string(value);
+}
+
+long HlslFrontEndAnswerSeconds() {
+    const char* value = ValueOf("LUMARET_HLSLFRONT_ANSWER_SECONDS");
+    long seconds = 60;
+    if (value && (!ParseWhole(value, &seconds) || seconds < 1 || seconds > 3600))
+        Reject("LUMARET_HLSLFRONT_ANSWER_SECONDS", value, "a whole number of seconds from 1 to 3600");
+    return seconds;
+}
+
 void CheckDebugViewName() {
     const char* value = ValueOf("LUMARET_DEBUG_VIEW");
     if (!value) return;
@@ -152,6 +167,8 @@ void CheckPlatformSettings() {
     PassTimesPath();
     PassSync();
     ShaderCacheEnabled();
+    HlslFrontEndSetting();
+    HlslFrontEndAnswerSeconds();
     CheckDebugViewName();
 }
 

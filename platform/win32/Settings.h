@@ -20,6 +20,10 @@
 //   LUMARET_PASS_SYNC          1 or 0, default 0
 //   LUMARET_SHADER_CACHE       1 or 0, default 1 (the translation cache, d3dx9/ShaderCache.h)
 //   LUMARET_DEBUG_VIEW         a debug view's name (the engine's DebugViews reads it)
+//   LUMARET_HLSLFRONT          absolute path of the shader compiler's helper, looked at when
+//                              none is beside the program or installed (HlslFrontEnd.h)
+//   LUMARET_HLSLFRONT_ANSWER_SECONDS  whole seconds from 1 to 3600, default 60: how long the
+//                              helper may take to answer a compile
 #pragma once
 
 #include <cstdint>
@@ -50,8 +54,10 @@ bool NoMessageBox();
 // the others so a mistyped value stops the run at start rather than being ignored.
 std::optional<std::string> PassTimesPath();
 bool PassSync();
-// Read on every compile: tests switch it.
+// Read on every compile: tests switch them.
 bool ShaderCacheEnabled();
+std::optional<std::string> HlslFrontEndSetting();
+long HlslFrontEndAnswerSeconds();
 // LUMARET_DEBUG_VIEW is the name of one of the engine's debug views.
 void CheckDebugViewName();
 

@@ -2,12 +2,15 @@
 // (hlslfront), over one Unix stream socket.
 //
 // Request: one byte (1 vertex, 0 pixel), then the entry point, the macro preamble and the
-// source, each a string. Reply: a status string of one byte (0 compiled, 1 compile error,
-// 2 compile error after which the helper ends, its own state no longer to be trusted)
-// and a payload string: the SPIR-V words, or the compiler's message. A string is its
-// length (uint32, host order) and its bytes. Both ends are this project's own programs,
-// built together, so nothing here is versioned; the engine still checks every reply,
-// since a helper that crashes or runs out of memory mid-reply must not be trusted.
+// source, each a string. Reply: one string whose bytes are the status (0 compiled, 1
+// compile error, 2 compile error after which the helper ends, its own state no longer to
+// be trusted), then two strings: the payload (the SPIR-V words, or the compiler's
+// message) and what the program's globals say (their register pins and declaration
+// order, GlobalDeclarations.h). A
+// string is its length (uint32, host order) and its bytes. Both ends are this project's
+// own programs, built together, so nothing here is versioned; the engine still checks
+// every reply whole before it uses any of it, since a helper that crashes, runs out of
+// memory or is not ours at all must not be trusted.
 #pragma once
 
 #include <sys/socket.h>
@@ -15,6 +18,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace lumaret::platform::hlslfront {
 
@@ -67,5 +72,17 @@ inline bool ReceiveString(int fd, std::string* text) {
     text->resize(length);
     return ReceiveAll(fd, text->data(), length);
 }
+
+struct Reply {
+    char status = kCompiled;
+    std::string payload;
+    std::string globals;
+};
+
+// The reply as one string (its length then its bytes, as every string).
+std::string EncodeReply(const Reply& reply);
+// A reply's bytes (without the leading length): false, and why, for anything but a whole,
+// well-formed reply; a compiled one must hold SPIR-V and pins in their form.
+bool DecodeReply(std::string_view bytes, Reply* reply, std::string* why);
 
 }  // namespace lumaret::platform::hlslfront
