@@ -31,6 +31,8 @@ void FrameLoop::Run() {
     // Shader files are watched only with a display to edit them on.
     ShaderReload reload(*gRenderer, GetSystemMetrics(SM_CMONITORS) > 0);
     std::vector<QuadVertex> messageVertices;
+    std::string screenshotFailure;
+    float screenshotFailureUntil = -1.0f;
 
     while (window_.KeyState[VK_ESCAPE] == 0) {
         if (!PumpOneMessage()) break;
@@ -50,9 +52,12 @@ void FrameLoop::Run() {
             PerfEvent event(L"Stats overlay");
             stats_.Draw(*gRenderer, text_, width_, height_);
         }
-        if (const std::string& message = reload.Message(timer.time); !message.empty())
+        std::string message = reload.Message(timer.time);
+        if (timer.time < screenshotFailureUntil) message += screenshotFailure;
+        if (!message.empty())
             DrawTextPanel(*gRenderer, text_, message, PanelCorner::Centre, width_, height_, messageVertices);
-        if (KeyPressed(VK_F12)) SaveNumberedScreenshot(*gRenderer);
+        if (KeyPressed(VK_F12) && !SaveNumberedScreenshot(*gRenderer, &screenshotFailure))
+            screenshotFailureUntil = timer.time + ShaderReload::kMessageSeconds;
         gRenderer->EndScene();
         gRenderer->Present();
     }

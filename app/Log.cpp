@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace {
 char gWriteBuffer[Log::BufferSize];
@@ -16,13 +18,18 @@ char gFatalBuffer[Log::BufferSize];
 void AppendToFile(const char* mode, const char* text) {
     static bool told = false;
     errno = 0;
-    FILE* file = std::fopen(Log::FileName, mode);
+    // Only a regular file (or none yet) is opened: opening a FIFO would wait for a reader.
+    std::error_code error;
+    std::filesystem::file_type type = std::filesystem::status(Log::FileName, error).type();
+    bool special = type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::regular &&
+                   type != std::filesystem::file_type::directory && !error;
+    FILE* file = special ? nullptr : std::fopen(Log::FileName, mode);
     bool written = file && std::fwrite(text, 1, std::strlen(text), file) == std::strlen(text);
     bool closed = file && std::fclose(file) == 0;
     if ((written && closed) || told) return;
     told = true;
     std::fprintf(stderr, "lumaret: %s cannot be written in the working directory (%s); the log is incomplete\n",
-                 Log::FileName, errno ? std::strerror(errno) : "write failed");
+                 Log::FileName, special ? "not a regular file" : errno ? std::strerror(errno) : "write failed");
 }
 
 }  // namespace

@@ -5,7 +5,9 @@
 
 #include <d3dx9.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 std::string NextScreenshotName() {
@@ -17,7 +19,21 @@ std::string NextScreenshotName() {
     }
 }
 
-bool SaveNumberedScreenshot(Renderer& renderer) {
+namespace {
+
+// Why a file cannot be written here, as the system says it: D3DX only says that it failed.
+std::string WhyNotWritable(const std::string& name) {
+    errno = 0;
+    FILE* file = std::fopen(name.c_str(), "wb");
+    if (!file) return errno ? std::strerror(errno) : "it cannot be created";
+    std::fclose(file);
+    std::remove(name.c_str());
+    return "the write failed";
+}
+
+}  // namespace
+
+bool SaveNumberedScreenshot(Renderer& renderer, std::string* failure) {
     std::string name = NextScreenshotName();
     IDirect3DDevice9* device = renderer.device;
     IDirect3DSurface9* backBuffer = nullptr;
@@ -37,9 +53,13 @@ bool SaveNumberedScreenshot(Renderer& renderer) {
     bool saved = taken && SUCCEEDED(D3DXSaveSurfaceToFileA(name.c_str(), D3DXIFF_PNG, copy, nullptr, nullptr));
     for (IDirect3DSurface9* surface : {backBuffer, resolved, copy})
         if (surface) surface->Release();
-    if (saved)
+    if (saved) {
         Log::Write("Screenshot: %s\n", name.c_str());
-    else
-        Log::Write("Screenshot: %s could not be %s.\n", name.c_str(), taken ? "written" : "taken");
-    return saved;
+        return true;
+    }
+    std::string said = "Screenshot: " + name + " could not be " +
+                       (taken ? "written (" + WhyNotWritable(name) + ").\n" : std::string("taken.\n"));
+    Log::Write("%s", said.c_str());
+    if (failure) *failure = said;
+    return false;
 }

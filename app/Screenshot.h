@@ -10,5 +10,6 @@ class Renderer;
 std::string NextScreenshotName();
 
 // Saves the back buffer and logs "Screenshot: NAME"; a screenshot that cannot be taken or
-// written is one log line saying why, and the run goes on.
-bool SaveNumberedScreenshot(Renderer& renderer);
+// written is one log line saying why (the system's reason where there is one), also left in
+// *failure for the screen, and the run goes on.
+bool SaveNumberedScreenshot(Renderer& renderer, std::string* failure = nullptr);

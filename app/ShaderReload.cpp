@@ -6,8 +6,6 @@
 namespace {
 
 constexpr float kLookInterval = 0.25f;   // seconds between looks at the files
-constexpr float kMessageSeconds = 5.0f;  // how long a failure stays on screen
-const std::string kNoMessage;
 
 }  // namespace
 
@@ -15,7 +13,7 @@ ShaderReload::ShaderReload(Renderer& renderer, bool watch) : renderer_(renderer)
     if (!watch_) return;
     for (int i = 0; i < renderer.ShaderCount(); ++i) {
         const std::string& path = renderer.shaders[static_cast<size_t>(i)].path;
-        if (!path.empty()) files_.push_back(Watched{i, path, StampOf(path), {}, false});
+        if (!path.empty()) files_.push_back(Watched{i, path, StampOf(path), {}, false, {}, -1.0f});
     }
 }
 
@@ -47,15 +45,18 @@ void ShaderReload::Poll(float seconds) {
         std::string error;
         if (renderer_.ReloadShader(file.shader, &error)) {
             Log::Write("Shader reloaded: %s\n", file.path.c_str());
-            if (seconds < messageUntil_) messageUntil_ = -1.0f;
+            file.failure.clear();  // this file's own failure only: another file may still be broken
         } else {
             Log::Write("Shader reload failed: %s\n%s", file.path.c_str(), error.c_str());
-            message_ = "Shader reload failed: " + file.path + "\n" + error;
-            messageUntil_ = seconds + kMessageSeconds;
+            file.failure = "Shader reload failed: " + file.path + "\n" + error;
+            file.failureUntil = seconds + kMessageSeconds;
         }
     }
 }
 
-const std::string& ShaderReload::Message(float seconds) const {
-    return seconds < messageUntil_ ? message_ : kNoMessage;
+std::string ShaderReload::Message(float seconds) const {
+    std::string message;
+    for (const Watched& file : files_)
+        if (!file.failure.empty() && seconds < file.failureUntil) message += file.failure;
+    return message;
 }

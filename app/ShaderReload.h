@@ -5,7 +5,8 @@
 // index) once it has looked the same at two looks in a row, so an editor that saves in two
 // steps is never caught half-way; if a half-written file does slip through, the next save
 // is compiled like any other. Success logs "Shader reloaded: PATH"; failure keeps the old
-// programs, logs the compiler's message (file and line) and shows it for five seconds. An
+// programs, logs the compiler's message (file and line) and shows it for five seconds, beside
+// any other file's failure (one file's success clears its own failure only). An
 // edit never ends the program. Headless runs do not watch.
 #pragma once
 
@@ -22,8 +23,11 @@ public:
 
     // Called once a frame with the program's clock in seconds.
     void Poll(float seconds);
-    // The last failure's message while it is to be shown, else empty.
-    const std::string& Message(float seconds) const;
+    // How long a failure stays on screen.
+    static constexpr float kMessageSeconds = 5.0f;
+
+    // The failures to be shown now, one file's after another's, else empty.
+    std::string Message(float seconds) const;
 
 private:
     struct Stamp {
@@ -37,6 +41,8 @@ private:
         Stamp loaded;   // what the programs in use were compiled from
         Stamp pending;  // a change seen at the last look, compiled when the next look agrees
         bool changing = false;
+        std::string failure;  // the last reload's message, until one succeeds
+        float failureUntil = -1.0f;
     };
     static Stamp StampOf(const std::string& path);
 
@@ -44,6 +50,4 @@ private:
     bool watch_;
     std::vector<Watched> files_;
     float nextLook_ = 0.0f;
-    std::string message_;
-    float messageUntil_ = -1.0f;
 };

@@ -4,6 +4,16 @@
 #include <cstring>
 
 ShaderFileSections SplitShaderFile(const char* text, size_t size) {
+    // Line breaks of old Mac editors (a CR alone) count as lines, as they do for the HLSL
+    // compiler of Direct3D 9; the compiler here is given them as LF.
+    auto loneCr = [&](size_t i) { return text[i] == '\r' && (i + 1 == size || text[i + 1] != '\n'); };
+    for (size_t i = 0; i < size; ++i) {
+        if (!loneCr(i)) continue;
+        std::string unified(text, size);
+        for (size_t k = i; k < size; ++k)
+            if (loneCr(k)) unified[k] = '\n';
+        return SplitShaderFile(unified.data(), unified.size());
+    }
     auto markerAt = [&](size_t at, const char* marker) {
         size_t length = std::strlen(marker);
         return at <= size && size - at >= length && std::memcmp(text + at, marker, length) == 0;

@@ -7,7 +7,10 @@
 #include "resources/ShaderFile.h"
 #include "resources/StartupPrefetch.h"
 
+#include <cctype>
 #include <cstring>
+#include <string>
+#include <vector>
 
 const char* const kBillboardVertexShader =
     "float4x4 matrixWorldView;\nfloat4x4 matrixProjection;\nfloat4 paramsAUX;\nstruct vsOut { float4 p : POSITION; "
@@ -20,6 +23,16 @@ const char* const kBillboardPixelShader =
     "float4 col : COLOR0) : COLOR {\n\treturn materialDiffuse * tex2D(s0, uv0);\n};\n";
 
 namespace {
+
+const char* DeviceErrorName(HRESULT result) {
+    switch (result) {
+        case D3DERR_INVALIDCALL: return "the device refused the program (D3DERR_INVALIDCALL)";
+        case D3DERR_OUTOFVIDEOMEMORY: return "out of video memory (D3DERR_OUTOFVIDEOMEMORY)";
+        case E_OUTOFMEMORY: return "out of memory (E_OUTOFMEMORY)";
+        case D3DERR_DEVICELOST: return "the device is lost (D3DERR_DEVICELOST)";
+        default: return SUCCEEDED(result) ? "the device returned no shader" : "the device failed";
+    }
+}
 
 // Compiles one program, or takes it compiled ahead; false with the compiler's text on a
 // compile error.
@@ -43,12 +56,28 @@ bool CompileProgram(IDirect3DDevice9* device, StartupPrefetch* ahead, const char
         return false;
     }
     const DWORD* function = static_cast<const DWORD*>(code->GetBufferPointer());
+    HRESULT created;
     if constexpr (std::is_same_v<ShaderInterface, IDirect3DVertexShader9>)
-        device->CreateVertexShader(function, shader);
+        created = device->CreateVertexShader(function, shader);
     else
-        device->CreatePixelShader(function, shader);
+        created = device->CreatePixelShader(function, shader);
     code->Release();
     if (errors) errors->Release();
+    if (SUCCEEDED(created) && *shader) return true;
+    // The program compiled, but the device would not take it.
+    *error = std::string("Renderer::CreateShader: ") + (vertex ? "CreateVertexShader" : "CreatePixelShader") +
+             " failed for " + (name ? name : "a shader") + ": " + DeviceErrorName(created) + ".\n";
+    if (*constants) (*constants)->Release();
+    *constants = nullptr;
+    return false;
+}
+
+// A shader file whose text (up to a NUL, where the compiler stops) is blank.
+bool HoldsNoProgram(const std::vector<uint8_t>& file) {
+    for (uint8_t byte : file) {
+        if (byte == 0) break;
+        if (!std::isspace(byte)) return false;
+    }
     return true;
 }
 
@@ -66,7 +95,18 @@ void ReleaseRecord(ShaderRecord& record) {
 }  // namespace
 
 int Renderer::CreateShader(const char* vertexSource, const char* pixelSource, const char* name) {
-    return CreateShaderFromFileText(vertexSource, pixelSource, name, 1, 1);
+    if (!vertexSource && !pixelSource) return -1;
+    ShaderRecord record;
+    std::string error;
+    if (!BuildShaderRecord(vertexSource, pixelSource, name, 1, 1, &record, &error)) {
+        // Built into the program, not read from a file: said so, with its role.
+        if (!error.empty())
+            Log::Fatal("Renderer::CreateShader: the built-in %s shader could not be made:\n%s", name ? name : "unnamed",
+                       error.c_str());
+        return -1;
+    }
+    shaders.push_back(record);
+    return static_cast<int>(shaders.size()) - 1;
 }
 
 int Renderer::CreateShaderFromFileText(const char* vertexSource, const char* pixelSource, const char* name,
@@ -124,6 +164,7 @@ int Renderer::LoadShader(const std::string& path) {
     std::optional<std::vector<uint8_t>> file = startupPrefetch ? startupPrefetch->TakeFile(path) : std::nullopt;
     if (!file) file = ReadWholeFile(path, &why);
     if (!file) Log::Fatal("Renderer::LoadShader: Couldn't read %s: it %s.\n", path.c_str(), why.c_str());
+    if (HoldsNoProgram(*file)) Log::Fatal("Renderer::LoadShader: %s holds no shader program.\n", path.c_str());
     ShaderFileSections sections = SplitShaderFile(reinterpret_cast<const char*>(file->data()), file->size());
     // Messages name the file as it is on disk; the registry key is lower-cased.
     int index = CreateShaderFromFileText(sections.hasVertex ? sections.vertex.c_str() : nullptr, sections.pixel.c_str(),
@@ -147,6 +188,10 @@ bool Renderer::ReloadShader(int index, std::string* error) {
     std::optional<std::vector<uint8_t>> file = ReadWholeFile(current.path, &why);
     if (!file) {
         *error = "Renderer::ReloadShader: Couldn't read " + current.path + ": it " + why + ".\n";
+        return false;
+    }
+    if (HoldsNoProgram(*file)) {
+        *error = "Renderer::ReloadShader: " + current.path + " holds no shader program.\n";
         return false;
     }
     ShaderFileSections sections = SplitShaderFile(reinterpret_cast<const char*>(file->data()), file->size());

@@ -71,14 +71,16 @@ void StartupPrefetch::Stop() {
     if (worker_.joinable()) worker_.join();
 }
 
+bool StartupPrefetch::Stopping() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stopping_;
+}
+
 void StartupPrefetch::Run(std::vector<std::string> paths) {
     for (const std::string& path : paths) {
         FileWork work;
         std::vector<CompiledProgram> programs;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (stopping_) break;
-        }
+        if (Stopping()) break;
         try {
             Prepare(path, &work, &programs);
         } catch (const std::exception&) {
@@ -111,13 +113,20 @@ void StartupPrefetch::Prepare(const std::string& path, FileWork* work, std::vect
     if (!work->bytes) return;
     const std::vector<uint8_t>& bytes = *work->bytes;
     if (FileExtension(path) == "hlsl") {
-        // The texts exactly as the loader will compile them.
+        // The texts exactly as the loader will compile them. A program that does not compile
+        // ends the start-up when the loader reaches it, so the worker does nothing more: it
+        // would only keep the end waiting (on a helper that does not answer, say).
         ShaderFileSections sections = SplitShaderFile(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-        if (sections.hasVertex)
-            programs->push_back(CompileShaderText(
-                NamedShaderSource(sections.vertex.c_str(), path.c_str(), sections.vertexLine), kVertexProfile));
-        programs->push_back(CompileShaderText(
-            NamedShaderSource(sections.pixel.c_str(), path.c_str(), sections.pixelLine), kPixelProfile));
+        auto compile = [&](const std::string& section, int line, const char* profile) {
+            if (Stopping()) return;
+            programs->push_back(CompileShaderText(NamedShaderSource(section.c_str(), path.c_str(), line), profile));
+            if (FAILED(programs->back().result)) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                stopping_ = true;
+            }
+        };
+        if (sections.hasVertex) compile(sections.vertex, sections.vertexLine, kVertexProfile);
+        compile(sections.pixel, sections.pixelLine, kPixelProfile);
     } else if (!bytes.empty()) {
         D3DXIMAGE_INFO info{};
         D3DXGetImageInfoFromFileInMemory(bytes.data(), static_cast<UINT>(bytes.size()), &info);

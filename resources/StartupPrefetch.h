@@ -8,8 +8,9 @@
 // waiting for one the worker has not finished. What the worker could not do, or compiled
 // for a profile the device turns out not to have, the loaders do themselves as before, so
 // the log, the registries and every id are what they would be without it. The worker
-// writes no log and makes no device call, and a fatal error stops it (after the file in
-// hand) before the process exits, so it never runs while the program's statics go.
+// writes no log and makes no device call, and a fatal error stops it (after the program in
+// hand) before the process exits, so it never runs while the program's statics go. A
+// program that fails to compile stops it too: the loader will end the start-up there.
 #pragma once
 
 #include <d3dx9.h>
@@ -67,6 +68,7 @@ private:
     };
     void Run(std::vector<std::string> paths);
     void Prepare(const std::string& path, FileWork* work, std::vector<CompiledProgram>* programs);
+    bool Stopping();
 
     std::mutex mutex_;
     std::condition_variable fileDone_;

@@ -1,12 +1,17 @@
 #include "d3dx9/ShaderCache.h"
 
 #include "d3dx9/Fnv1a.h"
+#include "d3d9/ShaderBlob.h"
 #include "hlslfront/HlslFrontEnd.h"
 #include "win32/Settings.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +25,8 @@ constexpr char kMagic[8] = {'L', 'M', 'S', 'H', 'C', 'A', 'C', '1'};
 constexpr uint32_t kFormatVersion = 2;
 // No real entry comes near this; a bigger file is not read.
 constexpr uint64_t kLargestEntry = 16u << 20;
+constexpr const char* kEntrySuffix = ".entry";
+constexpr size_t kEntrySuffixLength = 6;
 
 std::string Identity(const std::string& path) {
     struct stat info {};
@@ -113,24 +120,82 @@ std::string ShaderCacheKey(const std::string& profile, const std::string& entry,
 }
 
 std::string ShaderCacheEntryPath(const std::string& key) {
-    char name[32];
-    std::snprintf(name, sizeof(name), "%016llx.glsl", static_cast<unsigned long long>(Fnv1a(key.data(), key.size())));
-    return CacheDirectory() + "/" + name;
+    // What the entry holds, for whoever looks in the folder: the source's file name and the
+    // profile (from the key), then the key's hash.
+    Reader r(reinterpret_cast<const uint8_t*>(key.data()), key.size());
+    uint32_t version = 0;
+    std::string part, profile, source;
+    bool parsed = r.U32(&version) && r.String(&part) && r.String(&part) && r.String(&profile) && r.String(&part) &&
+                  r.String(&part) && r.String(&source);
+    std::string label = parsed ? SourceNameOf(source) : std::string();
+    label = label.substr(label.rfind('/') == std::string::npos ? 0 : label.rfind('/') + 1);
+    if (label.empty()) label = "unnamed";
+    label = label.substr(0, 48) + "." + (parsed ? profile : std::string("unknown"));
+    for (char& c : label)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '_' && c != '-') c = '_';
+    char hash[24];
+    std::snprintf(hash, sizeof(hash), ".%016llx", static_cast<unsigned long long>(Fnv1a(key.data(), key.size())));
+    return CacheDirectory() + "/" + label + hash + kEntrySuffix;
 }
 
 std::optional<TranslatedProgram> LoadCachedProgram(const std::string& key) {
     if (key.empty()) return std::nullopt;
-    FILE* file = std::fopen(ShaderCacheEntryPath(key).c_str(), "rb");
-    if (!file) return std::nullopt;
+    std::string path = ShaderCacheEntryPath(key);
+    // Never blocks: a FIFO or a device in an entry's place is passed over like a damaged entry.
+    int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) return std::nullopt;
     std::vector<uint8_t> bytes;
     struct stat info {};
-    if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) &&
+    if (fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) &&
         static_cast<uint64_t>(info.st_size) <= kLargestEntry) {
         bytes.resize(static_cast<size_t>(info.st_size));
-        if (std::fread(bytes.data(), 1, bytes.size(), file) != bytes.size()) bytes.clear();
+        size_t got = 0;
+        while (got < bytes.size()) {
+            ssize_t n = read(descriptor, bytes.data() + got, bytes.size() - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            got += static_cast<size_t>(n);
+        }
+        if (got != bytes.size()) bytes.clear();
     }
-    std::fclose(file);
-    return ParseCacheEntry(bytes, key);
+    close(descriptor);
+    std::optional<TranslatedProgram> program = ParseCacheEntry(bytes, key);
+    // Its time says when it was last used, which is what pruning goes by.
+    if (program) utimensat(AT_FDCWD, path.c_str(), nullptr, 0);
+    return program;
+}
+
+void PruneShaderCache(uint64_t limit) {
+    struct Entry {
+        std::filesystem::path path;
+        std::filesystem::file_time_type used;
+        uint64_t size;
+    };
+    std::vector<Entry> entries;
+    uint64_t total = 0;
+    std::error_code error;
+    for (auto it = std::filesystem::directory_iterator(CacheDirectory(), error);
+         !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+        std::string name = it->path().filename().string();
+        // Entries of this version, and those of the one before it (a hash and ".glsl").
+        bool entry = name.size() > kEntrySuffixLength &&
+                     name.compare(name.size() - kEntrySuffixLength, kEntrySuffixLength, kEntrySuffix) == 0;
+        bool old = name.size() == 21 && name.compare(16, 5, ".glsl") == 0;
+        std::error_code statError;
+        if (!(entry || old) || !it->is_regular_file(statError)) continue;
+        uint64_t size = it->file_size(statError);
+        auto used = it->last_write_time(statError);
+        if (statError) continue;
+        entries.push_back({it->path(), used, size});
+        total += size;
+    }
+    if (total <= limit) return;
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.used < b.used; });
+    // Down to three quarters, so that the next few stores do not prune again.
+    for (const Entry& entry : entries) {
+        if (total <= limit / 4 * 3) break;
+        if (std::filesystem::remove(entry.path, error)) total -= entry.size;
+    }
 }
 
 std::optional<TranslatedProgram> ParseCacheEntry(const std::vector<uint8_t>& bytes, const std::string& key) {
@@ -175,7 +240,11 @@ void StoreCachedProgram(const std::string& key, const TranslatedProgram& program
                    std::fwrite(&checksum, 1, sizeof(checksum), file) == sizeof(checksum) &&
                    std::fwrite(body.out.data(), 1, body.out.size(), file) == body.out.size();
     written = std::fclose(file) == 0 && written;
-    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) std::remove(temporary.c_str());
+    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        return;
+    }
+    PruneShaderCache(kShaderCacheBytes);
 }
 
 }  // namespace lumaret::platform

@@ -2,7 +2,10 @@
 // and its constant records) kept on disk, so a later run with the same source, profile,
 // entry point and macros skips glslang and SPIRV-Cross.
 //
-// Entries live in $XDG_CACHE_HOME/lumaret (else ~/.cache/lumaret), one file per key. The
+// Entries live in $XDG_CACHE_HOME/lumaret (else ~/.cache/lumaret), one file per key, named
+// after what it holds ("PassLight.hlsl.ps_3_0.<hash>.entry"). The folder is kept under
+// kShaderCacheBytes: past it, the entries used least recently go (an entry's modification
+// time is when it was last written or read). The
 // key holds everything the result depends on, the identity of the translator included (the
 // running program and the hlslfront beside it, by size and modification time), and is
 // stored whole in its entry; an entry is used only when its key matches and its checksum
@@ -36,5 +39,10 @@ void StoreCachedProgram(const std::string& key, const TranslatedProgram& program
 std::optional<TranslatedProgram> ParseCacheEntry(const std::vector<uint8_t>& bytes, const std::string& key);
 // The entry's file for a key, for tests and tools.
 std::string ShaderCacheEntryPath(const std::string& key);
+
+constexpr uint64_t kShaderCacheBytes = 64u << 20;
+// Removes the least recently used entries while the folder holds more than the limit (down
+// to three quarters of it); every store does this with kShaderCacheBytes.
+void PruneShaderCache(uint64_t limit);
 
 }  // namespace lumaret::platform

@@ -25,14 +25,15 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, 
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    int descriptor = open(fileName, O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO in the way cannot hold the program up; it is refused below.
+    int descriptor = open(fileName, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (descriptor < 0) {
         SetLastError(errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
     struct stat info;
     // Windows opens a directory only when asked for backup semantics.
-    if (fstat(descriptor, &info) != 0 ||
+    if (fstat(descriptor, &info) != 0 || S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) ||
         (S_ISDIR(info.st_mode) && !(flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS))) {
         close(descriptor);
         SetLastError(ERROR_ACCESS_DENIED);

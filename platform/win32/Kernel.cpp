@@ -6,7 +6,10 @@
 
 #include <cmath>
 #include <cstdint>
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <string>
 #include <cstdlib>
 #include <ctime>
 #include <unistd.h>
@@ -59,7 +62,18 @@ void WINAPI Sleep(DWORD milliseconds) { usleep(static_cast<useconds_t>(milliseco
 int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
     // Always on stderr, so that headless runs and logs keep the text; a real box only where
     // a desktop can show one (LUMARET_NO_MESSAGE_BOX keeps automated runs from blocking).
-    std::fprintf(stderr, "%s: %s\n", caption ? caption : "", text ? text : "");
+    // The caption goes first unless the text says it already ("error" before a compiler's
+    // "error: ..." would say it twice).
+    std::string said = text ? text : "";
+    std::string heading = std::string(caption ? caption : "") + ":";
+    bool captionInText = std::search(said.begin(), said.end(), heading.begin(), heading.end(), [](char a, char b) {
+                             return std::tolower(static_cast<unsigned char>(a)) ==
+                                    std::tolower(static_cast<unsigned char>(b));
+                         }) != said.end();
+    if (captionInText)
+        std::fprintf(stderr, "%s\n", said.c_str());
+    else
+        std::fprintf(stderr, "%s %s\n", heading.c_str(), said.c_str());
     std::fflush(stderr);
     if (!lumaret::platform::IsHeadless() && !lumaret::platform::NoMessageBox()) {
         Uint32 flags = (type & 0xF0) == MB_ICONERROR ? SDL_MESSAGEBOX_ERROR

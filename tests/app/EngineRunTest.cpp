@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -79,12 +80,23 @@ TEST_F(EngineRun, TroubleWithItsFilesIsSaidOnceAndNamed) {
          "differ only in case; ./data/", 0},
         {"log a directory", "mkdir log.txt; $ENGINE", 0,
          "lumaret: log.txt cannot be written in the working directory (Is a directory)", ""},
-        {"log on a full disk", "ln -s /dev/full log.txt; $ENGINE", 0,
-         "lumaret: log.txt cannot be written in the working directory (No space left on device)", ""},
+        {"log a device", "ln -s /dev/full log.txt; $ENGINE", 0,
+         "lumaret: log.txt cannot be written in the working directory (not a regular file)", ""},
+        {"log a FIFO", "mkfifo log.txt; timeout -s KILL 60 $ENGINE", 0,
+         "lumaret: log.txt cannot be written in the working directory (not a regular file)", ""},
+        {"log beyond the file size limit", "trap \"\" XFSZ; ulimit -f 0; $ENGINE", 0,
+         "lumaret: log.txt cannot be written in the working directory (File too large)", ""},
         {"shader with a syntax error", "sed -i \"29s/\\$/ @@@/\" data/PassLight.hlsl; $ENGINE", 255,
          "./data/PassLight.hlsl:29: '@' : unexpected token", ""},
         {"empty shader", ": > data/PassLight.hlsl; $ENGINE", 255,
-         "./data/PassLight.hlsl: WARNING: Linking fragment stage: Entry point not found", ""},
+         "Renderer::LoadShader: ./data/PassLight.hlsl holds no shader program.", ""},
+        {"shader of NULs", "head -c 300 /dev/zero > data/PassLight.hlsl; $ENGINE", 255,
+         "Renderer::LoadShader: ./data/PassLight.hlsl holds no shader program.", ""},
+        // Line breaks of a CR alone still count lines.
+        {"shader with CR line breaks and an error",
+         "sed -i \"29s/\\$/ @@@/\" data/PassLight.hlsl && tr \"\\n\" \"\\r\" < data/PassLight.hlsl > cr && "
+         "mv cr data/PassLight.hlsl; $ENGINE",
+         255, "./data/PassLight.hlsl:29: '@' : unexpected token", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -161,12 +173,46 @@ TEST_F(EngineRun, TheShaderCompilerCannotOutgrowOrOutliveTheEngine) {
         EXPECT_TRUE(helper > 0 && gone) << "helper " << helper << " outlived the engine";
         if (helper > 0 && !gone) kill(helper, SIGKILL);
     }
-    // Without its helper beside it, the engine says which program is missing.
+    // Without its helper beside it, the engine says every place it looked; LUMARET_HLSLFRONT
+    // names one more, which a program built elsewhere can use.
     {
+        std::filesystem::copy_file(lumaret::test::SourceDir() + "/data/PassLight.hlsl", "data/PassLight.hlsl",
+                                   std::filesystem::copy_options::overwrite_existing);
         lumaret::test::ToolRun run = Shell("cp \"$ENGINE\" ./engine-alone && ./engine-alone");
         EXPECT_EQ(run.status, 255) << run.output;
-        EXPECT_NE(run.output.find("helper program " + std::filesystem::current_path().string() + "/hlslfront is missing"),
+        EXPECT_NE(run.output.find("hlslfront was not found (looked at " + std::filesystem::current_path().string() +
+                                  "/hlslfront"),
                   std::string::npos)
             << run.output;
+        run = Shell("LUMARET_HLSLFRONT=" + lumaret::test::BuildDir() + "/hlslfront ./engine-alone");
+        EXPECT_EQ(run.status, 0) << run.output;
+    }
+}
+
+// Whatever a helper does, the engine ends within the answer limit (2 s here) with that
+// shader's compile error, the start-up worker's pending work dropped. `timeout` bounds each
+// run, so a hang fails the test instead of stalling it.
+TEST_F(EngineRun, AHelperThatDoesNotAnswerCannotHoldTheEngine) {
+    const struct {
+        const char* name;
+        const char* helper;  // the stand-in's shell script
+        const char* says;
+    } cases[] = {
+        {"silent", "exec sleep 100", "gave no answer within 2 s"},
+        {"one byte, then silent", "printf x >&3; exec sleep 100", "gave no answer within 2 s"},
+        {"garbage", "printf 'garbage, not a reply' >&3; exec sleep 100", "answered with a reply larger than"},
+        {"exits at once", "exit 0", "error: the HLSL compiler stopped on this source"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        lumaret::test::WriteFileBytes("hlslfront", std::string("#!/bin/sh\n") + c.helper + "\n");
+        auto started = std::chrono::steady_clock::now();
+        lumaret::test::ToolRun run = Shell(
+            "chmod +x hlslfront && cp \"$ENGINE\" ./engine-alone && LUMARET_SHADER_CACHE=0 "
+            "LUMARET_HLSLFRONT_ANSWER_SECONDS=2 timeout -s KILL 40 ./engine-alone");
+        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        EXPECT_EQ(run.status, 255) << run.output;
+        EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
+        EXPECT_LT(seconds, 15.0) << run.output;
     }
 }

@@ -89,3 +89,22 @@ TEST_F(ShaderReloadTest, WithoutWatchingNothingIsReloaded) {
     EXPECT_EQ(CentrePixel(), before);
     EXPECT_EQ(ReadFileBytes("log.txt").find("Shader reload"), std::string::npos);
 }
+
+// Two files broken and mended in turn: each failure stays on screen until its own file is
+// mended, and a file emptied by a save says it holds no program.
+TEST_F(ShaderReloadTest, EachFileKeepsItsOwnFailureOnScreen) {
+    constexpr const char* kLight = "./data/PassLight.hlsl";
+    std::string light = ReadFileBytes(kLight);
+    ShaderReload reload(*gRenderer, true);
+    WriteFileBytes(kLight, "");
+    LookTwice(reload);
+    EXPECT_NE(reload.Message(clock).find("PassLight.hlsl holds no shader program"), std::string::npos)
+        << reload.Message(clock);
+    WriteFileBytes(kForward, original + "\n");
+    LookTwice(reload);
+    EXPECT_NE(ReadFileBytes("log.txt").find("Shader reloaded: ./data/PassForward.hlsl\n"), std::string::npos);
+    EXPECT_NE(reload.Message(clock).find("PassLight.hlsl"), std::string::npos) << "another file's success";
+    WriteFileBytes(kLight, light);
+    LookTwice(reload);
+    EXPECT_EQ(reload.Message(clock), "");
+}
