@@ -1,14 +1,19 @@
 // The shader compiler's helper under the engine's start-up worker: several threads
 // compiling at once, and a helper started by a thread that then ends.
 #include "d3dx9/AddressSanitizer.h"
+#include "hlslfront/HlslFrontEnd.h"
 #include "support/Processes.h"
+#include "support/TempDir.h"
 
 #include <d3dx9.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -101,6 +106,78 @@ TEST(HlslFrontEndDeathTest, TheCompileAfterALimitReachedGetsAFreshHelper) {
             if (!CompilesItsOwnProgram(1, &message)) {
                 std::fprintf(stderr, "the next compile failed: %s\n", message.c_str());
                 _exit(3);
+            }
+            _exit(0);
+        },
+        testing::ExitedWithCode(0), "");
+}
+
+// Programs standing in for the helper, each doing what no helper of ours does: every one
+// becomes the compile's error within the answer limit (1 s here), and the stand-in is
+// ended and reaped. alarm() fails a case that hangs instead of stalling the suite.
+TEST(HlslFrontEndDeathTest, AHelperThatMisbehavesIsEndedAndBecomesTheCompileError) {
+    const struct {
+        const char* name;
+        const char* script;  // empty: a file that is not executable
+        const char* says;
+    } cases[] = {
+        {"not executable", "", "could not be started"},
+        {"exits at once", "exit 0", "stopped on this source"},
+        {"crashes", "kill -SEGV $$", "crashed on this source (signal 11)"},
+        {"silent", "exec sleep 100", "gave no answer within 1 s"},
+        {"a reply cut short, then silent", "printf '\\100\\000\\000\\000\\001\\000' >&3; exec sleep 100",
+         "gave no answer within 1 s"},
+        {"random bytes", "head -c 4096 /dev/urandom >&3; exec sleep 100", "error: the HLSL compiler "},
+        {"a reply larger than any", "printf '\\377\\377\\377\\377' >&3; exec sleep 100", "reply larger than"},
+        {"a reply with a status of its own",
+         "printf '\\015\\000\\000\\000\\001\\000\\000\\000\\011\\000\\000\\000\\000\\000\\000\\000\\000' >&3; "
+         "exec sleep 100",
+         "answered with garbage"},
+    };
+    lumaret::test::ScopedTempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string path = dir.path() + "/hlslfront";
+        lumaret::test::WriteFileBytes(path, std::string("#!/bin/sh\n") + c.script + "\n");
+        chmod(path.c_str(), *c.script ? 0755 : 0644);
+        EXPECT_EXIT(
+            {
+                alarm(20);
+                setenv("LUMARET_HLSLFRONT_ANSWER_SECONDS", "1", 1);
+                setenv("LUMARET_SHADER_CACHE", "0", 1);
+                lumaret::platform::UseHlslFrontEnd(path);
+                std::string message;
+                if (CompilesItsOwnProgram(1, &message)) _exit(2);
+                if (message.find(c.says) == std::string::npos) {
+                    std::fprintf(stderr, "said: %s\n", message.c_str());
+                    _exit(3);
+                }
+                int status = 0;
+                if (waitpid(-1, &status, WNOHANG) != -1 || errno != ECHILD) {
+                    std::fprintf(stderr, "the stand-in was not reaped\n");
+                    _exit(4);
+                }
+                _exit(0);
+            },
+            testing::ExitedWithCode(0), "");
+    }
+}
+
+// A helper killed while idle is replaced, and the compile that finds it gone succeeds.
+TEST(HlslFrontEndDeathTest, AHelperGoneWhileIdleIsReplacedOnce) {
+    EXPECT_EXIT(
+        {
+            alarm(60);
+            setenv("LUMARET_SHADER_CACHE", "0", 1);
+            if (!CompilesItsOwnProgram(1)) _exit(2);
+            pid_t helper = lumaret::test::ChildNamed(getpid(), "hlslfront");
+            if (helper < 0) _exit(3);
+            kill(helper, SIGKILL);
+            usleep(300 * 1000);  // gone before the next request, not during it
+            std::string message;
+            if (!CompilesItsOwnProgram(2, &message)) {
+                std::fprintf(stderr, "after the helper went: %s\n", message.c_str());
+                _exit(4);
             }
             _exit(0);
         },
