@@ -10,7 +10,10 @@
 #include <d3dx9.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -177,4 +180,39 @@ TEST_F(ShaderCache, ACacheFolderThatCannotBeWrittenCostsOnlyTheCache) {
     Result result = Compile(p.source, p.profile);
     EXPECT_EQ(result.status, D3D_OK) << result.errors;
     EXPECT_TRUE(Compile(p.source, p.profile) == result);
+}
+
+// Entries are named after what they hold; past the size limit the least recently used go,
+// and a FIFO in an entry's place is passed over, never waited on.
+TEST_F(ShaderCache, TheFolderStaysBoundedAndNamesWhatItHolds) {
+    const Program p = ShippedPrograms()[1];  // PassZN.hlsl's pixel program
+    std::string key = ShaderCacheKey(p.profile, "main", "", p.source);
+    std::string path = ShaderCacheEntryPath(key);
+    EXPECT_NE(path.find("/PassZN.hlsl.ps_3_0."), std::string::npos) << path;
+    EXPECT_EQ(path.substr(path.size() - 6), ".entry");
+
+    // A FIFO where the entry goes: the compile neither blocks nor fails, and replaces it.
+    std::filesystem::create_directories("cache/lumaret");
+    ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+    Result first = Compile(p.source, p.profile);
+    EXPECT_EQ(first.status, D3D_OK) << first.errors;
+    EXPECT_TRUE(std::filesystem::is_regular_file(path));
+
+    // 70 entries of a MiB each from earlier builds, the oldest first; one of them just used.
+    auto past = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24);
+    for (int k = 0; k < 70; ++k) {
+        std::string old = "cache/lumaret/old" + std::to_string(k) + ".ps_3_0.0000000000000000.entry";
+        lumaret::test::WriteFileBytes(old, std::string(1 << 20, 'x'));
+        std::filesystem::last_write_time(old, past + std::chrono::minutes(k));
+    }
+    std::filesystem::last_write_time("cache/lumaret/old0.ps_3_0.0000000000000000.entry",
+                                     std::filesystem::file_time_type::clock::now());
+    lumaret::platform::PruneShaderCache(lumaret::platform::kShaderCacheBytes);
+    uint64_t total = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("cache/lumaret")) total += entry.file_size();
+    EXPECT_LE(total, lumaret::platform::kShaderCacheBytes);
+    EXPECT_TRUE(std::filesystem::exists("cache/lumaret/old0.ps_3_0.0000000000000000.entry")) << "used just now";
+    EXPECT_FALSE(std::filesystem::exists("cache/lumaret/old1.ps_3_0.0000000000000000.entry")) << "the oldest";
+    EXPECT_TRUE(std::filesystem::exists("cache/lumaret/old69.ps_3_0.0000000000000000.entry")) << "the newest";
+    EXPECT_TRUE(std::filesystem::exists(path)) << "the one written last";
 }
