@@ -41,10 +41,7 @@ namespace {
 const char* const kStepNames[] = {
     "log and window",
     "device (Renderer::Init)",
-    "data scan: listing",
-    "data scan: shader compiles",
-    "data scan: textures",
-    "data scan: fonts",
+    "data scan (LoadResources)",
     "text overlay",
     "World::InitPipeline",
     "logo shader",
@@ -55,7 +52,7 @@ const char* const kStepNames[] = {
 };
 // The second frame is not part of start-up: it shows how much of the first frame is
 // first-use cost in the driver (llvmpipe compiles each shader variant on its first draw).
-constexpr int kStartupSteps = 12;
+constexpr int kStartupSteps = 9;
 constexpr int kSteps = sizeof(kStepNames) / sizeof(kStepNames[0]);
 
 // --ahead: as the engine starts, with the data folder's shaders and images prepared on a
@@ -88,25 +85,9 @@ std::vector<double> StartOnce() {
     gRenderer->Init(window.handle, DisplayModeDesc{640, 480, 0}, RendererSettings{true, true, 4, 1},
                     ClearColor | ClearDepth | ClearStencil);
     lap();
-    // LoadResources, its three kinds of file timed apart (same order, same calls).
-    std::vector<std::string> files = ListFiles("./data/", true, "*");
-    gRenderer->startupPrefetch = ahead.get();
-    lap();
-    for (const std::string& path : files)
-        if (FileExtension(path) == "hlsl") {
-            Log::Write("Shader: %s\n", path.c_str());
-            gRenderer->LoadShader(path);
-        }
-    lap();
-    for (const std::string& path : files) {
-        std::string extension = FileExtension(path);
-        if (IsImageExtension(extension)) gRenderer->LoadTexture(path);
-    }
-    gRenderer->startupPrefetch = nullptr;
+    // The scan as the engine runs it, with the work done ahead handed in where it starts.
+    gRenderer->LoadResources(ahead.get());
     ahead.reset();
-    lap();
-    for (const std::string& path : files)
-        if (FileExtension(path) == "mofo") gRenderer->LoadFont(path);
     lap();
     TextOverlay overlay;
     overlay.Setup(*gRenderer);

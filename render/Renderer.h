@@ -119,8 +119,6 @@ public:
     void LoadFont(const std::string& path);
     int FindFont(const std::string& name) const;
 
-    // Set only while LoadResources runs.
-    StartupPrefetch* startupPrefetch = nullptr;
     int width = 0;
     int height = 0;
     bool fullscreen = false;
@@ -152,6 +150,8 @@ public:
     BillboardResources billboard;
 
 private:
+    // Set only while LoadResources runs: handed in where the scan starts.
+    StartupPrefetch* startupPrefetch = nullptr;
     void ProbeCapabilities();
     void CreateBillboardResources();
     void ReleaseBillboardResources();

@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 const char* const kBillboardVertexShader =
@@ -45,9 +46,10 @@ bool CompileProgram(IDirect3DDevice9* device, StartupPrefetch* ahead, const char
     CompiledProgram compiled;
     if (!ahead || !profile || !ahead->TakeProgram(text, profile, &compiled))
         compiled = CompileShaderText(text, profile);
-    ID3DXBuffer* code = compiled.code;
-    ID3DXBuffer* errors = compiled.errors;
-    *constants = compiled.constants;
+    // The references are this function's now.
+    ID3DXBuffer* code = std::exchange(compiled.code, nullptr);
+    ID3DXBuffer* errors = std::exchange(compiled.errors, nullptr);
+    *constants = std::exchange(compiled.constants, nullptr);
     if (compiled.result != 0) {
         *error = errors && errors->GetBufferSize() > 0
                      ? static_cast<const char*>(errors->GetBufferPointer())

@@ -4,7 +4,10 @@
 // The worker walks the folder as the scan does and, file by file in the scan's order,
 // reads every shader file and compiles both its programs (D3DXCompileShader needs no
 // device), and reads every image and asks for its information (which lets D3DX decode it
-// there). The loaders on the main thread take each file's results when they reach it,
+// there). What it holds for the loaders (files' bytes, and what D3DX keeps of each image)
+// stays within one budget: past it the worker waits for the loaders to take something,
+// unless a loader is waiting for a file it has not done, and a file the loaders passed by
+// is let go. The loaders on the main thread take each file's results when they reach it,
 // waiting for one the worker has not finished. What the worker could not do, or compiled
 // for a profile the device turns out not to have, the loaders do themselves as before, so
 // the log, the registries and every id are what they would be without it. The worker
@@ -23,7 +26,8 @@
 #include <thread>
 #include <vector>
 
-// One program of a shader file as D3DXCompileShader left it.
+// One program of a shader file as D3DXCompileShader left it. It owns its three references
+// (released with it), so it moves and is never copied.
 struct CompiledProgram {
     std::string profile;
     std::string source;  // the exact text compiled
@@ -32,6 +36,12 @@ struct CompiledProgram {
     ID3DXBuffer* errors = nullptr;
     ID3DXConstantTable* constants = nullptr;
 
+    CompiledProgram() = default;
+    CompiledProgram(CompiledProgram&& other) noexcept { *this = std::move(other); }
+    CompiledProgram& operator=(CompiledProgram&& other) noexcept;
+    CompiledProgram(const CompiledProgram&) = delete;
+    CompiledProgram& operator=(const CompiledProgram&) = delete;
+    ~CompiledProgram() { Release(); }
     void Release();
 };
 
@@ -46,8 +56,10 @@ public:
     static constexpr const char* kVertexProfile = "vs_3_0";
     static constexpr const char* kPixelProfile = "ps_3_0";
 
+    static constexpr size_t kDefaultBudget = 192u << 20;
+
     // Starts the worker on the folder's files (with its trailing '/', as the scan names it).
-    explicit StartupPrefetch(const std::string& folder);
+    explicit StartupPrefetch(const std::string& folder, size_t budget = kDefaultBudget);
     // Stops the worker after the file in hand and releases whatever nobody took.
     ~StartupPrefetch();
     void Stop();
@@ -61,19 +73,29 @@ public:
     // owns its references. False when there is none.
     bool TakeProgram(const std::string& source, const char* profile, CompiledProgram* program);
 
+    // Bytes the worker holds for the loaders now (by its own reckoning of what D3DX keeps).
+    size_t HeldBytes();
+
 private:
     struct FileWork {
+        size_t order = 0;  // place in the scan
         bool done = false;
         std::optional<std::vector<uint8_t>> bytes;
+        size_t held = 0;  // what it counts against the budget
     };
     void Run(std::vector<std::string> paths);
-    void Prepare(const std::string& path, FileWork* work, std::vector<CompiledProgram>* programs);
+    size_t Prepare(const std::string& path, FileWork* work, std::vector<CompiledProgram>* programs);
     bool Stopping();
+    void LetGo(FileWork& work);
 
     std::mutex mutex_;
     std::condition_variable fileDone_;
+    std::condition_variable taken_;
     std::map<std::string, FileWork> files_;  // every file the worker handles, by path
     std::vector<CompiledProgram> programs_;  // compiled ahead, not yet taken
+    size_t budget_;
+    size_t held_ = 0;
+    bool loaderWaiting_ = false;
     bool stopping_ = false;
     std::thread worker_;
 };

@@ -33,32 +33,33 @@ void DecodedImageCache::Prepare(const void* data, size_t size, const std::functi
     std::shared_ptr<Entry> entry;
     try {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (Find(data, size, hash) != entries_.end()) return;
+        // Full: this one is left to the texture's creation. Evicting would drop the
+        // oldest, which are the ones wanted next.
+        if (held_ + size > kHeldBytes || Find(data, size, hash) != entries_.end()) return;
         entry = std::make_shared<Entry>();
         entry->file.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
         entry->hash = hash;
+        entry->footprint = size;  // the copy kept to tell the bytes apart counts too
+        held_ += entry->footprint;
         entries_.push_back(entry);
-    } catch (const std::bad_alloc&) {
+    } catch (...) {
         return;  // decoding ahead is only ever a saving
     }
     HRESULT result = E_FAIL;
     try {
         result = decode(entry->image);
-    } catch (const std::bad_alloc&) {
-        result = E_OUTOFMEMORY;
+    } catch (...) {
+        result = E_FAIL;  // whatever went wrong, a waiter gets its answer below
     }
     std::lock_guard<std::mutex> lock(mutex_);
     entry->done = true;
-    if (FAILED(result)) {
+    size_t decoded = 0;
+    for (const ImageSurface& surface : entry->image.surfaces) decoded += surface.bytes.size();
+    if (FAILED(result) || held_ + decoded > kHeldBytes) {
         Remove(entry);
     } else {
-        for (const ImageSurface& surface : entry->image.surfaces) entry->footprint += surface.bytes.size();
-        held_ += entry->footprint;
-        while (held_ > kHeldBytes && !entries_.empty()) {
-            auto oldest = std::find_if(entries_.begin(), entries_.end(), [](const auto& e) { return e->done; });
-            if (oldest == entries_.end()) break;
-            Remove(*oldest);
-        }
+        entry->footprint += decoded;
+        held_ += decoded;
     }
     decoded_.notify_all();
 }

@@ -5,7 +5,10 @@
 // D3DXCreateTextureFromFileInMemory that follows with the same bytes takes it instead of
 // decoding again. A program that asks for its images' information on a worker thread, as
 // the engine does while its device is being created, so gets the decoding off its main
-// thread. Results nobody takes are dropped, oldest first, past kHeldBytes.
+// thread. Past kHeldBytes (the files' bytes, kept to tell them apart, and the decoded
+// levels) nothing more is decoded ahead: the oldest results are the ones wanted next, so
+// none is dropped for a newer one. Every decode, however it ends (an exception included),
+// answers whoever waits on it.
 #pragma once
 
 #include "d3dx9/ImageSurface.h"

@@ -12,7 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <future>
+#include <stdexcept>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -321,6 +324,19 @@ TEST(ImageTextureLoading, InformationAskedAheadServesOnlyTheSameBytes) {
     ASSERT_EQ(D3DXCreateTextureFromFileInMemory(&device, copy.data(), Size(copy), &texture), D3D_OK);
     ExpectLevelsMatch(*device.storages[1], Expected(file), 0);
     EXPECT_EQ(cache.HeldBytes(), heldBefore);
+}
+
+// A decode ahead that throws, whatever it throws, still answers the take that waits on it.
+TEST(ImageTextureLoading, ADecodeAheadThatThrowsLeavesNoTakeWaiting) {
+    auto& cache = lumaret::platform::DecodedImageCache::Shared();
+    const std::string file = ReadImageFixture("bmp_24bit.bmp") + "thrown";
+    cache.Prepare(file.data(), file.size(), [](DecodedImage&) -> HRESULT { throw std::runtime_error("decoder"); });
+    auto take = std::async(std::launch::async, [&] {
+        DecodedImage image;
+        return cache.Take(file.data(), file.size(), image);
+    });
+    ASSERT_EQ(take.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "the take waits for ever";
+    EXPECT_FALSE(take.get());
 }
 
 TEST(ImageTextureLoading, CubeTextureFillsSixFacesInD3DOrder) {

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 using lumaret::test::ReadFileBytes;
 using lumaret::test::RecordedRendererTest;
@@ -282,6 +284,36 @@ TEST_F(RecordedRendererTest, WorkDoneAheadChangesNothingTheScanProduces) {
     ASSERT_TRUE(ahead.LoadResources(&prefetch));
     EXPECT_GT(ahead.textures.size(), 5u);
     EXPECT_EQ(describe(ahead, *aheadD3d->lastDevice), alone);
+}
+
+// The worker holds no more than its budget for the loader (one file at a time under a
+// budget of a byte), waits for the loader instead of dropping anything, and lets go of
+// what the loader passes by.
+TEST(StartupPrefetchTest, HoldsWithinItsBudgetAndDropsNothing) {
+    lumaret::test::ScopedTempDir dir;
+    std::filesystem::create_directory("data");
+    std::vector<std::string> images;
+    for (const char* name : {"cylcube01_bricks.png", "cylcube01_plate.png", "cylcube01_tiles.png",
+                             "lum_logo_256x64.png"}) {
+        std::filesystem::copy(lumaret::test::SourceDir() + "/data/" + name, std::string("data/") + name);
+        images.push_back(std::string("./data/") + name);
+    }
+    std::sort(images.begin(), images.end());
+    size_t largest = 0;
+    for (const std::string& image : images) largest = std::max<size_t>(largest, std::filesystem::file_size(image));
+    StartupPrefetch prefetch("./data/", 1);
+    for (int i = 0; i < 200 && prefetch.HeldBytes() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // time for a second file, were it allowed one
+    size_t held = prefetch.HeldBytes();
+    EXPECT_GT(held, 0u);
+    // Passing the first file by lets it go; every other file is still handed over whole.
+    for (size_t k = 1; k < images.size(); ++k) {
+        std::optional<std::vector<uint8_t>> bytes = prefetch.TakeFile(images[k]);
+        ASSERT_TRUE(bytes) << images[k];
+        EXPECT_EQ(bytes->size(), std::filesystem::file_size(images[k]));
+    }
+    EXPECT_LE(held, 2 * largest + 256 * 256 * 4 / 3 * 4 + 1) << "more than one file at a time";
+    EXPECT_EQ(prefetch.HeldBytes(), 0u);
 }
 
 TEST_F(RecordedRendererTest, FontsBecomeWhiteTexturesWithCoverageInAlpha) {
