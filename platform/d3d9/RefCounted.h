@@ -9,9 +9,13 @@
 // shaders) alive without counting it among the application's references: an object the
 // application releases while it is bound lives on, still bound, until the device lets go
 // of it, and a getter can hand it back meanwhile. Bindings are that second count.
+// Both counts are atomic, as Direct3D 9's own are: objects made on one thread (the
+// start-up worker's) are released on another.
 #pragma once
 
 #include <d3d9.h>
+
+#include <atomic>
 
 namespace lumaret::platform {
 
@@ -19,8 +23,9 @@ class SharedObject {
 public:
     ULONG AddReference() {
         if (owner_) return owner_->AddReference();
-        if (references_++ == 0) ApplicationReturned();
-        return references_;
+        ULONG now = ++references_;
+        if (now == 1) ApplicationReturned();
+        return now;
     }
     ULONG ReleaseReference() {
         if (owner_) return owner_->ReleaseReference();
@@ -63,8 +68,8 @@ protected:
 
 private:
     SharedObject* owner_ = nullptr;
-    ULONG references_ = 1;
-    ULONG bindings_ = 0;
+    std::atomic<ULONG> references_{1};
+    std::atomic<ULONG> bindings_{0};
 };
 
 template <class Interface>

@@ -8,6 +8,7 @@
 
 #include <d3dx9shader.h>
 
+#include <atomic>
 #include <deque>
 #include <memory>
 #include <string>
@@ -70,7 +71,7 @@ private:
     bool vertexStage_;
     std::deque<ConstantRecord> constants_;
     size_t topLevelCount_;
-    ULONG references_ = 1;
+    std::atomic<ULONG> references_{1};  // released on another thread than it was made on
     std::vector<float> scratch_;
 };
 
@@ -94,7 +95,7 @@ public:
 private:
     ~ByteBuffer() = default;
     std::vector<uint8_t> bytes_;
-    ULONG references_ = 1;
+    std::atomic<ULONG> references_{1};  // released on another thread than it was made on
 };
 
 }  // namespace lumaret::platform
