@@ -125,3 +125,21 @@ TEST_F(DebugViewsTest, AScreenshotHoldsTheFramesPixelsUnderTheNextFreeNumber) {
     EXPECT_FALSE(std::filesystem::exists("shot.bmp"));
     surface->Release();
 }
+
+// A screenshot that cannot be written says why, as the system puts it, in the log and in
+// the text the frame loop shows (a working directory gone from under the program here:
+// permissions do not stop root).
+TEST_F(DebugViewsTest, AScreenshotThatCannotBeWrittenSaysWhy) {
+    StartOnRealDevice(640, 480, PassShaders());
+    std::filesystem::path home = std::filesystem::current_path();
+    std::filesystem::create_directory("gone");
+    std::filesystem::current_path("gone");
+    std::filesystem::remove(home / "gone");
+    std::string failure;
+    bool saved = SaveNumberedScreenshot(*gRenderer, &failure);
+    std::filesystem::current_path(home);
+    EXPECT_FALSE(saved);
+    EXPECT_NE(failure.find("Screenshot: screenshot_001.png could not be written (No such file or directory)"),
+              std::string::npos)
+        << failure;
+}

@@ -216,5 +216,10 @@ TEST_F(EngineRun, AHelperThatDoesNotAnswerCannotHoldTheEngine) {
         EXPECT_EQ(run.status, 255) << run.output;
         EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
         EXPECT_LT(seconds, 15.0) << run.output;
+        // The first program the device needs is built in, and the message says so, once.
+        EXPECT_NE(run.output.find("Renderer::CreateShader: the built-in billboard shader could not be made:\n"),
+                  std::string::npos)
+            << run.output;
+        EXPECT_EQ(Count(run.output, "error:"), 1u) << run.output;
     }
 }

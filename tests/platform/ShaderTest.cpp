@@ -179,13 +179,22 @@ TEST_F(ShaderTest, SyntaxErrorFailsWithTheCompilersMessage) {
     EXPECT_FALSE(noEntry.errors.empty());
     EXPECT_EQ(D3DXCompileShader(nullptr, 0, nullptr, nullptr, "main", "ps_3_0", 0, nullptr, nullptr, nullptr),
               D3DERR_INVALIDCALL);
-    // glslang 12 crashes on a global declared twice; the compile fails with a message instead.
+    // glslang 12 crashes on a global declared twice with different types; the compile fails
+    // with D3DX's message instead, naming the file and both lines.
     CompiledShader twice = Compile(device,
-                                   "float4x4 m; float m;\n"
+                                   "#line 7 \"data/twice.hlsl\"\nfloat4x4 m;\n// float4 m;\nfloat m;\n"
                                    "float4 main(float4 p : POSITION) : POSITION { return mul(m, p); }\n",
                                    "vs_3_0");
     EXPECT_NE(twice.result, D3D_OK);
-    EXPECT_NE(twice.errors.find("error"), std::string::npos) << twice.errors;
+    EXPECT_NE(twice.errors.find("data/twice.hlsl(9): error X3003: redefinition of 'm': declared as float4x4 on line 7, "
+                                "again as float"),
+              std::string::npos)
+        << twice.errors;
+    // A source beyond what the compiler takes is refused by its size, naming the file.
+    std::string huge = "#line 1 \"data/huge.hlsl\"\n" + std::string(65u << 20, ' ');
+    CompiledShader tooLarge = Compile(device, huge, "ps_3_0");
+    EXPECT_NE(tooLarge.errors.find("data/huge.hlsl: error: the source is too large"), std::string::npos)
+        << tooLarge.errors.substr(0, 200);
     // The compiler keeps working afterwards, macros included.
     const char* tinted = "float4 main() : COLOR { return TINT; }";
     D3DXMACRO macros[] = {{"TINT", "float4(1, 0, 0, 1)"}, {nullptr, nullptr}};
