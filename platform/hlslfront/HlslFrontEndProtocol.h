@@ -79,7 +79,7 @@ struct Reply {
     std::string globals;
 };
 
-// The reply as one string (its length then its bytes, as every string).
+// The reply's bytes, which go out as one string.
 std::string EncodeReply(const Reply& reply);
 // A reply's bytes (without the leading length): false, and why, for anything but a whole,
 // well-formed reply; a compiled one must hold SPIR-V and pins in their form.
