@@ -96,6 +96,22 @@ TEST_F(RecordedRendererTest, ShaderFilesSplitAtTheirMarkers) {
     EXPECT_EQ(renderer->FindShader(""), 0) << "the first shader built from source texts";
 }
 
+// A reload the device refuses says why, and the shader keeps its programs.
+TEST_F(RecordedRendererTest, AReloadTheDeviceRefusesSaysWhy) {
+    Init();
+    std::filesystem::create_directory("data");
+    WriteFileBytes("data/Refused.hlsl", std::string("#pixelshader\n") + kPixel);
+    int index = renderer->LoadShader("./data/Refused.hlsl");
+    ASSERT_GE(index, 0);
+    IDirect3DPixelShader9* before = renderer->shaders[static_cast<size_t>(index)].pixelShader;
+    device->shaderCreation = D3DERR_OUTOFVIDEOMEMORY;
+    std::string error;
+    EXPECT_FALSE(renderer->ReloadShader(index, &error));
+    EXPECT_EQ(error, "Renderer::CreateShader: CreatePixelShader failed for ./data/Refused.hlsl: out of video memory "
+                     "(D3DERR_OUTOFVIDEOMEMORY).\n");
+    EXPECT_EQ(renderer->shaders[static_cast<size_t>(index)].pixelShader, before);
+}
+
 TEST_F(RecordedRendererTest, ArrayParametersAreLookedUpOnTheirOwnSideOnly) {
     Init();
     const char* vertex =

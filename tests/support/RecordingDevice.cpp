@@ -507,6 +507,7 @@ HRESULT RecordingDevice::SetIndices(IDirect3DIndexBuffer9* buffer) {
 }
 
 HRESULT RecordingDevice::CreatePixelShader(const DWORD*, IDirect3DPixelShader9** shader) {
+    if (FAILED(shaderCreation)) return shaderCreation;
     *shader = new Shader<IDirect3DPixelShader9>();
     objects.push_back(*shader);
     return D3D_OK;

@@ -51,6 +51,8 @@ public:
 class RecordingDevice : public IDirect3DDevice9 {
 public:
     explicit RecordingDevice(RecordingDirect3D* parent);
+    // What CreateVertexShader and CreatePixelShader answer (a refusal makes no shader).
+    HRESULT shaderCreation = D3D_OK;
     HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
     ULONG AddRef() override { return ++references; }
     ULONG Release() override;
