@@ -213,8 +213,10 @@ private:
         for (size_t k = first; k < last && k < tokens_.size(); ++k)
             if (tokens_[k].text != ",") arguments.push_back(tokens_[k].text);
         if (arguments.empty()) return;
+        // register(c5, space0) names no profile; register(ps, c6) and register(vs_3_0, c6) do.
         bool profiled = arguments.size() >= 2 && !(arguments[0].size() >= 2 && std::isdigit(
                                                        static_cast<unsigned char>(arguments[0][1])));
+        if (profiled && !IsIdentifier(arguments[0])) return;  // not HLSL: glslang says so
         std::string_view slot = profiled ? arguments[1] : arguments[0];
         if (slot.size() < 2 || !std::isalpha(static_cast<unsigned char>(slot[0]))) return;
         unsigned index = 0;
