@@ -31,6 +31,11 @@ public:
     std::function<void(const FrameTimer&)> update;  // before the frame is drawn
     std::function<void()> drawOverlays;             // after the world, before the stats overlay
 
+    // LUMARET_HUD (0, 1 compact, 2 full) and LUMARET_DEBUG_VIEW (a view's name), checked as
+    // the platform checks its own variables: another value stops the program with status 2
+    // and one line naming the variable. Called at start, before the loading.
+    static void CheckSettings();
+
     void Run();
     // Down now and up when last asked: one true per press, for the loop's own keys and for
     // the program's (called from update, once a frame per key).

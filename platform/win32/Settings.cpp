@@ -132,14 +132,6 @@ std::optional<std::string> PassTimesPath() {
 bool PassSync() { return Switch("LUMARET_PASS_SYNC").value_or(false); }
 bool ShaderCacheEnabled() { return Switch("LUMARET_SHADER_CACHE").value_or(true); }
 
-void CheckDebugViewName() {
-    const char* value = ValueOf("LUMARET_DEBUG_VIEW");
-    if (!value) return;
-    for (const char* name : {"final", "normals", "depth", "light", "specular", "scene", "bloom", "luminance"})
-        if (std::strcmp(value, name) == 0) return;
-    Reject("LUMARET_DEBUG_VIEW", value, "one of final, normals, depth, light, specular, scene, bloom, luminance");
-}
-
 void CheckPlatformSettings() {
     HeadlessFrameLimit();
     MaxFrameLimit();
@@ -152,7 +144,6 @@ void CheckPlatformSettings() {
     PassTimesPath();
     PassSync();
     ShaderCacheEnabled();
-    CheckDebugViewName();
 }
 
 }  // namespace lumaret::platform

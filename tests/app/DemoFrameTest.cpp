@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -113,4 +114,24 @@ TEST(DemoFrameDeathTest, StatsOverlayOverTheDemo) {
         "Luminance read-back\nBlur 3x3\nBlur horizontal\nBlur vertical\nComposite\nLogo\nStats overlay\n";
     EXPECT_EQ(groups.substr(0, frame.size()), frame) << groups.substr(0, 400);
     EXPECT_NE(groups.rfind(frame), 0u) << "every frame is marked";
+}
+
+// The full panel over the demo: one green column per frame so far (the fixed clock's
+// 16.7 ms frames are within the 60 Hz budget) with the budget line over their tops, and
+// the device's pass times measured on the way without a GL error.
+TEST(DemoFrameDeathTest, FullStatsPanelOverTheDemo) {
+    ScopedTempDir dir;
+    RunDemo(ScreenConfig{640, 480, false}, "90", "2");
+    int width = 0, height = 0;
+    std::vector<uint32_t> pixels;
+    ASSERT_TRUE(lumaret::test::ReadPng("frame_90.png", &width, &height, &pixels));
+    std::vector<int> greenRows(static_cast<size_t>(width), 0);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            if ((pixels[static_cast<size_t>(y * width + x)] & 0xFFFFFF) == 0x40D040) ++greenRows[static_cast<size_t>(x)];
+    int columns = 0;
+    for (int rows : greenRows) columns += rows > 0;
+    EXPECT_EQ(columns, 90) << "one column per frame";
+    EXPECT_EQ(*std::max_element(greenRows.begin(), greenRows.end()), 19) << "20 pixels, the top one under the line";
+    EXPECT_GT(greenRows[306], 0) << "the newest frame at the graph's right edge";
 }

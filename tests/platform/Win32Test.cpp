@@ -246,7 +246,7 @@ TEST(Win32RuntimeDeathTest, PlatformVariablesOutsideTheirFormStopTheProgram) {
         {"LUMARET_SCREENSHOT_FRAMES", "0"},      {"LUMARET_SCREENSHOT_FRAMES", "1,,2"},
         {"LUMARET_GL_DEBUG", "yes"},             {"LUMARET_GL_ERRORS_FATAL", "2"},
         {"LUMARET_NO_MESSAGE_BOX", "true"},      {"LUMARET_SCREENSHOT", "/no/such/directory/shot.png"},
-        {"LUMARET_MAX_FRAMES", "-1"},            {"LUMARET_PASS_SYNC", "on"},            {"LUMARET_SHADER_CACHE", "yes"},          {"LUMARET_DEBUG_VIEW", "Normals"},
+        {"LUMARET_MAX_FRAMES", "-1"},            {"LUMARET_PASS_SYNC", "on"},            {"LUMARET_SHADER_CACHE", "yes"},
         {"LUMARET_PASS_TIMES", "/no/dir/p.tsv"}, {"LUMARET_PASS_TIMES", "/tmp/"},
     };
     GTEST_FLAG_SET(death_test_style, "threadsafe");
