@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Drives the viewer in a real window on a virtual X display as a user would: left-drag,
-# wheel, right-drag, R, Space, '.', N and P, then Escape; each must do what the viewer's
+# a turn of the wheel, right-drag, R, Space, '.', N and P, then Escape; each must do what the viewer's
 # log says it did, in order. The model (tests/data/two_animations.gltf) has two animations.
 # Usage: viewer_session_test.sh VIEWER SOURCE_DIR
 set -u
@@ -27,8 +27,7 @@ act mousemove --window \$window 320 240
 act mousedown 1
 act mousemove_relative -- 120 40
 act mouseup 1
-act click 4
-act click 4
+act click --repeat 3 --delay 60 4
 act mousedown 3
 act mousemove_relative -- -60 30
 act mouseup 3
@@ -54,7 +53,7 @@ fi
 
 # The viewer's own lines, in the order of the actions.
 actions="$(grep -o '^Viewer: [a-z]\+' "$dir/log.txt" | sed 's/^Viewer: //' | grep -v '^image$' | tr '\n' ' ')"
-expected="framed orbit zoom zoom pan reset paused step step animation animation playing "
+expected="framed orbit zoom pan reset paused step step animation animation playing "
 status=0
 if [ "$actions" != "$expected" ]; then
   echo "FAIL: the log's actions are '$actions', not '$expected'"; status=1
@@ -65,6 +64,8 @@ framed=$(sed -n 's/^Viewer: framed at distance \([0-9.]*\).*/\1/p' "$dir/log.txt
 orbit=$(grep '^Viewer: orbit:' "$dir/log.txt")
 zoom=$(grep '^Viewer: zoom:' "$dir/log.txt" | tail -1 | sed 's/.*distance \([0-9.]*\).*/\1/')
 pan=$(grep '^Viewer: pan:' "$dir/log.txt")
+# The three notches of one turn of the wheel are one line.
+grep -q '^Viewer: zoom: .*, +3 notches$' "$dir/log.txt" || { echo "FAIL: the wheel's turn is not one line of 3 notches"; status=1; }
 reset=$(grep '^Viewer: reset:' "$dir/log.txt")
 awk -v z="$zoom" -v f="$framed" 'BEGIN { exit !(z < f) }' || { echo "FAIL: zoom $zoom is not closer than $framed"; status=1; }
 case "$orbit" in *"yaw 0.000 pitch 0.350"*) echo "FAIL: the drag did not orbit: $orbit"; status=1 ;; esac

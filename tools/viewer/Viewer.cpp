@@ -16,6 +16,7 @@
 #include "app/Engine.h"
 #include "app/FrameLoop.h"
 #include "app/Log.h"
+#include "app/TextPanel.h"
 #include "app/Window.h"
 #include "common/ToolExitStatus.h"
 #include "import/SrxScene.h"
@@ -199,8 +200,9 @@ class ViewControls {
 public:
     explicit ViewControls(Window& window) : window_(window) {}
 
-    // Applies this frame's drags and wheel to the view; true once the user has moved it.
-    bool Move(viewer::OrbitView& view) {
+    // Applies this frame's drags and wheel to the view at `time` seconds; true once the user
+    // has moved it.
+    bool Move(viewer::OrbitView& view, float time) {
         // The window keeps positions as Win32's unsigned 16-bit words, which wrap left of and
         // above the client area while a drag holds the mouse: the difference, as a signed
         // word, is the motion either way.
@@ -223,23 +225,37 @@ public:
         if (int notches = window_.wheel / WHEEL_DELTA) {
             window_.wheel -= notches * WHEEL_DELTA;
             view.Zoom(static_cast<float>(notches));
-            LogView("zoom", view);
+            zoomNotches_ += notches;
+            lastNotch_ = time;
             moved = true;
+        }
+        // A turn of the wheel is many notches over a few frames: one line when it rests.
+        if (zoomNotches_ != 0 && time - lastNotch_ >= kWheelRest) {
+            LogView("zoom", view, zoomNotches_);
+            zoomNotches_ = 0;
         }
         if (buttons == 0 && lastButtons_ != 0) LogView(lastButtons_ & 1u ? "orbit" : "pan", view);
         lastButtons_ = buttons;
         return moved;
     }
 
-    static void LogView(const char* what, const viewer::OrbitView& view) {
-        Log::Write("Viewer: %s: yaw %.3f pitch %.3f distance %.1f target (%.1f, %.1f, %.1f)\n", what, view.yaw,
+    static void LogView(const char* what, const viewer::OrbitView& view, int notches = 0) {
+        Log::Write("Viewer: %s: yaw %.3f pitch %.3f distance %.1f target (%.1f, %.1f, %.1f)", what, view.yaw,
                    view.pitch, view.distance, view.target.x, view.target.y, view.target.z);
+        if (notches)
+            Log::Write(", %+d notches\n", notches);
+        else
+            Log::Write("\n");
     }
 
 private:
+    static constexpr float kWheelRest = 0.3f;  // seconds without a notch that end a turn of the wheel
+
     Window& window_;
     int lastX_ = 0, lastY_ = 0;
     uint32_t lastButtons_ = 0;
+    int zoomNotches_ = 0;
+    float lastNotch_ = 0.0f;
 };
 
 int Run(const Arguments& args) {
@@ -265,6 +281,7 @@ int Run(const Arguments& args) {
 
     Log::Open();
     gViewerWindow.create(50, 50, kWidth, kHeight, 1, nullptr);
+    FrameLoop::CheckSettings();
     // As in the engine: ./data/'s shaders and images are prepared while the device is created.
     auto prefetch = std::make_unique<StartupPrefetch>("./data/");
     RendererSettings settings;
@@ -327,7 +344,7 @@ int Run(const Arguments& args) {
     std::vector<QuadVertex> hudVertices;
     FrameLoop loop(gViewerWindow, camera, text, kWidth, kHeight, kBackgroundColor);
     loop.update = [&](const FrameTimer& timer) {
-        if (controls.Move(view)) userMoved = true;
+        if (controls.Move(view, timer.time)) userMoved = true;
         if (loop.KeyPressed('R')) {
             view = start;
             userMoved = true;
