@@ -79,6 +79,10 @@ void FrameLoop::Run() {
             Log::Write("Debug view: %s\n", DebugViewName(views_.current));
         }
         views_.Draw(*gRenderer, *gWorld, text_, width_, height_);
+        if (overlays_.Toggle(KeyPressed('W'), KeyPressed('B'), KeyPressed('V')))
+            Log::Write("Overlays: wireframe %s, bounds %s, normals %s\n", overlays_.wireframe ? "on" : "off",
+                       overlays_.bounds ? "on" : "off", overlays_.normals ? "on" : "off");
+        overlays_.Draw(*gRenderer, *gWorld);
         if (drawOverlays) drawOverlays();
         stats_.stats.Add(timer.time, timer.delta, gDrawCalls, gWorld->postfx.luminance);
         if (stats_.mode != HudMode::Off) {

@@ -123,6 +123,16 @@ void Renderer::DrawTriangles(const QuadVertex* vertices, int vertexCount) {
     ++gDrawCalls;
 }
 
+void Renderer::DrawLines(const QuadVertex* vertices, int vertexCount) {
+    if (vertexCount < 2) return;
+    if (FAILED(device->SetVertexDeclaration(quadDeclaration)))
+        Log::Fatal("Renderer::DrawLines: SetVertexDeclaration failed!");
+    if (FAILED(device->DrawPrimitiveUP(D3DPT_LINELIST, static_cast<UINT>(vertexCount / 2), vertices,
+                                       sizeof(QuadVertex))))
+        Log::Fatal("Renderer::DrawLines: DrawPrimitiveUP failed!");
+    ++gDrawCalls;
+}
+
 HRESULT Renderer::DrawFullScreenQuad() { return DrawScreenQuad(width, height); }
 
 Mesh* Renderer::CreateMesh() { return new (std::nothrow) Mesh(device); }

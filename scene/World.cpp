@@ -153,17 +153,20 @@ void World::Render(Camera* frameCamera) {
     projection = camera->GetProjection();
     viewProjection = Multiply(view, projection);
 
+    QueueObjects();
+    DrawZNPass();
+    DrawLightPass();
+    DrawForwardPass();
+    postfx.Apply(postFactor);
+}
+
+void World::QueueObjects() {
     // A zone of n objects stands for the first n objects of the world's own list; the
     // walk never reads past that list, whatever the zone holds.
     for (Zone* zone : zones) {
         size_t n = std::min(zone->objects.size(), objects.size());
         for (size_t i = 0; i < n; ++i) Queue(*objects[i]);
     }
-
-    DrawZNPass();
-    DrawLightPass();
-    DrawForwardPass();
-    postfx.Apply(postFactor);
 }
 
 void World::Queue(SceneObject& object) {

@@ -60,6 +60,9 @@ public:
     // The same for a scene file already in memory; path names it (its lightmap, its meshes).
     bool LoadScene(SceneObject* object, const std::string& path, const uint8_t* data, size_t size);
     void Render(Camera* camera);
+    // Queues every zone's objects for drawing at the clock's current time, as Render does
+    // before its passes (the inspection overlays draw the frame's geometry again this way).
+    void QueueObjects();
     // Draws the queue once; with a pass, its shader is bound once and every draw uploads
     // through it, without one each renderable uses its own shader.
     void DrawList(const DrawPass* pass);
