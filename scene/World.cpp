@@ -7,6 +7,7 @@
 #include "scene/Camera.h"
 
 #include <algorithm>
+#include <cmath>
 
 World* gWorld = nullptr;
 
@@ -72,6 +73,11 @@ D3DXMATRIX InverseTranspose(const D3DXMATRIX& m) {
 
 float AnimationTime() { return gAnimationTime; }
 void ResetAnimationClock() { gAnimationTime = 0.0f; }
+float AnimationCycleTicks() { return kAnimationEnd; }
+void SetAnimationTime(float ticks) {
+    float wrapped = std::fmod(ticks, kAnimationEnd);
+    gAnimationTime = wrapped < 0.0f ? wrapped + kAnimationEnd : wrapped;
+}
 
 World::World() {
     D3DXMatrixIdentity(&view);

@@ -100,3 +100,7 @@ private:
 float AnimationTime();
 // Back to 0 (a new process starts there; tests restart it).
 void ResetAnimationClock();
+// The clock's cycle: it runs from 0 to this many ticks, then starts again.
+float AnimationCycleTicks();
+// Moves the clock (the viewer's timeline steps and scrubs), wrapped into the cycle.
+void SetAnimationTime(float ticks);

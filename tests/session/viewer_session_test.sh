@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Drives the viewer in a real window on a virtual X display as a user would: left-drag,
-# a turn of the wheel, right-drag, R, Space, '.', N and P, then Escape; each must do what the viewer's
-# log says it did, in order. The model (tests/data/two_animations.gltf) has two animations.
+# a turn of the wheel, right-drag, R, Space, '.', ',', ']', Shift+'.' held, F3 (between two
+# F12s), N and P, then Escape; each must do what the viewer's log says it did, in order. The model (tests/data/two_animations.gltf) has two animations.
 # Usage: viewer_session_test.sh VIEWER SOURCE_DIR
 set -u
 viewer="$1"
@@ -35,6 +35,13 @@ act key r
 act key space
 act key period
 act key period
+act key comma
+act key bracketright
+act keydown shift keydown period
+act keyup period keyup shift
+act key F12
+act key F3
+act key F12
 act key n
 act key p
 act key space
@@ -53,7 +60,7 @@ fi
 
 # The viewer's own lines, in the order of the actions.
 actions="$(grep -o '^Viewer: [a-z]\+' "$dir/log.txt" | sed 's/^Viewer: //' | grep -v '^image$' | tr '\n' ' ')"
-expected="framed orbit zoom pan reset paused step step animation animation playing "
+expected="framed orbit zoom pan reset paused step step step speed scrubbed animation animation playing "
 status=0
 if [ "$actions" != "$expected" ]; then
   echo "FAIL: the log's actions are '$actions', not '$expected'"; status=1
@@ -78,8 +85,18 @@ held=$(sed -n 's/^Viewer: paused at tick \([0-9]*\)$/\1/p' "$dir/log.txt")
 steps=$(sed -n 's/^Viewer: step from tick \([0-9]*\)$/\1/p' "$dir/log.txt" | tr '\n' ' ')
 next=$((held + 24)); [ $next -gt 600 ] && next=0
 [ "$steps" = "$held $next " ] || { echo "FAIL: paused at tick $held, steps from ticks $steps"; status=1; }
+back=$((next + 24)); [ $back -gt 600 ] && back=0
+grep -qx "Viewer: step back from tick $back" "$dir/log.txt" || { echo "FAIL: ',' did not step back from tick $back"; status=1; }
+grep -qx "Viewer: speed x2" "$dir/log.txt" || { echo "FAIL: ']' did not double the speed"; status=1; }
 grep -q "^Viewer: animation 2 of 2 'turn'" "$dir/log.txt" || { echo "FAIL: N did not switch"; status=1; }
 grep -q "^Viewer: animation 1 of 2 'bounce'" "$dir/log.txt" || { echo "FAIL: P did not switch back"; status=1; }
 grep -q "^Shutting down" "$dir/log.txt" || { echo "FAIL: no shutdown"; status=1; }
+# The summary at load, and F3's panel over the paused picture.
+for line in "Model: meshes 1  vertices 8  triangles 12" "Model: animations 2: bounce 1.00 s, turn 1.00 s"; do
+  grep -qx "$line" "$dir/log.txt" || { echo "FAIL: no line '$line'"; status=1; }
+done
+if [ ! -f "$dir/screenshot_002.png" ] || cmp -s "$dir/screenshot_001.png" "$dir/screenshot_002.png"; then
+  echo "FAIL: F3 shows no summary"; status=1
+fi
 if [ $status -ne 0 ]; then grep '^Viewer' "$dir/log.txt"; else echo "ok"; rm -rf "$dir"; fi
 exit $status

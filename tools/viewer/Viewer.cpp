@@ -12,7 +12,9 @@
 // default images.
 #include "ViewerScene.h"
 
+#include "AnimationTimeline.h"
 #include "Conversion.h"
+#include "ModelSummary.h"
 #include "app/Engine.h"
 #include "app/FrameLoop.h"
 #include "app/Log.h"
@@ -30,6 +32,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -44,7 +47,6 @@ constexpr int kWidth = 640;
 constexpr int kHeight = 480;
 constexpr D3DCOLOR kBackgroundColor = 0xFF404040;
 constexpr float kOrbitSpeed = 0.4f;      // radians per second, until the user takes the camera
-constexpr float kTicksPerFrame = 24.0f;  // the engine's own step of the animation clock
 constexpr int kKeyPeriod = VK_OEM_PERIOD;
 
 Window gViewerWindow;
@@ -67,11 +69,25 @@ void PrintUsage(FILE* out) {
         "  --screenshot FILE  run headless and save the last frame as a PNG (LUMARET_SCREENSHOT)\n"
         "  --help             print this text\n"
         "\n"
-        "In the window: left-drag turns the camera around the model, the wheel zooms,\n"
-        "right- or middle-drag pans, R resets the view; Space pauses and resumes the\n"
-        "animation, . steps one frame while paused, N and P switch to the next and previous\n"
-        "animation of the file; F1 shows the frame statistics; Escape ends. The light\n"
-        "follows the camera.\n"
+        "In the window:\n"
+        "  left-drag          turn the camera around the model\n"
+        "  wheel              zoom in and out\n"
+        "  right/middle-drag  pan\n"
+        "  R                  reset the view\n"
+        "  Space              pause and resume the animation\n"
+        "  . and ,            step one frame forward and back while paused\n"
+        "  Shift+. Shift+,    held: scrub forward and back\n"
+        "  ] and [            double and halve the animation's speed\n"
+        "  N and P            the file's next and previous animation\n"
+        "  F1                 frame statistics: off, compact, full (graph and pass times)\n"
+        "  F2, Shift+F2       the next and previous debug view\n"
+        "  F3                 the model's summary\n"
+        "  W, B, V            wireframe, bounding boxes, vertex normals\n"
+        "  F12                save the picture as screenshot_NNN.png\n"
+        "  Escape             end\n"
+        "The light follows the camera. Shader files in ./data/ saved while the window is\n"
+        "open are compiled again and used (a failed compile keeps the previous program and\n"
+        "says why on screen).\n"
         "\n"
         "Without a display it runs headless: LUMARET_HEADLESS_FRAMES frames, the last one\n"
         "saved to LUMARET_SCREENSHOT (see the README).\n"
@@ -195,6 +211,31 @@ Failure ReadModel(const std::string& path, int animation, Model& model) {
     return ConvertAnimation(model, path, animation);
 }
 
+// The summary of the model as loaded: a converted model's animations as its source has
+// them (name and length in seconds), an SRX file's one in ticks.
+viewer::ModelSummary SummarizeModel(const Model& model, const SrxScene& scene, const std::string& path,
+                                    const viewer::Bounds& bounds, const viewer::Framing& framing) {
+    std::string format = "SRX";
+    if (model.source) {
+        format = FileExtension(path);
+        for (char& c : format) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        format += ", converted";
+    }
+    viewer::ModelSummary summary =
+        viewer::Summarize(scene, *gRenderer, FileNameOfPath(path), format, bounds.max - bounds.min, framing.world);
+    if (model.source) {
+        summary.clips.clear();
+        const aiScene& source = model.source->Scene();
+        for (unsigned i = 0; i < source.mNumAnimations; ++i) {
+            const aiAnimation& clip = *source.mAnimations[i];
+            // Assimp's own default when a file gives no rate.
+            double rate = clip.mTicksPerSecond > 0.0 ? clip.mTicksPerSecond : 25.0;
+            summary.clips.push_back({clip.mName.C_Str(), clip.mDuration / rate, clip.mDuration});
+        }
+    }
+    return summary;
+}
+
 // The user's hold on the view through the mouse: drags and the wheel.
 class ViewControls {
 public:
@@ -303,9 +344,18 @@ int Run(const Arguments& args) {
         keys = viewer::RegisterModelTextures(*gRenderer, *scene, args.path);
     }
     for (const std::string& key : keys) Log::Write("Viewer: image %s\n", key.c_str());
-    scene.reset();
     gRenderer->LoadResources(prefetch.get());
     prefetch.reset();
+    viewer::Framing framing = viewer::FrameModel(points, viewer::OrbitView());
+    viewer::ModelSummary summary = SummarizeModel(model, *scene, args.path, bounds, framing);
+    scene.reset();
+    std::string summaryText = summary.Text();
+    for (size_t start = 0; start < summaryText.size();) {
+        size_t end = summaryText.find('\n', start);
+        if (end == std::string::npos) end = summaryText.size();
+        Log::Write("Model: %s\n", summaryText.substr(start, end - start).c_str());
+        start = end + 1;
+    }
     TextOverlay text;
     text.Setup(*gRenderer);
     gWorld = new World();
@@ -315,7 +365,6 @@ int Run(const Arguments& args) {
     Light light;
     gWorld->lights.push_back(&light);
     Zone* zone = gWorld->CreateZone("viewer");
-    viewer::Framing framing = viewer::FrameModel(points, viewer::OrbitView());
     // One object per animation shown so far; the zone draws the first of the world's list.
     std::vector<SceneObject*> objects(static_cast<size_t>(model.animations), nullptr);
     auto showAnimation = [&](int index) {
@@ -340,8 +389,11 @@ int Run(const Arguments& args) {
 
     ViewControls controls(gViewerWindow);
     bool userMoved = args.still;
-    bool paused = false;
-    std::vector<QuadVertex> hudVertices;
+    viewer::AnimationTimeline timeline;
+    std::vector<std::string> clipNames(static_cast<size_t>(model.animations));
+    clipNames[static_cast<size_t>(model.animation)] = model.animationName;
+    bool showSummary = false;
+    std::vector<QuadVertex> summaryVertices;
     FrameLoop loop(gViewerWindow, camera, text, kWidth, kHeight, kBackgroundColor);
     loop.update = [&](const FrameTimer& timer) {
         if (controls.Move(view, timer.time)) userMoved = true;
@@ -351,37 +403,45 @@ int Run(const Arguments& args) {
             ViewControls::LogView("reset", view);
         }
         if (!userMoved) view.yaw = kOrbitSpeed * timer.time;
-        bool step = false;
-        if (loop.KeyPressed(VK_SPACE)) {
-            paused = !paused;
-            Log::Write("Viewer: %s at tick %.0f\n", paused ? "paused" : "playing", AnimationTime());
-        }
-        if (loop.KeyPressed(kKeyPeriod) && paused) {
-            step = true;
-            Log::Write("Viewer: step from tick %.0f\n", AnimationTime());
-        }
+        bool shift = gViewerWindow.KeyState[VK_SHIFT] != 0;
+        viewer::AnimationTimeline::Keys keys;
+        keys.pause = loop.KeyPressed(VK_SPACE);
+        // Both keys are asked every frame, so a press is seen once whatever Shift does.
+        bool comma = loop.KeyPressed(VK_OEM_COMMA), period = loop.KeyPressed(kKeyPeriod);
+        keys.stepBack = comma && !shift;
+        keys.stepForward = period && !shift;
+        keys.slower = loop.KeyPressed(VK_OEM_4);
+        keys.faster = loop.KeyPressed(VK_OEM_6);
+        if (shift) keys.scrub = (gViewerWindow.KeyState[kKeyPeriod] != 0) - (gViewerWindow.KeyState[VK_OEM_COMMA] != 0);
         bool next = loop.KeyPressed('N'), previous = loop.KeyPressed('P');
         int turn = next ? 1 : previous ? -1 : 0;
         if (turn != 0 && model.animations > 1) {
             int next = (model.animation + turn + model.animations) % model.animations;
-            if (ConvertAnimation(model, args.path, next).status == ExitOk) {
+            // A clip is converted the first time it is shown; its object is kept for the next.
+            if (objects[static_cast<size_t>(next)] || ConvertAnimation(model, args.path, next).status == ExitOk) {
+                if (clipNames[static_cast<size_t>(next)].empty()) clipNames[static_cast<size_t>(next)] = model.animationName;
+                model.animation = next;
                 showAnimation(next);
                 Log::Write("Viewer: animation %d of %d '%s'\n", next + 1, model.animations,
-                           model.animationName.c_str());
+                           clipNames[static_cast<size_t>(next)].c_str());
             }
         }
-        gWorld->ticksPerFrame = paused && !step ? 0.0f : kTicksPerFrame;
+        if (loop.KeyPressed(VK_F3)) showSummary = !showSummary;
+        gWorld->ticksPerFrame = timeline.Update(keys, timer.delta);
         camera.SetPosition(view.Eye());
         camera.SetTarget(view.target);
         light.position = view.LightPosition();
     };
     loop.drawOverlays = [&] {
-        std::string line;
-        if (model.animations > 1)
-            line = "animation " + std::to_string(model.animation + 1) + " of " + std::to_string(model.animations) +
-                   (model.animationName.empty() ? "" : ": " + model.animationName);
-        if (paused) line += line.empty() ? "paused" : " (paused)";
-        if (!line.empty()) DrawTextPanel(*gRenderer, text, line, PanelCorner::BottomLeft, kWidth, kHeight, hudVertices);
+        if (model.animations > 1 || timeline.touched) {
+            size_t clip = static_cast<size_t>(model.animation);
+            double seconds = clip < summary.clips.size() && summary.clips[clip].seconds >= 0.0 ? summary.clips[clip].seconds
+                                                                                                : -1.0;
+            timeline.Draw(*gRenderer, text, timeline.Text(clipNames[clip], model.animation, model.animations, seconds),
+                          kWidth, kHeight);
+        }
+        if (showSummary)
+            DrawTextPanel(*gRenderer, text, summaryText, PanelCorner::TopRight, kWidth, kHeight, summaryVertices);
     };
     loop.Run();
 
