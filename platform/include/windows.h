@@ -141,6 +141,7 @@ typedef struct tagMSG {
 #define WM_MBUTTONUP 0x0208
 #define WM_MBUTTONDBLCLK 0x0209
 #define WM_MOUSEWHEEL 0x020A
+#define WM_DROPFILES 0x0233
 #define WM_USER 0x0400
 
 #define PM_NOREMOVE 0x0000

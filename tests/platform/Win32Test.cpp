@@ -9,6 +9,7 @@
 #include "win32/WindowSystem.h"
 
 #include <SDL.h>
+#include <shellapi.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -366,6 +367,53 @@ TEST(Win32Messages, MouseMotionWaitsBehindKeysAsOneMoveWithTheLatestPosition) {
     EXPECT_EQ(lastMove, MAKELPARAM(9999 % 640, 9999 / 640));
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
     }
+    DestroyWindow(window);
+}
+
+TEST(Win32Messages, FilesDroppedOnAWindowThatAcceptsThemArriveAsOneMessagePerDrop) {
+    HWND window = MakeWindow("file-drop");
+    ASSERT_NE(window, nullptr);
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
+    uint32_t id = lumaret::platform::SdlWindowIdOf(window);
+    auto push = [id](SDL_EventType type, const char* file) {
+        SDL_Event event{};
+        event.type = type;
+        event.drop.windowID = id;
+        event.drop.file = file ? SDL_strdup(file) : nullptr;
+        ASSERT_EQ(SDL_PushEvent(&event), 1);
+    };
+    auto drops = [&] {
+        std::vector<std::vector<std::string>> seen;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message != WM_DROPFILES) continue;
+            HDROP drop = reinterpret_cast<HDROP>(msg.wParam);
+            std::vector<std::string>& files = seen.emplace_back();
+            for (UINT i = 0; i < DragQueryFileA(drop, 0xFFFFFFFFu, nullptr, 0); ++i) {
+                std::string path(DragQueryFileA(drop, i, nullptr, 0), '?');
+                EXPECT_EQ(DragQueryFileA(drop, i, path.data(), static_cast<UINT>(path.size() + 1)), path.size());
+                files.push_back(path);
+            }
+            char cut[4];
+            EXPECT_EQ(DragQueryFileA(drop, 0, cut, sizeof(cut)), 3u);
+            EXPECT_EQ(std::string(cut), files[0].substr(0, 3)) << "cut to the buffer, NUL-terminated";
+            DragFinish(drop);
+        }
+        return seen;
+    };
+    push(SDL_DROPFILE, "/tmp/refused.obj");
+    EXPECT_TRUE(drops().empty()) << "a window that has not called DragAcceptFiles gets nothing";
+    DragAcceptFiles(window, TRUE);
+    push(SDL_DROPBEGIN, nullptr);
+    push(SDL_DROPFILE, "/tmp/a model/a.gltf");
+    push(SDL_DROPFILE, "b.srx");
+    push(SDL_DROPCOMPLETE, nullptr);
+    push(SDL_DROPFILE, "/tmp/alone.x");
+    EXPECT_EQ(drops(), (std::vector<std::vector<std::string>>{{"/tmp/a model/a.gltf", "b.srx"}, {"/tmp/alone.x"}}));
+    DragAcceptFiles(window, FALSE);
+    push(SDL_DROPFILE, "/tmp/late.obj");
+    EXPECT_TRUE(drops().empty());
     DestroyWindow(window);
 }
 
