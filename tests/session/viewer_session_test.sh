@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Drives the viewer in a real window on a virtual X display as a user would: left-drag,
 # a turn of the wheel, right-drag, R, Space, '.', ',', ']', Shift+'.' held, F3 (between two
-# F12s), N and P, then Escape; each must do what the viewer's log says it did, in order. The model (tests/data/two_animations.gltf) has two animations.
+# F12s), N and P, a save of the model's file and a broken one, then Escape; each must do
+# what the viewer's log says it did, in order. The model (a copy of tests/data/two_animations.gltf) has two
+# animations.
 # Usage: viewer_session_test.sh VIEWER SOURCE_DIR
 set -u
 viewer="$1"
@@ -10,10 +12,11 @@ source_dir="$2"
 
 dir="$(mktemp -d)"
 ln -s "$source_dir/data" "$dir/data"
+cp "$source_dir/tests/data/two_animations.gltf" "$dir/model.gltf"
 cat >"$dir/session.sh" <<SCRIPT
 #!/usr/bin/env bash
 cd "$dir"
-LUMARET_NO_MESSAGE_BOX=1 LUMARET_GL_ERRORS_FATAL=1 "$viewer" "$source_dir/tests/data/two_animations.gltf" >viewer.out 2>&1 &
+LUMARET_NO_MESSAGE_BOX=1 LUMARET_GL_ERRORS_FATAL=1 "$viewer" "$dir/model.gltf" >viewer.out 2>&1 &
 pid=\$!
 $await_window_text
 # Start-up ends with the framing line; then the frame loop runs.
@@ -45,6 +48,13 @@ act key F12
 act key n
 act key p
 act key space
+# The file changes on disk: shown again; a broken save keeps it on screen with the reason.
+await() { for i in \$(seq 1 100); do grep -q "\$1" log.txt && return 0; sleep 0.1; done; return 1; }
+echo >> model.gltf
+await '^Viewer: reloaded'
+echo 'not a model' > model.gltf
+await '^Viewer: open failed'
+act key F12
 act key Escape
 for i in \$(seq 1 100); do
   kill -0 \$pid 2>/dev/null || break
@@ -60,7 +70,7 @@ fi
 
 # The viewer's own lines, in the order of the actions.
 actions="$(grep -o '^Viewer: [a-z]\+' "$dir/log.txt" | sed 's/^Viewer: //' | grep -v '^image$' | tr '\n' ' ')"
-expected="framed orbit zoom pan reset paused step step step speed scrubbed animation animation playing "
+expected="framed orbit zoom pan reset paused step step step speed scrubbed animation animation playing reloaded open "
 status=0
 if [ "$actions" != "$expected" ]; then
   echo "FAIL: the log's actions are '$actions', not '$expected'"; status=1
@@ -97,6 +107,10 @@ for line in "Model: meshes 1  vertices 8  triangles 12" "Model: animations 2: bo
 done
 if [ ! -f "$dir/screenshot_002.png" ] || cmp -s "$dir/screenshot_001.png" "$dir/screenshot_002.png"; then
   echo "FAIL: F3 shows no summary"; status=1
+fi
+grep -q "^Viewer: open failed: .*model.gltf.*; still showing .*model.gltf$" "$dir/log.txt" || { echo "FAIL: no failed reload"; status=1; }
+if [ ! -f "$dir/screenshot_003.png" ] || cmp -s "$dir/screenshot_002.png" "$dir/screenshot_003.png"; then
+  echo "FAIL: the failed reload says nothing on screen"; status=1
 fi
 if [ $status -ne 0 ]; then grep '^Viewer' "$dir/log.txt"; else echo "ok"; rm -rf "$dir"; fi
 exit $status
