@@ -156,6 +156,8 @@ public:
 
 private:
     void ProbeCapabilities();
+    // A batch in the quad vertex layout, in one draw call.
+    void DrawQuadVertices(D3DPRIMITIVETYPE type, int primitives, const QuadVertex* vertices, const char* caller);
     void CreateBillboardResources();
     void ReleaseBillboardResources();
     bool CheckTextureFormat(DWORD usage, D3DFORMAT format);

@@ -86,16 +86,23 @@ TEST(StatsOverlay, GlyphQuadsLandOnTheFontCells) {
     EXPECT_GT(width, 0);
 }
 
-using StatsOverlayDraws = lumaret::test::RecordedRendererTest;
+class StatsOverlayDraws : public lumaret::test::RecordedRendererTest {
+protected:
+    // The real font and screen shaders on the recording device.
+    TextOverlay SetUpText() {
+        std::filesystem::create_directory_symlink(std::filesystem::path(lumaret::test::SourceDir()) / "data", "data");
+        Init();
+        renderer->LoadFont("./data/Tahoma8.mofo");
+        renderer->LoadShader("./data/screen.hlsl");
+        renderer->LoadShader("./data/screenTex.hlsl");
+        TextOverlay text;
+        text.Setup(*renderer);
+        return text;
+    }
+};
 
 TEST_F(StatsOverlayDraws, TheOverlayIsTwoDrawsWhateverItsText) {
-    std::filesystem::create_directory_symlink(std::filesystem::path(lumaret::test::SourceDir()) / "data", "data");
-    Init();
-    renderer->LoadFont("./data/Tahoma8.mofo");
-    renderer->LoadShader("./data/screen.hlsl");
-    renderer->LoadShader("./data/screenTex.hlsl");
-    TextOverlay text;
-    text.Setup(*renderer);
+    TextOverlay text = SetUpText();
     StatsOverlay overlay;
     overlay.mode = HudMode::Compact;
     overlay.stats.Add(1.0f, 0.02f, 123, 0.5f);
@@ -106,13 +113,7 @@ TEST_F(StatsOverlayDraws, TheOverlayIsTwoDrawsWhateverItsText) {
 }
 
 TEST_F(StatsOverlayDraws, TheFullPanelShowsWhatFitsOnTheScreen) {
-    std::filesystem::create_directory_symlink(std::filesystem::path(lumaret::test::SourceDir()) / "data", "data");
-    Init();
-    renderer->LoadFont("./data/Tahoma8.mofo");
-    renderer->LoadShader("./data/screen.hlsl");
-    renderer->LoadShader("./data/screenTex.hlsl");
-    TextOverlay text;
-    text.Setup(*renderer);
+    TextOverlay text = SetUpText();
     StatsOverlay overlay;
     overlay.stats.Add(1.0f, 0.02f, 123, 0.5f);
     struct Case {
