@@ -109,10 +109,6 @@ DebugViews::DebugViews() {
     }
 }
 
-DebugViews::~DebugViews() {
-    if (readBack_) readBack_->Release();
-}
-
 void DebugViews::Next() {
     current = static_cast<DebugView>((static_cast<int>(current) + 1) % static_cast<int>(DebugView::Count));
     chosen_ = true;
@@ -130,21 +126,18 @@ D3DXVECTOR4 DebugViews::MeasureScaling(Renderer& renderer, int target, DebugView
         return none;
     const RenderTarget& source = renderer.renderTargets[static_cast<size_t>(target)];
     if (source.format != D3DFMT_A8R8G8B8) return none;
-    // One system-memory copy, made for the first target read and again when another is.
-    if (readBackTarget_ != target) {
-        if (readBack_) readBack_->Release();
-        readBack_ = nullptr;
-        readBackTarget_ = -1;
-        if (FAILED(renderer.device->CreateOffscreenPlainSurface(static_cast<UINT>(source.width),
-                                                                static_cast<UINT>(source.height), source.format,
-                                                                D3DPOOL_SYSTEMMEM, &readBack_, nullptr)))
-            return none;
-        readBackTarget_ = target;
-    }
-    D3DLOCKED_RECT locked;
-    if (FAILED(renderer.device->GetRenderTargetData(source.surface, readBack_)) ||
-        FAILED(readBack_->LockRect(&locked, nullptr, D3DLOCK_READONLY)))
+    // A system-memory copy for this frame only, so nothing of the device outlives the view.
+    IDirect3DSurface9* copy = nullptr;
+    if (FAILED(renderer.device->CreateOffscreenPlainSurface(static_cast<UINT>(source.width),
+                                                            static_cast<UINT>(source.height), source.format,
+                                                            D3DPOOL_SYSTEMMEM, &copy, nullptr)))
         return none;
+    D3DLOCKED_RECT locked;
+    if (FAILED(renderer.device->GetRenderTargetData(source.surface, copy)) ||
+        FAILED(copy->LockRect(&locked, nullptr, D3DLOCK_READONLY))) {
+        copy->Release();
+        return none;
+    }
     // Bytes B, G, R, A per pixel.
     int nearest = 65535, farthest = -1, peak = 0;
     for (int y = 0; y < source.height; ++y) {
@@ -160,7 +153,8 @@ D3DXVECTOR4 DebugViews::MeasureScaling(Renderer& renderer, int target, DebugView
             }
         }
     }
-    readBack_->UnlockRect();
+    copy->UnlockRect();
+    copy->Release();
     if (scaling == DebugViewScaling::SpecularPeak) return D3DXVECTOR4(peak > 0 ? 255.0f / static_cast<float>(peak) : 1.0f, 0, 0, 0);
     if (farthest < 0) return none;
     constexpr float kUnitsPerStep = 2048.0f / 65535.0f;

@@ -41,9 +41,6 @@ class DebugViews {
 public:
     // The view LUMARET_DEBUG_VIEW names (FrameLoop::CheckSettings checked the name at start).
     DebugViews();
-    ~DebugViews();
-    DebugViews(const DebugViews&) = delete;
-    DebugViews& operator=(const DebugViews&) = delete;
 
     void Next();
     void Previous();
@@ -62,6 +59,4 @@ private:
     bool compiled_ = false;
     std::vector<QuadVertex> vertices_;
     bool chosen_ = false;
-    IDirect3DSurface9* readBack_ = nullptr;
-    int readBackTarget_ = -1;
 };

@@ -50,6 +50,7 @@ act key p
 act key space
 # The file changes on disk: shown again; a broken save keeps it on screen with the reason.
 await() { for i in \$(seq 1 100); do grep -q "\$1" log.txt && return 0; sleep 0.1; done; return 1; }
+await '^Viewer: playing'
 echo >> model.gltf
 await '^Viewer: reloaded'
 echo 'not a model' > model.gltf
