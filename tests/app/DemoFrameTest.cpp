@@ -82,6 +82,12 @@ void ExpectFramesMatchGolden(const ScreenConfig& screen) {
     ExpectLogMatchesReference("demo_" + config);
 }
 
+// The 640 x 480 demo with the stats overlay as LUMARET_HUD sets it, up to its frame 90.
+void RunDemoToFrame90(const char* hud, int* width, int* height, std::vector<uint32_t>* pixels) {
+    RunDemo(ScreenConfig{640, 480, false}, "90", hud);
+    ASSERT_TRUE(lumaret::test::ReadPng("frame_90.png", width, height, pixels));
+}
+
 }  // namespace
 
 TEST(DemoFrameDeathTest, Demo640x480) {
@@ -101,10 +107,9 @@ TEST(DemoFrameDeathTest, Demo1024x768) {
 // The stats overlay over the demo: the fixed clock makes its numbers the same on every run.
 TEST(DemoFrameDeathTest, StatsOverlayOverTheDemo) {
     ScopedTempDir dir;
-    RunDemo(ScreenConfig{640, 480, false}, "90", "1");
     int width = 0, height = 0;
     std::vector<uint32_t> pixels;
-    ASSERT_TRUE(lumaret::test::ReadPng("frame_90.png", &width, &height, &pixels));
+    ASSERT_NO_FATAL_FAILURE(RunDemoToFrame90("1", &width, &height, &pixels));
     lumaret::test::ExpectMatchesGolden("demo_640x480_hud_frame90", width, height, pixels.data(), 6);
 
     // Every piece of the frame is a named group for frame debuggers, in frame order.
@@ -121,10 +126,9 @@ TEST(DemoFrameDeathTest, StatsOverlayOverTheDemo) {
 // the device's pass times measured on the way without a GL error.
 TEST(DemoFrameDeathTest, FullStatsPanelOverTheDemo) {
     ScopedTempDir dir;
-    RunDemo(ScreenConfig{640, 480, false}, "90", "2");
     int width = 0, height = 0;
     std::vector<uint32_t> pixels;
-    ASSERT_TRUE(lumaret::test::ReadPng("frame_90.png", &width, &height, &pixels));
+    ASSERT_NO_FATAL_FAILURE(RunDemoToFrame90("2", &width, &height, &pixels));
     std::vector<int> greenRows(static_cast<size_t>(width), 0);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)

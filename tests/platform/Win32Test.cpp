@@ -54,6 +54,15 @@ HWND MakeWindow(const char* className) {
     return CreateWindowExA(0, className, "test", WS_VISIBLE, 0, 0, 32, 32, nullptr, nullptr, nullptr, nullptr);
 }
 
+// A window whose queue starts empty, for tests that count what arrives.
+HWND MakeQuietWindow(const char* className) {
+    HWND window = MakeWindow(className);
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
+    return window;
+}
+
 }  // namespace
 
 TEST(Win32Messages, PostedMessagesComeOutInOrderAndQuitComesLast) {
@@ -318,11 +327,9 @@ TEST(Win32Runtime, FindFirstListsFilesAndDirectoriesWithAttributes) {
 TEST(Win32Messages, AHeldKeyRaisesTheRepeatCountInsteadOfFloodingTheQueue) {
     // As Win32 does for a program that is behind: autorepeats of the key waiting at the end
     // of the queue add to its repeat count; a first press and another key stay distinct.
-    HWND window = MakeWindow("key-repeat");
+    HWND window = MakeQuietWindow("key-repeat");
     ASSERT_NE(window, nullptr);
     MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    }
     uint32_t id = lumaret::platform::SdlWindowIdOf(window);
     auto press = [id](SDL_Keycode key, bool repeat) { return PushKeyDown(id, key, repeat); };
     ASSERT_EQ(press(SDLK_a, false), 1);
@@ -342,11 +349,9 @@ TEST(Win32Messages, AHeldKeyRaisesTheRepeatCountInsteadOfFloodingTheQueue) {
 TEST(Win32Messages, MouseMotionWaitsBehindKeysAsOneMoveWithTheLatestPosition) {
     // A flood of motion must not delay a key: one message per turn, as the main loop takes
     // them, reaches the key at once, and the motion comes last as a single WM_MOUSEMOVE.
-    HWND window = MakeWindow("mouse-flood");
+    HWND window = MakeQuietWindow("mouse-flood");
     ASSERT_NE(window, nullptr);
     MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    }
     uint32_t id = lumaret::platform::SdlWindowIdOf(window);
     for (int i = 0; i < 10000; ++i) {
         SDL_Event motion{};
@@ -371,11 +376,9 @@ TEST(Win32Messages, MouseMotionWaitsBehindKeysAsOneMoveWithTheLatestPosition) {
 }
 
 TEST(Win32Messages, FilesDroppedOnAWindowThatAcceptsThemArriveAsOneMessagePerDrop) {
-    HWND window = MakeWindow("file-drop");
+    HWND window = MakeQuietWindow("file-drop");
     ASSERT_NE(window, nullptr);
     MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    }
     uint32_t id = lumaret::platform::SdlWindowIdOf(window);
     auto push = [id](SDL_EventType type, const char* file) {
         SDL_Event event{};
