@@ -264,6 +264,23 @@ TEST_F(ViewerRun, TheTimelineBarFillsWithTheClock) {
     EXPECT_NEAR(filled, 0.4 * (right - 5), 2.0) << "bar row " << barRow << ", panel to x " << right;
 }
 
+// The summary at load counts what the engine draws and names the images the model asks
+// for that are not there (here: an OBJ copied without them).
+TEST_F(ViewerRun, TheSummaryNamesTheImagesAModelMisses) {
+    unsetenv("LUMARET_SCREENSHOT_FRAMES");
+    unsetenv("LUMARET_SCREENSHOT");
+    fs::create_directory("bare");
+    for (const char* file : {"spider.obj", "spider.mtl"}) fs::copy_file(kModels + "OBJ/" + file, std::string("bare/") + file);
+    lumaret::test::ToolRun run = RunTool("tools/viewer/viewer", "--still --frames 1 --screenshot bare.png bare/spider.obj");
+    ASSERT_EQ(run.status, 0) << run.output;
+    std::string log = ReadFileBytes("log.txt");
+    for (const char* line : {"Model: spider.obj (OBJ, converted)\n", "Model: meshes 19  vertices 946  triangles 1368\n",
+                             "Model: materials 6  bones 0\n", "Model: animations 0\n"})
+        EXPECT_EQ(CountLines(log, line), 1u) << line << log;
+    for (const char* image : {"SpiderTex.jpg (missing)", "drkwood2.jpg (missing)"})
+        EXPECT_NE(log.find(image), std::string::npos) << image << "\n" << log;
+}
+
 // A millimetre and a kilometre box look the same; every model fills about three quarters
 // of the view's binding dimension, centred and whole.
 TEST_F(ViewerRun, FramesModelsOfAnySizeAlike) {

@@ -172,6 +172,7 @@ struct Model {
     int animation = 0;
     int animations = 1;
     std::string animationName;
+    std::vector<std::string> missingImages;  // named by the source, not found or not readable
 };
 
 struct Failure {
@@ -197,6 +198,7 @@ Failure ConvertAnimation(Model& model, const std::string& path, int animation) {
     model.images = std::move(converted.images);
     model.animation = std::max(animation, 0);
     model.animationName = report.animationName;
+    model.missingImages = report.missingImages;
     return {};
 }
 
@@ -281,6 +283,9 @@ viewer::ModelSummary SummarizeModel(const Model& model, const SrxScene& scene, c
     viewer::ModelSummary summary =
         viewer::Summarize(scene, *gRenderer, FileNameOfPath(path), format, bounds.max - bounds.min, framing.world);
     if (model.source) {
+        // The conversion leaves out what it cannot find; the summary still names it.
+        for (const std::string& missing : model.missingImages)
+            summary.images.push_back({missing.substr(missing.find_last_of("/\\") + 1), false});
         summary.clips.clear();
         const aiScene& source = model.source->Scene();
         for (unsigned i = 0; i < source.mNumAnimations; ++i) {
