@@ -1,11 +1,12 @@
 #include "app/DebugViews.h"
 
-#include "app/StatsOverlay.h"
+#include "app/TextPanel.h"
 #include "render/PerfEvent.h"
 #include "render/Renderer.h"
 #include "render/ScreenQuadShaders.h"
 #include "scene/World.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -14,12 +15,14 @@ struct ViewRecipe {
     const char* name;
     const char* pixelShader;  // reads sampler 0 at the quad's texture coordinates
     bool pointSampled;
+    DebugViewScaling scaling;
 };
 
 // The ZN target: normal in red and green as a sphere map, depth / 2048 in 16 bits (high
 // byte in alpha, low byte in blue); alpha 255 is the clear value, "nothing here".
 #define LUMARET_ZN_DECODE                                                            \
     "sampler s0 : register(s0);\n"                                                   \
+    "float4 scaling : register(c0);\n"                                               \
     "float4 main(float2 uv : TEXCOORD0) : COLOR {\n"                                 \
     "    float4 g = tex2D(s0, uv);\n"                                                \
     "    float2 f = g.xy * 4.0 - 2.0;\n"                                             \
@@ -37,23 +40,37 @@ struct ViewRecipe {
     "}\n"
 
 const ViewRecipe kRecipes[] = {
-    {"final", nullptr, false},
-    {"normals", LUMARET_ZN_DECODE "    return nothing ? float4(0, 0, 0, 1) : float4(n * 0.5 + 0.5, 1.0);\n}\n", true},
-    // The demo camera's far plane is 2000 units away.
-    {"depth", LUMARET_ZN_DECODE "    float grey = saturate(1.0 - z / 2000.0);\n"
+    {"final", nullptr, false, DebugViewScaling::None},
+    {"normals", LUMARET_ZN_DECODE "    return nothing ? float4(0, 0, 0, 1) : float4(n * 0.5 + 0.5, 1.0);\n}\n", true,
+     DebugViewScaling::None},
+    // The frame's nearest depth white, its farthest black: scaling = (nearest, 1 / range).
+    {"depth", LUMARET_ZN_DECODE "    float grey = saturate(1.0 - (z - scaling.x) * scaling.y);\n"
                                 "    return nothing ? float4(0, 0, 1, 1) : float4(grey, grey, grey, 1.0);\n}\n",
-     true},
+     true, DebugViewScaling::DepthRange},
     {"light",
      "sampler s0 : register(s0);\n"
      "float4 main(float2 uv : TEXCOORD0) : COLOR { return float4(tex2D(s0, uv).rgb, 1.0); }\n",
-     true},
+     true, DebugViewScaling::None},
+    // Specular highlights are a few levels of alpha: the frame's brightest is shown white.
     {"specular",
      "sampler s0 : register(s0);\n"
-     "float4 main(float2 uv : TEXCOORD0) : COLOR { float a = tex2D(s0, uv).a; return float4(a, a, a, 1.0); }\n",
-     true},
-    {"scene", LUMARET_LINEAR_TEXTURE, true},
-    {"bloom", LUMARET_LINEAR_TEXTURE, false},
-    {"luminance", LUMARET_LINEAR_TEXTURE, true},
+     "float4 scaling : register(c0);\n"
+     "float4 main(float2 uv : TEXCOORD0) : COLOR {\n"
+     "    float a = pow(saturate(tex2D(s0, uv).a * scaling.x), 1.0 / 2.2);\n"
+     "    return float4(a, a, a, 1.0);\n"
+     "}\n",
+     true, DebugViewScaling::SpecularPeak},
+    {"scene", LUMARET_LINEAR_TEXTURE, true, DebugViewScaling::None},
+    {"bloom", LUMARET_LINEAR_TEXTURE, false, DebugViewScaling::None},
+    // The chain holds the down-sampled scene colour; its luminance is what exposure measures.
+    {"luminance",
+     "sampler s0 : register(s0);\n"
+     "float4 main(float2 uv : TEXCOORD0) : COLOR {\n"
+     "    float l = saturate(dot(tex2D(s0, uv).rgb, float3(0.2125, 0.7154, 0.0721)));\n"
+     "    l = pow(l, 1.0 / 2.2);\n"
+     "    return float4(l, l, l, 1.0);\n"
+     "}\n",
+     true, DebugViewScaling::None},
 };
 static_assert(sizeof(kRecipes) / sizeof(kRecipes[0]) == static_cast<size_t>(DebugView::Count));
 
@@ -86,20 +103,74 @@ DebugView DebugViewNamed(const std::string& name) {
 DebugViews::DebugViews() {
     const char* name = std::getenv("LUMARET_DEBUG_VIEW");
     DebugView named = name ? DebugViewNamed(name) : DebugView::Count;
-    if (named != DebugView::Count) current = named;
+    if (named != DebugView::Count) {
+        current = named;
+        chosen_ = true;
+    }
 }
 
 void DebugViews::Next() {
     current = static_cast<DebugView>((static_cast<int>(current) + 1) % static_cast<int>(DebugView::Count));
+    chosen_ = true;
 }
 
 void DebugViews::Previous() {
     int count = static_cast<int>(DebugView::Count);
     current = static_cast<DebugView>((static_cast<int>(current) + count - 1) % count);
+    chosen_ = true;
+}
+
+D3DXVECTOR4 DebugViews::MeasureScaling(Renderer& renderer, int target, DebugViewScaling scaling) {
+    D3DXVECTOR4 none(0.0f, 0.0f, 0.0f, 0.0f);
+    if (scaling == DebugViewScaling::None || target < 0 || target >= static_cast<int>(renderer.renderTargets.size()))
+        return none;
+    const RenderTarget& source = renderer.renderTargets[static_cast<size_t>(target)];
+    if (source.format != D3DFMT_A8R8G8B8) return none;
+    // A system-memory copy for this frame only, so nothing of the device outlives the view.
+    IDirect3DSurface9* copy = nullptr;
+    if (FAILED(renderer.device->CreateOffscreenPlainSurface(static_cast<UINT>(source.width),
+                                                            static_cast<UINT>(source.height), source.format,
+                                                            D3DPOOL_SYSTEMMEM, &copy, nullptr)))
+        return none;
+    D3DLOCKED_RECT locked;
+    if (FAILED(renderer.device->GetRenderTargetData(source.surface, copy)) ||
+        FAILED(copy->LockRect(&locked, nullptr, D3DLOCK_READONLY))) {
+        copy->Release();
+        return none;
+    }
+    // Bytes B, G, R, A per pixel.
+    int nearest = 65535, farthest = -1, peak = 0;
+    for (int y = 0; y < source.height; ++y) {
+        const uint8_t* row = static_cast<const uint8_t*>(locked.pBits) + static_cast<ptrdiff_t>(y) * locked.Pitch;
+        for (int x = 0; x < source.width; ++x) {
+            const uint8_t* pixel = row + 4 * x;
+            if (scaling == DebugViewScaling::SpecularPeak) {
+                peak = std::max<int>(peak, pixel[3]);
+            } else if (pixel[3] != 255) {
+                int depth = pixel[3] * 256 + pixel[0];
+                nearest = std::min(nearest, depth);
+                farthest = std::max(farthest, depth);
+            }
+        }
+    }
+    copy->UnlockRect();
+    copy->Release();
+    if (scaling == DebugViewScaling::SpecularPeak) return D3DXVECTOR4(peak > 0 ? 255.0f / static_cast<float>(peak) : 1.0f, 0, 0, 0);
+    if (farthest < 0) return none;
+    constexpr float kUnitsPerStep = 2048.0f / 65535.0f;
+    float range = static_cast<float>(farthest - nearest) * kUnitsPerStep;
+    // One depth everywhere shows white; the shader's own decode rounds, hence half a step.
+    return D3DXVECTOR4(static_cast<float>(nearest) * kUnitsPerStep - 0.5f * kUnitsPerStep,
+                       range > 0.0f ? 1.0f / range : 0.0f, 0.0f, 0.0f);
 }
 
 void DebugViews::Draw(Renderer& renderer, const World& world, const TextOverlay& text, int width, int height) {
-    if (current == DebugView::Final) return;
+    // The final image is labelled only once the user has chosen views, so the demo's own
+    // frames stay untouched.
+    if (current == DebugView::Final) {
+        if (chosen_) DrawTextPanel(renderer, text, kRecipes[0].name, PanelCorner::TopCentre, width, height, vertices_);
+        return;
+    }
     if (!compiled_) {
         // Compiled the first time a view is asked for, so runs without views are untouched.
         compiled_ = true;
@@ -113,10 +184,12 @@ void DebugViews::Draw(Renderer& renderer, const World& world, const TextOverlay&
     int target = TargetOf(current, world);
     if (target < 0 || shaders_[view] < 0) return;
     PerfEvent event(L"Debug view");
+    D3DXVECTOR4 scaling = MeasureScaling(renderer, target, kRecipes[view].scaling);
     renderer.SetRenderTargetTexture(0, target);
     renderer.SetSamplerFlags(0, kRecipes[view].pointSampled ? SamplerClamp : SamplerLinear | SamplerClamp);
     renderer.SetShader(shaders_[view]);
     renderer.ApplyShaderParams(shaders_[view], params_);
+    if (kRecipes[view].scaling != DebugViewScaling::None) renderer.device->SetPixelShaderConstantF(0, scaling, 1);
     renderer.DrawFullScreenQuad();
     renderer.SetRenderTargetTexture(0, -1);
     renderer.SetSamplerFlags(0, SamplerLinear | SamplerLinearMip);

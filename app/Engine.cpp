@@ -69,6 +69,7 @@ int RunEngine(const ScreenConfig& screen) {
     // end the run).
     Log::Open();
     gWindow.create(50, 50, screen.width, screen.height, screen.fullscreen ? 0 : 1, nullptr);
+    FrameLoop::CheckSettings();
     auto prefetch = std::make_unique<StartupPrefetch>("./data/");
     RendererSettings settings;
     settings.fullscreen = screen.fullscreen;

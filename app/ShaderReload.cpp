@@ -13,43 +13,24 @@ ShaderReload::ShaderReload(Renderer& renderer, bool watch) : renderer_(renderer)
     if (!watch_) return;
     for (int i = 0; i < renderer.ShaderCount(); ++i) {
         const std::string& path = renderer.shaders[static_cast<size_t>(i)].path;
-        if (!path.empty()) files_.push_back(Watched{i, path, StampOf(path), {}, false, {}, -1.0f});
+        if (!path.empty()) files_.push_back(Watched{i, FileWatch(path), {}, -1.0f});
     }
-}
-
-ShaderReload::Stamp ShaderReload::StampOf(const std::string& path) {
-    std::error_code error;
-    Stamp stamp;
-    stamp.time = std::filesystem::last_write_time(path, error);
-    stamp.size = error ? 0 : std::filesystem::file_size(path, error);
-    return stamp;
 }
 
 void ShaderReload::Poll(float seconds) {
     if (!watch_ || seconds < nextLook_) return;
     nextLook_ = seconds + kLookInterval;
-    for (Watched& file : files_) {
-        Stamp now = StampOf(file.path);
-        if (now == file.loaded) {
-            file.changing = false;
-            continue;
-        }
-        // Changed since the last compile: wait until two looks agree.
-        if (!file.changing || !(now == file.pending)) {
-            file.changing = true;
-            file.pending = now;
-            continue;
-        }
-        file.changing = false;
-        file.loaded = now;
+    for (Watched& watched : files_) {
+        if (!watched.file.Look()) continue;
+        const std::string& path = watched.file.Path();
         std::string error;
-        if (renderer_.ReloadShader(file.shader, &error)) {
-            Log::Write("Shader reloaded: %s\n", file.path.c_str());
-            file.failure.clear();  // this file's own failure only: another file may still be broken
+        if (renderer_.ReloadShader(watched.shader, &error)) {
+            Log::Write("Shader reloaded: %s\n", path.c_str());
+            watched.failure.clear();  // this file's own failure only: another file may still be broken
         } else {
-            Log::Write("Shader reload failed: %s\n%s", file.path.c_str(), error.c_str());
-            file.failure = "Shader reload failed: " + file.path + "\n" + error;
-            file.failureUntil = seconds + kMessageSeconds;
+            Log::Write("Shader reload failed: %s\n%s", path.c_str(), error.c_str());
+            watched.failure = "Shader reload failed: " + path + "\n" + error;
+            watched.failureUntil = seconds + kMessageSeconds;
         }
     }
 }

@@ -1,5 +1,6 @@
 #include "app/StatsOverlay.h"
 
+#include "app/TextPanel.h"
 #include "render/Renderer.h"
 #include "resources/TextOverlay.h"
 
@@ -48,6 +49,16 @@ float FrameStats::FramesPerSecond() const {
     return mean > 0.0f ? 1000.0f / mean : 0.0f;
 }
 
+int FrameStats::RecentMs(float* out, int capacity) const {
+    int n = std::min(count_, capacity);
+    for (int i = 0; i < n; ++i) out[i] = frames_[(next_ + kCapacity - n + i) % kCapacity].seconds * 1000.0f;
+    return n;
+}
+
+void StatsOverlay::Step() {
+    mode = mode == HudMode::Off ? HudMode::Compact : mode == HudMode::Compact ? HudMode::Full : HudMode::Off;
+}
+
 std::string StatsOverlay::Text(int screenWidth, int screenHeight) const {
     char text[192];
     std::snprintf(text, sizeof(text), "%.1f fps  %.2f ms (worst %.2f)\n%u draws  L %.4f\n%d x %d",
@@ -57,80 +68,64 @@ std::string StatsOverlay::Text(int screenWidth, int screenHeight) const {
     return text;
 }
 
-void LayoutText(const FontRecord& font, const std::string& text, int x, int y, int screenWidth, int screenHeight,
-                D3DCOLOR color, std::vector<QuadVertex>& out, int* blockWidth, int* blockHeight) {
-    float n = static_cast<float>(font.textureSize);
-    float w = static_cast<float>(screenWidth), h = static_cast<float>(screenHeight);
-    // Pixel edges sit half a pixel before the centres, which Direct3D 9 puts on integers.
-    auto clipX = [&](float px) { return 2.0f * (px - 0.5f) / w - 1.0f; };
-    auto clipY = [&](float py) { return 1.0f - 2.0f * (py - 0.5f) / h; };
-    int penX = x, penY = y, lineHeight = 0, widest = 0;
-    for (char c : text) {
-        if (c == '\n') {
-            penX = x;
-            penY += lineHeight;
-            continue;
-        }
-        int index = static_cast<unsigned char>(c) - 32;
-        if (index < 0 || index >= static_cast<int>(font.glyphs.size())) continue;
-        const GlyphRect& g = font.glyphs[static_cast<size_t>(index)];
-        int cellWidth = static_cast<int>(std::lround((g.c - g.a) * n));
-        int cellHeight = static_cast<int>(std::lround((g.d - g.b) * n));
-        lineHeight = std::max(lineHeight, cellHeight);
-        float x0 = clipX(static_cast<float>(penX)), x1 = clipX(static_cast<float>(penX + cellWidth));
-        float y0 = clipY(static_cast<float>(penY)), y1 = clipY(static_cast<float>(penY + cellHeight));
-        QuadVertex topLeft{x0, y0, 0.0f, g.a, g.b, color}, topRight{x1, y0, 0.0f, g.c, g.b, color};
-        QuadVertex bottomLeft{x0, y1, 0.0f, g.a, g.d, color}, bottomRight{x1, y1, 0.0f, g.c, g.d, color};
-        out.insert(out.end(), {topLeft, topRight, bottomRight, topLeft, bottomRight, bottomLeft});
-        penX += cellWidth;
-        widest = std::max(widest, penX - x);
+std::string StatsOverlay::PassText(const GpuPassTimer* timer) {
+    if (!timer || !timer->Available()) return "GPU times: no timestamp queries";
+    if (timer->Times().empty()) return "GPU times: measuring";
+    std::string text;
+    char line[96];
+    for (const GpuPassTimer::PassTime& pass : timer->Times()) {
+        if (pass.depth == 0)
+            std::snprintf(line, sizeof(line), "GPU %.2f ms per frame", static_cast<double>(pass.ms));
+        else
+            std::snprintf(line, sizeof(line), "\n%*s%s  %.2f", 2 * pass.depth, "", pass.name.c_str(),
+                          static_cast<double>(pass.ms));
+        text += line;
     }
-    if (blockWidth) *blockWidth = widest;
-    if (blockHeight) *blockHeight = penY + lineHeight - y;
+    return text;
 }
 
-void StatsOverlay::Draw(Renderer& renderer, const TextOverlay& overlay, int screenWidth, int screenHeight) {
-    DrawTextPanel(renderer, overlay, Text(screenWidth, screenHeight), PanelCorner::TopLeft, screenWidth, screenHeight,
-                  vertices_);
+void StatsOverlay::AddGraph(int left, int top) {
+    constexpr int kPadding = 3;
+    rects_.clear();
+    rects_.push_back({left, top, kGraphFrames + 2 * kPadding, kGraphHeight + 2 * kPadding, 0xB0000000});
+    int bottom = top + kPadding + kGraphHeight;
+    auto heightOf = [](float ms) {
+        return static_cast<int>(std::lround(std::min(ms, kGraphTopMs) / kGraphTopMs * kGraphHeight));
+    };
+    int n = stats.RecentMs(recent_, kGraphFrames);
+    // The newest frame at the right edge, so the graph scrolls left as frames come in.
+    for (int i = 0; i < n; ++i) {
+        float ms = recent_[i];
+        D3DCOLOR color = ms <= kBudgetMs[0] ? 0xFF40D040 : ms <= kBudgetMs[1] ? 0xFFE0C020 : 0xFFE04030;
+        int h = std::max(heightOf(ms), 1);
+        rects_.push_back({left + kPadding + kGraphFrames - n + i, bottom - h, 1, h, color});
+    }
+    for (float budget : kBudgetMs)
+        rects_.push_back({left + kPadding, bottom - heightOf(budget), kGraphFrames, 1, 0xC0FFFFFF});
 }
 
-void DrawTextPanel(Renderer& renderer, const TextOverlay& overlay, const std::string& text, PanelCorner corner,
-                   int screenWidth, int screenHeight, std::vector<QuadVertex>& vertices) {
-    if (overlay.font < 0 || overlay.texturedShader < 0) return;
-    const FontRecord& font = renderer.fonts[static_cast<size_t>(overlay.font)];
-    constexpr int kMargin = 4, kPadding = 3;
-    int top = kMargin, left = kMargin;
-    int width = 0, height = 0;
-    if (corner != PanelCorner::TopLeft) {
-        vertices.clear();
-        LayoutText(font, text, 0, 0, screenWidth, screenHeight, 0, vertices, &width, &height);
-        if (corner == PanelCorner::BottomLeft) top = screenHeight - kMargin - (height + 2 * kPadding + 1);
-        if (corner != PanelCorner::BottomLeft) left = (screenWidth - (width + 2 * kPadding + 1)) / 2;
-        if (corner == PanelCorner::Centre) top = (screenHeight - (height + 2 * kPadding + 1)) / 2;
+void StatsOverlay::Draw(Renderer& renderer, const TextOverlay& overlay, int screenWidth, int screenHeight,
+                        const GpuPassTimer* timer) {
+    if (mode == HudMode::Off) return;
+    PanelRect lines = DrawTextPanel(renderer, overlay, Text(screenWidth, screenHeight), PanelCorner::TopLeft,
+                                    screenWidth, screenHeight, vertices_);
+    if (mode != HudMode::Full || lines.height == 0) return;
+    constexpr int kGap = 2, kMargin = 4;
+    int top = lines.top + lines.height + kGap;
+    int graphWidth = kGraphFrames + 6, graphHeight = kGraphHeight + 6;
+    if (top + graphHeight + kMargin <= screenHeight && lines.left + graphWidth + kMargin <= screenWidth) {
+        AddGraph(lines.left, top);
+        DrawPixelRects(renderer, overlay, rects_, screenWidth, screenHeight, vertices_);
+        top += graphHeight + kGap;
     }
-    vertices.clear();
-    // A one-pixel black shadow under white text stays legible on any background.
-    LayoutText(font, text, left + kPadding + 1, top + kPadding + 1, screenWidth, screenHeight, 0xFF000000, vertices);
-    LayoutText(font, text, left + kPadding, top + kPadding, screenWidth, screenHeight, 0xFFFFFFFF, vertices, &width,
-               &height);
-
-    if (overlay.plainShader >= 0) {
-        float w = static_cast<float>(screenWidth), h = static_cast<float>(screenHeight);
-        QuadDesc backing{static_cast<float>(left) / w,
-                         static_cast<float>(top) / h,
-                         static_cast<float>(width + 2 * kPadding + 1) / w,
-                         static_cast<float>(height + 2 * kPadding + 1) / h,
-                         0,
-                         0,
-                         1,
-                         1,
-                         0xB0000000};
-        renderer.SetShader(overlay.plainShader);
-        renderer.ApplyShaderParams(overlay.plainShader, overlay.plain);
-        renderer.DrawQuads(&backing, 1);
+    // As many pass lines as the screen has room for.
+    std::string passes = PassText(timer);
+    PanelRect room = TextPanelRect(renderer, overlay, passes, PanelCorner::TopLeft, screenWidth, screenHeight,
+                                   vertices_);
+    while (top + room.height + kMargin > screenHeight && passes.find('\n') != std::string::npos) {
+        passes.erase(passes.rfind('\n'));
+        room = TextPanelRect(renderer, overlay, passes, PanelCorner::TopLeft, screenWidth, screenHeight, vertices_);
     }
-    renderer.SetShader(overlay.texturedShader);
-    renderer.ApplyShaderParams(overlay.texturedShader, overlay.textured);
-    renderer.SetSamplerFlags(0, SamplerClamp);
-    renderer.DrawTriangles(vertices.data(), static_cast<int>(vertices.size()));
+    if (top + room.height + kMargin <= screenHeight)
+        DrawTextPanelAt(renderer, overlay, passes, lines.left, top, screenWidth, screenHeight, vertices_);
 }

@@ -1,15 +1,21 @@
 // StatsOverlay: frame statistics in the engine's own bitmap font, top-left on a dark
-// backing: frames per second, ms per frame (mean and worst over the last second), draw
-// calls per frame, the frame's log-average luminance and the screen size.
+// backing. F1 steps it through off, compact and full; LUMARET_HUD=1 starts compact, 2 full.
 //
-// Off by default, so the demo's frames stay as they are; F1 toggles it, and LUMARET_HUD=1
-// turns it on at start. It draws with the prepared TextOverlay (Tahoma8.mofo, screen.hlsl
-// for the backing, screenTex.hlsl for the glyphs): one draw for the backing and one batched
-// draw for all the text. Recording a frame allocates nothing.
+// Compact: frames per second, ms per frame (mean and worst over the last second), draw
+// calls per frame, the frame's log-average luminance and the screen size. Full adds, below
+// it, a graph of the last kGraphFrames frame times (one pixel column per frame, with lines
+// at 16.7 and 33.3 ms, the 60 and 30 frames-per-second budgets) and the device's time for
+// the whole frame and each pass and post-processing step, averaged over the last second
+// (GpuPassTimer.h). A screen too small for all of it shows the parts that fit, in that order.
+//
+// Off by default, so the demo's frames stay as they are. It draws with the prepared
+// TextOverlay (TextPanel.h): two draws per text panel, one for the whole graph. Recording a
+// frame's numbers allocates nothing.
 #pragma once
 
+#include "app/TextPanel.h"
+#include "render/GpuPassTimer.h"
 #include "render/RendererTypes.h"
-#include "resources/Font.h"
 
 #include <cstdint>
 #include <string>
@@ -27,6 +33,8 @@ public:
     float FramesPerSecond() const;  // 1 / the mean frame time over the last second
     float MeanMs() const;
     float WorstMs() const;
+    // The times of the last frames in ms, oldest first, at most `capacity`; returns how many.
+    int RecentMs(float* out, int capacity) const;
     uint32_t drawCalls = 0;  // of the last frame
     float luminance = 0.0f;  // of the last frame
 
@@ -43,29 +51,35 @@ private:
     int count_ = 0;
 };
 
+enum class HudMode { Off, Compact, Full };
+
 class StatsOverlay {
 public:
-    bool visible = false;
+    static constexpr int kGraphFrames = 300;
+    static constexpr int kGraphHeight = 60;  // pixels for 0 to kGraphTopMs
+    static constexpr float kGraphTopMs = 50.0f;
+    // 60 and 30 frames per second, rounded as people say them, so a frame of exactly
+    // 1/60 s counts as within the first.
+    static constexpr float kBudgetMs[2] = {16.7f, 33.3f};
+
+    HudMode mode = HudMode::Off;
     FrameStats stats;
 
-    // The three lines the overlay shows, "\n" between them.
+    // F1: off, compact, full, off.
+    void Step();
+    // The compact lines, "\n" between them.
     std::string Text(int screenWidth, int screenHeight) const;
-    void Draw(Renderer& renderer, const TextOverlay& overlay, int screenWidth, int screenHeight);
+    // The pass lines of the full panel: the device's ms per frame, then one line per event,
+    // indented by depth.
+    static std::string PassText(const GpuPassTimer* timer);
+    void Draw(Renderer& renderer, const TextOverlay& overlay, int screenWidth, int screenHeight,
+              const GpuPassTimer* timer = nullptr);
 
 private:
+    // The graph's backing, bars and budget lines at (left, top).
+    void AddGraph(int left, int top);
+
     std::vector<QuadVertex> vertices_;  // reused from frame to frame
+    std::vector<PixelRect> rects_;
+    float recent_[kGraphFrames] = {};
 };
-
-// Text on a dark backing at a corner of the screen, a few pixels in, drawn as the stats
-// overlay draws its lines; vertices is scratch space kept from frame to frame.
-enum class PanelCorner { TopLeft, TopCentre, Centre, BottomLeft };
-void DrawTextPanel(Renderer& renderer, const TextOverlay& overlay, const std::string& text, PanelCorner corner,
-                   int screenWidth, int screenHeight, std::vector<QuadVertex>& vertices);
-
-// Appends two triangles per glyph of text in the quad vertex layout: each glyph's cell
-// with its top-left corner at the pen (x, y in pixels from the screen's top-left), the pen
-// moving right by the cell's width; "\n" starts a new line one cell height below. Cells map
-// texel for texel onto pixels under Direct3D 9's pixel centres. Characters the font lacks
-// are skipped. Returns the width and height of the text block in pixels.
-void LayoutText(const FontRecord& font, const std::string& text, int x, int y, int screenWidth, int screenHeight,
-                D3DCOLOR color, std::vector<QuadVertex>& out, int* blockWidth = nullptr, int* blockHeight = nullptr);

@@ -9,8 +9,10 @@
 // pass costs inside the frame as it runs, waiting included) and synchronised
 // (LUMARET_PASS_SYNC=1: the device finished at each pass's edges, GL_TIME_ELAPSED).
 //
-// Usage: frame_bench [--frames SHORT LONG] [--size 640x480|1024x768]... [--no-passes]
-// (--no-passes: the frame figures only, a third of the runs, for before-and-after pairs)
+// Usage: frame_bench [--frames SHORT LONG] [--size 640x480|1024x768]... [--no-passes] [--hud 0|1|2]
+// (--no-passes: the frame figures only, a third of the runs, for before-and-after pairs;
+// --hud: the stats overlay as LUMARET_HUD sets it, off by default, so its cost is the
+// difference between two runs)
 // Runs from a scratch directory whose ./data links to the repository's data.
 #include "app/Engine.h"
 #include "render/DrawCount.h"
@@ -45,6 +47,8 @@ struct PassFigures {
 };
 using PassTable = std::map<std::string, PassFigures>;
 
+const char* gHud = "0";
+
 double Seconds(clockid_t clock) {
     timespec now;
     clock_gettime(clock, &now);
@@ -63,7 +67,7 @@ RunFigures RunOnce(const ScreenConfig& screen, int frames, const char* passFile,
         setenv("LUMARET_HEADLESS_FRAMES", std::to_string(frames).c_str(), 1);
         setenv("LUMARET_NO_MESSAGE_BOX", "1", 1);
         unsetenv("LUMARET_SCREENSHOT");
-        unsetenv("LUMARET_HUD");
+        setenv("LUMARET_HUD", gHud, 1);
         unsetenv("DISPLAY");
         unsetenv("WAYLAND_DISPLAY");
         if (passFile)
@@ -145,8 +149,10 @@ int main(int argc, char** argv) {
             screens.push_back(screen);
         } else if (std::strcmp(argv[i], "--no-passes") == 0) {
             passes = false;
+        } else if (std::strcmp(argv[i], "--hud") == 0 && i + 1 < argc) {
+            gHud = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: frame_bench [--frames SHORT LONG] [--size WxH]... [--no-passes]\n");
+            std::fprintf(stderr, "usage: frame_bench [--frames SHORT LONG] [--size WxH]... [--no-passes] [--hud 0|1|2]\n");
             return 1;
         }
     }
@@ -156,8 +162,9 @@ int main(int argc, char** argv) {
     }
     if (screens.empty()) screens = {ScreenConfig{640, 480, true}, ScreenConfig{1024, 768, true}};
     EnterScratchDirectory("lumaret-frame-bench");
-    std::printf("frames %d..%d of the demo, fixed clock 1/60 s, headless llvmpipe; per steady-state frame\n", shortRun,
-                longRun);
+    std::printf("frames %d..%d of the demo, fixed clock 1/60 s, headless llvmpipe, LUMARET_HUD=%s; per steady-state "
+                "frame\n",
+                shortRun, longRun, gHud);
     for (const ScreenConfig& screen : screens) {
         RunFigures a = RunOnce(screen, shortRun, nullptr, false);
         RunFigures b = RunOnce(screen, longRun, nullptr, false);

@@ -113,14 +113,21 @@ HRESULT Renderer::DrawScreenQuad(int targetWidth, int targetHeight) {
     return device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, strip, sizeof(ScreenQuadVertex));
 }
 
-void Renderer::DrawTriangles(const QuadVertex* vertices, int vertexCount) {
-    if (vertexCount < 3) return;
+void Renderer::DrawQuadVertices(D3DPRIMITIVETYPE type, int primitives, const QuadVertex* vertices, const char* caller) {
+    if (primitives < 1) return;
     if (FAILED(device->SetVertexDeclaration(quadDeclaration)))
-        Log::Fatal("Renderer::DrawTriangles: SetVertexDeclaration failed!");
-    if (FAILED(device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(vertexCount / 3), vertices,
-                                       sizeof(QuadVertex))))
-        Log::Fatal("Renderer::DrawTriangles: DrawPrimitiveUP failed!");
+        Log::Fatal("Renderer::%s: SetVertexDeclaration failed!", caller);
+    if (FAILED(device->DrawPrimitiveUP(type, static_cast<UINT>(primitives), vertices, sizeof(QuadVertex))))
+        Log::Fatal("Renderer::%s: DrawPrimitiveUP failed!", caller);
     ++gDrawCalls;
+}
+
+void Renderer::DrawTriangles(const QuadVertex* vertices, int vertexCount) {
+    DrawQuadVertices(D3DPT_TRIANGLELIST, vertexCount / 3, vertices, "DrawTriangles");
+}
+
+void Renderer::DrawLines(const QuadVertex* vertices, int vertexCount) {
+    DrawQuadVertices(D3DPT_LINELIST, vertexCount / 2, vertices, "DrawLines");
 }
 
 HRESULT Renderer::DrawFullScreenQuad() { return DrawScreenQuad(width, height); }

@@ -10,14 +10,14 @@ namespace {
 bool ValidSlot(int slot) { return slot >= 0 && slot < Mesh::kStreamCount; }
 }  // namespace
 
-void Mesh::CreateStream(int slot, uint32_t count, uint32_t stride, bool dynamic) {
+void Mesh::CreateStream(int slot, uint32_t count, uint32_t stride, bool dynamic, bool readable) {
     if (!ValidSlot(slot)) Log::Fatal("Mesh::CreateStream failed!");
     Stream& stream = streams[slot];
     if (stream.buffer) {
         stream.buffer->Release();
         stream.buffer = nullptr;
     }
-    DWORD usage = D3DUSAGE_WRITEONLY | (dynamic ? D3DUSAGE_DYNAMIC : 0);
+    DWORD usage = (readable ? 0 : D3DUSAGE_WRITEONLY) | (dynamic ? D3DUSAGE_DYNAMIC : 0);
     stream.dynamic = dynamic;
     stream.stride = stride;
     stream.count = count;

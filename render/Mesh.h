@@ -27,7 +27,9 @@ public:
 
     explicit Mesh(IDirect3DDevice9* device) : device(device) {}
 
-    void CreateStream(int slot, uint32_t vertexCount, uint32_t stride, bool dynamic);
+    // A readable stream keeps a copy the CPU can lock with D3DLOCK_READONLY (scene meshes:
+    // the inspection overlays read their positions and normals).
+    void CreateStream(int slot, uint32_t vertexCount, uint32_t stride, bool dynamic, bool readable = false);
     void* LockStream(int slot);
     void UnlockStream(int slot);
     void CreateIndexBuffer(uint32_t indexCount, const void* data, bool dynamic, bool wide);

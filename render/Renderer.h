@@ -68,6 +68,9 @@ public:
     HRESULT DrawFullScreenQuad();
     // A batch of clip-space triangles in the quad vertex layout, in one draw call.
     void DrawTriangles(const QuadVertex* vertices, int vertexCount);
+    // A line list (two vertices a line) in the quad vertex layout, in one draw call; the
+    // bound shader decides what space the positions are in.
+    void DrawLines(const QuadVertex* vertices, int vertexCount);
     int TextureCount() const { return static_cast<int>(textures.size()); }
     int ShaderCount() const { return static_cast<int>(shaders.size()); }
     int FontCount() const { return static_cast<int>(fonts.size()); }
@@ -153,6 +156,8 @@ private:
     // Set only while LoadResources runs: handed in where the scan starts.
     StartupPrefetch* startupPrefetch = nullptr;
     void ProbeCapabilities();
+    // A batch in the quad vertex layout, in one draw call.
+    void DrawQuadVertices(D3DPRIMITIVETYPE type, int primitives, const QuadVertex* vertices, const char* caller);
     void CreateBillboardResources();
     void ReleaseBillboardResources();
     bool CheckTextureFormat(DWORD usage, D3DFORMAT format);

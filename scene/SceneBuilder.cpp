@@ -229,7 +229,7 @@ void SceneBuild::BuildMesh(size_t index, MeshOutline& outline) {
         secondSet = secondSet || (p.streamFlags & srx::StreamTexCoords2);
     }
     bool wide = vertexCount > kShortIndexedVertices;
-    mesh->CreateStream(0, vertexCount, skinned ? sizeof(SkinnedVertex) : sizeof(StaticVertex), false);
+    mesh->CreateStream(0, vertexCount, skinned ? sizeof(SkinnedVertex) : sizeof(StaticVertex), false, true);
     mesh->CreateIndexBuffer(indexCount, nullptr, false, wide);
     mesh->declaration = world_.declarations[skinned ? DeclarationC : DeclarationB];
     mesh->SetDebugName(path_ + " " + node.name);

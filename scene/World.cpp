@@ -7,6 +7,7 @@
 #include "scene/Camera.h"
 
 #include <algorithm>
+#include <cmath>
 
 World* gWorld = nullptr;
 
@@ -72,6 +73,11 @@ D3DXMATRIX InverseTranspose(const D3DXMATRIX& m) {
 
 float AnimationTime() { return gAnimationTime; }
 void ResetAnimationClock() { gAnimationTime = 0.0f; }
+float AnimationCycleTicks() { return kAnimationEnd; }
+void SetAnimationTime(float ticks) {
+    float wrapped = std::fmod(ticks, kAnimationEnd);
+    gAnimationTime = wrapped < 0.0f ? wrapped + kAnimationEnd : wrapped;
+}
 
 World::World() {
     D3DXMatrixIdentity(&view);
@@ -153,17 +159,20 @@ void World::Render(Camera* frameCamera) {
     projection = camera->GetProjection();
     viewProjection = Multiply(view, projection);
 
+    QueueObjects();
+    DrawZNPass();
+    DrawLightPass();
+    DrawForwardPass();
+    postfx.Apply(postFactor);
+}
+
+void World::QueueObjects() {
     // A zone of n objects stands for the first n objects of the world's own list; the
     // walk never reads past that list, whatever the zone holds.
     for (Zone* zone : zones) {
         size_t n = std::min(zone->objects.size(), objects.size());
         for (size_t i = 0; i < n; ++i) Queue(*objects[i]);
     }
-
-    DrawZNPass();
-    DrawLightPass();
-    DrawForwardPass();
-    postfx.Apply(postFactor);
 }
 
 void World::Queue(SceneObject& object) {

@@ -60,6 +60,9 @@ public:
     // The same for a scene file already in memory; path names it (its lightmap, its meshes).
     bool LoadScene(SceneObject* object, const std::string& path, const uint8_t* data, size_t size);
     void Render(Camera* camera);
+    // Queues every zone's objects for drawing at the clock's current time, as Render does
+    // before its passes (the inspection overlays draw the frame's geometry again this way).
+    void QueueObjects();
     // Draws the queue once; with a pass, its shader is bound once and every draw uploads
     // through it, without one each renderable uses its own shader.
     void DrawList(const DrawPass* pass);
@@ -97,3 +100,7 @@ private:
 float AnimationTime();
 // Back to 0 (a new process starts there; tests restart it).
 void ResetAnimationClock();
+// The clock's cycle: it runs from 0 to this many ticks, then starts again.
+float AnimationCycleTicks();
+// Moves the clock (the viewer's timeline steps and scrubs), wrapped into the cycle.
+void SetAnimationTime(float ticks);

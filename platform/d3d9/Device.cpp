@@ -392,7 +392,14 @@ HRESULT Device::CreatePixelShader(const DWORD* function, IDirect3DPixelShader9**
 }
 
 HRESULT Device::CreateQuery(D3DQUERYTYPE type, IDirect3DQuery9** query) {
-    if (type != D3DQUERYTYPE_OCCLUSION && type != D3DQUERYTYPE_EVENT) return D3DERR_NOTAVAILABLE;
+    switch (type) {
+    case D3DQUERYTYPE_OCCLUSION:
+    case D3DQUERYTYPE_EVENT:
+    case D3DQUERYTYPE_TIMESTAMP:
+    case D3DQUERYTYPE_TIMESTAMPDISJOINT:
+    case D3DQUERYTYPE_TIMESTAMPFREQ: break;
+    default: return D3DERR_NOTAVAILABLE;
+    }
     // A null out-pointer asks only whether the type is supported.
     if (!query) return D3D_OK;
     *query = new Query(this, type);

@@ -1,4 +1,6 @@
-// IDirect3DQuery9: occlusion queries on GL sample queries, event queries on fences.
+// IDirect3DQuery9: occlusion queries on GL sample queries, timestamps on GL timestamp
+// queries (nanoseconds, so the frequency query answers 10^9), events, frequencies and
+// disjoint brackets on fences.
 #pragma once
 
 #include "d3d9/DeviceReference.h"

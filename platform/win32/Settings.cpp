@@ -147,14 +147,6 @@ long HlslFrontEndAnswerSeconds() {
     return seconds;
 }
 
-void CheckDebugViewName() {
-    const char* value = ValueOf("LUMARET_DEBUG_VIEW");
-    if (!value) return;
-    for (const char* name : {"final", "normals", "depth", "light", "specular", "scene", "bloom", "luminance"})
-        if (std::strcmp(value, name) == 0) return;
-    Reject("LUMARET_DEBUG_VIEW", value, "one of final, normals, depth, light, specular, scene, bloom, luminance");
-}
-
 void CheckPlatformSettings() {
     HeadlessFrameLimit();
     MaxFrameLimit();
@@ -169,7 +161,6 @@ void CheckPlatformSettings() {
     ShaderCacheEnabled();
     HlslFrontEndSetting();
     HlslFrontEndAnswerSeconds();
-    CheckDebugViewName();
 }
 
 }  // namespace lumaret::platform

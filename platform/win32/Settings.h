@@ -1,5 +1,6 @@
 // The platform layer's settings: environment variables for headless runs, tests and
-// benchmarks (the engine itself reads no configuration).
+// benchmarks (the engine's own switches, LUMARET_HUD and LUMARET_DEBUG_VIEW, are checked
+// by the engine).
 //
 // Every variable is treated the same way: unset or empty means its default; any other
 // value must have the variable's form, or the process stops at once with one line on
@@ -19,7 +20,6 @@
 //   LUMARET_PASS_TIMES         path in an existing, writable directory (the pass timer's file)
 //   LUMARET_PASS_SYNC          1 or 0, default 0
 //   LUMARET_SHADER_CACHE       1 or 0, default 1 (the translation cache, d3dx9/ShaderCache.h)
-//   LUMARET_DEBUG_VIEW         a debug view's name (the engine's DebugViews reads it)
 //   LUMARET_HLSLFRONT          absolute path of the shader compiler's helper, looked at when
 //                              none is beside the program or installed (HlslFrontEnd.h)
 //   LUMARET_HLSLFRONT_ANSWER_SECONDS  whole seconds from 1 to 3600, default 60: how long the
@@ -58,7 +58,5 @@ bool PassSync();
 bool ShaderCacheEnabled();
 std::optional<std::string> HlslFrontEndSetting();
 long HlslFrontEndAnswerSeconds();
-// LUMARET_DEBUG_VIEW is the name of one of the engine's debug views.
-void CheckDebugViewName();
 
 }  // namespace lumaret::platform

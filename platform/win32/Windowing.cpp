@@ -5,14 +5,17 @@
 // PostQuitMessage raises a flag and WM_QUIT is retrieved once no other message waits.
 // Mouse motion is never queued either: as in Win32, one WM_MOUSEMOVE with the latest
 // position is synthesised when nothing else waits, so a program that takes one message
-// per frame sees a key press in the next frame however much the mouse moved.
+// per frame sees a key press in the next frame however much the mouse moved. Files dropped
+// on a window that called DragAcceptFiles arrive as one WM_DROPFILES per drop.
 #include "win32/WindowSystem.h"
 #include "win32/KeyCodes.h"
 #include "win32/Settings.h"
 #include "win32/X11Watch.h"
 
 #include <SDL.h>
+#include <shellapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +23,12 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
+
+// What DragQueryFileA reads: the paths of one drop.
+struct HDROP__ {
+    std::vector<std::string> files;
+};
 
 namespace {
 
@@ -36,6 +45,7 @@ struct WindowRecord {
     int x = 0, y = 0, width = 0, height = 0;
     SDL_Window* sdl = nullptr;
     uint32_t sdlId = 0;
+    bool acceptsFiles = false;
 };
 
 struct WindowSystem {
@@ -57,6 +67,9 @@ struct WindowSystem {
     long maxFrameLimit = 0;  // LUMARET_MAX_FRAMES: 0 = no bound
     bool maxStop = false;
     int cursorCount = 0;
+    HDROP dropping = nullptr;  // the files of a drop SDL has begun and not yet completed
+    uint32_t droppingWindow = 0;
+    bool droppingBegun = false;
     std::map<SDL_Window*, int> retained;     // SDL windows in use by GPU devices
     std::map<SDL_Window*, bool> orphaned;    // destroyed as Win32 windows, still retained
     std::set<SDL_Window*> lost;              // destroyed from outside the program
@@ -237,6 +250,34 @@ void TranslateEvent(const SDL_Event& event) {
         int screenX = 0, screenY = 0;
         SDL_GetGlobalMouseState(&screenX, &screenY);
         Post(window, WM_MOUSEWHEEL, MAKEWPARAM(MouseKeyState(), notches * WHEEL_DELTA), MAKELPARAM(screenX, screenY));
+        break;
+    }
+    case SDL_DROPBEGIN:
+    case SDL_DROPFILE:
+    case SDL_DROPCOMPLETE: {
+        // SDL reports a drop file by file between a begin and a complete; Win32 hands the
+        // window the whole drop in one message. A file without a begin is a drop of its own.
+        WindowSystem& sys = System();
+        if (event.type == SDL_DROPBEGIN || !sys.dropping) {
+            delete sys.dropping;
+            sys.dropping = new HDROP__;
+            sys.droppingWindow = event.drop.windowID;
+        }
+        if (event.type == SDL_DROPFILE && event.drop.file) sys.dropping->files.push_back(event.drop.file);
+        if (event.drop.file) SDL_free(event.drop.file);
+        bool lone = event.type == SDL_DROPFILE && !sys.droppingBegun;
+        sys.droppingBegun = event.type == SDL_DROPBEGIN || (sys.droppingBegun && event.type == SDL_DROPFILE);
+        if (event.type != SDL_DROPCOMPLETE && !lone) break;
+        HDROP drop = sys.dropping;
+        sys.dropping = nullptr;
+        sys.droppingBegun = false;
+        HWND window = FindBySdlId(sys.droppingWindow);
+        WindowRecord* record = window ? Find(window) : nullptr;
+        if (!record || !record->acceptsFiles || drop->files.empty()) {
+            delete drop;
+            break;
+        }
+        Post(window, WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
         break;
     }
     case SDL_WINDOWEVENT:
@@ -568,3 +609,22 @@ void WINAPI PostQuitMessage(int exitCode) {
 HCURSOR WINAPI LoadCursorA(HINSTANCE, LPCSTR cursorName) { return reinterpret_cast<HCURSOR>(const_cast<char*>(cursorName)); }
 
 HGDIOBJ WINAPI GetStockObject(int object) { return reinterpret_cast<HGDIOBJ>(static_cast<uintptr_t>(object + 1)); }
+
+void WINAPI DragAcceptFiles(HWND window, BOOL accept) {
+    if (WindowRecord* record = Find(window)) record->acceptsFiles = accept != FALSE;
+}
+
+UINT WINAPI DragQueryFileA(HDROP drop, UINT file, LPSTR buffer, UINT size) {
+    if (!drop) return 0;
+    if (file == 0xFFFFFFFFu) return static_cast<UINT>(drop->files.size());
+    if (file >= drop->files.size()) return 0;
+    const std::string& path = drop->files[file];
+    if (!buffer) return static_cast<UINT>(path.size());
+    if (size == 0) return 0;
+    UINT copied = static_cast<UINT>(std::min<size_t>(path.size(), size - 1));
+    std::memcpy(buffer, path.data(), copied);
+    buffer[copied] = '\0';
+    return copied;
+}
+
+void WINAPI DragFinish(HDROP drop) { delete drop; }

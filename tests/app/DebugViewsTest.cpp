@@ -2,6 +2,7 @@
 // where the quad is and where nothing is; and F12's screenshots: the file holds the frame's
 // pixels, the numbers count up, a file that cannot be written leaves nothing behind.
 #include "app/DebugViews.h"
+#include "app/FrameLoop.h"
 #include "app/Screenshot.h"
 
 #include "resources/TextOverlay.h"
@@ -56,16 +57,19 @@ TEST_F(DebugViewsTest, EachViewShowsItsTargetOverALitQuad) {
     EXPECT_LE(n.b, 3);
     EXPECT_EQ(At(normals, emptyX, emptyY).r + At(normals, emptyX, emptyY).b, 0) << "nothing there is black";
 
-    // Depth: grey, brighter the nearer the quad; nothing there is blue.
+    // Depth: grey, the frame's nearest white and its farthest black; nothing there is blue.
     std::vector<uint32_t> depth = Show(DebugView::Depth);
-    Rgb far = At(depth, cx, cy);
-    EXPECT_EQ(far.r, far.g);
+    Rgb flat = At(depth, cx, cy);
+    EXPECT_EQ(flat.r, flat.g);
+    EXPECT_EQ(flat.r, 255) << "one depth everywhere is the nearest";
     EXPECT_EQ(At(depth, emptyX, emptyY).b, 255);
     EXPECT_EQ(At(depth, emptyX, emptyY).r, 0);
-    camera.SetPosition(D3DXVECTOR3(0.0f, 0.0f, -250.0f));
-    Rgb near = At(Show(DebugView::Depth), cx, cy);
-    EXPECT_GT(near.r, far.r + 20) << "250 units away against 500";
-    camera.SetPosition(D3DXVECTOR3(0.0f, 0.0f, -500.0f));
+    SceneObject* nearer = AddObject(AddQuad(100.0f), gWorld->zones[0]);
+    D3DXMatrixTranslation(&nearer->world, 0.0f, 0.0f, -250.0f);  // 250 units from the camera, the other 500
+    depth = Show(DebugView::Depth);
+    EXPECT_EQ(At(depth, cx, cy).r, 255) << "the nearer quad";
+    EXPECT_LE(At(depth, 170, cy).r, 1) << "the farther one, beside it";
+    nearer->world = D3DXMATRIX(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 1000, 1);  // behind the other, out of sight
 
     // Light: brightest under the light (to the right), none where nothing is.
     std::vector<uint32_t> diffuse = Show(DebugView::Light);
@@ -74,6 +78,12 @@ TEST_F(DebugViewsTest, EachViewShowsItsTargetOverALitQuad) {
     std::vector<uint32_t> specular = Show(DebugView::Specular);
     Rgb s = At(specular, right, cy);
     EXPECT_TRUE(s.r == s.g && s.g == s.b) << "alpha as grey";
+    int brightest = 0;
+    for (uint32_t pixel : specular) brightest = std::max(brightest, static_cast<int>(pixel & 0xFF));
+    EXPECT_EQ(brightest, 255) << "the frame's brightest highlight is white";
+    std::vector<uint32_t> luminance = Show(DebugView::Luminance);
+    Rgb l = At(luminance, right, cy);
+    EXPECT_TRUE(l.r == l.g && l.g == l.b && l.r > 10) << "luminance as grey";
 
     // The scene before post-processing, the bloom source and the luminance chain show the
     // lit quad too, and are not the final image.
@@ -97,6 +107,29 @@ TEST(DebugViewNames, EveryViewHasANameThatFindsIt) {
     EXPECT_EQ(views.current, DebugView::Luminance) << "Shift+F2 from the final image wraps to the last view";
     views.Next();
     EXPECT_EQ(views.current, DebugView::Final);
+}
+
+TEST(FrameLoopSettingsDeathTest, TheLoopsOwnVariablesOutsideTheirFormStopTheProgram) {
+    struct Case {
+        const char* variable;
+        const char* value;
+        const char* form;
+    };
+    const Case cases[] = {
+        {"LUMARET_DEBUG_VIEW", "Normals", "one of final, normals, depth, light, specular, scene, bloom, luminance"},
+        {"LUMARET_HUD", "on", "0 \\(off\\), 1 \\(compact\\) or 2 \\(full\\)"},
+    };
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.variable);
+        EXPECT_EXIT(
+            {
+                setenv(c.variable, c.value, 1);
+                FrameLoop::CheckSettings();
+                std::exit(0);
+            },
+            testing::ExitedWithCode(2), std::string("^lumaret: ") + c.variable + " is \"" + c.value + "\"; it must be " + c.form);
+    }
 }
 
 TEST_F(DebugViewsTest, AScreenshotHoldsTheFramesPixelsUnderTheNextFreeNumber) {
@@ -142,4 +175,27 @@ TEST_F(DebugViewsTest, AScreenshotThatCannotBeWrittenSaysWhy) {
     EXPECT_NE(failure.find("Screenshot: screenshot_001.png could not be written (No such file or directory)"),
               std::string::npos)
         << failure;
+}
+
+TEST_F(DebugViewsTest, TheFinalImageIsLabelledOnlyOnceViewsAreChosen) {
+    std::vector<std::string> shaders = PassShaders();
+    shaders.insert(shaders.end(), {"screen.hlsl", "screenTex.hlsl"});
+    StartOnRealDevice(640, 480, shaders);
+    gRenderer->LoadFont("./data/Tahoma8.mofo");
+    TextOverlay text;
+    text.Setup(*gRenderer);
+    AddObject(AddQuad(300.0f), gWorld->CreateZone("zone"));
+    Light light;
+    gWorld->lights = {&light};
+    auto topCentre = [&] {
+        gWorld->Render(&camera);
+        views.Draw(*gRenderer, *gWorld, text, 640, 480);
+        std::vector<uint32_t> frame = ReadBackBuffer();
+        return std::vector<uint32_t>(frame.begin() + 4 * 640, frame.begin() + 20 * 640);
+    };
+    std::vector<uint32_t> untouched = topCentre();
+    views.Next();
+    views.Previous();
+    ASSERT_EQ(views.current, DebugView::Final);
+    EXPECT_NE(topCentre(), untouched) << "\"final\" at the top once F2 has been used";
 }

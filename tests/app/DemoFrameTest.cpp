@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -81,6 +82,12 @@ void ExpectFramesMatchGolden(const ScreenConfig& screen) {
     ExpectLogMatchesReference("demo_" + config);
 }
 
+// The 640 x 480 demo with the stats overlay as LUMARET_HUD sets it, up to its frame 90.
+void RunDemoToFrame90(const char* hud, int* width, int* height, std::vector<uint32_t>* pixels) {
+    RunDemo(ScreenConfig{640, 480, false}, "90", hud);
+    ASSERT_TRUE(lumaret::test::ReadPng("frame_90.png", width, height, pixels));
+}
+
 }  // namespace
 
 TEST(DemoFrameDeathTest, Demo640x480) {
@@ -100,10 +107,9 @@ TEST(DemoFrameDeathTest, Demo1024x768) {
 // The stats overlay over the demo: the fixed clock makes its numbers the same on every run.
 TEST(DemoFrameDeathTest, StatsOverlayOverTheDemo) {
     ScopedTempDir dir;
-    RunDemo(ScreenConfig{640, 480, false}, "90", "1");
     int width = 0, height = 0;
     std::vector<uint32_t> pixels;
-    ASSERT_TRUE(lumaret::test::ReadPng("frame_90.png", &width, &height, &pixels));
+    ASSERT_NO_FATAL_FAILURE(RunDemoToFrame90("1", &width, &height, &pixels));
     lumaret::test::ExpectMatchesGolden("demo_640x480_hud_frame90", width, height, pixels.data(), 6);
 
     // Every piece of the frame is a named group for frame debuggers, in frame order.
@@ -113,4 +119,23 @@ TEST(DemoFrameDeathTest, StatsOverlayOverTheDemo) {
         "Luminance read-back\nBlur 3x3\nBlur horizontal\nBlur vertical\nComposite\nLogo\nStats overlay\n";
     EXPECT_EQ(groups.substr(0, frame.size()), frame) << groups.substr(0, 400);
     EXPECT_NE(groups.rfind(frame), 0u) << "every frame is marked";
+}
+
+// The full panel over the demo: one green column per frame so far (the fixed clock's
+// 16.7 ms frames are within the 60 Hz budget) with the budget line over their tops, and
+// the device's pass times measured on the way without a GL error.
+TEST(DemoFrameDeathTest, FullStatsPanelOverTheDemo) {
+    ScopedTempDir dir;
+    int width = 0, height = 0;
+    std::vector<uint32_t> pixels;
+    ASSERT_NO_FATAL_FAILURE(RunDemoToFrame90("2", &width, &height, &pixels));
+    std::vector<int> greenRows(static_cast<size_t>(width), 0);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            if ((pixels[static_cast<size_t>(y * width + x)] & 0xFFFFFF) == 0x40D040) ++greenRows[static_cast<size_t>(x)];
+    int columns = 0;
+    for (int rows : greenRows) columns += rows > 0;
+    EXPECT_EQ(columns, 90) << "one column per frame";
+    EXPECT_EQ(*std::max_element(greenRows.begin(), greenRows.end()), 19) << "20 pixels, the top one under the line";
+    EXPECT_GT(greenRows[306], 0) << "the newest frame at the graph's right edge";
 }

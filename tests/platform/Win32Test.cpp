@@ -9,6 +9,7 @@
 #include "win32/WindowSystem.h"
 
 #include <SDL.h>
+#include <shellapi.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -51,6 +52,15 @@ HWND MakeWindow(const char* className) {
     cls.lpszClassName = className;
     RegisterClassA(&cls);
     return CreateWindowExA(0, className, "test", WS_VISIBLE, 0, 0, 32, 32, nullptr, nullptr, nullptr, nullptr);
+}
+
+// A window whose queue starts empty, for tests that count what arrives.
+HWND MakeQuietWindow(const char* className) {
+    HWND window = MakeWindow(className);
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
+    return window;
 }
 
 }  // namespace
@@ -246,7 +256,7 @@ TEST(Win32RuntimeDeathTest, PlatformVariablesOutsideTheirFormStopTheProgram) {
         {"LUMARET_SCREENSHOT_FRAMES", "0"},      {"LUMARET_SCREENSHOT_FRAMES", "1,,2"},
         {"LUMARET_GL_DEBUG", "yes"},             {"LUMARET_GL_ERRORS_FATAL", "2"},
         {"LUMARET_NO_MESSAGE_BOX", "true"},      {"LUMARET_SCREENSHOT", "/no/such/directory/shot.png"},
-        {"LUMARET_MAX_FRAMES", "-1"},            {"LUMARET_PASS_SYNC", "on"},            {"LUMARET_SHADER_CACHE", "yes"},          {"LUMARET_DEBUG_VIEW", "Normals"},
+        {"LUMARET_MAX_FRAMES", "-1"},            {"LUMARET_PASS_SYNC", "on"},            {"LUMARET_SHADER_CACHE", "yes"},
         {"LUMARET_PASS_TIMES", "/no/dir/p.tsv"}, {"LUMARET_PASS_TIMES", "/tmp/"},
     };
     GTEST_FLAG_SET(death_test_style, "threadsafe");
@@ -317,11 +327,9 @@ TEST(Win32Runtime, FindFirstListsFilesAndDirectoriesWithAttributes) {
 TEST(Win32Messages, AHeldKeyRaisesTheRepeatCountInsteadOfFloodingTheQueue) {
     // As Win32 does for a program that is behind: autorepeats of the key waiting at the end
     // of the queue add to its repeat count; a first press and another key stay distinct.
-    HWND window = MakeWindow("key-repeat");
+    HWND window = MakeQuietWindow("key-repeat");
     ASSERT_NE(window, nullptr);
     MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    }
     uint32_t id = lumaret::platform::SdlWindowIdOf(window);
     auto press = [id](SDL_Keycode key, bool repeat) { return PushKeyDown(id, key, repeat); };
     ASSERT_EQ(press(SDLK_a, false), 1);
@@ -341,11 +349,9 @@ TEST(Win32Messages, AHeldKeyRaisesTheRepeatCountInsteadOfFloodingTheQueue) {
 TEST(Win32Messages, MouseMotionWaitsBehindKeysAsOneMoveWithTheLatestPosition) {
     // A flood of motion must not delay a key: one message per turn, as the main loop takes
     // them, reaches the key at once, and the motion comes last as a single WM_MOUSEMOVE.
-    HWND window = MakeWindow("mouse-flood");
+    HWND window = MakeQuietWindow("mouse-flood");
     ASSERT_NE(window, nullptr);
     MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    }
     uint32_t id = lumaret::platform::SdlWindowIdOf(window);
     for (int i = 0; i < 10000; ++i) {
         SDL_Event motion{};
@@ -366,6 +372,51 @@ TEST(Win32Messages, MouseMotionWaitsBehindKeysAsOneMoveWithTheLatestPosition) {
     EXPECT_EQ(lastMove, MAKELPARAM(9999 % 640, 9999 / 640));
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
     }
+    DestroyWindow(window);
+}
+
+TEST(Win32Messages, FilesDroppedOnAWindowThatAcceptsThemArriveAsOneMessagePerDrop) {
+    HWND window = MakeQuietWindow("file-drop");
+    ASSERT_NE(window, nullptr);
+    MSG msg;
+    uint32_t id = lumaret::platform::SdlWindowIdOf(window);
+    auto push = [id](SDL_EventType type, const char* file) {
+        SDL_Event event{};
+        event.type = type;
+        event.drop.windowID = id;
+        event.drop.file = file ? SDL_strdup(file) : nullptr;
+        ASSERT_EQ(SDL_PushEvent(&event), 1);
+    };
+    auto drops = [&] {
+        std::vector<std::vector<std::string>> seen;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message != WM_DROPFILES) continue;
+            HDROP drop = reinterpret_cast<HDROP>(msg.wParam);
+            std::vector<std::string>& files = seen.emplace_back();
+            for (UINT i = 0; i < DragQueryFileA(drop, 0xFFFFFFFFu, nullptr, 0); ++i) {
+                std::string path(DragQueryFileA(drop, i, nullptr, 0), '?');
+                EXPECT_EQ(DragQueryFileA(drop, i, path.data(), static_cast<UINT>(path.size() + 1)), path.size());
+                files.push_back(path);
+            }
+            char cut[4];
+            EXPECT_EQ(DragQueryFileA(drop, 0, cut, sizeof(cut)), 3u);
+            EXPECT_EQ(std::string(cut), files[0].substr(0, 3)) << "cut to the buffer, NUL-terminated";
+            DragFinish(drop);
+        }
+        return seen;
+    };
+    push(SDL_DROPFILE, "/tmp/refused.obj");
+    EXPECT_TRUE(drops().empty()) << "a window that has not called DragAcceptFiles gets nothing";
+    DragAcceptFiles(window, TRUE);
+    push(SDL_DROPBEGIN, nullptr);
+    push(SDL_DROPFILE, "/tmp/a model/a.gltf");
+    push(SDL_DROPFILE, "b.srx");
+    push(SDL_DROPCOMPLETE, nullptr);
+    push(SDL_DROPFILE, "/tmp/alone.x");
+    EXPECT_EQ(drops(), (std::vector<std::vector<std::string>>{{"/tmp/a model/a.gltf", "b.srx"}, {"/tmp/alone.x"}}));
+    DragAcceptFiles(window, FALSE);
+    push(SDL_DROPFILE, "/tmp/late.obj");
+    EXPECT_TRUE(drops().empty());
     DestroyWindow(window);
 }
 

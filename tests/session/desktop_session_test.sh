@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the engine as a user would, in a real window on a virtual X display: pressing
 # Escape, and closing the window with Alt+F4, must end it cleanly with the right log lines;
-# F12 saves what is shown, F2 changes it, and a shader file saved while the window is open
+# F12 saves what is shown, F2 changes it, F1 (twice) puts the full stats panel over it,
+# W B V the wireframe, boxes and normals, and a shader file saved while the window is open
 # is compiled again.
 # Usage: desktop_session_test.sh ENGINE SOURCE_DIR
 set -u
@@ -49,7 +50,8 @@ wait $pid'
   rm -rf "$dir"
 }
 
-# F12, F2 (the normals view), F12 again, then an edit of a pass shader: two different
+# F12, F2 (the normals view), F12 again, F1 F1 (the full stats panel) and F12, W B V (the
+# geometry overlays) and F12, then an edit of a pass shader: two different
 # screenshots and a reload, all in the log.
 inspect_case() {
   local dir
@@ -61,6 +63,10 @@ xdotool key F12
 await "Screenshot: screenshot_001.png"
 xdotool key F2 F12
 await "Screenshot: screenshot_002.png"
+xdotool key F1 F1 F12
+await "Screenshot: screenshot_003.png"
+xdotool key W B V F12
+await "Screenshot: screenshot_004.png"
 echo "// edited while the window is open" >> data/PassLight.hlsl
 await "Shader reloaded: ./data/PassLight.hlsl"
 xdotool key Escape
@@ -68,12 +74,19 @@ wait $pid'
   if ! on_virtual_display 150 "$dir/session.sh"; then
     echo "FAIL (inspection): engine exited badly"; cat "$dir/engine.out"; tail -n 8 "$dir/log.txt"; return 1
   fi
-  for line in "Screenshot: screenshot_001.png" "Screenshot: screenshot_002.png" \
-              "Shader reloaded: ./data/PassLight.hlsl"; do
+  for line in "Screenshot: screenshot_001.png" "Debug view: normals" "Screenshot: screenshot_002.png" \
+              "Screenshot: screenshot_003.png" "Overlays: wireframe on, bounds on, normals on" \
+              "Screenshot: screenshot_004.png" "Shader reloaded: ./data/PassLight.hlsl"; do
     grep -qx "$line" "$dir/log.txt" || { echo "FAIL (inspection): no line '$line'"; tail -n 8 "$dir/log.txt"; return 1; }
   done
   if cmp -s "$dir/screenshot_001.png" "$dir/screenshot_002.png"; then
     echo "FAIL (inspection): the normals view looks like the final image"; return 1
+  fi
+  if cmp -s "$dir/screenshot_002.png" "$dir/screenshot_003.png"; then
+    echo "FAIL (inspection): F1 twice shows no stats panel"; return 1
+  fi
+  if cmp -s "$dir/screenshot_003.png" "$dir/screenshot_004.png"; then
+    echo "FAIL (inspection): W, B and V lay nothing over the picture"; return 1
   fi
   echo "ok (inspection)"
   rm -rf "$dir"

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Drives the viewer in a real window on a virtual X display as a user would: left-drag,
-# wheel, right-drag, R, Space, '.', N and P, then Escape; each must do what the viewer's
-# log says it did, in order. The model (tests/data/two_animations.gltf) has two animations.
+# a turn of the wheel, right-drag, R, Space, '.', ',', ']', Shift+'.' held, F3 (between two
+# F12s), N and P, a save of the model's file and a broken one, then Escape; each must do
+# what the viewer's log says it did, in order. The model (a copy of tests/data/two_animations.gltf) has two
+# animations.
 # Usage: viewer_session_test.sh VIEWER SOURCE_DIR
 set -u
 viewer="$1"
@@ -10,10 +12,11 @@ source_dir="$2"
 
 dir="$(mktemp -d)"
 ln -s "$source_dir/data" "$dir/data"
+cp "$source_dir/tests/data/two_animations.gltf" "$dir/model.gltf"
 cat >"$dir/session.sh" <<SCRIPT
 #!/usr/bin/env bash
 cd "$dir"
-LUMARET_NO_MESSAGE_BOX=1 LUMARET_GL_ERRORS_FATAL=1 "$viewer" "$source_dir/tests/data/two_animations.gltf" >viewer.out 2>&1 &
+LUMARET_NO_MESSAGE_BOX=1 LUMARET_GL_ERRORS_FATAL=1 "$viewer" "$dir/model.gltf" >viewer.out 2>&1 &
 pid=\$!
 $await_window_text
 # Start-up ends with the framing line; then the frame loop runs.
@@ -27,8 +30,7 @@ act mousemove --window \$window 320 240
 act mousedown 1
 act mousemove_relative -- 120 40
 act mouseup 1
-act click 4
-act click 4
+act click --repeat 3 --delay 60 4
 act mousedown 3
 act mousemove_relative -- -60 30
 act mouseup 3
@@ -36,9 +38,24 @@ act key r
 act key space
 act key period
 act key period
+act key comma
+act key bracketright
+act keydown shift keydown period
+act keyup period keyup shift
+act key F12
+act key F3
+act key F12
 act key n
 act key p
 act key space
+# The file changes on disk: shown again; a broken save keeps it on screen with the reason.
+await() { for i in \$(seq 1 100); do grep -q "\$1" log.txt && return 0; sleep 0.1; done; return 1; }
+await '^Viewer: playing'
+echo >> model.gltf
+await '^Viewer: reloaded'
+echo 'not a model' > model.gltf
+await '^Viewer: open failed'
+act key F12
 act key Escape
 for i in \$(seq 1 100); do
   kill -0 \$pid 2>/dev/null || break
@@ -54,7 +71,7 @@ fi
 
 # The viewer's own lines, in the order of the actions.
 actions="$(grep -o '^Viewer: [a-z]\+' "$dir/log.txt" | sed 's/^Viewer: //' | grep -v '^image$' | tr '\n' ' ')"
-expected="framed orbit zoom zoom pan reset paused step step animation animation playing "
+expected="framed orbit zoom pan reset paused step step step speed scrubbed animation animation playing reloaded open "
 status=0
 if [ "$actions" != "$expected" ]; then
   echo "FAIL: the log's actions are '$actions', not '$expected'"; status=1
@@ -65,6 +82,8 @@ framed=$(sed -n 's/^Viewer: framed at distance \([0-9.]*\).*/\1/p' "$dir/log.txt
 orbit=$(grep '^Viewer: orbit:' "$dir/log.txt")
 zoom=$(grep '^Viewer: zoom:' "$dir/log.txt" | tail -1 | sed 's/.*distance \([0-9.]*\).*/\1/')
 pan=$(grep '^Viewer: pan:' "$dir/log.txt")
+# The three notches of one turn of the wheel are one line.
+grep -q '^Viewer: zoom: .*, +3 notches$' "$dir/log.txt" || { echo "FAIL: the wheel's turn is not one line of 3 notches"; status=1; }
 reset=$(grep '^Viewer: reset:' "$dir/log.txt")
 awk -v z="$zoom" -v f="$framed" 'BEGIN { exit !(z < f) }' || { echo "FAIL: zoom $zoom is not closer than $framed"; status=1; }
 case "$orbit" in *"yaw 0.000 pitch 0.350"*) echo "FAIL: the drag did not orbit: $orbit"; status=1 ;; esac
@@ -77,8 +96,22 @@ held=$(sed -n 's/^Viewer: paused at tick \([0-9]*\)$/\1/p' "$dir/log.txt")
 steps=$(sed -n 's/^Viewer: step from tick \([0-9]*\)$/\1/p' "$dir/log.txt" | tr '\n' ' ')
 next=$((held + 24)); [ $next -gt 600 ] && next=0
 [ "$steps" = "$held $next " ] || { echo "FAIL: paused at tick $held, steps from ticks $steps"; status=1; }
+back=$((next + 24)); [ $back -gt 600 ] && back=0
+grep -qx "Viewer: step back from tick $back" "$dir/log.txt" || { echo "FAIL: ',' did not step back from tick $back"; status=1; }
+grep -qx "Viewer: speed x2" "$dir/log.txt" || { echo "FAIL: ']' did not double the speed"; status=1; }
 grep -q "^Viewer: animation 2 of 2 'turn'" "$dir/log.txt" || { echo "FAIL: N did not switch"; status=1; }
 grep -q "^Viewer: animation 1 of 2 'bounce'" "$dir/log.txt" || { echo "FAIL: P did not switch back"; status=1; }
 grep -q "^Shutting down" "$dir/log.txt" || { echo "FAIL: no shutdown"; status=1; }
+# The summary at load, and F3's panel over the paused picture.
+for line in "Model: meshes 1  vertices 8  triangles 12" "Model: animations 2: bounce 1.00 s, turn 1.00 s"; do
+  grep -qx "$line" "$dir/log.txt" || { echo "FAIL: no line '$line'"; status=1; }
+done
+if [ ! -f "$dir/screenshot_002.png" ] || cmp -s "$dir/screenshot_001.png" "$dir/screenshot_002.png"; then
+  echo "FAIL: F3 shows no summary"; status=1
+fi
+grep -q "^Viewer: open failed: .*model.gltf.*; still showing .*model.gltf$" "$dir/log.txt" || { echo "FAIL: no failed reload"; status=1; }
+if [ ! -f "$dir/screenshot_003.png" ] || cmp -s "$dir/screenshot_002.png" "$dir/screenshot_003.png"; then
+  echo "FAIL: the failed reload says nothing on screen"; status=1
+fi
 if [ $status -ne 0 ]; then grep '^Viewer' "$dir/log.txt"; else echo "ok"; rm -rf "$dir"; fi
 exit $status

@@ -238,6 +238,49 @@ void WriteBox(const std::string& path, float sx, float sy, float sz) {
 
 }  // namespace
 
+// A file of two clips shows the timeline at the bottom-left from the start: the bar's filled
+// part is the clock's place in its cycle (frame 10 of the fixed clock: tick 240 of 600).
+TEST_F(ViewerRun, TheTimelineBarFillsWithTheClock) {
+    unsetenv("LUMARET_SCREENSHOT_FRAMES");
+    unsetenv("LUMARET_SCREENSHOT");
+    std::string model = lumaret::test::SourceDir() + "/tests/data/two_animations.gltf";
+    lumaret::test::ToolRun run = RunTool("tools/viewer/viewer", "--still --frames 10 --screenshot clip.png " + model);
+    ASSERT_EQ(run.status, 0) << run.output;
+    Frame frame;
+    ASSERT_TRUE(lumaret::test::ReadPng("clip.png", &frame.width, &frame.height, &frame.pixels));
+    int barRow = -1, filled = 0;
+    for (int y = kHeight - 40; y < kHeight; ++y) {
+        int n = 0;
+        for (int x = 0; x < kWidth / 2; ++x) n += (frame.pixels[static_cast<size_t>(y * kWidth + x)] & 0xFFFFFF) == 0xE0E0E0;
+        if (n > filled) filled = n, barRow = y;
+    }
+    ASSERT_GE(barRow, 0) << "no bar";
+    // The bar's backing spans the panel below it; the fill, 0.4 of it, starts at its left.
+    int right = 0;
+    for (int x = 0; x < kWidth; ++x)
+        if ((frame.pixels[static_cast<size_t>((barRow + 3) * kWidth + x)] & 0xFFFFFF) != (frame.pixels[0] & 0xFFFFFF))
+            right = x;
+    EXPECT_EQ(frame.pixels[static_cast<size_t>(barRow * kWidth + 5)] & 0xFFFFFF, 0xE0E0E0u);
+    EXPECT_NEAR(filled, 0.4 * (right - 5), 2.0) << "bar row " << barRow << ", panel to x " << right;
+}
+
+// The summary at load counts what the engine draws and names the images the model asks
+// for that are not there (here: an OBJ copied without them).
+TEST_F(ViewerRun, TheSummaryNamesTheImagesAModelMisses) {
+    unsetenv("LUMARET_SCREENSHOT_FRAMES");
+    unsetenv("LUMARET_SCREENSHOT");
+    fs::create_directory("bare");
+    for (const char* file : {"spider.obj", "spider.mtl"}) fs::copy_file(kModels + "OBJ/" + file, std::string("bare/") + file);
+    lumaret::test::ToolRun run = RunTool("tools/viewer/viewer", "--still --frames 1 --screenshot bare.png bare/spider.obj");
+    ASSERT_EQ(run.status, 0) << run.output;
+    std::string log = ReadFileBytes("log.txt");
+    for (const char* line : {"Model: spider.obj (OBJ, converted)\n", "Model: meshes 19  vertices 946  triangles 1368\n",
+                             "Model: materials 6  bones 0\n", "Model: animations 0\n"})
+        EXPECT_EQ(CountLines(log, line), 1u) << line << log;
+    for (const char* image : {"SpiderTex.jpg (missing)", "drkwood2.jpg (missing)"})
+        EXPECT_NE(log.find(image), std::string::npos) << image << "\n" << log;
+}
+
 // A millimetre and a kilometre box look the same; every model fills about three quarters
 // of the view's binding dimension, centred and whole.
 TEST_F(ViewerRun, FramesModelsOfAnySizeAlike) {

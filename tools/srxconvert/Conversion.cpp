@@ -198,10 +198,16 @@ void SceneConversion::BuildMaterials() {
         std::string where = "material '" + text + "': ";
         std::vector<std::string> warnings;
         std::string diffuse, normal;
+        auto exportImage = [&](const std::string& path) {
+            std::string name = images_.Export(path, warnings);
+            std::vector<std::string>& missing = report_.missingImages;
+            if (name.empty() && std::find(missing.begin(), missing.end(), path) == missing.end()) missing.push_back(path);
+            return name;
+        };
         if (std::string path = TexturePath(source, {aiTextureType_DIFFUSE, aiTextureType_BASE_COLOR}); !path.empty())
-            diffuse = images_.Export(path, warnings);
+            diffuse = exportImage(path);
         if (std::string path = TexturePath(source, {aiTextureType_NORMALS, aiTextureType_HEIGHT}); !path.empty())
-            normal = images_.Export(path, warnings);
+            normal = exportImage(path);
         for (const std::string& warning : warnings) report_.warnings.push_back(where + warning);
         if (!normal.empty() && diffuse.empty()) diffuse = kEngineWhiteMap;
         if (!diffuse.empty()) {

@@ -53,6 +53,7 @@ struct ConvertReport {
     uint32_t lastTick = 0;
     bool animated = false;
     std::vector<std::string> images;    // file names written next to the SRX file
+    std::vector<std::string> missingImages;  // texture paths the model names that could not be kept
     std::vector<std::string> warnings;  // what was converted with a loss, one line each
 };
 

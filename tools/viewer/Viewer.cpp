@@ -12,10 +12,14 @@
 // default images.
 #include "ViewerScene.h"
 
+#include "AnimationTimeline.h"
 #include "Conversion.h"
+#include "ModelSummary.h"
 #include "app/Engine.h"
+#include "app/FileWatch.h"
 #include "app/FrameLoop.h"
 #include "app/Log.h"
+#include "app/TextPanel.h"
 #include "app/Window.h"
 #include "common/ToolExitStatus.h"
 #include "import/SrxScene.h"
@@ -26,9 +30,11 @@
 #include "scene/Camera.h"
 #include "scene/World.h"
 
+#include <shellapi.h>
 #include <windows.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -43,8 +49,9 @@ constexpr int kWidth = 640;
 constexpr int kHeight = 480;
 constexpr D3DCOLOR kBackgroundColor = 0xFF404040;
 constexpr float kOrbitSpeed = 0.4f;      // radians per second, until the user takes the camera
-constexpr float kTicksPerFrame = 24.0f;  // the engine's own step of the animation clock
 constexpr int kKeyPeriod = VK_OEM_PERIOD;
+constexpr float kLookInterval = 0.25f;   // seconds between looks at the model's file
+constexpr float kMessageSeconds = 5.0f;  // how long a failed open stays on screen
 
 Window gViewerWindow;
 
@@ -66,11 +73,25 @@ void PrintUsage(FILE* out) {
         "  --screenshot FILE  run headless and save the last frame as a PNG (LUMARET_SCREENSHOT)\n"
         "  --help             print this text\n"
         "\n"
-        "In the window: left-drag turns the camera around the model, the wheel zooms,\n"
-        "right- or middle-drag pans, R resets the view; Space pauses and resumes the\n"
-        "animation, . steps one frame while paused, N and P switch to the next and previous\n"
-        "animation of the file; F1 shows the frame statistics; Escape ends. The light\n"
-        "follows the camera.\n"
+        "In the window:\n"
+        "  left-drag          turn the camera around the model\n"
+        "  wheel              zoom in and out\n"
+        "  right/middle-drag  pan\n"
+        "  R                  reset the view\n"
+        "  Space              pause and resume the animation\n"
+        "  . and ,            step one frame forward and back while paused\n"
+        "  Shift+. Shift+,    held: scrub forward and back\n"
+        "  ] and [            double and halve the animation's speed\n"
+        "  N and P            the file's next and previous animation\n"
+        "  F1                 frame statistics: off, compact, full (graph and pass times)\n"
+        "  F2, Shift+F2       the next and previous debug view\n"
+        "  F3                 the model's summary\n"
+        "  W, B, V            wireframe, bounding boxes, vertex normals\n"
+        "  F12                save the picture as screenshot_NNN.png\n"
+        "  Escape             end\n"
+        "The light follows the camera. Shader files in ./data/ saved while the window is\n"
+        "open are compiled again and used (a failed compile keeps the previous program and\n"
+        "says why on screen).\n"
         "\n"
         "Without a display it runs headless: LUMARET_HEADLESS_FRAMES frames, the last one\n"
         "saved to LUMARET_SCREENSHOT (see the README).\n"
@@ -151,6 +172,7 @@ struct Model {
     int animation = 0;
     int animations = 1;
     std::string animationName;
+    std::vector<std::string> missingImages;  // named by the source, not found or not readable
 };
 
 struct Failure {
@@ -176,6 +198,7 @@ Failure ConvertAnimation(Model& model, const std::string& path, int animation) {
     model.images = std::move(converted.images);
     model.animation = std::max(animation, 0);
     model.animationName = report.animationName;
+    model.missingImages = report.missingImages;
     return {};
 }
 
@@ -194,13 +217,170 @@ Failure ReadModel(const std::string& path, int animation, Model& model) {
     return ConvertAnimation(model, path, animation);
 }
 
+// A model file made ready for the engine, before any of it reaches the device: converted,
+// imported once to see that the engine can take it, and its first pose's bounds.
+struct PreparedModel {
+    Model model;
+    std::unique_ptr<SrxScene> scene;
+    std::vector<D3DXVECTOR3> points;
+    viewer::Bounds bounds;
+};
+
+Failure PrepareModel(const std::string& path, int animation, PreparedModel& prepared) {
+    if (Failure failure = ReadModel(path, animation, prepared.model); failure.status != ExitOk) return failure;
+    // A file that would stop the engine is refused here with its reason instead.
+    prepared.scene = std::make_unique<SrxScene>(prepared.model.srx.data(), prepared.model.srx.size(),
+                                                MissingPrimitive::EndImport);
+    if (!prepared.scene->importError.empty())
+        return {ExitUnusable, path + " would stop the engine: " + prepared.scene->importError};
+    prepared.points = viewer::FirstPose(*prepared.scene);
+    prepared.bounds = viewer::BoundsOf(prepared.points);
+    if (prepared.bounds.empty) return {ExitUnusable, path + " holds no meshes the engine draws"};
+    return {};
+}
+
+// The images of a prepared model, registered under the keys the scene build will look up.
+std::vector<std::string> RegisterImagesOf(const PreparedModel& prepared, const std::string& path) {
+    if (!prepared.model.source) return viewer::RegisterModelTextures(*gRenderer, *prepared.scene, path);
+    std::vector<viewer::NamedImage> images;
+    for (const srxconvert::ModelImage& image : prepared.model.images) images.push_back({image.name, &image.bytes});
+    return viewer::RegisterImages(*gRenderer, images);
+}
+
+void LogSummary(const std::string& text) {
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        Log::Write("Model: %s\n", text.substr(start, end - start).c_str());
+        start = end + 1;
+    }
+}
+
+// A file dropped on the window: the first of the drop.
+std::string gDroppedFile;
+
+LRESULT CALLBACK ViewerWindowProcedure(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != WM_DROPFILES) return Window::DefaultProcedure(handle, message, wParam, lParam);
+    HDROP drop = reinterpret_cast<HDROP>(wParam);
+    if (DragQueryFileA(drop, 0xFFFFFFFFu, nullptr, 0) > 0) {
+        gDroppedFile.assign(DragQueryFileA(drop, 0, nullptr, 0), '\0');
+        DragQueryFileA(drop, 0, gDroppedFile.data(), static_cast<UINT>(gDroppedFile.size() + 1));
+    }
+    DragFinish(drop);
+    return 0;
+}
+
+// The summary of the model as loaded: a converted model's animations as its source has
+// them (name and length in seconds), an SRX file's one in ticks.
+viewer::ModelSummary SummarizeModel(const Model& model, const SrxScene& scene, const std::string& path,
+                                    const viewer::Bounds& bounds, const viewer::Framing& framing) {
+    std::string format = "SRX";
+    if (model.source) {
+        format = FileExtension(path);
+        for (char& c : format) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        format += ", converted";
+    }
+    viewer::ModelSummary summary =
+        viewer::Summarize(scene, *gRenderer, FileNameOfPath(path), format, bounds.max - bounds.min, framing.world);
+    if (model.source) {
+        // The conversion leaves out what it cannot find; the summary still names it.
+        for (const std::string& missing : model.missingImages)
+            summary.images.push_back({missing.substr(missing.find_last_of("/\\") + 1), false});
+        summary.clips.clear();
+        const aiScene& source = model.source->Scene();
+        for (unsigned i = 0; i < source.mNumAnimations; ++i) {
+            const aiAnimation& clip = *source.mAnimations[i];
+            // Assimp's own default when a file gives no rate.
+            double rate = clip.mTicksPerSecond > 0.0 ? clip.mTicksPerSecond : 25.0;
+            summary.clips.push_back({clip.mName.C_Str(), clip.mDuration / rate, clip.mDuration});
+        }
+    }
+    return summary;
+}
+
+// The model on screen: its prepared file, the objects that draw its clips (one per clip
+// shown so far, each converted the first time), its framing and summary, and the watch on
+// its file.
+struct ShownModel {
+    std::string path;
+    Model model;
+    std::unique_ptr<SrxScene> scene;  // until the summary is made
+    std::vector<SceneObject*> objects;
+    std::vector<std::string> clipNames;
+    std::vector<int> images;  // texture records registered for it
+    viewer::Bounds bounds;
+    viewer::Framing framing;
+    viewer::ModelSummary summary;
+    std::string summaryText;
+    FileWatch watch;
+
+    // Registers the model's images (logged) and frames its first pose.
+    void Take(PreparedModel&& prepared, const std::string& file) {
+        path = file;
+        bounds = prepared.bounds;
+        Log::Write("Viewer: %s, extent (%.3f, %.3f, %.3f) (%.3f, %.3f, %.3f)\n", path.c_str(), bounds.min.x,
+                   bounds.min.y, bounds.min.z, bounds.max.x, bounds.max.y, bounds.max.z);
+        for (const std::string& key : RegisterImagesOf(prepared, path)) {
+            Log::Write("Viewer: image %s\n", key.c_str());
+            images.push_back(gRenderer->FindTexture(key));
+        }
+        framing = viewer::FrameModel(prepared.points, viewer::OrbitView());
+        model = std::move(prepared.model);
+        scene = std::move(prepared.scene);
+        objects.assign(static_cast<size_t>(model.animations), nullptr);
+        clipNames.assign(objects.size(), std::string());
+        clipNames[static_cast<size_t>(model.animation)] = model.animationName;
+        watch = FileWatch(path);
+    }
+
+    // Once the images are in the registry: the summary, in the log too.
+    void Summarize() {
+        summary = SummarizeModel(model, *scene, path, bounds, framing);
+        scene.reset();
+        summaryText = summary.Text();
+        LogSummary(summaryText);
+    }
+
+    // Puts the clip's object first in the world's list, which the viewer's zone draws.
+    void ShowAnimation(int index) {
+        SceneObject*& object = objects[static_cast<size_t>(index)];
+        if (!object) {
+            object = gWorld->CreateObject("model");
+            gWorld->LoadScene(object, path, model.srx.data(), model.srx.size());
+            object->world = framing.world;
+        }
+        auto at = std::find(gWorld->objects.begin(), gWorld->objects.end(), object);
+        std::iter_swap(gWorld->objects.begin(), at);
+        ResetAnimationClock();
+    }
+
+    // N and P: the next or previous clip, converted only the first time it is shown.
+    void Turn(int turn) {
+        int next = (model.animation + turn + model.animations) % model.animations;
+        size_t slot = static_cast<size_t>(next);
+        if (!objects[slot] && ConvertAnimation(model, path, next).status != ExitOk) return;
+        if (clipNames[slot].empty()) clipNames[slot] = model.animationName;
+        model.animation = next;
+        ShowAnimation(next);
+        Log::Write("Viewer: animation %d of %d '%s'\n", next + 1, model.animations, clipNames[slot].c_str());
+    }
+
+    // Before another model's images are registered: this one's can no longer be found by
+    // name, so the new ones win every look-up (its objects keep the textures they hold).
+    void Retire() {
+        for (int index : images)
+            if (index >= 0) gRenderer->textures[static_cast<size_t>(index)].name.clear();
+    }
+};
+
 // The user's hold on the view through the mouse: drags and the wheel.
 class ViewControls {
 public:
     explicit ViewControls(Window& window) : window_(window) {}
 
-    // Applies this frame's drags and wheel to the view; true once the user has moved it.
-    bool Move(viewer::OrbitView& view) {
+    // Applies this frame's drags and wheel to the view at `time` seconds; true once the user
+    // has moved it.
+    bool Move(viewer::OrbitView& view, float time) {
         // The window keeps positions as Win32's unsigned 16-bit words, which wrap left of and
         // above the client area while a drag holds the mouse: the difference, as a signed
         // word, is the motion either way.
@@ -223,48 +403,52 @@ public:
         if (int notches = window_.wheel / WHEEL_DELTA) {
             window_.wheel -= notches * WHEEL_DELTA;
             view.Zoom(static_cast<float>(notches));
-            LogView("zoom", view);
+            zoomNotches_ += notches;
+            lastNotch_ = time;
             moved = true;
+        }
+        // A turn of the wheel is many notches over a few frames: one line when it rests.
+        if (zoomNotches_ != 0 && time - lastNotch_ >= kWheelRest) {
+            LogView("zoom", view, zoomNotches_);
+            zoomNotches_ = 0;
         }
         if (buttons == 0 && lastButtons_ != 0) LogView(lastButtons_ & 1u ? "orbit" : "pan", view);
         lastButtons_ = buttons;
         return moved;
     }
 
-    static void LogView(const char* what, const viewer::OrbitView& view) {
-        Log::Write("Viewer: %s: yaw %.3f pitch %.3f distance %.1f target (%.1f, %.1f, %.1f)\n", what, view.yaw,
+    static void LogView(const char* what, const viewer::OrbitView& view, int notches = 0) {
+        Log::Write("Viewer: %s: yaw %.3f pitch %.3f distance %.1f target (%.1f, %.1f, %.1f)", what, view.yaw,
                    view.pitch, view.distance, view.target.x, view.target.y, view.target.z);
+        if (notches)
+            Log::Write(", %+d notches\n", notches);
+        else
+            Log::Write("\n");
     }
 
 private:
+    static constexpr float kWheelRest = 0.3f;  // seconds without a notch that end a turn of the wheel
+
     Window& window_;
     int lastX_ = 0, lastY_ = 0;
     uint32_t lastButtons_ = 0;
+    int zoomNotches_ = 0;
+    float lastNotch_ = 0.0f;
 };
 
 int Run(const Arguments& args) {
-    Model model;
-    if (Failure failure = ReadModel(args.path, args.animation, model); failure.status != ExitOk) {
+    // The import runs before the log starts, so that the log keeps LoadScene's account
+    // only: the framing needs the scene's first pose and the images it names.
+    auto prepared = std::make_unique<PreparedModel>();
+    if (Failure failure = PrepareModel(args.path, args.animation, *prepared); failure.status != ExitOk) {
         std::fprintf(stderr, "viewer: %s\n", failure.message.c_str());
         return failure.status;
     }
-    // The import runs before the log starts, so that the log keeps LoadScene's account
-    // only: the framing needs the scene's first pose and the images it names, and a file
-    // that would stop the engine is refused here with its reason instead.
-    auto scene = std::make_unique<SrxScene>(model.srx.data(), model.srx.size(), MissingPrimitive::EndImport);
-    if (!scene->importError.empty()) {
-        std::fprintf(stderr, "viewer: %s would stop the engine: %s\n", args.path.c_str(), scene->importError.c_str());
-        return ExitUnusable;
-    }
-    std::vector<D3DXVECTOR3> points = viewer::FirstPose(*scene);
-    viewer::Bounds bounds = viewer::BoundsOf(points);
-    if (bounds.empty) {
-        std::fprintf(stderr, "viewer: %s holds no meshes the engine draws\n", args.path.c_str());
-        return ExitUnusable;
-    }
 
     Log::Open();
-    gViewerWindow.create(50, 50, kWidth, kHeight, 1, nullptr);
+    gViewerWindow.create(50, 50, kWidth, kHeight, 1, ViewerWindowProcedure);
+    FrameLoop::CheckSettings();
+    DragAcceptFiles(gViewerWindow.handle, TRUE);
     // As in the engine: ./data/'s shaders and images are prepared while the device is created.
     auto prefetch = std::make_unique<StartupPrefetch>("./data/");
     RendererSettings settings;
@@ -275,20 +459,12 @@ int Run(const Arguments& args) {
     gRenderer = new Renderer();
     gRenderer->Init(gViewerWindow.handle, DisplayModeDesc{kWidth, kHeight, 0}, settings,
                     ClearColor | ClearDepth | ClearStencil);
-    Log::Write("Viewer: %s, extent (%.3f, %.3f, %.3f) (%.3f, %.3f, %.3f)\n", args.path.c_str(), bounds.min.x,
-               bounds.min.y, bounds.min.z, bounds.max.x, bounds.max.y, bounds.max.z);
-    std::vector<std::string> keys;
-    if (model.source) {
-        std::vector<viewer::NamedImage> images;
-        for (const srxconvert::ModelImage& image : model.images) images.push_back({image.name, &image.bytes});
-        keys = viewer::RegisterImages(*gRenderer, images);
-    } else {
-        keys = viewer::RegisterModelTextures(*gRenderer, *scene, args.path);
-    }
-    for (const std::string& key : keys) Log::Write("Viewer: image %s\n", key.c_str());
-    scene.reset();
+    ShownModel shown;
+    shown.Take(std::move(*prepared), args.path);
+    prepared.reset();
     gRenderer->LoadResources(prefetch.get());
     prefetch.reset();
+    shown.Summarize();
     TextOverlay text;
     text.Setup(*gRenderer);
     gWorld = new World();
@@ -298,73 +474,98 @@ int Run(const Arguments& args) {
     Light light;
     gWorld->lights.push_back(&light);
     Zone* zone = gWorld->CreateZone("viewer");
-    viewer::Framing framing = viewer::FrameModel(points, viewer::OrbitView());
-    // One object per animation shown so far; the zone draws the first of the world's list.
-    std::vector<SceneObject*> objects(static_cast<size_t>(model.animations), nullptr);
-    auto showAnimation = [&](int index) {
-        SceneObject*& object = objects[static_cast<size_t>(index)];
-        if (!object) {
-            object = gWorld->CreateObject("model");
-            gWorld->LoadScene(object, args.path, model.srx.data(), model.srx.size());
-            object->world = framing.world;
-        }
-        auto at = std::find(gWorld->objects.begin(), gWorld->objects.end(), object);
-        std::iter_swap(gWorld->objects.begin(), at);
-        ResetAnimationClock();
-    };
-    showAnimation(model.animation);
-    zone->AddObject(objects[static_cast<size_t>(model.animation)]);
+    shown.ShowAnimation(shown.model.animation);
+    zone->AddObject(shown.objects[static_cast<size_t>(shown.model.animation)]);
 
-    const viewer::OrbitView start = framing.view;
+    viewer::OrbitView start = shown.framing.view;
     viewer::OrbitView view = start;
-    Log::Write("Viewer: framed at distance %.1f, filling %.2f of the view\n", view.distance, framing.fill);
+    Log::Write("Viewer: framed at distance %.1f, filling %.2f of the view\n", view.distance, shown.framing.fill);
     Camera camera;
     camera.SetPerspective(viewer::kFieldOfViewDegrees, viewer::kAspect, viewer::kNear, viewer::kFar);
 
     ViewControls controls(gViewerWindow);
     bool userMoved = args.still;
-    bool paused = false;
-    std::vector<QuadVertex> hudVertices;
+    viewer::AnimationTimeline timeline;
+    bool showSummary = false;
+    std::vector<QuadVertex> summaryVertices, messageVertices;
+    // The model's file is watched as the shaders are, and only with a display to edit on.
+    bool watch = GetSystemMetrics(SM_CMONITORS) > 0;
+    float nextLook = 0.0f;
+    std::string message;
+    float messageUntil = -1.0f;
+    // Opens a file in place of the model shown; on failure the model stays and says why.
+    auto openInPlace = [&](std::string path, float seconds) {  // a copy: it may be shown.path
+        auto next = std::make_unique<PreparedModel>();
+        Failure failure = PrepareModel(path, -1, *next);
+        bool reload = path == shown.path;
+        if (failure.status != ExitOk) {
+            Log::Write("Viewer: open failed: %s; still showing %s\n", failure.message.c_str(), shown.path.c_str());
+            message = "Not opened: " + failure.message + "\nstill showing " + FileNameOfPath(shown.path);
+            messageUntil = seconds + kMessageSeconds;
+            return;
+        }
+        shown.Retire();
+        shown = ShownModel();
+        shown.Take(std::move(*next), path);
+        shown.Summarize();
+        shown.ShowAnimation(shown.model.animation);
+        Log::Write("Viewer: %s %s\n", reload ? "reloaded" : "opened", path.c_str());
+        messageUntil = -1.0f;
+        // A new file is framed afresh; a reloaded one keeps the user's view.
+        start = shown.framing.view;
+        if (!reload) view = start;
+    };
     FrameLoop loop(gViewerWindow, camera, text, kWidth, kHeight, kBackgroundColor);
+    float now = 0.0f;
     loop.update = [&](const FrameTimer& timer) {
-        if (controls.Move(view)) userMoved = true;
+        now = timer.time;
+        if (controls.Move(view, timer.time)) userMoved = true;
         if (loop.KeyPressed('R')) {
             view = start;
             userMoved = true;
             ViewControls::LogView("reset", view);
         }
         if (!userMoved) view.yaw = kOrbitSpeed * timer.time;
-        bool step = false;
-        if (loop.KeyPressed(VK_SPACE)) {
-            paused = !paused;
-            Log::Write("Viewer: %s at tick %.0f\n", paused ? "paused" : "playing", AnimationTime());
-        }
-        if (loop.KeyPressed(kKeyPeriod) && paused) {
-            step = true;
-            Log::Write("Viewer: step from tick %.0f\n", AnimationTime());
-        }
+        bool shift = gViewerWindow.KeyState[VK_SHIFT] != 0;
+        viewer::AnimationTimeline::Keys keys;
+        keys.pause = loop.KeyPressed(VK_SPACE);
+        // Both keys are asked every frame, so a press is seen once whatever Shift does.
+        bool comma = loop.KeyPressed(VK_OEM_COMMA), period = loop.KeyPressed(kKeyPeriod);
+        keys.stepBack = comma && !shift;
+        keys.stepForward = period && !shift;
+        keys.slower = loop.KeyPressed(VK_OEM_4);
+        keys.faster = loop.KeyPressed(VK_OEM_6);
+        if (shift) keys.scrub = (gViewerWindow.KeyState[kKeyPeriod] != 0) - (gViewerWindow.KeyState[VK_OEM_COMMA] != 0);
         bool next = loop.KeyPressed('N'), previous = loop.KeyPressed('P');
         int turn = next ? 1 : previous ? -1 : 0;
-        if (turn != 0 && model.animations > 1) {
-            int next = (model.animation + turn + model.animations) % model.animations;
-            if (ConvertAnimation(model, args.path, next).status == ExitOk) {
-                showAnimation(next);
-                Log::Write("Viewer: animation %d of %d '%s'\n", next + 1, model.animations,
-                           model.animationName.c_str());
-            }
+        if (turn != 0 && shown.model.animations > 1) shown.Turn(turn);
+        if (!gDroppedFile.empty()) {
+            std::string path = std::move(gDroppedFile);
+            gDroppedFile.clear();
+            openInPlace(path, timer.time);
+        } else if (watch && timer.time >= nextLook) {
+            nextLook = timer.time + kLookInterval;
+            if (shown.watch.Look()) openInPlace(shown.path, timer.time);
         }
-        gWorld->ticksPerFrame = paused && !step ? 0.0f : kTicksPerFrame;
+        if (loop.KeyPressed(VK_F3)) showSummary = !showSummary;
+        gWorld->ticksPerFrame = timeline.Update(keys, timer.delta);
         camera.SetPosition(view.Eye());
         camera.SetTarget(view.target);
         light.position = view.LightPosition();
     };
     loop.drawOverlays = [&] {
-        std::string line;
-        if (model.animations > 1)
-            line = "animation " + std::to_string(model.animation + 1) + " of " + std::to_string(model.animations) +
-                   (model.animationName.empty() ? "" : ": " + model.animationName);
-        if (paused) line += line.empty() ? "paused" : " (paused)";
-        if (!line.empty()) DrawTextPanel(*gRenderer, text, line, PanelCorner::BottomLeft, kWidth, kHeight, hudVertices);
+        if (shown.model.animations > 1 || timeline.touched) {
+            size_t clip = static_cast<size_t>(shown.model.animation);
+            const std::vector<viewer::ModelSummary::Clip>& clips = shown.summary.clips;
+            double seconds = clip < clips.size() && clips[clip].seconds >= 0.0 ? clips[clip].seconds : -1.0;
+            timeline.Draw(*gRenderer, text,
+                          timeline.Text(shown.clipNames[clip], shown.model.animation, shown.model.animations, seconds),
+                          kWidth, kHeight);
+        }
+        if (showSummary)
+            DrawTextPanel(*gRenderer, text, shown.summaryText, PanelCorner::TopRight, kWidth, kHeight, summaryVertices);
+        if (now < messageUntil)
+            DrawTextPanel(*gRenderer, text, message, PanelCorner::Centre, kWidth, kHeight, messageVertices);
     };
     loop.Run();
 

@@ -1,0 +1,92 @@
+#include "ModelSummary.h"
+
+#include "render/Renderer.h"
+#include "resources/FileUtil.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <set>
+
+namespace viewer {
+
+ModelSummary Summarize(const SrxScene& scene, const Renderer& renderer, const std::string& file,
+                       const std::string& format, const D3DXVECTOR3& size, const D3DXMATRIX& framing) {
+    ModelSummary summary;
+    summary.file = file;
+    summary.format = format;
+    summary.meshes = scene.meshes.size();
+    summary.materials = scene.materials.size();
+    std::set<int32_t> bones;
+    for (const SrxMesh& mesh : scene.meshes) {
+        bones.insert(mesh.boneNodes.begin(), mesh.boneNodes.end());
+        for (const SrxPrimitive& p : mesh.primitives) {
+            summary.vertices += p.vertices.size();
+            summary.triangles += p.indices.size() / 3;
+        }
+    }
+    summary.bones = bones.size();
+    std::set<std::string> names;
+    for (const SrxMaterial& material : scene.materials) {
+        int count = std::min(std::popcount(material.mapMask), srx::MaxMaps);
+        for (int i = 0; i < count; ++i)
+            if (!material.maps[i].empty() && names.insert(material.maps[i]).second)
+                summary.images.push_back({material.maps[i], renderer.FindTexture("./data/" + material.maps[i]) >= 0});
+    }
+    uint32_t lastKey = 0;
+    for (const SrxNode& node : scene.nodes)
+        for (const SrxTrack& track : node.tracks)
+            for (const SrxKey& key : track.keys) lastKey = std::max(lastKey, key.time);
+    if (lastKey > 0) summary.clips.push_back({"", -1.0, static_cast<double>(lastKey)});
+    summary.size = size;
+    // The framing scales uniformly: the length of a row is the scale.
+    summary.scale = std::sqrt(framing._11 * framing._11 + framing._12 * framing._12 + framing._13 * framing._13);
+    return summary;
+}
+
+namespace {
+
+// "label N: a, b, c", wrapped before it grows wider than a panel should be.
+void AppendList(std::string& text, const std::string& label, const std::vector<std::string>& items) {
+    constexpr size_t kWidest = 64;
+    std::string line = label + " " + std::to_string(items.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+        std::string item = (i ? ", " : ": ") + items[i];
+        if (line.size() + item.size() > kWidest) {
+            text += line + (i ? ",\n" : ":\n");
+            line = "  " + item.substr(2);
+        } else {
+            line += item;
+        }
+    }
+    text += line + "\n";
+}
+
+}  // namespace
+
+std::string ModelSummary::Text() const {
+    char line[256];
+    std::string text = file + " (" + format + ")\n";
+    std::snprintf(line, sizeof(line), "meshes %zu  vertices %zu  triangles %zu\nmaterials %zu  bones %zu\n", meshes,
+                  vertices, triangles, materials, bones);
+    text += line;
+    std::vector<std::string> items;
+    for (const Image& image : images) items.push_back(image.name + (image.found ? "" : " (missing)"));
+    AppendList(text, "images", items);
+    items.clear();
+    for (const Clip& clip : clips) {
+        if (clip.seconds >= 0.0)
+            std::snprintf(line, sizeof(line), "%s%s%.2f s", clip.name.c_str(), clip.name.empty() ? "" : " ", clip.seconds);
+        else
+            std::snprintf(line, sizeof(line), "%s%s%.0f ticks", clip.name.c_str(), clip.name.empty() ? "" : " ",
+                          clip.ticks);
+        items.push_back(line);
+    }
+    AppendList(text, "animations", items);
+    std::snprintf(line, sizeof(line), "size %.4g x %.4g x %.4g, shown at x %.4g", size.x, size.y, size.z, scale);
+    text += line;
+    return text;
+}
+
+}  // namespace viewer
