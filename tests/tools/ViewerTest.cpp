@@ -191,6 +191,12 @@ TEST_F(ViewerRun, RefusesWhatItCannotShow) {
     };
     lumaret::test::WriteFileBytes("garbage.xyz", "these bytes are no model\n");
     lumaret::test::WriteFileBytes("lines.obj", "v 0 0 0\nv 1 0 0\nv 1 1 0\nl 1 2\nl 2 3\n");
+    fs::create_directory("folder.srx");
+    fs::create_directory("folder.glb");
+    lumaret::test::WriteFileBytes("passwd.gltf", R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],
+"nodes":[{"mesh":0}],"meshes":[{"primitives":[{"attributes":{"POSITION":0}}]}],
+"buffers":[{"byteLength":36,"uri":"../../../../../../../../etc/passwd"}],"bufferViews":[{"buffer":0,"byteLength":36}],
+"accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"VEC3","min":[0,0,0],"max":[1,1,0]}]})");
     const std::string anim = kModels + "X/anim_test.x";
     for (const Case& c :
          {Case{"--help", 0, "usage: viewer"}, Case{"", 1, "needs a model file"},
@@ -200,7 +206,11 @@ TEST_F(ViewerRun, RefusesWhatItCannotShow) {
           Case{"missing.srx", 2, "cannot read missing.srx"}, Case{"missing.gltf", 2, "cannot read missing.gltf"},
           // Assimp's own reason, on one line.
           Case{"garbage.xyz", 2, "viewer: cannot read garbage.xyz: No suitable reader found"},
-          Case{"lines.obj", 3, "only 2 lines and 0 points"}, Case{"empty.srx", 3, "holds no meshes the engine draws"},
+          Case{"lines.obj", 3, "only 2 lines and 0 points"},
+          Case{"folder.srx", 2, "cannot read folder.srx: is a directory"},
+          Case{"folder.glb", 2, "cannot read folder.glb: is a directory"},
+          Case{"/dev/null", 2, "cannot read /dev/null: is not a regular file"},
+          Case{"passwd.gltf", 2, "it lies outside the model's folder"}, Case{"empty.srx", 3, "holds no meshes the engine draws"},
           Case{"truncated.srx", 3, "would stop the engine: ImportSRX: Mesh has no primitive chunk."}}) {
         lumaret::test::ToolRun run = RunTool("tools/viewer/viewer", c.arguments);
         EXPECT_EQ(run.status, c.status) << c.arguments << ": " << run.output;

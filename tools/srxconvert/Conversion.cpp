@@ -5,8 +5,6 @@
 #include "OutputFiles.h"
 #include "import/SrxWriter.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -92,9 +90,9 @@ struct BoneSource {
 
 class SceneConversion {
 public:
-    SceneConversion(const aiScene& scene, const fs::path& modelDirectory, const std::string& outputStem,
-                    const ConvertOptions& options, ConvertReport& report)
-        : scene_(scene), options_(options), report_(report), images_(scene, modelDirectory, outputStem) {}
+    SceneConversion(const aiScene& scene, const fs::path& modelDirectory, ModelFileAccess& access,
+                    const std::string& outputStem, const ConvertOptions& options, ConvertReport& report)
+        : scene_(scene), options_(options), report_(report), images_(scene, modelDirectory, outputStem, access) {}
 
     ConvertResult Run(ConvertedModel& out);
 
@@ -526,9 +524,10 @@ ConvertResult SceneConversion::Run(ConvertedModel& out) {
 
 }  // namespace
 
-ConvertResult ConvertScene(const aiScene& scene, const fs::path& modelDirectory, const std::string& outputStem,
-                           const ConvertOptions& options, ConvertReport& report, ConvertedModel& out) {
-    SceneConversion conversion(scene, modelDirectory, outputStem, options, report);
+ConvertResult ConvertScene(const aiScene& scene, const fs::path& modelDirectory, ModelFileAccess& access,
+                           const std::string& outputStem, const ConvertOptions& options, ConvertReport& report,
+                           ConvertedModel& out) {
+    SceneConversion conversion(scene, modelDirectory, access, outputStem, options, report);
     return conversion.Run(out);
 }
 
@@ -541,20 +540,16 @@ ConvertResult ConvertModel(const ModelSource& source, const std::string& outputS
     if (source.ZeroedTexCoords())
         report.warnings.push_back(std::to_string(source.ZeroedTexCoords()) +
                                   " texture coordinates are not finite; they are written as 0");
-    return ConvertScene(source.Scene(), source.Directory(), outputStem, options, report, out);
+    for (const std::string& refusal : source.Access().Refusals())
+        report.warnings.push_back(refusal + "; the model goes without it");
+    return ConvertScene(source.Scene(), source.Directory(), source.Access(), outputStem, options, report, out);
 }
 
 ConvertResult ConvertFile(const std::string& input, const std::string& output, const ConvertOptions& options,
                           ConvertReport& report) {
-    // The same file under any name (a link, ./): writing it would replace the model.
-    struct stat in {
-    }, out{};
-    if (stat(input.c_str(), &in) == 0 && stat(output.c_str(), &out) == 0 && in.st_dev == out.st_dev &&
-        in.st_ino == out.st_ino)
-        return {ConvertStatus::OutputIsInput, output + " is the input file; name another output"};
     ModelSource source;
     std::string error;
-    if (!source.Read(input, error)) return {ConvertStatus::Unreadable, error};
+    if (!source.Read(input, error, options.root)) return {ConvertStatus::Unreadable, error};
     ConvertedModel model;
     fs::path path(output);
     ConvertResult result = ConvertModel(source, path.stem().string(), options, report, model);
@@ -567,6 +562,23 @@ ConvertResult ConvertFile(const std::string& input, const std::string& output, c
     std::vector<OutputFile> files;
     for (ModelImage& image : model.images) files.push_back({directory / image.name, std::move(image.bytes)});
     files.push_back({path, std::move(model.srx)});
+    // The same file under any name (a link, ./): writing it would replace what the model
+    // is made of. An image copied onto itself unchanged (converting in the model's own
+    // folder) is simply not written.
+    std::vector<OutputFile> written;
+    for (OutputFile& file : files) {
+        if (!source.Access().WasRead(file.path)) {
+            written.push_back(std::move(file));
+            continue;
+        }
+        std::vector<uint8_t> existing;
+        bool same = &file != &files.back() && source.Access().Read(file.path.string(), existing, error) &&
+                    existing == file.bytes;
+        if (!same)
+            return {ConvertStatus::OutputIsInput,
+                    file.path.string() + " is a file the model is read from; name another output"};
+    }
+    files = std::move(written);
     if (std::string failure = WriteAllOrNothing(files); !failure.empty()) return {ConvertStatus::Unwritable, failure};
     return {};
 }

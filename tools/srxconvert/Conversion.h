@@ -39,6 +39,7 @@ struct ConvertOptions {
     float scale = 1.0f;           // uniform scale applied to the whole scene
     int animation = -1;           // -1: the first animation, if any
     double ticksPerSecond = 0.0;  // 0: the whole animation on one clock cycle (NodeAnimation.h)
+    std::filesystem::path root;   // a folder besides the model's own whose files it may name
 };
 
 struct ConvertReport {
@@ -70,7 +71,9 @@ struct ConvertedModel {
 };
 
 // Reads input, converts it and writes OUTPUT with its images beside it, all or nothing
-// (OutputFiles.h). An output that is the input file itself is refused.
+// (OutputFiles.h). An output that is any file the model was read from (the model, its
+// material library, buffers or images, under any name) is refused; an image output that
+// is its own source with the same bytes is left as it is.
 ConvertResult ConvertFile(const std::string& input, const std::string& output, const ConvertOptions& options,
                           ConvertReport& report);
 
@@ -79,8 +82,8 @@ ConvertResult ConvertFile(const std::string& input, const std::string& output, c
 ConvertResult ConvertModel(const ModelSource& source, const std::string& outputStem, const ConvertOptions& options,
                            ConvertReport& report, ConvertedModel& out);
 
-// The same for any scene; image paths resolve against modelDirectory.
-ConvertResult ConvertScene(const aiScene& scene, const std::filesystem::path& modelDirectory,
+// The same for any scene; image paths resolve against modelDirectory and are read through access.
+ConvertResult ConvertScene(const aiScene& scene, const std::filesystem::path& modelDirectory, ModelFileAccess& access,
                            const std::string& outputStem, const ConvertOptions& options, ConvertReport& report,
                            ConvertedModel& out);
 

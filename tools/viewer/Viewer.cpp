@@ -64,6 +64,8 @@ void PrintUsage(FILE* out) {
         "  --still            keep the camera at its first position\n"
         "  --frames N         stop after N frames, headless or not (LUMARET_HEADLESS_FRAMES)\n"
         "  --screenshot FILE  run headless and save the last frame as a PNG (LUMARET_SCREENSHOT)\n"
+        "  --root DIR         let the model also name files inside DIR (default: only files\n"
+        "                     inside its own folder; see srxconvert --help)\n"
         "  --help             print this text\n"
         "\n"
         "In the window: left-drag turns the camera around the model, the wheel zooms,\n"
@@ -86,6 +88,7 @@ struct Arguments {
     int animation = -1;
     std::string frames;
     std::string screenshot;
+    std::string root;
     std::string path;
     std::string error;
 };
@@ -122,6 +125,9 @@ Arguments ParseCommandLine(const std::string& commandLine) {
         } else if (option == "--frames") {
             args.frames = nextWord();
             if (!ParseCount(args.frames, 1, value)) return args.error = "--frames needs a number from 1", args;
+        } else if (option == "--root") {
+            args.root = nextWord();
+            if (!std::filesystem::is_directory(args.root)) return args.error = "--root needs a directory", args;
         } else if (option == "--screenshot") {
             args.screenshot = nextWord();
             if (args.screenshot.empty()) return args.error = "--screenshot needs a PNG file name", args;
@@ -179,17 +185,18 @@ Failure ConvertAnimation(Model& model, const std::string& path, int animation) {
     return {};
 }
 
-Failure ReadModel(const std::string& path, int animation, Model& model) {
+Failure ReadModel(const std::string& path, int animation, const std::string& root, Model& model) {
     if (IsSrx(path)) {
-        std::optional<std::vector<uint8_t>> file = ReadWholeFile(path);
-        if (!file) return {ExitUnreadable, "cannot read " + path};
+        std::string why;
+        std::optional<std::vector<uint8_t>> file = ReadWholeFile(path, &why);
+        if (!file) return {ExitUnreadable, "cannot read " + path + (why.empty() ? "" : ": " + why)};
         if (animation > 0) return {ExitUsage, "--animation " + std::to_string(animation) + ": an SRX file holds one"};
         model.srx = std::move(*file);
         return {};
     }
     model.source = std::make_unique<srxconvert::ModelSource>();
     std::string error;
-    if (!model.source->Read(path, error)) return {ExitUnreadable, "cannot read " + path + ": " + error};
+    if (!model.source->Read(path, error, root)) return {ExitUnreadable, "cannot read " + path + ": " + error};
     model.animations = std::max(1u, model.source->Scene().mNumAnimations);
     return ConvertAnimation(model, path, animation);
 }
@@ -244,7 +251,7 @@ private:
 
 int Run(const Arguments& args) {
     Model model;
-    if (Failure failure = ReadModel(args.path, args.animation, model); failure.status != ExitOk) {
+    if (Failure failure = ReadModel(args.path, args.animation, args.root, model); failure.status != ExitOk) {
         std::fprintf(stderr, "viewer: %s\n", failure.message.c_str());
         return failure.status;
     }
