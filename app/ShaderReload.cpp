@@ -2,6 +2,7 @@
 
 #include "app/Log.h"
 #include "render/Renderer.h"
+#include "resources/FileUtil.h"
 
 namespace {
 
@@ -22,8 +23,9 @@ ShaderReload::ShaderReload(Renderer& renderer, bool watch) : renderer_(renderer)
 ShaderReload::Stamp ShaderReload::StampOf(const std::string& path) {
     std::error_code error;
     Stamp stamp;
-    stamp.time = std::filesystem::last_write_time(path, error);
-    stamp.size = error ? 0 : std::filesystem::file_size(path, error);
+    std::string file = DataFilePath(path);
+    stamp.time = std::filesystem::last_write_time(file, error);
+    stamp.size = error ? 0 : std::filesystem::file_size(file, error);
     return stamp;
 }
 

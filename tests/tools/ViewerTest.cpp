@@ -281,6 +281,44 @@ TEST_F(ViewerRun, FramesModelsOfAnySizeAlike) {
     EXPECT_TRUE(frames["millimetre"].pixels == frames["kilometre"].pixels);
 }
 
+// Installed with cmake --install and run from a folder without ./data, the viewer finds
+// its shaders and font in PREFIX/share/lumaret/data and shows the model (so does the
+// build tree's, from beside itself); a copy of it with no data beside it or installed
+// says where it looked and exits 2, before it opens anything.
+TEST_F(ViewerRun, RunsFromAnyFolderInstalledOrNot) {
+    unsetenv("LUMARET_SCREENSHOT_FRAMES");
+    fs::create_directories("elsewhere/lonely");
+    lumaret::test::ToolRun install =
+        lumaret::test::RunCommand("cmake --install " + lumaret::test::BuildDir() + " --prefix prefix");
+    ASSERT_EQ(install.status, 0) << install.output;
+    fs::copy_file("prefix/bin/viewer", "elsewhere/lonely/viewer");
+    const std::string model = kModels + "glTF2/BoxTextured-glTF-Binary/BoxTextured.glb";
+    struct Case {
+        std::string viewer;
+        int status;
+        const char* says;
+    };
+    for (const Case& c : {Case{"../prefix/bin/viewer", 0, ""}, Case{lumaret::test::BuildDir() + "/tools/viewer/viewer", 0, ""},
+                          Case{"lonely/viewer", 2, "viewer: cannot find its shaders and font: "}}) {
+        SCOPED_TRACE(c.viewer);
+        fs::remove("elsewhere/shot.png");
+        lumaret::test::ToolRun run =
+            lumaret::test::RunCommand("cd elsewhere && " + c.viewer + " --frames 3 --screenshot shot.png " + model);
+        EXPECT_EQ(run.status, c.status) << run.output;
+        EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
+        if (c.status != 0) {
+            EXPECT_NE(run.output.find("lonely/data does not exist"), std::string::npos) << run.output;
+            EXPECT_FALSE(fs::exists("elsewhere/shot.png"));
+            continue;
+        }
+        Frame frame;
+        ASSERT_TRUE(lumaret::test::ReadPng("elsewhere/shot.png", &frame.width, &frame.height, &frame.pixels));
+        Extent e = ModelExtent(frame);
+        EXPECT_GT((e.right - e.left) * (e.bottom - e.top), kWidth * kHeight / 4) << "the model does not show";
+    }
+    EXPECT_EQ(lumaret::test::RunCommand("cd elsewhere && ../prefix/bin/srxconvert " + model + " box.srx").status, 0);
+}
+
 // Wherever the user turns, zooms or pans, every point of the framed model stays between the
 // near and far planes and in front of the camera.
 TEST(ViewerFraming, EveryViewKeepsTheModelBetweenTheClipPlanes) {

@@ -9,7 +9,9 @@
 // Start-up follows the engine's own order (log, window, renderer, resources, world and
 // pipeline, light, scene, camera), then the engine's frame loop; the model's images are
 // registered just before the ./data/ scan, which still provides the pass shaders and the
-// default images.
+// default images: from the viewer's own data folder (ViewerData.h), never the working
+// directory's.
+#include "ViewerData.h"
 #include "ViewerScene.h"
 
 #include "Conversion.h"
@@ -55,8 +57,9 @@ void PrintUsage(FILE* out) {
         "Shows a model through the engine's renderer, 640 x 480: an SRX file, with its\n"
         "images read from its directory, or any file Assimp reads (glTF/GLB, FBX, Collada,\n"
         "DirectX .x, OBJ, 3DS, PLY, B3D, ...), converted in memory as srxconvert would and\n"
-        "with its images found beside it or inside it. The engine's shaders and default\n"
-        "images come from ./data/ of the working directory. At start the model fills about\n"
+        "with its images found beside it or inside it. The engine's shaders, font and default\n"
+        "images come from data/ beside the program or, installed, from ../share/lumaret/data;\n"
+        "the working directory only receives log.txt. At start the model fills about\n"
         "three quarters of the view, its animation plays and the camera circles it.\n"
         "Everything after the options is the file name, spaces included.\n"
         "\n"
@@ -77,8 +80,9 @@ void PrintUsage(FILE* out) {
         "Without a display it runs headless: LUMARET_HEADLESS_FRAMES frames, the last one\n"
         "saved to LUMARET_SCREENSHOT (see the README).\n"
         "\n"
-        "Exit status: 0 shown, 1 usage error, 2 the file cannot be read (Assimp's reason\n"
-        "follows), 3 the file holds nothing to draw or would stop the engine.\n",
+        "Exit status: 0 shown, 1 usage error, 2 the file (Assimp's reason follows) or the\n"
+        "viewer's own data cannot be read, 3 the file holds nothing to draw or would stop\n"
+        "the engine.\n",
         out);
 }
 
@@ -396,6 +400,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         PrintUsage(stdout);
         return ExitOk;
     }
+    std::string why;
+    std::optional<std::string> data = viewer::FindViewerData(why);
+    if (!data) {
+        std::fprintf(stderr, "viewer: %s\n", why.c_str());
+        return ExitUnreadable;
+    }
+    SetDataFolder(*data);
     // The platform reads these when the window system starts, in Run; a screenshot is
     // taken headless only, so asking for one runs headless whatever the display.
     if (!args.frames.empty()) {
