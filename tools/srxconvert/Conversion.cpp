@@ -82,6 +82,24 @@ std::string TexturePath(const aiMaterial& material, std::initializer_list<aiText
     return {};
 }
 
+// True when most triangles' vertex normals point against the face their winding makes
+// (counter-clockwise is the front in Assimp's convention): the normals point into the model.
+bool NormalsPointIn(const aiMesh& mesh, const std::vector<uint32_t>& triangles) {
+    if (!mesh.mNormals) return false;
+    size_t against = 0, counted = 0;
+    for (size_t t = 0; t + 2 < triangles.size(); t += 3) {
+        const aiVector3D &a = mesh.mVertices[triangles[t]], &b = mesh.mVertices[triangles[t + 1]],
+                         &c = mesh.mVertices[triangles[t + 2]];
+        aiVector3D face = (b - a) ^ (c - a);
+        aiVector3D normal = mesh.mNormals[triangles[t]] + mesh.mNormals[triangles[t + 1]] + mesh.mNormals[triangles[t + 2]];
+        float agreement = face * normal;
+        if (!std::isfinite(agreement) || agreement == 0.0f) continue;
+        ++counted;
+        against += agreement < 0.0f ? 1 : 0;
+    }
+    return counted > 0 && against * 2 > counted;
+}
+
 // A bone of one source mesh: the node it follows and its offset, both in the engine's frame.
 struct BoneSource {
     int node = 0;
@@ -103,7 +121,7 @@ private:
     void BuildNodes();
     void BuildMesh(int node, const aiMesh& mesh);
     void WriteMeshPart(const aiMesh& mesh, int meshNode, const MeshPart& part, const std::vector<BoneSource>& bones,
-                       const std::vector<Influences>& influences);
+                       const std::vector<Influences>& influences, bool turnNormals);
     void BuildTracks();
     size_t DropNonFiniteMeshes();
     void CountMeshes();
@@ -191,6 +209,9 @@ void SceneConversion::BuildMaterials() {
         // Without an ambient colour (glTF has none) the surface takes its diffuse colour
         // under the engine's sky light, rather than turning black where the light is not.
         SetColor(source, AI_MATKEY_COLOR_AMBIENT, material.ambient, material.diffuse);
+        if (options_.ambientFloor && material.ambient[0] == 0.0f && material.ambient[1] == 0.0f &&
+            material.ambient[2] == 0.0f)
+            std::copy(std::begin(material.diffuse), std::end(material.diffuse), material.ambient);
         SetColor(source, AI_MATKEY_COLOR_SPECULAR, material.specular, kBlack);
 
         std::string where = "material '" + text + "': ";
@@ -304,13 +325,17 @@ void SceneConversion::BuildMesh(int node, const aiMesh& mesh) {
         }
     }
 
+    bool turn = options_.turnInwardNormals && NormalsPointIn(mesh, triangles);
+    if (turn) report_.turnedNormals.push_back(mesh.mName.length ? mesh.mName.C_Str() : "(unnamed)");
     std::vector<MeshPart> parts = SplitMesh(triangles, mesh.mNumVertices, influences, bones.size());
     if (parts.size() > 1) ++report_.splitSources;
-    for (const MeshPart& part : parts) WriteMeshPart(mesh, node, part, bones, influences);
+    for (const MeshPart& part : parts) WriteMeshPart(mesh, node, part, bones, influences, turn);
 }
 
 void SceneConversion::WriteMeshPart(const aiMesh& mesh, int meshNode, const MeshPart& part,
-                                    const std::vector<BoneSource>& bones, const std::vector<Influences>& influences) {
+                                    const std::vector<BoneSource>& bones, const std::vector<Influences>& influences,
+                                    bool turnNormals) {
+    const float normalSign = turnNormals ? -1.0f : 1.0f;
     bool skinned = !influences.empty();
     SrxMesh& out = meshes_.emplace_back();
     std::vector<aiMatrix4x4>& offsets = offsets_.emplace_back();
@@ -340,9 +365,9 @@ void SceneConversion::WriteMeshPart(const aiMesh& mesh, int meshNode, const Mesh
         vertex.position[2] = p.z;
         // ModelSource recomputes normals that are not finite; a scene from elsewhere gets 0.
         if (mesh.mNormals && Finite(mesh.mNormals[v])) {
-            vertex.normal[0] = mesh.mNormals[v].x;
-            vertex.normal[1] = mesh.mNormals[v].y;
-            vertex.normal[2] = mesh.mNormals[v].z;
+            vertex.normal[0] = normalSign * mesh.mNormals[v].x;
+            vertex.normal[1] = normalSign * mesh.mNormals[v].y;
+            vertex.normal[2] = normalSign * mesh.mNormals[v].z;
         }
         // The record holds 1 - v of the file, and the file keeps Assimp's v (0 at the
         // bottom), which the importer turns into Direct3D's (0 at the top).

@@ -40,6 +40,12 @@ struct ConvertOptions {
     int animation = -1;           // -1: the first animation, if any
     double ticksPerSecond = 0.0;  // 0: the whole animation on one clock cycle (NodeAnimation.h)
     std::filesystem::path root;   // a folder besides the model's own whose files it may name
+    // For a viewer, which has no baked light: a material whose ambient colour is black takes
+    // its diffuse colour instead, so that the engine's sky light reaches it.
+    bool ambientFloor = false;
+    // For a viewer: a mesh whose normals point against its faces' winding (into the model)
+    // on most of its triangles gets them turned, so that its outside is lit.
+    bool turnInwardNormals = false;
 };
 
 struct ConvertReport {
@@ -53,6 +59,7 @@ struct ConvertReport {
     double animationSeconds = 0.0;
     uint32_t lastTick = 0;
     bool animated = false;
+    std::vector<std::string> turnedNormals;  // meshes whose inward normals were turned
     std::vector<std::string> images;    // file names written next to the SRX file
     std::vector<std::string> warnings;  // what was converted with a loss, one line each
 };

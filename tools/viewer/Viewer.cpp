@@ -1,7 +1,8 @@
 // viewer: any model through the engine's own pipeline (the World's three passes and
 // PostFX): an SRX file with its images found next to it, or any file Assimp reads,
 // converted in memory by srxconvert's own code (nothing is written). The model is framed
-// in a 640 x 480 window, lit from beside the camera, its animation playing; the mouse
+// in a 640 x 480 window, lit by a key and a fill light that turn with the camera
+// (ViewerLighting.h), its animation playing; the mouse
 // turns, zooms and pans, keys pause, step and switch animations. Escape or closing the
 // window ends the program. Headless runs stop after LUMARET_HEADLESS_FRAMES frames and save
 // LUMARET_SCREENSHOT, as the engine's do (--frames and --screenshot set them).
@@ -12,6 +13,7 @@
 // default images: from the viewer's own data folder (ViewerData.h), never the working
 // directory's.
 #include "ViewerData.h"
+#include "ViewerLighting.h"
 #include "ViewerScene.h"
 
 #include "Conversion.h"
@@ -161,6 +163,8 @@ struct Model {
     int animation = 0;
     int animations = 1;
     std::string animationName;
+    // What the viewer changed or cannot show, for the log (which opens later) and stderr.
+    std::vector<std::string> notes;
 };
 
 struct Failure {
@@ -169,8 +173,7 @@ struct Failure {
 };
 
 Failure ConvertAnimation(Model& model, const std::string& path, int animation) {
-    srxconvert::ConvertOptions options;
-    options.animation = animation;
+    srxconvert::ConvertOptions options = viewer::ViewerConvertOptions(animation);
     srxconvert::ConvertReport report;
     srxconvert::ConvertedModel converted;
     srxconvert::ConvertResult result = srxconvert::ConvertModel(
@@ -186,6 +189,9 @@ Failure ConvertAnimation(Model& model, const std::string& path, int animation) {
     model.images = std::move(converted.images);
     model.animation = std::max(animation, 0);
     model.animationName = report.animationName;
+    if (model.notes.empty())
+        for (const std::string& mesh : report.turnedNormals)
+            model.notes.push_back("mesh '" + mesh + "' has normals pointing inward; they are turned out");
     return {};
 }
 
@@ -297,6 +303,10 @@ int Run(const Arguments& args) {
         keys = viewer::RegisterModelTextures(*gRenderer, *scene, args.path);
     }
     for (const std::string& key : keys) Log::Write("Viewer: image %s\n", key.c_str());
+    for (const std::string& note : model.notes) {
+        Log::Write("Model: %s\n", note.c_str());
+        std::fprintf(stderr, "viewer: %s\n", note.c_str());
+    }
     scene.reset();
     gRenderer->LoadResources(prefetch.get());
     prefetch.reset();
@@ -306,8 +316,9 @@ int Run(const Arguments& args) {
     gWorld->InitPipeline();
     gWorld->clearColor = kBackgroundColor;
     gWorld->postFactor = 0.025f;
-    Light light;
-    gWorld->lights.push_back(&light);
+    viewer::ViewerLights lights;
+    gWorld->lights.push_back(&lights.key);
+    gWorld->lights.push_back(&lights.fill);
     Zone* zone = gWorld->CreateZone("viewer");
     viewer::Framing framing = viewer::FrameModel(points, viewer::OrbitView());
     // One object per animation shown so far; the zone draws the first of the world's list.
@@ -367,7 +378,7 @@ int Run(const Arguments& args) {
         gWorld->ticksPerFrame = paused && !step ? 0.0f : kTicksPerFrame;
         camera.SetPosition(view.Eye());
         camera.SetTarget(view.target);
-        light.position = view.LightPosition();
+        lights.Follow(view);
     };
     loop.drawOverlays = [&] {
         std::string line;

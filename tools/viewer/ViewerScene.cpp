@@ -20,8 +20,6 @@ namespace fs = std::filesystem;
 
 constexpr size_t kPaletteSize = 48;  // what the pass shaders hold; LoadScene skips larger meshes
 const char* const kLightmapExtensions[] = {"jpg", "tga", "dds"};
-constexpr float kLightAzimuthLead = 0.6f;  // radians to the camera's right
-constexpr float kLightRise = 0.45f;        // radians above the camera
 constexpr float kMaxPitch = 1.45f;         // short of straight above or below
 constexpr float kRadiansPerPixel = 0.008f;
 constexpr float kZoomPerNotch = 0.85f;
@@ -131,10 +129,6 @@ D3DXVECTOR3 Direction(float yaw, float pitch) {
 }  // namespace
 
 D3DXVECTOR3 OrbitView::Eye() const { return target + distance * Direction(yaw, pitch); }
-
-D3DXVECTOR3 OrbitView::LightPosition() const {
-    return target + distance * Direction(yaw + kLightAzimuthLead, std::min(pitch + kLightRise, kMaxPitch));
-}
 
 void OrbitView::Orbit(float dxPixels, float dyPixels) {
     yaw -= dxPixels * kRadiansPerPixel;

@@ -5,8 +5,8 @@
 // The pass shaders fix the camera the pipeline can rebuild positions for (60 degrees,
 // aspect 4/3), store depth up to 2048 units and let the light fall off to nothing at 2000.
 // So the viewer never changes the projection: it scales and centres the model into a
-// sphere of kViewRadius units, and moves the camera (and the light with it) around that
-// sphere within distances those numbers suit, never into it.
+// sphere of kViewRadius units, and moves the camera around that sphere within distances
+// those numbers suit, never into it (the lights: ViewerLighting.h).
 #pragma once
 
 #include "import/SrxScene.h"
@@ -51,8 +51,6 @@ struct OrbitView {
     float reach = kViewRadius;  // how far the model reaches from the origin
 
     D3DXVECTOR3 Eye() const;
-    // Above the camera and to its right, at the camera's distance, so the side in view is lit.
-    D3DXVECTOR3 LightPosition() const;
     void Orbit(float dxPixels, float dyPixels);
     // Positive notches move closer; the camera stops short of the model's sphere.
     void Zoom(float notches);
