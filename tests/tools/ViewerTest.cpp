@@ -395,6 +395,45 @@ TEST(ViewerLighting, LightsKeepTheirPlaceToTheModelWhateverTheZoomAndPan) {
     EXPECT_LT(atNear.fill.color.x, atNear.key.color.x);
 }
 
+// What the engine does not draw is named once each, in the log and on stderr: emissive and
+// metal/roughness maps, alpha blending, morph targets and a missing image; an image beside
+// the model is logged from where it was read, not as if it were in ./data/.
+TEST_F(ViewerRun, SaysOnceWhatItDoesNotDraw) {
+    unsetenv("LUMARET_SCREENSHOT_FRAMES");
+    fs::create_directory("model");
+    fs::copy_file(kModels + "glTF2/BoxTextured-glTF/CesiumLogoFlat.png", "model/logo.png");
+    lumaret::test::WriteFileBytes("model/features.gltf", R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],
+"nodes":[{"mesh":0}],"images":[{"uri":"logo.png"},{"uri":"nowhere.png"}],"textures":[{"source":0},{"source":1}],
+"materials":[{"name":"shiny","pbrMetallicRoughness":{"baseColorTexture":{"index":0},
+  "metallicRoughnessTexture":{"index":0}},"emissiveTexture":{"index":0},"alphaMode":"BLEND"},
+ {"name":"lost","pbrMetallicRoughness":{"baseColorTexture":{"index":1}}}],
+"meshes":[{"name":"blob","primitives":[{"attributes":{"POSITION":0},"material":0,"targets":[{"POSITION":0}]},
+ {"attributes":{"POSITION":0},"material":1}]}],
+"buffers":[{"byteLength":36,"uri":"data:application/octet-stream;base64,AAAAAAAAAAAAAAAAAACAPwAAAAAAAAAAAAAAAAAAgD8AAAAA"}],
+"bufferViews":[{"buffer":0,"byteLength":36}],
+"accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"VEC3","min":[0,0,0],"max":[1,1,0]}]})");
+    lumaret::test::ToolRun run = RunTool("tools/viewer/viewer", "--still --frames 2 --screenshot shot.png model/features.gltf");
+    ASSERT_EQ(run.status, 0) << run.output;
+    std::string log = ReadFileBytes("log.txt");
+    for (const std::string& line : {std::string("not drawn: emissive maps: 'shiny'"),
+                                    std::string("not drawn: metal/roughness maps: 'shiny'"),
+                                    std::string("not drawn: alpha blending (drawn opaque): 'shiny'"),
+                                    std::string("not drawn: morph targets (drawn in the base shape): 'blob-0'"),  // Assimp's name for the primitive
+                                    std::string("image 'nowhere.png' not found next to the model")}) {
+        SCOPED_TRACE(line);
+        size_t modelLines = 0;
+        for (size_t at = log.find("\nModel: "); at != std::string::npos; at = log.find("\nModel: ", at + 1))
+            modelLines += log.substr(at, log.find('\n', at + 1) - at).find(line) != std::string::npos ? 1 : 0;
+        EXPECT_EQ(modelLines, 1u) << log;
+        size_t first = run.output.find(line);
+        EXPECT_NE(first, std::string::npos) << run.output;
+        EXPECT_EQ(run.output.find(line, first + 1), std::string::npos) << "said twice: " << run.output;
+    }
+    EXPECT_EQ(CountLines(log, "Viewer: image ./data/logo.png from " + (fs::current_path() / "model/logo.png").string()),
+              1u)
+        << log;
+}
+
 // Wherever the user turns, zooms or pans, every point of the framed model stays between the
 // near and far planes and in front of the camera.
 TEST(ViewerFraming, EveryViewKeepsTheModelBetweenTheClipPlanes) {

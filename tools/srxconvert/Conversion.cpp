@@ -5,6 +5,8 @@
 #include "OutputFiles.h"
 #include "import/SrxWriter.h"
 
+#include <assimp/GltfMaterial.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -118,6 +120,7 @@ private:
     std::vector<const aiMesh*> MeshesOf(size_t node) const;
     ConvertResult CountGeometry();
     void BuildMaterials();
+    void NoteWhatIsNotDrawn(const aiMaterial& material, const std::string& name);
     void BuildNodes();
     void BuildMesh(int node, const aiMesh& mesh);
     void WriteMeshPart(const aiMesh& mesh, int meshNode, const MeshPart& part, const std::vector<BoneSource>& bones,
@@ -141,6 +144,7 @@ private:
     std::vector<bool> tracked_;
     std::vector<aiVector3D> trackScale_;  // per tracked node: the scale its keys leave out
     std::map<int, uint16_t> skinNodes_;
+    std::map<std::string, std::vector<std::string>> notDrawn_;  // kind -> quoted material or mesh names
     std::vector<SrxMesh> meshes_;
     // Per SRX mesh: the offsets of its bones in the engine's frame, before the bone scale
     // is folded in.
@@ -193,6 +197,23 @@ ConvertResult SceneConversion::CountGeometry() {
     return {ConvertStatus::Unsupported, message};
 }
 
+// The engine draws diffuse and normal maps, opaque: what else a material or mesh holds is
+// named (once per kind, listing what has it), so that a user knows the picture leaves it out.
+void SceneConversion::NoteWhatIsNotDrawn(const aiMaterial& material, const std::string& name) {
+    auto has = [&](std::initializer_list<aiTextureType> types) {
+        return std::any_of(types.begin(), types.end(), [&](aiTextureType t) { return material.GetTextureCount(t) > 0; });
+    };
+    std::string quoted = "'" + name + "'";
+    if (has({aiTextureType_EMISSIVE, aiTextureType_EMISSION_COLOR})) notDrawn_["emissive maps"].push_back(quoted);
+    if (has({aiTextureType_METALNESS, aiTextureType_DIFFUSE_ROUGHNESS, aiTextureType_UNKNOWN}))
+        notDrawn_["metal/roughness maps"].push_back(quoted);
+    aiString alphaMode;
+    float opacity = 1.0f;
+    if ((material.Get(AI_MATKEY_GLTF_ALPHAMODE, alphaMode) == aiReturn_SUCCESS && alphaMode == aiString("BLEND")) ||
+        (material.Get(AI_MATKEY_OPACITY, opacity) == aiReturn_SUCCESS && opacity < 1.0f))
+        notDrawn_["alpha blending (drawn opaque)"].push_back(quoted);
+}
+
 void SceneConversion::BuildMaterials() {
     static const float kBlack[3] = {0.0f, 0.0f, 0.0f}, kWhite[3] = {1.0f, 1.0f, 1.0f};
     // A primitive must name a material: a scene without any gets one plain white one.
@@ -214,6 +235,7 @@ void SceneConversion::BuildMaterials() {
             std::copy(std::begin(material.diffuse), std::end(material.diffuse), material.ambient);
         SetColor(source, AI_MATKEY_COLOR_SPECULAR, material.specular, kBlack);
 
+        NoteWhatIsNotDrawn(source, text);
         std::string where = "material '" + text + "': ";
         std::vector<std::string> warnings;
         std::string diffuse, normal;
@@ -325,6 +347,11 @@ void SceneConversion::BuildMesh(int node, const aiMesh& mesh) {
         }
     }
 
+    if (mesh.mNumAnimMeshes > 0) {
+        std::vector<std::string>& meshes = notDrawn_["morph targets (drawn in the base shape)"];
+        std::string quoted = "'" + std::string(mesh.mName.C_Str()) + "'";
+        if (std::find(meshes.begin(), meshes.end(), quoted) == meshes.end()) meshes.push_back(quoted);
+    }
     bool turn = options_.turnInwardNormals && NormalsPointIn(mesh, triangles);
     if (turn) report_.turnedNormals.push_back(mesh.mName.length ? mesh.mName.C_Str() : "(unnamed)");
     std::vector<MeshPart> parts = SplitMesh(triangles, mesh.mNumVertices, influences, bones.size());
@@ -536,6 +563,11 @@ ConvertResult SceneConversion::Run(ConvertedModel& out) {
                                                 : "nothing is left to draw: " + report_.warnings.back()};
     CountMeshes();
     report_.nodes = nodes_.size();
+    for (const auto& [kind, names] : notDrawn_) {
+        std::string line = "not drawn: " + kind + ":";
+        for (size_t i = 0; i < names.size(); ++i) line += (i ? ", " : " ") + names[i];
+        report_.warnings.push_back(line);
+    }
 
     SrxWriter writer;
     writer.SceneHeader();

@@ -194,7 +194,10 @@ std::string ImageExport::Export(const std::string& texturePath, std::vector<std:
     }
     auto done = exported_.find(key);
     if (done != exported_.end()) return done->second;
+    size_t before = images_.size();
     std::string name = texture ? ExportEmbedded(*texture, index, warnings) : ExportFile(source, warnings);
+    if (images_.size() > before)
+        images_.back().source = texture ? "embedded image " + std::to_string(index) : fs::absolute(source).string();
     exported_[key] = name;
     return name;
 }

@@ -24,6 +24,7 @@ namespace srxconvert {
 struct ModelImage {
     std::string name;  // lower case, as the SRX names it
     std::vector<uint8_t> bytes;
+    std::string source;  // where it came from: the file's own path, or "embedded image N"
 };
 
 class ImageExport {

@@ -163,9 +163,19 @@ struct Model {
     int animation = 0;
     int animations = 1;
     std::string animationName;
-    // What the viewer changed or cannot show, for the log (which opens later) and stderr.
+    // What the viewer changed or cannot show, for the log (which opens later) and stderr;
+    // the first notesSaid of them have been said.
     std::vector<std::string> notes;
+    size_t notesSaid = 0;
 };
+
+void SayNotes(Model& model) {
+    for (; model.notesSaid < model.notes.size(); ++model.notesSaid) {
+        const std::string& note = model.notes[model.notesSaid];
+        Log::Write("Model: %s\n", note.c_str());
+        std::fprintf(stderr, "viewer: %s\n", note.c_str());
+    }
+}
 
 struct Failure {
     int status = ExitOk;
@@ -183,15 +193,19 @@ Failure ConvertAnimation(Model& model, const std::string& path, int animation) {
         case srxconvert::ConvertStatus::NoSuchAnimation: return {ExitUsage, result.message};
         default: return {ExitUnusable, path + " holds nothing to draw: " + result.message};
     }
-    // What the conversion lost, as srxconvert would say it.
-    for (const std::string& warning : report.warnings) std::fprintf(stderr, "viewer: warning: %s\n", warning.c_str());
+    // What the conversion lost or left out, as srxconvert would say it: each line once,
+    // however often the user switches animations.
+    for (const std::string& warning : report.warnings)
+        if (std::find(model.notes.begin(), model.notes.end(), warning) == model.notes.end())
+            model.notes.push_back(warning);
     model.srx = std::move(converted.srx);
     model.images = std::move(converted.images);
     model.animation = std::max(animation, 0);
     model.animationName = report.animationName;
-    if (model.notes.empty())
-        for (const std::string& mesh : report.turnedNormals)
-            model.notes.push_back("mesh '" + mesh + "' has normals pointing inward; they are turned out");
+    for (const std::string& mesh : report.turnedNormals) {
+        std::string note = "mesh '" + mesh + "' has normals pointing inward; they are turned out";
+        if (std::find(model.notes.begin(), model.notes.end(), note) == model.notes.end()) model.notes.push_back(note);
+    }
     return {};
 }
 
@@ -294,19 +308,19 @@ int Run(const Arguments& args) {
                     ClearColor | ClearDepth | ClearStencil);
     Log::Write("Viewer: %s, extent (%.3f, %.3f, %.3f) (%.3f, %.3f, %.3f)\n", args.path.c_str(), bounds.min.x,
                bounds.min.y, bounds.min.z, bounds.max.x, bounds.max.y, bounds.max.z);
-    std::vector<std::string> keys;
+    std::vector<viewer::RegisteredImage> keys;
     if (model.source) {
         std::vector<viewer::NamedImage> images;
-        for (const srxconvert::ModelImage& image : model.images) images.push_back({image.name, &image.bytes});
+        for (const srxconvert::ModelImage& image : model.images)
+            images.push_back({image.name, &image.bytes, image.source});
         keys = viewer::RegisterImages(*gRenderer, images);
     } else {
         keys = viewer::RegisterModelTextures(*gRenderer, *scene, args.path);
     }
-    for (const std::string& key : keys) Log::Write("Viewer: image %s\n", key.c_str());
-    for (const std::string& note : model.notes) {
-        Log::Write("Model: %s\n", note.c_str());
-        std::fprintf(stderr, "viewer: %s\n", note.c_str());
-    }
+    // The key is the name the engine looks the image up by; the source is where it really is.
+    for (const viewer::RegisteredImage& key : keys)
+        Log::Write("Viewer: image %s from %s\n", key.key.c_str(), key.source.c_str());
+    SayNotes(model);
     scene.reset();
     gRenderer->LoadResources(prefetch.get());
     prefetch.reset();
@@ -370,6 +384,7 @@ int Run(const Arguments& args) {
         if (turn != 0 && model.animations > 1) {
             int next = (model.animation + turn + model.animations) % model.animations;
             if (ConvertAnimation(model, args.path, next).status == ExitOk) {
+                SayNotes(model);
                 showAnimation(next);
                 Log::Write("Viewer: animation %d of %d '%s'\n", next + 1, model.animations,
                            model.animationName.c_str());

@@ -220,8 +220,8 @@ Framing FrameModel(const std::vector<D3DXVECTOR3>& points, OrbitView view) {
     return framing;
 }
 
-std::vector<std::string> RegisterModelTextures(Renderer& renderer, const SrxScene& scene,
-                                               const std::string& scenePath) {
+std::vector<RegisteredImage> RegisterModelTextures(Renderer& renderer, const SrxScene& scene,
+                                                   const std::string& scenePath) {
     // File name (lower case) -> key, for every image the scene build may look up.
     std::map<std::string, std::set<std::string>> wanted;
     for (const SrxMaterial& material : scene.materials) {
@@ -239,7 +239,7 @@ std::vector<std::string> RegisterModelTextures(Renderer& renderer, const SrxScen
         wanted[FileNameOfPath(stem) + suffix].insert(stem + suffix);
     }
 
-    std::vector<std::string> keys;
+    std::vector<RegisteredImage> keys;
     fs::path directory = fs::path(scenePath).parent_path();
     std::error_code error;
     for (const fs::directory_entry& entry : fs::directory_iterator(directory.empty() ? "." : directory, error)) {
@@ -259,14 +259,14 @@ std::vector<std::string> RegisterModelTextures(Renderer& renderer, const SrxScen
         for (const std::string& key : found->second) {
             int index = renderer.LoadTexture(path);
             renderer.textures[static_cast<size_t>(index)].name = Lowercase(key);
-            keys.push_back(Lowercase(key));
+            keys.push_back({Lowercase(key), fs::absolute(path, error).string()});
         }
     }
     return keys;
 }
 
-std::vector<std::string> RegisterImages(Renderer& renderer, const std::vector<NamedImage>& images) {
-    std::vector<std::string> keys;
+std::vector<RegisteredImage> RegisterImages(Renderer& renderer, const std::vector<NamedImage>& images) {
+    std::vector<RegisteredImage> keys;
     for (const NamedImage& image : images) {
         std::string key = "./data/" + Lowercase(image.name);
         D3DXIMAGE_INFO info{};
@@ -276,7 +276,7 @@ std::vector<std::string> RegisterImages(Renderer& renderer, const std::vector<Na
             continue;
         }
         renderer.LoadTexture(key, image.bytes->data(), image.bytes->size());
-        keys.push_back(key);
+        keys.push_back({key, image.source});
     }
     return keys;
 }

@@ -84,14 +84,20 @@ Framing FrameModel(const std::vector<D3DXVECTOR3>& points, OrbitView view);
 // keys LoadScene asks for: "./data/" + map name for maps and node lightmaps, the scene's
 // stem + "_lightmap.<ext>" for its own lightmap. Runs before the ./data/ scan, so that
 // the model's images win a look-up over same-named files there. Images the device cannot
-// decode are left out (the material then falls back as in the engine). Returns the keys.
-std::vector<std::string> RegisterModelTextures(Renderer& renderer, const SrxScene& scene, const std::string& scenePath);
+// decode are left out (the material then falls back as in the engine). Returns the keys,
+// each with the file it was read from.
+struct RegisteredImage {
+    std::string key, source;
+};
+std::vector<RegisteredImage> RegisterModelTextures(Renderer& renderer, const SrxScene& scene,
+                                                   const std::string& scenePath);
 
 // The same for images in memory (a model converted on the fly), each under "./data/" + name.
 struct NamedImage {
     std::string name;
     const std::vector<uint8_t>* bytes;
+    std::string source;  // where the image came from, for the log
 };
-std::vector<std::string> RegisterImages(Renderer& renderer, const std::vector<NamedImage>& images);
+std::vector<RegisteredImage> RegisterImages(Renderer& renderer, const std::vector<NamedImage>& images);
 
 }  // namespace viewer
