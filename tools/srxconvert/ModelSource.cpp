@@ -102,6 +102,15 @@ void ModelSource::DropNonFinite(aiScene& scene) {
     }
 }
 
+char ModelSource::UpAxis(int& sign) const {
+    int axis = -1, axisSign = 1;
+    const aiMetadata* data = scene_ ? scene_->mMetaData : nullptr;
+    if (!data || !data->Get("UpAxis", axis) || axis < 0 || axis > 2) return 0;
+    data->Get("UpAxisSign", axisSign);
+    sign = axisSign < 0 ? -1 : 1;
+    return "xyz"[axis];
+}
+
 const aiScene* ModelSource::Import(const std::string& path, std::string& error) {
     // Read as the file stands, clean it, then post-process: the normals Assimp generates
     // must come from good triangles only.

@@ -31,6 +31,9 @@ public:
     size_t DroppedTriangles() const { return droppedTriangles_; }
     size_t RecomputedNormals() const { return recomputedNormals_; }  // meshes
     size_t ZeroedTexCoords() const { return zeroedTexCoords_; }
+    // The file's up axis as its metadata gives it (FBX's UpAxis, 0 to 2, and UpAxisSign):
+    // 'x', 'y' or 'z', or 0 when it says nothing; sign is -1 or 1.
+    char UpAxis(int& sign) const;
     // Every file read for the model, and the references refused on the way.
     ModelFileAccess& Access() const { return access_; }
 

@@ -40,11 +40,13 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 
 namespace {
 
-constexpr int kWidth = 640;
-constexpr int kHeight = 480;
+// The pass shaders rebuild positions for an aspect of 4/3, so every size keeps it.
+constexpr int kDefaultWidth = 640, kDefaultHeight = 480;
+constexpr int kMinWidth = 160, kMaxWidth = 4096;
 constexpr D3DCOLOR kBackgroundColor = 0xFF404040;
 constexpr float kOrbitSpeed = 0.4f;      // radians per second, until the user takes the camera
 constexpr float kTicksPerFrame = 24.0f;  // the engine's own step of the animation clock
@@ -56,7 +58,7 @@ void PrintUsage(FILE* out) {
     std::fputs(
         "usage: viewer [OPTIONS] FILE\n"
         "\n"
-        "Shows a model through the engine's renderer, 640 x 480: an SRX file, with its\n"
+        "Shows a model through the engine's renderer (640 x 480, or --size): an SRX file, with its\n"
         "images read from its directory, or any file Assimp reads (glTF/GLB, FBX, Collada,\n"
         "DirectX .x, OBJ, 3DS, PLY, B3D, ...), converted in memory as srxconvert would and\n"
         "with its images found beside it or inside it. The engine's shaders, font and default\n"
@@ -69,12 +71,16 @@ void PrintUsage(FILE* out) {
         "  --still            keep the camera at its first position\n"
         "  --frames N         stop after N frames, headless or not (LUMARET_HEADLESS_FRAMES)\n"
         "  --screenshot FILE  run headless and save the last frame as a PNG (LUMARET_SCREENSHOT)\n"
+        "  --size WxH         render at another 4:3 size (default 640x480)\n"
+        "  --up x|y|z         the file's up axis (default: its metadata, else y; STL, Q3D\n"
+        "                     and Blender exports are usually z)\n"
         "  --root DIR         let the model also name files inside DIR (default: only files\n"
         "                     inside its own folder; see srxconvert --help)\n"
         "  --help             print this text\n"
         "\n"
         "In the window: left-drag turns the camera around the model, the wheel zooms,\n"
-        "right- or middle-drag pans, R resets the view; Space pauses and resumes the\n"
+        "right- or middle-drag pans, R frames the model again; 1, 3 and 7 look from the\n"
+        "front, the side and the top; U turns the up axis (y, z, x); Space pauses and resumes the\n"
         "animation, . steps one frame while paused, N and P switch to the next and previous\n"
         "animation of the file; F1 shows the frame statistics; Escape ends. The light\n"
         "follows the camera.\n"
@@ -95,6 +101,8 @@ struct Arguments {
     std::string frames;
     std::string screenshot;
     std::string root;
+    int width = kDefaultWidth, height = kDefaultHeight;
+    char up = 0;  // 0: from the file's metadata, else y
     std::string path;
     std::string error;
 };
@@ -131,6 +139,19 @@ Arguments ParseCommandLine(const std::string& commandLine) {
         } else if (option == "--frames") {
             args.frames = nextWord();
             if (!ParseCount(args.frames, 1, value)) return args.error = "--frames needs a number from 1", args;
+        } else if (option == "--size") {
+            int width = 0, height = 0;
+            char end = 0;
+            std::string size = nextWord();
+            if (std::sscanf(size.c_str(), "%dx%d%c", &width, &height, &end) != 2 || width * 3 != height * 4 ||
+                width < kMinWidth || width > kMaxWidth)
+                return args.error = "--size needs WIDTHxHEIGHT at 4:3, from 160x120 to 4096x3072", args;
+            args.width = width;
+            args.height = height;
+        } else if (option == "--up") {
+            std::string axis = nextWord();
+            if (axis != "x" && axis != "y" && axis != "z") return args.error = "--up needs x, y or z", args;
+            args.up = axis[0];
         } else if (option == "--root") {
             args.root = nextWord();
             if (!std::filesystem::is_directory(args.root)) return args.error = "--root needs a directory", args;
@@ -228,7 +249,7 @@ Failure ReadModel(const std::string& path, int animation, const std::string& roo
 // The user's hold on the view through the mouse: drags and the wheel.
 class ViewControls {
 public:
-    explicit ViewControls(Window& window) : window_(window) {}
+    ViewControls(Window& window, int viewHeight) : window_(window), viewHeight_(viewHeight) {}
 
     // Applies this frame's drags and wheel to the view; true once the user has moved it.
     bool Move(viewer::OrbitView& view) {
@@ -248,7 +269,7 @@ public:
             view.Orbit(static_cast<float>(dx), static_cast<float>(dy));
             moved = dx != 0 || dy != 0;
         } else if (lastButtons_ & 6u) {
-            view.Pan(static_cast<float>(dx), static_cast<float>(dy), kHeight);
+            view.Pan(static_cast<float>(dx), static_cast<float>(dy), viewHeight_);
             moved = dx != 0 || dy != 0;
         }
         if (int notches = window_.wheel / WHEEL_DELTA) {
@@ -269,6 +290,7 @@ public:
 
 private:
     Window& window_;
+    int viewHeight_;
     int lastX_ = 0, lastY_ = 0;
     uint32_t lastButtons_ = 0;
 };
@@ -280,14 +302,14 @@ int Run(const Arguments& args) {
         return failure.status;
     }
     // The import runs before the log starts, so that the log keeps LoadScene's account
-    // only: the framing needs the scene's first pose and the images it names, and a file
+    // only: the framing needs the scene's poses and the images it names, and a file
     // that would stop the engine is refused here with its reason instead.
     auto scene = std::make_unique<SrxScene>(model.srx.data(), model.srx.size(), MissingPrimitive::EndImport);
     if (!scene->importError.empty()) {
         std::fprintf(stderr, "viewer: %s would stop the engine: %s\n", args.path.c_str(), scene->importError.c_str());
         return ExitUnusable;
     }
-    std::vector<D3DXVECTOR3> points = viewer::FirstPose(*scene);
+    std::vector<D3DXVECTOR3> points = viewer::AnimatedPoses(*scene);
     viewer::Bounds bounds = viewer::BoundsOf(points);
     if (bounds.empty) {
         std::fprintf(stderr, "viewer: %s holds no meshes the engine draws\n", args.path.c_str());
@@ -295,7 +317,8 @@ int Run(const Arguments& args) {
     }
 
     Log::Open();
-    gViewerWindow.create(50, 50, kWidth, kHeight, 1, nullptr);
+    const int width = args.width, height = args.height;
+    gViewerWindow.create(50, 50, width, height, 1, nullptr);
     // As in the engine: ./data/'s shaders and images are prepared while the device is created.
     auto prefetch = std::make_unique<StartupPrefetch>("./data/");
     RendererSettings settings;
@@ -304,7 +327,7 @@ int Run(const Arguments& args) {
     settings.multisample = 4;
     settings.anisotropy = 1;
     gRenderer = new Renderer();
-    gRenderer->Init(gViewerWindow.handle, DisplayModeDesc{kWidth, kHeight, 0}, settings,
+    gRenderer->Init(gViewerWindow.handle, DisplayModeDesc{width, height, 0}, settings,
                     ClearColor | ClearDepth | ClearStencil);
     Log::Write("Viewer: %s, extent (%.3f, %.3f, %.3f) (%.3f, %.3f, %.3f)\n", args.path.c_str(), bounds.min.x,
                bounds.min.y, bounds.min.z, bounds.max.x, bounds.max.y, bounds.max.z);
@@ -334,7 +357,25 @@ int Run(const Arguments& args) {
     gWorld->lights.push_back(&lights.key);
     gWorld->lights.push_back(&lights.fill);
     Zone* zone = gWorld->CreateZone("viewer");
-    viewer::Framing framing = viewer::FrameModel(points, viewer::OrbitView());
+    viewer::UpAxis up;
+    if (args.up) {
+        up.axis = args.up;
+    } else if (model.source) {
+        int sign = 1;
+        if (char axis = model.source->UpAxis(sign)) up = {axis, sign};
+    }
+    // The points stood upright, then framed; the object's matrix does both.
+    auto frameUpright = [&points](viewer::UpAxis axis) {
+        D3DXMATRIX rotation = viewer::UpRotation(axis);
+        std::vector<D3DXVECTOR3> upright(points.size());
+        for (size_t i = 0; i < points.size(); ++i) D3DXVec3TransformCoord(&upright[i], &points[i], &rotation);
+        viewer::Framing framing = viewer::FrameModel(upright, viewer::OrbitView());
+        D3DXMatrixMultiply(&framing.world, &rotation, &framing.world);
+        return framing;
+    };
+    viewer::Framing framing = frameUpright(up);
+    if (up.axis != 'y' || up.sign < 0)
+        Log::Write("Viewer: up axis %s%c (%s)\n", up.sign < 0 ? "-" : "", up.axis, args.up ? "--up" : "the file's");
     // One object per animation shown so far; the zone draws the first of the world's list.
     std::vector<SceneObject*> objects(static_cast<size_t>(model.animations), nullptr);
     auto showAnimation = [&](int index) {
@@ -351,17 +392,17 @@ int Run(const Arguments& args) {
     showAnimation(model.animation);
     zone->AddObject(objects[static_cast<size_t>(model.animation)]);
 
-    const viewer::OrbitView start = framing.view;
+    viewer::OrbitView start = framing.view;
     viewer::OrbitView view = start;
     Log::Write("Viewer: framed at distance %.1f, filling %.2f of the view\n", view.distance, framing.fill);
     Camera camera;
     camera.SetPerspective(viewer::kFieldOfViewDegrees, viewer::kAspect, viewer::kNear, viewer::kFar);
 
-    ViewControls controls(gViewerWindow);
+    ViewControls controls(gViewerWindow, height);
     bool userMoved = args.still;
     bool paused = false;
     std::vector<QuadVertex> hudVertices;
-    FrameLoop loop(gViewerWindow, camera, text, kWidth, kHeight, kBackgroundColor);
+    FrameLoop loop(gViewerWindow, camera, text, width, height, kBackgroundColor);
     loop.update = [&](const FrameTimer& timer) {
         if (controls.Move(view)) userMoved = true;
         if (loop.KeyPressed('R')) {
@@ -369,6 +410,25 @@ int Run(const Arguments& args) {
             userMoved = true;
             ViewControls::LogView("reset", view);
         }
+        if (loop.KeyPressed('U')) {
+            up = viewer::NextUpAxis(up);
+            framing = frameUpright(up);
+            for (SceneObject* object : objects)
+                if (object) object->world = framing.world;
+            view = start = framing.view;
+            userMoved = true;
+            Log::Write("Viewer: up axis %c\n", up.axis);
+        }
+        // Front, side and top, as on a numeric keypad; the distance and target stay.
+        for (auto [key, name, yaw, pitch] : {std::tuple('1', "front", 0.0f, 0.0f),
+                                             std::tuple('3', "side", 1.57079633f, 0.0f),
+                                             std::tuple('7', "top", 0.0f, 1.45f)})
+            if (loop.KeyPressed(key)) {
+                view.yaw = yaw;
+                view.pitch = pitch;
+                userMoved = true;
+                ViewControls::LogView(name, view);
+            }
         if (!userMoved) view.yaw = kOrbitSpeed * timer.time;
         bool step = false;
         if (loop.KeyPressed(VK_SPACE)) {
@@ -401,7 +461,7 @@ int Run(const Arguments& args) {
             line = "animation " + std::to_string(model.animation + 1) + " of " + std::to_string(model.animations) +
                    (model.animationName.empty() ? "" : ": " + model.animationName);
         if (paused) line += line.empty() ? "paused" : " (paused)";
-        if (!line.empty()) DrawTextPanel(*gRenderer, text, line, PanelCorner::BottomLeft, kWidth, kHeight, hudVertices);
+        if (!line.empty()) DrawTextPanel(*gRenderer, text, line, PanelCorner::BottomLeft, width, height, hudVertices);
     };
     loop.Run();
 

@@ -18,6 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
+constexpr uint32_t kTicksPerFrame = 24, kClockTicks = 600;  // the engine's animation clock
 constexpr size_t kPaletteSize = 48;  // what the pass shaders hold; LoadScene skips larger meshes
 const char* const kLightmapExtensions[] = {"jpg", "tga", "dds"};
 constexpr float kMaxPitch = 1.45f;         // short of straight above or below
@@ -98,6 +99,25 @@ std::vector<D3DXVECTOR3> FirstPose(const SrxScene& scene) {
     return points;
 }
 
+std::vector<D3DXVECTOR3> AnimatedPoses(const SrxScene& scene) {
+    std::vector<D3DXVECTOR3> points = FirstPose(scene);
+    bool animated = std::any_of(scene.nodes.begin(), scene.nodes.end(), [](const SrxNode& n) { return n.trackFlags != 0; });
+    if (!animated || points.empty()) return points;
+    // Enough points per pose for the bounds of a limb's swing, few enough for a big mesh.
+    const size_t stride = std::max<size_t>(1, points.size() / 50000);
+    std::vector<AnimatedNode> nodes = BuildNodes(scene);
+    AnimationController animation(&nodes);
+    std::vector<D3DXVECTOR3> pose;
+    for (uint32_t tick = kTicksPerFrame; tick <= kClockTicks; tick += kTicksPerFrame) {
+        animation.Evaluate(static_cast<float>(tick));
+        pose.clear();
+        for (const SrxMesh& mesh : scene.meshes)
+            if (Drawable(scene, mesh)) AddMesh(mesh, scene.nodes[mesh.node], animation, pose);
+        for (size_t i = 0; i < pose.size(); i += stride) points.push_back(pose[i]);
+    }
+    return points;
+}
+
 Bounds BoundsOf(const std::vector<D3DXVECTOR3>& points) {
     Bounds bounds;
     for (const D3DXVECTOR3& p : points) bounds.Add(p);
@@ -156,6 +176,23 @@ void OrbitView::Pan(float dxPixels, float dyPixels, int viewHeight) {
     if (length > kMaxPan) target *= kMaxPan / length;
     distance = std::clamp(distance, NearestDistance(), FarthestDistance());
 }
+
+D3DXMATRIX UpRotation(UpAxis up) {
+    // Row vectors. The source's +z is the engine's -z, which a quarter turn about x lifts
+    // to +y; +x reaches +y by a quarter turn about z; -y by a half turn about x.
+    float angle = up.axis == 'y' ? (up.sign < 0 ? 3.14159265f : 0.0f) : up.sign * 1.57079633f;
+    float c = std::cos(angle), s = std::sin(angle);
+    D3DXMATRIX m;
+    D3DXMatrixScaling(&m, 1.0f, 1.0f, 1.0f);
+    if (up.axis == 'x') {
+        m._11 = c, m._12 = s, m._21 = -s, m._22 = c;
+    } else {
+        m._22 = c, m._23 = s, m._32 = -s, m._33 = c;
+    }
+    return m;
+}
+
+UpAxis NextUpAxis(UpAxis up) { return {up.axis == 'y' ? 'z' : up.axis == 'z' ? 'x' : 'y', 1}; }
 
 Projection Project(const std::vector<D3DXVECTOR3>& worldPoints, const OrbitView& view) {
     D3DXVECTOR3 eye = view.Eye(), up(0.0f, 1.0f, 0.0f);

@@ -35,6 +35,10 @@ struct Bounds {
 // Every vertex as the engine places it (z negated, node matrix or bone palette) in the
 // animation's first pose (tick 0); numbers that are not finite are left out.
 std::vector<D3DXVECTOR3> FirstPose(const SrxScene& scene);
+// The same over the whole animation: the poses at every tick the engine's clock shows
+// (0, 24, ..., 600), so that framing holds the model wherever it moves. A scene without
+// tracks has one pose; large animated meshes are sampled at every few vertices per pose.
+std::vector<D3DXVECTOR3> AnimatedPoses(const SrxScene& scene);
 Bounds BoundsOf(const std::vector<D3DXVECTOR3>& points);
 
 // Object-to-world matrix that centres the box on the origin and scales the sphere around
@@ -60,6 +64,18 @@ struct OrbitView {
     float NearestDistance() const;
     float FarthestDistance() const;
 };
+
+// Which of the source's axes points up: 'x', 'y' (the engine's own, and glTF's) or 'z'
+// (STL, Q3D, Blender exports), negative when sign is -1.
+struct UpAxis {
+    char axis = 'y';
+    int sign = 1;
+};
+// The rotation, applied before the framing, that stands a model with that up axis
+// upright in the engine's frame (where the source's z is negated).
+D3DXMATRIX UpRotation(UpAxis up);
+// The axis after this one in the order y, z, x (a key turns through them).
+UpAxis NextUpAxis(UpAxis up);
 
 // Where the points fall in the view: the larger of the width and height shares they
 // fill, and the centre of their bounds in clip space (-1 to 1 across the view).
