@@ -78,7 +78,7 @@ std::unique_ptr<Converted> Convert(const ModelCase& c) {
     options.scale = c.scale;
     std::string output = std::string(c.name) + ".srx";
     out->result = srxconvert::ConvertFile(kModels + c.source, output, options, out->report);
-    out->source = out->importer.ReadFile(kModels + c.source, srxconvert::ImportFlags());
+    out->source = out->importer.ReadFile(kModels + c.source, srxconvert::ImportFlags(c.source));
     std::string bytes = ReadFileBytes(output);
     out->srx = std::make_unique<SrxScene>(bytes.data(), bytes.size(), MissingPrimitive::EndImport);
     return out;

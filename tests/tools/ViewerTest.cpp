@@ -513,6 +513,24 @@ TEST_F(ViewerRun, StandsModelsUprightAtAnySize) {
     EXPECT_NE(odd.output.find("--size needs WIDTHxHEIGHT at 4:3"), std::string::npos) << odd.output;
 }
 
+// A million-point model is framed from one point per grid cell: the bounds stay exact and
+// the framing (distance, fill, centring) within a fraction of a percent of all points'.
+TEST(ViewerFraming, FewerPointsFrameAsAllDo) {
+    std::vector<D3DXVECTOR3> cloud;
+    for (int i = 0; i < 300000; ++i) {
+        float a = 0.001f * static_cast<float>(i), b = 0.0173f * static_cast<float>(i);
+        cloud.emplace_back(3.0f * std::cos(a) * std::sin(b), 1.0f + std::cos(b), 0.5f * std::sin(a) * std::sin(b));
+    }
+    std::vector<D3DXVECTOR3> few = viewer::FramingPoints(cloud);
+    EXPECT_LT(few.size(), cloud.size() / 4);
+    viewer::Bounds all = viewer::BoundsOf(cloud), kept = viewer::BoundsOf(few);
+    EXPECT_TRUE(all.min == kept.min && all.max == kept.max);
+    viewer::Framing exact = viewer::FrameModel(cloud, viewer::OrbitView()), quick = viewer::FrameModel(few, viewer::OrbitView());
+    EXPECT_NEAR(quick.view.distance, exact.view.distance, 0.005 * exact.view.distance);
+    EXPECT_NEAR(quick.fill, exact.fill, 0.005);
+    for (int i = 0; i < 16; ++i) EXPECT_NEAR(quick.world.m[i / 4][i % 4], exact.world.m[i / 4][i % 4], 0.5f);
+}
+
 // Wherever the user turns, zooms or pans, every point of the framed model stays between the
 // near and far planes and in front of the camera.
 TEST(ViewerFraming, EveryViewKeepsTheModelBetweenTheClipPlanes) {

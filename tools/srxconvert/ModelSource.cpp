@@ -6,6 +6,7 @@
 
 #include "NodeDepth.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -56,8 +57,12 @@ bool Finite(const aiVector3D& v) { return std::isfinite(v.x) && std::isfinite(v.
 
 }  // namespace
 
-unsigned ImportFlags() {
-    return aiProcess_Triangulate | aiProcess_JoinIdenticalVertices | aiProcess_SortByPType | aiProcess_GenSmoothNormals;
+unsigned ImportFlags(const std::string& path) {
+    std::string extension = std::filesystem::path(path).extension().string();
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    bool indexed = extension == ".gltf" || extension == ".glb" || extension == ".ply";
+    return aiProcess_Triangulate | (indexed ? 0u : unsigned(aiProcess_JoinIdenticalVertices)) | aiProcess_SortByPType |
+           aiProcess_GenSmoothNormals;
 }
 
 void ModelSource::DropNonFinite(aiScene& scene) {
@@ -117,7 +122,7 @@ const aiScene* ModelSource::Import(const std::string& path, std::string& error) 
     const aiScene* scene = importer_.ReadFile(path, 0);
     if (scene) {
         DropNonFinite(*const_cast<aiScene*>(scene));  // the importer's own scene, ours to change until released
-        scene = importer_.ApplyPostProcessing(ImportFlags());
+        scene = importer_.ApplyPostProcessing(ImportFlags(path));
     }
     if (scene && NodeDepth(scene->mRootNode) > kMaxNodeDepth) {
         error = "its nodes nest deeper than " + std::to_string(kMaxNodeDepth) + " levels";

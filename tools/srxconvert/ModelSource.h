@@ -53,7 +53,10 @@ private:
 // and smooth normals where the file has none. Nothing that changes handedness. Assimp's own
 // validation is left out, as it refuses a scene without meshes as unreadable where
 // srxconvert reports an empty scene; the conversion checks every count and index it follows
-// instead.
-unsigned ImportFlags();
+// instead. glTF and PLY files hold indexed vertices already, which their readers keep:
+// joining identical vertices there (a spatial sort of every vertex, most of the time a
+// million-triangle file takes) only finds what a careless exporter duplicated, so it is left
+// out for them.
+unsigned ImportFlags(const std::string& path);
 
 }  // namespace srxconvert

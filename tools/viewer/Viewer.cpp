@@ -309,7 +309,7 @@ int Run(const Arguments& args) {
         std::fprintf(stderr, "viewer: %s would stop the engine: %s\n", args.path.c_str(), scene->importError.c_str());
         return ExitUnusable;
     }
-    std::vector<D3DXVECTOR3> points = viewer::AnimatedPoses(*scene);
+    std::vector<D3DXVECTOR3> points = viewer::FramingPoints(viewer::AnimatedPoses(*scene));
     viewer::Bounds bounds = viewer::BoundsOf(points);
     if (bounds.empty) {
         std::fprintf(stderr, "viewer: %s holds no meshes the engine draws\n", args.path.c_str());

@@ -124,6 +124,39 @@ Bounds BoundsOf(const std::vector<D3DXVECTOR3>& points) {
     return bounds;
 }
 
+std::vector<D3DXVECTOR3> FramingPoints(const std::vector<D3DXVECTOR3>& points) {
+    constexpr size_t kFew = 20000;  // below this, every point
+    if (points.size() <= kFew) return points;
+    Bounds bounds = BoundsOf(points);
+    D3DXVECTOR3 extent = bounds.max - bounds.min;
+    auto cellOf = [&](float value, float low, float size) {
+        float at = size > 0.0f ? (value - low) / size * kFramingGrid : 0.0f;
+        return std::clamp(static_cast<int>(at), 0, kFramingGrid - 1);
+    };
+    std::vector<bool> taken(static_cast<size_t>(kFramingGrid) * kFramingGrid * kFramingGrid, false);
+    std::vector<D3DXVECTOR3> kept;
+    // The points that reach each face of the box first, so that the bounds stay exact.
+    for (int axis = 0; axis < 3; ++axis) {
+        auto component = [axis](const D3DXVECTOR3& p) { return axis == 0 ? p.x : axis == 1 ? p.y : p.z; };
+        auto [low, high] = std::minmax_element(points.begin(), points.end(), [&](const D3DXVECTOR3& a,
+                                                                                   const D3DXVECTOR3& b) {
+            return component(a) < component(b);
+        });
+        kept.push_back(*low);
+        kept.push_back(*high);
+    }
+    for (const D3DXVECTOR3& p : points) {
+        size_t cell = (static_cast<size_t>(cellOf(p.x, bounds.min.x, extent.x)) * kFramingGrid +
+                       static_cast<size_t>(cellOf(p.y, bounds.min.y, extent.y))) *
+                          kFramingGrid +
+                      static_cast<size_t>(cellOf(p.z, bounds.min.z, extent.z));
+        if (taken[cell]) continue;
+        taken[cell] = true;
+        kept.push_back(p);
+    }
+    return kept;
+}
+
 D3DXMATRIX FramingMatrix(const Bounds& bounds) {
     D3DXVECTOR3 centre = 0.5f * (bounds.min + bounds.max);
     D3DXVECTOR3 extent = bounds.max - bounds.min;

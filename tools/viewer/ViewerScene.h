@@ -40,6 +40,12 @@ std::vector<D3DXVECTOR3> FirstPose(const SrxScene& scene);
 // tracks has one pose; large animated meshes are sampled at every few vertices per pose.
 std::vector<D3DXVECTOR3> AnimatedPoses(const SrxScene& scene);
 Bounds BoundsOf(const std::vector<D3DXVECTOR3>& points);
+// At most one point per cell of a kFramingGrid^3 grid over the points' bounds: the framing
+// projects every point some 200 times, and a million-vertex mesh would spend seconds
+// there for a fill that cells of a 64th of the extent change by a fraction of a percent.
+// The bounds' corners stay exact (each extreme point is kept in its cell's stead).
+constexpr int kFramingGrid = 64;
+std::vector<D3DXVECTOR3> FramingPoints(const std::vector<D3DXVECTOR3>& points);
 
 // Object-to-world matrix that centres the box on the origin and scales the sphere around
 // it to kViewRadius.
