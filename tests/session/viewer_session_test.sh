@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Drives the viewer in a real window on a virtual X display as a user would: left-drag,
-# wheel, right-drag, R, Space, '.', N and P, then Escape; each must do what the viewer's
+# wheel, right-drag, R, Space, '.', N and P, 1, 3 and 7, U, then Escape; each must do what the viewer's
 # log says it did, in order. The model (tests/data/two_animations.gltf) has two animations.
 # Usage: viewer_session_test.sh VIEWER SOURCE_DIR
 set -u
@@ -8,6 +8,8 @@ viewer="$1"
 source_dir="$2"
 . "$(dirname "$0")/virtual_display.sh"  # skips the test (77) without Xvfb or xdotool
 
+# Found by its title, which names the program and the model.
+await_window_text="${await_window_text//^engine/^Lumaret viewer - two_animations.gltf}"
 dir="$(mktemp -d)"
 ln -s "$source_dir/data" "$dir/data"
 cat >"$dir/session.sh" <<SCRIPT
@@ -38,6 +40,10 @@ act key period
 act key period
 act key n
 act key p
+act key 1
+act key 3
+act key 7
+act key u
 act key space
 act key Escape
 for i in \$(seq 1 100); do
@@ -54,7 +60,7 @@ fi
 
 # The viewer's own lines, in the order of the actions.
 actions="$(grep -o '^Viewer: [a-z]\+' "$dir/log.txt" | sed 's/^Viewer: //' | grep -v '^image$' | tr '\n' ' ')"
-expected="framed orbit zoom zoom pan reset paused step step animation animation playing "
+expected="framed orbit zoom zoom pan reset paused step step animation animation front side top up playing "
 status=0
 if [ "$actions" != "$expected" ]; then
   echo "FAIL: the log's actions are '$actions', not '$expected'"; status=1
@@ -79,6 +85,8 @@ next=$((held + 24)); [ $next -gt 600 ] && next=0
 [ "$steps" = "$held $next " ] || { echo "FAIL: paused at tick $held, steps from ticks $steps"; status=1; }
 grep -q "^Viewer: animation 2 of 2 'turn'" "$dir/log.txt" || { echo "FAIL: N did not switch"; status=1; }
 grep -q "^Viewer: animation 1 of 2 'bounce'" "$dir/log.txt" || { echo "FAIL: P did not switch back"; status=1; }
+grep -q "^Viewer: top: yaw 0.000 pitch 1.450" "$dir/log.txt" || { echo "FAIL: 7 did not look from the top"; status=1; }
+grep -q "^Viewer: up axis z$" "$dir/log.txt" || { echo "FAIL: U did not turn the up axis to z"; status=1; }
 grep -q "^Shutting down" "$dir/log.txt" || { echo "FAIL: no shutdown"; status=1; }
 if [ $status -ne 0 ]; then grep '^Viewer' "$dir/log.txt"; else echo "ok"; rm -rf "$dir"; fi
 exit $status

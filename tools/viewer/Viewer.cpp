@@ -319,6 +319,7 @@ int Run(const Arguments& args) {
     Log::Open();
     const int width = args.width, height = args.height;
     gViewerWindow.create(50, 50, width, height, 1, nullptr);
+    SetWindowTextA(gViewerWindow.handle, ("Lumaret viewer - " + std::filesystem::path(args.path).filename().string()).c_str());
     // As in the engine: ./data/'s shaders and images are prepared while the device is created.
     auto prefetch = std::make_unique<StartupPrefetch>("./data/");
     RendererSettings settings;
