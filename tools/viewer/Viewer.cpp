@@ -452,6 +452,7 @@ int Run(const Arguments& args) {
             }
         }
         gWorld->ticksPerFrame = paused && !step ? 0.0f : kTicksPerFrame;
+        camera.SetPerspective(viewer::kFieldOfViewDegrees, viewer::kAspect, view.NearPlane(), viewer::kFar);
         camera.SetPosition(view.Eye());
         camera.SetTarget(view.target);
         lights.Follow(view);

@@ -192,8 +192,18 @@ float OrbitView::NearestDistance() const { return reach + D3DXVec3Length(&target
 
 float OrbitView::FarthestDistance() const { return kFar - reach - D3DXVec3Length(&target) - 2.0f * kNear; }
 
+float OrbitView::NearPlane() const {
+    return std::min(kNear, std::max(distance - reach - D3DXVec3Length(&target), 0.01f * distance));
+}
+
+namespace {
+float ClosestZoom(const OrbitView& view) {
+    return view.framed > 0.0f ? std::min(view.NearestDistance(), kZoomFloor * view.framed) : view.NearestDistance();
+}
+}  // namespace
+
 void OrbitView::Zoom(float notches) {
-    distance = std::clamp(distance * std::pow(kZoomPerNotch, notches), NearestDistance(), FarthestDistance());
+    distance = std::clamp(distance * std::pow(kZoomPerNotch, notches), ClosestZoom(*this), FarthestDistance());
 }
 
 void OrbitView::Pan(float dxPixels, float dyPixels, int viewHeight) {
@@ -207,7 +217,7 @@ void OrbitView::Pan(float dxPixels, float dyPixels, int viewHeight) {
     // The model's centre stays in reach, so that zooming keeps the sphere out of the near plane.
     float length = D3DXVec3Length(&target);
     if (length > kMaxPan) target *= kMaxPan / length;
-    distance = std::clamp(distance, NearestDistance(), FarthestDistance());
+    distance = std::clamp(distance, ClosestZoom(*this), FarthestDistance());
 }
 
 D3DXMATRIX UpRotation(UpAxis up) {
@@ -285,6 +295,7 @@ Framing FrameModel(const std::vector<D3DXVECTOR3>& points, OrbitView view) {
     framing.world._42 += shift.y;
     framing.world._43 += shift.z;
     view.distance = FitDistance(placed, view);
+    view.framed = view.distance;
     framing.view = view;
     framing.fill = Project(placed, view).fill;
     return framing;

@@ -25,6 +25,7 @@ constexpr float kFieldOfViewDegrees = 60.0f;
 constexpr float kAspect = 4.0f / 3.0f;
 constexpr float kNear = 1.0f, kFar = 2000.0f;
 constexpr float kFill = 0.75f;  // of the view's width or height, whichever binds
+constexpr float kZoomFloor = 0.03f;
 
 struct Bounds {
     D3DXVECTOR3 min{0.0f, 0.0f, 0.0f}, max{0.0f, 0.0f, 0.0f};
@@ -59,6 +60,7 @@ struct OrbitView {
     float distance = 2.3f * kViewRadius;
     D3DXVECTOR3 target{0.0f, 0.0f, 0.0f};
     float reach = kViewRadius;  // how far the model reaches from the origin
+    float framed = 0.0f;        // the framing's distance; the zoom goes to kZoomFloor of it
 
     D3DXVECTOR3 Eye() const;
     void Orbit(float dxPixels, float dyPixels);
@@ -69,6 +71,9 @@ struct OrbitView {
     // The distance range that keeps the model's sphere between the near and far planes.
     float NearestDistance() const;
     float FarthestDistance() const;
+    // The near plane: kNear while the model's sphere lies beyond it; closer in, a
+    // hundredth of the distance, so that the zoom can go into the model for a close look.
+    float NearPlane() const;
 };
 
 // Which of the source's axes points up: 'x', 'y' (the engine's own, and glTF's) or 'z'
