@@ -101,7 +101,7 @@ std::string ImageExport::UniqueName(const std::string& wanted) {
 
 std::string ImageExport::Keep(const std::string& name, const void* data, size_t size) {
     const auto* bytes = static_cast<const uint8_t*>(data);
-    images_.push_back({name, std::vector<uint8_t>(bytes, bytes + size)});
+    images_.push_back({name, std::vector<uint8_t>(bytes, bytes + size), {}});
     return name;
 }
 
