@@ -2,6 +2,7 @@
 
 #include "app/Log.h"
 #include "render/Renderer.h"
+#include "resources/FileUtil.h"
 
 namespace {
 
@@ -13,7 +14,8 @@ ShaderReload::ShaderReload(Renderer& renderer, bool watch) : renderer_(renderer)
     if (!watch_) return;
     for (int i = 0; i < renderer.ShaderCount(); ++i) {
         const std::string& path = renderer.shaders[static_cast<size_t>(i)].path;
-        if (!path.empty()) files_.push_back(Watched{i, FileWatch(path), {}, -1.0f});
+        // The file itself may lie in the viewer's data folder rather than ./data/.
+        if (!path.empty()) files_.push_back(Watched{i, FileWatch(DataFilePath(path)), {}, -1.0f});
     }
 }
 
@@ -22,7 +24,7 @@ void ShaderReload::Poll(float seconds) {
     nextLook_ = seconds + kLookInterval;
     for (Watched& watched : files_) {
         if (!watched.file.Look()) continue;
-        const std::string& path = watched.file.Path();
+        const std::string& path = renderer_.shaders[static_cast<size_t>(watched.shader)].path;
         std::string error;
         if (renderer_.ReloadShader(watched.shader, &error)) {
             Log::Write("Shader reloaded: %s\n", path.c_str());

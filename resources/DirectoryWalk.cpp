@@ -60,6 +60,11 @@ void Walk(const std::string& directory, bool recurse, const std::string& pattern
 std::vector<std::string> ListFiles(const std::string& directory, bool recurse, const std::string& pattern) {
     std::vector<std::string> result;
     std::set<DirectoryIdentity> visited;
-    Walk(directory, recurse, pattern, &visited, &result);
+    // Walked where the files are, named as asked: a data folder elsewhere still lists as ./data/.
+    std::string real = DataFilePath(directory);
+    Walk(real, recurse, pattern, &visited, &result);
+    if (real != directory)
+        for (std::string& path : result)
+            if (path.compare(0, real.size(), real) == 0) path = directory + path.substr(real.size());
     return result;
 }

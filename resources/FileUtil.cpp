@@ -52,7 +52,22 @@ std::string StripExtension(const std::string& path) {
     return dot == std::string::npos ? normal : normal.substr(0, dot);
 }
 
-std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path, std::string* why) {
+namespace {
+constexpr char kDataPrefix[] = "./data/";
+std::string gDataFolder;  // with its trailing '/'; empty: the working directory's ./data/
+}  // namespace
+
+void SetDataFolder(const std::string& folder) {
+    gDataFolder = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+}
+
+std::string DataFilePath(const std::string& path) {
+    if (gDataFolder.empty() || path.compare(0, sizeof(kDataPrefix) - 1, kDataPrefix) != 0) return path;
+    return gDataFolder + path.substr(sizeof(kDataPrefix) - 1);
+}
+
+std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& name, std::string* why) {
+    const std::string path = DataFilePath(name);
     std::string ignored;
     std::string& reason = why ? *why : ignored;
     // A directory opens for reading on POSIX systems and reports a meaningless size, so

@@ -30,6 +30,14 @@ std::string FileNameOfPath(const std::string& path);
 // NormalizePath(path) up to, not including, its last '.' (all of it when there is none).
 std::string StripExtension(const std::string& path);
 
+// Where the engine's "./data/" names are read from. The engine reads the working
+// directory's ./data/, as its demo requires; a program run from any folder (the viewer)
+// points it at its own data folder instead. Names and registry keys keep the "./data/"
+// form either way: only the file behind them changes.
+void SetDataFolder(const std::string& folder);
+// The file behind path: path itself, unless it starts with "./data/" and a data folder is set.
+std::string DataFilePath(const std::string& path);
+
 // The largest file a loader reads: the largest texture the device takes, 16384 x 16384
 // texels of four bytes, is 1 GiB, and no shader, font or scene comes near it. A bigger
 // file is refused from its size alone, before any of it is read.

@@ -29,7 +29,7 @@ uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] <
 bool Renderer::LoadResources(StartupPrefetch* ahead) {
     startupPrefetch = ahead;
     std::error_code error;
-    if (!std::filesystem::is_directory("./data", error))
+    if (!std::filesystem::is_directory(DataFilePath("./data/"), error))
         Log::Warn(
             "Renderer::LoadResources: There is no ./data folder in the working directory (%s); the engine "
             "loads its shaders, images, fonts and scene from there.\n",

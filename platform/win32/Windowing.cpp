@@ -446,6 +446,16 @@ HWND WINAPI CreateWindowExA(DWORD, LPCSTR className, LPCSTR windowName, DWORD st
 
 BOOL WINAPI IsWindow(HWND window) { return Find(window) ? TRUE : FALSE; }
 
+BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text) {
+    WindowRecord* record = Find(window);
+    if (!record) {
+        gLastError = ERROR_INVALID_WINDOW_HANDLE;
+        return FALSE;
+    }
+    if (record->sdl) SDL_SetWindowTitle(record->sdl, text ? text : "");
+    return TRUE;
+}
+
 BOOL WINAPI DestroyWindow(HWND window) {
     WindowRecord* record = Find(window);
     if (!record) {

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Drives the viewer in a real window on a virtual X display as a user would: left-drag,
 # a turn of the wheel, right-drag, R, Space, '.', ',', ']', Shift+'.' held, F3 (between two
-# F12s), N and P, a save of the model's file and a broken one, then Escape; each must do
-# what the viewer's log says it did, in order. The model (a copy of tests/data/two_animations.gltf) has two
-# animations.
+# F12s), N and P, 1, 3 and 7, U, a save of the model's file and a broken one, then Escape;
+# each must do what the viewer's log says it did, in order. The model (a copy of
+# tests/data/two_animations.gltf) has two animations.
 # Usage: viewer_session_test.sh VIEWER SOURCE_DIR
 set -u
 viewer="$1"
 source_dir="$2"
 . "$(dirname "$0")/virtual_display.sh"  # skips the test (77) without Xvfb or xdotool
 
+# Found by its title, which names the program and the model.
+await_window_text="${await_window_text//^engine/^Lumaret viewer - model.gltf}"
 dir="$(mktemp -d)"
 ln -s "$source_dir/data" "$dir/data"
 cp "$source_dir/tests/data/two_animations.gltf" "$dir/model.gltf"
@@ -47,6 +49,10 @@ act key F3
 act key F12
 act key n
 act key p
+act key 1
+act key 3
+act key 7
+act key u
 act key space
 # The file changes on disk: shown again; a broken save keeps it on screen with the reason.
 await() { for i in \$(seq 1 100); do grep -q "\$1" log.txt && return 0; sleep 0.1; done; return 1; }
@@ -71,7 +77,7 @@ fi
 
 # The viewer's own lines, in the order of the actions.
 actions="$(grep -o '^Viewer: [a-z]\+' "$dir/log.txt" | sed 's/^Viewer: //' | grep -v '^image$' | tr '\n' ' ')"
-expected="framed orbit zoom pan reset paused step step step speed scrubbed animation animation playing reloaded open "
+expected="framed orbit zoom pan reset paused step step step speed scrubbed animation animation front side top up playing reloaded open "
 status=0
 if [ "$actions" != "$expected" ]; then
   echo "FAIL: the log's actions are '$actions', not '$expected'"; status=1
@@ -101,6 +107,8 @@ grep -qx "Viewer: step back from tick $back" "$dir/log.txt" || { echo "FAIL: ','
 grep -qx "Viewer: speed x2" "$dir/log.txt" || { echo "FAIL: ']' did not double the speed"; status=1; }
 grep -q "^Viewer: animation 2 of 2 'turn'" "$dir/log.txt" || { echo "FAIL: N did not switch"; status=1; }
 grep -q "^Viewer: animation 1 of 2 'bounce'" "$dir/log.txt" || { echo "FAIL: P did not switch back"; status=1; }
+grep -q "^Viewer: top: yaw 0.000 pitch 1.450" "$dir/log.txt" || { echo "FAIL: 7 did not look from the top"; status=1; }
+grep -q "^Viewer: up axis z$" "$dir/log.txt" || { echo "FAIL: U did not turn the up axis to z"; status=1; }
 grep -q "^Shutting down" "$dir/log.txt" || { echo "FAIL: no shutdown"; status=1; }
 # The summary at load, and F3's panel over the paused picture.
 for line in "Model: meshes 1  vertices 8  triangles 12" "Model: animations 2: bounce 1.00 s, turn 1.00 s"; do

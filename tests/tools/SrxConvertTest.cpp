@@ -4,6 +4,7 @@
 // statuses and messages.
 #include "Conversion.h"
 #include "MeshSplit.h"
+#include "NodeDepth.h"
 #include "ToolRun.h"
 #include "import/SrxScene.h"
 #include "scene/Animation.h"
@@ -77,7 +78,7 @@ std::unique_ptr<Converted> Convert(const ModelCase& c) {
     options.scale = c.scale;
     std::string output = std::string(c.name) + ".srx";
     out->result = srxconvert::ConvertFile(kModels + c.source, output, options, out->report);
-    out->source = out->importer.ReadFile(kModels + c.source, srxconvert::ImportFlags());
+    out->source = out->importer.ReadFile(kModels + c.source, srxconvert::ImportFlags(c.source));
     std::string bytes = ReadFileBytes(output);
     out->srx = std::make_unique<SrxScene>(bytes.data(), bytes.size(), MissingPrimitive::EndImport);
     return out;
@@ -555,8 +556,8 @@ TEST_F(SrxConvertModels, NonFiniteNumbersAreDroppedOrRefused) {
 }
 
 // Conversions that cannot finish leave nothing behind and say so: an output that is the
-// input, a file-size limit hit while writing (as a full disk would), and a material
-// library that is a FIFO (which would block the read for ever).
+// input or its material library, a file-size limit hit while writing (as a full disk
+// would), and a material library that is a FIFO (which would block the read for ever).
 TEST_F(SrxConvertModels, FailuresLeaveNoFilesAndNeverHang) {
     fs::copy_file(kModels + "OBJ/spider.obj", "spider.obj");
     for (const char* image :
@@ -575,11 +576,12 @@ TEST_F(SrxConvertModels, FailuresLeaveNoFilesAndNeverHang) {
         const char* leavesNothingIn;  // a directory that must stay empty, or null
     };
     for (const Case& c :
-         {Case{tool + "spider.obj spider.obj", 1, "is the input", nullptr},
-          Case{tool + "spider.obj ./linked.obj", 1, "is the input", nullptr},
+         {Case{tool + "spider.obj spider.obj", 1, "is a file the model is read from", nullptr},
+          Case{tool + "spider.obj ./linked.obj", 1, "is a file the model is read from", nullptr},
+          Case{tool + "spider.obj spider.mtl", 1, "spider.mtl is a file the model is read from", nullptr},
           // 512-byte blocks: the SRX file and the images are larger.
           Case{"ulimit -f 4; " + tool + "spider.obj limited/spider.srx", 2, "cannot write limited/", "limited"},
-          Case{"timeout 60 " + tool + "fifo.obj fifo.srx", 0, "-> fifo.srx", nullptr}}) {
+          Case{"timeout 60 " + tool + "fifo.obj fifo.srx", 0, "warning: fifo.mtl is not a regular file", nullptr}}) {
         SCOPED_TRACE(c.command);
         lumaret::test::ToolRun run = lumaret::test::RunCommand(c.command);
         EXPECT_EQ(run.status, c.status) << run.output;
@@ -589,4 +591,83 @@ TEST_F(SrxConvertModels, FailuresLeaveNoFilesAndNeverHang) {
                 ADD_FAILURE() << "left behind: " << entry.path();
     }
     EXPECT_TRUE(ReadFileBytes("spider.obj") == before) << "the input was changed";
+    EXPECT_TRUE(ReadFileBytes("spider.mtl") == ReadFileBytes(kModels + "OBJ/spider.mtl")) << "the .mtl was changed";
+}
+
+namespace {
+
+// A glTF of one triangle under a chain of depth nodes, its buffer at bufferUri.
+std::string ChainGltf(size_t depth, const std::string& bufferUri) {
+    std::string nodes;
+    for (size_t i = 0; i + 1 < depth; ++i) nodes += R"({"children":[)" + std::to_string(i + 1) + "]},";
+    return R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],"nodes":[)" + nodes +
+           R"({"mesh":0}],"meshes":[{"primitives":[{"attributes":{"POSITION":0}}]}],
+"buffers":[{"byteLength":36,"uri":")" +
+           bufferUri + R"("}],"bufferViews":[{"buffer":0,"byteLength":36}],
+"accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"VEC3","min":[0,0,0],"max":[1,1,0]}]})";
+}
+
+}  // namespace
+
+// Files made to hurt: references out of the model's folder (by .., an absolute path, a
+// link) are refused and named, unless --root takes them in; hierarchies deeper than the
+// import stack holds are refused before they are read, ones just within it convert; what
+// is no regular file or too large is named as such. Nothing is written for a refusal.
+TEST_F(SrxConvertModels, HostileFilesAreRefusedByName) {
+    std::vector<float> triangle = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+    fs::create_directories("model/sub");
+    lumaret::test::WriteFileBytes("model/triangle.bin", std::string(reinterpret_cast<const char*>(triangle.data()), 36));
+    lumaret::test::WriteFileBytes("model/up.gltf", ChainGltf(1, "../../../../../../../../etc/passwd"));
+    lumaret::test::WriteFileBytes("model/absolute.gltf", ChainGltf(1, "/etc/passwd"));
+    fs::create_symlink("/etc/passwd", "model/link.bin");
+    lumaret::test::WriteFileBytes("model/link.gltf", ChainGltf(1, "link.bin"));
+    lumaret::test::WriteFileBytes("model/inside.gltf", ChainGltf(1, "triangle.bin"));
+    lumaret::test::WriteFileBytes("model/sub/parent.gltf", ChainGltf(1, "../triangle.bin"));
+    fs::copy_file(kModels + "OBJ/SpiderTex.jpg", "outside.jpg");
+    lumaret::test::WriteFileBytes("model/image.obj", "mtllib image.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nvt 1 0\n"
+                                                     "vt 0 1\nusemtl a\nf 1/1 2/2 3/3\n");
+    lumaret::test::WriteFileBytes("model/image.mtl", "newmtl a\nmap_Kd ../outside.jpg\n");
+    lumaret::test::WriteFileBytes("deepest.gltf", ChainGltf(srxconvert::kMaxNodeDepth, "model/triangle.bin"));
+    lumaret::test::WriteFileBytes("deeper.gltf", ChainGltf(srxconvert::kMaxNodeDepth + 1, "model/triangle.bin"));
+    std::string loop = ChainGltf(2, "model/triangle.bin");
+    loop.replace(loop.find(R"({"mesh":0})"), 10, R"({"mesh":0,"children":[0]})");
+    lumaret::test::WriteFileBytes("loop.gltf", loop);
+    lumaret::test::WriteFileBytes("nested.gltf", R"({"asset":{"version":"2.0"},"extras":)" + std::string(300, '[') +
+                                                     std::string(300, ']') + "}");
+    fs::create_directory("folder.gltf");
+    ASSERT_EQ(mkfifo("pipe.obj", 0600), 0);
+    lumaret::test::WriteFileBytes("huge.ply", "ply\n");
+    fs::resize_file("huge.ply", 600u << 20);  // sparse: a gigabyte of zeros takes no disk
+    struct Case {
+        std::string arguments;  // input and output first
+        int status;
+        const char* says;
+    };
+    for (const Case& c :
+         {Case{"model/up.gltf up.srx", 2, "refused 'model/../../../../../../../../etc/passwd': it lies outside"},
+          Case{"model/absolute.gltf absolute.srx", 2, "/etc/passwd"},
+          Case{"model/link.gltf link.srx", 2, "refused 'model/link.bin': it lies outside the model's folder"},
+          Case{"model/inside.gltf inside.srx", 0, "triangles: 1"},
+          Case{"model/sub/parent.gltf parent.srx", 2, "refused 'model/sub/../triangle.bin'"},
+          Case{"model/sub/parent.gltf parent.srx --root model", 0, "triangles: 1"},
+          Case{"model/image.obj image.srx", 0, "image refused 'model/../outside.jpg'"},
+          Case{"model/image.obj image.srx --root .", 0, "images: 1 outside.jpg"},
+          Case{"deepest.gltf deepest.srx", 0, "triangles: 1"},
+          Case{"deeper.gltf deeper.srx", 2, "its nodes nest deeper than 30000 levels"},
+          Case{"loop.gltf loop.srx", 2, "(or hold themselves)"},
+          Case{"nested.gltf nested.srx", 2, "its JSON nests deeper than 256 levels"},
+          Case{"folder.gltf folder.srx", 2, "cannot read folder.gltf: is a directory"},
+          Case{"pipe.obj pipe.srx", 2, "cannot read pipe.obj: is not a regular file"},
+          Case{"/dev/zero zero.srx", 2, "cannot read /dev/zero: is not a regular file"},
+          Case{"huge.ply huge.srx", 2, "cannot read huge.ply: is 629145600 bytes, over the limit of 512 MiB"}}) {
+        SCOPED_TRACE(c.arguments);
+        lumaret::test::ToolRun run =
+            lumaret::test::RunCommand("timeout 120 " + lumaret::test::BuildDir() + "/tools/srxconvert/srxconvert " +
+                                      c.arguments);
+        EXPECT_EQ(run.status, c.status) << run.output;
+        EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
+        std::string output = c.arguments.substr(c.arguments.find(' ') + 1);
+        output = output.substr(0, output.find(' '));
+        EXPECT_EQ(fs::exists(output), c.status == 0);
+    }
 }

@@ -5,7 +5,7 @@
 #include "OutputFiles.h"
 #include "import/SrxWriter.h"
 
-#include <sys/stat.h>
+#include <assimp/GltfMaterial.h>
 
 #include <algorithm>
 #include <cmath>
@@ -84,6 +84,24 @@ std::string TexturePath(const aiMaterial& material, std::initializer_list<aiText
     return {};
 }
 
+// True when most triangles' vertex normals point against the face their winding makes
+// (counter-clockwise is the front in Assimp's convention): the normals point into the model.
+bool NormalsPointIn(const aiMesh& mesh, const std::vector<uint32_t>& triangles) {
+    if (!mesh.mNormals) return false;
+    size_t against = 0, counted = 0;
+    for (size_t t = 0; t + 2 < triangles.size(); t += 3) {
+        const aiVector3D &a = mesh.mVertices[triangles[t]], &b = mesh.mVertices[triangles[t + 1]],
+                         &c = mesh.mVertices[triangles[t + 2]];
+        aiVector3D face = (b - a) ^ (c - a);
+        aiVector3D normal = mesh.mNormals[triangles[t]] + mesh.mNormals[triangles[t + 1]] + mesh.mNormals[triangles[t + 2]];
+        float agreement = face * normal;
+        if (!std::isfinite(agreement) || agreement == 0.0f) continue;
+        ++counted;
+        against += agreement < 0.0f ? 1 : 0;
+    }
+    return counted > 0 && against * 2 > counted;
+}
+
 // A bone of one source mesh: the node it follows and its offset, both in the engine's frame.
 struct BoneSource {
     int node = 0;
@@ -92,9 +110,9 @@ struct BoneSource {
 
 class SceneConversion {
 public:
-    SceneConversion(const aiScene& scene, const fs::path& modelDirectory, const std::string& outputStem,
-                    const ConvertOptions& options, ConvertReport& report)
-        : scene_(scene), options_(options), report_(report), images_(scene, modelDirectory, outputStem) {}
+    SceneConversion(const aiScene& scene, const fs::path& modelDirectory, ModelFileAccess& access,
+                    const std::string& outputStem, const ConvertOptions& options, ConvertReport& report)
+        : scene_(scene), options_(options), report_(report), images_(scene, modelDirectory, outputStem, access) {}
 
     ConvertResult Run(ConvertedModel& out);
 
@@ -102,10 +120,11 @@ private:
     std::vector<const aiMesh*> MeshesOf(size_t node) const;
     ConvertResult CountGeometry();
     void BuildMaterials();
+    void NoteWhatIsNotDrawn(const aiMaterial& material, const std::string& name);
     void BuildNodes();
     void BuildMesh(int node, const aiMesh& mesh);
     void WriteMeshPart(const aiMesh& mesh, int meshNode, const MeshPart& part, const std::vector<BoneSource>& bones,
-                       const std::vector<Influences>& influences);
+                       const std::vector<Influences>& influences, bool turnNormals);
     void BuildTracks();
     size_t DropNonFiniteMeshes();
     void CountMeshes();
@@ -125,6 +144,7 @@ private:
     std::vector<bool> tracked_;
     std::vector<aiVector3D> trackScale_;  // per tracked node: the scale its keys leave out
     std::map<int, uint16_t> skinNodes_;
+    std::map<std::string, std::vector<std::string>> notDrawn_;  // kind -> quoted material or mesh names
     std::vector<SrxMesh> meshes_;
     // Per SRX mesh: the offsets of its bones in the engine's frame, before the bone scale
     // is folded in.
@@ -177,6 +197,23 @@ ConvertResult SceneConversion::CountGeometry() {
     return {ConvertStatus::Unsupported, message};
 }
 
+// The engine draws diffuse and normal maps, opaque: what else a material or mesh holds is
+// named (once per kind, listing what has it), so that a user knows the picture leaves it out.
+void SceneConversion::NoteWhatIsNotDrawn(const aiMaterial& material, const std::string& name) {
+    auto has = [&](std::initializer_list<aiTextureType> types) {
+        return std::any_of(types.begin(), types.end(), [&](aiTextureType t) { return material.GetTextureCount(t) > 0; });
+    };
+    std::string quoted = "'" + name + "'";
+    if (has({aiTextureType_EMISSIVE, aiTextureType_EMISSION_COLOR})) notDrawn_["emissive maps"].push_back(quoted);
+    if (has({aiTextureType_METALNESS, aiTextureType_DIFFUSE_ROUGHNESS, aiTextureType_UNKNOWN}))
+        notDrawn_["metal/roughness maps"].push_back(quoted);
+    aiString alphaMode;
+    float opacity = 1.0f;
+    if ((material.Get(AI_MATKEY_GLTF_ALPHAMODE, alphaMode) == aiReturn_SUCCESS && alphaMode == aiString("BLEND")) ||
+        (material.Get(AI_MATKEY_OPACITY, opacity) == aiReturn_SUCCESS && opacity < 1.0f))
+        notDrawn_["alpha blending (drawn opaque)"].push_back(quoted);
+}
+
 void SceneConversion::BuildMaterials() {
     static const float kBlack[3] = {0.0f, 0.0f, 0.0f}, kWhite[3] = {1.0f, 1.0f, 1.0f};
     // A primitive must name a material: a scene without any gets one plain white one.
@@ -193,8 +230,12 @@ void SceneConversion::BuildMaterials() {
         // Without an ambient colour (glTF has none) the surface takes its diffuse colour
         // under the engine's sky light, rather than turning black where the light is not.
         SetColor(source, AI_MATKEY_COLOR_AMBIENT, material.ambient, material.diffuse);
+        if (options_.ambientFloor && material.ambient[0] == 0.0f && material.ambient[1] == 0.0f &&
+            material.ambient[2] == 0.0f)
+            std::copy(std::begin(material.diffuse), std::end(material.diffuse), material.ambient);
         SetColor(source, AI_MATKEY_COLOR_SPECULAR, material.specular, kBlack);
 
+        NoteWhatIsNotDrawn(source, text);
         std::string where = "material '" + text + "': ";
         std::vector<std::string> warnings;
         std::string diffuse, normal;
@@ -312,13 +353,22 @@ void SceneConversion::BuildMesh(int node, const aiMesh& mesh) {
         }
     }
 
+    if (mesh.mNumAnimMeshes > 0) {
+        std::vector<std::string>& meshes = notDrawn_["morph targets (drawn in the base shape)"];
+        std::string quoted = "'" + std::string(mesh.mName.C_Str()) + "'";
+        if (std::find(meshes.begin(), meshes.end(), quoted) == meshes.end()) meshes.push_back(quoted);
+    }
+    bool turn = options_.turnInwardNormals && NormalsPointIn(mesh, triangles);
+    if (turn) report_.turnedNormals.push_back(mesh.mName.length ? mesh.mName.C_Str() : "(unnamed)");
     std::vector<MeshPart> parts = SplitMesh(triangles, mesh.mNumVertices, influences, bones.size());
     if (parts.size() > 1) ++report_.splitSources;
-    for (const MeshPart& part : parts) WriteMeshPart(mesh, node, part, bones, influences);
+    for (const MeshPart& part : parts) WriteMeshPart(mesh, node, part, bones, influences, turn);
 }
 
 void SceneConversion::WriteMeshPart(const aiMesh& mesh, int meshNode, const MeshPart& part,
-                                    const std::vector<BoneSource>& bones, const std::vector<Influences>& influences) {
+                                    const std::vector<BoneSource>& bones, const std::vector<Influences>& influences,
+                                    bool turnNormals) {
+    const float normalSign = turnNormals ? -1.0f : 1.0f;
     bool skinned = !influences.empty();
     SrxMesh& out = meshes_.emplace_back();
     std::vector<aiMatrix4x4>& offsets = offsets_.emplace_back();
@@ -348,9 +398,9 @@ void SceneConversion::WriteMeshPart(const aiMesh& mesh, int meshNode, const Mesh
         vertex.position[2] = p.z;
         // ModelSource recomputes normals that are not finite; a scene from elsewhere gets 0.
         if (mesh.mNormals && Finite(mesh.mNormals[v])) {
-            vertex.normal[0] = mesh.mNormals[v].x;
-            vertex.normal[1] = mesh.mNormals[v].y;
-            vertex.normal[2] = mesh.mNormals[v].z;
+            vertex.normal[0] = normalSign * mesh.mNormals[v].x;
+            vertex.normal[1] = normalSign * mesh.mNormals[v].y;
+            vertex.normal[2] = normalSign * mesh.mNormals[v].z;
         }
         // The record holds 1 - v of the file, and the file keeps Assimp's v (0 at the
         // bottom), which the importer turns into Direct3D's (0 at the top).
@@ -519,6 +569,11 @@ ConvertResult SceneConversion::Run(ConvertedModel& out) {
                                                 : "nothing is left to draw: " + report_.warnings.back()};
     CountMeshes();
     report_.nodes = nodes_.size();
+    for (const auto& [kind, names] : notDrawn_) {
+        std::string line = "not drawn: " + kind + ":";
+        for (size_t i = 0; i < names.size(); ++i) line += (i ? ", " : " ") + names[i];
+        report_.warnings.push_back(line);
+    }
 
     SrxWriter writer;
     writer.SceneHeader();
@@ -532,9 +587,10 @@ ConvertResult SceneConversion::Run(ConvertedModel& out) {
 
 }  // namespace
 
-ConvertResult ConvertScene(const aiScene& scene, const fs::path& modelDirectory, const std::string& outputStem,
-                           const ConvertOptions& options, ConvertReport& report, ConvertedModel& out) {
-    SceneConversion conversion(scene, modelDirectory, outputStem, options, report);
+ConvertResult ConvertScene(const aiScene& scene, const fs::path& modelDirectory, ModelFileAccess& access,
+                           const std::string& outputStem, const ConvertOptions& options, ConvertReport& report,
+                           ConvertedModel& out) {
+    SceneConversion conversion(scene, modelDirectory, access, outputStem, options, report);
     return conversion.Run(out);
 }
 
@@ -547,20 +603,16 @@ ConvertResult ConvertModel(const ModelSource& source, const std::string& outputS
     if (source.ZeroedTexCoords())
         report.warnings.push_back(std::to_string(source.ZeroedTexCoords()) +
                                   " texture coordinates are not finite; they are written as 0");
-    return ConvertScene(source.Scene(), source.Directory(), outputStem, options, report, out);
+    for (const std::string& refusal : source.Access().Refusals())
+        report.warnings.push_back(refusal + "; the model goes without it");
+    return ConvertScene(source.Scene(), source.Directory(), source.Access(), outputStem, options, report, out);
 }
 
 ConvertResult ConvertFile(const std::string& input, const std::string& output, const ConvertOptions& options,
                           ConvertReport& report) {
-    // The same file under any name (a link, ./): writing it would replace the model.
-    struct stat in {
-    }, out{};
-    if (stat(input.c_str(), &in) == 0 && stat(output.c_str(), &out) == 0 && in.st_dev == out.st_dev &&
-        in.st_ino == out.st_ino)
-        return {ConvertStatus::OutputIsInput, output + " is the input file; name another output"};
     ModelSource source;
     std::string error;
-    if (!source.Read(input, error)) return {ConvertStatus::Unreadable, error};
+    if (!source.Read(input, error, options.root)) return {ConvertStatus::Unreadable, error};
     ConvertedModel model;
     fs::path path(output);
     ConvertResult result = ConvertModel(source, path.stem().string(), options, report, model);
@@ -573,6 +625,23 @@ ConvertResult ConvertFile(const std::string& input, const std::string& output, c
     std::vector<OutputFile> files;
     for (ModelImage& image : model.images) files.push_back({directory / image.name, std::move(image.bytes)});
     files.push_back({path, std::move(model.srx)});
+    // The same file under any name (a link, ./): writing it would replace what the model
+    // is made of. An image copied onto itself unchanged (converting in the model's own
+    // folder) is simply not written.
+    std::vector<OutputFile> written;
+    for (OutputFile& file : files) {
+        if (!source.Access().WasRead(file.path)) {
+            written.push_back(std::move(file));
+            continue;
+        }
+        std::vector<uint8_t> existing;
+        bool same = &file != &files.back() && source.Access().Read(file.path.string(), existing, error) &&
+                    existing == file.bytes;
+        if (!same)
+            return {ConvertStatus::OutputIsInput,
+                    file.path.string() + " is a file the model is read from; name another output"};
+    }
+    files = std::move(written);
     if (std::string failure = WriteAllOrNothing(files); !failure.empty()) return {ConvertStatus::Unwritable, failure};
     return {};
 }

@@ -39,6 +39,13 @@ struct ConvertOptions {
     float scale = 1.0f;           // uniform scale applied to the whole scene
     int animation = -1;           // -1: the first animation, if any
     double ticksPerSecond = 0.0;  // 0: the whole animation on one clock cycle (NodeAnimation.h)
+    std::filesystem::path root;   // a folder besides the model's own whose files it may name
+    // For a viewer, which has no baked light: a material whose ambient colour is black takes
+    // its diffuse colour instead, so that the engine's sky light reaches it.
+    bool ambientFloor = false;
+    // For a viewer: a mesh whose normals point against its faces' winding (into the model)
+    // on most of its triangles gets them turned, so that its outside is lit.
+    bool turnInwardNormals = false;
 };
 
 struct ConvertReport {
@@ -52,6 +59,7 @@ struct ConvertReport {
     double animationSeconds = 0.0;
     uint32_t lastTick = 0;
     bool animated = false;
+    std::vector<std::string> turnedNormals;  // meshes whose inward normals were turned
     std::vector<std::string> images;    // file names written next to the SRX file
     std::vector<std::string> missingImages;  // texture paths the model names that could not be kept
     std::vector<std::string> warnings;  // what was converted with a loss, one line each
@@ -71,7 +79,9 @@ struct ConvertedModel {
 };
 
 // Reads input, converts it and writes OUTPUT with its images beside it, all or nothing
-// (OutputFiles.h). An output that is the input file itself is refused.
+// (OutputFiles.h). An output that is any file the model was read from (the model, its
+// material library, buffers or images, under any name) is refused; an image output that
+// is its own source with the same bytes is left as it is.
 ConvertResult ConvertFile(const std::string& input, const std::string& output, const ConvertOptions& options,
                           ConvertReport& report);
 
@@ -80,8 +90,8 @@ ConvertResult ConvertFile(const std::string& input, const std::string& output, c
 ConvertResult ConvertModel(const ModelSource& source, const std::string& outputStem, const ConvertOptions& options,
                            ConvertReport& report, ConvertedModel& out);
 
-// The same for any scene; image paths resolve against modelDirectory.
-ConvertResult ConvertScene(const aiScene& scene, const std::filesystem::path& modelDirectory,
+// The same for any scene; image paths resolve against modelDirectory and are read through access.
+ConvertResult ConvertScene(const aiScene& scene, const std::filesystem::path& modelDirectory, ModelFileAccess& access,
                            const std::string& outputStem, const ConvertOptions& options, ConvertReport& report,
                            ConvertedModel& out);
 

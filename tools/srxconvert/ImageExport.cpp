@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
 // Decoding and PNG writing for images the engine cannot read. Static, so that these copies
@@ -53,8 +51,11 @@ std::string StemOf(const std::string& fileName) {
     return dot == std::string::npos ? fileName : fileName.substr(0, dot);
 }
 
-// Models made on Windows name their images with backslashes and in any letter case.
-fs::path FindImage(const fs::path& modelDirectory, std::string texturePath) {
+// Models made on Windows name their images with backslashes and in any letter case, often
+// by a path on the machine they were made on: the first candidate the model may read wins,
+// and the reason the others were refused is kept for when none is left.
+fs::path FindImage(const fs::path& modelDirectory, std::string texturePath, const ModelFileAccess& access,
+                   std::string& refusal) {
     std::replace(texturePath.begin(), texturePath.end(), '\\', '/');
     fs::path given(texturePath);
     std::error_code error;
@@ -62,11 +63,15 @@ fs::path FindImage(const fs::path& modelDirectory, std::string texturePath) {
     if (given.is_absolute()) candidates.push_back(given);
     candidates.push_back(modelDirectory / given);
     candidates.push_back(modelDirectory / given.filename());
-    for (const fs::path& candidate : candidates)
-        if (fs::is_regular_file(candidate, error)) return candidate;
     std::string wanted = Lowercase(given.filename().string());
     for (const fs::directory_entry& entry : fs::directory_iterator(modelDirectory, error))
-        if (entry.is_regular_file(error) && Lowercase(entry.path().filename().string()) == wanted) return entry.path();
+        if (Lowercase(entry.path().filename().string()) == wanted) candidates.push_back(entry.path());
+    for (const fs::path& candidate : candidates) {
+        bool missing = false;
+        std::string why = access.Problem(candidate.string(), &missing);
+        if (why.empty()) return candidate;
+        if (!missing && refusal.empty()) refusal = why;
+    }
     return {};
 }
 
@@ -76,8 +81,9 @@ bool EngineReadsImage(const std::string& extension) {
     return extension == "bmp" || extension == "png" || extension == "dds" || extension == "tga" || extension == "jpg";
 }
 
-ImageExport::ImageExport(const aiScene& scene, fs::path modelDirectory, std::string outputStem)
-    : scene_(scene), modelDirectory_(std::move(modelDirectory)), outputStem_(SafeStem(outputStem)) {}
+ImageExport::ImageExport(const aiScene& scene, fs::path modelDirectory, std::string outputStem,
+                         ModelFileAccess& access)
+    : scene_(scene), modelDirectory_(std::move(modelDirectory)), outputStem_(SafeStem(outputStem)), access_(access) {}
 
 std::vector<std::string> ImageExport::Names() const {
     std::vector<std::string> names;
@@ -95,7 +101,7 @@ std::string ImageExport::UniqueName(const std::string& wanted) {
 
 std::string ImageExport::Keep(const std::string& name, const void* data, size_t size) {
     const auto* bytes = static_cast<const uint8_t*>(data);
-    images_.push_back({name, std::vector<uint8_t>(bytes, bytes + size)});
+    images_.push_back({name, std::vector<uint8_t>(bytes, bytes + size), {}});
     return name;
 }
 
@@ -156,10 +162,11 @@ std::string ImageExport::ExportEmbedded(const aiTexture& texture, int index, std
 }
 
 std::string ImageExport::ExportFile(const fs::path& source, std::vector<std::string>& warnings) {
-    std::ifstream in(source, std::ios::binary);
-    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.is_open() || bytes.empty()) {
-        warnings.push_back("cannot read image " + source.string() + "; the material goes without it");
+    std::vector<uint8_t> bytes;
+    std::string why;
+    if (!access_.Read(source.string(), bytes, why) || bytes.empty()) {
+        warnings.push_back("cannot read image " + source.string() + (why.empty() ? "" : " (" + why + ")") +
+                           "; the material goes without it");
         return {};
     }
     std::string fileName = source.filename().string();
@@ -174,9 +181,12 @@ std::string ImageExport::Export(const std::string& texturePath, std::vector<std:
     if (texture) {
         key = "*" + std::to_string(index);
     } else {
-        source = FindImage(modelDirectory_, texturePath);
+        std::string refusal;
+        source = FindImage(modelDirectory_, texturePath, access_, refusal);
         if (source.empty()) {
-            warnings.push_back("image '" + texturePath + "' not found next to the model; the material goes without it");
+            warnings.push_back(refusal.empty()
+                                   ? "image '" + texturePath + "' not found next to the model; the material goes without it"
+                                   : "image " + refusal + "; the material goes without it");
             return {};
         }
         std::error_code error;
@@ -184,7 +194,10 @@ std::string ImageExport::Export(const std::string& texturePath, std::vector<std:
     }
     auto done = exported_.find(key);
     if (done != exported_.end()) return done->second;
+    size_t before = images_.size();
     std::string name = texture ? ExportEmbedded(*texture, index, warnings) : ExportFile(source, warnings);
+    if (images_.size() > before)
+        images_.back().source = texture ? "embedded image " + std::to_string(index) : fs::absolute(source).string();
     exported_[key] = name;
     return name;
 }

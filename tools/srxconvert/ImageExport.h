@@ -8,6 +8,8 @@
 // different images that would get one name are told apart by a number.
 #pragma once
 
+#include "ModelFileAccess.h"
+
 #include <assimp/scene.h>
 
 #include <filesystem>
@@ -22,12 +24,15 @@ namespace srxconvert {
 struct ModelImage {
     std::string name;  // lower case, as the SRX names it
     std::vector<uint8_t> bytes;
+    std::string source;  // where it came from: the file's own path, or "embedded image N"
 };
 
 class ImageExport {
 public:
-    // outputStem names embedded images that carry no file name of their own.
-    ImageExport(const aiScene& scene, std::filesystem::path modelDirectory, std::string outputStem);
+    // outputStem names embedded images that carry no file name of their own; image files
+    // are found and read through access.
+    ImageExport(const aiScene& scene, std::filesystem::path modelDirectory, std::string outputStem,
+                ModelFileAccess& access);
 
     // The name the SRX stores for the material's texture path, the image kept under it;
     // empty, with a warning, when the image cannot be found or read.
@@ -52,6 +57,7 @@ private:
     std::map<std::string, std::string> exported_;  // source (path or "*index") -> name
     std::set<std::string> names_;
     std::vector<ModelImage> images_;
+    ModelFileAccess& access_;
 };
 
 // True for the file extensions (lower case, no dot) the engine's resource scan loads as images.

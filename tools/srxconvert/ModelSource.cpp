@@ -1,39 +1,68 @@
 #include "ModelSource.h"
 
+#include <assimp/DefaultIOStream.h>
 #include <assimp/DefaultIOSystem.h>
 #include <assimp/postprocess.h>
 
-#include <sys/stat.h>
+#include "NodeDepth.h"
 
+#include <cctype>
 #include <cmath>
+#include <cstring>
+#include <new>
 #include <utility>
 
 namespace srxconvert {
 
 namespace {
 
-bool IsRegularFile(const char* path) {
-    struct stat info {};
-    return path && stat(path, &info) == 0 && S_ISREG(info.st_mode);
-}
-
-// Assimp's own file access, for regular files only: anything else is as good as missing,
-// which every reader already handles (an OBJ without its .mtl, a glTF without its buffer).
-class RegularFileSystem : public Assimp::DefaultIOSystem {
+// A file stream Assimp reads and closes as its own.
+class CheckedStream : public Assimp::DefaultIOStream {
 public:
-    bool Exists(const char* path) const override { return IsRegularFile(path); }
+    CheckedStream(FILE* file, const std::string& name) : Assimp::DefaultIOStream(file, name) {}
+};
+
+// Assimp's file access through ModelFileAccess: what the model may not read is as good as
+// missing to the reader (an OBJ goes without its .mtl, a glTF without its buffer and so
+// fails), and is named once in the refusals.
+class CheckedFileSystem : public Assimp::DefaultIOSystem {
+public:
+    explicit CheckedFileSystem(ModelFileAccess& access) : access_(access) {}
+    bool Exists(const char* path) const override { return path && Allowed(path); }
     Assimp::IOStream* Open(const char* path, const char* mode) override {
-        if (!IsRegularFile(path)) return nullptr;
-        return Assimp::DefaultIOSystem::Open(path, mode);
+        if (!path || !mode || std::strpbrk(mode, "wa+")) return nullptr;
+        std::string why;
+        FILE* file = access_.Open(path, why);
+        if (!file) {
+            Allowed(path);
+            return nullptr;
+        }
+        return new CheckedStream(file, path);
     }
+
+private:
+    // Readers probe for files that may not exist (a texture under several names): only a
+    // file that is there and refused is worth a line.
+    bool Allowed(const char* path) const {
+        bool missing = false;
+        std::string why = access_.Problem(path, &missing);
+        if (!why.empty() && !missing) access_.Refuse(path, why);
+        return why.empty();
+    }
+
+    ModelFileAccess& access_;
 };
 
 bool Finite(const aiVector3D& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
 }  // namespace
 
-unsigned ImportFlags() {
-    return aiProcess_Triangulate | aiProcess_JoinIdenticalVertices | aiProcess_SortByPType | aiProcess_GenSmoothNormals;
+unsigned ImportFlags(const std::string& path) {
+    std::string extension = std::filesystem::path(path).extension().string();
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    bool indexed = extension == ".gltf" || extension == ".glb" || extension == ".ply";
+    return aiProcess_Triangulate | (indexed ? 0u : unsigned(aiProcess_JoinIdenticalVertices)) | aiProcess_SortByPType |
+           aiProcess_GenSmoothNormals;
 }
 
 void ModelSource::DropNonFinite(aiScene& scene) {
@@ -78,26 +107,56 @@ void ModelSource::DropNonFinite(aiScene& scene) {
     }
 }
 
-bool ModelSource::Read(const std::string& path, std::string& error) {
-    if (!IsRegularFile(path.c_str())) {
-        error = "no such file";
-        return false;
-    }
-    importer_.SetIOHandler(new RegularFileSystem());
+char ModelSource::UpAxis(int& sign) const {
+    int axis = -1, axisSign = 1;
+    const aiMetadata* data = scene_ ? scene_->mMetaData : nullptr;
+    if (!data || !data->Get("UpAxis", axis) || axis < 0 || axis > 2) return 0;
+    data->Get("UpAxisSign", axisSign);
+    sign = axisSign < 0 ? -1 : 1;
+    return "xyz"[axis];
+}
+
+const aiScene* ModelSource::Import(const std::string& path, std::string& error) {
     // Read as the file stands, clean it, then post-process: the normals Assimp generates
     // must come from good triangles only.
     const aiScene* scene = importer_.ReadFile(path, 0);
     if (scene) {
         DropNonFinite(*const_cast<aiScene*>(scene));  // the importer's own scene, ours to change until released
-        scene = importer_.ApplyPostProcessing(ImportFlags());
+        scene = importer_.ApplyPostProcessing(ImportFlags(path));
+    }
+    if (scene && NodeDepth(scene->mRootNode) > kMaxNodeDepth) {
+        error = "its nodes nest deeper than " + std::to_string(kMaxNodeDepth) + " levels";
+        importer_.FreeScene();  // here, on the deep stack: freeing a hierarchy recurses too
+        return nullptr;
     }
     if (!scene) {
         error = importer_.GetErrorString();
         for (char& c : error)
             if (c == '\n' || c == '\r') c = ' ';
         if (error.empty()) error = "Assimp cannot read it";
-        return false;
+        // The refused reference is why, not what the reader made of its absence.
+        if (!access_.Refusals().empty()) error = access_.Refusals().front();
     }
+    return scene;
+}
+
+bool ModelSource::Read(const std::string& path, std::string& error, const std::filesystem::path& root) {
+    error = RegularFileProblem(path);
+    if (error.empty()) error = GltfDepthProblem(path);
+    if (!error.empty()) return false;
+    access_.Allow(path, root);
+    importer_.SetIOHandler(new CheckedFileSystem(access_));
+    const aiScene* scene = nullptr;
+    bool ran = RunOnImportStack([&] {
+        try {
+            scene = Import(path, error);
+        } catch (const std::bad_alloc&) {
+            importer_.FreeScene();
+            error = "out of memory";
+        }
+    });
+    if (!ran) error = "cannot start the import thread";
+    if (!scene) return false;
     scene_ = scene;
     std::filesystem::path directory = std::filesystem::path(path).parent_path();
     directory_ = directory.empty() ? std::filesystem::path(".") : directory;

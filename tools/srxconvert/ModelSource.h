@@ -2,11 +2,13 @@
 // images are looked up in, and what was dropped on the way in.
 //
 // Every file Assimp opens (the model and whatever it names: material libraries, buffers,
-// external images) must be a regular file; a FIFO or a device would block the read or
-// never end it. Faces on vertices that are not finite are dropped before Assimp computes
+// external images) goes through ModelFileAccess, and the import runs on a thread with a
+// stack for kMaxNodeDepth levels (NodeDepth.h). Faces on vertices that are not finite are dropped before Assimp computes
 // normals, so the normals of the good triangles around them stay good; normals that are not
 // finite are computed again, texture coordinates that are not finite become 0.
 #pragma once
+
+#include "ModelFileAccess.h"
 
 #include <assimp/Importer.hpp>
 #include <assimp/scene.h>
@@ -19,18 +21,27 @@ namespace srxconvert {
 
 class ModelSource {
 public:
-    // False with Assimp's own reason (one line) when the file cannot be read.
-    bool Read(const std::string& path, std::string& error);
+    // False with the reason (one line: a refused reference, a hierarchy too deep, or
+    // Assimp's own) when the file cannot be read. root: a folder outside the model's own
+    // whose files it may name (empty: none).
+    bool Read(const std::string& path, std::string& error, const std::filesystem::path& root = {});
 
     const aiScene& Scene() const { return *scene_; }
     const std::filesystem::path& Directory() const { return directory_; }
     size_t DroppedTriangles() const { return droppedTriangles_; }
     size_t RecomputedNormals() const { return recomputedNormals_; }  // meshes
     size_t ZeroedTexCoords() const { return zeroedTexCoords_; }
+    // The file's up axis as its metadata gives it (FBX's UpAxis, 0 to 2, and UpAxisSign):
+    // 'x', 'y' or 'z', or 0 when it says nothing; sign is -1 or 1.
+    char UpAxis(int& sign) const;
+    // Every file read for the model, and the references refused on the way.
+    ModelFileAccess& Access() const { return access_; }
 
 private:
     void DropNonFinite(aiScene& scene);
+    const aiScene* Import(const std::string& path, std::string& error);
 
+    mutable ModelFileAccess access_;  // images are read through it after the import
     Assimp::Importer importer_;
     const aiScene* scene_ = nullptr;
     std::filesystem::path directory_;
@@ -42,7 +53,10 @@ private:
 // and smooth normals where the file has none. Nothing that changes handedness. Assimp's own
 // validation is left out, as it refuses a scene without meshes as unreadable where
 // srxconvert reports an empty scene; the conversion checks every count and index it follows
-// instead.
-unsigned ImportFlags();
+// instead. glTF and PLY files hold indexed vertices already, which their readers keep:
+// joining identical vertices there (a spatial sort of every vertex, most of the time a
+// million-triangle file takes) only finds what a careless exporter duplicated, so it is left
+// out for them.
+unsigned ImportFlags(const std::string& path);
 
 }  // namespace srxconvert

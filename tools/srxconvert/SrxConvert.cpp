@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,8 @@ void PrintUsage(FILE* out) {
         "  --scale S              scale the whole scene by S (default 1)\n"
         "  --animation N          animate with the file's animation N, from 0 (default: the first)\n"
         "  --ticks-per-second R   play R engine ticks per source second (default: fit)\n"
+        "  --root DIR             let the model also name files inside DIR (default: only\n"
+        "                         files inside the model's own folder)\n"
         "  --help                 print this text\n"
         "\n"
         "Time: the engine's animation clock runs from tick 0 to 600 and back, 24 ticks per\n"
@@ -49,11 +52,16 @@ void PrintUsage(FILE* out) {
         "\n"
         "Numbers that are not finite are never written: triangles on such vertices are\n"
         "dropped, and so are meshes whose node, bone or animation matrices overflow (each\n"
-        "counted in a warning). Every file the model names must be a regular file.\n"
+        "counted in a warning).\n"
+        "\n"
+        "Files the model names (material libraries, buffers, images) must resolve, links\n"
+        "followed, inside its folder or --root DIR, and be regular files; each one refused\n"
+        "is named. Every file read may be at most 512 MiB. Nodes may nest 30000 levels deep\n"
+        "(a glTF deeper than that is refused before it is read).\n"
         "\n"
         "Output: OUT.srx and its images are written under temporary names and renamed into\n"
-        "place once all of them are complete; a failed write leaves nothing behind. OUT.srx\n"
-        "may not be the input file.\n"
+        "place once all of them are complete; a failed write leaves nothing behind. No output\n"
+        "may be a file the model is read from (the model, its .mtl, buffers or images).\n"
         "\n"
         "Exit status: 0 converted, 1 usage error, 2 the input cannot be read (or the output\n"
         "written), 3 the scene is empty or holds nothing the engine can draw.\n",
@@ -132,6 +140,10 @@ int main(int argc, char** argv) {
         } else if (arg == "--animation") {
             if (!hasValue || !ParseIndex(argv[++i], options.animation))
                 return UsageError("--animation needs an animation number from 0");
+        } else if (arg == "--root") {
+            if (!hasValue || !std::filesystem::is_directory(argv[++i]))
+                return UsageError("--root needs a directory");
+            options.root = argv[i];
         } else if (arg.size() > 1 && arg[0] == '-') {
             return UsageError("unknown option " + arg);
         } else {

@@ -1,7 +1,8 @@
 // viewer: any model through the engine's own pipeline (the World's three passes and
 // PostFX): an SRX file with its images found next to it, or any file Assimp reads,
 // converted in memory by srxconvert's own code (nothing is written). The model is framed
-// in a 640 x 480 window, lit from beside the camera, its animation playing; the mouse
+// in a 640 x 480 window, lit by a key and a fill light that turn with the camera
+// (ViewerLighting.h), its animation playing; the mouse
 // turns, zooms and pans, keys pause, step and switch animations. Escape or closing the
 // window ends the program. Headless runs stop after LUMARET_HEADLESS_FRAMES frames and save
 // LUMARET_SCREENSHOT, as the engine's do (--frames and --screenshot set them).
@@ -9,7 +10,10 @@
 // Start-up follows the engine's own order (log, window, renderer, resources, world and
 // pipeline, light, scene, camera), then the engine's frame loop; the model's images are
 // registered just before the ./data/ scan, which still provides the pass shaders and the
-// default images.
+// default images: from the viewer's own data folder (ViewerData.h), never the working
+// directory's.
+#include "ViewerData.h"
+#include "ViewerLighting.h"
 #include "ViewerScene.h"
 
 #include "AnimationTimeline.h"
@@ -42,11 +46,13 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 
 namespace {
 
-constexpr int kWidth = 640;
-constexpr int kHeight = 480;
+// The pass shaders rebuild positions for an aspect of 4/3, so every size keeps it.
+constexpr int kDefaultWidth = 640, kDefaultHeight = 480;
+constexpr int kMinWidth = 160, kMaxWidth = 4096;
 constexpr D3DCOLOR kBackgroundColor = 0xFF404040;
 constexpr float kOrbitSpeed = 0.4f;      // radians per second, until the user takes the camera
 constexpr int kKeyPeriod = VK_OEM_PERIOD;
@@ -59,11 +65,12 @@ void PrintUsage(FILE* out) {
     std::fputs(
         "usage: viewer [OPTIONS] FILE\n"
         "\n"
-        "Shows a model through the engine's renderer, 640 x 480: an SRX file, with its\n"
+        "Shows a model through the engine's renderer (640 x 480, or --size): an SRX file, with its\n"
         "images read from its directory, or any file Assimp reads (glTF/GLB, FBX, Collada,\n"
         "DirectX .x, OBJ, 3DS, PLY, B3D, ...), converted in memory as srxconvert would and\n"
-        "with its images found beside it or inside it. The engine's shaders and default\n"
-        "images come from ./data/ of the working directory. At start the model fills about\n"
+        "with its images found beside it or inside it. The engine's shaders, font and default\n"
+        "images come from data/ beside the program or, installed, from ../share/lumaret/data;\n"
+        "the working directory only receives log.txt. At start the model fills about\n"
         "three quarters of the view, its animation plays and the camera circles it.\n"
         "Everything after the options is the file name, spaces included.\n"
         "\n"
@@ -71,13 +78,20 @@ void PrintUsage(FILE* out) {
         "  --still            keep the camera at its first position\n"
         "  --frames N         stop after N frames, headless or not (LUMARET_HEADLESS_FRAMES)\n"
         "  --screenshot FILE  run headless and save the last frame as a PNG (LUMARET_SCREENSHOT)\n"
+        "  --size WxH         render at another 4:3 size (default 640x480)\n"
+        "  --up x|y|z         the file's up axis (default: its metadata, else y; STL, Q3D\n"
+        "                     and Blender exports are usually z)\n"
+        "  --root DIR         let the model also name files inside DIR (default: only files\n"
+        "                     inside its own folder; see srxconvert --help)\n"
         "  --help             print this text\n"
         "\n"
         "In the window:\n"
         "  left-drag          turn the camera around the model\n"
         "  wheel              zoom in and out\n"
         "  right/middle-drag  pan\n"
-        "  R                  reset the view\n"
+        "  R                  frame the model again\n"
+        "  1, 3, 7            look from the front, the side, the top\n"
+        "  U                  turn the up axis (y, z, x)\n"
         "  Space              pause and resume the animation\n"
         "  . and ,            step one frame forward and back while paused\n"
         "  Shift+. Shift+,    held: scrub forward and back\n"
@@ -89,15 +103,17 @@ void PrintUsage(FILE* out) {
         "  W, B, V            wireframe, bounding boxes, vertex normals\n"
         "  F12                save the picture as screenshot_NNN.png\n"
         "  Escape             end\n"
-        "The light follows the camera. Shader files in ./data/ saved while the window is\n"
-        "open are compiled again and used (a failed compile keeps the previous program and\n"
-        "says why on screen).\n"
+        "A model file dropped on the window opens in its place; the model's file, saved while\n"
+        "the window is open, is loaded again. The lights follow the camera. Shader files in\n"
+        "the viewer's data folder saved while the window is open are compiled again and used\n"
+        "(a failed compile keeps the previous program and says why on screen).\n"
         "\n"
         "Without a display it runs headless: LUMARET_HEADLESS_FRAMES frames, the last one\n"
         "saved to LUMARET_SCREENSHOT (see the README).\n"
         "\n"
-        "Exit status: 0 shown, 1 usage error, 2 the file cannot be read (Assimp's reason\n"
-        "follows), 3 the file holds nothing to draw or would stop the engine.\n",
+        "Exit status: 0 shown, 1 usage error, 2 the file (Assimp's reason follows) or the\n"
+        "viewer's own data cannot be read, 3 the file holds nothing to draw or would stop\n"
+        "the engine.\n",
         out);
 }
 
@@ -107,6 +123,9 @@ struct Arguments {
     int animation = -1;
     std::string frames;
     std::string screenshot;
+    std::string root;
+    int width = kDefaultWidth, height = kDefaultHeight;
+    char up = 0;  // 0: from the file's metadata, else y
     std::string path;
     std::string error;
 };
@@ -143,6 +162,22 @@ Arguments ParseCommandLine(const std::string& commandLine) {
         } else if (option == "--frames") {
             args.frames = nextWord();
             if (!ParseCount(args.frames, 1, value)) return args.error = "--frames needs a number from 1", args;
+        } else if (option == "--size") {
+            int width = 0, height = 0;
+            char end = 0;
+            std::string size = nextWord();
+            if (std::sscanf(size.c_str(), "%dx%d%c", &width, &height, &end) != 2 || width * 3 != height * 4 ||
+                width < kMinWidth || width > kMaxWidth)
+                return args.error = "--size needs WIDTHxHEIGHT at 4:3, from 160x120 to 4096x3072", args;
+            args.width = width;
+            args.height = height;
+        } else if (option == "--up") {
+            std::string axis = nextWord();
+            if (axis != "x" && axis != "y" && axis != "z") return args.error = "--up needs x, y or z", args;
+            args.up = axis[0];
+        } else if (option == "--root") {
+            args.root = nextWord();
+            if (!std::filesystem::is_directory(args.root)) return args.error = "--root needs a directory", args;
         } else if (option == "--screenshot") {
             args.screenshot = nextWord();
             if (args.screenshot.empty()) return args.error = "--screenshot needs a PNG file name", args;
@@ -173,7 +208,19 @@ struct Model {
     int animations = 1;
     std::string animationName;
     std::vector<std::string> missingImages;  // named by the source, not found or not readable
+    // What the viewer changed or cannot show, for the log (which opens later) and stderr;
+    // the first notesSaid of them have been said.
+    std::vector<std::string> notes;
+    size_t notesSaid = 0;
 };
+
+void SayNotes(Model& model) {
+    for (; model.notesSaid < model.notes.size(); ++model.notesSaid) {
+        const std::string& note = model.notes[model.notesSaid];
+        Log::Write("Model: %s\n", note.c_str());
+        std::fprintf(stderr, "viewer: %s\n", note.c_str());
+    }
+}
 
 struct Failure {
     int status = ExitOk;
@@ -181,8 +228,7 @@ struct Failure {
 };
 
 Failure ConvertAnimation(Model& model, const std::string& path, int animation) {
-    srxconvert::ConvertOptions options;
-    options.animation = animation;
+    srxconvert::ConvertOptions options = viewer::ViewerConvertOptions(animation);
     srxconvert::ConvertReport report;
     srxconvert::ConvertedModel converted;
     srxconvert::ConvertResult result = srxconvert::ConvertModel(
@@ -192,27 +238,35 @@ Failure ConvertAnimation(Model& model, const std::string& path, int animation) {
         case srxconvert::ConvertStatus::NoSuchAnimation: return {ExitUsage, result.message};
         default: return {ExitUnusable, path + " holds nothing to draw: " + result.message};
     }
-    // What the conversion lost, as srxconvert would say it.
-    for (const std::string& warning : report.warnings) std::fprintf(stderr, "viewer: warning: %s\n", warning.c_str());
+    // What the conversion lost or left out, as srxconvert would say it: each line once,
+    // however often the user switches animations.
+    for (const std::string& warning : report.warnings)
+        if (std::find(model.notes.begin(), model.notes.end(), warning) == model.notes.end())
+            model.notes.push_back(warning);
     model.srx = std::move(converted.srx);
     model.images = std::move(converted.images);
     model.animation = std::max(animation, 0);
     model.animationName = report.animationName;
     model.missingImages = report.missingImages;
+    for (const std::string& mesh : report.turnedNormals) {
+        std::string note = "mesh '" + mesh + "' has normals pointing inward; they are turned out";
+        if (std::find(model.notes.begin(), model.notes.end(), note) == model.notes.end()) model.notes.push_back(note);
+    }
     return {};
 }
 
-Failure ReadModel(const std::string& path, int animation, Model& model) {
+Failure ReadModel(const std::string& path, int animation, const std::string& root, Model& model) {
     if (IsSrx(path)) {
-        std::optional<std::vector<uint8_t>> file = ReadWholeFile(path);
-        if (!file) return {ExitUnreadable, "cannot read " + path};
+        std::string why;
+        std::optional<std::vector<uint8_t>> file = ReadWholeFile(path, &why);
+        if (!file) return {ExitUnreadable, "cannot read " + path + (why.empty() ? "" : ": " + why)};
         if (animation > 0) return {ExitUsage, "--animation " + std::to_string(animation) + ": an SRX file holds one"};
         model.srx = std::move(*file);
         return {};
     }
     model.source = std::make_unique<srxconvert::ModelSource>();
     std::string error;
-    if (!model.source->Read(path, error)) return {ExitUnreadable, "cannot read " + path + ": " + error};
+    if (!model.source->Read(path, error, root)) return {ExitUnreadable, "cannot read " + path + ": " + error};
     model.animations = std::max(1u, model.source->Scene().mNumAnimations);
     return ConvertAnimation(model, path, animation);
 }
@@ -226,24 +280,25 @@ struct PreparedModel {
     viewer::Bounds bounds;
 };
 
-Failure PrepareModel(const std::string& path, int animation, PreparedModel& prepared) {
-    if (Failure failure = ReadModel(path, animation, prepared.model); failure.status != ExitOk) return failure;
+Failure PrepareModel(const std::string& path, int animation, const std::string& root, PreparedModel& prepared) {
+    if (Failure failure = ReadModel(path, animation, root, prepared.model); failure.status != ExitOk) return failure;
     // A file that would stop the engine is refused here with its reason instead.
     prepared.scene = std::make_unique<SrxScene>(prepared.model.srx.data(), prepared.model.srx.size(),
                                                 MissingPrimitive::EndImport);
     if (!prepared.scene->importError.empty())
         return {ExitUnusable, path + " would stop the engine: " + prepared.scene->importError};
-    prepared.points = viewer::FirstPose(*prepared.scene);
+    prepared.points = viewer::FramingPoints(viewer::AnimatedPoses(*prepared.scene));
     prepared.bounds = viewer::BoundsOf(prepared.points);
     if (prepared.bounds.empty) return {ExitUnusable, path + " holds no meshes the engine draws"};
     return {};
 }
 
 // The images of a prepared model, registered under the keys the scene build will look up.
-std::vector<std::string> RegisterImagesOf(const PreparedModel& prepared, const std::string& path) {
+std::vector<viewer::RegisteredImage> RegisterImagesOf(const PreparedModel& prepared, const std::string& path) {
     if (!prepared.model.source) return viewer::RegisterModelTextures(*gRenderer, *prepared.scene, path);
     std::vector<viewer::NamedImage> images;
-    for (const srxconvert::ModelImage& image : prepared.model.images) images.push_back({image.name, &image.bytes});
+    for (const srxconvert::ModelImage& image : prepared.model.images)
+        images.push_back({image.name, &image.bytes, image.source});
     return viewer::RegisterImages(*gRenderer, images);
 }
 
@@ -308,24 +363,40 @@ struct ShownModel {
     std::vector<SceneObject*> objects;
     std::vector<std::string> clipNames;
     std::vector<int> images;  // texture records registered for it
+    std::vector<D3DXVECTOR3> points;  // what the framing covers, every pose of the clip
     viewer::Bounds bounds;
+    viewer::UpAxis up;
     viewer::Framing framing;
     viewer::ModelSummary summary;
     std::string summaryText;
     FileWatch watch;
 
-    // Registers the model's images (logged) and frames its first pose.
-    void Take(PreparedModel&& prepared, const std::string& file) {
+    // Registers the model's images (logged with where each came from), says what the
+    // viewer changed or cannot show, and frames every pose standing on the up axis: the
+    // one asked for, else the file's.
+    void Take(PreparedModel&& prepared, const std::string& file, char upAsked) {
         path = file;
         bounds = prepared.bounds;
         Log::Write("Viewer: %s, extent (%.3f, %.3f, %.3f) (%.3f, %.3f, %.3f)\n", path.c_str(), bounds.min.x,
                    bounds.min.y, bounds.min.z, bounds.max.x, bounds.max.y, bounds.max.z);
-        for (const std::string& key : RegisterImagesOf(prepared, path)) {
-            Log::Write("Viewer: image %s\n", key.c_str());
-            images.push_back(gRenderer->FindTexture(key));
+        // The key is the name the engine looks the image up by; the source is where it really is.
+        for (const viewer::RegisteredImage& key : RegisterImagesOf(prepared, path)) {
+            Log::Write("Viewer: image %s from %s\n", key.key.c_str(), key.source.c_str());
+            images.push_back(gRenderer->FindTexture(key.key));
         }
-        framing = viewer::FrameModel(prepared.points, viewer::OrbitView());
+        up = viewer::UpAxis();
+        if (upAsked) {
+            up.axis = upAsked;
+        } else if (prepared.model.source) {
+            int sign = 1;
+            if (char axis = prepared.model.source->UpAxis(sign)) up = {axis, sign};
+        }
+        if (up.axis != 'y' || up.sign < 0)
+            Log::Write("Viewer: up axis %s%c (%s)\n", up.sign < 0 ? "-" : "", up.axis, upAsked ? "--up" : "the file's");
+        points = std::move(prepared.points);
+        Frame();
         model = std::move(prepared.model);
+        SayNotes(model);
         scene = std::move(prepared.scene);
         objects.assign(static_cast<size_t>(model.animations), nullptr);
         clipNames.assign(objects.size(), std::string());
@@ -339,6 +410,24 @@ struct ShownModel {
         scene.reset();
         summaryText = summary.Text();
         LogSummary(summaryText);
+    }
+
+    // The points stood upright, then framed; the objects' matrix does both.
+    void Frame() {
+        D3DXMATRIX rotation = viewer::UpRotation(up);
+        std::vector<D3DXVECTOR3> upright(points.size());
+        for (size_t i = 0; i < points.size(); ++i) D3DXVec3TransformCoord(&upright[i], &points[i], &rotation);
+        framing = viewer::FrameModel(upright, viewer::OrbitView());
+        D3DXMatrixMultiply(&framing.world, &rotation, &framing.world);
+        for (SceneObject* object : objects)
+            if (object) object->world = framing.world;
+    }
+
+    // U: the next up axis, framed afresh.
+    void TurnUp() {
+        up = viewer::NextUpAxis(up);
+        Frame();
+        Log::Write("Viewer: up axis %c\n", up.axis);
     }
 
     // Puts the clip's object first in the world's list, which the viewer's zone draws.
@@ -359,6 +448,7 @@ struct ShownModel {
         int next = (model.animation + turn + model.animations) % model.animations;
         size_t slot = static_cast<size_t>(next);
         if (!objects[slot] && ConvertAnimation(model, path, next).status != ExitOk) return;
+        SayNotes(model);
         if (clipNames[slot].empty()) clipNames[slot] = model.animationName;
         model.animation = next;
         ShowAnimation(next);
@@ -376,7 +466,7 @@ struct ShownModel {
 // The user's hold on the view through the mouse: drags and the wheel.
 class ViewControls {
 public:
-    explicit ViewControls(Window& window) : window_(window) {}
+    ViewControls(Window& window, int viewHeight) : window_(window), viewHeight_(viewHeight) {}
 
     // Applies this frame's drags and wheel to the view at `time` seconds; true once the user
     // has moved it.
@@ -397,7 +487,7 @@ public:
             view.Orbit(static_cast<float>(dx), static_cast<float>(dy));
             moved = dx != 0 || dy != 0;
         } else if (lastButtons_ & 6u) {
-            view.Pan(static_cast<float>(dx), static_cast<float>(dy), kHeight);
+            view.Pan(static_cast<float>(dx), static_cast<float>(dy), viewHeight_);
             moved = dx != 0 || dy != 0;
         }
         if (int notches = window_.wheel / WHEEL_DELTA) {
@@ -430,6 +520,7 @@ private:
     static constexpr float kWheelRest = 0.3f;  // seconds without a notch that end a turn of the wheel
 
     Window& window_;
+    int viewHeight_;
     int lastX_ = 0, lastY_ = 0;
     uint32_t lastButtons_ = 0;
     int zoomNotches_ = 0;
@@ -438,17 +529,23 @@ private:
 
 int Run(const Arguments& args) {
     // The import runs before the log starts, so that the log keeps LoadScene's account
-    // only: the framing needs the scene's first pose and the images it names.
+    // only: the framing needs the scene's poses and the images it names.
     auto prepared = std::make_unique<PreparedModel>();
-    if (Failure failure = PrepareModel(args.path, args.animation, *prepared); failure.status != ExitOk) {
+    if (Failure failure = PrepareModel(args.path, args.animation, args.root, *prepared); failure.status != ExitOk) {
         std::fprintf(stderr, "viewer: %s\n", failure.message.c_str());
         return failure.status;
     }
 
     Log::Open();
-    gViewerWindow.create(50, 50, kWidth, kHeight, 1, ViewerWindowProcedure);
+    const int width = args.width, height = args.height;
+    gViewerWindow.create(50, 50, width, height, 1, ViewerWindowProcedure);
     FrameLoop::CheckSettings();
     DragAcceptFiles(gViewerWindow.handle, TRUE);
+    auto showTitle = [](const std::string& path) {
+        SetWindowTextA(gViewerWindow.handle,
+                       ("Lumaret viewer - " + std::filesystem::path(path).filename().string()).c_str());
+    };
+    showTitle(args.path);
     // As in the engine: ./data/'s shaders and images are prepared while the device is created.
     auto prefetch = std::make_unique<StartupPrefetch>("./data/");
     RendererSettings settings;
@@ -457,10 +554,10 @@ int Run(const Arguments& args) {
     settings.multisample = 4;
     settings.anisotropy = 1;
     gRenderer = new Renderer();
-    gRenderer->Init(gViewerWindow.handle, DisplayModeDesc{kWidth, kHeight, 0}, settings,
+    gRenderer->Init(gViewerWindow.handle, DisplayModeDesc{width, height, 0}, settings,
                     ClearColor | ClearDepth | ClearStencil);
     ShownModel shown;
-    shown.Take(std::move(*prepared), args.path);
+    shown.Take(std::move(*prepared), args.path, args.up);
     prepared.reset();
     gRenderer->LoadResources(prefetch.get());
     prefetch.reset();
@@ -471,8 +568,9 @@ int Run(const Arguments& args) {
     gWorld->InitPipeline();
     gWorld->clearColor = kBackgroundColor;
     gWorld->postFactor = 0.025f;
-    Light light;
-    gWorld->lights.push_back(&light);
+    viewer::ViewerLights lights;
+    gWorld->lights.push_back(&lights.key);
+    gWorld->lights.push_back(&lights.fill);
     Zone* zone = gWorld->CreateZone("viewer");
     shown.ShowAnimation(shown.model.animation);
     zone->AddObject(shown.objects[static_cast<size_t>(shown.model.animation)]);
@@ -483,7 +581,7 @@ int Run(const Arguments& args) {
     Camera camera;
     camera.SetPerspective(viewer::kFieldOfViewDegrees, viewer::kAspect, viewer::kNear, viewer::kFar);
 
-    ViewControls controls(gViewerWindow);
+    ViewControls controls(gViewerWindow, height);
     bool userMoved = args.still;
     viewer::AnimationTimeline timeline;
     bool showSummary = false;
@@ -496,7 +594,7 @@ int Run(const Arguments& args) {
     // Opens a file in place of the model shown; on failure the model stays and says why.
     auto openInPlace = [&](std::string path, float seconds) {  // a copy: it may be shown.path
         auto next = std::make_unique<PreparedModel>();
-        Failure failure = PrepareModel(path, -1, *next);
+        Failure failure = PrepareModel(path, -1, args.root, *next);
         bool reload = path == shown.path;
         if (failure.status != ExitOk) {
             Log::Write("Viewer: open failed: %s; still showing %s\n", failure.message.c_str(), shown.path.c_str());
@@ -506,16 +604,17 @@ int Run(const Arguments& args) {
         }
         shown.Retire();
         shown = ShownModel();
-        shown.Take(std::move(*next), path);
+        shown.Take(std::move(*next), path, args.up);
         shown.Summarize();
         shown.ShowAnimation(shown.model.animation);
         Log::Write("Viewer: %s %s\n", reload ? "reloaded" : "opened", path.c_str());
+        showTitle(path);
         messageUntil = -1.0f;
         // A new file is framed afresh; a reloaded one keeps the user's view.
         start = shown.framing.view;
         if (!reload) view = start;
     };
-    FrameLoop loop(gViewerWindow, camera, text, kWidth, kHeight, kBackgroundColor);
+    FrameLoop loop(gViewerWindow, camera, text, width, height, kBackgroundColor);
     float now = 0.0f;
     loop.update = [&](const FrameTimer& timer) {
         now = timer.time;
@@ -525,6 +624,21 @@ int Run(const Arguments& args) {
             userMoved = true;
             ViewControls::LogView("reset", view);
         }
+        if (loop.KeyPressed('U')) {
+            shown.TurnUp();
+            view = start = shown.framing.view;
+            userMoved = true;
+        }
+        // Front, side and top, as on a numeric keypad; the distance and target stay.
+        for (auto [key, name, yaw, pitch] : {std::tuple('1', "front", 0.0f, 0.0f),
+                                             std::tuple('3', "side", 1.57079633f, 0.0f),
+                                             std::tuple('7', "top", 0.0f, 1.45f)})
+            if (loop.KeyPressed(key)) {
+                view.yaw = yaw;
+                view.pitch = pitch;
+                userMoved = true;
+                ViewControls::LogView(name, view);
+            }
         if (!userMoved) view.yaw = kOrbitSpeed * timer.time;
         bool shift = gViewerWindow.KeyState[VK_SHIFT] != 0;
         viewer::AnimationTimeline::Keys keys;
@@ -549,9 +663,10 @@ int Run(const Arguments& args) {
         }
         if (loop.KeyPressed(VK_F3)) showSummary = !showSummary;
         gWorld->ticksPerFrame = timeline.Update(keys, timer.delta);
+        camera.SetPerspective(viewer::kFieldOfViewDegrees, viewer::kAspect, view.NearPlane(), viewer::kFar);
         camera.SetPosition(view.Eye());
         camera.SetTarget(view.target);
-        light.position = view.LightPosition();
+        lights.Follow(view);
     };
     loop.drawOverlays = [&] {
         if (shown.model.animations > 1 || timeline.touched) {
@@ -560,12 +675,12 @@ int Run(const Arguments& args) {
             double seconds = clip < clips.size() && clips[clip].seconds >= 0.0 ? clips[clip].seconds : -1.0;
             timeline.Draw(*gRenderer, text,
                           timeline.Text(shown.clipNames[clip], shown.model.animation, shown.model.animations, seconds),
-                          kWidth, kHeight);
+                          width, height);
         }
         if (showSummary)
-            DrawTextPanel(*gRenderer, text, shown.summaryText, PanelCorner::TopRight, kWidth, kHeight, summaryVertices);
+            DrawTextPanel(*gRenderer, text, shown.summaryText, PanelCorner::TopRight, width, height, summaryVertices);
         if (now < messageUntil)
-            DrawTextPanel(*gRenderer, text, message, PanelCorner::Centre, kWidth, kHeight, messageVertices);
+            DrawTextPanel(*gRenderer, text, message, PanelCorner::Centre, width, height, messageVertices);
     };
     loop.Run();
 
@@ -590,6 +705,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         PrintUsage(stdout);
         return ExitOk;
     }
+    std::string why;
+    std::optional<std::string> data = viewer::FindViewerData(why);
+    if (!data) {
+        std::fprintf(stderr, "viewer: %s\n", why.c_str());
+        return ExitUnreadable;
+    }
+    SetDataFolder(*data);
     // The platform reads these when the window system starts, in Run; a screenshot is
     // taken headless only, so asking for one runs headless whatever the display.
     if (!args.frames.empty()) {

@@ -18,10 +18,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+constexpr uint32_t kTicksPerFrame = 24, kClockTicks = 600;  // the engine's animation clock
 constexpr size_t kPaletteSize = 48;  // what the pass shaders hold; LoadScene skips larger meshes
 const char* const kLightmapExtensions[] = {"jpg", "tga", "dds"};
-constexpr float kLightAzimuthLead = 0.6f;  // radians to the camera's right
-constexpr float kLightRise = 0.45f;        // radians above the camera
 constexpr float kMaxPitch = 1.45f;         // short of straight above or below
 constexpr float kRadiansPerPixel = 0.008f;
 constexpr float kZoomPerNotch = 0.85f;
@@ -100,10 +99,62 @@ std::vector<D3DXVECTOR3> FirstPose(const SrxScene& scene) {
     return points;
 }
 
+std::vector<D3DXVECTOR3> AnimatedPoses(const SrxScene& scene) {
+    std::vector<D3DXVECTOR3> points = FirstPose(scene);
+    bool animated = std::any_of(scene.nodes.begin(), scene.nodes.end(), [](const SrxNode& n) { return n.trackFlags != 0; });
+    if (!animated || points.empty()) return points;
+    // Enough points per pose for the bounds of a limb's swing, few enough for a big mesh.
+    const size_t stride = std::max<size_t>(1, points.size() / 50000);
+    std::vector<AnimatedNode> nodes = BuildNodes(scene);
+    AnimationController animation(&nodes);
+    std::vector<D3DXVECTOR3> pose;
+    for (uint32_t tick = kTicksPerFrame; tick <= kClockTicks; tick += kTicksPerFrame) {
+        animation.Evaluate(static_cast<float>(tick));
+        pose.clear();
+        for (const SrxMesh& mesh : scene.meshes)
+            if (Drawable(scene, mesh)) AddMesh(mesh, scene.nodes[mesh.node], animation, pose);
+        for (size_t i = 0; i < pose.size(); i += stride) points.push_back(pose[i]);
+    }
+    return points;
+}
+
 Bounds BoundsOf(const std::vector<D3DXVECTOR3>& points) {
     Bounds bounds;
     for (const D3DXVECTOR3& p : points) bounds.Add(p);
     return bounds;
+}
+
+std::vector<D3DXVECTOR3> FramingPoints(const std::vector<D3DXVECTOR3>& points) {
+    constexpr size_t kFew = 20000;  // below this, every point
+    if (points.size() <= kFew) return points;
+    Bounds bounds = BoundsOf(points);
+    D3DXVECTOR3 extent = bounds.max - bounds.min;
+    auto cellOf = [&](float value, float low, float size) {
+        float at = size > 0.0f ? (value - low) / size * kFramingGrid : 0.0f;
+        return std::clamp(static_cast<int>(at), 0, kFramingGrid - 1);
+    };
+    std::vector<bool> taken(static_cast<size_t>(kFramingGrid) * kFramingGrid * kFramingGrid, false);
+    std::vector<D3DXVECTOR3> kept;
+    // The points that reach each face of the box first, so that the bounds stay exact.
+    for (int axis = 0; axis < 3; ++axis) {
+        auto component = [axis](const D3DXVECTOR3& p) { return axis == 0 ? p.x : axis == 1 ? p.y : p.z; };
+        auto [low, high] = std::minmax_element(points.begin(), points.end(), [&](const D3DXVECTOR3& a,
+                                                                                   const D3DXVECTOR3& b) {
+            return component(a) < component(b);
+        });
+        kept.push_back(*low);
+        kept.push_back(*high);
+    }
+    for (const D3DXVECTOR3& p : points) {
+        size_t cell = (static_cast<size_t>(cellOf(p.x, bounds.min.x, extent.x)) * kFramingGrid +
+                       static_cast<size_t>(cellOf(p.y, bounds.min.y, extent.y))) *
+                          kFramingGrid +
+                      static_cast<size_t>(cellOf(p.z, bounds.min.z, extent.z));
+        if (taken[cell]) continue;
+        taken[cell] = true;
+        kept.push_back(p);
+    }
+    return kept;
 }
 
 D3DXMATRIX FramingMatrix(const Bounds& bounds) {
@@ -132,10 +183,6 @@ D3DXVECTOR3 Direction(float yaw, float pitch) {
 
 D3DXVECTOR3 OrbitView::Eye() const { return target + distance * Direction(yaw, pitch); }
 
-D3DXVECTOR3 OrbitView::LightPosition() const {
-    return target + distance * Direction(yaw + kLightAzimuthLead, std::min(pitch + kLightRise, kMaxPitch));
-}
-
 void OrbitView::Orbit(float dxPixels, float dyPixels) {
     yaw -= dxPixels * kRadiansPerPixel;
     pitch = std::clamp(pitch + dyPixels * kRadiansPerPixel, -kMaxPitch, kMaxPitch);
@@ -145,8 +192,18 @@ float OrbitView::NearestDistance() const { return reach + D3DXVec3Length(&target
 
 float OrbitView::FarthestDistance() const { return kFar - reach - D3DXVec3Length(&target) - 2.0f * kNear; }
 
+float OrbitView::NearPlane() const {
+    return std::min(kNear, std::max(distance - reach - D3DXVec3Length(&target), 0.01f * distance));
+}
+
+namespace {
+float ClosestZoom(const OrbitView& view) {
+    return view.framed > 0.0f ? std::min(view.NearestDistance(), kZoomFloor * view.framed) : view.NearestDistance();
+}
+}  // namespace
+
 void OrbitView::Zoom(float notches) {
-    distance = std::clamp(distance * std::pow(kZoomPerNotch, notches), NearestDistance(), FarthestDistance());
+    distance = std::clamp(distance * std::pow(kZoomPerNotch, notches), ClosestZoom(*this), FarthestDistance());
 }
 
 void OrbitView::Pan(float dxPixels, float dyPixels, int viewHeight) {
@@ -160,8 +217,25 @@ void OrbitView::Pan(float dxPixels, float dyPixels, int viewHeight) {
     // The model's centre stays in reach, so that zooming keeps the sphere out of the near plane.
     float length = D3DXVec3Length(&target);
     if (length > kMaxPan) target *= kMaxPan / length;
-    distance = std::clamp(distance, NearestDistance(), FarthestDistance());
+    distance = std::clamp(distance, ClosestZoom(*this), FarthestDistance());
 }
+
+D3DXMATRIX UpRotation(UpAxis up) {
+    // Row vectors. The source's +z is the engine's -z, which a quarter turn about x lifts
+    // to +y; +x reaches +y by a quarter turn about z; -y by a half turn about x.
+    float angle = up.axis == 'y' ? (up.sign < 0 ? 3.14159265f : 0.0f) : up.sign * 1.57079633f;
+    float c = std::cos(angle), s = std::sin(angle);
+    D3DXMATRIX m;
+    D3DXMatrixScaling(&m, 1.0f, 1.0f, 1.0f);
+    if (up.axis == 'x') {
+        m._11 = c, m._12 = s, m._21 = -s, m._22 = c;
+    } else {
+        m._22 = c, m._23 = s, m._32 = -s, m._33 = c;
+    }
+    return m;
+}
+
+UpAxis NextUpAxis(UpAxis up) { return {up.axis == 'y' ? 'z' : up.axis == 'z' ? 'x' : 'y', 1}; }
 
 Projection Project(const std::vector<D3DXVECTOR3>& worldPoints, const OrbitView& view) {
     D3DXVECTOR3 eye = view.Eye(), up(0.0f, 1.0f, 0.0f);
@@ -221,13 +295,14 @@ Framing FrameModel(const std::vector<D3DXVECTOR3>& points, OrbitView view) {
     framing.world._42 += shift.y;
     framing.world._43 += shift.z;
     view.distance = FitDistance(placed, view);
+    view.framed = view.distance;
     framing.view = view;
     framing.fill = Project(placed, view).fill;
     return framing;
 }
 
-std::vector<std::string> RegisterModelTextures(Renderer& renderer, const SrxScene& scene,
-                                               const std::string& scenePath) {
+std::vector<RegisteredImage> RegisterModelTextures(Renderer& renderer, const SrxScene& scene,
+                                                   const std::string& scenePath) {
     // File name (lower case) -> key, for every image the scene build may look up.
     std::map<std::string, std::set<std::string>> wanted;
     for (const SrxMaterial& material : scene.materials) {
@@ -245,7 +320,7 @@ std::vector<std::string> RegisterModelTextures(Renderer& renderer, const SrxScen
         wanted[FileNameOfPath(stem) + suffix].insert(stem + suffix);
     }
 
-    std::vector<std::string> keys;
+    std::vector<RegisteredImage> keys;
     fs::path directory = fs::path(scenePath).parent_path();
     std::error_code error;
     for (const fs::directory_entry& entry : fs::directory_iterator(directory.empty() ? "." : directory, error)) {
@@ -265,14 +340,14 @@ std::vector<std::string> RegisterModelTextures(Renderer& renderer, const SrxScen
         for (const std::string& key : found->second) {
             int index = renderer.LoadTexture(path);
             renderer.textures[static_cast<size_t>(index)].name = Lowercase(key);
-            keys.push_back(Lowercase(key));
+            keys.push_back({Lowercase(key), fs::absolute(path, error).string()});
         }
     }
     return keys;
 }
 
-std::vector<std::string> RegisterImages(Renderer& renderer, const std::vector<NamedImage>& images) {
-    std::vector<std::string> keys;
+std::vector<RegisteredImage> RegisterImages(Renderer& renderer, const std::vector<NamedImage>& images) {
+    std::vector<RegisteredImage> keys;
     for (const NamedImage& image : images) {
         std::string key = "./data/" + Lowercase(image.name);
         D3DXIMAGE_INFO info{};
@@ -282,7 +357,7 @@ std::vector<std::string> RegisterImages(Renderer& renderer, const std::vector<Na
             continue;
         }
         renderer.LoadTexture(key, image.bytes->data(), image.bytes->size());
-        keys.push_back(key);
+        keys.push_back({key, image.source});
     }
     return keys;
 }

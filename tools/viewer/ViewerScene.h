@@ -5,8 +5,8 @@
 // The pass shaders fix the camera the pipeline can rebuild positions for (60 degrees,
 // aspect 4/3), store depth up to 2048 units and let the light fall off to nothing at 2000.
 // So the viewer never changes the projection: it scales and centres the model into a
-// sphere of kViewRadius units, and moves the camera (and the light with it) around that
-// sphere within distances those numbers suit, never into it.
+// sphere of kViewRadius units, and moves the camera around that sphere within distances
+// those numbers suit, never into it (the lights: ViewerLighting.h).
 #pragma once
 
 #include "import/SrxScene.h"
@@ -25,6 +25,7 @@ constexpr float kFieldOfViewDegrees = 60.0f;
 constexpr float kAspect = 4.0f / 3.0f;
 constexpr float kNear = 1.0f, kFar = 2000.0f;
 constexpr float kFill = 0.75f;  // of the view's width or height, whichever binds
+constexpr float kZoomFloor = 0.03f;
 
 struct Bounds {
     D3DXVECTOR3 min{0.0f, 0.0f, 0.0f}, max{0.0f, 0.0f, 0.0f};
@@ -35,7 +36,17 @@ struct Bounds {
 // Every vertex as the engine places it (z negated, node matrix or bone palette) in the
 // animation's first pose (tick 0); numbers that are not finite are left out.
 std::vector<D3DXVECTOR3> FirstPose(const SrxScene& scene);
+// The same over the whole animation: the poses at every tick the engine's clock shows
+// (0, 24, ..., 600), so that framing holds the model wherever it moves. A scene without
+// tracks has one pose; large animated meshes are sampled at every few vertices per pose.
+std::vector<D3DXVECTOR3> AnimatedPoses(const SrxScene& scene);
 Bounds BoundsOf(const std::vector<D3DXVECTOR3>& points);
+// At most one point per cell of a kFramingGrid^3 grid over the points' bounds: the framing
+// projects every point some 200 times, and a million-vertex mesh would spend seconds
+// there for a fill that cells of a 64th of the extent change by a fraction of a percent.
+// The bounds' corners stay exact (each extreme point is kept in its cell's stead).
+constexpr int kFramingGrid = 64;
+std::vector<D3DXVECTOR3> FramingPoints(const std::vector<D3DXVECTOR3>& points);
 
 // Object-to-world matrix that centres the box on the origin and scales the sphere around
 // it to kViewRadius.
@@ -49,10 +60,9 @@ struct OrbitView {
     float distance = 2.3f * kViewRadius;
     D3DXVECTOR3 target{0.0f, 0.0f, 0.0f};
     float reach = kViewRadius;  // how far the model reaches from the origin
+    float framed = 0.0f;        // the framing's distance; the zoom goes to kZoomFloor of it
 
     D3DXVECTOR3 Eye() const;
-    // Above the camera and to its right, at the camera's distance, so the side in view is lit.
-    D3DXVECTOR3 LightPosition() const;
     void Orbit(float dxPixels, float dyPixels);
     // Positive notches move closer; the camera stops short of the model's sphere.
     void Zoom(float notches);
@@ -61,7 +71,22 @@ struct OrbitView {
     // The distance range that keeps the model's sphere between the near and far planes.
     float NearestDistance() const;
     float FarthestDistance() const;
+    // The near plane: kNear while the model's sphere lies beyond it; closer in, a
+    // hundredth of the distance, so that the zoom can go into the model for a close look.
+    float NearPlane() const;
 };
+
+// Which of the source's axes points up: 'x', 'y' (the engine's own, and glTF's) or 'z'
+// (STL, Q3D, Blender exports), negative when sign is -1.
+struct UpAxis {
+    char axis = 'y';
+    int sign = 1;
+};
+// The rotation, applied before the framing, that stands a model with that up axis
+// upright in the engine's frame (where the source's z is negated).
+D3DXMATRIX UpRotation(UpAxis up);
+// The axis after this one in the order y, z, x (a key turns through them).
+UpAxis NextUpAxis(UpAxis up);
 
 // Where the points fall in the view: the larger of the width and height shares they
 // fill, and the centre of their bounds in clip space (-1 to 1 across the view).
@@ -86,14 +111,20 @@ Framing FrameModel(const std::vector<D3DXVECTOR3>& points, OrbitView view);
 // keys LoadScene asks for: "./data/" + map name for maps and node lightmaps, the scene's
 // stem + "_lightmap.<ext>" for its own lightmap. Runs before the ./data/ scan, so that
 // the model's images win a look-up over same-named files there. Images the device cannot
-// decode are left out (the material then falls back as in the engine). Returns the keys.
-std::vector<std::string> RegisterModelTextures(Renderer& renderer, const SrxScene& scene, const std::string& scenePath);
+// decode are left out (the material then falls back as in the engine). Returns the keys,
+// each with the file it was read from.
+struct RegisteredImage {
+    std::string key, source;
+};
+std::vector<RegisteredImage> RegisterModelTextures(Renderer& renderer, const SrxScene& scene,
+                                                   const std::string& scenePath);
 
 // The same for images in memory (a model converted on the fly), each under "./data/" + name.
 struct NamedImage {
     std::string name;
     const std::vector<uint8_t>* bytes;
+    std::string source;  // where the image came from, for the log
 };
-std::vector<std::string> RegisterImages(Renderer& renderer, const std::vector<NamedImage>& images);
+std::vector<RegisteredImage> RegisterImages(Renderer& renderer, const std::vector<NamedImage>& images);
 
 }  // namespace viewer

@@ -1,0 +1,179 @@
+#include "NodeDepth.h"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+namespace srxconvert {
+
+namespace {
+
+constexpr size_t kMaxWalkSteps = 10000000;  // a graph that shares subtrees can explode
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The node graph of a glTF's JSON, scanned without recursion: each node's children and the
+// scenes' root nodes. Only the paths $.nodes[i].children[k] and $.scenes[i].nodes[k] matter.
+struct NodeGraph {
+    std::vector<std::vector<long>> children;
+    std::vector<long> roots;
+    std::string problem;
+};
+
+NodeGraph ScanJson(const char* text, size_t size) {
+    struct Level {
+        bool object;
+        bool expectKey;
+        long index;  // arrays: the element being read
+        std::string key;
+    };
+    NodeGraph graph;
+    std::vector<Level> stack;
+    auto at = [&](size_t depth, bool object, const char* key) {
+        return stack.size() > depth && stack[depth].object == object && (!key || stack[depth].key == key);
+    };
+    auto value = [&](const char* start, size_t length) {
+        // Called for every scalar value; only integers at the two paths are kept.
+        if (stack.size() != 4 || !at(0, true, nullptr) || !at(1, false, nullptr) || !at(3, false, nullptr)) return;
+        std::string number(start, length);
+        char* end = nullptr;
+        long n = std::strtol(number.c_str(), &end, 10);
+        if (end == number.c_str() || *end != '\0') return;
+        if (stack[0].key == "nodes" && at(2, true, "children")) {
+            size_t node = static_cast<size_t>(stack[1].index);
+            if (graph.children.size() <= node) graph.children.resize(node + 1);
+            graph.children[node].push_back(n);
+        } else if (stack[0].key == "scenes" && at(2, true, "nodes")) {
+            graph.roots.push_back(n);
+        }
+    };
+    for (size_t i = 0; i < size; ++i) {
+        char c = text[i];
+        if (std::isspace(static_cast<unsigned char>(c))) continue;
+        if (c == '{' || c == '[') {
+            if (stack.size() == 2 && stack[0].key == "nodes" && c == '{' &&
+                graph.children.size() <= static_cast<size_t>(stack[1].index))
+                graph.children.resize(static_cast<size_t>(stack[1].index) + 1);
+            stack.push_back({c == '{', c == '{', 0, {}});
+            if (stack.size() > kMaxJsonDepth + 1) {
+                graph.problem = "its JSON nests deeper than " + std::to_string(kMaxJsonDepth) + " levels";
+                return graph;
+            }
+        } else if (c == '}' || c == ']') {
+            if (stack.empty()) break;
+            stack.pop_back();
+        } else if (c == ',') {
+            if (stack.empty()) continue;
+            if (stack.back().object)
+                stack.back().expectKey = true;
+            else
+                ++stack.back().index;
+        } else if (c == ':') {
+            if (!stack.empty()) stack.back().expectKey = false;
+        } else if (c == '"') {
+            size_t start = ++i;
+            while (i < size && text[i] != '"') i += text[i] == '\\' ? 2 : 1;
+            if (!stack.empty() && stack.back().object && stack.back().expectKey)
+                stack.back().key.assign(text + start, std::min(i, size) - start);
+        } else {
+            size_t start = i;
+            while (i + 1 < size && !std::strchr(",}] \t\r\n", text[i + 1])) ++i;
+            value(text + start, i + 1 - start);
+        }
+    }
+    return graph;
+}
+
+// Reads the JSON of a .gltf, or only the JSON chunk of a binary glTF.
+bool GltfJson(const std::string& path, std::string& json) {
+    std::ifstream in(path, std::ios::binary);
+    char header[20] = {};
+    in.read(header, sizeof(header));
+    if (in.gcount() == sizeof(header) && std::memcmp(header, "glTF", 4) == 0) {
+        uint32_t length = 0;
+        std::memcpy(&length, header + 12, 4);
+        if (std::memcmp(header + 16, "JSON", 4) != 0) return false;
+        std::error_code error;
+        json.resize(std::min<uintmax_t>(length, std::filesystem::file_size(path, error)));
+        in.read(json.data(), length);
+        json.resize(static_cast<size_t>(in.gcount()));
+        return true;
+    }
+    size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || Lower(path.substr(dot)) != ".gltf") return false;
+    in.clear();
+    in.seekg(0);
+    json.assign((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return true;
+}
+
+}  // namespace
+
+std::string GltfDepthProblem(const std::string& path) {
+    std::string json;
+    if (!GltfJson(path, json)) return {};
+    NodeGraph graph = ScanJson(json.data(), json.size());
+    if (!graph.problem.empty()) return graph.problem;
+    size_t count = graph.children.size();
+    std::vector<bool> isChild(count, false);
+    for (const std::vector<long>& children : graph.children)
+        for (long c : children)
+            if (c >= 0 && static_cast<size_t>(c) < count) isChild[static_cast<size_t>(c)] = true;
+    std::vector<std::pair<size_t, size_t>> walk;  // node, its depth
+    for (long r : graph.roots)
+        if (r >= 0 && static_cast<size_t>(r) < count) walk.emplace_back(static_cast<size_t>(r), 1);
+    for (size_t n = 0; n < count; ++n)
+        if (!isChild[n]) walk.emplace_back(n, 1);
+    // A loop only deepens the walk, so it is caught as depth too.
+    for (size_t steps = 0; !walk.empty(); ++steps) {
+        auto [node, depth] = walk.back();
+        walk.pop_back();
+        if (depth > kMaxNodeDepth)
+            return "its nodes nest deeper than " + std::to_string(kMaxNodeDepth) + " levels (or hold themselves)";
+        if (steps > kMaxWalkSteps) return "its nodes share subtrees past " + std::to_string(kMaxWalkSteps) + " visits";
+        for (long c : graph.children[node])
+            if (c >= 0 && static_cast<size_t>(c) < count) walk.emplace_back(static_cast<size_t>(c), depth + 1);
+    }
+    return {};
+}
+
+size_t NodeDepth(const aiNode* root) {
+    size_t deepest = 0;
+    std::vector<std::pair<const aiNode*, size_t>> walk;
+    if (root) walk.emplace_back(root, 1);
+    while (!walk.empty()) {
+        auto [node, depth] = walk.back();
+        walk.pop_back();
+        deepest = std::max(deepest, depth);
+        for (unsigned c = 0; c < node->mNumChildren && node->mChildren; ++c)
+            if (node->mChildren[c]) walk.emplace_back(node->mChildren[c], depth + 1);
+    }
+    return deepest;
+}
+
+bool RunOnImportStack(const std::function<void()>& work) {
+    pthread_attr_t attributes;
+    if (pthread_attr_init(&attributes) != 0) return false;
+    pthread_attr_setstacksize(&attributes, kImportStackBytes);
+    pthread_t thread;
+    auto start = [](void* argument) -> void* {
+        (*static_cast<const std::function<void()>*>(argument))();
+        return nullptr;
+    };
+    bool started = pthread_create(&thread, &attributes, start, const_cast<std::function<void()>*>(&work)) == 0;
+    pthread_attr_destroy(&attributes);
+    if (started) pthread_join(thread, nullptr);
+    return started;
+}
+
+}  // namespace srxconvert

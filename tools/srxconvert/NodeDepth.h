@@ -1,0 +1,35 @@
+// How deep a model's node hierarchy may nest, and the checks that keep deeper ones out.
+//
+// Assimp reads and post-processes node hierarchies recursively, about half a kilobyte of
+// stack a level: a glTF whose 20 000 nodes each hold the next overflows a thread's usual
+// 8 MiB. The import therefore runs on a thread of kImportStackBytes, which holds
+// kMaxNodeDepth levels with room to spare (sanitizer builds included). glTF files are
+// scanned before Assimp reads them (JSON nesting and the node graph), so deeper ones are
+// refused unread; for every other format the hierarchy Assimp built is measured, on that
+// thread, and refused past the same depth.
+#pragma once
+
+#include <assimp/scene.h>
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+namespace srxconvert {
+
+constexpr size_t kMaxNodeDepth = 30000;
+constexpr size_t kMaxJsonDepth = 256;  // glTF's own structure nests about 8 levels
+constexpr size_t kImportStackBytes = size_t(256) << 20;
+
+// Empty when path is no glTF (by extension or binary header) or a glTF within the limits;
+// else one line saying what is too deep.
+std::string GltfDepthProblem(const std::string& path);
+
+// The number of levels below and including root, counted without recursion.
+size_t NodeDepth(const aiNode* root);
+
+// Runs work on a thread with a stack of kImportStackBytes and waits for it. False (work
+// not run) when no such thread can be made.
+bool RunOnImportStack(const std::function<void()>& work);
+
+}  // namespace srxconvert
