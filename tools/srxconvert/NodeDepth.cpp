@@ -122,7 +122,11 @@ bool GltfJson(const std::string& path, std::string& json) {
 std::string GltfDepthProblem(const std::string& path) {
     std::string json;
     if (!GltfJson(path, json)) return {};
-    NodeGraph graph = ScanJson(json.data(), json.size());
+    return GltfJsonDepthProblem(json.data(), json.size());
+}
+
+std::string GltfJsonDepthProblem(const char* json, size_t size) {
+    NodeGraph graph = ScanJson(json, size);
     if (!graph.problem.empty()) return graph.problem;
     size_t count = graph.children.size();
     std::vector<bool> isChild(count, false);

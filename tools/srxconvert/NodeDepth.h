@@ -24,6 +24,8 @@ constexpr size_t kImportStackBytes = size_t(256) << 20;
 // Empty when path is no glTF (by extension or binary header) or a glTF within the limits;
 // else one line saying what is too deep.
 std::string GltfDepthProblem(const std::string& path);
+// The same for a glTF's JSON text already in memory.
+std::string GltfJsonDepthProblem(const char* json, size_t size);
 
 // The number of levels below and including root, counted without recursion.
 size_t NodeDepth(const aiNode* root);
