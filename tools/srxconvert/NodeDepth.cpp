@@ -15,7 +15,6 @@ namespace srxconvert {
 
 namespace {
 
-constexpr size_t kMaxWalkSteps = 10000000;  // a graph that shares subtrees can explode
 
 std::string Lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -128,25 +127,44 @@ std::string GltfDepthProblem(const std::string& path) {
 std::string GltfJsonDepthProblem(const char* json, size_t size) {
     NodeGraph graph = ScanJson(json, size);
     if (!graph.problem.empty()) return graph.problem;
+    // The deepest chain below each node, each node visited once (a depth-first walk with
+    // its own stack), so no sharing of subtrees can make the scan long; a node met again
+    // while its own chain is still open holds itself.
     size_t count = graph.children.size();
-    std::vector<bool> isChild(count, false);
-    for (const std::vector<long>& children : graph.children)
-        for (long c : children)
-            if (c >= 0 && static_cast<size_t>(c) < count) isChild[static_cast<size_t>(c)] = true;
-    std::vector<std::pair<size_t, size_t>> walk;  // node, its depth
-    for (long r : graph.roots)
-        if (r >= 0 && static_cast<size_t>(r) < count) walk.emplace_back(static_cast<size_t>(r), 1);
-    for (size_t n = 0; n < count; ++n)
-        if (!isChild[n]) walk.emplace_back(n, 1);
-    // A loop only deepens the walk, so it is caught as depth too.
-    for (size_t steps = 0; !walk.empty(); ++steps) {
-        auto [node, depth] = walk.back();
-        walk.pop_back();
-        if (depth > kMaxNodeDepth)
-            return "its nodes nest deeper than " + std::to_string(kMaxNodeDepth) + " levels (or hold themselves)";
-        if (steps > kMaxWalkSteps) return "its nodes share subtrees past " + std::to_string(kMaxWalkSteps) + " visits";
-        for (long c : graph.children[node])
-            if (c >= 0 && static_cast<size_t>(c) < count) walk.emplace_back(static_cast<size_t>(c), depth + 1);
+    enum Mark : uint8_t { Unseen, Open, Done };
+    std::vector<Mark> mark(count, Unseen);
+    std::vector<size_t> below(count, 0);  // levels from the node down, itself included
+    std::vector<std::pair<size_t, size_t>> stack;  // node, next child to look at
+    auto child = [&](size_t node, size_t k) -> long {
+        long c = graph.children[node][k];
+        return c >= 0 && static_cast<size_t>(c) < count ? c : -1;
+    };
+    for (size_t start = 0; start < count; ++start) {
+        if (mark[start] != Unseen) continue;
+        stack.emplace_back(start, 0);
+        mark[start] = Open;
+        while (!stack.empty()) {
+            auto& [node, next] = stack.back();
+            if (next < graph.children[node].size()) {
+                long c = child(node, next++);
+                if (c < 0) continue;
+                size_t n = static_cast<size_t>(c);
+                if (mark[n] == Open) return "its nodes hold themselves";
+                if (mark[n] == Unseen) {
+                    mark[n] = Open;
+                    stack.emplace_back(n, 0);
+                }
+                continue;
+            }
+            size_t deepest = 0;
+            for (size_t k = 0; k < graph.children[node].size(); ++k)
+                if (long c = child(node, k); c >= 0) deepest = std::max(deepest, below[static_cast<size_t>(c)]);
+            below[node] = deepest + 1;
+            mark[node] = Done;
+            if (below[node] > kMaxNodeDepth)
+                return "its nodes nest deeper than " + std::to_string(kMaxNodeDepth) + " levels";
+            stack.pop_back();
+        }
     }
     return {};
 }
