@@ -8,10 +8,9 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <new>
-#include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -93,24 +92,37 @@ bool JoinEqualVertices(aiMesh& mesh) {
     for (unsigned f = 0; f < mesh.mNumFaces; ++f)
         for (unsigned i = 0; i < mesh.mFaces[f].mNumIndices && mesh.mFaces[f].mIndices; ++i)
             if (mesh.mFaces[f].mIndices[i] < count) used[mesh.mFaces[f].mIndices[i]] = true;
-    auto key = [&](unsigned v) {
-        return std::string_view(reinterpret_cast<const char*>(&rows[size_t(v) * floats]), floats * sizeof(float));
+    // Open addressing over the rows, a slot holding the first vertex of a value + 1: no
+    // allocation per vertex, which a node-based map spent as much time on as the hashing.
+    auto row = [&](unsigned v) { return &rows[size_t(v) * floats]; };
+    auto hash = [&](unsigned v) {
+        uint64_t h = 0xcbf29ce484222325ull;
+        for (const float* f = row(v); f != row(v) + floats; ++f) {
+            uint32_t bits;
+            std::memcpy(&bits, f, sizeof bits);
+            h = (h ^ bits) * 0x100000001b3ull;
+        }
+        return h ^ (h >> 29);
     };
-    std::unordered_map<std::string_view, unsigned> first;
-    first.reserve(count);
+    size_t mask = 1;
+    while (mask < 2 * size_t(count)) mask <<= 1;
+    std::vector<unsigned> slots(mask--, 0);
     std::vector<unsigned> remap(count, 0);
     unsigned joined = 0;
     for (unsigned v = 0; v < count; ++v) {
         if (!used[v]) continue;
-        auto [at, added] = first.try_emplace(key(v), joined);
-        if (added) {
+        size_t at = hash(v) & mask;
+        while (slots[at] && std::memcmp(row(slots[at] - 1), row(v), floats * sizeof(float)) != 0) at = (at + 1) & mask;
+        if (!slots[at]) {
+            slots[at] = v + 1;
             // Moved down in place: the vertex a new index names never lies past v.
             for (aiVector3D* array : {mesh.mVertices, mesh.mNormals}) if (array) array[joined] = array[v];
             for (aiVector3D* coords : mesh.mTextureCoords) if (coords) coords[joined] = coords[v];
             for (aiColor4D* set : mesh.mColors) if (set) set[joined] = set[v];
-            ++joined;
+            remap[v] = joined++;
+        } else {
+            remap[v] = remap[slots[at] - 1];
         }
-        remap[v] = at->second;
     }
     for (unsigned f = 0; f < mesh.mNumFaces; ++f)
         for (unsigned i = 0; i < mesh.mFaces[f].mNumIndices && mesh.mFaces[f].mIndices; ++i)
