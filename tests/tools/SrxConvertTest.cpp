@@ -4,6 +4,7 @@
 // statuses and messages.
 #include "Conversion.h"
 #include "MeshSplit.h"
+#include "ModelSource.h"
 #include "NodeDepth.h"
 #include "ToolRun.h"
 #include "import/SrxScene.h"
@@ -228,6 +229,64 @@ TEST_F(SrxConvertModels, CountsMaterialsAndImagesMatchAssimpsScene) {
                 << name << " is written next to the SRX file as an image the engine reads";
         }
     }
+}
+
+// The OBJ reader's vertices are joined by the tools' own hash table, not Assimp's spatial
+// sort: every OBJ test model must come out as Assimp's JoinIdenticalVertices leaves it, the
+// same vertices in the same order under the same faces, materials, nodes and animations.
+TEST(SrxConvertObj, JoinedVerticesMatchAssimpsJoin) {
+    size_t models = 0;
+    for (const auto& entry : fs::directory_iterator(kModels + "OBJ")) {
+        if (entry.path().extension() != ".obj") continue;
+        std::string path = entry.path().string();
+        SCOPED_TRACE(path);
+        srxconvert::ModelSource ours;
+        std::string error;
+        Assimp::Importer importer;
+        const aiScene* theirs = importer.ReadFile(path, srxconvert::ImportFlags(path));
+        ASSERT_EQ(ours.Read(path, error), theirs != nullptr) << error;
+        if (!theirs) continue;
+        ++models;
+        const aiScene& scene = ours.Scene();
+        ASSERT_EQ(scene.mNumMeshes, theirs->mNumMeshes);
+        for (unsigned m = 0; m < scene.mNumMeshes; ++m) {
+            const aiMesh& a = *scene.mMeshes[m];
+            const aiMesh& b = *theirs->mMeshes[m];
+            SCOPED_TRACE(a.mName.C_Str());
+            EXPECT_STREQ(a.mName.C_Str(), b.mName.C_Str());
+            EXPECT_EQ(a.mMaterialIndex, b.mMaterialIndex);
+            ASSERT_EQ(a.mNumVertices, b.mNumVertices);
+            ASSERT_EQ(a.mNumFaces, b.mNumFaces);
+            auto same = [&](const auto* x, const auto* y) {
+                if (!x || !y) return x == y;
+                return std::equal(x, x + a.mNumVertices, y);
+            };
+            EXPECT_TRUE(same(a.mVertices, b.mVertices));
+            EXPECT_TRUE(same(a.mNormals, b.mNormals));
+            for (unsigned c = 0; c < AI_MAX_NUMBER_OF_TEXTURECOORDS; ++c)
+                EXPECT_TRUE(same(a.mTextureCoords[c], b.mTextureCoords[c])) << "UV set " << c;
+            for (unsigned c = 0; c < AI_MAX_NUMBER_OF_COLOR_SETS; ++c)
+                EXPECT_TRUE(same(a.mColors[c], b.mColors[c])) << "colour set " << c;
+            for (unsigned f = 0; f < a.mNumFaces; ++f) {
+                ASSERT_EQ(a.mFaces[f].mNumIndices, b.mFaces[f].mNumIndices);
+                ASSERT_TRUE(std::equal(a.mFaces[f].mIndices, a.mFaces[f].mIndices + a.mFaces[f].mNumIndices,
+                                       b.mFaces[f].mIndices))
+                    << "face " << f;
+            }
+        }
+        ASSERT_EQ(scene.mNumMaterials, theirs->mNumMaterials);
+        for (unsigned m = 0; m < scene.mNumMaterials; ++m)
+            EXPECT_EQ(scene.mMaterials[m]->GetName(), theirs->mMaterials[m]->GetName());
+        std::function<void(const aiNode*, const aiNode*)> sameNodes = [&](const aiNode* x, const aiNode* y) {
+            ASSERT_STREQ(x->mName.C_Str(), y->mName.C_Str());
+            ASSERT_TRUE(std::equal(x->mMeshes, x->mMeshes + x->mNumMeshes, y->mMeshes, y->mMeshes + y->mNumMeshes));
+            ASSERT_EQ(x->mNumChildren, y->mNumChildren);
+            for (unsigned c = 0; c < x->mNumChildren; ++c) sameNodes(x->mChildren[c], y->mChildren[c]);
+        };
+        sameNodes(scene.mRootNode, theirs->mRootNode);
+        EXPECT_EQ(scene.mNumAnimations, theirs->mNumAnimations);
+    }
+    EXPECT_GE(models, 20u);
 }
 
 // The engine's own node evaluation and palette rule against positions composed from
