@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 
 namespace lumaret::platform {
 namespace {
@@ -165,7 +166,7 @@ std::optional<TranslatedProgram> LoadCachedProgram(const std::string& key) {
     return program;
 }
 
-void PruneShaderCache(uint64_t limit) {
+uint64_t PruneShaderCache(uint64_t limit) {
     struct Entry {
         std::filesystem::path path;
         std::filesystem::file_time_type used;
@@ -189,13 +190,14 @@ void PruneShaderCache(uint64_t limit) {
         entries.push_back({it->path(), used, size});
         total += size;
     }
-    if (total <= limit) return;
+    if (total <= limit) return total;
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.used < b.used; });
     // Down to three quarters, so that the next few stores do not prune again.
     for (const Entry& entry : entries) {
         if (total <= limit / 4 * 3) break;
         if (std::filesystem::remove(entry.path, error)) total -= entry.size;
     }
+    return total;
 }
 
 std::optional<TranslatedProgram> ParseCacheEntry(const std::vector<uint8_t>& bytes, const std::string& key) {
@@ -244,7 +246,19 @@ void StoreCachedProgram(const std::string& key, const TranslatedProgram& program
         std::remove(temporary.c_str());
         return;
     }
-    PruneShaderCache(kShaderCacheBytes);
+    // The folder is listed once per process (and again when it may have grown past the
+    // limit), not at every store: a cold start stores every program it translates.
+    static std::mutex* counting = new std::mutex();
+    static std::string* countedFolder = new std::string();
+    static uint64_t counted = 0;
+    std::lock_guard<std::mutex> lock(*counting);
+    uint64_t stored = sizeof(kMagic) + sizeof(checksum) + body.out.size();
+    if (*countedFolder != CacheDirectory() || counted + stored > kShaderCacheBytes) {
+        counted = PruneShaderCache(kShaderCacheBytes);
+        *countedFolder = CacheDirectory();
+    } else {
+        counted += stored;
+    }
 }
 
 }  // namespace lumaret::platform

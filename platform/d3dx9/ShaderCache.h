@@ -42,7 +42,8 @@ std::string ShaderCacheEntryPath(const std::string& key);
 
 constexpr uint64_t kShaderCacheBytes = 64u << 20;
 // Removes the least recently used entries while the folder holds more than the limit (down
-// to three quarters of it); every store does this with kShaderCacheBytes.
-void PruneShaderCache(uint64_t limit);
+// to three quarters of it) and returns the bytes left. Stores do this with kShaderCacheBytes
+// at a process's first store, and whenever their own count says the limit may be passed.
+uint64_t PruneShaderCache(uint64_t limit);
 
 }  // namespace lumaret::platform
