@@ -36,7 +36,11 @@ void SrxWriter::PutU32(uint32_t value) {
 void SrxWriter::PutF32(float value) { PutU32(std::bit_cast<uint32_t>(value)); }
 
 void SrxWriter::PutF32s(std::span<const float> values) {
-    for (float value : values) PutF32(value);
+    // A little-endian host holds the file's byte order already: one copy, not four pushes a value.
+    if constexpr (std::endian::native == std::endian::little)
+        PutBytes(std::span(reinterpret_cast<const uint8_t*>(values.data()), values.size_bytes()));
+    else
+        for (float value : values) PutF32(value);
 }
 
 void SrxWriter::PutBytes(std::span<const uint8_t> bytes) { data_.insert(data_.end(), bytes.begin(), bytes.end()); }
@@ -182,7 +186,10 @@ void SrxWriter::Weights(std::span<const SrxVertex> vertices) {
 
 void SrxWriter::Indices(std::span<const uint16_t> indices) {
     BeginChunk(ChunkIndices);
-    for (uint16_t index : indices) PutU16(index);
+    if constexpr (std::endian::native == std::endian::little)
+        PutBytes(std::span(reinterpret_cast<const uint8_t*>(indices.data()), indices.size_bytes()));
+    else
+        for (uint16_t index : indices) PutU16(index);
     EndChunk();
 }
 
@@ -191,6 +198,7 @@ void SrxWriter::Mesh(const SrxMesh& mesh) {
     for (const SrxPrimitive& primitive : mesh.primitives) {
         Primitive(primitive.vertexCount, primitive.faceCount, primitive.material);
         std::vector<float> values;
+        values.reserve(3 * primitive.vertices.size());
         auto gather = [&](auto field, int width, bool flipV) {
             values.clear();
             for (const SrxVertex& vertex : primitive.vertices)

@@ -298,6 +298,7 @@ uint16_t SceneConversion::SkinNode(int node) {
 
 void SceneConversion::BuildMesh(int node, const aiMesh& mesh) {
     std::vector<uint32_t> triangles;
+    triangles.reserve(3 * size_t{mesh.mNumFaces});
     for (unsigned f = 0; f < mesh.mNumFaces && mesh.mVertices; ++f) {
         const aiFace& face = mesh.mFaces[f];
         if (face.mNumIndices != 3 || !face.mIndices) continue;
@@ -390,6 +391,7 @@ void SceneConversion::WriteMeshPart(const aiMesh& mesh, int meshNode, const Mesh
     if (mesh.mTextureCoords[0]) primitive.streamFlags |= srx::StreamTexCoords;
     if (mesh.mTextureCoords[1]) primitive.streamFlags |= srx::StreamTexCoords2;
     if (skinned) primitive.streamFlags |= srx::StreamWeights;
+    primitive.vertices.reserve(part.vertices.size());
     for (uint32_t v : part.vertices) {
         SrxVertex& vertex = primitive.vertices.emplace_back();
         const aiVector3D& p = mesh.mVertices[v];
