@@ -25,35 +25,6 @@ D3DXVECTOR2 operator*(FLOAT s, const D3DXVECTOR2& v) { return v * s; }
 BOOL D3DXVECTOR2::operator==(const D3DXVECTOR2& v) const { return x == v.x && y == v.y; }
 BOOL D3DXVECTOR2::operator!=(const D3DXVECTOR2& v) const { return !(*this == v); }
 
-// D3DXVECTOR3 ----------------------------------------------------------------------------
-
-D3DXVECTOR3::D3DXVECTOR3(const FLOAT* xyz) {
-    x = xyz ? xyz[0] : 0.0f;
-    y = xyz ? xyz[1] : 0.0f;
-    z = xyz ? xyz[2] : 0.0f;
-}
-D3DXVECTOR3::D3DXVECTOR3(const D3DVECTOR& v) : D3DVECTOR(v) {}
-D3DXVECTOR3::D3DXVECTOR3(FLOAT x_, FLOAT y_, FLOAT z_) {
-    x = x_;
-    y = y_;
-    z = z_;
-}
-D3DXVECTOR3::operator FLOAT*() { return &x; }
-D3DXVECTOR3::operator const FLOAT*() const { return &x; }
-D3DXVECTOR3& D3DXVECTOR3::operator+=(const D3DXVECTOR3& v) { x += v.x; y += v.y; z += v.z; return *this; }
-D3DXVECTOR3& D3DXVECTOR3::operator-=(const D3DXVECTOR3& v) { x -= v.x; y -= v.y; z -= v.z; return *this; }
-D3DXVECTOR3& D3DXVECTOR3::operator*=(FLOAT s) { x *= s; y *= s; z *= s; return *this; }
-D3DXVECTOR3& D3DXVECTOR3::operator/=(FLOAT s) { x /= s; y /= s; z /= s; return *this; }
-D3DXVECTOR3 D3DXVECTOR3::operator+() const { return *this; }
-D3DXVECTOR3 D3DXVECTOR3::operator-() const { return D3DXVECTOR3(-x, -y, -z); }
-D3DXVECTOR3 D3DXVECTOR3::operator+(const D3DXVECTOR3& v) const { return D3DXVECTOR3(x + v.x, y + v.y, z + v.z); }
-D3DXVECTOR3 D3DXVECTOR3::operator-(const D3DXVECTOR3& v) const { return D3DXVECTOR3(x - v.x, y - v.y, z - v.z); }
-D3DXVECTOR3 D3DXVECTOR3::operator*(FLOAT s) const { return D3DXVECTOR3(x * s, y * s, z * s); }
-D3DXVECTOR3 D3DXVECTOR3::operator/(FLOAT s) const { return D3DXVECTOR3(x / s, y / s, z / s); }
-D3DXVECTOR3 operator*(FLOAT s, const D3DXVECTOR3& v) { return v * s; }
-BOOL D3DXVECTOR3::operator==(const D3DXVECTOR3& v) const { return x == v.x && y == v.y && z == v.z; }
-BOOL D3DXVECTOR3::operator!=(const D3DXVECTOR3& v) const { return !(*this == v); }
-
 // D3DXVECTOR4 ----------------------------------------------------------------------------
 
 D3DXVECTOR4::D3DXVECTOR4(const FLOAT* v)
@@ -183,18 +154,6 @@ BOOL D3DXQUATERNION::operator==(const D3DXQUATERNION& q) const {
 BOOL D3DXQUATERNION::operator!=(const D3DXQUATERNION& q) const { return !(*this == q); }
 
 // Vector functions ----------------------------------------------------------------------
-
-FLOAT WINAPI D3DXVec3Dot(const D3DXVECTOR3* v1, const D3DXVECTOR3* v2) {
-    return v1->x * v2->x + v1->y * v2->y + v1->z * v2->z;
-}
-
-D3DXVECTOR3* WINAPI D3DXVec3Cross(D3DXVECTOR3* out, const D3DXVECTOR3* v1, const D3DXVECTOR3* v2) {
-    D3DXVECTOR3 cross(v1->y * v2->z - v1->z * v2->y, v1->z * v2->x - v1->x * v2->z, v1->x * v2->y - v1->y * v2->x);
-    *out = cross;
-    return out;
-}
-
-FLOAT WINAPI D3DXVec3Length(const D3DXVECTOR3* v) { return std::sqrt(v->x * v->x + v->y * v->y + v->z * v->z); }
 
 D3DXVECTOR3* WINAPI D3DXVec3Normalize(D3DXVECTOR3* out, const D3DXVECTOR3* v) {
     FLOAT length = D3DXVec3Length(v);

@@ -185,3 +185,5 @@ D3DXQUATERNION* WINAPI D3DXQuaternionNormalize(D3DXQUATERNION* out, const D3DXQU
 // 90 degrees apart); nearly equal quaternions are blended linearly.
 D3DXQUATERNION* WINAPI D3DXQuaternionSlerp(D3DXQUATERNION* out, const D3DXQUATERNION* q1, const D3DXQUATERNION* q2,
                                            FLOAT t);
+
+#include "d3dx9math.inl"
