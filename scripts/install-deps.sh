@@ -7,8 +7,8 @@ packages=(
   build-essential cmake ninja-build ccache pkg-config clang libclang-rt-14-dev
   libsdl2-dev libepoxy-dev libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri
   glslang-dev glslang-tools spirv-tools libspirv-cross-c-shared-dev
-  libstb-dev libfreetype-dev fonts-dejavu-core
-  libassimp-dev assimp-testmodels assimp-utils
+  libstb-dev zlib1g-dev libfreetype-dev fonts-dejavu-core
+  libassimp-dev libmimalloc-dev assimp-testmodels assimp-utils
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool python3 python3-pil
   g++-mingw-w64-x86-64-posix

@@ -695,7 +695,8 @@ int Run(const Arguments& args) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
-    KeepLargeAllocationsInHeap();  // as the engine does: the same frames, the same allocator
+    // The viewer's allocator is mimalloc's (tools/CMakeLists.txt), not the engine's glibc
+    // settings: a converted model's import allocates in a way glibc is slow at.
     Arguments args = ParseCommandLine(commandLine ? commandLine : "");
     if (!args.error.empty()) {
         std::fprintf(stderr, "viewer: %s (see --help)\n", args.error.c_str());
