@@ -10,7 +10,7 @@ packages=(
   libstb-dev zlib1g-dev libfreetype-dev fonts-dejavu-core
   libassimp-dev libmimalloc-dev assimp-testmodels assimp-utils
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth xdotool python3 python3-pil
+  xvfb xauth xdotool x11-apps python3 python3-pil
   g++-mingw-w64-x86-64-posix
 )
 

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Drives the viewer in a real window on a virtual X display as a user would: left-drag,
 # a turn of the wheel, right-drag, R, Space, '.', ',', ']', Shift+'.' held, F3 (between two
-# F12s), N and P, 1, 3 and 7, U, a save of the model's file and a broken one, then Escape;
-# each must do what the viewer's log says it did, in order. The model (a copy of
-# tests/data/two_animations.gltf) has two animations.
+# F12s), N and P, 1, 3 and 7, U, a save of the model's file and a broken one, a resize to a
+# wide and to a tall window, then Escape; each must do what the viewer's log says it did, in
+# order, and the resized window shows the whole picture unstretched between black bars.
+# The model (a copy of tests/data/two_animations.gltf) has two animations.
 # Usage: viewer_session_test.sh VIEWER SOURCE_DIR
 set -u
 viewer="$1"
 source_dir="$2"
 . "$(dirname "$0")/virtual_display.sh"  # skips the test (77) without Xvfb or xdotool
+command -v xwd >/dev/null || { echo "xwd missing: skipped"; exit 77; }
 
 # Found by its title, which names the program and the model.
 await_window_text="${await_window_text//^engine/^Lumaret viewer - model.gltf}"
@@ -62,6 +64,18 @@ await '^Viewer: reloaded'
 echo 'not a model' > model.gltf
 await '^Viewer: open failed'
 act key F12
+# Resized wide, then tall: the picture keeps the back buffer's 4:3 between black bars. The
+# window is read until a frame presented at the new size shows (or the tries run out).
+for size in 720x360 480x540; do
+  xdotool windowsize --sync \$window \${size%x*} \${size#*x}
+  echo "\$size: the window could not be read" >letterbox.out
+  for i in \$(seq 1 20); do
+    xwd -id \$window -silent >window.xwd &&
+      python3 "$source_dir/tests/session/letterbox_check.py" window.xwd 640x480 window_\$size.png >letterbox.out && break
+    sleep 0.2
+  done
+  cat letterbox.out >>letterbox.txt
+done
 act key Escape
 for i in \$(seq 1 100); do
   kill -0 \$pid 2>/dev/null || break
@@ -109,6 +123,9 @@ grep -q "^Viewer: animation 2 of 2 'turn'" "$dir/log.txt" || { echo "FAIL: N did
 grep -q "^Viewer: animation 1 of 2 'bounce'" "$dir/log.txt" || { echo "FAIL: P did not switch back"; status=1; }
 grep -q "^Viewer: top: yaw 0.000 pitch 1.450" "$dir/log.txt" || { echo "FAIL: 7 did not look from the top"; status=1; }
 grep -q "^Viewer: up axis z$" "$dir/log.txt" || { echo "FAIL: U did not turn the up axis to z"; status=1; }
+if [ ! -f "$dir/letterbox.txt" ] || [ -s "$dir/letterbox.txt" ]; then
+  echo "FAIL: the resized window does not keep the picture's shape"; cat "$dir/letterbox.txt"; status=1
+fi
 grep -q "^Shutting down" "$dir/log.txt" || { echo "FAIL: no shutdown"; status=1; }
 # The summary at load, and F3's panel over the paused picture.
 for line in "Model: meshes 1  vertices 8  triangles 12" "Model: animations 2: bounce 1.00 s, turn 1.00 s"; do

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -247,20 +248,45 @@ void WriteBox(const std::string& path, float sx, float sy, float sz) {
     obj << "f 1 3 4 2\nf 5 6 8 7\nf 1 2 6 5\nf 3 7 8 4\nf 1 5 7 3\nf 2 4 8 6\n";
 }
 
-// A four-sided pyramid whose apex points along +axis ('x', 'y' or 'z').
-void WritePyramid(const std::string& path, char axis) {
-    auto point = [axis](float along, float a, float b) {
-        // along the axis, then the other two in order
-        if (axis == 'x') return std::to_string(along) + " " + std::to_string(a) + " " + std::to_string(b);
-        if (axis == 'y') return std::to_string(b) + " " + std::to_string(along) + " " + std::to_string(a);
-        return std::to_string(a) + " " + std::to_string(b) + " " + std::to_string(along);
-    };
-    std::ofstream obj(path);
-    obj << "v " << point(3, 0, 0) << "\n";
-    for (auto [a, b] : {std::pair(-1, -1), std::pair(1, -1), std::pair(1, 1), std::pair(-1, 1)})
-        obj << "v " << point(0, static_cast<float>(a), static_cast<float>(b)) << "\n";
+// A four-sided pyramid whose apex points along +axis ('x', 'y' or 'z'), or -axis with sign
+// -1. As FBX (by the extension) its settings say that z is up, with that sign, as a Z-up
+// modelling tool's do.
+void WritePyramid(const std::string& path, char axis, int sign = 1) {
+    int along = axis - 'x';
+    std::vector<std::array<float, 3>> points;
+    for (auto [a, b] : {std::pair(0, 0), std::pair(-1, -1), std::pair(1, -1), std::pair(1, 1), std::pair(-1, 1)}) {
+        std::array<float, 3> p{};
+        p[along] = a == 0 && b == 0 ? 3.0f * sign : 0.0f;
+        p[(along + 1) % 3] = static_cast<float>(a);
+        p[(along + 2) % 3] = static_cast<float>(b);
+        points.push_back(p);
+    }
     // Both windings, so that every side shows from anywhere.
-    obj << "f 1 2 3\nf 1 3 4\nf 1 4 5\nf 1 5 2\nf 1 3 2\nf 1 4 3\nf 1 5 4\nf 1 2 5\nf 2 3 4 5\nf 5 4 3 2\n";
+    const std::vector<std::vector<int>> faces = {{0, 1, 2}, {0, 2, 3}, {0, 3, 4}, {0, 4, 1}, {0, 2, 1},
+                                                 {0, 3, 2}, {0, 4, 3}, {0, 1, 4}, {1, 2, 3, 4}, {4, 3, 2, 1}};
+    std::ofstream out(path);
+    if (fs::path(path).extension() != ".fbx") {
+        for (const auto& p : points) out << "v " << p[0] << " " << p[1] << " " << p[2] << "\n";
+        for (const auto& face : faces) {
+            out << "f";
+            for (int i : face) out << " " << i + 1;
+            out << "\n";
+        }
+        return;
+    }
+    out << "; FBX 7.4.0 project file\nFBXHeaderExtension: {\n FBXHeaderVersion: 1003\n FBXVersion: 7400\n}\n"
+        << "GlobalSettings: {\n Version: 1000\n Properties70: {\n  P: \"UpAxis\", \"int\", \"Integer\", \"\",2\n"
+        << "  P: \"UpAxisSign\", \"int\", \"Integer\", \"\"," << sign << "\n }\n}\n"
+        << "Objects: {\n Geometry: 1, \"Geometry::pyramid\", \"Mesh\" {\n  Vertices: *15 {\n   a: ";
+    for (size_t i = 0; i < points.size(); ++i)
+        out << (i ? "," : "") << points[i][0] << "," << points[i][1] << "," << points[i][2];
+    out << "\n  }\n  PolygonVertexIndex: *34 {\n   a: ";
+    // A polygon's last index is stored as its complement.
+    for (size_t f = 0; f < faces.size(); ++f)
+        for (size_t i = 0; i < faces[f].size(); ++i)
+            out << (f || i ? "," : "") << (i + 1 == faces[f].size() ? ~faces[f][i] : faces[f][i]);
+    out << "\n  }\n }\n Model: 2, \"Model::pyramid\", \"Mesh\" {\n }\n}\n"
+        << "Connections: {\n C: \"OO\",1,2\n C: \"OO\",2,0\n}\n";
 }
 
 // A cube with one normal per face, pointing out (sign 1) or in (sign -1).
@@ -516,23 +542,36 @@ TEST_F(ViewerRun, FramesTheWholeAnimation) {
     }
 }
 
-// Up axes: a pyramid whose apex points along y, z or x stands apex up with --up naming
-// the axis (narrow at the top of its picture, wide at the bottom); --size renders at
-// another 4:3 size, and refuses others.
+// Up axes: a pyramid whose apex points along y, z or x stands apex up (narrow at the top
+// of its picture, wide at the bottom) on the axis --up names, else on the one its file's
+// settings name (an FBX file's: z, or -z), which --up overrides; --size renders at another
+// 4:3 size, and refuses others.
 TEST_F(ViewerRun, StandsModelsUprightAtAnySize) {
     unsetenv("LUMARET_SCREENSHOT_FRAMES");
     struct Case {
+        std::string file;
         char axis;
+        int sign;
         std::string options;
         int width, height;
+        std::string upLine;  // the log's, if any
     };
-    for (const Case& c : {Case{'y', "", 640, 480}, Case{'z', "--up z", 640, 480}, Case{'x', "--up x --size 320x240", 320, 240}}) {
-        SCOPED_TRACE(c.options);
-        std::string file = std::string("pyramid_") + c.axis + ".obj";
-        WritePyramid(file, c.axis);
+    for (const Case& c : {Case{"pyramid_y.obj", 'y', 1, "", 640, 480, ""},
+                          Case{"pyramid_z.obj", 'z', 1, "--up z", 640, 480, "Viewer: up axis z (--up)"},
+                          Case{"pyramid_x.obj", 'x', 1, "--up x --size 320x240", 320, 240, "Viewer: up axis x (--up)"},
+                          Case{"pyramid_z.fbx", 'z', 1, "", 640, 480, "Viewer: up axis z (the file's)"},
+                          Case{"pyramid_minus_z.fbx", 'z', -1, "", 640, 480, "Viewer: up axis -z (the file's)"},
+                          Case{"pyramid_x.fbx", 'x', 1, "--up x", 640, 480, "Viewer: up axis x (--up)"}}) {
+        SCOPED_TRACE(c.file + " " + c.options);
+        WritePyramid(c.file, c.axis, c.sign);
         lumaret::test::ToolRun run =
-            RunTool("tools/viewer/viewer", "--still " + c.options + " --frames 2 --screenshot shot.png " + file);
+            RunTool("tools/viewer/viewer", "--still " + c.options + " --frames 2 --screenshot shot.png " + c.file);
         ASSERT_EQ(run.status, 0) << run.output;
+        std::string log = ReadFileBytes("log.txt");
+        if (c.upLine.empty())
+            EXPECT_EQ(log.find("Viewer: up axis"), std::string::npos) << log;
+        else
+            EXPECT_NE(log.find(c.upLine + "\n"), std::string::npos) << log;
         Frame frame;
         ASSERT_TRUE(lumaret::test::ReadPng("shot.png", &frame.width, &frame.height, &frame.pixels));
         ASSERT_EQ(frame.width, c.width);
