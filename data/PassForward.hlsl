@@ -51,7 +51,19 @@ VertexOut main(VertexIn input)
     float3 normal = input.normal.xyz;
     float4 tangent = float4(0.0, 0.0, 0.0, 0.0);
     float hasLightmap = 1.0;
-    if (dot(normal, normal) > 4.0)
+    // Packed normals mark unskinned vertices. The palette loop runs for skinned ones only:
+    // its count, not a branch around it, is what lets a batch of unskinned vertices skip it.
+    bool packed = dot(normal, normal) > 4.0;
+    int influences = packed ? 0 : 4;
+    float4 skinned = float4(0.0, 0.0, 0.0, 0.0);
+    float3 skinnedNormal = float3(0.0, 0.0, 0.0);
+    for (int i = 0; i < influences; i++)
+    {
+        float4x4 bone = matrixArray[min((int)input.bones[i], 47)];
+        skinned += input.weights[i] * mul(bone, position);
+        skinnedNormal += input.weights[i] * mul(bone, float4(normal, 0.0)).xyz;
+    }
+    if (packed)
     {
         normal = normal / 127.5 - 1.0;
         tangent.xyz = input.tangent.xyz / 127.5 - 1.0;
@@ -59,14 +71,6 @@ VertexOut main(VertexIn input)
     }
     else
     {
-        float4 skinned = float4(0.0, 0.0, 0.0, 0.0);
-        float3 skinnedNormal = float3(0.0, 0.0, 0.0);
-        for (int i = 0; i < 4; i++)
-        {
-            float4x4 bone = matrixArray[min((int)input.bones[i], 47)];
-            skinned += input.weights[i] * mul(bone, position);
-            skinnedNormal += input.weights[i] * mul(bone, float4(normal, 0.0)).xyz;
-        }
         position = float4(skinned.xyz, 1.0);
         normal = skinnedNormal;
         hasLightmap = 0.0;

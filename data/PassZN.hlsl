@@ -9,6 +9,9 @@
 // One vertex program serves both layouts. Unskinned vertices carry the normal as UBYTE4
 // (0..255 per component, read unnormalised), skinned vertices as FLOAT3: a packed normal is
 // longer than 2, a float unit normal has length 1, so the normal's length tells them apart.
+// The palette loop's count is 0 for unskinned vertices rather than a branch skipping it: a
+// driver that shades vertices in batches runs both sides of a branch, but leaves a loop
+// as soon as no vertex of the batch is still in it.
 // Skinned vertices are moved by the palette (offset x node matrix per bone, uploaded
 // transposed at c64 by the skinned renderable through bonetest.hlsl's constant table;
 // the registers outlive the shader switch), weighted by their blend weights.
@@ -48,7 +51,19 @@ VertexOut main(VertexIn input)
     float4 position = float4(input.position.xyz, 1.0);
     float3 normal = input.normal.xyz;
     float4 tangent = float4(0.0, 0.0, 0.0, 0.0);
-    if (dot(normal, normal) > 4.0)
+    // Packed normals mark unskinned vertices. The palette loop runs for skinned ones only:
+    // its count, not a branch around it, is what lets a batch of unskinned vertices skip it.
+    bool packed = dot(normal, normal) > 4.0;
+    int influences = packed ? 0 : 4;
+    float4 skinned = float4(0.0, 0.0, 0.0, 0.0);
+    float3 skinnedNormal = float3(0.0, 0.0, 0.0);
+    for (int i = 0; i < influences; i++)
+    {
+        float4x4 bone = matrixArray[min((int)input.bones[i], 47)];
+        skinned += input.weights[i] * mul(bone, position);
+        skinnedNormal += input.weights[i] * mul(bone, float4(normal, 0.0)).xyz;
+    }
+    if (packed)
     {
         normal = normal / 127.5 - 1.0;
         tangent.xyz = input.tangent.xyz / 127.5 - 1.0;
@@ -56,14 +71,6 @@ VertexOut main(VertexIn input)
     }
     else
     {
-        float4 skinned = float4(0.0, 0.0, 0.0, 0.0);
-        float3 skinnedNormal = float3(0.0, 0.0, 0.0);
-        for (int i = 0; i < 4; i++)
-        {
-            float4x4 bone = matrixArray[min((int)input.bones[i], 47)];
-            skinned += input.weights[i] * mul(bone, position);
-            skinnedNormal += input.weights[i] * mul(bone, float4(normal, 0.0)).xyz;
-        }
         position = float4(skinned.xyz, 1.0);
         normal = skinnedNormal;
     }
