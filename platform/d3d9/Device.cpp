@@ -83,7 +83,6 @@ bool Device::InitialiseGl(std::string* error) {
     glCreateFramebuffers(1, &framebuffer_);
     glCreateFramebuffers(1, &readFramebuffer_);
     glCreateFramebuffers(1, &resolveFramebuffer_);
-    depthBiasUnits_.Measure();
     glCreateProgramPipelines(1, &pipeline_);
     glBindProgramPipeline(pipeline_);
     stream_.Create(8 << 20);

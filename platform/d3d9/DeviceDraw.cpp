@@ -315,6 +315,16 @@ HRESULT Device::ApplyConstants() {
 HRESULT Device::PrepareDraw(bool pretransformed) {
     if (!state_.declaration) return D3DERR_INVALIDCALL;
     MakeCurrent();
+    const DWORD* rs = state_.renderStates;
+    bool biased = FloatBits(rs[D3DRS_DEPTHBIAS]) != 0.0f || FloatBits(rs[D3DRS_SLOPESCALEDEPTHBIAS]) != 0.0f;
+    if (biased && state_.depthStencil && !depthBiasUnits_.Measured()) {
+        // The measuring draws use a target, program and state of their own: all of the
+        // device's is sent again before this draw.
+        depthBiasUnits_.Measure();
+        glBindProgramPipeline(pipeline_);
+        gl_.vertexArray = 0;
+        gl_.dirty = DirtyAll;
+    }
     if (gl_.dirty & DirtyFramebuffer) ApplyFramebuffer();
     if (!gl_.framebufferComplete) {
         gl_.dirty &= ~DirtyFramebuffer;
