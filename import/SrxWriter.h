@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 class SrxWriter {
@@ -64,7 +65,11 @@ public:
 
     // Cuts the data to size bytes (no effect when it is shorter).
     void Truncate(size_t size);
+    // Room for bytes in all, so that a large scene is not copied as it grows.
+    void Reserve(size_t bytes) { data_.reserve(bytes); }
     const std::vector<uint8_t>& Data() const { return data_; }
+    // The bytes written, leaving the writer empty.
+    std::vector<uint8_t> TakeData() { return std::move(data_); }
     size_t Size() const { return data_.size(); }
 
 private:

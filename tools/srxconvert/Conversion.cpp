@@ -578,11 +578,18 @@ ConvertResult SceneConversion::Run(ConvertedModel& out) {
     }
 
     SrxWriter writer;
+    // The streams dominate: at most 61 bytes a vertex (four float pairs and triples and
+    // four weights with their bones), two an index; the rest is headers and nodes.
+    size_t streamBytes = 0;
+    for (const SrxMesh& mesh : meshes_)
+        for (const SrxPrimitive& primitive : mesh.primitives)
+            streamBytes += 61 * primitive.vertices.size() + 2 * primitive.indices.size() + 64;
+    writer.Reserve(streamBytes + 1024 * (materials_.size() + nodes_.size() + meshes_.size() + 1));
     writer.SceneHeader();
     for (const SrxMaterial& material : materials_) writer.Material(material);
     for (const SrxNode& node : nodes_) writer.Node(node);
     for (const SrxMesh& mesh : meshes_) writer.Mesh(mesh);
-    out.srx = writer.Data();
+    out.srx = writer.TakeData();
     out.images = images_.TakeImages();
     return {};
 }
