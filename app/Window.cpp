@@ -18,7 +18,7 @@ DWORD Window::StyleBits(int style) {
     }
 }
 
-void Window::create(int newX, int newY, int newWidth, int newHeight, int style, WNDPROC newProcedure) {
+void Window::create(int newX, int newY, int newWidth, int newHeight, int style, WNDPROC newProcedure, bool visible) {
     if (handle) {
         x = newX;
         y = newY;
@@ -45,8 +45,9 @@ void Window::create(int newX, int newY, int newWidth, int newHeight, int style, 
     windowClass.lpszClassName = className;
     if (!RegisterClassA(&windowClass)) GetLastError();  // an existing class is fine
 
-    handle = CreateWindowExA(WS_EX_APPWINDOW, className, "engine", StyleBits(style), x, y, width, height, nullptr,
-                             nullptr, GetModuleHandleA(nullptr), nullptr);
+    DWORD styleBits = StyleBits(style) & ~static_cast<DWORD>(visible ? 0 : WS_VISIBLE);
+    handle = CreateWindowExA(WS_EX_APPWINDOW, className, "engine", styleBits, x, y, width, height, nullptr, nullptr,
+                             GetModuleHandleA(nullptr), nullptr);
     if (!handle) return;  // Renderer::Init reports the missing window
     SetWindowLongPtrA(handle, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     ShowCursor(TRUE);

@@ -18,8 +18,9 @@ public:
     Window(const Window&) = delete;
     Window& operator=(const Window&) = delete;
 
-    // style: 0 full-screen popup, 1 windowed with a sizing frame, anything else plain.
-    void create(int x, int y, int width, int height, int style, WNDPROC procedure = nullptr);
+    // style: 0 full-screen popup, 1 windowed with a sizing frame, anything else plain. A
+    // window made hidden stays so until ShowWindow.
+    void create(int x, int y, int width, int height, int style, WNDPROC procedure = nullptr, bool visible = true);
     void destroy();
 
     static LRESULT CALLBACK DefaultProcedure(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);

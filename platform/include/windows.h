@@ -320,6 +320,10 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
 BOOL WINAPI DestroyWindow(HWND window);
 BOOL WINAPI IsWindow(HWND window);
 BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text);
+#define SW_HIDE 0
+#define SW_SHOW 5
+// Whether the window was visible before.
+BOOL WINAPI ShowWindow(HWND window, int command);
 BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
 BOOL WINAPI GetClientRect(HWND window, LPRECT rect);
 int WINAPI ShowCursor(BOOL show);

@@ -456,6 +456,21 @@ BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text) {
     return TRUE;
 }
 
+BOOL WINAPI ShowWindow(HWND window, int command) {
+    WindowRecord* record = Find(window);
+    if (!record) {
+        gLastError = ERROR_INVALID_WINDOW_HANDLE;
+        return FALSE;
+    }
+    BOOL wasVisible = (record->style & WS_VISIBLE) ? TRUE : FALSE;
+    if (command == SW_HIDE)
+        record->style &= ~static_cast<DWORD>(WS_VISIBLE);
+    else
+        record->style |= WS_VISIBLE;
+    if (record->sdl) (record->style & WS_VISIBLE) ? SDL_ShowWindow(record->sdl) : SDL_HideWindow(record->sdl);
+    return wasVisible;
+}
+
 BOOL WINAPI DestroyWindow(HWND window) {
     WindowRecord* record = Find(window);
     if (!record) {

@@ -532,6 +532,63 @@ TEST(Win32RuntimeDeathTest, AWindowDestroyedFromOutsideClosesCleanly) {
         testing::ExitedWithCode(0), "");
 }
 
+// A window made without WS_VISIBLE takes a device and draws unseen, then ShowWindow maps it
+// (the viewer keeps its window hidden until the model it reads meanwhile is ready).
+TEST(Win32RuntimeDeathTest, AHiddenWindowIsMappedOnlyByShowWindow) {
+    if (!HaveProgram("Xvfb") || !HaveProgram("xdotool")) GTEST_SKIP() << "Xvfb or xdotool missing";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            VirtualDisplay display;
+            if (display.name().empty()) std::exit(3);
+            setenv("DISPLAY", display.name().c_str(), 1);
+            unsetenv("WAYLAND_DISPLAY");
+            WNDCLASSA cls{};
+            cls.lpfnWndProc = Recorder;
+            cls.lpszClassName = "hidden";
+            RegisterClassA(&cls);
+            HWND window = CreateWindowExA(0, "hidden", "lumaret-hidden", 0, 0, 0, 32, 32, nullptr, nullptr, nullptr,
+                                          nullptr);
+            if (!window || !lumaret::platform::SdlWindowOf(window)) std::exit(4);
+            IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
+            D3DPRESENT_PARAMETERS parameters{};
+            parameters.BackBufferWidth = 32;
+            parameters.BackBufferHeight = 32;
+            parameters.BackBufferFormat = D3DFMT_A8R8G8B8;
+            parameters.SwapEffect = D3DSWAPEFFECT_DISCARD;
+            parameters.hDeviceWindow = window;
+            parameters.Windowed = TRUE;
+            IDirect3DDevice9* device = nullptr;
+            if (d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window, 0, &parameters, &device) != D3D_OK)
+                std::exit(5);
+            auto mapped = [] {
+                return std::system("xdotool search --onlyvisible --name '^lumaret-hidden$' >/dev/null") == 0;
+            };
+            auto frames = [&](int count) {
+                for (int frame = 0; frame < count; ++frame) {
+                    MSG msg;
+                    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+                    device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF336699, 1.0f, 0);
+                    device->Present(nullptr, nullptr, nullptr, nullptr);
+                }
+            };
+            frames(3);
+            if (mapped()) std::exit(6);
+            if (ShowWindow(window, SW_SHOW) != FALSE) std::exit(7);  // it was hidden
+            bool shown = false;
+            for (int i = 0; i < 50 && !shown; ++i) {
+                frames(1);
+                shown = mapped();
+            }
+            if (!shown) std::exit(8);
+            if (ShowWindow(window, SW_HIDE) != TRUE) std::exit(9);  // it was visible
+            device->Release();
+            d3d->Release();
+            std::exit(0);
+        },
+        testing::ExitedWithCode(0), "");
+}
+
 TEST(Win32RuntimeDeathTest, MaxFramesClosesTheWindowWithOrWithoutADisplay) {
     // LUMARET_MAX_FRAMES=N posts WM_CLOSE on the Nth pump turn (the window's own start-up
     // messages are long taken by then); headless it overrides an unbounded headless limit.
