@@ -37,6 +37,7 @@ void AppendToFile(const char* mode, const char* text) {
 void Log::Open() { AppendToFile("wt", Banner); }
 
 void Log::Write(const char* format, ...) {
+    if (muted) return;
     va_list args;
     va_start(args, format);
     std::vsnprintf(gWriteBuffer, sizeof(gWriteBuffer), format, args);
@@ -45,6 +46,7 @@ void Log::Write(const char* format, ...) {
 }
 
 void Log::Warn(const char* format, ...) {
+    if (muted) return;
     va_list args;
     va_start(args, format);
     std::vsnprintf(gWriteBuffer, sizeof(gWriteBuffer), format, args);

@@ -30,6 +30,9 @@ public:
     [[noreturn]] static void Fatal(const char* format, ...) __attribute__((format(LUMARET_PRINTF_FORMAT, 1, 2)));
 
     static inline void (*beforeFatalExit)() = nullptr;
+    // Set on a thread whose Write and Warn are not wanted: a trial import on a worker while
+    // the main thread logs its own start-up. Fatal still speaks and ends the process.
+    static inline thread_local bool muted = false;
 
     static constexpr const char* FileName = "log.txt";
     static constexpr const char* Banner = "Lumaret Engine Log\n\n";

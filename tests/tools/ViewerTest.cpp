@@ -182,6 +182,7 @@ TEST_F(ViewerRun, ConvertedModelsShowAndAnimate) {
 
 // Files the viewer refuses before it opens a window, each with its exit status and reason.
 TEST_F(ViewerRun, RefusesWhatItCannotShow) {
+    unsetenv("LUMARET_SCREENSHOT_FRAMES");  // no screenshot is asked for: the settings must hold without one
     lumaret::test::WriteFileBytes("empty.srx", "");
     SrxWriter truncated;  // a mesh that announces a primitive and has none: the engine would stop
     truncated.MeshHeader(0, 1);

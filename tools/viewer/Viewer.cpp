@@ -8,7 +8,8 @@
 // LUMARET_SCREENSHOT, as the engine's do (--frames and --screenshot set them).
 //
 // Start-up follows the engine's own order (log, window, renderer, resources, world and
-// pipeline, light, scene, camera), then the engine's frame loop; the model's images are
+// pipeline, light, scene, camera), with the model read and converted on a worker meanwhile
+// until the renderer is made, then the engine's frame loop; the model's images are
 // registered just before the ./data/ scan, which still provides the pass shaders and the
 // default images: from the viewer's own data folder (ViewerData.h), never the working
 // directory's.
@@ -46,6 +47,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <tuple>
 
 namespace {
@@ -527,19 +529,37 @@ private:
     float lastNotch_ = 0.0f;
 };
 
-int Run(const Arguments& args) {
-    // The import runs before the log starts, so that the log keeps LoadScene's account
-    // only: the framing needs the scene's poses and the images it names.
-    auto prepared = std::make_unique<PreparedModel>();
-    if (Failure failure = PrepareModel(args.path, args.animation, args.root, *prepared); failure.status != ExitOk) {
-        std::fprintf(stderr, "viewer: %s\n", failure.message.c_str());
-        return failure.status;
-    }
+// The model being prepared on a worker while the device is made. Whatever ends the process
+// meanwhile (a fatal error, a bad platform setting) waits for it at exit, so that it is
+// not still running while the process's statics go.
+std::thread gPreparing;
 
+void FinishPreparing() {
+    if (gPreparing.joinable() && gPreparing.get_id() != std::this_thread::get_id()) gPreparing.join();
+}
+
+int Run(const Arguments& args) {
     Log::Open();
+    // Hidden until the model is ready, so that a file that cannot be shown never shows a
+    // window; made first, as the platform checks its settings when its first window is.
     const int width = args.width, height = args.height;
-    gViewerWindow.create(50, 50, width, height, 1, ViewerWindowProcedure);
+    gViewerWindow.create(50, 50, width, height, 1, ViewerWindowProcedure, false);
     FrameLoop::CheckSettings();
+    // The model is read, converted and checked on a worker while the device is made. Its
+    // check import stays out of the log, which keeps LoadScene's account only.
+    auto prepared = std::make_unique<PreparedModel>();
+    Failure failure;
+    std::atexit(FinishPreparing);
+    gPreparing = std::thread([&] {
+        Log::muted = true;
+        try {
+            failure = PrepareModel(args.path, args.animation, args.root, *prepared);
+        } catch (const std::bad_alloc&) {
+            failure = {ExitUnreadable, "cannot read " + args.path + ": not enough memory"};
+        } catch (const std::exception& error) {
+            failure = {ExitUnreadable, "cannot read " + args.path + ": " + error.what()};
+        }
+    });
     DragAcceptFiles(gViewerWindow.handle, TRUE);
     auto showTitle = [](const std::string& path) {
         SetWindowTextA(gViewerWindow.handle,
@@ -556,6 +576,16 @@ int Run(const Arguments& args) {
     gRenderer = new Renderer();
     gRenderer->Init(gViewerWindow.handle, DisplayModeDesc{width, height, 0}, settings,
                     ClearColor | ClearDepth | ClearStencil);
+    FinishPreparing();
+    if (failure.status != ExitOk) {
+        std::fprintf(stderr, "viewer: %s\n", failure.message.c_str());
+        prefetch.reset();
+        delete gRenderer;
+        gRenderer = nullptr;
+        gViewerWindow.destroy();
+        return failure.status;
+    }
+    ShowWindow(gViewerWindow.handle, SW_SHOW);
     ShownModel shown;
     shown.Take(std::move(*prepared), args.path, args.up);
     prepared.reset();
