@@ -410,6 +410,9 @@ struct ShownModel {
     void Summarize() {
         summary = SummarizeModel(model, *scene, path, bounds, framing);
         scene.reset();
+        // A source of one clip is never converted again: its memory goes before the scene
+        // is built, which takes as much again.
+        if (model.animations <= 1) model.source.reset();
         summaryText = summary.Text();
         LogSummary(summaryText);
     }
