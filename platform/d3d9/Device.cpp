@@ -115,6 +115,10 @@ bool Device::InitialiseGl(std::string* error) {
     glNamedFramebufferRenderbuffer(resolveFramebuffer_, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, resolveRenderbuffer_);
     LabelGlObject(GL_RENDERBUFFER, backBuffer_->glRenderbuffer(), "back buffer");
     LabelGlObject(GL_RENDERBUFFER, resolveRenderbuffer_, "back buffer (resolved)");
+    // The driver may build a program for a multisampled resolve the first time it does one:
+    // done once here, where a caller can have other work under way (the viewer reads its
+    // model meanwhile), not in the first frame's screenshot or present.
+    if (parameters_.MultiSampleType != D3DMULTISAMPLE_NONE) ResolveBackBuffer();
     if (parameters_.EnableAutoDepthStencil) {
         autoDepthStencil_ = CreateRenderbufferSurface(width, height, parameters_.AutoDepthStencilFormat,
                                                       parameters_.MultiSampleType, D3DUSAGE_DEPTHSTENCIL, this);
