@@ -484,6 +484,23 @@ private:
 
 bool HaveProgram(const char* name) { return std::system((std::string("command -v ") + name + " >/dev/null").c_str()) == 0; }
 
+// A 32 x 32 windowed device on window, or null.
+IDirect3DDevice9* MakeDevice(HWND window) {
+    IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
+    D3DPRESENT_PARAMETERS parameters{};
+    parameters.BackBufferWidth = 32;
+    parameters.BackBufferHeight = 32;
+    parameters.BackBufferFormat = D3DFMT_A8R8G8B8;
+    parameters.SwapEffect = D3DSWAPEFFECT_DISCARD;
+    parameters.hDeviceWindow = window;
+    parameters.Windowed = TRUE;
+    IDirect3DDevice9* device = nullptr;
+    if (d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window, 0, &parameters, &device) != D3D_OK)
+        device = nullptr;
+    d3d->Release();  // the device holds its own reference
+    return device;
+}
+
 }  // namespace
 
 TEST(Win32RuntimeDeathTest, AWindowDestroyedFromOutsideClosesCleanly) {
@@ -500,17 +517,8 @@ TEST(Win32RuntimeDeathTest, AWindowDestroyedFromOutsideClosesCleanly) {
             gSeen.clear();
             HWND window = MakeWindow("destroyed-outside");
             if (!window || !lumaret::platform::SdlWindowOf(window)) std::exit(4);
-            IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
-            D3DPRESENT_PARAMETERS parameters{};
-            parameters.BackBufferWidth = 32;
-            parameters.BackBufferHeight = 32;
-            parameters.BackBufferFormat = D3DFMT_A8R8G8B8;
-            parameters.SwapEffect = D3DSWAPEFFECT_DISCARD;
-            parameters.hDeviceWindow = window;
-            parameters.Windowed = TRUE;
-            IDirect3DDevice9* device = nullptr;
-            if (d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window, 0, &parameters, &device) != D3D_OK)
-                std::exit(5);
+            IDirect3DDevice9* device = MakeDevice(window);
+            if (!device) std::exit(5);
             bool quit = false;
             for (int frame = 0; frame < 200 && !quit; ++frame) {
                 if (frame == 5) {
@@ -525,7 +533,6 @@ TEST(Win32RuntimeDeathTest, AWindowDestroyedFromOutsideClosesCleanly) {
                 device->Present(nullptr, nullptr, nullptr, nullptr);
             }
             device->Release();
-            d3d->Release();
             bool closed = gSeen == (std::vector<UINT>{WM_CLOSE, WM_DESTROY});
             std::exit(quit && closed ? 0 : 7);
         },
@@ -550,17 +557,8 @@ TEST(Win32RuntimeDeathTest, AHiddenWindowIsMappedOnlyByShowWindow) {
             HWND window = CreateWindowExA(0, "hidden", "lumaret-hidden", 0, 0, 0, 32, 32, nullptr, nullptr, nullptr,
                                           nullptr);
             if (!window || !lumaret::platform::SdlWindowOf(window)) std::exit(4);
-            IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
-            D3DPRESENT_PARAMETERS parameters{};
-            parameters.BackBufferWidth = 32;
-            parameters.BackBufferHeight = 32;
-            parameters.BackBufferFormat = D3DFMT_A8R8G8B8;
-            parameters.SwapEffect = D3DSWAPEFFECT_DISCARD;
-            parameters.hDeviceWindow = window;
-            parameters.Windowed = TRUE;
-            IDirect3DDevice9* device = nullptr;
-            if (d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window, 0, &parameters, &device) != D3D_OK)
-                std::exit(5);
+            IDirect3DDevice9* device = MakeDevice(window);
+            if (!device) std::exit(5);
             auto mapped = [] {
                 return std::system("xdotool search --onlyvisible --name '^lumaret-hidden$' >/dev/null") == 0;
             };
@@ -583,7 +581,6 @@ TEST(Win32RuntimeDeathTest, AHiddenWindowIsMappedOnlyByShowWindow) {
             if (!shown) std::exit(8);
             if (ShowWindow(window, SW_HIDE) != TRUE) std::exit(9);  // it was visible
             device->Release();
-            d3d->Release();
             std::exit(0);
         },
         testing::ExitedWithCode(0), "");
