@@ -117,8 +117,12 @@ bool Device::InitialiseGl(std::string* error) {
     LabelGlObject(GL_RENDERBUFFER, resolveRenderbuffer_, "back buffer (resolved)");
     // The driver may build a program for a multisampled resolve the first time it does one:
     // done once here, where a caller can have other work under way (the viewer reads its
-    // model meanwhile), not in the first frame's screenshot or present.
-    if (parameters_.MultiSampleType != D3DMULTISAMPLE_NONE) ResolveBackBuffer();
+    // model meanwhile), not in the first frame's screenshot or present; and waited for,
+    // so that nothing of it is left over for that frame.
+    if (parameters_.MultiSampleType != D3DMULTISAMPLE_NONE) {
+        ResolveBackBuffer();
+        glFinish();
+    }
     if (parameters_.EnableAutoDepthStencil) {
         autoDepthStencil_ = CreateRenderbufferSurface(width, height, parameters_.AutoDepthStencilFormat,
                                                       parameters_.MultiSampleType, D3DUSAGE_DEPTHSTENCIL, this);
