@@ -10,10 +10,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// What the World's passes, PostFX, the text overlay and material fallbacks ask for.
-const char* const kNeeded[] = {"PassZN.hlsl",     "PassLight.hlsl",  "PassForward.hlsl", "PostProcess.hlsl",
-                               "diffuseTex.hlsl", "bonetest.hlsl",   "screen.hlsl",      "screenTex.hlsl",
-                               "Tahoma8.mofo",    "default_white.bmp", "default_nmap.bmp"};
+// What the World's passes, PostFX, the text overlay and material fallbacks ask for: the
+// build's one list (LUMARET_VIEWER_DATA), which also makes the folder and installs it.
+const char* const kNeeded[] = {LUMARET_VIEWER_DATA_FILES};
 
 }  // namespace
 
