@@ -36,9 +36,8 @@ void SrxWriter::PutU32(uint32_t value) {
 void SrxWriter::PutF32(float value) { PutU32(std::bit_cast<uint32_t>(value)); }
 
 void SrxWriter::PutF32s(std::span<const float> values) {
-    // A little-endian host holds the file's byte order already: one copy, not four pushes a value.
     if constexpr (std::endian::native == std::endian::little)
-        PutBytes(std::span(reinterpret_cast<const uint8_t*>(values.data()), values.size_bytes()));
+        PutHostBytes(values);
     else
         for (float value : values) PutF32(value);
 }
@@ -187,7 +186,7 @@ void SrxWriter::Weights(std::span<const SrxVertex> vertices) {
 void SrxWriter::Indices(std::span<const uint16_t> indices) {
     BeginChunk(ChunkIndices);
     if constexpr (std::endian::native == std::endian::little)
-        PutBytes(std::span(reinterpret_cast<const uint8_t*>(indices.data()), indices.size_bytes()));
+        PutHostBytes(indices);
     else
         for (uint16_t index : indices) PutU16(index);
     EndChunk();

@@ -73,6 +73,13 @@ public:
     size_t Size() const { return data_.size(); }
 
 private:
+    // Values as the host stores them: on a little-endian host that is the file's byte
+    // order, one copy instead of a push a byte.
+    template <class T>
+    void PutHostBytes(std::span<const T> values) {
+        PutBytes(std::span(reinterpret_cast<const uint8_t*>(values.data()), values.size_bytes()));
+    }
+
     std::vector<uint8_t> data_;
     size_t chunkStart_ = 0;
     bool chunkOpen_ = false;
