@@ -71,6 +71,9 @@ public:
     // A line list (two vertices a line) in the quad vertex layout, in one draw call; the
     // bound shader decides what space the positions are in.
     void DrawLines(const QuadVertex* vertices, int vertexCount);
+    // A triangle list from memory in a vertex layout of the caller's, in one draw call.
+    void DrawUserTriangles(IDirect3DVertexDeclaration9* declaration, const void* vertices, int triangleCount,
+                           uint32_t stride);
     int TextureCount() const { return static_cast<int>(textures.size()); }
     int ShaderCount() const { return static_cast<int>(shaders.size()); }
     int FontCount() const { return static_cast<int>(fonts.size()); }

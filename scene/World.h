@@ -12,6 +12,7 @@
 #include "resources/ShaderParams.h"
 #include "scene/Animation.h"
 #include "scene/Light.h"
+#include "scene/LightBounds.h"
 #include "scene/MeshOutline.h"
 #include "scene/Renderable.h"
 #include "scene/SceneObject.h"
@@ -88,11 +89,26 @@ public:
     int znShader = -1, lightShader = -1, forwardShader = -1;
     ShaderParams znParams, lightParams, forwardParams;
     PostFX postfx;
+    // Point and spot lights shade only the rectangles their ranges reach, all of them in one
+    // draw of PassLightBounded.hlsl; false draws each over the whole screen with
+    // PassLight.hlsl instead (the same picture, at the cost of a screen per light). Without
+    // the bounded shader every light takes the full-screen way.
+    bool boundLights = true;
+    int boundedLightShader = -1;
+    IDirect3DVertexDeclaration9* lightQuadDeclaration = nullptr;
+    // What the last light pass drew: lights in all, and the pixels of their rectangles.
+    struct LightPassStats {
+        int lights = 0;
+        int boundedLights = 0;
+        int64_t boundedPixels = 0;
+    } lightStats;
 
 private:
     void Queue(SceneObject& object);
     void DrawZNPass();
     void DrawLightPass();
+    void DrawFullScreenLight(const Light& light);
+    std::vector<LightQuadVertex> lightQuads;  // the bounded lights of this frame
     void DrawForwardPass();
 };
 

@@ -77,6 +77,20 @@ void PrintSummary(const Summary& s) {
                 s.vertices, s.triangles, s.bones);
 }
 
+// Lights that carry their reach, one line each.
+void PrintLights(const SrxScene& scene) {
+    static const char* const kinds[] = {"light", "point", "spot", "directional"};
+    for (size_t i = 0; i < scene.lights.size(); ++i) {
+        const SrxLight& l = scene.lights[i];
+        if (l.kind == 0) continue;
+        std::printf("light %zu: %s, node %d, at (%g, %g, %g), shining (%g, %g, %g), colour (%g, %g, %g), range %g, "
+                    "cone %g to %g degrees\n",
+                    i, l.kind < 4 ? kinds[l.kind] : "unknown kind", l.node, l.position[0], l.position[1], l.position[2],
+                    l.direction[0], l.direction[1], l.direction[2], l.color[0], l.color[1], l.color[2], l.range,
+                    l.innerCone * 57.29578, l.outerCone * 57.29578);
+    }
+}
+
 std::string ReadText(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
@@ -157,6 +171,7 @@ int main(int argc, char** argv) {
         }
         if (!summaryOnly) std::printf("-- summary\n");
         PrintSummary(Summarise(scene));
+        PrintLights(scene);
     }
     return status;
 }

@@ -85,6 +85,7 @@ void PrintUsage(FILE* out) {
         "                     and Blender exports are usually z)\n"
         "  --root DIR         let the model also name files inside DIR (default: only files\n"
         "                     inside its own folder; see srxconvert --help)\n"
+        "  --lights N         add N coloured point lights circling the model (up to 4096)\n"
         "  --help             print this text\n"
         "\n"
         "In the window:\n"
@@ -103,10 +104,12 @@ void PrintUsage(FILE* out) {
         "  F2, Shift+F2       the next and previous debug view\n"
         "  F3                 the model's summary\n"
         "  W, B, V            wireframe, bounding boxes, vertex normals\n"
+        "  L                  the file's own lights or the viewer's (when the file has lights)\n"
         "  F12                save the picture as screenshot_NNN.png\n"
         "  Escape             end\n"
         "A model file dropped on the window opens in its place; the model's file, saved while\n"
-        "the window is open, is loaded again. The lights follow the camera. Shader files in\n"
+        "the window is open, is loaded again. A model with lights of its own is lit by them;\n"
+        "otherwise the viewer's key and fill lights follow the camera. Shader files in\n"
         "the viewer's data folder saved while the window is open are compiled again and used\n"
         "(a failed compile keeps the previous program and says why on screen).\n"
         "\n"
@@ -123,6 +126,7 @@ struct Arguments {
     bool help = false;
     bool still = false;
     int animation = -1;
+    int lights = 0;
     std::string frames;
     std::string screenshot;
     std::string root;
@@ -161,6 +165,10 @@ Arguments ParseCommandLine(const std::string& commandLine) {
         } else if (option == "--animation") {
             if (!ParseCount(nextWord(), 0, value)) return args.error = "--animation needs a number from 0", args;
             args.animation = static_cast<int>(value);
+        } else if (option == "--lights") {
+            if (!ParseCount(nextWord(), 0, value) || value > viewer::ShowcaseLights::kMaxCount)
+                return args.error = "--lights needs a number from 0 to 4096", args;
+            args.lights = static_cast<int>(value);
         } else if (option == "--frames") {
             args.frames = nextWord();
             if (!ParseCount(args.frames, 1, value)) return args.error = "--frames needs a number from 1", args;
@@ -372,6 +380,8 @@ struct ShownModel {
     viewer::ModelSummary summary;
     std::string summaryText;
     FileWatch watch;
+    std::vector<SrxLight> sourceLights;  // the file's, in the scene's frame
+    std::vector<Light> fileLights;       // the same where the model is shown (Frame)
 
     // Registers the model's images (logged with where each came from), says what the
     // viewer changed or cannot show, and frames every pose standing on the up axis: the
@@ -396,7 +406,9 @@ struct ShownModel {
         if (up.axis != 'y' || up.sign < 0)
             Log::Write("Viewer: up axis %s%c (%s)\n", up.sign < 0 ? "-" : "", up.axis, upAsked ? "--up" : "the file's");
         points = std::move(prepared.points);
+        sourceLights = prepared.scene->lights;
         Frame();
+        LogLights();
         model = std::move(prepared.model);
         SayNotes(model);
         scene = std::move(prepared.scene);
@@ -426,6 +438,24 @@ struct ShownModel {
         D3DXMatrixMultiply(&framing.world, &rotation, &framing.world);
         for (SceneObject* object : objects)
             if (object) object->world = framing.world;
+        std::string note;
+        fileLights = viewer::FileLights(sourceLights, framing.world, &note);
+        if (!note.empty() && std::find(model.notes.begin(), model.notes.end(), note) == model.notes.end())
+            model.notes.push_back(note);
+    }
+
+    // The file's lights, a line each (the first few), as they light the model.
+    void LogLights() const {
+        constexpr size_t kListed = 16;
+        static const char* const kinds[] = {"point", "spot", "directional"};
+        for (size_t i = 0; i < fileLights.size() && i < kListed; ++i) {
+            const Light& l = fileLights[i];
+            Log::Write("Viewer: light %zu: %s at (%.1f, %.1f, %.1f) colour (%.3f, %.3f, %.3f) range %.1f\n", i,
+                       kinds[static_cast<int>(l.kind) - 1], l.position.x, l.position.y, l.position.z, l.color.x,
+                       l.color.y, l.color.z, l.range);
+        }
+        if (fileLights.size() > kListed)
+            Log::Write("Viewer: and %zu more lights\n", fileLights.size() - kListed);
     }
 
     // U: the next up axis, framed afresh.
@@ -602,8 +632,20 @@ int Run(const Arguments& args) {
     gWorld->clearColor = kBackgroundColor;
     gWorld->postFactor = 0.025f;
     viewer::ViewerLights lights;
-    gWorld->lights.push_back(&lights.key);
-    gWorld->lights.push_back(&lights.fill);
+    viewer::ShowcaseLights showcase(args.lights);
+    bool ownLights = true;  // the file's lights, when it has any
+    // The world's list is made again every frame: the file's lights move with U and reloads.
+    auto listLights = [&] {
+        gWorld->lights.clear();
+        if (ownLights && !shown.fileLights.empty()) {
+            for (Light& light : shown.fileLights) gWorld->lights.push_back(&light);
+        } else {
+            gWorld->lights.push_back(&lights.key);
+            gWorld->lights.push_back(&lights.fill);
+        }
+        for (Light& light : showcase.lights) gWorld->lights.push_back(&light);
+    };
+    listLights();
     Zone* zone = gWorld->CreateZone("viewer");
     shown.ShowAnimation(shown.model.animation);
     zone->AddObject(shown.objects[static_cast<size_t>(shown.model.animation)]);
@@ -648,6 +690,7 @@ int Run(const Arguments& args) {
         if (!reload) view = start;
     };
     FrameLoop loop(gViewerWindow, camera, text, width, height, kBackgroundColor);
+    loop.countLights = true;
     float now = 0.0f;
     loop.update = [&](const FrameTimer& timer) {
         now = timer.time;
@@ -695,11 +738,17 @@ int Run(const Arguments& args) {
             if (shown.watch.Look()) openInPlace(shown.path, timer.time);
         }
         if (loop.KeyPressed(VK_F3)) showSummary = !showSummary;
+        if (loop.KeyPressed('L') && !shown.fileLights.empty()) {
+            ownLights = !ownLights;
+            Log::Write("Viewer: lights: %s\n", ownLights ? "the file's" : "the viewer's");
+        }
         gWorld->ticksPerFrame = timeline.Update(keys, timer.delta);
         camera.SetPerspective(viewer::kFieldOfViewDegrees, viewer::kAspect, view.NearPlane(), viewer::kFar);
         camera.SetPosition(view.Eye());
         camera.SetTarget(view.target);
         lights.Follow(view);
+        showcase.Place(timer.time);
+        listLights();
     };
     loop.drawOverlays = [&] {
         if (shown.model.animations > 1 || timeline.touched) {
