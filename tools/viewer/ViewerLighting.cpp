@@ -51,7 +51,9 @@ std::vector<Light> FileLights(const std::vector<SrxLight>& sources, const D3DXMA
         D3DXVec3TransformCoord(&light.position, &position, &world);
         D3DXVec3TransformNormal(&light.direction, &direction, &world);
         light.color = D3DXVECTOR3(source.color);
-        light.range = std::isfinite(source.range) && source.range > 0.0f ? source.range * scale : kFileLightReach;
+        // No range, or one beyond what a float holds once scaled: it reaches the whole model.
+        float range = source.range * scale;
+        light.range = std::isfinite(range) && range > 0.0f ? range : kFileLightReach;
         float outer = source.outerCone > 0.0f && source.outerCone < 3.1415f ? source.outerCone : 0.7853982f;
         float inner = std::clamp(source.innerCone, 0.0f, outer);
         light.outerConeCos = std::cos(outer);
