@@ -1,13 +1,16 @@
-// The light pass under many lights: the demo's model in a 5 x 5 x 5 grid (as the demo
-// draws it), headless on llvmpipe at 640 x 480, under N point lights scattered through the
-// grid, each given the largest range whose screen rectangle covers at most 1/A of the
-// screen, drawn bounded (one draw of per-light rectangles, PassLightBounded.hlsl) or each
-// over the whole screen (PassLight.hlsl). Args: N, A, bounded.
+// The light pass under many lights: the demo's model in its 5 x 5 x 5 grid, headless on
+// llvmpipe at 640 x 480, under N point lights scattered through the grid, each given the
+// largest range whose screen rectangle covers at most 1/A of the screen, drawn bounded
+// (one draw of per-light rectangles, PassLightBounded.hlsl) or each over the whole screen
+// (PassLight.hlsl, World::boundLights off); beside it the grid under no light and under the
+// demo's one light (no range: a full-screen quad).
 //
-// "Time" is wall time per frame (the luminance read-back waits for the device every
-// frame). The counters: light_ms, the frame's time beyond the same grid without lights
-// (BM_NoLights: the passes with an empty light target), light_us_per_light, and the
-// pixels of the lights' rectangles as a share of the screen.
+// Each figure is the difference of a short and a long run in child processes, so that
+// start-up, the first frames' shader work and shutdown cancel out: the frame's wall time
+// (nothing timed inside it), and the light pass's own time from the layer's pass timer
+// with the device finished at the pass's edges (LUMARET_PASS_TIMES, LUMARET_PASS_SYNC).
+//
+// Usage: light_bench [--frames SHORT LONG]
 #include "app/Log.h"
 #include "app/Window.h"
 #include "render/Renderer.h"
@@ -16,73 +19,38 @@
 #include "scene/World.h"
 #include "ScratchDirectory.h"
 
-#include <benchmark/benchmark.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
 
-#include <chrono>
-#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <random>
+#include <sstream>
+#include <string>
 #include <vector>
 
 namespace {
 
 constexpr int kWidth = 640, kHeight = 480;
-double gNoLightsMs = 0.0;  // measured first, by BM_NoLights
 
-struct Grid {
-    Window window;
-    Camera camera;
-
-    Grid() {
-        EnterScratchDirectory("lumaret-light-bench");
-        Log::Open();
-        window.create(50, 50, kWidth, kHeight, 1);
-        gRenderer = new Renderer();
-        gRenderer->Init(window.handle, DisplayModeDesc{kWidth, kHeight, 0}, RendererSettings{false, false, 4, 1}, 7);
-        gRenderer->LoadResources();
-        gWorld = new World();
-        gWorld->InitPipeline();
-        Zone* zone = gWorld->CreateZone("zone");
-        SceneObject* scene = gWorld->CreateObject("scene");
-        gWorld->LoadScene(scene, "./data/cylcube01.srx");
-        for (int i = 0; i < 125; ++i) {
-            SceneObject* object = i == 0 ? scene : gWorld->CreateObject("cube");
-            object->renderables = scene->renderables;
-            D3DXMatrixTranslation(&object->world, 233.0f * static_cast<float>(i / 25),
-                                  233.0f * static_cast<float>(i / 5 % 5), 233.0f * static_cast<float>(i % 5));
-            zone->AddObject(object);
-        }
-        camera.SetPerspective(60.0f, 4.0f / 3.0f, 1.0f, 2000.0f);
-        camera.SetPosition(D3DXVECTOR3(-300, 700, -500));
-        camera.SetTarget(D3DXVECTOR3(500, 500, 500));
-    }
-    ~Grid() {
-        delete gWorld;
-        gWorld = nullptr;
-        delete gRenderer;
-        gRenderer = nullptr;
-        window.destroy();
-    }
-
-    void Frame() {
-        gRenderer->BeginScene();
-        gRenderer->Clear(ClearColor | ClearDepth | ClearStencil, 0xFF404040, 0);
-        gWorld->Render(&camera);
-        gRenderer->EndScene();
-        gRenderer->Present();
-    }
-
-    // Mean ms per frame over the benchmark's iterations.
-    double Measure(benchmark::State& state) {
-        Frame();
-        auto start = std::chrono::steady_clock::now();
-        for (auto _ : state) Frame();
-        std::chrono::duration<double, std::milli> spent = std::chrono::steady_clock::now() - start;
-        return spent.count() / static_cast<double>(state.iterations());
-    }
+struct Config {
+    const char* name;
+    int lights;      // -1: the demo's light; 0: none
+    int share;       // each light's rectangle covers at most 1/share of the screen
+    bool bounded;
 };
 
+double Seconds() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
 // Lights scattered through the grid, each with the largest range (up to 300 units) whose
-// rectangle covers at most 1/share of the screen.
+// rectangle covers at most 1/share of the screen; lights that reach no pixel are skipped.
 std::vector<Light> ScatterLights(int count, int share, Camera& camera) {
     std::mt19937 random(7);
     std::uniform_real_distribution<float> along(-50.0f, 980.0f), hue(0.2f, 1.0f);
@@ -104,7 +72,6 @@ std::vector<Light> ScatterLights(int count, int share, Camera& camera) {
             (fits ? low : high) = middle;
         }
         LightRect rect;
-        // Lights that reach no pixel at any range are of no use to the measurement.
         if (low < 1.0f || !LightScreenRect(centre, low, projection, kWidth, kHeight, &rect)) continue;
         light.range = low;
         lights.push_back(light);
@@ -112,46 +79,146 @@ std::vector<Light> ScatterLights(int count, int share, Camera& camera) {
     return lights;
 }
 
-void BM_NoLights(benchmark::State& state) {
-    Grid grid;
-    gNoLightsMs = grid.Measure(state);
-}
-BENCHMARK(BM_NoLights)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-
-// The demo's light: no range, a full-screen quad, as today.
-void BM_DemoLight(benchmark::State& state) {
-    Grid grid;
-    Light light;
-    light.position = D3DXVECTOR3(0, 500, 400);
-    gWorld->lights.push_back(&light);
-    double ms = grid.Measure(state);
-    state.counters["light_ms"] = ms - gNoLightsMs;
-}
-BENCHMARK(BM_DemoLight)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-
-// args: light count, screen share denominator, bounded (1) or full-screen (0).
-void BM_ManyLights(benchmark::State& state) {
-    Grid grid;
-    int count = static_cast<int>(state.range(0)), share = static_cast<int>(state.range(1));
-    std::vector<Light> lights = ScatterLights(count, share, grid.camera);
+// One run in this (child) process: the grid, the lights, `frames` frames. Writes the
+// frames' wall seconds and the share of the screen the bounded rectangles cover.
+void RunGrid(const Config& config, int frames, const char* figures) {
+    Log::Open();
+    Window window;
+    window.create(50, 50, kWidth, kHeight, 1);
+    gRenderer = new Renderer();
+    gRenderer->Init(window.handle, DisplayModeDesc{kWidth, kHeight, 0}, RendererSettings{false, false, 4, 1}, 7);
+    gRenderer->LoadResources();
+    gWorld = new World();
+    gWorld->InitPipeline();
+    Zone* zone = gWorld->CreateZone("zone");
+    SceneObject* scene = gWorld->CreateObject("scene");
+    gWorld->LoadScene(scene, "./data/cylcube01.srx");
+    for (int i = 0; i < 125; ++i) {
+        SceneObject* object = i == 0 ? scene : gWorld->CreateObject("cube");
+        object->renderables = scene->renderables;
+        D3DXMatrixTranslation(&object->world, 233.0f * static_cast<float>(i / 25), 233.0f * static_cast<float>(i / 5 % 5),
+                              233.0f * static_cast<float>(i % 5));
+        zone->AddObject(object);
+    }
+    Camera camera;
+    camera.SetPerspective(60.0f, 4.0f / 3.0f, 1.0f, 2000.0f);
+    camera.SetPosition(D3DXVECTOR3(-300, 700, -500));
+    camera.SetTarget(D3DXVECTOR3(500, 500, 500));
+    std::vector<Light> lights;
+    if (config.lights < 0) {
+        lights.emplace_back().position = D3DXVECTOR3(0, 500, 400);
+    } else {
+        lights = ScatterLights(config.lights, config.share, camera);
+    }
     for (Light& light : lights) gWorld->lights.push_back(&light);
-    gWorld->boundLights = state.range(2) != 0;
-    double ms = grid.Measure(state);
-    state.counters["light_ms"] = ms - gNoLightsMs;
-    state.counters["light_us_per_light"] = (ms - gNoLightsMs) * 1e3 / count;
-    state.counters["screens"] =
-        static_cast<double>(gWorld->lightStats.boundedPixels) / static_cast<double>(kWidth * kHeight);
+    gWorld->boundLights = config.bounded;
+
+    double start = Seconds();
+    for (int i = 0; i < frames; ++i) {
+        gRenderer->BeginScene();
+        gRenderer->Clear(ClearColor | ClearDepth | ClearStencil, 0xFF404040, 0);
+        gWorld->Render(&camera);
+        gRenderer->EndScene();
+        gRenderer->Present();
+    }
+    double wall = Seconds() - start;
+    double screens = static_cast<double>(gWorld->lightStats.boundedPixels) / (kWidth * kHeight);
+    std::ofstream(figures) << wall << " " << screens << "\n";
+    delete gWorld;
+    gWorld = nullptr;
+    delete gRenderer;
+    gRenderer = nullptr;
+    window.destroy();
 }
-BENCHMARK(BM_ManyLights)
-    ->Args({1, 64, 1})
-    ->Args({16, 64, 1})
-    ->Args({16, 64, 0})
-    ->Args({128, 64, 1})
-    ->Args({128, 64, 0})
-    ->Args({128, 16, 1})
-    ->Args({1024, 256, 1})
-    ->Args({1024, 64, 1})
-    ->Unit(benchmark::kMillisecond)
-    ->MinTime(2.0);
+
+struct RunFigures {
+    double wall = 0, screens = 0, lightPassMs = 0;  // lightPassMs: the pass timer's total
+};
+
+RunFigures RunChild(const Config& config, int frames, bool timePasses) {
+    const char* figures = "light-bench-run.txt";
+    const char* passes = "light-bench-passes.txt";
+    std::remove(figures);
+    std::remove(passes);
+    std::fflush(stdout);
+    pid_t child = fork();
+    if (child == 0) {
+        unsetenv("DISPLAY");
+        unsetenv("WAYLAND_DISPLAY");
+        setenv("LUMARET_NO_MESSAGE_BOX", "1", 1);
+        if (timePasses) {
+            setenv("LUMARET_PASS_TIMES", passes, 1);
+            setenv("LUMARET_PASS_SYNC", "1", 1);
+        } else {
+            unsetenv("LUMARET_PASS_TIMES");
+            unsetenv("LUMARET_PASS_SYNC");
+        }
+        RunGrid(config, frames, figures);
+        std::exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    RunFigures run;
+    std::ifstream in(figures);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || !(in >> run.wall >> run.screens)) {
+        std::fprintf(stderr, "light_bench: the run of %s failed (status %d)\n", config.name, status);
+        std::exit(1);
+    }
+    if (timePasses) {
+        // The table: name, depth, count, wall, CPU, GL ms; the synchronised wall is the pass's own.
+        std::ifstream table(passes);
+        std::string line;
+        while (std::getline(table, line)) {
+            std::istringstream fields(line);
+            std::string name;
+            std::getline(fields, name, '\t');
+            double depth = 0, count = 0, wall = 0;
+            if (name == "Light pass" && fields >> depth >> count >> wall) run.lightPassMs = wall;
+        }
+    }
+    return run;
+}
 
 }  // namespace
+
+int main(int argc, char** argv) {
+    int shortRun = 5, longRun = 25;
+    if (argc == 4 && std::strcmp(argv[1], "--frames") == 0) {
+        shortRun = std::atoi(argv[2]);
+        longRun = std::atoi(argv[3]);
+    } else if (argc != 1) {
+        std::fprintf(stderr, "usage: light_bench [--frames SHORT LONG]\n");
+        return 1;
+    }
+    if (shortRun < 1 || longRun <= shortRun) {
+        std::fprintf(stderr, "light_bench: --frames needs 1 <= SHORT < LONG\n");
+        return 1;
+    }
+    EnterScratchDirectory("lumaret-light-bench");
+    const Config configs[] = {
+        {"no light", 0, 1, true},
+        {"the demo's light (full screen)", -1, 1, true},
+        {"1 light, 1/64 screen, bounded", 1, 64, true},
+        {"16 lights, 1/64 screen, bounded", 16, 64, true},
+        {"16 lights, 1/64 screen, full screen", 16, 64, false},
+        {"128 lights, 1/64 screen, bounded", 128, 64, true},
+        {"128 lights, 1/64 screen, full screen", 128, 64, false},
+        {"128 lights, 1/16 screen, bounded", 128, 16, true},
+        {"1024 lights, 1/256 screen, bounded", 1024, 256, true},
+        {"1024 lights, 1/64 screen, bounded", 1024, 64, true},
+    };
+    double frames = longRun - shortRun;
+    std::printf("the demo's grid at %dx%d, headless llvmpipe, frames %d..%d; ms per steady-state frame\n", kWidth,
+                kHeight, shortRun, longRun);
+    std::printf("%-40s %9s %13s %14s %9s\n", "lights", "frame ms", "light pass ms", "us per light", "screens");
+    for (const Config& config : configs) {
+        RunFigures a = RunChild(config, shortRun, false), b = RunChild(config, longRun, false);
+        RunFigures pa = RunChild(config, shortRun, true), pb = RunChild(config, longRun, true);
+        double frameMs = (b.wall - a.wall) / frames * 1e3;
+        double passMs = (pb.lightPassMs - pa.lightPassMs) / frames;
+        int count = config.lights < 0 ? 1 : config.lights;
+        std::printf("%-40s %9.2f %13.2f %14.1f %9.2f\n", config.name, frameMs, passMs,
+                    count > 0 ? passMs * 1e3 / count : 0.0, b.screens);
+    }
+    return 0;
+}
