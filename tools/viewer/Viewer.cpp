@@ -60,6 +60,7 @@ constexpr float kOrbitSpeed = 0.4f;      // radians per second, until the user t
 constexpr int kKeyPeriod = VK_OEM_PERIOD;
 constexpr float kLookInterval = 0.25f;   // seconds between looks at the model's file
 constexpr float kMessageSeconds = 5.0f;  // how long a failed open stays on screen
+constexpr float kShowcaseDimming = 0.3f;  // the key and fill lights' share under --lights
 
 Window gViewerWindow;
 
@@ -633,6 +634,11 @@ int Run(const Arguments& args) {
     gWorld->postFactor = 0.025f;
     viewer::ViewerLights lights;
     viewer::ShowcaseLights showcase(args.lights);
+    // Under a show of coloured lights the white ones step back, so that the colours show.
+    if (!showcase.lights.empty()) {
+        lights.key.color *= kShowcaseDimming;
+        lights.fill.color *= kShowcaseDimming;
+    }
     bool ownLights = true;  // the file's lights, when it has any
     // The world's list is made again every frame: the file's lights move with U and reloads.
     auto listLights = [&] {
