@@ -122,6 +122,10 @@ public:
     // The same for an image already in memory, registered under path.
     int LoadTexture(const std::string& path, const uint8_t* data, size_t size);
     int FindTexture(const std::string& name) const;
+    // Frees a texture a client registered and no longer draws with (a replaced model's);
+    // its slot stays, empty and nameless, so no other index moves and look-ups by its name
+    // find what is registered under it next. Stages that hold it let it go.
+    void ReleaseTexture(int index);
     void LoadFont(const std::string& path);
     int FindFont(const std::string& name) const;
 

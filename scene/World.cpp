@@ -87,6 +87,7 @@ World::World() {
 
 World::~World() {
     for (Mesh* mesh : meshes) {
+        if (!mesh) continue;  // released with its scene
         mesh->Release();
         delete mesh;
     }

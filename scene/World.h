@@ -15,6 +15,7 @@
 #include "scene/LightBounds.h"
 #include "scene/MeshOutline.h"
 #include "scene/Renderable.h"
+#include "scene/SceneHandle.h"
 #include "scene/SceneObject.h"
 
 #include <d3d9.h>
@@ -60,6 +61,12 @@ public:
     bool LoadScene(SceneObject* object, const std::string& path);
     // The same for a scene file already in memory; path names it (its lightmap, its meshes).
     bool LoadScene(SceneObject* object, const std::string& path, const uint8_t* data, size_t size);
+    // The same, for a scene the caller will release (SceneHandle.h); an empty handle when
+    // the load fails.
+    SceneHandle LoadReleasableScene(SceneObject* object, const std::string& path, const uint8_t* data, size_t size);
+    // Frees what the load made and empties its object; false for a stale or empty handle.
+    bool ReleaseScene(SceneHandle handle);
+    bool IsLoaded(SceneHandle handle) const;
     void Render(Camera* camera);
     // Queues every zone's objects for drawing at the clock's current time, as Render does
     // before its passes (the inspection overlays draw the frame's geometry again this way).
@@ -104,6 +111,17 @@ public:
     } lightStats;
 
 private:
+    // What one releasable load appended to each list: [begin, end) positions, in the order
+    // of kSceneLists.
+    struct LoadedScene {
+        uint32_t generation = 0;
+        bool live = false;
+        SceneObject* object = nullptr;
+        size_t begin[6] = {}, end[6] = {};
+    };
+    std::vector<LoadedScene> loadedScenes_;
+    void ListSizes(size_t (&sizes)[6]) const;
+
     void Queue(SceneObject& object);
     void DrawZNPass();
     void DrawLightPass();

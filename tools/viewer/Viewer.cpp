@@ -364,14 +364,16 @@ viewer::ModelSummary SummarizeModel(const Model& model, const SrxScene& scene, c
     return summary;
 }
 
-// The model on screen: its prepared file, the objects that draw its clips (one per clip
-// shown so far, each converted the first time), its framing and summary, and the watch on
-// its file.
+// The model on screen: its prepared file, its clips (each converted the first time it is
+// shown, kept as SRX bytes), the one loaded into the world's display object, its framing
+// and summary, and the watch on its file.
 struct ShownModel {
     std::string path;
     Model model;
     std::unique_ptr<SrxScene> scene;  // until the summary is made
-    std::vector<SceneObject*> objects;
+    SceneObject* object = nullptr;    // the world's display object, not owned
+    SceneHandle loaded;               // the clip loaded into it
+    std::vector<std::vector<uint8_t>> clips;  // SRX bytes of each clip converted so far
     std::vector<std::string> clipNames;
     std::vector<int> images;  // texture records registered for it
     std::vector<D3DXVECTOR3> points;  // what the framing covers, every pose of the clip
@@ -413,8 +415,9 @@ struct ShownModel {
         model = std::move(prepared.model);
         SayNotes(model);
         scene = std::move(prepared.scene);
-        objects.assign(static_cast<size_t>(model.animations), nullptr);
-        clipNames.assign(objects.size(), std::string());
+        clips.assign(static_cast<size_t>(model.animations), {});
+        clips[static_cast<size_t>(model.animation)] = std::move(model.srx);
+        clipNames.assign(clips.size(), std::string());
         clipNames[static_cast<size_t>(model.animation)] = model.animationName;
         watch = FileWatch(path);
     }
@@ -437,8 +440,7 @@ struct ShownModel {
         for (size_t i = 0; i < points.size(); ++i) D3DXVec3TransformCoord(&upright[i], &points[i], &rotation);
         framing = viewer::FrameModel(upright, viewer::OrbitView());
         D3DXMatrixMultiply(&framing.world, &rotation, &framing.world);
-        for (SceneObject* object : objects)
-            if (object) object->world = framing.world;
+        if (object) object->world = framing.world;
         std::string note;
         fileLights = viewer::FileLights(sourceLights, framing.world, &note);
         if (!note.empty() && std::find(model.notes.begin(), model.notes.end(), note) == model.notes.end())
@@ -466,16 +468,12 @@ struct ShownModel {
         Log::Write("Viewer: up axis %c\n", up.axis);
     }
 
-    // Puts the clip's object first in the world's list, which the viewer's zone draws.
+    // Loads the clip into the display object in place of the one shown.
     void ShowAnimation(int index) {
-        SceneObject*& object = objects[static_cast<size_t>(index)];
-        if (!object) {
-            object = gWorld->CreateObject("model");
-            gWorld->LoadScene(object, path, model.srx.data(), model.srx.size());
-            object->world = framing.world;
-        }
-        auto at = std::find(gWorld->objects.begin(), gWorld->objects.end(), object);
-        std::iter_swap(gWorld->objects.begin(), at);
+        if (loaded) gWorld->ReleaseScene(loaded);
+        const std::vector<uint8_t>& bytes = clips[static_cast<size_t>(index)];
+        loaded = gWorld->LoadReleasableScene(object, path, bytes.data(), bytes.size());
+        object->world = framing.world;
         ResetAnimationClock();
     }
 
@@ -483,7 +481,10 @@ struct ShownModel {
     void Turn(int turn) {
         int next = (model.animation + turn + model.animations) % model.animations;
         size_t slot = static_cast<size_t>(next);
-        if (!objects[slot] && ConvertAnimation(model, path, next).status != ExitOk) return;
+        if (clips[slot].empty()) {
+            if (ConvertAnimation(model, path, next).status != ExitOk) return;
+            clips[slot] = std::move(model.srx);
+        }
         SayNotes(model);
         if (clipNames[slot].empty()) clipNames[slot] = model.animationName;
         model.animation = next;
@@ -491,11 +492,13 @@ struct ShownModel {
         Log::Write("Viewer: animation %d of %d '%s'\n", next + 1, model.animations, clipNames[slot].c_str());
     }
 
-    // Before another model's images are registered: this one's can no longer be found by
-    // name, so the new ones win every look-up (its objects keep the textures they hold).
+    // Before another model takes its place: its scene and images are freed, so that the
+    // next one's images win every look-up by name and memory stays where one model puts it.
     void Retire() {
-        for (int index : images)
-            if (index >= 0) gRenderer->textures[static_cast<size_t>(index)].name.clear();
+        if (loaded) gWorld->ReleaseScene(loaded);
+        loaded = SceneHandle{};
+        for (int index : images) gRenderer->ReleaseTexture(index);
+        images.clear();
     }
 };
 
@@ -652,9 +655,12 @@ int Run(const Arguments& args) {
         for (Light& light : showcase.lights) gWorld->lights.push_back(&light);
     };
     listLights();
+    // One object shows every model and clip in turn: the viewer's zone draws the world's
+    // first object.
     Zone* zone = gWorld->CreateZone("viewer");
+    shown.object = gWorld->CreateObject("model");
+    zone->AddObject(shown.object);
     shown.ShowAnimation(shown.model.animation);
-    zone->AddObject(shown.objects[static_cast<size_t>(shown.model.animation)]);
 
     viewer::OrbitView start = shown.framing.view;
     viewer::OrbitView view = start;
@@ -683,8 +689,10 @@ int Run(const Arguments& args) {
             messageUntil = seconds + kMessageSeconds;
             return;
         }
+        SceneObject* display = shown.object;
         shown.Retire();
         shown = ShownModel();
+        shown.object = display;
         shown.Take(std::move(*next), path, args.up);
         shown.Summarize();
         shown.ShowAnimation(shown.model.animation);
