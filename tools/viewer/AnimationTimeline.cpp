@@ -31,7 +31,7 @@ float AnimationTimeline::Update(const Keys& keys, float seconds) {
         scrubbing_ = false;
         Log::Write("Viewer: scrubbed to tick %.0f\n", AnimationTime());
     }
-    if (!paused) return kTicksPerFrame * speed;
+    if (!paused) return (ticksPerSecond > 0.0f ? ticksPerSecond * seconds : kTicksPerFrame) * speed;
     if (keys.stepBack) {
         Log::Write("Viewer: step back from tick %.0f\n", AnimationTime());
         SetAnimationTime(AnimationTime() - kTicksPerFrame);

@@ -2,7 +2,9 @@
 //
 // Space pauses and resumes; while paused '.' steps one frame forward and ',' one back;
 // Shift+'.' and Shift+',' held scrub forward and back (pausing); '[' and ']' halve and
-// double the speed. The bottom-left panel names the clip (with its number when the file
+// double the speed. A converted clip plays in real time, at its own length however the frames
+// come (ticksPerSecond); an SRX file's, which states no seconds, at the engine's 24 ticks a
+// frame. The bottom-left panel names the clip (with its number when the file
 // has several), its time and length (seconds for a converted clip, which plays once per
 // cycle of the engine's clock; ticks for an SRX file's), the speed and the pause, over a
 // bar whose filled part is the time. It shows when the file has several clips or once a
@@ -43,6 +45,8 @@ public:
 
     bool paused = false;
     float speed = 1.0f;
+    // The clip's pace in clock ticks a second (real time); 0: kTicksPerFrame every frame.
+    float ticksPerSecond = 0.0f;
     bool touched = false;  // a timeline key has been used
 
 private:

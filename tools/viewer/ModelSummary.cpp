@@ -2,6 +2,7 @@
 
 #include "render/Renderer.h"
 #include "resources/FileUtil.h"
+#include "scene/World.h"
 
 #include <algorithm>
 #include <bit>
@@ -40,7 +41,9 @@ ModelSummary Summarize(const SrxScene& scene, const Renderer& renderer, const st
     for (const SrxNode& node : scene.nodes)
         for (const SrxTrack& track : node.tracks)
             for (const SrxKey& key : track.keys) lastKey = std::max(lastKey, key.time);
-    if (lastKey > 0) summary.clips.push_back({"", -1.0, static_cast<double>(lastKey)});
+    // The clock wraps at its cycle: a key past it is never shown.
+    if (lastKey > 0)
+        summary.clips.push_back({"", -1.0, std::min<double>(lastKey, AnimationCycleTicks())});
     summary.size = size;
     // The framing scales uniformly: the length of a row is the scale.
     summary.scale = std::sqrt(framing._11 * framing._11 + framing._12 * framing._12 + framing._13 * framing._13);

@@ -756,6 +756,13 @@ int Run(const Arguments& args) {
             ownLights = !ownLights;
             Log::Write("Viewer: lights: %s\n", ownLights ? "the file's" : "the viewer's");
         }
+        // A converted clip plays at its own pace; an SRX file's, which knows no seconds, at the
+        // engine's 24 ticks a frame.
+        {
+            size_t clip = static_cast<size_t>(shown.model.animation);
+            const std::vector<viewer::ModelSummary::Clip>& clips = shown.summary.clips;
+            timeline.ticksPerSecond = viewer::ClipTicksPerSecond(clip < clips.size() ? clips[clip].seconds : 0.0);
+        }
         gWorld->ticksPerFrame = timeline.Update(keys, timer.delta);
         camera.SetPerspective(viewer::kFieldOfViewDegrees, viewer::kAspect, view.NearPlane(), viewer::kFar);
         camera.SetPosition(view.Eye());

@@ -2,6 +2,7 @@
 
 #include "import/SrxFormat.h"
 #include "scene/LightBounds.h"
+#include "scene/World.h"
 
 #include <algorithm>
 #include <cmath>
@@ -105,6 +106,10 @@ void ShowcaseLights::Place(float seconds) {
         lights[i].position =
             D3DXVECTOR3(orbit.radius * std::cos(angle), orbit.height, orbit.radius * std::sin(angle));
     }
+}
+
+float ClipTicksPerSecond(double seconds) {
+    return seconds > 0.0 && std::isfinite(seconds) ? static_cast<float>(AnimationCycleTicks() / seconds) : 0.0f;
 }
 
 srxconvert::ConvertOptions ViewerConvertOptions(int animation) {

@@ -59,5 +59,8 @@ private:
 
 // srxconvert's conversion as the viewer wants it: ambient floor and inward normals turned.
 srxconvert::ConvertOptions ViewerConvertOptions(int animation);
+// The engine's clock ticks a second that play a clip of `seconds` in real time, fitted onto
+// the clock's cycle as the conversion fits it; 0 for no length known.
+float ClipTicksPerSecond(double seconds);
 
 }  // namespace viewer
