@@ -84,5 +84,5 @@ for file in "${files[@]}"; do
   f=$(cut -d' ' -f1 f3d.runs | median); v=$(cut -d' ' -f1 viewer.runs | median)
   fm=$(cut -d' ' -f2 f3d.runs | median); vm=$(cut -d' ' -f2 viewer.runs | median)
   printf '%-22s %8.3f %8.3f %6.2f %8.0f %8.0f %6.2f %s\n' "$(basename "$file")" "$f" "$v" "$(echo "$v / $f" | bc -l)" \
-    "$(echo "$fm / 1024" | bc -l)" "$(echo "$vm / 1024" | bc -l)" "$(echo "$vm / $fm" | bc -l)" "$(du -h "$file" | cut -f1)"
+    "$(echo "$fm / 1024" | bc -l)" "$(echo "$vm / 1024" | bc -l)" "$(echo "$vm / $fm" | bc -l)" "$(du -hL "$file" | cut -f1)"
 done

@@ -69,6 +69,15 @@ void ParallelFor(size_t count, unsigned threads, Body body) {
     for (std::thread& worker : workers) worker.join();
 }
 
+// v at unit length, worked out in double so that a sum of tiny (denormal) weights still
+// comes out unit long; false for a zero or non-finite v.
+bool Normalize(const aiVector3D& v, aiVector3D& out) {
+    double x = v.x, y = v.y, z = v.z, length = std::sqrt(x * x + y * y + z * z);
+    if (!(length > 0.0) || !std::isfinite(length)) return false;
+    out = aiVector3D(float(x / length), float(y / length), float(z / length));
+    return true;
+}
+
 // The same array, count + copies.size() long: the copies repeat the vertices they name.
 template <class T>
 void Extend(T*& array, uint32_t count, const std::vector<uint32_t>& copies) {
@@ -211,8 +220,7 @@ bool GenerateNormals(aiMesh& mesh, float creaseDegrees, unsigned threads) {
                     const aiVector3D& other = faceNormal[byPlace[j] / 3];
                     if (own * other >= cosCrease) sum += angle[byPlace[j]] * other;
                 }
-                float length = sum.Length();
-                normal[c] = length > 0.0f && std::isfinite(length) ? sum / length : own;
+                if (!Normalize(sum, normal[c])) normal[c] = own;
             }
     });
 
@@ -250,8 +258,9 @@ bool GenerateNormals(aiMesh& mesh, float creaseDegrees, unsigned threads) {
         uint32_t p = place[v];
         aiVector3D sum(0.0f);
         for (uint32_t j = first[p]; j < first[p + 1]; ++j) sum += angle[byPlace[j]] * faceNormal[byPlace[j] / 3];
-        float length = sum.Length();
-        vertexWith(v, length > 0.0f && std::isfinite(length) ? sum / length : aiVector3D(0.0f, 0.0f, 1.0f));
+        aiVector3D n(0.0f, 0.0f, 1.0f);
+        Normalize(sum, n);
+        vertexWith(v, n);
     }
     for (uint32_t v = 0; v < count; ++v)
         if (!given[v]) normals[v] = aiVector3D(0.0f, 0.0f, 1.0f);
