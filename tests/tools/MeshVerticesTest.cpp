@@ -15,6 +15,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
@@ -123,6 +124,17 @@ const char* const kDegenerateObj =
     "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 2 0 0\nv 5 5 5\nv 1e-20 0 0\nv 0 1e-20 0\nv 3e38 0 0\nv 0 3e38 0\n"
     "f 1 2 3\nf 1 2 4\nf 1 1 3\nf 5 5 5\nf 1 6 7\nf 1 8 9\n";
 
+// A cone of 600 faces: more meet at its tip than the pairwise crease test takes.
+std::string ConeObj() {
+    std::ostringstream out;
+    out.precision(9);
+    out << "v 0 1 0\n";
+    const int sides = 600;
+    for (int s = 0; s < sides; ++s) out << "v " << std::cos(2 * kPi * s / sides) << " 0 " << -std::sin(2 * kPi * s / sides) << '\n';
+    for (int s = 0; s < sides; ++s) out << "f 1 " << 2 + s << ' ' << 2 + (s + 1) % sides << '\n';
+    return out.str();
+}
+
 enum class Expect {
     FaceNormals,  // every corner's normal is its face's: sharp everywhere
     Sphere,       // within 1 degree of the direction from the centre
@@ -149,6 +161,8 @@ TEST(MeshVertices, FilesGetTheNormalsTheirShapeCallsFor) {
         {"fold30.obj", FoldObj(30), 6, 3, Expect::Finite},
         {"fold90.obj", FoldObj(90), 8, 2, Expect::FaceNormals},
         {"degenerate.obj", kDegenerateObj, 0, 0, Expect::Finite},
+        // Its tip flat on every face, one copy each; its rim smooth.
+        {"cone.obj", ConeObj(), 1200, 1200, Expect::Finite},
     };
     ScopedTempDir dir;
     for (const NormalCase& c : cases) {
@@ -195,6 +209,43 @@ TEST(MeshVertices, FilesGetTheNormalsTheirShapeCallsFor) {
             }
         }
     }
+}
+
+// Spread over threads or not, a mesh gets the same vertices, normals and faces: a grid of
+// 80 000 triangles folded every 7 rows (sharp) and waving gently (smooth) between.
+TEST(MeshVertices, NormalsAreTheSameOnAnyThreadCount) {
+    auto grid = [] {
+        const unsigned side = 201;
+        auto mesh = std::make_unique<aiMesh>();
+        mesh->mPrimitiveTypes = aiPrimitiveType_TRIANGLE;
+        mesh->mNumVertices = side * side;
+        mesh->mVertices = new aiVector3D[side * side];
+        for (unsigned y = 0; y < side; ++y)
+            for (unsigned x = 0; x < side; ++x)
+                mesh->mVertices[y * side + x] =
+                    aiVector3D(float(x), float(y), (y % 7 == 0 ? 3.0f : 0.0f) + 0.2f * std::sin(0.3f * float(x)));
+        mesh->mNumFaces = 2 * (side - 1) * (side - 1);
+        mesh->mFaces = new aiFace[mesh->mNumFaces];
+        unsigned f = 0;
+        for (unsigned y = 0; y + 1 < side; ++y)
+            for (unsigned x = 0; x + 1 < side; ++x) {
+                unsigned a = y * side + x, b = a + 1, c = a + side, d = c + 1;
+                for (auto [i, j, k] : {std::make_tuple(a, b, d), std::make_tuple(a, d, c)}) {
+                    mesh->mFaces[f].mNumIndices = 3;
+                    mesh->mFaces[f++].mIndices = new unsigned[3]{i, j, k};
+                }
+            }
+        return mesh;
+    };
+    auto one = grid(), two = grid();
+    ASSERT_TRUE(srxconvert::GenerateNormals(*one, srxconvert::kCreaseDegrees, 1));
+    ASSERT_TRUE(srxconvert::GenerateNormals(*two, srxconvert::kCreaseDegrees, 2));
+    ASSERT_GT(one->mNumVertices, 201u * 201u);  // the folds split their vertices
+    ASSERT_EQ(one->mNumVertices, two->mNumVertices);
+    EXPECT_EQ(std::memcmp(one->mVertices, two->mVertices, one->mNumVertices * sizeof(aiVector3D)), 0);
+    EXPECT_EQ(std::memcmp(one->mNormals, two->mNormals, one->mNumVertices * sizeof(aiVector3D)), 0);
+    for (unsigned f = 0; f < one->mNumFaces; ++f)
+        ASSERT_TRUE(std::equal(one->mFaces[f].mIndices, one->mFaces[f].mIndices + 3, two->mFaces[f].mIndices)) << f;
 }
 
 // Assimp's join takes values within 1e-5 of each other for one; the tools' join takes only

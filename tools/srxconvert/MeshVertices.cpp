@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace srxconvert {
@@ -56,7 +57,7 @@ bool IsTriangle(const aiFace& face, uint32_t count) {
 template <class Body>
 void ParallelFor(size_t count, unsigned threads, Body body) {
     // Below this a thread's start costs more than the slice it would take.
-    constexpr size_t kSliceLeast = 1 << 15;
+    constexpr size_t kSliceLeast = 1 << 14;
     threads = std::max(1u, std::min<unsigned>(threads, unsigned(count / kSliceLeast)));
     std::vector<std::thread> workers;
     size_t begin = 0;
@@ -204,66 +205,97 @@ bool GenerateNormals(aiMesh& mesh, float creaseDegrees, unsigned threads) {
         for (size_t c = 0; c < corners; ++c) byPlace[fill[place[vertexOf(c)]]++] = uint32_t(c);
     }
 
-    // Each corner's normal: the same sum over its position in the same order, so the
-    // corners on one side of a crease come out bit-equal and share a vertex. A corner of a
-    // face of zero area gets none here (left 0).
+    // Each corner's normal: the sum over its position in the one order of byPlace, so the
+    // corners on one side of a crease come out bit-equal and share a vertex. Where more
+    // than kCrowded corners meet (the tip of a fan of thousands of faces) each takes its own
+    // face's normal instead, as the test of every pair there would cost their square.
+    constexpr uint32_t kCrowded = 512;
     const float cosCrease = std::cos(creaseDegrees * float(M_PI) / 180.0f);
-    std::vector<aiVector3D> normal(corners);
+    auto cornerNormal = [&](uint32_t p, uint32_t c) {
+        const aiVector3D& own = faceNormal[c / 3];
+        if (first[p + 1] - first[p] > kCrowded) return own;
+        aiVector3D sum(0.0f);
+        for (uint32_t j = first[p]; j < first[p + 1]; ++j) {
+            const aiVector3D& other = faceNormal[byPlace[j] / 3];
+            if (own * other >= cosCrease) sum += angle[byPlace[j]] * other;
+        }
+        aiVector3D n = own;
+        Normalize(sum, n);
+        return n;
+    };
+    // The vertices of a place: its corners of faces with area sorted by vertex and normal,
+    // each run of one vertex and one normal a vertex of the mesh: the vertex itself for its
+    // first run, a copy for each further one. Corners of faces of zero area take the vertex
+    // as it is, and where no other face gives it a normal, the sum of every face at the
+    // place, or (0,0,1). Two passes over the places, each spread over the threads, the same
+    // for every place in both: the first counts the copies, the second numbers them after
+    // the copies of the places before, so the mesh comes out the same on any thread count.
+    struct Corner {
+        uint32_t vertex;
+        aiVector3D normal;
+        uint32_t corner;
+    };
+    auto sameVertex = [](const Corner& a, const Corner& b) {
+        return a.vertex == b.vertex && std::memcmp(&a.normal, &b.normal, sizeof a.normal) == 0;
+    };
+    auto settle = [&](uint32_t p, std::vector<Corner>& sorted) {
+        sorted.clear();
+        for (uint32_t i = first[p]; i < first[p + 1]; ++i) {
+            uint32_t c = byPlace[i];
+            if (faceNormal[c / 3] != aiVector3D(0.0f)) sorted.push_back({vertexOf(c), cornerNormal(uint32_t(p), c), c});
+        }
+        std::sort(sorted.begin(), sorted.end(), [](const Corner& a, const Corner& b) {
+            if (a.vertex != b.vertex) return a.vertex < b.vertex;
+            int order = std::memcmp(&a.normal, &b.normal, sizeof a.normal);
+            return order != 0 ? order < 0 : a.corner < b.corner;
+        });
+    };
+    std::vector<uint32_t> placeCopies(size_t(places) + 1, 0);
     ParallelFor(places, threads, [&](size_t begin, size_t end) {
-        for (size_t p = begin; p < end; ++p)
+        std::vector<Corner> sorted;
+        for (size_t p = begin; p < end; ++p) {
+            settle(uint32_t(p), sorted);
+            for (size_t i = 1; i < sorted.size(); ++i)
+                if (sorted[i].vertex == sorted[i - 1].vertex && !sameVertex(sorted[i], sorted[i - 1]))
+                    ++placeCopies[p + 1];
+        }
+    });
+    for (uint32_t p = 0; p < places; ++p) placeCopies[p + 1] += placeCopies[p];
+    std::vector<uint32_t> copies(placeCopies[places]);  // the vertex each copy repeats
+    aiVector3D* normals = new aiVector3D[count + copies.size()];
+    delete[] mesh.mNormals;  // file normals all 0, or none
+    mesh.mNormals = normals;
+    ParallelFor(places, threads, [&](size_t begin, size_t end) {
+        std::vector<Corner> sorted;
+        for (size_t p = begin; p < end; ++p) {
+            settle(uint32_t(p), sorted);
+            uint32_t next = count + placeCopies[p], index = 0;
+            for (size_t i = 0; i < sorted.size(); ++i) {
+                const Corner& c = sorted[i];
+                if (i == 0 || c.vertex != sorted[i - 1].vertex) {
+                    index = c.vertex;
+                    normals[index] = c.normal;
+                } else if (!sameVertex(c, sorted[i - 1])) {
+                    index = next++;
+                    copies[index - count] = c.vertex;
+                    normals[index] = c.normal;
+                }
+                mesh.mFaces[triangles[c.corner / 3]].mIndices[c.corner % 3] = index;
+            }
             for (uint32_t i = first[p]; i < first[p + 1]; ++i) {
                 uint32_t c = byPlace[i];
-                const aiVector3D& own = faceNormal[c / 3];
-                if (own == aiVector3D(0.0f)) continue;
+                uint32_t v = vertexOf(c);
+                if (faceNormal[c / 3] != aiVector3D(0.0f) || normals[v] != aiVector3D(0.0f)) continue;
                 aiVector3D sum(0.0f);
-                for (uint32_t j = first[p]; j < first[p + 1]; ++j) {
-                    const aiVector3D& other = faceNormal[byPlace[j] / 3];
-                    if (own * other >= cosCrease) sum += angle[byPlace[j]] * other;
-                }
-                if (!Normalize(sum, normal[c])) normal[c] = own;
+                for (uint32_t j = first[p]; j < first[p + 1]; ++j) sum += angle[byPlace[j]] * faceNormal[byPlace[j] / 3];
+                normals[v] = aiVector3D(0.0f, 0.0f, 1.0f);
+                Normalize(sum, normals[v]);
             }
-    });
-
-    // Vertices take their corners' normals; a second normal at a vertex makes a copy of it.
-    std::vector<aiVector3D> normals(count, aiVector3D(0.0f));
-    std::vector<bool> given(count, false);
-    std::vector<uint32_t> copies;      // the vertex each copy repeats
-    std::vector<uint32_t> nextCopy;    // per copy: the next copy of the same vertex
-    std::vector<uint32_t> firstCopy(count, kNone);
-    auto vertexWith = [&](uint32_t v, const aiVector3D& n) -> uint32_t {
-        if (!given[v]) {
-            given[v] = true;
-            normals[v] = n;
-            return v;
         }
-        if (normals[v] == n) return v;
-        for (uint32_t copy = firstCopy[v]; copy != kNone; copy = nextCopy[copy - count])
-            if (normals[copy] == n) return copy;
-        uint32_t copy = count + uint32_t(copies.size());
-        copies.push_back(v);
-        nextCopy.push_back(firstCopy[v]);
-        firstCopy[v] = copy;
-        normals.push_back(n);
-        return copy;
-    };
-    for (size_t c = 0; c < corners; ++c)
-        if (faceNormal[c / 3] != aiVector3D(0.0f))
-            mesh.mFaces[triangles[c / 3]].mIndices[c % 3] = vertexWith(vertexOf(c), normal[c]);
-    // Faces of zero area after the others: they take what their vertex has, or the sum of
-    // every face at their position, or any normal at all.
-    for (size_t c = 0; c < corners; ++c) {
-        if (faceNormal[c / 3] != aiVector3D(0.0f)) continue;
-        uint32_t v = vertexOf(c);
-        if (given[v]) continue;
-        uint32_t p = place[v];
-        aiVector3D sum(0.0f);
-        for (uint32_t j = first[p]; j < first[p + 1]; ++j) sum += angle[byPlace[j]] * faceNormal[byPlace[j] / 3];
-        aiVector3D n(0.0f, 0.0f, 1.0f);
-        Normalize(sum, n);
-        vertexWith(v, n);
-    }
+    });
+    // Vertices no triangle names.
     for (uint32_t v = 0; v < count; ++v)
-        if (!given[v]) normals[v] = aiVector3D(0.0f, 0.0f, 1.0f);
+        if (normals[v] == aiVector3D(0.0f)) normals[v] = aiVector3D(0.0f, 0.0f, 1.0f);
 
     if (!copies.empty()) {
         Extend(mesh.mVertices, count, copies);
@@ -271,14 +303,20 @@ bool GenerateNormals(aiMesh& mesh, float creaseDegrees, unsigned threads) {
         for (aiColor4D*& set : mesh.mColors) Extend(set, count, copies);
         Extend(mesh.mTangents, count, copies);
         Extend(mesh.mBitangents, count, copies);
+        // Each copy is weighted to the bones of its vertex.
+        std::vector<std::pair<uint32_t, uint32_t>> copiesOf;  // (vertex, copy), by vertex
+        for (uint32_t i = 0; i < copies.size() && mesh.mNumBones; ++i) copiesOf.emplace_back(copies[i], count + i);
+        std::sort(copiesOf.begin(), copiesOf.end());
         for (unsigned b = 0; b < mesh.mNumBones && mesh.mBones; ++b) {
             aiBone& bone = *mesh.mBones[b];
             if (!bone.mWeights) continue;
             std::vector<aiVertexWeight> weights(bone.mWeights, bone.mWeights + bone.mNumWeights);
-            for (unsigned w = 0; w < bone.mNumWeights; ++w)
-                for (uint32_t v = bone.mWeights[w].mVertexId, copy = v < count ? firstCopy[v] : kNone; copy != kNone;
-                     copy = nextCopy[copy - count])
-                    weights.emplace_back(copy, bone.mWeights[w].mWeight);
+            for (unsigned w = 0; w < bone.mNumWeights; ++w) {
+                auto from = std::lower_bound(copiesOf.begin(), copiesOf.end(),
+                                             std::make_pair(bone.mWeights[w].mVertexId, uint32_t(0)));
+                for (; from != copiesOf.end() && from->first == bone.mWeights[w].mVertexId; ++from)
+                    weights.emplace_back(from->second, bone.mWeights[w].mWeight);
+            }
             if (weights.size() == bone.mNumWeights) continue;
             delete[] bone.mWeights;
             bone.mWeights = new aiVertexWeight[weights.size()];
@@ -286,10 +324,7 @@ bool GenerateNormals(aiMesh& mesh, float creaseDegrees, unsigned threads) {
             bone.mNumWeights = unsigned(weights.size());
         }
     }
-    delete[] mesh.mNormals;
-    mesh.mNormals = new aiVector3D[normals.size()];
-    std::copy(normals.begin(), normals.end(), mesh.mNormals);
-    mesh.mNumVertices = uint32_t(normals.size());
+    mesh.mNumVertices = count + uint32_t(copies.size());
     return true;
 }
 

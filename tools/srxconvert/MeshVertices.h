@@ -30,9 +30,11 @@ constexpr float kCreaseDegrees = 60.0f;
 // is cut into triangles. A vertex whose corners come out with different normals (it lies on
 // a crease) is split into one vertex per normal, its other attributes and bone weights
 // copied. Faces of zero area add nothing and take the normal of their vertex's other faces;
-// a vertex with nothing but such faces gets (0,0,1): never a NaN. Large meshes are spread
-// over threads (threads 0: the hardware's count, at most 4). False, the mesh untouched, for
-// a mesh with morph targets, whose shapes would need the split too: Assimp smooths those.
+// a vertex with nothing but such faces gets (0,0,1): never a NaN. Where more than 512
+// corners meet at one position, each takes its own face's normal (the pairwise test would
+// cost their square). Large meshes are spread over threads (threads 0: the hardware's
+// count, at most 4), with the same result on any count. False, the mesh untouched, for a
+// mesh with morph targets, whose shapes would need the split too: Assimp smooths those.
 bool GenerateNormals(aiMesh& mesh, float creaseDegrees = kCreaseDegrees, unsigned threads = 0);
 
 }  // namespace srxconvert
