@@ -144,12 +144,19 @@ bool GenerateNormals(aiMesh& mesh, float creaseDegrees, unsigned threads) {
     if (threads == 0) threads = std::min(4u, std::max(1u, std::thread::hardware_concurrency()));
     const uint32_t count = mesh.mNumVertices;
     const aiVector3D* positions = mesh.mVertices;
-    std::vector<uint32_t> triangles;  // faces that are triangles on valid indices
-    triangles.reserve(mesh.mNumFaces);
-    for (unsigned f = 0; f < mesh.mNumFaces && mesh.mFaces; ++f)
-        if (IsTriangle(mesh.mFaces[f], count)) triangles.push_back(f);
-    const size_t corners = 3 * triangles.size();
-    auto vertexOf = [&](size_t corner) { return mesh.mFaces[triangles[corner / 3]].mIndices[corner % 3]; };
+    // The faces that are triangles on valid indices: every face as a rule, listed only
+    // when some are not.
+    size_t triangleCount = 0;
+    for (unsigned f = 0; f < mesh.mNumFaces && mesh.mFaces; ++f) triangleCount += IsTriangle(mesh.mFaces[f], count);
+    std::vector<uint32_t> triangles;
+    if (triangleCount != mesh.mNumFaces) {
+        triangles.reserve(triangleCount);
+        for (unsigned f = 0; f < mesh.mNumFaces && mesh.mFaces; ++f)
+            if (IsTriangle(mesh.mFaces[f], count)) triangles.push_back(f);
+    }
+    auto faceOf = [&](size_t t) -> aiFace& { return mesh.mFaces[triangles.empty() ? t : triangles[t]]; };
+    const size_t corners = 3 * triangleCount;
+    auto vertexOf = [&](size_t corner) { return faceOf(corner / 3).mIndices[corner % 3]; };
 
     // Corners meet at bit-equal positions, whichever vertex they name.
     std::vector<uint32_t> place;
@@ -160,11 +167,11 @@ bool GenerateNormals(aiMesh& mesh, float creaseDegrees, unsigned threads) {
     // Each face's unit normal and each corner's angle. In double: a cross product of float
     // edges neither overflows nor underflows there, and a face too small or too large for
     // a normal is one of zero area.
-    std::vector<aiVector3D> faceNormal(triangles.size());
+    std::vector<aiVector3D> faceNormal(triangleCount);
     std::vector<float> angle(corners);
-    ParallelFor(triangles.size(), threads, [&](size_t begin, size_t end) {
+    ParallelFor(triangleCount, threads, [&](size_t begin, size_t end) {
         for (size_t t = begin; t < end; ++t) {
-            const unsigned* index = mesh.mFaces[triangles[t]].mIndices;
+            const unsigned* index = faceOf(t).mIndices;
             double p[3][3];
             for (int k = 0; k < 3; ++k) {
                 p[k][0] = positions[index[k]].x;
@@ -204,6 +211,7 @@ bool GenerateNormals(aiMesh& mesh, float creaseDegrees, unsigned threads) {
         std::vector<uint32_t> fill(first.begin(), first.end() - 1);
         for (size_t c = 0; c < corners; ++c) byPlace[fill[place[vertexOf(c)]]++] = uint32_t(c);
     }
+    std::vector<uint32_t>().swap(place);  // the peak of a large mesh's load comes next
 
     // Each corner's normal: the sum over its position in the one order of byPlace, so the
     // corners on one side of a crease come out bit-equal and share a vertex. Where more
@@ -280,7 +288,7 @@ bool GenerateNormals(aiMesh& mesh, float creaseDegrees, unsigned threads) {
                     copies[index - count] = c.vertex;
                     normals[index] = c.normal;
                 }
-                mesh.mFaces[triangles[c.corner / 3]].mIndices[c.corner % 3] = index;
+                faceOf(c.corner / 3).mIndices[c.corner % 3] = index;
             }
             for (uint32_t i = first[p]; i < first[p + 1]; ++i) {
                 uint32_t c = byPlace[i];
