@@ -225,11 +225,27 @@ bool GenerateNormals(aiMesh& mesh, float creaseDegrees, unsigned threads) {
         aiVector3D sum(0.0f);
         for (uint32_t j = first[p]; j < first[p + 1]; ++j) {
             const aiVector3D& other = faceNormal[byPlace[j] / 3];
-            if (own * other >= cosCrease) sum += angle[byPlace[j]] * other;
+            if (other != aiVector3D(0.0f) && own * other >= cosCrease) sum += angle[byPlace[j]] * other;
         }
         aiVector3D n = own;
         Normalize(sum, n);
         return n;
+    };
+    // Where every face at a place lies within half the crease angle of their mean, every
+    // pair lies within the crease angle and every corner's sum is the same one, the whole
+    // place's in the same order: found once, not once per corner. Most places of a curved
+    // surface are such.
+    const float cosHalfCrease = std::cos(creaseDegrees * float(M_PI) / 360.0f);
+    auto smoothPlace = [&](uint32_t p, aiVector3D& n) {
+        if (first[p + 1] - first[p] > kCrowded) return false;
+        aiVector3D sum(0.0f);
+        for (uint32_t j = first[p]; j < first[p + 1]; ++j) sum += angle[byPlace[j]] * faceNormal[byPlace[j] / 3];
+        if (!Normalize(sum, n)) return false;
+        for (uint32_t j = first[p]; j < first[p + 1]; ++j) {
+            const aiVector3D& own = faceNormal[byPlace[j] / 3];
+            if (own != aiVector3D(0.0f) && own * n < cosHalfCrease) return false;
+        }
+        return true;
     };
     // The vertices of a place: its corners of faces with area sorted by vertex and normal,
     // each run of one vertex and one normal a vertex of the mesh: the vertex itself for its
@@ -248,9 +264,12 @@ bool GenerateNormals(aiMesh& mesh, float creaseDegrees, unsigned threads) {
     };
     auto settle = [&](uint32_t p, std::vector<Corner>& sorted) {
         sorted.clear();
+        aiVector3D whole;
+        bool smooth = smoothPlace(p, whole);
         for (uint32_t i = first[p]; i < first[p + 1]; ++i) {
             uint32_t c = byPlace[i];
-            if (faceNormal[c / 3] != aiVector3D(0.0f)) sorted.push_back({vertexOf(c), cornerNormal(uint32_t(p), c), c});
+            if (faceNormal[c / 3] != aiVector3D(0.0f))
+                sorted.push_back({vertexOf(c), smooth ? whole : cornerNormal(p, c), c});
         }
         std::sort(sorted.begin(), sorted.end(), [](const Corner& a, const Corner& b) {
             if (a.vertex != b.vertex) return a.vertex < b.vertex;
