@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <numbers>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -218,7 +219,7 @@ bool GenerateNormals(aiMesh& mesh, float creaseDegrees, unsigned threads) {
     // than kCrowded corners meet (the tip of a fan of thousands of faces) each takes its own
     // face's normal instead, as the test of every pair there would cost their square.
     constexpr uint32_t kCrowded = 512;
-    const float cosCrease = std::cos(creaseDegrees * float(M_PI) / 180.0f);
+    const float cosCrease = std::cos(creaseDegrees * std::numbers::pi_v<float> / 180.0f);
     auto cornerNormal = [&](uint32_t p, uint32_t c) {
         const aiVector3D& own = faceNormal[c / 3];
         if (first[p + 1] - first[p] > kCrowded) return own;
@@ -235,7 +236,7 @@ bool GenerateNormals(aiMesh& mesh, float creaseDegrees, unsigned threads) {
     // pair lies within the crease angle and every corner's sum is the same one, the whole
     // place's in the same order: found once, not once per corner. Most places of a curved
     // surface are such.
-    const float cosHalfCrease = std::cos(creaseDegrees * float(M_PI) / 360.0f);
+    const float cosHalfCrease = std::cos(creaseDegrees * std::numbers::pi_v<float> / 360.0f);
     auto smoothPlace = [&](uint32_t p, aiVector3D& n) {
         if (first[p + 1] - first[p] > kCrowded) return false;
         aiVector3D sum(0.0f);
