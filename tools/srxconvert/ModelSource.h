@@ -59,8 +59,10 @@ private:
 // joining identical vertices there only finds what a careless exporter duplicated, so it is
 // left out for them. ModelSource asks Assimp for the triangulation and the sorting by
 // primitive type only, and joins vertices and makes normals with MeshVertices.h: Assimp's
-// spatial sort of every vertex for both took most of a large file's load (the tests read
-// their reference scenes with these flags).
+// spatial sort of every vertex for both took most of a large file's load. Assimp's steps
+// still take what those leave alone: the join of a mesh with bones, tangents or morph
+// targets, the normals of a mesh with morph targets. The tests read their reference scenes
+// with these flags.
 unsigned ImportFlags(const std::string& path);
 
 }  // namespace srxconvert
