@@ -3,23 +3,27 @@
 # files: time to a first picture, one process each, exec to exit.
 #   f3d --output x.png --resolution 640,480 FILE
 #   viewer --frames 1 --screenshot x.png FILE
-# It generates a sphere of about a million triangles as binary glTF, binary PLY and OBJ
-# (and takes three small real models from Debian's assimp-testmodels), runs the two
-# programs interleaved RUNS times per file (default 5), and prints the median seconds of
-# each and their ratio (viewer / f3d: below 1 the viewer is faster). Installs f3d when
-# it is missing.
-# Usage: bench/viewer_peer.sh [--build DIR] [--runs N] [--triangles N]
+# It generates a torus of about a million triangles (peer_models.py) as binary and ASCII
+# STL, and as binary PLY, binary glTF and OBJ with and without normals (and takes three
+# small real models from Debian's assimp-testmodels), runs the two programs interleaved
+# RUNS times per file (default 5), and prints the median seconds and peak resident memory
+# (MB, /usr/bin/time's) of each and their ratios (viewer / f3d: below 1 the viewer is
+# faster or smaller). Installs f3d and time when they are missing.
+# --models DIR keeps the generated files in DIR and takes them from there when they exist.
+# Usage: bench/viewer_peer.sh [--build DIR] [--runs N] [--triangles N] [--models DIR]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build/release"
 runs=5
 triangles=1000000
+models_dir=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) build="$(cd "$2" && pwd)"; shift 2 ;;
     --runs) runs="$2"; shift 2 ;;
     --triangles) triangles="$2"; shift 2 ;;
-    *) echo "usage: viewer_peer.sh [--build DIR] [--runs N] [--triangles N]" >&2; exit 1 ;;
+    --models) mkdir -p "$2"; models_dir="$(cd "$2" && pwd)"; shift 2 ;;
+    *) echo "usage: viewer_peer.sh [--build DIR] [--runs N] [--triangles N] [--models DIR]" >&2; exit 1 ;;
   esac
 done
 viewer="$build/tools/viewer/viewer"
@@ -28,6 +32,7 @@ if ! command -v f3d >/dev/null; then
   echo "viewer_peer.sh: f3d is missing; installing Debian's f3d" >&2
   apt-get install -y f3d >/dev/null
 fi
+[ -x /usr/bin/time ] || apt-get install -y time >/dev/null
 command -v Xvfb >/dev/null || { echo "viewer_peer.sh: Xvfb is missing (package xvfb)" >&2; exit 1; }
 work="$(mktemp -d /tmp/lumaret-peer-XXXXXX)"
 xvfb_pid=""
@@ -46,82 +51,38 @@ for _ in $(seq 50); do [ -s "$work/displayfd" ] && break; sleep 0.1; done
 export DISPLAY=":$(head -n 1 "$work/displayfd")"
 unset WAYLAND_DISPLAY
 
-# A UV sphere of about $triangles triangles with normals, written three ways.
-python3 - "$triangles" <<'PY'
-import math, struct, sys, json
-target = int(sys.argv[1])
-rings = max(4, int(math.sqrt(target / 4)))
-segments = 2 * rings
-positions, normals = [], []
-for r in range(rings + 1):
-    theta = math.pi * r / rings
-    for s in range(segments + 1):
-        phi = 2 * math.pi * s / segments
-        n = (math.sin(theta) * math.cos(phi), math.cos(theta), math.sin(theta) * math.sin(phi))
-        positions.append(n); normals.append(n)
-faces = []
-row = segments + 1
-for r in range(rings):
-    for s in range(segments):
-        a = r * row + s; b = a + row
-        faces.append((a, a + 1, b)); faces.append((a + 1, b + 1, b))
-flat = lambda rows: [v for t in rows for v in t]
-pos = struct.pack('<%df' % (3 * len(positions)), *flat(positions))
-nor = struct.pack('<%df' % (3 * len(normals)), *flat(normals))
-idx = struct.pack('<%dI' % (3 * len(faces)), *flat(faces))
-# Binary glTF: positions, normals, indices in one buffer.
-doc = {"asset": {"version": "2.0"}, "scene": 0, "scenes": [{"nodes": [0]}], "nodes": [{"mesh": 0}],
-       "meshes": [{"primitives": [{"attributes": {"POSITION": 0, "NORMAL": 1}, "indices": 2}]}],
-       "buffers": [{"byteLength": len(pos) + len(nor) + len(idx)}],
-       "bufferViews": [{"buffer": 0, "byteOffset": 0, "byteLength": len(pos)},
-                       {"buffer": 0, "byteOffset": len(pos), "byteLength": len(nor)},
-                       {"buffer": 0, "byteOffset": len(pos) + len(nor), "byteLength": len(idx)}],
-       "accessors": [{"bufferView": 0, "componentType": 5126, "count": len(positions), "type": "VEC3",
-                      "min": [-1, -1, -1], "max": [1, 1, 1]},
-                     {"bufferView": 1, "componentType": 5126, "count": len(normals), "type": "VEC3"},
-                     {"bufferView": 2, "componentType": 5125, "count": 3 * len(faces), "type": "SCALAR"}]}
-text = json.dumps(doc).encode()
-text += b' ' * (-len(text) % 4)
-binary = pos + nor + idx
-with open('sphere.glb', 'wb') as f:
-    f.write(struct.pack('<4sII', b'glTF', 2, 12 + 8 + len(text) + 8 + len(binary)))
-    f.write(struct.pack('<I4s', len(text), b'JSON')); f.write(text)
-    f.write(struct.pack('<I4s', len(binary), b'BIN\0')); f.write(binary)
-with open('sphere.ply', 'wb') as f:
-    f.write(('ply\nformat binary_little_endian 1.0\nelement vertex %d\nproperty float x\nproperty float y\n'
-             'property float z\nproperty float nx\nproperty float ny\nproperty float nz\nelement face %d\n'
-             'property list uchar int vertex_indices\nend_header\n' % (len(positions), len(faces))).encode())
-    f.write(b''.join(struct.pack('<6f', *p, *n) for p, n in zip(positions, normals)))
-    f.write(b''.join(struct.pack('<B3i', 3, *t) for t in faces))
-with open('sphere.obj', 'w') as f:
-    f.write(''.join('v %.6f %.6f %.6f\n' % p for p in positions))
-    f.write(''.join('vn %.6f %.6f %.6f\n' % n for n in normals))
-    f.write(''.join('f %d//%d %d//%d %d//%d\n' % (a + 1, a + 1, b + 1, b + 1, c + 1, c + 1) for a, b, c in faces))
-print('sphere: %d vertices, %d triangles' % (len(positions), len(faces)), file=sys.stderr)
-PY
-
+# A torus of about $triangles triangles, half as many distinct vertices, as the files people
+# have: binary and ASCII STL, PLY, binary glTF and OBJ each with and without normals.
+if [ -n "$models_dir" ]; then
+  [ -s "$models_dir/torus_nonormals.obj" ] || python3 "$root/bench/peer_models.py" "$triangles" "$models_dir"
+  ln -s "$models_dir"/torus*.* "$work/"
+else
+  python3 "$root/bench/peer_models.py" "$triangles" "$work"
+fi
 models=/usr/share/assimp/models
-files=(sphere.glb sphere.ply sphere.obj "$models/Collada/duck.dae" "$models/3DS/fels.3ds"
+files=(torus.stl torus_ascii.stl torus_nonormals.ply torus_nonormals.glb torus_nonormals.obj
+       torus.ply torus.glb torus.obj "$models/Collada/duck.dae" "$models/3DS/fels.3ds"
        "$models/glTF2/BoxTextured-glTF-Binary/BoxTextured.glb")
 
-# Seconds of one run of the command, which must succeed.
-seconds() {
-  local start end
-  start=$(date +%s.%N)
-  if ! "$@" >/dev/null 2>&1; then echo "viewer_peer.sh: failed: $*" >&2; exit 1; fi
-  end=$(date +%s.%N)
-  echo "$end - $start" | bc -l
+# One run of the command, which must succeed: its seconds and peak resident kilobytes.
+measure() {
+  if ! /usr/bin/time -f '%e %M' -o run.measure "$@" >/dev/null 2>&1; then
+    echo "viewer_peer.sh: failed: $*" >&2
+    exit 1
+  fi
+  cat run.measure
 }
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-printf '%-22s %10s %10s %8s %s\n' file f3d_s viewer_s ratio size
+printf '%-22s %8s %8s %6s %8s %8s %6s %s\n' file f3d_s viewer_s ratio f3d_MB viewer_MB ratio size
 for file in "${files[@]}"; do
-  : >f3d.times; : >viewer.times
+  : >f3d.runs; : >viewer.runs
   for ((i = 0; i < runs; i++)); do
-    seconds f3d --output f3d.png --resolution 640,480 "$file" >>f3d.times
-    seconds "$viewer" --frames 1 --screenshot viewer.png "$file" >>viewer.times
+    measure f3d --output f3d.png --resolution 640,480 "$file" >>f3d.runs
+    measure "$viewer" --frames 1 --screenshot viewer.png "$file" >>viewer.runs
   done
-  f=$(median <f3d.times); v=$(median <viewer.times)
-  printf '%-22s %10.3f %10.3f %8.2f %s\n' "$(basename "$file")" "$f" "$v" "$(echo "$v / $f" | bc -l)" \
-    "$(du -h "$file" | cut -f1)"
+  f=$(cut -d' ' -f1 f3d.runs | median); v=$(cut -d' ' -f1 viewer.runs | median)
+  fm=$(cut -d' ' -f2 f3d.runs | median); vm=$(cut -d' ' -f2 viewer.runs | median)
+  printf '%-22s %8.3f %8.3f %6.2f %8.0f %8.0f %6.2f %s\n' "$(basename "$file")" "$f" "$v" "$(echo "$v / $f" | bc -l)" \
+    "$(echo "$fm / 1024" | bc -l)" "$(echo "$vm / 1024" | bc -l)" "$(echo "$vm / $fm" | bc -l)" "$(du -hL "$file" | cut -f1)"
 done

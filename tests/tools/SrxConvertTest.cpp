@@ -231,15 +231,28 @@ TEST_F(SrxConvertModels, CountsMaterialsAndImagesMatchAssimpsScene) {
     }
 }
 
-// The OBJ reader's vertices are joined by the tools' own hash table, not Assimp's spatial
-// sort: every OBJ test model must come out as Assimp's JoinIdenticalVertices leaves it, the
-// same vertices in the same order under the same faces, materials, nodes and animations.
+// Vertices are joined by the tools' own hash table, not Assimp's spatial sort: every OBJ test
+// model whose file gives normals must come out as Assimp's JoinIdenticalVertices leaves it,
+// the same vertices in the same order under the same faces, materials, nodes and animations
+// (MeshVerticesTest holds the rest: where the joins differ, and the normals made).
 TEST(SrxConvertObj, JoinedVerticesMatchAssimpsJoin) {
     size_t models = 0;
     for (const auto& entry : fs::directory_iterator(kModels + "OBJ")) {
-        if (entry.path().extension() != ".obj") continue;
-        std::string path = entry.path().string();
+        const fs::path& file = entry.path();
+        if (file.extension() != ".obj") continue;
+        std::string path = file.string();
         SCOPED_TRACE(path);
+        Assimp::Importer raw;
+        const aiScene* asRead = raw.ReadFile(path, 0);
+        bool normals = asRead != nullptr;
+        // Normals all 0 are none: they are made, as where the file has none.
+        for (unsigned m = 0; asRead && m < asRead->mNumMeshes; ++m) {
+            const aiMesh& mesh = *asRead->mMeshes[m];
+            normals = normals && mesh.mNormals &&
+                      std::any_of(mesh.mNormals, mesh.mNormals + mesh.mNumVertices,
+                                  [](const aiVector3D& n) { return n != aiVector3D(0.0f); });
+        }
+        if (!normals) continue;
         srxconvert::ModelSource ours;
         std::string error;
         Assimp::Importer importer;
@@ -286,7 +299,7 @@ TEST(SrxConvertObj, JoinedVerticesMatchAssimpsJoin) {
         sameNodes(scene.mRootNode, theirs->mRootNode);
         EXPECT_EQ(scene.mNumAnimations, theirs->mNumAnimations);
     }
-    EXPECT_GE(models, 20u);
+    EXPECT_GE(models, 10u);
 }
 
 // The engine's own node evaluation and palette rule against positions composed from

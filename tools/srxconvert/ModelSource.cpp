@@ -4,8 +4,10 @@
 #include <assimp/DefaultIOSystem.h>
 #include <assimp/postprocess.h>
 
+#include "MeshVertices.h"
 #include "NodeDepth.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdint>
@@ -63,74 +65,6 @@ std::string LowerExtension(const std::string& path) {
     return extension;
 }
 
-// Vertices the OBJ reader wrote out once per face corner joined again, by equal value: the
-// corners that named the same v/vt/vn are bit-for-bit copies, so a hash table finds them in
-// one pass where Assimp's spatial sort took most of a large file's load. Kept as Assimp
-// keeps them: used vertices only, in their first order. False (the mesh untouched) for what
-// the OBJ reader never makes (bones, tangents, morph targets): Assimp joins those.
-bool JoinEqualVertices(aiMesh& mesh) {
-    if (mesh.HasBones() || mesh.mTangents || mesh.mNumAnimMeshes || !mesh.mVertices || !mesh.mFaces) return false;
-    std::vector<const aiVector3D*> vectors{mesh.mVertices};
-    if (mesh.mNormals) vectors.push_back(mesh.mNormals);
-    for (aiVector3D* coords : mesh.mTextureCoords)
-        if (coords) vectors.push_back(coords);
-    std::vector<const aiColor4D*> colors;
-    for (aiColor4D* set : mesh.mColors)
-        if (set) colors.push_back(set);
-    const size_t floats = 3 * vectors.size() + 4 * colors.size();
-    const unsigned count = mesh.mNumVertices;
-    // Every attribute of a vertex in a row; + 0.0f makes -0 and 0 one value, as they compare.
-    std::vector<float> rows(size_t(count) * floats);
-    for (unsigned v = 0; v < count; ++v) {
-        float* row = &rows[size_t(v) * floats];
-        for (const aiVector3D* array : vectors)
-            for (float f : {array[v].x, array[v].y, array[v].z}) *row++ = f + 0.0f;
-        for (const aiColor4D* array : colors)
-            for (float f : {array[v].r, array[v].g, array[v].b, array[v].a}) *row++ = f + 0.0f;
-    }
-    std::vector<bool> used(count);
-    for (unsigned f = 0; f < mesh.mNumFaces; ++f)
-        for (unsigned i = 0; i < mesh.mFaces[f].mNumIndices && mesh.mFaces[f].mIndices; ++i)
-            if (mesh.mFaces[f].mIndices[i] < count) used[mesh.mFaces[f].mIndices[i]] = true;
-    // Open addressing over the rows, a slot holding the first vertex of a value + 1: no
-    // allocation per vertex, which a node-based map spent as much time on as the hashing.
-    auto row = [&](unsigned v) { return &rows[size_t(v) * floats]; };
-    auto hash = [&](unsigned v) {
-        uint64_t h = 0xcbf29ce484222325ull;
-        for (const float* f = row(v); f != row(v) + floats; ++f) {
-            uint32_t bits;
-            std::memcpy(&bits, f, sizeof bits);
-            h = (h ^ bits) * 0x100000001b3ull;
-        }
-        return h ^ (h >> 29);
-    };
-    size_t mask = 1;
-    while (mask < 2 * size_t(count)) mask <<= 1;
-    std::vector<unsigned> slots(mask--, 0);
-    std::vector<unsigned> remap(count, 0);
-    unsigned joined = 0;
-    for (unsigned v = 0; v < count; ++v) {
-        if (!used[v]) continue;
-        size_t at = hash(v) & mask;
-        while (slots[at] && std::memcmp(row(slots[at] - 1), row(v), floats * sizeof(float)) != 0) at = (at + 1) & mask;
-        if (!slots[at]) {
-            slots[at] = v + 1;
-            // Moved down in place: the vertex a new index names never lies past v.
-            for (aiVector3D* array : {mesh.mVertices, mesh.mNormals}) if (array) array[joined] = array[v];
-            for (aiVector3D* coords : mesh.mTextureCoords) if (coords) coords[joined] = coords[v];
-            for (aiColor4D* set : mesh.mColors) if (set) set[joined] = set[v];
-            remap[v] = joined++;
-        } else {
-            remap[v] = remap[slots[at] - 1];
-        }
-    }
-    for (unsigned f = 0; f < mesh.mNumFaces; ++f)
-        for (unsigned i = 0; i < mesh.mFaces[f].mNumIndices && mesh.mFaces[f].mIndices; ++i)
-            if (mesh.mFaces[f].mIndices[i] < count) mesh.mFaces[f].mIndices[i] = remap[mesh.mFaces[f].mIndices[i]];
-    mesh.mNumVertices = joined;  // the arrays keep their size for delete[]
-    return true;
-}
-
 }  // namespace
 
 unsigned ImportFlags(const std::string& path) {
@@ -161,8 +95,8 @@ void ModelSource::DropNonFinite(aiScene& scene) {
         }
         // The dropped faces sit past the kept ones; the array keeps its size for delete[].
         mesh->mNumFaces = kept;
-        // No face uses them now, yet a NaN left in the array would still upset the spatial
-        // sort that smooths normals across the whole mesh.
+        // No face uses them now, yet a NaN left in the array would still upset a hash of
+        // positions or Assimp's spatial sort.
         for (unsigned v = 0; v < mesh->mNumVertices; ++v)
             if (!Finite(mesh->mVertices[v])) mesh->mVertices[v] = aiVector3D(0.0f);
         if (mesh->mNormals)
@@ -173,6 +107,12 @@ void ModelSource::DropNonFinite(aiScene& scene) {
                     ++recomputedNormals_;
                     break;
                 }
+        // Some STL writers leave every face normal 0: no normals at all, made here instead.
+        if (mesh->mNormals && std::all_of(mesh->mNormals, mesh->mNormals + mesh->mNumVertices,
+                                          [](const aiVector3D& n) { return n == aiVector3D(0.0f); })) {
+            delete[] mesh->mNormals;
+            mesh->mNormals = nullptr;
+        }
         for (aiVector3D* coords : mesh->mTextureCoords)
             for (unsigned v = 0; coords && v < mesh->mNumVertices; ++v)
                 if (!Finite(coords[v])) {
@@ -192,26 +132,32 @@ char ModelSource::UpAxis(int& sign) const {
 }
 
 const aiScene* ModelSource::Import(const std::string& path, std::string& error) {
-    // Read as the file stands, clean it, then post-process: the normals Assimp generates
-    // must come from good triangles only.
+    // Read as the file stands, clean it, then post-process: generated normals must come
+    // from good triangles only.
     const aiScene* scene = importer_.ReadFile(path, 0);
     if (scene) {
-        aiScene& own = *const_cast<aiScene*>(scene);  // the importer's own scene, ours to change until released
-        DropNonFinite(own);
-        unsigned flags = ImportFlags(path);
-        // Normals Assimp generates differ in their last bits around a position, and its join
-        // takes those within 1e-5 for one: a file without normals is joined by Assimp.
-        bool joinHere = LowerExtension(path) == ".obj";
-        for (unsigned m = 0; m < own.mNumMeshes && own.mMeshes; ++m)
-            if (own.mMeshes[m] && !own.mMeshes[m]->mNormals) joinHere = false;
-        if (joinHere) flags &= ~unsigned(aiProcess_JoinIdenticalVertices);
-        scene = importer_.ApplyPostProcessing(flags);
-        // Where Assimp joins too: after triangulation and generated normals, which see every
-        // corner apart (a polygon naming a vertex twice triangulates otherwise).
-        bool joined = true;
-        for (unsigned m = 0; joinHere && scene && m < scene->mNumMeshes && scene->mMeshes; ++m)
-            if (scene->mMeshes[m]) joined = JoinEqualVertices(*scene->mMeshes[m]) && joined;
-        if (scene && !joined) scene = importer_.ApplyPostProcessing(aiProcess_JoinIdenticalVertices);
+        DropNonFinite(*const_cast<aiScene*>(scene));  // the importer's own scene, ours to change until released
+        scene = importer_.ApplyPostProcessing(aiProcess_Triangulate | aiProcess_SortByPType);
+    }
+    if (scene) {
+        aiScene& own = *const_cast<aiScene*>(scene);
+        // After triangulation, which must see every corner apart (a polygon naming a
+        // vertex twice triangulates otherwise), and before the normals, which then have
+        // the fewest vertices to go over.
+        unsigned assimp = 0;
+        bool join = ImportFlags(path) & aiProcess_JoinIdenticalVertices;
+        for (unsigned m = 0; join && m < own.mNumMeshes && own.mMeshes; ++m)
+            if (own.mMeshes[m] && !JoinEqualVertices(*own.mMeshes[m])) assimp |= aiProcess_JoinIdenticalVertices;
+        // Assimp's join goes over every mesh again, those joined here too, which it leaves
+        // as they are but where values within 1e-5 of each other meet.
+        if (assimp) scene = importer_.ApplyPostProcessing(assimp);
+        for (unsigned m = 0; scene && m < own.mNumMeshes && own.mMeshes; ++m) {
+            aiMesh* mesh = own.mMeshes[m];
+            if (mesh && !mesh->mNormals && (mesh->mPrimitiveTypes & aiPrimitiveType_TRIANGLE) &&
+                !GenerateNormals(*mesh))
+                assimp = aiProcess_GenSmoothNormals;
+        }
+        if (scene && assimp == aiProcess_GenSmoothNormals) scene = importer_.ApplyPostProcessing(assimp);
     }
     if (scene && NodeDepth(scene->mRootNode) > kMaxNodeDepth) {
         error = "its nodes nest deeper than " + std::to_string(kMaxNodeDepth) + " levels";

@@ -3,9 +3,10 @@
 //
 // Every file Assimp opens (the model and whatever it names: material libraries, buffers,
 // external images) goes through ModelFileAccess, and the import runs on a thread with a
-// stack for kMaxNodeDepth levels (NodeDepth.h). Faces on vertices that are not finite are dropped before Assimp computes
-// normals, so the normals of the good triangles around them stay good; normals that are not
-// finite are computed again, texture coordinates that are not finite become 0.
+// stack for kMaxNodeDepth levels (NodeDepth.h). Faces on vertices that are not finite are
+// dropped before normals are made, so the normals of the good triangles around them stay
+// good; normals that are not finite (or all 0) are made again, texture coordinates that are
+// not finite become 0.
 #pragma once
 
 #include "ModelFileAccess.h"
@@ -50,16 +51,20 @@ private:
     size_t droppedTriangles_ = 0, recomputedNormals_ = 0, zeroedTexCoords_ = 0;
 };
 
-// Assimp's post-processing for the conversion: triangulated polygons, joined identical
-// vertices, one primitive type per mesh (so lines and points stand apart and are dropped),
-// and smooth normals where the file has none. Nothing that changes handedness. Assimp's own
+// Assimp's own post-processing that gives the scene ModelSource reads, short of the
+// differences MeshVertices.h names: triangulated polygons, joined identical vertices, one
+// primitive type per mesh (so lines and points stand apart and are dropped), and smooth
+// normals where the file has none. Nothing that changes handedness. Assimp's own
 // validation is left out, as it refuses a scene without meshes as unreadable where
 // srxconvert reports an empty scene; the conversion checks every count and index it follows
 // instead. glTF and PLY files hold indexed vertices already, which their readers keep:
-// joining identical vertices there (a spatial sort of every vertex, most of the time a
-// million-triangle file takes) only finds what a careless exporter duplicated, so it is left
-// out for them. An OBJ file with normals gets the same join from a hash table of equal
-// values instead (its reader writes each face corner out as a copy), with the same result.
+// joining identical vertices there only finds what a careless exporter duplicated, so it is
+// left out for them. ModelSource asks Assimp for the triangulation and the sorting by
+// primitive type only, and joins vertices and makes normals with MeshVertices.h: Assimp's
+// spatial sort of every vertex for both took most of a large file's load. Assimp's steps
+// still take what those leave alone: the join of a mesh with bones, tangents or morph
+// targets, the normals of a mesh with morph targets. The tests read their reference scenes
+// with these flags.
 unsigned ImportFlags(const std::string& path);
 
 }  // namespace srxconvert
