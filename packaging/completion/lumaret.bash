@@ -12,7 +12,7 @@ _lumaret_viewer() {
     local cur prev words cword
     _init_completion || return
     case $prev in
-        --animation | --frames | --thumbnail | --time-limit) return ;;
+        --animation | --frames | --lights | --thumbnail | --time-limit) return ;;
         --size)
             COMPREPLY=($(compgen -W '640x480 800x600 1024x768 1280x960 1600x1200' -- "$cur"))
             return
