@@ -87,6 +87,10 @@ void FrameLoop::Run() {
         overlays_.Draw(*gRenderer, *gWorld);
         if (drawOverlays) drawOverlays();
         stats_.stats.Add(timer.time, timer.delta, gDrawCalls, gWorld->postfx.luminance);
+        if (countLights) {
+            stats_.lights = gWorld->lightStats.lights;
+            stats_.boundedLights = gWorld->lightStats.boundedLights;
+        }
         if (stats_.mode != HudMode::Off) {
             PerfEvent event(L"Stats overlay");
             stats_.Draw(*gRenderer, text_, width_, height_, GpuPassTimer::active);

@@ -32,6 +32,7 @@ public:
 
     std::function<void(const FrameTimer&)> update;  // before the frame is drawn
     std::function<void()> drawOverlays;             // after the world, before the stats overlay
+    bool countLights = false;  // the stats overlay says how many lights the world drew
 
     // LUMARET_HUD (0, 1 compact, 2 full) and LUMARET_DEBUG_VIEW (a view's name), checked as
     // the platform checks its own variables: another value stops the program with status 2

@@ -65,7 +65,10 @@ std::string StatsOverlay::Text(int screenWidth, int screenHeight) const {
                   static_cast<double>(stats.FramesPerSecond()), static_cast<double>(stats.MeanMs()),
                   static_cast<double>(stats.WorstMs()), stats.drawCalls, static_cast<double>(stats.luminance),
                   screenWidth, screenHeight);
-    return text;
+    if (lights < 0) return text;
+    char line[64];
+    std::snprintf(line, sizeof(line), "\n%d lights (%d bounded)", lights, boundedLights);
+    return text + std::string(line);
 }
 
 std::string StatsOverlay::PassText(const GpuPassTimer* timer) {

@@ -64,6 +64,9 @@ public:
 
     HudMode mode = HudMode::Off;
     FrameStats stats;
+    // A program that shows lights of its own (the viewer) has their count in the compact
+    // lines: all, and those drawn as bounded rectangles. -1 (the engine's demo): no line.
+    int lights = -1, boundedLights = 0;
 
     // F1: off, compact, full, off.
     void Step();

@@ -57,6 +57,13 @@ constexpr size_t MaterialFixedSize = 314;
 constexpr size_t NodeFixedSize = 338;
 constexpr size_t CameraBodySize = 14;
 constexpr size_t LightBodySize = 18;
+// A light's reach follows its first 18 bytes in files that carry it, which older readers
+// skip: uint16 kind (LightKindPoint...), then in the scene's frame at its first pose
+// (where the engine places the meshes) float32[3] position and float32[3] direction, then
+// float32[3] colour (intensity folded in), float32 range, float32 inner and outer cone
+// half-angles in radians.
+constexpr size_t LightReachSize = 2 + 12 + 12 + 12 + 4 + 4 + 4;
+enum LightKindCode : uint16_t { LightKindPoint = 1, LightKindSpot = 2, LightKindDirectional = 3 };
 constexpr size_t MeshFixedSize = 4;
 constexpr size_t BoneEntrySize = 2 + 16 * 4;
 constexpr size_t PrimitiveBodySize = 5;

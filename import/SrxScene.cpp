@@ -246,6 +246,16 @@ SrxLight ReadLight(ChunkReader& reader) {
     light.words[1] = body.ReadU16();
     body.ReadF32Array(light.values, 3);
     Log::Write("Light.Node: %d\n", light.node);
+    if (body.Remaining() < LightReachSize) return light;
+    light.kind = body.ReadU16();
+    body.ReadF32Array(light.position, 3);
+    body.ReadF32Array(light.direction, 3);
+    body.ReadF32Array(light.color, 3);
+    light.range = body.ReadF32();
+    light.innerCone = body.ReadF32();
+    light.outerCone = body.ReadF32();
+    Log::Write("  kind %d position %f %f %f colour %f %f %f range %f\n", light.kind, light.position[0],
+               light.position[1], light.position[2], light.color[0], light.color[1], light.color[2], light.range);
     return light;
 }
 

@@ -72,6 +72,13 @@ struct SrxLight {
     uint16_t node = 0;
     uint16_t words[2] = {};  // kept
     float values[3] = {};    // kept
+    // The light's reach, when the file carries it (srx::LightReachSize); kind 0 otherwise.
+    uint16_t kind = 0;
+    float position[3] = {};
+    float direction[3] = {0.0f, 0.0f, 1.0f};
+    float color[3] = {};
+    float range = 0.0f;
+    float innerCone = 0.0f, outerCone = 0.0f;  // half-angles, radians
 };
 
 // Every field stays zero until a vertex stream writes it.

@@ -121,6 +121,14 @@ void SrxWriter::Light(const SrxLight& light) {
     PutU16(light.words[0]);
     PutU16(light.words[1]);
     PutF32s(light.values);
+    if (light.kind != 0) {
+        PutU16(light.kind);
+        PutF32s(light.position);
+        PutF32s(light.direction);
+        PutF32s(light.color);
+        const float rest[3] = {light.range, light.innerCone, light.outerCone};
+        PutF32s(rest);
+    }
     EndChunk();
 }
 

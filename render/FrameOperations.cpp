@@ -130,6 +130,16 @@ void Renderer::DrawLines(const QuadVertex* vertices, int vertexCount) {
     DrawQuadVertices(D3DPT_LINELIST, vertexCount / 2, vertices, "DrawLines");
 }
 
+void Renderer::DrawUserTriangles(IDirect3DVertexDeclaration9* declaration, const void* vertices, int triangleCount,
+                                 uint32_t stride) {
+    if (triangleCount < 1) return;
+    if (FAILED(device->SetVertexDeclaration(declaration)))
+        Log::Fatal("Renderer::DrawUserTriangles: SetVertexDeclaration failed!");
+    if (FAILED(device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(triangleCount), vertices, stride)))
+        Log::Fatal("Renderer::DrawUserTriangles: DrawPrimitiveUP failed!");
+    ++gDrawCalls;
+}
+
 HRESULT Renderer::DrawFullScreenQuad() { return DrawScreenQuad(width, height); }
 
 Mesh* Renderer::CreateMesh() { return new (std::nothrow) Mesh(device); }

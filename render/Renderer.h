@@ -71,6 +71,9 @@ public:
     // A line list (two vertices a line) in the quad vertex layout, in one draw call; the
     // bound shader decides what space the positions are in.
     void DrawLines(const QuadVertex* vertices, int vertexCount);
+    // A triangle list from memory in a vertex layout of the caller's, in one draw call.
+    void DrawUserTriangles(IDirect3DVertexDeclaration9* declaration, const void* vertices, int triangleCount,
+                           uint32_t stride);
     int TextureCount() const { return static_cast<int>(textures.size()); }
     int ShaderCount() const { return static_cast<int>(shaders.size()); }
     int FontCount() const { return static_cast<int>(fonts.size()); }
@@ -119,6 +122,10 @@ public:
     // The same for an image already in memory, registered under path.
     int LoadTexture(const std::string& path, const uint8_t* data, size_t size);
     int FindTexture(const std::string& name) const;
+    // Frees a texture a client registered and no longer draws with (a replaced model's);
+    // its slot stays, empty and nameless, so no other index moves and look-ups by its name
+    // find what is registered under it next. Stages that hold it let it go.
+    void ReleaseTexture(int index);
     void LoadFont(const std::string& path);
     int FindFont(const std::string& name) const;
 

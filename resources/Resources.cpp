@@ -103,6 +103,22 @@ int Renderer::LoadTexture(const std::string& path, const uint8_t* data, size_t b
 
 int Renderer::FindTexture(const std::string& name) const { return FindByName(textures, name); }
 
+void Renderer::ReleaseTexture(int index) {
+    if (index < 0 || index >= static_cast<int>(textures.size())) return;
+    TextureRecord& record = textures[static_cast<size_t>(index)];
+    if (record.texture) {
+        for (DWORD stage = 0; stage < kShaderTextureStages; ++stage) {
+            IDirect3DBaseTexture9* bound = nullptr;
+            if (SUCCEEDED(device->GetTexture(stage, &bound)) && bound) {
+                if (bound == record.texture) device->SetTexture(stage, nullptr);
+                bound->Release();
+            }
+        }
+        record.texture->Release();
+    }
+    record = TextureRecord{};
+}
+
 int Renderer::FindFont(const std::string& name) const { return FindByName(fonts, name); }
 
 bool ParseMofo(const uint8_t* data, size_t size, MofoFont* font, std::string* error) {

@@ -87,6 +87,7 @@ World::World() {
 
 World::~World() {
     for (Mesh* mesh : meshes) {
+        if (!mesh) continue;  // released with its scene
         mesh->Release();
         delete mesh;
     }
@@ -116,6 +117,9 @@ World::~World() {
     gRenderer->ReleaseShader(znShader);
     gRenderer->ReleaseShader(lightShader);
     gRenderer->ReleaseShader(forwardShader);
+    gRenderer->ReleaseShader(boundedLightShader);
+    if (lightQuadDeclaration) gRenderer->ReleaseVertexDecl(lightQuadDeclaration);
+    lightQuadDeclaration = nullptr;
     postfx.Release();
 }
 
@@ -135,6 +139,9 @@ void World::InitPipeline() {
     SetUpPassBlock(znParams, kStateOpaque);
     lightShader = FindPassShader("./data/PassLight.hlsl", "light");
     SetUpPassBlock(lightParams, kStateAdditiveNoDepth);
+    // Optional: without it, lights with a range are drawn as full-screen quads.
+    boundedLightShader = gRenderer->FindShader("./data/PassLightBounded.hlsl");
+    if (boundedLightShader >= 0) lightQuadDeclaration = gRenderer->CreateVertexDecl(kLightQuadElements);
     forwardShader = FindPassShader("./data/PassForward.hlsl", "forward");
     SetUpPassBlock(forwardParams, kStateOpaque);
     postfx.Init();
@@ -203,19 +210,57 @@ void World::DrawLightPass() {
     gRenderer->Clear(kClearAll, 0, 0);
     gRenderer->SetRenderTargetTexture(0, znTarget);
     gRenderer->SetSamplerFlags(0, SamplerBorder);
+    lightStats = LightPassStats{};
+    lightQuads.clear();
+    bool bounded = boundLights && boundedLightShader >= 0 && lightQuadDeclaration;
     if (lightShader >= 0) {
         gRenderer->SetShader(lightShader);
         for (const Light* light : lights) {
-            D3DXVECTOR4 position;
-            D3DXVec3Transform(&position, &light->position, &viewProjection);
-            lightParams.values[ParamLightPosition].vector = position;
-            lightParams.values[ParamLightColor].vector =
-                D3DXVECTOR4(light->color.x, light->color.y, light->color.z, 1.0f);
-            gRenderer->ApplyShaderParams(lightShader, lightParams);
-            gRenderer->DrawFullScreenQuad();
+            if (!IsDrawable(*light)) continue;
+            ++lightStats.lights;
+            if (bounded && HasRange(*light)) {
+                AppendLightQuad(*light, view, projection, gRenderer->width, gRenderer->height, &lightQuads);
+                continue;
+            }
+            DrawFullScreenLight(*light);
         }
     }
+    if (!lightQuads.empty()) {
+        // Six corners a light; the block brings the additive state and nothing else.
+        int count = static_cast<int>(lightQuads.size() / 6);
+        lightStats.boundedLights = count;
+        for (size_t i = 0; i < lightQuads.size(); i += 6)
+            lightStats.boundedPixels += static_cast<int64_t>(lightQuads[i + 5].x - lightQuads[i].x) *
+                                        static_cast<int64_t>(lightQuads[i + 5].y - lightQuads[i].y);
+        gRenderer->SetShader(boundedLightShader);
+        gRenderer->ApplyShaderParams(boundedLightShader, lightParams);
+        gRenderer->DrawUserTriangles(lightQuadDeclaration, lightQuads.data(), 2 * count, sizeof(LightQuadVertex));
+    }
     gRenderer->EndRenderTarget(lightTarget, 0);
+}
+
+void World::DrawFullScreenLight(const Light& light) {
+    D3DXVECTOR4 position;
+    D3DXVec3Transform(&position, &light.position, &viewProjection);
+    ShaderParamValue* values = lightParams.values;
+    values[ParamLightPosition].vector = position;
+    values[ParamLightColor].vector = D3DXVECTOR4(light.color.x, light.color.y, light.color.z, 1.0f);
+    // 0: the fixed reach of a light without a range; below 0: a directional light.
+    float invRangeSq = 0.0f;
+    if (HasRange(light)) invRangeSq = 1.0f / (light.range * light.range);
+    if (light.kind == LightKind::Directional) invRangeSq = -1.0f;
+    D3DXVECTOR3 direction(0.0f, 0.0f, 1.0f);
+    if (light.kind == LightKind::Spot || light.kind == LightKind::Directional) {
+        D3DXVECTOR3 shines;
+        D3DXVec3TransformNormal(&shines, &light.direction, &view);
+        D3DXVec3Normalize(&direction, &shines);
+    }
+    D3DXVECTOR2 cone = ConeTerms(light);
+    values[ParamLightDirection].vector = D3DXVECTOR4(direction.x, direction.y, direction.z, cone.y);
+    values[ParamLightInvRangeSq].scalar = invRangeSq;
+    values[ParamLightCosSpot].scalar = cone.x;
+    gRenderer->ApplyShaderParams(lightShader, lightParams);
+    gRenderer->DrawFullScreenQuad();
 }
 
 void World::DrawForwardPass() {

@@ -12,8 +12,10 @@
 #include "resources/ShaderParams.h"
 #include "scene/Animation.h"
 #include "scene/Light.h"
+#include "scene/LightBounds.h"
 #include "scene/MeshOutline.h"
 #include "scene/Renderable.h"
+#include "scene/SceneHandle.h"
 #include "scene/SceneObject.h"
 
 #include <d3d9.h>
@@ -59,6 +61,12 @@ public:
     bool LoadScene(SceneObject* object, const std::string& path);
     // The same for a scene file already in memory; path names it (its lightmap, its meshes).
     bool LoadScene(SceneObject* object, const std::string& path, const uint8_t* data, size_t size);
+    // The same, for a scene the caller will release (SceneHandle.h); an empty handle when
+    // the load fails.
+    SceneHandle LoadReleasableScene(SceneObject* object, const std::string& path, const uint8_t* data, size_t size);
+    // Frees what the load made and empties its object; false for a stale or empty handle.
+    bool ReleaseScene(SceneHandle handle);
+    bool IsLoaded(SceneHandle handle) const;
     void Render(Camera* camera);
     // Queues every zone's objects for drawing at the clock's current time, as Render does
     // before its passes (the inspection overlays draw the frame's geometry again this way).
@@ -88,11 +96,37 @@ public:
     int znShader = -1, lightShader = -1, forwardShader = -1;
     ShaderParams znParams, lightParams, forwardParams;
     PostFX postfx;
+    // Point and spot lights shade only the rectangles their ranges reach, all of them in one
+    // draw of PassLightBounded.hlsl; false draws each over the whole screen with
+    // PassLight.hlsl instead (the same picture, at the cost of a screen per light). Without
+    // the bounded shader every light takes the full-screen way.
+    bool boundLights = true;
+    int boundedLightShader = -1;
+    IDirect3DVertexDeclaration9* lightQuadDeclaration = nullptr;
+    // What the last light pass drew: lights in all, and the pixels of their rectangles.
+    struct LightPassStats {
+        int lights = 0;
+        int boundedLights = 0;
+        int64_t boundedPixels = 0;
+    } lightStats;
 
 private:
+    // What one releasable load appended to each list: [begin, end) positions, in the order
+    // of kSceneLists.
+    struct LoadedScene {
+        uint32_t generation = 0;
+        bool live = false;
+        SceneObject* object = nullptr;
+        size_t begin[6] = {}, end[6] = {};
+    };
+    std::vector<LoadedScene> loadedScenes_;
+    void ListSizes(size_t (&sizes)[6]) const;
+
     void Queue(SceneObject& object);
     void DrawZNPass();
     void DrawLightPass();
+    void DrawFullScreenLight(const Light& light);
+    std::vector<LightQuadVertex> lightQuads;  // the bounded lights of this frame
     void DrawForwardPass();
 };
 

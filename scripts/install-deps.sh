@@ -10,7 +10,7 @@ packages=(
   libsdl2-dev libepoxy-dev libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri
   glslang-dev glslang-tools spirv-tools libspirv-cross-c-shared-dev
   libstb-dev zlib1g-dev libfreetype-dev fonts-dejavu-core
-  libassimp-dev libmimalloc-dev assimp-testmodels assimp-utils
+  libassimp-dev libmimalloc-dev assimp-testmodels assimp-utils nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-apps python3 python3-pil
   g++-mingw-w64-x86-64-posix

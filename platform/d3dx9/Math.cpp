@@ -181,6 +181,12 @@ D3DXVECTOR3* WINAPI D3DXVec3TransformCoord(D3DXVECTOR3* out, const D3DXVECTOR3* 
     return out;
 }
 
+D3DXVECTOR3* WINAPI D3DXVec3TransformNormal(D3DXVECTOR3* out, const D3DXVECTOR3* v, const D3DXMATRIX* m) {
+    *out = D3DXVECTOR3(v->x * m->_11 + v->y * m->_21 + v->z * m->_31, v->x * m->_12 + v->y * m->_22 + v->z * m->_32,
+                       v->x * m->_13 + v->y * m->_23 + v->z * m->_33);
+    return out;
+}
+
 // Matrix functions -----------------------------------------------------------------------
 
 D3DXMATRIX* WINAPI D3DXMatrixIdentity(D3DXMATRIX* out) {

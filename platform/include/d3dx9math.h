@@ -153,12 +153,15 @@ typedef D3DXQUATERNION* LPD3DXQUATERNION;
 FLOAT WINAPI D3DXVec3Dot(const D3DXVECTOR3* v1, const D3DXVECTOR3* v2);
 D3DXVECTOR3* WINAPI D3DXVec3Cross(D3DXVECTOR3* out, const D3DXVECTOR3* v1, const D3DXVECTOR3* v2);
 FLOAT WINAPI D3DXVec3Length(const D3DXVECTOR3* v);
+FLOAT WINAPI D3DXVec3LengthSq(const D3DXVECTOR3* v);
 // A zero vector normalises to the zero vector rather than to NaNs.
 D3DXVECTOR3* WINAPI D3DXVec3Normalize(D3DXVECTOR3* out, const D3DXVECTOR3* v);
 // (x, y, z, 1) * m, all four components kept.
 D3DXVECTOR4* WINAPI D3DXVec3Transform(D3DXVECTOR4* out, const D3DXVECTOR3* v, const D3DXMATRIX* m);
 // (x, y, z, 1) * m, divided by the resulting w.
 D3DXVECTOR3* WINAPI D3DXVec3TransformCoord(D3DXVECTOR3* out, const D3DXVECTOR3* v, const D3DXMATRIX* m);
+// (x, y, z, 0) * m: a direction, which the translation row leaves alone.
+D3DXVECTOR3* WINAPI D3DXVec3TransformNormal(D3DXVECTOR3* out, const D3DXVECTOR3* v, const D3DXMATRIX* m);
 
 // Matrices.
 D3DXMATRIX* WINAPI D3DXMatrixIdentity(D3DXMATRIX* out);

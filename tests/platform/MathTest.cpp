@@ -223,6 +223,15 @@ TEST(D3DXVector, TransformKeepsWAndTransformCoordDividesByIt) {
     D3DXVec3Transform(&out, &v, &m);
     EXPECT_EQ(out, D3DXVECTOR4(11, 22, 33, 4));
     ExpectVectorNear(TransformPoint(v, m), 2.75f, 5.5f, 8.25f);
+
+    // A direction ignores the translation row and the fourth column.
+    D3DXMATRIX scaled;
+    D3DXMatrixScaling(&scaled, 2, 3, 4);
+    D3DXMatrixMultiply(&m, &scaled, &m);
+    D3DXVECTOR3 direction;
+    D3DXVec3TransformNormal(&direction, &v, &m);
+    ExpectVectorNear(direction, 2, 6, 12);
+    EXPECT_EQ(D3DXVec3LengthSq(&v), 14.0f);
 }
 
 TEST(D3DXVector, OperatorsAndConversions) {

@@ -1,4 +1,6 @@
 #include "Conversion.h"
+#include "GltfLights.h"
+#include "LightConversion.h"
 
 #include "MeshSplit.h"
 #include "NodeAnimation.h"
@@ -571,6 +573,9 @@ ConvertResult SceneConversion::Run(ConvertedModel& out) {
                                                 : "nothing is left to draw: " + report_.warnings.back()};
     CountMeshes();
     report_.nodes = nodes_.size();
+    std::vector<SrxLight> lights =
+        ConvertLights(scene_, table_, rest_, options_.scale, options_.lightRanges, report_.warnings);
+    report_.lights = lights.size();
     for (const auto& [kind, names] : notDrawn_) {
         std::string line = "not drawn: " + kind + ":";
         for (size_t i = 0; i < names.size(); ++i) line += (i ? ", " : " ") + names[i];
@@ -588,6 +593,7 @@ ConvertResult SceneConversion::Run(ConvertedModel& out) {
     writer.SceneHeader();
     for (const SrxMaterial& material : materials_) writer.Material(material);
     for (const SrxNode& node : nodes_) writer.Node(node);
+    for (const SrxLight& light : lights) writer.Light(light);
     for (const SrxMesh& mesh : meshes_) writer.Mesh(mesh);
     out.srx = writer.TakeData();
     out.images = images_.TakeImages();
@@ -614,7 +620,11 @@ ConvertResult ConvertModel(const ModelSource& source, const std::string& outputS
                                   " texture coordinates are not finite; they are written as 0");
     for (const std::string& refusal : source.Access().Refusals())
         report.warnings.push_back(refusal + "; the model goes without it");
-    return ConvertScene(source.Scene(), source.Directory(), source.Access(), outputStem, options, report, out);
+    if (source.Scene().mNumLights == 0 || !options.lightRanges.empty())
+        return ConvertScene(source.Scene(), source.Directory(), source.Access(), outputStem, options, report, out);
+    ConvertOptions withRanges = options;
+    withRanges.lightRanges = GltfLightRangesOfFile(source.Path());
+    return ConvertScene(source.Scene(), source.Directory(), source.Access(), outputStem, withRanges, report, out);
 }
 
 ConvertResult ConvertFile(const std::string& input, const std::string& output, const ConvertOptions& options,

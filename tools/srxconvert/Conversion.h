@@ -46,10 +46,13 @@ struct ConvertOptions {
     // For a viewer: a mesh whose normals point against its faces' winding (into the model)
     // on most of its triangles gets them turned, so that its outside is lit.
     bool turnInwardNormals = false;
+    // Ranges the model file states for its lights where Assimp drops them, by light index
+    // (NaN: none); ConvertModel fills them from the file (LightConversion.h).
+    std::vector<float> lightRanges;
 };
 
 struct ConvertReport {
-    size_t materials = 0, nodes = 0, addedNodes = 0;
+    size_t materials = 0, nodes = 0, addedNodes = 0, lights = 0;
     size_t meshes = 0, skinnedMeshes = 0, vertices = 0, triangles = 0, bones = 0;
     size_t splitSources = 0;  // source meshes written as more than one SRX mesh
     size_t droppedLines = 0, droppedPoints = 0, droppedPolygons = 0;

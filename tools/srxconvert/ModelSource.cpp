@@ -247,6 +247,7 @@ bool ModelSource::Read(const std::string& path, std::string& error, const std::f
     if (!ran) error = "cannot start the import thread";
     if (!scene) return false;
     scene_ = scene;
+    path_ = path;
     std::filesystem::path directory = std::filesystem::path(path).parent_path();
     directory_ = directory.empty() ? std::filesystem::path(".") : directory;
     return true;

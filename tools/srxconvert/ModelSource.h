@@ -28,6 +28,7 @@ public:
 
     const aiScene& Scene() const { return *scene_; }
     const std::filesystem::path& Directory() const { return directory_; }
+    const std::string& Path() const { return path_; }
     size_t DroppedTriangles() const { return droppedTriangles_; }
     size_t RecomputedNormals() const { return recomputedNormals_; }  // meshes
     size_t ZeroedTexCoords() const { return zeroedTexCoords_; }
@@ -45,6 +46,7 @@ private:
     Assimp::Importer importer_;
     const aiScene* scene_ = nullptr;
     std::filesystem::path directory_;
+    std::string path_;
     size_t droppedTriangles_ = 0, recomputedNormals_ = 0, zeroedTexCoords_ = 0;
 };
 

@@ -93,8 +93,9 @@ NodeGraph ScanJson(const char* text, size_t size) {
     return graph;
 }
 
-// Reads the JSON of a .gltf, or only the JSON chunk of a binary glTF.
-bool GltfJson(const std::string& path, std::string& json) {
+}  // namespace
+
+bool ReadGltfJson(const std::string& path, std::string& json) {
     std::ifstream in(path, std::ios::binary);
     char header[20] = {};
     in.read(header, sizeof(header));
@@ -116,11 +117,9 @@ bool GltfJson(const std::string& path, std::string& json) {
     return true;
 }
 
-}  // namespace
-
 std::string GltfDepthProblem(const std::string& path) {
     std::string json;
-    if (!GltfJson(path, json)) return {};
+    if (!ReadGltfJson(path, json)) return {};
     return GltfJsonDepthProblem(json.data(), json.size());
 }
 

@@ -27,6 +27,10 @@ std::string GltfDepthProblem(const std::string& path);
 // The same for a glTF's JSON text already in memory.
 std::string GltfJsonDepthProblem(const char* json, size_t size);
 
+// The JSON of a .gltf (by its name), or only the JSON chunk of a binary glTF (by its
+// header); false for any other file.
+bool ReadGltfJson(const std::string& path, std::string& json);
+
 // The number of levels below and including root, counted without recursion.
 size_t NodeDepth(const aiNode* root);
 

@@ -7,6 +7,7 @@
 // primitive chunk) is reported with the engine's message and exit status 3, instead of
 // ending this program the way it ends the engine.
 #include "common/ToolExitStatus.h"
+#include "import/SrxFormat.h"
 #include "import/SrxScene.h"
 #include "resources/FileUtil.h"
 
@@ -75,6 +76,25 @@ void PrintSummary(const Summary& s) {
                 s.nodes, s.tracks, s.keys, s.cameras, s.lights);
     std::printf("meshes: %zu\nprimitives: %zu\nvertices: %zu\ntriangles: %zu\nbones: %zu\n", s.meshes, s.primitives,
                 s.vertices, s.triangles, s.bones);
+}
+
+// Lights that carry their reach, one line each: what their kind reads of the record.
+void PrintLights(const SrxScene& scene) {
+    static const char* const kinds[] = {"light", "point", "spot", "directional"};
+    for (size_t i = 0; i < scene.lights.size(); ++i) {
+        const SrxLight& l = scene.lights[i];
+        if (l.kind == 0) continue;
+        std::printf("light %zu: %s, node %d", i, l.kind < 4 ? kinds[l.kind] : "of an unknown kind", l.node);
+        if (l.kind != srx::LightKindDirectional)
+            std::printf(", at (%g, %g, %g)", l.position[0], l.position[1], l.position[2]);
+        if (l.kind != srx::LightKindPoint)
+            std::printf(", shining (%g, %g, %g)", l.direction[0], l.direction[1], l.direction[2]);
+        std::printf(", colour (%g, %g, %g)", l.color[0], l.color[1], l.color[2]);
+        if (l.kind != srx::LightKindDirectional) std::printf(", range %g", l.range);
+        if (l.kind == srx::LightKindSpot)
+            std::printf(", cone %g to %g degrees", l.innerCone * 57.29578, l.outerCone * 57.29578);
+        std::printf("\n");
+    }
 }
 
 std::string ReadText(const fs::path& path) {
@@ -157,6 +177,7 @@ int main(int argc, char** argv) {
         }
         if (!summaryOnly) std::printf("-- summary\n");
         PrintSummary(Summarise(scene));
+        PrintLights(scene);
     }
     return status;
 }

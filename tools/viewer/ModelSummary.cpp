@@ -18,6 +18,8 @@ ModelSummary Summarize(const SrxScene& scene, const Renderer& renderer, const st
     summary.format = format;
     summary.meshes = scene.meshes.size();
     summary.materials = scene.materials.size();
+    for (const SrxLight& light : scene.lights)
+        if (light.kind >= 1 && light.kind <= 3) ++summary.lights[light.kind - 1];
     std::set<int32_t> bones;
     for (const SrxMesh& mesh : scene.meshes) {
         bones.insert(mesh.boneNodes.begin(), mesh.boneNodes.end());
@@ -84,6 +86,14 @@ std::string ModelSummary::Text() const {
         items.push_back(line);
     }
     AppendList(text, "animations", items);
+    const char* const kinds[] = {"point", "spot", "directional"};
+    if (size_t total = lights[0] + lights[1] + lights[2]) {
+        text += "lights " + std::to_string(total);
+        const char* separator = ": ";
+        for (int k = 0; k < 3; ++k)
+            if (lights[k]) text += separator + std::to_string(lights[k]) + " " + kinds[k], separator = ", ";
+        text += "\n";
+    }
     std::snprintf(line, sizeof(line), "size %.4g x %.4g x %.4g, shown at x %.4g", size.x, size.y, size.z, scale);
     text += line;
     return text;

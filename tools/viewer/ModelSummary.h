@@ -1,7 +1,7 @@
 // ModelSummary: what a model holds, in a few lines for the viewer's F3 panel and for
 // log.txt at load: the file and its format, the meshes, vertices and triangles the engine
 // draws, materials, the images they name (missing ones marked), bones, animations with
-// their lengths, the first pose's size and the scale the framing applied to it.
+// their lengths, the file's lights by kind, the first pose's size and the scale the framing applied to it.
 #pragma once
 
 #include "import/SrxScene.h"
@@ -29,6 +29,7 @@ struct ModelSummary {
     size_t meshes = 0, vertices = 0, triangles = 0, materials = 0, bones = 0;
     std::vector<Image> images;
     std::vector<Clip> clips;
+    size_t lights[3] = {};  // point, spot and directional lights the file brings
     D3DXVECTOR3 size{0.0f, 0.0f, 0.0f};
     float scale = 1.0f;
 

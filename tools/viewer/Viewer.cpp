@@ -66,6 +66,7 @@ constexpr float kOrbitSpeed = 0.4f;      // radians per second, until the user t
 constexpr int kKeyPeriod = VK_OEM_PERIOD;
 constexpr float kLookInterval = 0.25f;   // seconds between looks at the model's file
 constexpr float kMessageSeconds = 5.0f;  // how long a failed open stays on screen
+constexpr float kShowcaseDimming = 0.3f;  // the key and fill lights' share under --lights
 
 Window gViewerWindow;
 
@@ -92,6 +93,7 @@ void PrintUsage(FILE* out) {
         "                     and Blender exports are usually z)\n"
         "  --root DIR         let the model also name files inside DIR (default: only files\n"
         "                     inside its own folder; see srxconvert --help)\n"
+        "  --lights N         add N coloured point lights circling the model (up to 4096)\n"
         "  --no-log           write no log.txt (what goes to stderr still does)\n"
         "  --time-limit S     end the run after S seconds (1 to 3600) with exit status 5\n"
         "                     (default: none; with --thumbnail 10, and no thumbnail is left)\n"
@@ -118,10 +120,12 @@ void PrintUsage(FILE* out) {
         "  F2, Shift+F2       the next and previous debug view\n"
         "  F3                 the model's summary\n"
         "  W, B, V            wireframe, bounding boxes, vertex normals\n"
+        "  L                  the file's own lights or the viewer's (when the file has lights)\n"
         "  F12                save the picture as screenshot_NNN.png\n"
         "  Escape             end\n"
         "A model file dropped on the window opens in its place; the model's file, saved while\n"
-        "the window is open, is loaded again. The lights follow the camera. Shader files in\n"
+        "the window is open, is loaded again. A model with lights of its own is lit by them;\n"
+        "otherwise the viewer's key and fill lights follow the camera. Shader files in\n"
         "the viewer's data folder saved while the window is open are compiled again and used\n"
         "(a failed compile keeps the previous program and says why on screen).\n"
         "\n"
@@ -139,6 +143,7 @@ struct Arguments {
     bool help = false;
     bool still = false;
     int animation = -1;
+    int lights = 0;
     std::string frames;
     std::string screenshot;
     std::string root;
@@ -181,6 +186,10 @@ Arguments ParseCommandLine(const std::string& commandLine) {
         } else if (option == "--animation") {
             if (!ParseCount(nextWord(), 0, value)) return args.error = "--animation needs a number from 0", args;
             args.animation = static_cast<int>(value);
+        } else if (option == "--lights") {
+            if (!ParseCount(nextWord(), 0, value) || value > viewer::ShowcaseLights::kMaxCount)
+                return args.error = "--lights needs a number from 0 to 4096", args;
+            args.lights = static_cast<int>(value);
         } else if (option == "--frames") {
             args.frames = nextWord();
             if (!ParseCount(args.frames, 1, value)) return args.error = "--frames needs a number from 1", args;
@@ -389,14 +398,16 @@ viewer::ModelSummary SummarizeModel(const Model& model, const SrxScene& scene, c
     return summary;
 }
 
-// The model on screen: its prepared file, the objects that draw its clips (one per clip
-// shown so far, each converted the first time), its framing and summary, and the watch on
-// its file.
+// The model on screen: its prepared file, its clips (each converted the first time it is
+// shown, kept as SRX bytes), the one loaded into the world's display object, its framing
+// and summary, and the watch on its file.
 struct ShownModel {
     std::string path;
     Model model;
     std::unique_ptr<SrxScene> scene;  // until the summary is made
-    std::vector<SceneObject*> objects;
+    SceneObject* object = nullptr;    // the world's display object, not owned
+    SceneHandle loaded;               // the clip loaded into it
+    std::vector<std::vector<uint8_t>> clips;  // SRX bytes of each clip converted so far
     std::vector<std::string> clipNames;
     std::vector<int> images;  // texture records registered for it
     std::vector<D3DXVECTOR3> points;  // what the framing covers, every pose of the clip
@@ -406,6 +417,8 @@ struct ShownModel {
     viewer::ModelSummary summary;
     std::string summaryText;
     FileWatch watch;
+    std::vector<SrxLight> sourceLights;  // the file's, in the scene's frame
+    std::vector<Light> fileLights;       // the same where the model is shown (Frame)
 
     // Registers the model's images (logged with where each came from), says what the
     // viewer changed or cannot show, and frames every pose standing on the up axis: the
@@ -430,12 +443,15 @@ struct ShownModel {
         if (up.axis != 'y' || up.sign < 0)
             Log::Write("Viewer: up axis %s%c (%s)\n", up.sign < 0 ? "-" : "", up.axis, upAsked ? "--up" : "the file's");
         points = std::move(prepared.points);
+        sourceLights = prepared.scene->lights;
         Frame();
+        LogLights();
         model = std::move(prepared.model);
         SayNotes(model);
         scene = std::move(prepared.scene);
-        objects.assign(static_cast<size_t>(model.animations), nullptr);
-        clipNames.assign(objects.size(), std::string());
+        clips.assign(static_cast<size_t>(model.animations), {});
+        clips[static_cast<size_t>(model.animation)] = std::move(model.srx);
+        clipNames.assign(clips.size(), std::string());
         clipNames[static_cast<size_t>(model.animation)] = model.animationName;
         watch = FileWatch(path);
     }
@@ -458,8 +474,25 @@ struct ShownModel {
         for (size_t i = 0; i < points.size(); ++i) D3DXVec3TransformCoord(&upright[i], &points[i], &rotation);
         framing = viewer::FrameModel(upright, viewer::OrbitView());
         D3DXMatrixMultiply(&framing.world, &rotation, &framing.world);
-        for (SceneObject* object : objects)
-            if (object) object->world = framing.world;
+        if (object) object->world = framing.world;
+        std::string note;
+        fileLights = viewer::FileLights(sourceLights, framing.world, &note);
+        if (!note.empty() && std::find(model.notes.begin(), model.notes.end(), note) == model.notes.end())
+            model.notes.push_back(note);
+    }
+
+    // The file's lights, a line each (the first few), as they light the model.
+    void LogLights() const {
+        constexpr size_t kListed = 16;
+        static const char* const kinds[] = {"point", "spot", "directional"};
+        for (size_t i = 0; i < fileLights.size() && i < kListed; ++i) {
+            const Light& l = fileLights[i];
+            Log::Write("Viewer: light %zu: %s at (%.1f, %.1f, %.1f) colour (%.3f, %.3f, %.3f) range %.1f\n", i,
+                       kinds[static_cast<int>(l.kind) - 1], l.position.x, l.position.y, l.position.z, l.color.x,
+                       l.color.y, l.color.z, l.range);
+        }
+        if (fileLights.size() > kListed)
+            Log::Write("Viewer: and %zu more lights\n", fileLights.size() - kListed);
     }
 
     // U: the next up axis, framed afresh.
@@ -469,16 +502,12 @@ struct ShownModel {
         Log::Write("Viewer: up axis %c\n", up.axis);
     }
 
-    // Puts the clip's object first in the world's list, which the viewer's zone draws.
+    // Loads the clip into the display object in place of the one shown.
     void ShowAnimation(int index) {
-        SceneObject*& object = objects[static_cast<size_t>(index)];
-        if (!object) {
-            object = gWorld->CreateObject("model");
-            gWorld->LoadScene(object, path, model.srx.data(), model.srx.size());
-            object->world = framing.world;
-        }
-        auto at = std::find(gWorld->objects.begin(), gWorld->objects.end(), object);
-        std::iter_swap(gWorld->objects.begin(), at);
+        if (loaded) gWorld->ReleaseScene(loaded);
+        const std::vector<uint8_t>& bytes = clips[static_cast<size_t>(index)];
+        loaded = gWorld->LoadReleasableScene(object, path, bytes.data(), bytes.size());
+        object->world = framing.world;
         ResetAnimationClock();
     }
 
@@ -486,7 +515,10 @@ struct ShownModel {
     void Turn(int turn) {
         int next = (model.animation + turn + model.animations) % model.animations;
         size_t slot = static_cast<size_t>(next);
-        if (!objects[slot] && ConvertAnimation(model, path, next).status != ExitOk) return;
+        if (clips[slot].empty()) {
+            if (ConvertAnimation(model, path, next).status != ExitOk) return;
+            clips[slot] = std::move(model.srx);
+        }
         SayNotes(model);
         if (clipNames[slot].empty()) clipNames[slot] = model.animationName;
         model.animation = next;
@@ -494,11 +526,13 @@ struct ShownModel {
         Log::Write("Viewer: animation %d of %d '%s'\n", next + 1, model.animations, clipNames[slot].c_str());
     }
 
-    // Before another model's images are registered: this one's can no longer be found by
-    // name, so the new ones win every look-up (its objects keep the textures they hold).
+    // Before another model takes its place: its scene and images are freed, so that the
+    // next one's images win every look-up by name and memory stays where one model puts it.
     void Retire() {
-        for (int index : images)
-            if (index >= 0) gRenderer->textures[static_cast<size_t>(index)].name.clear();
+        if (loaded) gWorld->ReleaseScene(loaded);
+        loaded = SceneHandle{};
+        for (int index : images) gRenderer->ReleaseTexture(index);
+        images.clear();
     }
 };
 
@@ -636,11 +670,31 @@ int Run(const Arguments& args) {
     gWorld->clearColor = kBackgroundColor;
     gWorld->postFactor = 0.025f;
     viewer::ViewerLights lights;
-    gWorld->lights.push_back(&lights.key);
-    gWorld->lights.push_back(&lights.fill);
+    viewer::ShowcaseLights showcase(args.lights);
+    // Under a show of coloured lights the white ones step back, so that the colours show.
+    if (!showcase.lights.empty()) {
+        lights.key.color *= kShowcaseDimming;
+        lights.fill.color *= kShowcaseDimming;
+    }
+    bool ownLights = true;  // the file's lights, when it has any
+    // The world's list is made again every frame: the file's lights move with U and reloads.
+    auto listLights = [&] {
+        gWorld->lights.clear();
+        if (ownLights && !shown.fileLights.empty()) {
+            for (Light& light : shown.fileLights) gWorld->lights.push_back(&light);
+        } else {
+            gWorld->lights.push_back(&lights.key);
+            gWorld->lights.push_back(&lights.fill);
+        }
+        for (Light& light : showcase.lights) gWorld->lights.push_back(&light);
+    };
+    listLights();
+    // One object shows every model and clip in turn: the viewer's zone draws the world's
+    // first object.
     Zone* zone = gWorld->CreateZone("viewer");
+    shown.object = gWorld->CreateObject("model");
+    zone->AddObject(shown.object);
     shown.ShowAnimation(shown.model.animation);
-    zone->AddObject(shown.objects[static_cast<size_t>(shown.model.animation)]);
 
     viewer::OrbitView start = shown.framing.view;
     viewer::OrbitView view = start;
@@ -669,8 +723,10 @@ int Run(const Arguments& args) {
             messageUntil = seconds + kMessageSeconds;
             return;
         }
+        SceneObject* display = shown.object;
         shown.Retire();
         shown = ShownModel();
+        shown.object = display;
         shown.Take(std::move(*next), path, args.up);
         shown.Summarize();
         shown.ShowAnimation(shown.model.animation);
@@ -682,6 +738,7 @@ int Run(const Arguments& args) {
         if (!reload) view = start;
     };
     FrameLoop loop(gViewerWindow, camera, text, width, height, kBackgroundColor);
+    loop.countLights = true;
     float now = 0.0f;
     loop.update = [&](const FrameTimer& timer) {
         now = timer.time;
@@ -729,11 +786,17 @@ int Run(const Arguments& args) {
             if (shown.watch.Look()) openInPlace(shown.path, timer.time);
         }
         if (loop.KeyPressed(VK_F3)) showSummary = !showSummary;
+        if (loop.KeyPressed('L') && !shown.fileLights.empty()) {
+            ownLights = !ownLights;
+            Log::Write("Viewer: lights: %s\n", ownLights ? "the file's" : "the viewer's");
+        }
         gWorld->ticksPerFrame = timeline.Update(keys, timer.delta);
         camera.SetPerspective(viewer::kFieldOfViewDegrees, viewer::kAspect, view.NearPlane(), viewer::kFar);
         camera.SetPosition(view.Eye());
         camera.SetTarget(view.target);
         lights.Follow(view);
+        showcase.Place(timer.time);
+        listLights();
     };
     loop.drawOverlays = [&] {
         if (args.thumbnail) return;  // the model alone

@@ -11,6 +11,9 @@
 #include "ViewerScene.h"
 #include "scene/Light.h"
 
+#include <string>
+#include <vector>
+
 namespace viewer {
 
 // From the model's centre: the framing distance, where the light pass leaves about 80 % of a
@@ -25,6 +28,33 @@ struct ViewerLights {
     ViewerLights();
     // Places both lights for the camera's angles (its distance and target do not matter).
     void Follow(const OrbitView& view);
+};
+
+// A model's own lights (SRX lights that carry their reach), placed where the viewer shows
+// the model: positions and directions times the model's world matrix, ranges scaled with
+// it. A point or spot light the file gives no reach gets kFileLightReach, which covers the
+// model from anywhere near it. Files state intensities in units of their own (candela,
+// watts), while the light target holds 0 to 1 a channel: when the brightest channel of
+// any light is above 1, every light is scaled down by it, so that their balance stays.
+// At most kMaxFileLights are taken; `note` then says how many were left out.
+constexpr float kFileLightReach = 4.0f * kViewRadius;
+constexpr size_t kMaxFileLights = 4096;
+std::vector<Light> FileLights(const std::vector<SrxLight>& sources, const D3DXMATRIX& world, std::string* note);
+
+// --lights N: N coloured point lights circling the model on orbits of their own, each
+// reaching a small part of it, for a show of many lights and a measure of their cost.
+class ShowcaseLights {
+public:
+    static constexpr int kMaxCount = 4096;
+    explicit ShowcaseLights(int count);
+    void Place(float seconds);
+    std::vector<Light> lights;
+
+private:
+    struct Orbit {
+        float radius, height, speed, phase;
+    };
+    std::vector<Orbit> orbits_;
 };
 
 // srxconvert's conversion as the viewer wants it: ambient floor and inward normals turned.
