@@ -6,6 +6,7 @@
 #include "render/PerfEvent.h"
 #include "render/Renderer.h"
 #include "render/ScreenQuadShaders.h"
+#include "resources/FileUtil.h"
 #include "resources/StartupPrefetch.h"
 #include "resources/TextOverlay.h"
 #include "scene/Camera.h"
@@ -14,7 +15,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <system_error>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -54,6 +57,23 @@ LogoQuad BuildLogo(Renderer& renderer, const ScreenConfig& screen) {
     return logo;
 }
 
+// Installed (PREFIX/bin/lumaret-engine) and started in a folder without ./data, the engine
+// plays the demo from the files installed with it, PREFIX/share/lumaret/demo: the names
+// stay "./data/...", only the files behind them change. A ./data of the working directory
+// (a folder or anything else by that name) is used as before.
+void UseInstalledDemoWithoutData() {
+    std::error_code error;
+    if (std::filesystem::exists("data", error) || error) return;
+    char program[4096];
+    DWORD length = GetModuleFileNameA(nullptr, program, sizeof(program));
+    if (length == 0 || length >= sizeof(program)) return;
+    std::filesystem::path demo =
+        std::filesystem::path(program).parent_path().parent_path() / "share" / "lumaret" / "demo";
+    if (!std::filesystem::is_directory(demo, error)) return;
+    SetDataFolder(demo.string());
+    Log::Write("Engine: no ./data in the working directory; the demo's files come from %s\n", demo.string().c_str());
+}
+
 }  // namespace
 
 void KeepLargeAllocationsInHeap() {
@@ -68,6 +88,7 @@ int RunEngine(const ScreenConfig& screen) {
     // the device is created (after the window, whose creation checks the settings and may
     // end the run).
     Log::Open();
+    UseInstalledDemoWithoutData();
     gWindow.create(50, 50, screen.width, screen.height, screen.fullscreen ? 0 : 1, nullptr);
     FrameLoop::CheckSettings();
     auto prefetch = std::make_unique<StartupPrefetch>("./data/");

@@ -16,6 +16,7 @@ char gFatalBuffer[Log::BufferSize];
 // Opens the log, writes the text and closes it; a failure anywhere (a read-only or full
 // working directory) is said on stderr the first time only, and the run goes on.
 void AppendToFile(const char* mode, const char* text) {
+    if (!Log::writesFile) return;
     static bool told = false;
     errno = 0;
     // Only a regular file (or none yet) is opened: opening a FIFO would wait for a reader.

@@ -33,6 +33,10 @@ public:
     // Set on a thread whose Write and Warn are not wanted: a trial import on a worker while
     // the main thread logs its own start-up. Fatal still speaks and ends the process.
     static inline thread_local bool muted = false;
+    // Cleared by a program whose working directory is not its to write in (the viewer making
+    // a thumbnail for a file manager): then no log.txt is opened at all, and Warn still
+    // says its message on stderr.
+    static inline bool writesFile = true;
 
     static constexpr const char* FileName = "log.txt";
     static constexpr const char* Banner = "Lumaret Engine Log\n\n";

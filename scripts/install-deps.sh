@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the engine, its tools and its tests need.
+# Installs the Debian packages the engine, its tools and its tests need (the last line: the
+# man pages' help2man, and what the package test runs: dpkg-shlibdeps, lintian, the desktop
+# and MIME tools, bwrap for the thumbnailer's sandbox, bash-completion, man).
 # Only what is missing is installed; running it again is cheap.
 set -euo pipefail
 
@@ -12,6 +14,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-apps python3 python3-pil
   g++-mingw-w64-x86-64-posix
+  help2man dpkg-dev lintian desktop-file-utils shared-mime-info xdg-utils bubblewrap bash-completion man-db
 )
 
 missing=()

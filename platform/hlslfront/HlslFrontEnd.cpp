@@ -250,9 +250,9 @@ std::vector<std::string> HlslFrontEndCandidates() {
     size_t slash = directory.rfind('/');
     directory = slash == std::string::npos ? std::string(".") : directory.substr(0, slash);
     candidates.push_back(directory + "/" + kHelperName);
-#ifdef LUMARET_INSTALLED_HLSLFRONT
-    candidates.push_back(LUMARET_INSTALLED_HLSLFRONT);
-#endif
+    // Installed, PREFIX/bin/PROGRAM starts PREFIX/lib/lumaret/hlslfront (the Debian package's
+    // /usr/lib/lumaret, as cmake --install lays out any prefix).
+    candidates.push_back(directory + "/../lib/lumaret/" + kHelperName);
     if (std::optional<std::string> setting = HlslFrontEndSetting()) candidates.push_back(*setting);
     return candidates;
 }

@@ -2,8 +2,9 @@
 //
 // The helper is started on the first compile (posix_spawn, so no copy of the engine ever
 // runs a second time), answers one request at a time, and is started again after it
-// stops. It is looked for beside the running program, then where `cmake --install` puts
-// it, then where LUMARET_HLSLFRONT points.
+// stops. It is looked for beside the running program (the build tree), then where
+// `cmake --install` puts it (../lib/lumaret/ from the program), then where
+// LUMARET_HLSLFRONT points.
 //
 // Nothing the helper does can hang or fail the program: its whole reply is read within
 // the answer limit (LUMARET_HLSLFRONT_ANSWER_SECONDS, 60 s by default; CPU time is bounded

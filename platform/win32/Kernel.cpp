@@ -1,4 +1,4 @@
-// kernel32 and user32 odds and ends: module handle, performance counter, message box, itoa.
+// kernel32 and user32 odds and ends: module handle and file name, performance counter, message box, itoa.
 #include "win32/Settings.h"
 #include "win32/WindowSystem.h"
 
@@ -18,6 +18,23 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR) {
     // One module: any non-null value serves as the instance handle.
     static char module;
     return reinterpret_cast<HMODULE>(&module);
+}
+
+// The running program's path (links resolved, as /proc/self/exe has it). As on Windows, a
+// name that does not fit is cut to size - 1 characters and size is returned.
+DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR fileName, DWORD size) {
+    if (!fileName || size == 0) return 0;
+    ssize_t length = readlink("/proc/self/exe", fileName, size);
+    if (length <= 0) {
+        fileName[0] = '\0';
+        return 0;
+    }
+    if (static_cast<DWORD>(length) >= size) {
+        fileName[size - 1] = '\0';
+        return size;
+    }
+    fileName[length] = '\0';
+    return static_cast<DWORD>(length);
 }
 
 namespace lumaret::platform {

@@ -113,3 +113,35 @@ TEST(LogoGen, DrawsTheWordmarkAndSaysWhatWentWrong) {
     EXPECT_EQ(RunTool("tools/logogen/logogen", "-o no-such-dir/x.png").status, 4);
     EXPECT_TRUE(lumaret::test::ReadFileBytes("x.png").empty()) << "a failed run wrote its output";
 }
+
+// The viewer's icon: a square of the size asked, transparent outside its rounded tile
+// (corners included), opaque inside, with white letter ink and the amber accent on it;
+// sizes outside 16 to 1024 are usage errors.
+TEST(LogoGen, DrawsTheIconAtEverySizeAsked) {
+    lumaret::test::ScopedTempDir dir;
+    for (UINT size : {16u, 48u, 256u}) {
+        SCOPED_TRACE(size);
+        lumaret::test::ToolRun run = RunTool("tools/logogen/logogen", "--icon " + std::to_string(size) + " -o icon.png");
+        ASSERT_EQ(run.status, 0) << run.output;
+        D3DXIMAGE_INFO info;
+        std::vector<uint32_t> texels;
+        ASSERT_TRUE(DecodeTexels(lumaret::test::ReadFileBytes("icon.png"), &info, &texels));
+        ASSERT_EQ(info.Width, size);
+        ASSERT_EQ(info.Height, size);
+        for (size_t corner : {size_t{0}, size_t{size - 1}, size_t{(size - 1) * size}, size_t{size * size - 1}})
+            EXPECT_EQ(texels[corner] >> 24, 0u);
+        int white = 0, amber = 0, opaque = 0;
+        for (uint32_t t : texels) {
+            if (t >> 24 != 255) continue;
+            ++opaque;
+            uint32_t r = (t >> 16) & 0xFF, g = (t >> 8) & 0xFF, b = t & 0xFF;
+            white += r > 240 && g > 240 && b > 240;
+            amber += r > 200 && g > 100 && g < 200 && b < 90;
+        }
+        EXPECT_GT(opaque, static_cast<int>(size * size) / 2);
+        EXPECT_GT(white, static_cast<int>(size * size) / 40);
+        EXPECT_GT(amber, 0);
+    }
+    for (const char* size : {"8", "2048", "big"})
+        EXPECT_EQ(RunTool("tools/logogen/logogen", std::string("--icon ") + size + " -o x.png").status, 1) << size;
+}

@@ -416,8 +416,9 @@ TEST_F(ViewerRun, FramesModelsOfAnySizeAlike) {
     EXPECT_LE(largest, 1);
 }
 
-// Installed with cmake --install and run from a folder without ./data, the viewer finds
-// its shaders and font in PREFIX/share/lumaret/data and shows the model (so does the
+// Installed with cmake --install (as lumaret-viewer) and run from a folder without ./data,
+// the viewer finds its shaders and font in PREFIX/share/lumaret/data and its shader helper
+// in PREFIX/lib/lumaret, and shows the model (so does the
 // build tree's, from beside itself); a copy of it with no data beside it or installed
 // says where it looked and exits 2, before it opens anything.
 TEST_F(ViewerRun, RunsFromAnyFolderInstalledOrNot) {
@@ -426,14 +427,17 @@ TEST_F(ViewerRun, RunsFromAnyFolderInstalledOrNot) {
     lumaret::test::ToolRun install =
         lumaret::test::RunCommand("cmake --install " + lumaret::test::BuildDir() + " --prefix prefix");
     ASSERT_EQ(install.status, 0) << install.output;
-    fs::copy_file("prefix/bin/viewer", "elsewhere/lonely/viewer");
+    EXPECT_TRUE(fs::is_regular_file("prefix/lib/lumaret/hlslfront"));
+    EXPECT_FALSE(fs::exists("prefix/bin/hlslfront"));
+    EXPECT_FALSE(fs::exists("prefix/bin/viewer"));
+    fs::copy_file("prefix/bin/lumaret-viewer", "elsewhere/lonely/viewer");
     const std::string model = kModels + "glTF2/BoxTextured-glTF-Binary/BoxTextured.glb";
     struct Case {
         std::string viewer;
         int status;
         const char* says;
     };
-    for (const Case& c : {Case{"../prefix/bin/viewer", 0, ""}, Case{lumaret::test::BuildDir() + "/tools/viewer/viewer", 0, ""},
+    for (const Case& c : {Case{"../prefix/bin/lumaret-viewer", 0, ""}, Case{lumaret::test::BuildDir() + "/tools/viewer/viewer", 0, ""},
                           Case{"lonely/viewer", 2, "viewer: cannot find its shaders and font: "}}) {
         SCOPED_TRACE(c.viewer);
         fs::remove("elsewhere/shot.png");

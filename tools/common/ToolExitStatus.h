@@ -10,3 +10,5 @@ constexpr int ExitUnreadable = 2;
 // would stop the engine, glyphs that do not fit the atlas or the format.
 constexpr int ExitUnusable = 3;
 constexpr int ExitUnwritable = 4;
+// A run that has not finished within the time it was given (viewer --time-limit).
+constexpr int ExitTimedOut = 5;

@@ -5,7 +5,8 @@
 // (ViewerLighting.h), its animation playing; the mouse
 // turns, zooms and pans, keys pause, step and switch animations. Escape or closing the
 // window ends the program. Headless runs stop after LUMARET_HEADLESS_FRAMES frames and save
-// LUMARET_SCREENSHOT, as the engine's do (--frames and --screenshot set them).
+// LUMARET_SCREENSHOT, as the engine's do (--frames and --screenshot set them). With
+// --thumbnail it makes a file manager's thumbnail instead (Thumbnail.h).
 //
 // Start-up follows the engine's own order (log, window, renderer, resources, world and
 // pipeline, light, scene, camera), with the model read and converted on a worker meanwhile
@@ -13,6 +14,7 @@
 // registered just before the ./data/ scan, which still provides the pass shaders and the
 // default images: from the viewer's own data folder (ViewerData.h), never the working
 // directory's.
+#include "Thumbnail.h"
 #include "ViewerData.h"
 #include "ViewerLighting.h"
 #include "ViewerScene.h"
@@ -41,14 +43,18 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 #include <tuple>
+
+#include <unistd.h>
 
 namespace {
 
@@ -65,8 +71,9 @@ constexpr float kShowcaseDimming = 0.3f;  // the key and fill lights' share unde
 Window gViewerWindow;
 
 void PrintUsage(FILE* out) {
+    // Named as it was run: viewer in the build tree, lumaret-viewer installed.
+    std::fprintf(out, "usage: %s [OPTIONS] FILE\n", program_invocation_short_name);
     std::fputs(
-        "usage: viewer [OPTIONS] FILE\n"
         "\n"
         "Shows a model through the engine's renderer (640 x 480, or --size): an SRX file, with its\n"
         "images read from its directory, or any file Assimp reads (glTF/GLB, FBX, Collada,\n"
@@ -87,6 +94,14 @@ void PrintUsage(FILE* out) {
         "  --root DIR         let the model also name files inside DIR (default: only files\n"
         "                     inside its own folder; see srxconvert --help)\n"
         "  --lights N         add N coloured point lights circling the model (up to 4096)\n"
+        "  --no-log           write no log.txt (what goes to stderr still does)\n"
+        "  --time-limit S     end the run after S seconds (1 to 3600) with exit status 5\n"
+        "                     (default: none; with --thumbnail 10, and no thumbnail is left)\n"
+        "  --thumbnail SIZE   with --screenshot OUT: write a thumbnail for a file manager to\n"
+        "                     OUT, the model alone, cropped and scaled so that its longer side\n"
+        "                     is SIZE pixels (16 to 1024); headless, one frame, no log.txt\n"
+        "                     and no shader cache; a FILE over 32 MiB or not a regular file\n"
+        "                     is refused before it is read; OUT is written whole or not at all\n"
         "  --help             print this text\n"
         "\n"
         "In the window:\n"
@@ -118,8 +133,9 @@ void PrintUsage(FILE* out) {
         "saved to LUMARET_SCREENSHOT (see the README).\n"
         "\n"
         "Exit status: 0 shown, 1 usage error, 2 the file (Assimp's reason follows) or the\n"
-        "viewer's own data cannot be read, 3 the file holds nothing to draw or would stop\n"
-        "the engine.\n",
+        "viewer's own data cannot be read, 3 the file holds nothing to draw, would stop\n"
+        "the engine or is too large for a thumbnail, 4 the thumbnail cannot be written,\n"
+        "5 the time limit was reached.\n",
         out);
 }
 
@@ -132,7 +148,11 @@ struct Arguments {
     std::string screenshot;
     std::string root;
     int width = kDefaultWidth, height = kDefaultHeight;
+    bool sized = false;
     char up = 0;  // 0: from the file's metadata, else y
+    int thumbnail = 0;  // the longer side of the thumbnail to write; 0: none
+    int timeLimit = 0;  // seconds; 0: none
+    bool log = true;
     std::string path;
     std::string error;
 };
@@ -182,6 +202,17 @@ Arguments ParseCommandLine(const std::string& commandLine) {
                 return args.error = "--size needs WIDTHxHEIGHT at 4:3, from 160x120 to 4096x3072", args;
             args.width = width;
             args.height = height;
+            args.sized = true;
+        } else if (option == "--thumbnail") {
+            if (!ParseCount(nextWord(), viewer::kThumbnailSmallest, value) || value > viewer::kThumbnailLargest)
+                return args.error = "--thumbnail needs a size from 16 to 1024", args;
+            args.thumbnail = static_cast<int>(value);
+        } else if (option == "--time-limit") {
+            if (!ParseCount(nextWord(), 1, value) || value > 3600)
+                return args.error = "--time-limit needs whole seconds from 1 to 3600", args;
+            args.timeLimit = static_cast<int>(value);
+        } else if (option == "--no-log") {
+            args.log = false;
         } else if (option == "--up") {
             std::string axis = nextWord();
             if (axis != "x" && axis != "y" && axis != "z") return args.error = "--up needs x, y or z", args;
@@ -200,6 +231,9 @@ Arguments ParseCommandLine(const std::string& commandLine) {
     if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"') rest = rest.substr(1, rest.size() - 2);
     args.path = rest;
     if (!args.help && args.path.empty()) args.error = "needs a model file";
+    if (args.thumbnail && args.screenshot.empty()) args.error = "--thumbnail needs --screenshot OUT";
+    if (args.thumbnail && (args.sized || !args.frames.empty()))
+        args.error = "--thumbnail chooses the size and the frames: no --size or --frames";
     return args;
 }
 
@@ -772,6 +806,7 @@ int Run(const Arguments& args) {
         listLights();
     };
     loop.drawOverlays = [&] {
+        if (args.thumbnail) return;  // the model alone
         if (shown.model.animations > 1 || timeline.touched) {
             size_t clip = static_cast<size_t>(shown.model.animation);
             const std::vector<viewer::ModelSummary::Clip>& clips = shown.summary.clips;
@@ -795,6 +830,98 @@ int Run(const Arguments& args) {
     return ExitOk;
 }
 
+// What a thumbnail's run may leave on disk until it is done: the rendered frame (made
+// empty before the time limit starts), the platform's partial copy of it and the
+// thumbnail's own temporary. Fixed before the alarm is set, so that its handler only reads
+// them.
+char gLeftBehind[3][4096];
+
+void RemoveLeftBehind() {
+    for (const char* path : gLeftBehind)
+        if (path[0]) unlink(path);
+}
+
+extern "C" void EndAtTimeLimit(int signal) {
+    RemoveLeftBehind();
+    if (signal == SIGALRM) {
+        static const char message[] = "viewer: the time limit was reached; nothing was written\n";
+        ssize_t said = write(STDERR_FILENO, message, sizeof(message) - 1);
+        static_cast<void>(said);
+    }
+    _exit(signal == SIGALRM ? ExitTimedOut : 128 + signal);
+}
+
+// Before anything reads the model: the file looked at, the frame's file made beside OUT
+// (whose folder is the one place the run may write), and the run set up as a file
+// manager's: headless, one frame at time 0, nothing in the working directory, nothing
+// from the user's settings that would draw over the model.
+int PrepareThumbnail(Arguments& args) {
+    int status = ExitOk;
+    std::string refused = viewer::RefuseThumbnailInput(args.path, status);
+    if (!refused.empty()) {
+        std::fprintf(stderr, "viewer: no thumbnail: %s\n", refused.c_str());
+        return status;
+    }
+    std::filesystem::path folder = std::filesystem::path(args.screenshot).parent_path();
+    std::string frame = (folder.empty() ? std::string(".") : folder.string()) + "/.lumaret-thumbnail-XXXXXX.png";
+    if (frame.size() + 16 >= sizeof(gLeftBehind[0])) {
+        std::fprintf(stderr, "viewer: no thumbnail: the path of %s is too long\n", args.screenshot.c_str());
+        return ExitUnwritable;
+    }
+    int descriptor = mkstemps(frame.data(), 4);
+    if (descriptor < 0) {
+        std::fprintf(stderr, "viewer: no thumbnail: cannot write beside %s: %s\n", args.screenshot.c_str(),
+                     std::strerror(errno));
+        return ExitUnwritable;
+    }
+    close(descriptor);
+    std::snprintf(gLeftBehind[0], sizeof(gLeftBehind[0]), "%s", frame.c_str());
+    std::snprintf(gLeftBehind[1], sizeof(gLeftBehind[1]), "%s.partial", frame.c_str());
+    std::snprintf(gLeftBehind[2], sizeof(gLeftBehind[2]), "%s.thumbnail", frame.c_str());
+    std::atexit(RemoveLeftBehind);
+    viewer::RenderSize size = viewer::ThumbnailRenderSize(args.thumbnail);
+    args.width = size.width;
+    args.height = size.height;
+    args.still = true;
+    args.frames = "1";
+    args.log = false;
+    setenv("LUMARET_FRAME_TIME", "0", 1);
+    setenv("LUMARET_NO_MESSAGE_BOX", "1", 1);
+    setenv("LUMARET_SHADER_CACHE", "0", 0);
+    for (const char* setting : {"LUMARET_SCREENSHOT_FRAMES", "LUMARET_HUD", "LUMARET_DEBUG_VIEW"}) unsetenv(setting);
+    return ExitOk;
+}
+
+// After the run: its frame cropped and scaled, written to OUT in one rename.
+int FinishThumbnail(const Arguments& args) {
+    viewer::Picture frame;
+    std::string why;
+    if (!viewer::ReadPngFile(gLeftBehind[0], frame, why)) {
+        std::fprintf(stderr, "viewer: no thumbnail: %s\n", why.c_str());
+        return ExitUnwritable;
+    }
+    viewer::Box box = viewer::ModelBox(frame);
+    if (box.Empty()) {
+        std::fprintf(stderr, "viewer: no thumbnail: %s shows nothing\n", args.path.c_str());
+        return ExitUnusable;
+    }
+    std::vector<uint8_t> png;
+    if (!viewer::EncodePng(viewer::CropAndScale(frame, box, args.thumbnail), png)) {
+        std::fprintf(stderr, "viewer: no thumbnail: the picture cannot be encoded\n");
+        return ExitUnwritable;
+    }
+    FILE* file = std::fopen(gLeftBehind[2], "wb");
+    bool written = file && std::fwrite(png.data(), 1, png.size(), file) == png.size();
+    written = file && std::fclose(file) == 0 && written;
+    alarm(0);  // from here on nothing can be left half done
+    if (!written || std::rename(gLeftBehind[2], args.screenshot.c_str()) != 0) {
+        std::fprintf(stderr, "viewer: no thumbnail: cannot write %s: %s\n", args.screenshot.c_str(),
+                     std::strerror(errno));
+        return ExitUnwritable;
+    }
+    return ExitOk;
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
@@ -809,6 +936,16 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         PrintUsage(stdout);
         return ExitOk;
     }
+    if (args.thumbnail) {
+        if (int status = PrepareThumbnail(args); status != ExitOk) return status;
+        if (!args.timeLimit) args.timeLimit = viewer::kThumbnailSeconds;
+    }
+    if (args.timeLimit) {
+        std::signal(SIGALRM, EndAtTimeLimit);
+        if (args.thumbnail) std::signal(SIGTERM, EndAtTimeLimit);
+        alarm(static_cast<unsigned>(args.timeLimit));
+    }
+    if (!args.log) Log::writesFile = false;
     std::string why;
     std::optional<std::string> data = viewer::FindViewerData(why);
     if (!data) {
@@ -827,5 +964,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         unsetenv("DISPLAY");
         unsetenv("WAYLAND_DISPLAY");
     }
-    return Run(args);
+    if (args.thumbnail) setenv("LUMARET_SCREENSHOT", gLeftBehind[0], 1);
+    int status = Run(args);
+    return args.thumbnail && status == ExitOk ? FinishThumbnail(args) : status;
 }
