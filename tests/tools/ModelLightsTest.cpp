@@ -204,4 +204,16 @@ TEST_F(ModelLights, BadValuesAndTooManyLightsAreTamed) {
     View("many.gltf");
     std::string log = ReadFileBytes("log.txt");
     EXPECT_NE(log.find("104 lights beyond the first 4096 are not drawn"), std::string::npos) << log.substr(0, 2000);
+
+    // Each light that reaches the whole model costs a screen of shading a frame: the
+    // brightest few are drawn.
+    std::vector<LightNode> wide;
+    for (int i = 0; i < 40; ++i)
+        wide.push_back({R"({"type":"directional","color":[0.02,0.02,0.02]})", 0, 1, 0, true});
+    wide.push_back({R"({"type":"directional","color":[1,0,0],"intensity":2})", 0, 1, 0, true});
+    WriteSquare("wide", wide);
+    Picture picture = View("wide.gltf");
+    EXPECT_GT(picture.RedPixels(), 2000u) << "the brightest is among those kept";
+    EXPECT_NE(ReadFileBytes("log.txt").find("33 lights that light the whole model, beyond the 8 brightest, are not drawn"),
+              std::string::npos);
 }

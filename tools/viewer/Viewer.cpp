@@ -419,6 +419,7 @@ struct ShownModel {
     FileWatch watch;
     std::vector<SrxLight> sourceLights;  // the file's, in the scene's frame
     std::vector<Light> fileLights;       // the same where the model is shown (Frame)
+    std::string lightsNote;              // what FileLights left out
 
     // Registers the model's images (logged with where each came from), says what the
     // viewer changed or cannot show, and frames every pose standing on the up axis: the
@@ -447,6 +448,7 @@ struct ShownModel {
         Frame();
         LogLights();
         model = std::move(prepared.model);
+        if (!lightsNote.empty()) model.notes.push_back(lightsNote);
         SayNotes(model);
         scene = std::move(prepared.scene);
         clips.assign(static_cast<size_t>(model.animations), {});
@@ -475,10 +477,8 @@ struct ShownModel {
         framing = viewer::FrameModel(upright, viewer::OrbitView());
         D3DXMatrixMultiply(&framing.world, &rotation, &framing.world);
         if (object) object->world = framing.world;
-        std::string note;
-        fileLights = viewer::FileLights(sourceLights, framing.world, &note);
-        if (!note.empty() && std::find(model.notes.begin(), model.notes.end(), note) == model.notes.end())
-            model.notes.push_back(note);
+        lightsNote.clear();
+        fileLights = viewer::FileLights(sourceLights, framing.world, &lightsNote);
     }
 
     // The file's lights, a line each (the first few), as they light the model.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 namespace viewer {
 
@@ -65,13 +66,45 @@ std::vector<Light> FileLights(const std::vector<SrxLight>& sources, const D3DXMA
                                   std::max(light.color.z, 0.0f));
         lights.push_back(light);
     }
+    auto strength = [](const Light& l) { return std::max({l.color.x, l.color.y, l.color.z}); };
+    auto wide = [](const Light& l) { return !HasRange(l) || l.range >= 2.0f * kViewRadius; };
+    size_t wideCount = static_cast<size_t>(std::count_if(lights.begin(), lights.end(), wide));
+    size_t wideSkipped = 0;
+    if (wideCount > kMaxWideLights) {
+        // The brightest wide lights stay, in the file's order.
+        std::vector<float> strengths;
+        for (const Light& light : lights)
+            if (wide(light)) strengths.push_back(strength(light));
+        std::nth_element(strengths.begin(), strengths.begin() + (kMaxWideLights - 1), strengths.end(),
+                         std::greater<float>());
+        float threshold = strengths[kMaxWideLights - 1];
+        // Those brighter than the threshold all stay; lights equal to it fill the rest.
+        size_t equalsLeft = kMaxWideLights - static_cast<size_t>(std::count_if(
+                                                 strengths.begin(), strengths.end(), [&](float v) { return v > threshold; }));
+        std::erase_if(lights, [&](const Light& l) {
+            if (!wide(l) || strength(l) > threshold) return false;
+            if (strength(l) == threshold && equalsLeft > 0) {
+                --equalsLeft;
+                return false;
+            }
+            return true;
+        });
+        wideSkipped = wideCount - kMaxWideLights;
+    }
     float brightest = 0.0f;
-    for (const Light& light : lights) brightest = std::max({brightest, light.color.x, light.color.y, light.color.z});
+    for (const Light& light : lights) brightest = std::max(brightest, strength(light));
     if (brightest > 1.0f)
         for (Light& light : lights) light.color /= brightest;
-    if (skipped && note)
-        *note = std::to_string(skipped) + " lights beyond the first " + std::to_string(kMaxFileLights) +
-                " are not drawn";
+    if (note) {
+        std::vector<std::string> parts;
+        if (skipped)
+            parts.push_back(std::to_string(skipped) + " lights beyond the first " + std::to_string(kMaxFileLights) +
+                            " are not drawn");
+        if (wideSkipped)
+            parts.push_back(std::to_string(wideSkipped) + " lights that light the whole model, beyond the " +
+                            std::to_string(kMaxWideLights) + " brightest, are not drawn");
+        for (size_t i = 0; i < parts.size(); ++i) *note += (i ? "; " : "") + parts[i];
+    }
     return lights;
 }
 

@@ -36,9 +36,12 @@ struct ViewerLights {
 // model from anywhere near it. Files state intensities in units of their own (candela,
 // watts), while the light target holds 0 to 1 a channel: when the brightest channel of
 // any light is above 1, every light is scaled down by it, so that their balance stays.
-// At most kMaxFileLights are taken; `note` then says how many were left out.
+// At most kMaxFileLights are taken, and of those that light the whole model (directional
+// lights, and lights whose range spans the model's sphere), each a screen of shading a
+// frame, the kMaxWideLights brightest; `note` then says how many were left out.
 constexpr float kFileLightReach = 4.0f * kViewRadius;
 constexpr size_t kMaxFileLights = 4096;
+constexpr size_t kMaxWideLights = 8;
 std::vector<Light> FileLights(const std::vector<SrxLight>& sources, const D3DXMATRIX& world, std::string* note);
 
 // --lights N: N coloured point lights circling the model on orbits of their own, each
