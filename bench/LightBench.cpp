@@ -8,7 +8,8 @@
 // Each figure is the difference of a short and a long run in child processes, so that
 // start-up, the first frames' shader work and shutdown cancel out: the frame's wall time
 // (nothing timed inside it), and the light pass's own time from the layer's pass timer
-// with the device finished at the pass's edges (LUMARET_PASS_TIMES, LUMARET_PASS_SYNC).
+// with the device finished at the pass's edges (LUMARET_PASS_TIMES, LUMARET_PASS_SYNC):
+// wall time, and the device's GL_TIME_ELAPSED.
 //
 // Usage: light_bench [--frames SHORT LONG]
 #include "app/Log.h"
@@ -132,7 +133,8 @@ void RunGrid(const Config& config, int frames, const char* figures) {
 }
 
 struct RunFigures {
-    double wall = 0, screens = 0, lightPassMs = 0;  // lightPassMs: the pass timer's total
+    double wall = 0, screens = 0;
+    double lightPassMs = 0, lightPassGlMs = 0;  // the pass timer's totals: wall, and GL_TIME_ELAPSED
 };
 
 RunFigures RunChild(const Config& config, int frames, bool timePasses) {
@@ -172,8 +174,11 @@ RunFigures RunChild(const Config& config, int frames, bool timePasses) {
             std::istringstream fields(line);
             std::string name;
             std::getline(fields, name, '\t');
-            double depth = 0, count = 0, wall = 0;
-            if (name == "Light pass" && fields >> depth >> count >> wall) run.lightPassMs = wall;
+            double depth = 0, count = 0, wall = 0, cpu = 0, gl = 0;
+            if (name == "Light pass" && fields >> depth >> count >> wall >> cpu >> gl) {
+                run.lightPassMs = wall;
+                run.lightPassGlMs = gl;
+            }
         }
     }
     return run;
@@ -210,14 +215,16 @@ int main(int argc, char** argv) {
     double frames = longRun - shortRun;
     std::printf("the demo's grid at %dx%d, headless llvmpipe, frames %d..%d; ms per steady-state frame\n", kWidth,
                 kHeight, shortRun, longRun);
-    std::printf("%-40s %9s %13s %14s %9s\n", "lights", "frame ms", "light pass ms", "us per light", "screens");
+    std::printf("%-40s %9s %13s %10s %14s %9s\n", "lights", "frame ms", "light pass ms", "GL ms", "us per light",
+                "screens");
     for (const Config& config : configs) {
         RunFigures a = RunChild(config, shortRun, false), b = RunChild(config, longRun, false);
         RunFigures pa = RunChild(config, shortRun, true), pb = RunChild(config, longRun, true);
         double frameMs = (b.wall - a.wall) / frames * 1e3;
         double passMs = (pb.lightPassMs - pa.lightPassMs) / frames;
+        double glMs = (pb.lightPassGlMs - pa.lightPassGlMs) / frames;
         int count = config.lights < 0 ? 1 : config.lights;
-        std::printf("%-40s %9.2f %13.2f %14.1f %9.2f\n", config.name, frameMs, passMs,
+        std::printf("%-40s %9.2f %13.2f %10.2f %14.1f %9.2f\n", config.name, frameMs, passMs, glMs,
                     count > 0 ? passMs * 1e3 / count : 0.0, b.screens);
     }
     return 0;

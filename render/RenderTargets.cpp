@@ -99,6 +99,11 @@ void Renderer::BeginRenderTarget(int index, int slot) {
     if (target->depthSurface) device->SetDepthStencilSurface(target->depthSurface);
 }
 
+void Renderer::UseTargetDepth(int index) {
+    RenderTarget* target = TargetAt(renderTargets, index);
+    if (target && target->depthSurface) device->SetDepthStencilSurface(target->depthSurface);
+}
+
 void Renderer::EndRenderTarget(int index, int slot) {
     RenderTarget* target = TargetAt(renderTargets, index);
     if (!target) return;

@@ -88,6 +88,9 @@ public:
     void NameRenderTarget(int index, const std::string& role);
     void BeginRenderTarget(int index, int slot);
     void EndRenderTarget(int index, int slot);
+    // While drawing into a target begun with BeginRenderTarget, tests against the depth of
+    // another target of the same size instead of its own (EndRenderTarget restores it).
+    void UseTargetDepth(int index);
     void GetRenderTargetSize(int index, int* width, int* height) const;
     void SetRenderTargetTexture(int stage, int index);
     void* LockRenderTarget(int index, int* pitch);

@@ -61,6 +61,9 @@ constexpr uint32_t kStateOpaque = 111;
 constexpr uint32_t kStateOpaqueNoDepth = 109;
 constexpr uint32_t kStateAdditiveNoDepth = 365;
 constexpr uint32_t kStateAlphaBlendNoDepth = 237;
+// Additive, depth tested (LESSEQUAL) without writing: the bounded lights against the
+// scene's depth, so that surfaces in front of a light's reach are never shaded.
+constexpr uint32_t kStateAdditiveDepthTest = 366;
 
 struct ShaderParams {
     ShaderParams();

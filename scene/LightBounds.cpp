@@ -89,7 +89,11 @@ bool AppendLightQuad(const Light& light, const D3DXMATRIX& view, const D3DXMATRI
     }
     D3DXVECTOR2 cone = ConeTerms(light);
     LightQuadVertex corner{};
-    corner.z = 0.0f;
+    // The projected depth of the sphere's nearest point, a hair nearer so that rounding
+    // never drops a surface on it; 0 (the near plane) when the sphere reaches past it.
+    float nearPlane = projection._33 != 0.0f ? -projection._43 / projection._33 : 0.0f;
+    float nearest = centre.z - light.range * 1.001f;
+    corner.z = nearest > nearPlane ? std::clamp(projection._33 + projection._43 / nearest, 0.0f, 1.0f) : 0.0f;
     corner.rhw = 1.0f;
     float invRangeSq = 1.0f / (light.range * light.range);
     float record[4][4] = {{centre.x, centre.y, centre.z, invRangeSq},

@@ -5,8 +5,10 @@
 // of that projection's bounding rectangle (exact for a sphere wholly in front of the near
 // plane, the whole screen for one that crosses it), and AppendLightQuad writes the two
 // triangles that cover them, each corner carrying the light's view-space record, so that
-// any number of lights go to the device in one draw. The pixel shader then skips pixels
-// whose depth lies more than the range in front of or behind the light.
+// any number of lights go to the device in one draw. Each rectangle lies at the depth of
+// the nearest point of the light's sphere, so that drawn against the scene's depth buffer
+// the device drops pixels whose surface lies in front of the light's reach before any
+// shading; the pixel shader then skips those whose surface lies beyond it.
 #pragma once
 
 #include "scene/Light.h"
@@ -31,7 +33,7 @@ bool LightScreenRect(const D3DXVECTOR3& viewCentre, float radius, const D3DXMATR
 // One corner of a light's rectangle: a pretransformed position, the target coordinates of
 // the pixel, and the light in view space, the same at every corner.
 struct LightQuadVertex {
-    float x, y, z, rhw;    // POSITIONT: target pixels
+    float x, y, z, rhw;    // POSITIONT: target pixels, depth of the sphere's nearest point
     float u, v;            // TEXCOORD0: the ZN target's coordinates at this corner
     float position[4];     // TEXCOORD1: view-space position, 1 / range^2
     float color[4];        // TEXCOORD2: red, green, blue, range

@@ -142,6 +142,7 @@ void World::InitPipeline() {
     // Optional: without it, lights with a range are drawn as full-screen quads.
     boundedLightShader = gRenderer->FindShader("./data/PassLightBounded.hlsl");
     if (boundedLightShader >= 0) lightQuadDeclaration = gRenderer->CreateVertexDecl(kLightQuadElements);
+    SetUpPassBlock(boundedLightParams, kStateAdditiveDepthTest);
     forwardShader = FindPassShader("./data/PassForward.hlsl", "forward");
     SetUpPassBlock(forwardParams, kStateOpaque);
     postfx.Init();
@@ -232,8 +233,11 @@ void World::DrawLightPass() {
         for (size_t i = 0; i < lightQuads.size(); i += 6)
             lightStats.boundedPixels += static_cast<int64_t>(lightQuads[i + 5].x - lightQuads[i].x) *
                                         static_cast<int64_t>(lightQuads[i + 5].y - lightQuads[i].y);
+        // The ZN pass's depth: its surfaces decide which pixels a light's rectangle reaches.
+        // The light target's own depth comes back with EndRenderTarget.
+        gRenderer->UseTargetDepth(znTarget);
         gRenderer->SetShader(boundedLightShader);
-        gRenderer->ApplyShaderParams(boundedLightShader, lightParams);
+        gRenderer->ApplyShaderParams(boundedLightShader, boundedLightParams);
         gRenderer->DrawUserTriangles(lightQuadDeclaration, lightQuads.data(), 2 * count, sizeof(LightQuadVertex));
     }
     gRenderer->EndRenderTarget(lightTarget, 0);

@@ -102,6 +102,7 @@ public:
     // the bounded shader every light takes the full-screen way.
     bool boundLights = true;
     int boundedLightShader = -1;
+    ShaderParams boundedLightParams;  // the additive state against the ZN pass's depth
     IDirect3DVertexDeclaration9* lightQuadDeclaration = nullptr;
     // What the last light pass drew: lights in all, and the pixels of their rectangles.
     struct LightPassStats {
