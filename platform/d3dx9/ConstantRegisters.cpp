@@ -100,7 +100,7 @@ std::deque<ConstantRecord> AssignRegisters(spirv_cross::CompilerGLSL& compiler, 
             auto found = explicitRegisters.find(members.back().name);
             if (found == explicitRegisters.end()) continue;
             UINT first = found->second, count = members.back().desc.RegisterCount;
-            if (first + count > registerCount)
+            if (first > registerCount || count > registerCount - first)
                 throw ShaderCompileError("error: constant '" + members.back().name +
                                          "' lies beyond the last register\n");
             for (UINT r = first; r < first + count; ++r) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <limits>
 #include <map>
 #include <set>
 
@@ -221,7 +222,13 @@ private:
         if (slot.size() < 2 || !std::isalpha(static_cast<unsigned char>(slot[0]))) return;
         unsigned index = 0;
         auto parsed = std::from_chars(slot.data() + 1, slot.data() + slot.size(), index);
-        if (parsed.ec != std::errc() || parsed.ptr != slot.data() + slot.size()) return;
+        if (parsed.ptr != slot.data() + slot.size()) return;
+        // Digits too many for 32 bits still name a register, one past any the model has:
+        // the layout refuses it as it does c256, where dropping it would move the constant.
+        if (parsed.ec == std::errc::result_out_of_range)
+            index = std::numeric_limits<unsigned>::max();
+        else if (parsed.ec != std::errc())
+            return;
         RegisterPin pin;
         pin.name = std::string(name.text);
         pin.set = static_cast<char>(std::tolower(static_cast<unsigned char>(slot[0])));

@@ -62,6 +62,23 @@ Transfer TransferBy(int fd, char* p, size_t size, bool sending, Clock::time_poin
 
 std::string g_standIn;                      // UseHlslFrontEnd's choice
 std::atomic<unsigned> g_unansweredCount{0};  // requests the helper left without an answer
+// The file of the request in the helper's hands and of the last one it left unanswered
+// (both under Turns()): a time-out is that file's, not the next one queued behind it.
+std::string g_compilingFile;
+std::string g_unansweredFile;
+
+// The file a source says it comes from (its first #line "name"), else a plain description.
+std::string FileOf(const std::string& source) {
+    size_t at = source.find("#line");
+    while (at != std::string::npos && at != 0 && source[at - 1] != '\n') at = source.find("#line", at + 1);
+    if (at != std::string::npos) {
+        size_t end = source.find('\n', at);
+        size_t open = source.find('"', at);
+        size_t close = open == std::string::npos ? open : source.find('"', open + 1);
+        if (close != std::string::npos && close < end) return source.substr(open + 1, close - open - 1);
+    }
+    return "a source without a #line name";
+}
 
 class FrontEndProcess {
 public:
@@ -121,8 +138,10 @@ private:
     }
 
     [[noreturn]] void Late() {
+        g_unansweredFile = g_compilingFile;
         ++g_unansweredCount;
-        Fail("gave no answer within " + std::to_string(HlslFrontEndAnswerSeconds()) + " s");
+        Fail("gave no answer within " + std::to_string(HlslFrontEndAnswerSeconds()) + " s to the compile of " +
+             g_compilingFile);
     }
 
     static std::string MiB(uint32_t bytes) { return std::to_string(bytes >> 20) + " MiB"; }
@@ -280,8 +299,9 @@ FrontEndOutput CompileHlslToSpirv(const std::string& source, const std::string& 
     std::lock_guard<std::mutex> lock(Turns());
     if (g_unansweredCount.load() != unansweredBefore)
         throw ShaderCompileError("error: the HLSL compiler gave no answer within " +
-                                 std::to_string(HlslFrontEndAnswerSeconds()) +
-                                 " s to the compile before this one; this one was not tried\n");
+                                 std::to_string(HlslFrontEndAnswerSeconds()) + " s to the compile of " +
+                                 g_unansweredFile + " before this one; this one was not tried\n");
+    g_compilingFile = FileOf(source);
     return TheFrontEnd().Compile(source, entry, vertex, macroPreamble);
 }
 

@@ -163,6 +163,45 @@ TEST(HlslFrontEndDeathTest, AHelperThatMisbehavesIsEndedAndBecomesTheCompileErro
     }
 }
 
+// A helper that stalls is named by the file whose compile got no answer, both in that
+// compile's error and in the one queued behind it, which is not tried.
+TEST(HlslFrontEndDeathTest, ATimeOutNamesTheFileThatGotNoAnswer) {
+    lumaret::test::ScopedTempDir dir;
+    std::string path = dir.path() + "/hlslfront";
+    lumaret::test::WriteFileBytes(path, "#!/bin/sh\nexec sleep 100\n");
+    chmod(path.c_str(), 0755);
+    EXPECT_EXIT(
+        {
+            alarm(20);
+            setenv("LUMARET_HLSLFRONT_ANSWER_SECONDS", "1", 1);
+            setenv("LUMARET_SHADER_CACHE", "0", 1);
+            lumaret::platform::UseHlslFrontEnd(path);
+            auto compile = [](const char* file) {
+                std::string source = "#line 1 \"" + std::string(file) + "\"\nfloat4 main() : COLOR { return 1; }\n";
+                ID3DXBuffer* code = nullptr;
+                ID3DXBuffer* errors = nullptr;
+                D3DXCompileShader(source.c_str(), static_cast<UINT>(source.size()), nullptr, nullptr, "main",
+                                  "ps_3_0", 0, &code, &errors, nullptr);
+                std::string said = errors ? static_cast<const char*>(errors->GetBufferPointer()) : "";
+                if (code) code->Release();
+                if (errors) errors->Release();
+                return said;
+            };
+            std::string first;
+            std::thread stalled([&] { first = compile("data/Stalled.hlsl"); });
+            usleep(300 * 1000);
+            std::string second = compile("data/Queued.hlsl");
+            stalled.join();
+            if (first.find("no answer within 1 s to the compile of data/Stalled.hlsl") == std::string::npos ||
+                second.find("to the compile of data/Stalled.hlsl before this one") == std::string::npos) {
+                std::fprintf(stderr, "first said: %s\nsecond said: %s\n", first.c_str(), second.c_str());
+                _exit(2);
+            }
+            _exit(0);
+        },
+        testing::ExitedWithCode(0), "");
+}
+
 // A helper killed while idle is replaced, and the compile that finds it gone succeeds.
 TEST(HlslFrontEndDeathTest, AHelperGoneWhileIdleIsReplacedOnce) {
     EXPECT_EXIT(

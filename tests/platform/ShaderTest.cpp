@@ -190,6 +190,17 @@ TEST_F(ShaderTest, SyntaxErrorFailsWithTheCompilersMessage) {
                                 "again as float"),
               std::string::npos)
         << twice.errors;
+    // A pin past the last register is refused however many digits it has (32 bits
+    // overflowing to a small number, or wrapping the last register's count).
+    for (const char* slot : {"c256", "c4294967296", "c4294967295", "c18446744073709551617"}) {
+        CompiledShader pinned = Compile(device,
+                                        "float4 far : register(" + std::string(slot) +
+                                            ");\nfloat4 main() : COLOR { return far; }\n",
+                                        "ps_3_0");
+        EXPECT_NE(pinned.result, D3D_OK) << slot;
+        EXPECT_NE(pinned.errors.find("constant 'far' lies beyond the last register"), std::string::npos)
+            << slot << ": " << pinned.errors;
+    }
     // A source beyond what the compiler takes is refused by its size, naming the file.
     std::string huge = "#line 1 \"data/huge.hlsl\"\n" + std::string(65u << 20, ' ');
     CompiledShader tooLarge = Compile(device, huge, "ps_3_0");

@@ -33,6 +33,15 @@
 using lumaret::test::ReadFileBytes;
 using lumaret::test::RunTool;
 
+// Tools built with the address sanitizer cannot run under a small address-space limit.
+#if defined(__SANITIZE_ADDRESS__)
+#define LUMARET_TEST_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define LUMARET_TEST_SANITIZED 1
+#endif
+#endif
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -502,7 +511,10 @@ TEST_F(SrxConvertModels, ExitStatusesAndMessages) {
                           Case{anim + " a.srx --bogus", 1, "unknown option --bogus"},
                           Case{"missing.obj a.srx", 2, "cannot read missing.obj: no such file"},
                           Case{"garbage.xyz a.srx", 2, "cannot read garbage.xyz"},
-                          Case{anim + " garbage.xyz/a.srx", 2, "cannot create the directory garbage.xyz"},
+                          Case{anim + " garbage.xyz/a.srx", 2,
+                               "cannot create the directory garbage.xyz: it is not a directory"},
+                          Case{anim + " garbage.xyz/sub/a.srx", 2,
+                               "cannot create the directory garbage.xyz/sub: Not a directory"},
                           Case{anim + " new/dir/a.srx", 0, "-> new/dir/a.srx"},
                           Case{"empty.obj a.srx", 3, "nothing to convert in empty.obj"},
                           Case{"lines.obj a.srx", 3, "only 2 lines and 0 points"},
@@ -627,9 +639,32 @@ TEST_F(SrxConvertModels, NonFiniteNumbersAreDroppedOrRefused) {
     }
 }
 
+namespace {
+
+// What a directory holds, by name: a regular file's bytes, else what kind of entry it is.
+std::map<std::string, std::string> Snapshot(const std::string& directory) {
+    std::map<std::string, std::string> entries;
+    for (const fs::directory_entry& entry : fs::directory_iterator(directory)) {
+        fs::file_status status = fs::symlink_status(entry.path());
+        std::string& what = entries[entry.path().filename().string()];
+        if (fs::is_symlink(status))
+            what = "link to " + fs::read_symlink(entry.path()).string();
+        else if (fs::is_regular_file(status))
+            what = ReadFileBytes(entry.path().string());
+        else
+            what = "kind " + std::to_string(static_cast<int>(status.type()));
+    }
+    return entries;
+}
+
+}  // namespace
+
 // Conversions that cannot finish leave nothing behind and say so: an output that is the
 // input or its material library, a file-size limit hit while writing (as a full disk
 // would), and a material library that is a FIFO (which would block the read for ever).
+// An output set that cannot all be written leaves every old output as it was: an SRX
+// path that is a directory, a FIFO or a link to a device, or that is also one of the
+// images (by name or by a hard link), is refused before any image is replaced.
 TEST_F(SrxConvertModels, FailuresLeaveNoFilesAndNeverHang) {
     fs::copy_file(kModels + "OBJ/spider.obj", "spider.obj");
     for (const char* image :
@@ -646,22 +681,66 @@ TEST_F(SrxConvertModels, FailuresLeaveNoFilesAndNeverHang) {
         int status;
         const char* says;
         const char* leavesNothingIn;  // a directory that must stay empty, or null
+        bool keepsOld = false;        // old/ must hold what it held before
     };
+    fs::create_directory("old");
+    for (const char* image :
+         {"wal67ar_small.jpg", "wal69ar_small.jpg", "spidertex.jpg", "drkwood2.jpg", "engineflare1.jpg"})
+        lumaret::test::WriteFileBytes(std::string("old/") + image, std::string("old ") + image);
+    fs::create_directory("old/dir.srx");
+    ASSERT_EQ(mkfifo("old/fifo.srx", 0600), 0);
+    fs::create_symlink("/dev/null", "old/null.srx");
+    fs::create_hard_link("old/drkwood2.jpg", "old/linked.srx");
+    const std::map<std::string, std::string> old = Snapshot("old");
     for (const Case& c :
          {Case{tool + "spider.obj spider.obj", 1, "is a file the model is read from", nullptr},
           Case{tool + "spider.obj ./linked.obj", 1, "is a file the model is read from", nullptr},
           Case{tool + "spider.obj spider.mtl", 1, "spider.mtl is a file the model is read from", nullptr},
           // 512-byte blocks: the SRX file and the images are larger.
           Case{"ulimit -f 4; " + tool + "spider.obj limited/spider.srx", 2, "cannot write limited/", "limited"},
-          Case{"timeout 60 " + tool + "fifo.obj fifo.srx", 0, "warning: fifo.mtl is not a regular file", nullptr}}) {
+          Case{"timeout 60 " + tool + "fifo.obj fifo.srx", 0, "warning: fifo.mtl is not a regular file", nullptr},
+          Case{tool + "spider.obj old/dir.srx", 2, "cannot write old/dir.srx: is a directory", nullptr, true},
+          Case{"timeout 60 " + tool + "spider.obj old/fifo.srx", 2, "old/fifo.srx: is not a regular file", nullptr,
+               true},
+          Case{tool + "spider.obj old/null.srx", 2, "old/null.srx: is not a regular file", nullptr, true},
+          Case{tool + "spider.obj old/drkwood2.jpg", 2, "image of that name is written there too", nullptr, true},
+          Case{tool + "spider.obj old/linked.srx", 2, "is the same file as old/drkwood2.jpg", nullptr, true}}) {
         SCOPED_TRACE(c.command);
         lumaret::test::ToolRun run = lumaret::test::RunCommand(c.command);
         EXPECT_EQ(run.status, c.status) << run.output;
         EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
-        if (c.leavesNothingIn)
+        if (c.leavesNothingIn) {
             for (const fs::directory_entry& entry : fs::directory_iterator(c.leavesNothingIn))
                 ADD_FAILURE() << "left behind: " << entry.path();
+        }
+        if (c.keepsOld) {
+            EXPECT_TRUE(Snapshot("old") == old) << "an old output was replaced";
+        }
     }
+    // A link planted at the temporary name (the writer's process id is known to whoever
+    // starts it) is never followed: its target keeps its bytes and the output is written.
+    lumaret::test::WriteFileBytes("victim", "not to be overwritten");
+    fs::create_directory("planted");
+    lumaret::test::ToolRun planted = lumaret::test::RunCommand(
+        "sh -c 'ln -s ../victim planted/spider.srx.partial$$ && ln -s ../victim planted/drkwood2.jpg.partial$$ && "
+        "exec " + tool + "spider.obj planted/spider.srx'");
+    EXPECT_EQ(planted.status, 0) << planted.output;
+    EXPECT_EQ(ReadFileBytes("victim"), "not to be overwritten");
+    EXPECT_GT(ReadFileBytes("planted/spider.srx").size(), 1000u);
+    EXPECT_EQ(ReadFileBytes("planted/drkwood2.jpg"), ReadFileBytes("drkwood2.jpg"));
+#if !defined(LUMARET_TEST_SANITIZED)
+    // Memory that runs out (here a PLY file that declares four billion vertices, which
+    // Assimp allocates up front, under a limit of 3 GB) is a message and exit 2, not an
+    // abort: the address sanitizer's shadow memory cannot live under such a limit.
+    lumaret::test::WriteFileBytes("big.ply",
+                                  "ply\nformat ascii 1.0\nelement vertex 4000000000\nproperty float x\n"
+                                  "property float y\nproperty float z\nelement face 1\n"
+                                  "property list uchar int vertex_indices\nend_header\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n");
+    lumaret::test::ToolRun big = lumaret::test::RunCommand("ulimit -v 3000000; timeout 60 " + tool + "big.ply big.srx");
+    EXPECT_EQ(big.status, 2) << big.output;
+    EXPECT_NE(big.output.find("cannot read big.ply: out of memory"), std::string::npos) << big.output;
+    EXPECT_FALSE(fs::exists("big.srx"));
+#endif
     EXPECT_TRUE(ReadFileBytes("spider.obj") == before) << "the input was changed";
     EXPECT_TRUE(ReadFileBytes("spider.mtl") == ReadFileBytes(kModels + "OBJ/spider.mtl")) << "the .mtl was changed";
 }
@@ -694,6 +773,7 @@ TEST_F(SrxConvertModels, HostileFilesAreRefusedByName) {
     fs::create_symlink("/etc/passwd", "model/link.bin");
     lumaret::test::WriteFileBytes("model/link.gltf", ChainGltf(1, "link.bin"));
     lumaret::test::WriteFileBytes("model/inside.gltf", ChainGltf(1, "triangle.bin"));
+    lumaret::test::WriteFileBytes("model/dot.gltf", ChainGltf(1, "."));
     lumaret::test::WriteFileBytes("model/sub/parent.gltf", ChainGltf(1, "../triangle.bin"));
     fs::copy_file(kModels + "OBJ/SpiderTex.jpg", "outside.jpg");
     lumaret::test::WriteFileBytes("model/image.obj", "mtllib image.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nvt 1 0\n"
@@ -720,6 +800,7 @@ TEST_F(SrxConvertModels, HostileFilesAreRefusedByName) {
           Case{"model/absolute.gltf absolute.srx", 2, "/etc/passwd"},
           Case{"model/link.gltf link.srx", 2, "refused 'model/link.bin': it lies outside the model's folder"},
           Case{"model/inside.gltf inside.srx", 0, "triangles: 1"},
+          Case{"model/dot.gltf dot.srx", 2, ". is a directory"},
           Case{"model/sub/parent.gltf parent.srx", 2, "refused 'model/sub/../triangle.bin'"},
           Case{"model/sub/parent.gltf parent.srx --root model", 0, "triangles: 1"},
           Case{"model/image.obj image.srx", 0, "image refused 'model/../outside.jpg'"},

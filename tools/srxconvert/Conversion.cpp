@@ -639,8 +639,15 @@ ConvertResult ConvertFile(const std::string& input, const std::string& output, c
 
     fs::path directory = path.parent_path();
     std::error_code code;
-    if (!directory.empty() && !fs::is_directory(directory, code) && !fs::create_directories(directory, code))
-        return {ConvertStatus::Unwritable, "cannot create the directory " + directory.string()};
+    if (!directory.empty() && !fs::is_directory(directory, code)) {
+        std::string why;
+        if (fs::exists(directory, code))
+            why = "it is not a directory";
+        else if (fs::create_directories(directory, code); code)
+            why = code.message();
+        if (!why.empty())
+            return {ConvertStatus::Unwritable, "cannot create the directory " + directory.string() + ": " + why};
+    }
     std::vector<OutputFile> files;
     for (ModelImage& image : model.images) files.push_back({directory / image.name, std::move(image.bytes)});
     files.push_back({path, std::move(model.srx)});

@@ -57,8 +57,10 @@ std::string ModelFileAccess::Problem(const std::string& path, bool* missing) con
     int error = errno;
     if (missing) *missing = real.empty() && (error == ENOENT || error == ENOTDIR);
     if (real.empty()) return path + ": " + (error == ENOENT ? "no such file" : std::strerror(error));
-    bool allowed = real == modelFile_ ||
-                   std::any_of(roots_.begin(), roots_.end(), [&](const fs::path& root) { return Inside(real, root); });
+    // The folder itself (a URI of ".") is no file outside it: it is refused below as what it is.
+    bool allowed = real == modelFile_ || std::any_of(roots_.begin(), roots_.end(), [&](const fs::path& root) {
+                       return real == root || Inside(real, root);
+                   });
     if (!allowed)
         return "refused '" + path + "': it lies outside the model's folder (" + real.string() +
                "; --root DIR allows a wider folder)";

@@ -169,6 +169,8 @@ const aiScene* ModelSource::Import(const std::string& path, std::string& error) 
         for (char& c : error)
             if (c == '\n' || c == '\r') c = ' ';
         if (error.empty()) error = "Assimp cannot read it";
+        // Assimp's readers catch every exception and keep only its what().
+        if (error.find("std::bad_alloc") != std::string::npos) error = "out of memory";
         // The refused reference is why, not what the reader made of its absence.
         if (!access_.Refusals().empty()) error = access_.Refusals().front();
     }

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -153,7 +154,13 @@ int main(int argc, char** argv) {
     if (files.size() != 2) return UsageError("needs an input model and an output .srx file");
 
     srxconvert::ConvertReport report;
-    srxconvert::ConvertResult result = srxconvert::ConvertFile(files[0], files[1], options, report);
+    srxconvert::ConvertResult result;
+    try {
+        result = srxconvert::ConvertFile(files[0], files[1], options, report);
+    } catch (const std::bad_alloc&) {
+        // The import has its own handler; this one covers the conversion and the writing.
+        result = {srxconvert::ConvertStatus::Unreadable, "out of memory"};
+    }
     switch (result.status) {
         case srxconvert::ConvertStatus::Ok:
             std::printf("srxconvert: %s -> %s\n", files[0], files[1]);
