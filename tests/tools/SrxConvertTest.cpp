@@ -758,6 +758,37 @@ std::string ChainGltf(size_t depth, const std::string& bufferUri) {
 "accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"VEC3","min":[0,0,0],"max":[1,1,0]}]})";
 }
 
+// A chain whose every node lists its child twice, so that the importer's copy of it holds
+// 2^depth - 1 nodes; key spells "children" as the file should (escapes included).
+std::string SharedGltf(size_t depth, const std::string& key) {
+    std::string chain = ChainGltf(depth, "model/triangle.bin");
+    for (size_t i = 1; i < depth; ++i) {
+        std::string one = R"({"children":[)" + std::to_string(i) + "]}";
+        chain.replace(chain.find(one), one.size(), "{\"" + key + "\":[" + std::to_string(i) + "," + std::to_string(i) + "]}");
+    }
+    return chain;
+}
+
+// Collada nodes nested depth levels, or, with instances, a library of depth nodes each
+// naming the next one twice through <instance_node>.
+std::string NestedCollada(size_t depth, bool instances) {
+    std::string nodes;
+    for (size_t i = 0; i < depth; ++i) {
+        std::string next = "#n" + std::to_string(i + 1);
+        nodes += "<node id=\"n" + std::to_string(i) + "\">";
+        if (instances) {
+            if (i + 1 < depth) nodes += "<instance_node url=\"" + next + "\"/><instance_node url=\"" + next + "\"/>";
+            nodes += "</node>";
+        }
+    }
+    if (!instances) for (size_t i = 0; i < depth; ++i) nodes += "</node>";
+    std::string scene = instances ? R"(<node id="root"><instance_node url="#n0"/></node>)" : nodes;
+    return R"(<?xml version="1.0"?><COLLADA xmlns="http://www.collada.org/2005/11/COLLADASchema" version="1.4.1">)" +
+           (instances ? "<library_nodes>" + nodes + "</library_nodes>" : std::string()) +
+           R"(<library_visual_scenes><visual_scene id="s">)" + scene +
+           R"(</visual_scene></library_visual_scenes><scene><instance_visual_scene url="#s"/></scene></COLLADA>)";
+}
+
 }  // namespace
 
 // Files made to hurt: references out of the model's folder (by .., an absolute path, a
@@ -786,6 +817,14 @@ TEST_F(SrxConvertModels, HostileFilesAreRefusedByName) {
     lumaret::test::WriteFileBytes("loop.gltf", loop);
     lumaret::test::WriteFileBytes("nested.gltf", R"({"asset":{"version":"2.0"},"extras":)" + std::string(300, '[') +
                                                      std::string(300, ']') + "}");
+    // Shared subtrees that a kilobyte expands to millions of nodes, however the keys are
+    // spelled and whatever the file is called; a chain that fits expands as it should.
+    lumaret::test::WriteFileBytes("shared.gltf", SharedGltf(28, "children"));
+    lumaret::test::WriteFileBytes("escaped.gltf", SharedGltf(28, "child\\u0072en"));
+    lumaret::test::WriteFileBytes("renamed.model", SharedGltf(28, "children"));
+    lumaret::test::WriteFileBytes("fitting.gltf", SharedGltf(15, "children"));
+    lumaret::test::WriteFileBytes("instances.dae", NestedCollada(28, true));
+    lumaret::test::WriteFileBytes("deep.dae", NestedCollada(srxconvert::kMaxXmlDepth, false));
     fs::create_directory("folder.gltf");
     ASSERT_EQ(mkfifo("pipe.obj", 0600), 0);
     lumaret::test::WriteFileBytes("huge.ply", "ply\n");
@@ -809,6 +848,12 @@ TEST_F(SrxConvertModels, HostileFilesAreRefusedByName) {
           Case{"deeper.gltf deeper.srx", 2, "its nodes nest deeper than 30000 levels"},
           Case{"loop.gltf loop.srx", 2, "its nodes hold themselves"},
           Case{"nested.gltf nested.srx", 2, "its JSON nests deeper than 256 levels"},
+          Case{"shared.gltf shared.srx", 2, "its nodes expand to more than 262144"},
+          Case{"escaped.gltf escaped.srx", 2, "its nodes expand to more than 262144"},
+          Case{"renamed.model renamed.srx", 2, "its nodes expand to more than 262144"},
+          Case{"fitting.gltf fitting.srx", 0, "nodes: 3276"},
+          Case{"instances.dae instances.srx", 2, "its nodes expand to more than 262144"},
+          Case{"deep.dae deep.srx", 2, "its XML nests deeper than 30256 levels"},
           Case{"folder.gltf folder.srx", 2, "cannot read folder.gltf: is a directory"},
           Case{"pipe.obj pipe.srx", 2, "cannot read pipe.obj: is not a regular file"},
           Case{"/dev/zero zero.srx", 2, "cannot read /dev/zero: is not a regular file"},

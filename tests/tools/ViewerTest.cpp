@@ -223,6 +223,14 @@ TEST_F(ViewerRun, RefusesWhatItCannotShow) {
 "nodes":[{"mesh":0}],"meshes":[{"primitives":[{"attributes":{"POSITION":0}}]}],
 "buffers":[{"byteLength":36,"uri":"../../../../../../../../etc/passwd"}],"bufferViews":[{"buffer":0,"byteLength":36}],
 "accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"VEC3","min":[0,0,0],"max":[1,1,0]}]})");
+    // Collada nodes each naming the next twice: 2^28 nodes once the importer copies them.
+    std::string library;
+    for (int i = 0; i < 28; ++i)
+        library += "<node id=\"n" + std::to_string(i) + "\"><instance_node url=\"#n" + std::to_string(i + 1) +
+                   "\"/><instance_node url=\"#n" + std::to_string(i + 1) + "\"/></node>";
+    lumaret::test::WriteFileBytes("shared.dae", R"(<?xml version="1.0"?><COLLADA version="1.4.1"><library_nodes>)" + library +
+                                                    R"(</library_nodes><library_visual_scenes><visual_scene id="s"><node>)"
+                                                    R"(<instance_node url="#n0"/></node></visual_scene></library_visual_scenes></COLLADA>)");
     const std::string anim = kModels + "X/anim_test.x";
     for (const Case& c :
          {Case{"--help", 0, "usage: viewer"}, Case{"", 1, "needs a model file"},
@@ -236,7 +244,8 @@ TEST_F(ViewerRun, RefusesWhatItCannotShow) {
           Case{"folder.srx", 2, "cannot read folder.srx: is a directory"},
           Case{"folder.glb", 2, "cannot read folder.glb: is a directory"},
           Case{"/dev/null", 2, "cannot read /dev/null: is not a regular file"},
-          Case{"passwd.gltf", 2, "it lies outside the model's folder"}, Case{"empty.srx", 3, "holds no meshes the engine draws"},
+          Case{"passwd.gltf", 2, "it lies outside the model's folder"},
+          Case{"shared.dae", 2, "viewer: cannot read shared.dae: its nodes expand to more than 262144"}, Case{"empty.srx", 3, "holds no meshes the engine draws"},
           Case{"truncated.srx", 3, "would stop the engine: ImportSRX: Mesh has no primitive chunk."}}) {
         lumaret::test::ToolRun run = RunTool("tools/viewer/viewer", c.arguments);
         EXPECT_EQ(run.status, c.status) << c.arguments << ": " << run.output;

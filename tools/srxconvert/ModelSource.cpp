@@ -179,7 +179,7 @@ const aiScene* ModelSource::Import(const std::string& path, std::string& error) 
 
 bool ModelSource::Read(const std::string& path, std::string& error, const std::filesystem::path& root) {
     error = RegularFileProblem(path);
-    if (error.empty()) error = GltfDepthProblem(path);
+    if (error.empty()) error = NodeGraphProblem(path);
     if (!error.empty()) return false;
     access_.Allow(path, root);
     importer_.SetIOHandler(new CheckedFileSystem(access_));

@@ -1,4 +1,5 @@
-// How deep a model's node hierarchy may nest, and the checks that keep deeper ones out.
+// How deep a model's node hierarchy may nest and how many nodes it may expand to, and the
+// checks that keep larger ones out.
 //
 // Assimp reads and post-processes node hierarchies recursively, about half a kilobyte of
 // stack a level: a glTF whose 20 000 nodes each hold the next overflows a thread's usual
@@ -7,6 +8,15 @@
 // scanned before Assimp reads them (JSON nesting and the node graph), so deeper ones are
 // refused unread; for every other format the hierarchy Assimp built is measured, on that
 // thread, and refused past the same depth.
+//
+// Depth is not all: glTF nodes may list one child twice and Collada's <instance_node>
+// names a node to copy, so a kilobyte can describe 2^27 nodes, which the importer expands
+// one by one until memory runs out. The scan counts every path through shared subtrees
+// and refuses more than kMaxExpandedNodes. An SRX scene holds at most 65 535 nodes, so
+// nothing beyond that converts anyway; the cap leaves four times that for nodes the scan
+// counts and the importer drops, and bounds the importer's own nodes to about 350 MB.
+// Files are recognised by content, as the importer does: glTF JSON however it is named,
+// and XML (Collada) by its first byte.
 #pragma once
 
 #include <assimp/scene.h>
@@ -19,16 +29,19 @@ namespace srxconvert {
 
 constexpr size_t kMaxNodeDepth = 30000;
 constexpr size_t kMaxJsonDepth = 256;  // glTF's own structure nests about 8 levels
+constexpr size_t kMaxXmlDepth = kMaxNodeDepth + 256;  // Collada wraps its nodes in a few levels
+constexpr size_t kMaxExpandedNodes = 262144;
 constexpr size_t kImportStackBytes = size_t(256) << 20;
 
-// Empty when path is no glTF (by extension or binary header) or a glTF within the limits;
-// else one line saying what is too deep.
-std::string GltfDepthProblem(const std::string& path);
-// The same for a glTF's JSON text already in memory.
+// Empty when path is neither glTF nor XML, or within the limits; else one line saying
+// what is too deep or too many.
+std::string NodeGraphProblem(const std::string& path);
+// The same for a glTF's JSON text, and for an XML text, already in memory.
 std::string GltfJsonDepthProblem(const char* json, size_t size);
+std::string XmlNodeProblem(const char* xml, size_t size);
 
-// The JSON of a .gltf (by its name), or only the JSON chunk of a binary glTF (by its
-// header); false for any other file.
+// The JSON of a .gltf (by its name, or any file whose text starts with '{'), or only the
+// JSON chunk of a binary glTF (by its header); false for any other file.
 bool ReadGltfJson(const std::string& path, std::string& json);
 
 // The number of levels below and including root, counted without recursion.
