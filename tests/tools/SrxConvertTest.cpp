@@ -4,6 +4,7 @@
 // statuses and messages.
 #include "Conversion.h"
 #include "MeshSplit.h"
+#include "ModelFileAccess.h"
 #include "ModelSource.h"
 #include "NodeDepth.h"
 #include "ToolRun.h"
@@ -18,6 +19,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -28,6 +30,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 using lumaret::test::ReadFileBytes;
@@ -790,6 +793,36 @@ std::string NestedCollada(size_t depth, bool instances) {
 }
 
 }  // namespace
+
+// A link flipped between a file in the model's folder and one outside it while the model's
+// files are read: however the flips fall between the check and the open, the outside
+// bytes are never what is read.
+TEST_F(SrxConvertModels, ALinkSwappedInAfterTheCheckNeverLeadsOutside) {
+    fs::create_directory("model");
+    lumaret::test::WriteFileBytes("model/inside.bin", "inside");
+    lumaret::test::WriteFileBytes("outside.bin", "outside");
+    srxconvert::ModelFileAccess access;
+    access.Allow("model/model.gltf", {});
+    std::atomic<bool> stop{false};
+    std::thread flipper([&] {
+        for (bool out = false; !stop; out = !out) {
+            fs::remove("model/next");
+            fs::create_symlink(out ? "../outside.bin" : "inside.bin", "model/next");
+            fs::rename("model/next", "model/swapped.bin");
+        }
+    });
+    int inside = 0;
+    for (int i = 0; i < 4000; ++i) {
+        std::vector<uint8_t> bytes;
+        std::string why;
+        if (!access.Read("model/swapped.bin", bytes, why)) continue;
+        ASSERT_EQ(std::string(bytes.begin(), bytes.end()), "inside") << "read " << i;
+        ++inside;
+    }
+    stop = true;
+    flipper.join();
+    EXPECT_GT(inside, 0);
+}
 
 // Files made to hurt: references out of the model's folder (by .., an absolute path, a
 // link) are refused and named, unless --root takes them in; hierarchies deeper than the

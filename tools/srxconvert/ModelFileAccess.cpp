@@ -36,6 +36,14 @@ bool Inside(const fs::path& file, const fs::path& folder) {
     return file.string().rfind(prefix, 0) == 0;
 }
 
+// Where an open descriptor's file lies now, as the kernel resolved it at open; empty when
+// that cannot be told.
+fs::path DescriptorPath(int fd) {
+    std::error_code error;
+    fs::path path = fs::read_symlink("/proc/self/fd/" + std::to_string(fd), error);
+    return error ? fs::path() : path;
+}
+
 }  // namespace
 
 std::string RegularFileProblem(const std::string& path) {
@@ -57,28 +65,42 @@ std::string ModelFileAccess::Problem(const std::string& path, bool* missing) con
     int error = errno;
     if (missing) *missing = real.empty() && (error == ENOENT || error == ENOTDIR);
     if (real.empty()) return path + ": " + (error == ENOENT ? "no such file" : std::strerror(error));
-    // The folder itself (a URI of ".") is no file outside it: it is refused below as what it is.
-    bool allowed = real == modelFile_ || std::any_of(roots_.begin(), roots_.end(), [&](const fs::path& root) {
-                       return real == root || Inside(real, root);
-                   });
-    if (!allowed)
-        return "refused '" + path + "': it lies outside the model's folder (" + real.string() +
-               "; --root DIR allows a wider folder)";
+    if (!Allows(real)) return OutsideLine(path, real);
     if (std::string problem = RegularFileProblem(real); !problem.empty()) return path + " " + problem;
     return {};
 }
 
-FILE* ModelFileAccess::Open(const std::string& path, std::string& why) {
+bool ModelFileAccess::Allows(const fs::path& real) const {
+    // The folder itself (a URI of ".") is no file outside it: it is refused as what it is.
+    return real == modelFile_ ||
+           std::any_of(roots_.begin(), roots_.end(), [&](const fs::path& root) { return real == root || Inside(real, root); });
+}
+
+std::string ModelFileAccess::OutsideLine(const std::string& path, const fs::path& real) {
+    return "refused '" + path + "': it lies outside the model's folder (" + real.string() +
+           "; --root DIR allows a wider folder)";
+}
+
+FILE* ModelFileAccess::Open(const std::string& path, std::string& why, uint64_t* bytes) {
     why = Problem(path);
     if (!why.empty()) return nullptr;
     // Non-blocking, so that a FIFO swapped in after the check cannot hold the open.
-    int fd = open(Resolved(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat info {};
     if (fd < 0 || fstat(fd, &info) != 0 || !(why = StatProblem(info)).empty()) {
         if (why.empty()) why = path + ": " + std::strerror(errno);
         if (fd >= 0) close(fd);
         return nullptr;
     }
+    // The name was checked, but a link swapped in since could have led the open elsewhere:
+    // what counts is the file the descriptor holds.
+    if (fs::path opened = DescriptorPath(fd); opened.empty() || !Allows(opened)) {
+        why = OutsideLine(path, opened);
+        Refuse(path, why);
+        close(fd);
+        return nullptr;
+    }
+    if (bytes) *bytes = static_cast<uint64_t>(info.st_size);
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     FILE* file = fdopen(fd, "rb");
     if (!file) {
@@ -91,12 +113,16 @@ FILE* ModelFileAccess::Open(const std::string& path, std::string& why) {
 }
 
 bool ModelFileAccess::Read(const std::string& path, std::vector<uint8_t>& bytes, std::string& why) {
-    FILE* file = Open(path, why);
+    uint64_t size = 0;
+    FILE* file = Open(path, why, &size);
     if (!file) return false;
     bytes.clear();
+    // No further than the size checked at the open: a file that grows meanwhile is cut there.
     uint8_t buffer[1 << 16];
     size_t count;
-    while ((count = std::fread(buffer, 1, sizeof(buffer), file)) > 0) bytes.insert(bytes.end(), buffer, buffer + count);
+    while (bytes.size() < size &&
+           (count = std::fread(buffer, 1, std::min<uint64_t>(sizeof(buffer), size - bytes.size()), file)) > 0)
+        bytes.insert(bytes.end(), buffer, buffer + count);
     bool ok = !std::ferror(file);
     std::fclose(file);
     if (!ok) why = path + ": read error";

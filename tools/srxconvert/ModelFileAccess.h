@@ -40,9 +40,11 @@ public:
     // set when the reason is only that there is no such file.
     std::string Problem(const std::string& path, bool* missing = nullptr) const;
     // Opens path for reading when Problem() is empty (never blocking on a FIFO that takes
-    // its place meanwhile) and remembers it; null with the reason otherwise.
-    FILE* Open(const std::string& path, std::string& why);
-    // A whole file read through Open.
+    // its place meanwhile), checks again where the opened descriptor leads (a link swapped
+    // in after the check is refused) and remembers it; null with the reason otherwise.
+    // bytes: the file's size at the open, past which nothing should be read.
+    FILE* Open(const std::string& path, std::string& why, uint64_t* bytes = nullptr);
+    // A whole file read through Open, no further than its size at the open.
     bool Read(const std::string& path, std::vector<uint8_t>& bytes, std::string& why);
 
     // True when path is one of the files read (same device and inode).
@@ -52,6 +54,9 @@ public:
     void Refuse(const std::string& path, const std::string& line);
 
 private:
+    bool Allows(const std::filesystem::path& real) const;
+    static std::string OutsideLine(const std::string& path, const std::filesystem::path& real);
+
     struct Identity {
         dev_t device;
         ino_t inode;

@@ -20,10 +20,21 @@ namespace srxconvert {
 
 namespace {
 
-// A file stream Assimp reads and closes as its own.
+// A file stream Assimp reads and closes as its own, no larger than the file was when its
+// descriptor was checked (Assimp's own stream asks the name again for the size).
 class CheckedStream : public Assimp::DefaultIOStream {
 public:
-    CheckedStream(FILE* file, const std::string& name) : Assimp::DefaultIOStream(file, name) {}
+    CheckedStream(FILE* file, const std::string& name, uint64_t bytes)
+        : Assimp::DefaultIOStream(file, name), bytes_(static_cast<size_t>(bytes)) {}
+    size_t FileSize() const override { return bytes_; }
+    size_t Read(void* buffer, size_t size, size_t count) override {
+        size_t position = Tell();
+        size_t left = position < bytes_ ? bytes_ - position : 0;
+        return size ? Assimp::DefaultIOStream::Read(buffer, size, std::min(count, left / size)) : 0;
+    }
+
+private:
+    size_t bytes_;
 };
 
 // Assimp's file access through ModelFileAccess: what the model may not read is as good as
@@ -36,12 +47,13 @@ public:
     Assimp::IOStream* Open(const char* path, const char* mode) override {
         if (!path || !mode || std::strpbrk(mode, "wa+")) return nullptr;
         std::string why;
-        FILE* file = access_.Open(path, why);
+        uint64_t bytes = 0;
+        FILE* file = access_.Open(path, why, &bytes);
         if (!file) {
             Allowed(path);
             return nullptr;
         }
-        return new CheckedStream(file, path);
+        return new CheckedStream(file, path, bytes);
     }
 
 private:
