@@ -843,6 +843,14 @@ TEST_F(SrxConvertModels, HostileFilesAreRefusedByName) {
     lumaret::test::WriteFileBytes("model/image.obj", "mtllib image.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nvt 1 0\n"
                                                      "vt 0 1\nusemtl a\nf 1/1 2/2 3/3\n");
     lumaret::test::WriteFileBytes("model/image.mtl", "newmtl a\nmap_Kd ../outside.jpg\n");
+    // A JPEG cut short: its header reads, its pixels do not, and the engine would stop on it.
+    std::ifstream jpeg(kModels + "OBJ/SpiderTex.jpg", std::ios::binary);
+    std::string cut(3000, '\0');
+    jpeg.read(cut.data(), 3000);
+    lumaret::test::WriteFileBytes("model/cut.jpg", cut);
+    lumaret::test::WriteFileBytes("model/cut.obj", "mtllib cut.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nvt 1 0\n"
+                                                   "vt 0 1\nusemtl a\nf 1/1 2/2 3/3\n");
+    lumaret::test::WriteFileBytes("model/cut.mtl", "newmtl a\nmap_Kd cut.jpg\n");
     lumaret::test::WriteFileBytes("deepest.gltf", ChainGltf(srxconvert::kMaxNodeDepth, "model/triangle.bin"));
     lumaret::test::WriteFileBytes("deeper.gltf", ChainGltf(srxconvert::kMaxNodeDepth + 1, "model/triangle.bin"));
     std::string loop = ChainGltf(2, "model/triangle.bin");
@@ -877,6 +885,7 @@ TEST_F(SrxConvertModels, HostileFilesAreRefusedByName) {
           Case{"model/sub/parent.gltf parent.srx --root model", 0, "triangles: 1"},
           Case{"model/image.obj image.srx", 0, "image refused 'model/../outside.jpg'"},
           Case{"model/image.obj image.srx --root .", 0, "images: 1 outside.jpg"},
+          Case{"model/cut.obj cut.srx", 0, "image model/cut.jpg: the engine cannot decode it"},
           Case{"deepest.gltf deepest.srx", 0, "triangles: 1"},
           Case{"deeper.gltf deeper.srx", 2, "its nodes nest deeper than 30000 levels"},
           Case{"loop.gltf loop.srx", 2, "its nodes hold themselves"},

@@ -1,5 +1,7 @@
 #include "ImageExport.h"
 
+#include "d3dx9/ImageDecoder.h"
+
 #include <algorithm>
 #include <cctype>
 #include <system_error>
@@ -119,11 +121,18 @@ std::string ImageExport::KeepPng(const std::string& name, int width, int height,
     return Keep(name, png.data(), png.size());
 }
 
-// Encoded bytes: kept when the engine reads the format, else decoded and written as PNG.
+// Encoded bytes: kept when the engine reads the format and its decoder takes these bytes
+// (a file it refuses would stop the engine at start-up), else decoded and written as PNG.
 std::string ImageExport::ExportEncoded(const std::string& stem, const std::string& extension, const unsigned char* data,
                                        size_t size, const std::string& what, std::vector<std::string>& warnings) {
     std::string kept = extension == "jpeg" ? "jpg" : extension;
     if (EngineReadsImage(kept)) {
+        lumaret::platform::DecodedImage image;
+        if (FAILED(lumaret::platform::DecodeImage(data, size, image))) {
+            warnings.push_back(what + ": the engine cannot decode it (corrupt, truncated or too large); the material "
+                                      "goes without it");
+            return {};
+        }
         return Keep(UniqueName(SafeStem(stem) + "." + kept), data, size);
     }
     int width = 0, height = 0, channels = 0;
