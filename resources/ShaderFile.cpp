@@ -28,7 +28,11 @@ ShaderFileSections SplitShaderFile(const char* text, size_t size) {
     if (markerAt(cursor, "#vertexshader")) {
         sections.hasVertex = true;
         vertexBegin = cursor + 13;
-        cursor = nextHash(vertexBegin);
+        // The vertex section runs to the pixel marker, so that its own directives (#define,
+        // #if) and a '#' in a comment stay in it. A file whose first '#' after the vertex
+        // marker is the pixel marker splits where it always did.
+        const char* marker = "#pixelshader";
+        cursor = static_cast<size_t>(std::search(text + vertexBegin, text + size, marker, marker + 12) - text);
     }
     if (markerAt(cursor, "#pixelshader")) {
         if (sections.hasVertex) sections.vertex.assign(text + vertexBegin, cursor - vertexBegin);

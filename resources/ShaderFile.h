@@ -3,8 +3,9 @@
 // A shader file holds optional leading text without '#', then "#vertexshader" and vertex
 // code, then "#pixelshader" and pixel code to the end of the file; or leading text and a
 // "#pixelshader" section alone. Markers are compared byte for byte. The vertex section
-// ends at the next '#', so it can hold no preprocessor directive; the pixel section may.
-// Any other layout yields empty sources, which the compiler refuses.
+// ends at the first "#pixelshader" after its marker, so both sections may hold
+// preprocessor directives. Any other layout yields empty sources, which the compiler
+// refuses.
 #pragma once
 
 #include <cstddef>

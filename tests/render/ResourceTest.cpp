@@ -74,8 +74,9 @@ TEST_F(RecordedRendererTest, ShaderFilesSplitAtTheirMarkers) {
     Init();
     std::filesystem::create_directory("data");
     WriteFileBytes("data/PixelOnly.hlsl", std::string("#pixelshader\n") + kPixel);
-    WriteFileBytes("data/Both.hlsl", std::string("a comment line without hash marks\n#vertexshader\n") + kVertex +
-                                         "#pixelshader\n#define SCALE 2\n" + kPixel);
+    // Directives and a '#' in a comment stay in the vertex section as in the pixel one.
+    WriteFileBytes("data/Both.hlsl", std::string("a comment line without hash marks\n#vertexshader\n#define UNUSED 1\n") +
+                                         "// #1 of 2\n#if 1\n" + kVertex + "#endif\n#pixelshader\n#define SCALE 2\n" + kPixel);
     int pixelOnly = renderer->LoadShader("./data/PixelOnly.hlsl");
     ASSERT_GE(pixelOnly, 0);
     const ShaderRecord& p = renderer->shaders[static_cast<size_t>(pixelOnly)];
@@ -156,9 +157,8 @@ TEST(ShaderFileDeathTest, BrokenLayoutsEndTheProgramWithTheCompilersMessage) {
         renderer.LoadShader("./data/broken.hlsl");
         std::exit(0);
     };
-    // A '#' inside the vertex section ends it; no "#pixelshader" follows, both sources are empty.
-    EXPECT_EXIT(loadFile(std::string("#vertexshader\n#define X 1\n") + kVertex + "#pixelshader\n" + kPixel),
-                testing::ExitedWithCode(255), "error");
+    // A vertex section that no "#pixelshader" follows: both sources are empty.
+    EXPECT_EXIT(loadFile(std::string("#vertexshader\n#define X 1\n") + kVertex), testing::ExitedWithCode(255), "error");
     EXPECT_EXIT(loadFile("no markers at all"), testing::ExitedWithCode(255), "error");
     EXPECT_EXIT(loadFile(""), testing::ExitedWithCode(255), "error");
     EXPECT_EXIT(loadFile("#pixelshader\nfloat4 main() : COLOR { return 1 }"), testing::ExitedWithCode(255), "error");
