@@ -13,7 +13,7 @@ bash scripts/install-deps.sh
 jobs=2
 # Compiler-cache hits for any checkout of the project, wherever it lies.
 export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
-fuzz_seconds="${LUMARET_FUZZ_SECONDS:-20}"
+fuzz_seconds="${LUMARET_FUZZ_SECONDS:-10}"
 
 echo "== Debug build and tests"
 cmake -S . -B build/debug -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
