@@ -1,5 +1,5 @@
-// Arbitrary bytes through the scans that run before Assimp reads a model, as glTF JSON and
-// as XML: never read past the text, never recurse, and always an answer.
+// Arbitrary bytes through the scans that run before Assimp reads a model, as glTF JSON, as
+// XML and as OBJ: never read past the text, never recurse, and always an answer.
 #include "NodeDepth.h"
 
 #include <cstdint>
@@ -8,5 +8,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* text = reinterpret_cast<const char*>(data);
     (void)srxconvert::GltfJsonDepthProblem(text, size);
     (void)srxconvert::XmlNodeProblem(text, size);
+    (void)srxconvert::ObjCountProblem(text, size);
     return 0;
 }

@@ -866,6 +866,15 @@ TEST_F(SrxConvertModels, HostileFilesAreRefusedByName) {
     lumaret::test::WriteFileBytes("fitting.gltf", SharedGltf(15, "children"));
     lumaret::test::WriteFileBytes("instances.dae", NestedCollada(28, true));
     lumaret::test::WriteFileBytes("deep.dae", NestedCollada(srxconvert::kMaxXmlDepth, false));
+    // OBJ counts Assimp pays dearly for and the SRX file could never hold.
+    std::string objects = "v 0 0 0\nv 1 0 0\nv 0 1 0\n", materials = objects;
+    // Over a megabyte, so that the scan's pieces cut a line: one object past the limit.
+    for (size_t i = 0; i <= srxconvert::kMaxObjObjects; ++i) objects += "o object\nf 1 2 3\n";
+    for (size_t i = 0; i <= srxconvert::kMaxObjMaterialNames; ++i)
+        materials += "usemtl m" + std::to_string(i) + "\nf 1 2 3\n";
+    lumaret::test::WriteFileBytes("objects.obj", objects);
+    lumaret::test::WriteFileBytes("objects.model", objects);
+    lumaret::test::WriteFileBytes("materials.obj", materials);
     fs::create_directory("folder.gltf");
     ASSERT_EQ(mkfifo("pipe.obj", 0600), 0);
     lumaret::test::WriteFileBytes("huge.ply", "ply\n");
@@ -896,6 +905,9 @@ TEST_F(SrxConvertModels, HostileFilesAreRefusedByName) {
           Case{"fitting.gltf fitting.srx", 0, "nodes: 3276"},
           Case{"instances.dae instances.srx", 2, "its nodes expand to more than 262144"},
           Case{"deep.dae deep.srx", 2, "its XML nests deeper than 30256 levels"},
+          Case{"objects.obj objects.srx", 2, "it names more than 65535 objects"},
+          Case{"objects.model objects.srx", 2, "it names more than 65535 objects"},
+          Case{"materials.obj materials.srx", 2, "it names more than 256 materials"},
           Case{"folder.gltf folder.srx", 2, "cannot read folder.gltf: is a directory"},
           Case{"pipe.obj pipe.srx", 2, "cannot read pipe.obj: is not a regular file"},
           Case{"/dev/zero zero.srx", 2, "cannot read /dev/zero: is not a regular file"},

@@ -192,6 +192,11 @@ const aiScene* ModelSource::Import(const std::string& path, std::string& error) 
 bool ModelSource::Read(const std::string& path, std::string& error, const std::filesystem::path& root) {
     error = RegularFileProblem(path);
     if (error.empty()) error = NodeGraphProblem(path);
+    // Assimp takes a file by its extension, and one whose extension it does not know by
+    // its content, which may be OBJ.
+    std::string extension = LowerExtension(path);
+    if (error.empty() && (extension == ".obj" || !importer_.IsExtensionSupported(extension)))
+        error = ObjFileCountProblem(path);
     if (!error.empty()) return false;
     access_.Allow(path, root);
     importer_.SetIOHandler(new CheckedFileSystem(access_));

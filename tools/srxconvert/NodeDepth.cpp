@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -389,6 +391,86 @@ std::string NodeGraphProblem(const std::string& path) {
     in.seekg(0);
     text.assign((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     return XmlNodeProblem(text.data(), text.size());
+}
+
+namespace {
+
+// Counts an OBJ's "o" lines and distinct "usemtl" names over text that may arrive in
+// pieces; a line cut between two pieces is carried over.
+class ObjCounter {
+public:
+    void Add(const char* text, size_t size) {
+        size_t start = 0;
+        for (size_t i = 0; i < size; ++i) {
+            if (text[i] != '\n') continue;
+            Line(text + start, i - start);
+            start = i + 1;
+        }
+        // Only a line's start counts: an over-long one is kept to its first kKeptLine bytes.
+        carry_.append(text + start, std::min(size - start, kKeptLine - std::min(kKeptLine, carry_.size())));
+    }
+    std::string Finish() {
+        Line(carry_.data(), carry_.size());
+        carry_.clear();
+        return problem_;
+    }
+
+private:
+    void Line(const char* text, size_t size) {
+        if (!carry_.empty() && text != carry_.data()) {
+            // The first line of a piece completes the previous piece's last.
+            std::string whole = carry_ + std::string(text, size);
+            carry_.clear();
+            Line(whole.data(), whole.size());
+            return;
+        }
+        if (!problem_.empty()) return;
+        std::string_view line(text, size);
+        size_t first = line.find_first_not_of(" \t");
+        if (first == std::string_view::npos) return;
+        line.remove_prefix(first);
+        auto keyword = [&](std::string_view word) {
+            return line.size() > word.size() && line.compare(0, word.size(), word) == 0 &&
+                   (line[word.size()] == ' ' || line[word.size()] == '\t');
+        };
+        if (keyword("o") && ++objects_ > kMaxObjObjects) {
+            problem_ = "it names more than " + std::to_string(kMaxObjObjects) +
+                       " objects, more nodes than an SRX scene holds";
+        } else if (keyword("usemtl")) {
+            std::string_view name = line.substr(6);
+            size_t begin = name.find_first_not_of(" \t"), end = name.find_last_not_of(" \t\r");
+            if (begin == std::string_view::npos) return;
+            names_.emplace(name.substr(begin, end - begin + 1));
+            if (names_.size() > kMaxObjMaterialNames)
+                problem_ = "it names more than " + std::to_string(kMaxObjMaterialNames) +
+                           " materials, more than an SRX scene holds";
+        }
+    }
+
+    static constexpr size_t kKeptLine = 4096;
+    std::string carry_;
+    size_t objects_ = 0;
+    std::set<std::string> names_;
+    std::string problem_;
+};
+
+}  // namespace
+
+std::string ObjCountProblem(const char* text, size_t size) {
+    ObjCounter counter;
+    counter.Add(text, size);
+    return counter.Finish();
+}
+
+std::string ObjFileCountProblem(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    ObjCounter counter;
+    std::vector<char> piece(1 << 20);
+    while (in) {
+        in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+        counter.Add(piece.data(), static_cast<size_t>(in.gcount()));
+    }
+    return counter.Finish();
 }
 
 std::string GltfJsonDepthProblem(const char* json, size_t size) { return GraphProblem(ScanJson(json, size)); }

@@ -36,9 +36,20 @@ constexpr size_t kImportStackBytes = size_t(256) << 20;
 // Empty when path is neither glTF nor XML, or within the limits; else one line saying
 // what is too deep or too many.
 std::string NodeGraphProblem(const std::string& path);
+// ObjCountProblem for a file, read in pieces.
+std::string ObjFileCountProblem(const std::string& path);
 // The same for a glTF's JSON text, and for an XML text, already in memory.
 std::string GltfJsonDepthProblem(const char* json, size_t size);
 std::string XmlNodeProblem(const char* xml, size_t size);
+
+// OBJ files cost Assimp more than their size suggests before the conversion can refuse
+// them: 100 000 objects ("o" lines) take half a minute, 100 000 material names ("usemtl",
+// each an Assimp material) four gigabytes. Past these counts the scene could never be
+// written (an SRX holds 65 535 nodes and 256 materials), so a line scan refuses it first.
+constexpr size_t kMaxObjObjects = 65535;
+constexpr size_t kMaxObjMaterialNames = 256;
+// Empty when the OBJ text stays within both counts, else one line saying which it passes.
+std::string ObjCountProblem(const char* text, size_t size);
 
 // The JSON of a .gltf (by its name, or any file whose text starts with '{'), or only the
 // JSON chunk of a binary glTF (by its header); false for any other file.
