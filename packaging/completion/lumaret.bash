@@ -42,7 +42,7 @@ _lumaret_srxconvert() {
     local cur prev words cword
     _init_completion || return
     case $prev in
-        --scale | --animation | --ticks-per-second) return ;;
+        --scale | --animation | --ticks-per-second | --time-limit) return ;;
         --root)
             _filedir -d
             return
@@ -56,7 +56,7 @@ _lumaret_srxconvert() {
     local i files=0
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            --scale | --animation | --ticks-per-second | --root) ((i++)) ;;
+            --scale | --animation | --ticks-per-second | --time-limit | --root) ((i++)) ;;
             -*) ;;
             *) ((files++)) ;;
         esac

@@ -824,6 +824,29 @@ TEST_F(SrxConvertModels, ALinkSwappedInAfterTheCheckNeverLeadsOutside) {
     EXPECT_GT(inside, 0);
 }
 
+// Whatever ends the import's process, a crash inside a reader or a file that takes longer
+// than it is given, is that model's error: one line saying how, exit status 2.
+TEST_F(SrxConvertModels, AnImportThatCrashesOrRunsOnIsTheModelsError) {
+    // Tens of thousands of objects: seconds of Assimp's time, under the pre-scan's count.
+    std::string slow = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
+    for (int i = 0; i < 60000; ++i) slow += "o a" + std::to_string(i) + "\nf 1 2 3\n";
+    lumaret::test::WriteFileBytes("slow.obj", slow);
+    const std::string tool = lumaret::test::BuildDir() + "/tools/srxconvert/srxconvert";
+    struct Case {
+        std::string command;
+        const char* says;
+    };
+    for (const Case& c : {Case{tool + " --time-limit 1 slow.obj slow.srx",
+                               "cannot read slow.obj: its import took more than 1 s of processing"},
+                          Case{"(" + tool + " slow.obj slow.srx & sleep 0.5; pkill -SEGV -P $!; wait $!)",
+                               "cannot read slow.obj: its import ended on signal SIGSEGV (Segmentation fault)"}}) {
+        lumaret::test::ToolRun run = lumaret::test::RunCommand("timeout 60 bash -c '" + c.command + "'");
+        EXPECT_EQ(run.status, 2) << run.output;
+        EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
+        EXPECT_FALSE(fs::exists("slow.srx"));
+    }
+}
+
 // Files made to hurt: references out of the model's folder (by .., an absolute path, a
 // link) are refused and named, unless --root takes them in; hierarchies deeper than the
 // import stack holds are refused before they are read, ones just within it convert; what

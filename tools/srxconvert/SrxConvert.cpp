@@ -1,5 +1,6 @@
 // srxconvert: turns any model Assimp reads (glTF, FBX, Collada, DirectX .x, OBJ, ...) into
 // an SRX scene the engine loads as it is, with the images its materials name next to it.
+#include "BoundedRun.h"
 #include "Conversion.h"
 #include "common/ToolExitStatus.h"
 
@@ -31,6 +32,8 @@ void PrintUsage(FILE* out) {
         "  --ticks-per-second R   play R engine ticks per source second (default: fit)\n"
         "  --root DIR             let the model also name files inside DIR (default: only\n"
         "                         files inside the model's own folder)\n"
+        "  --time-limit S         give the import and conversion S seconds of processing\n"
+        "                         (1 to 86400, default 120)\n"
         "  --help                 print this text\n"
         "\n"
         "Time: the engine's animation clock runs from tick 0 to 600 and back, 24 ticks per\n"
@@ -59,6 +62,10 @@ void PrintUsage(FILE* out) {
         "followed, inside its folder or --root DIR, and be regular files; each one refused\n"
         "is named. Every file read may be at most 512 MiB. Nodes may nest 30000 levels deep\n"
         "(a glTF deeper than that is refused before it is read).\n"
+        "\n"
+        "The import and conversion run in a child process limited in processing time and to\n"
+        "half the machine's memory: a reader that crashes, aborts or runs past the limit is\n"
+        "that model's error (exit status 2), named with how the child ended.\n"
         "\n"
         "Output: OUT.srx and its images are written under temporary names and renamed into\n"
         "place once all of them are complete; a failed write leaves nothing behind. No output\n"
@@ -114,6 +121,36 @@ void PrintReport(const srxconvert::ConvertReport& r, const srxconvert::ConvertOp
     for (const std::string& warning : r.warnings) std::printf("warning: %s\n", warning.c_str());
 }
 
+// The conversion and its report, in the child.
+int Convert(const char* input, const char* output, const srxconvert::ConvertOptions& options) {
+    srxconvert::ConvertReport report;
+    srxconvert::ConvertResult result;
+    try {
+        result = srxconvert::ConvertFile(input, output, options, report);
+    } catch (const std::bad_alloc&) {
+        // The import has its own handler; this one covers the conversion and the writing.
+        result = {srxconvert::ConvertStatus::Unreadable, "out of memory"};
+    }
+    switch (result.status) {
+        case srxconvert::ConvertStatus::Ok:
+            std::printf("srxconvert: %s -> %s\n", input, output);
+            PrintReport(report, options);
+            return ExitOk;
+        case srxconvert::ConvertStatus::NoSuchAnimation:
+        case srxconvert::ConvertStatus::OutputIsInput: return UsageError(result.message);
+        case srxconvert::ConvertStatus::Unreadable:
+            std::fprintf(stderr, "srxconvert: cannot read %s: %s\n", input, result.message.c_str());
+            return ExitUnreadable;
+        case srxconvert::ConvertStatus::Unwritable:
+            std::fprintf(stderr, "srxconvert: %s\n", result.message.c_str());
+            return ExitUnreadable;
+        case srxconvert::ConvertStatus::Unsupported:
+            std::fprintf(stderr, "srxconvert: nothing to convert in %s: %s\n", input, result.message.c_str());
+            return ExitUnusable;
+    }
+    return ExitUnusable;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -121,6 +158,8 @@ int main(int argc, char** argv) {
     // killing the process half-way through its files.
     std::signal(SIGXFSZ, SIG_IGN);
     srxconvert::ConvertOptions options;
+    srxconvert::RunLimits limits;
+    limits.addressSpaceBytes = srxconvert::DefaultAddressSpaceLimit();
     std::vector<const char*> files;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -145,6 +184,11 @@ int main(int argc, char** argv) {
             if (!hasValue || !std::filesystem::is_directory(argv[++i]))
                 return UsageError("--root needs a directory");
             options.root = argv[i];
+        } else if (arg == "--time-limit") {
+            double value;
+            if (!hasValue || !ParsePositive(argv[++i], value) || value < 1 || value > 86400 || value != std::floor(value))
+                return UsageError("--time-limit needs whole seconds from 1 to 86400");
+            limits.cpuSeconds = static_cast<int>(value);
         } else if (arg.size() > 1 && arg[0] == '-') {
             return UsageError("unknown option " + arg);
         } else {
@@ -153,30 +197,8 @@ int main(int argc, char** argv) {
     }
     if (files.size() != 2) return UsageError("needs an input model and an output .srx file");
 
-    srxconvert::ConvertReport report;
-    srxconvert::ConvertResult result;
-    try {
-        result = srxconvert::ConvertFile(files[0], files[1], options, report);
-    } catch (const std::bad_alloc&) {
-        // The import has its own handler; this one covers the conversion and the writing.
-        result = {srxconvert::ConvertStatus::Unreadable, "out of memory"};
-    }
-    switch (result.status) {
-        case srxconvert::ConvertStatus::Ok:
-            std::printf("srxconvert: %s -> %s\n", files[0], files[1]);
-            PrintReport(report, options);
-            return ExitOk;
-        case srxconvert::ConvertStatus::NoSuchAnimation:
-        case srxconvert::ConvertStatus::OutputIsInput: return UsageError(result.message);
-        case srxconvert::ConvertStatus::Unreadable:
-            std::fprintf(stderr, "srxconvert: cannot read %s: %s\n", files[0], result.message.c_str());
-            return ExitUnreadable;
-        case srxconvert::ConvertStatus::Unwritable:
-            std::fprintf(stderr, "srxconvert: %s\n", result.message.c_str());
-            return ExitUnreadable;
-        case srxconvert::ConvertStatus::Unsupported:
-            std::fprintf(stderr, "srxconvert: nothing to convert in %s: %s\n", files[0], result.message.c_str());
-            return ExitUnusable;
-    }
-    return ExitUnusable;
+    std::string why;
+    int status = srxconvert::RunBounded([&] { return Convert(files[0], files[1], options); }, limits, why);
+    if (!why.empty()) std::fprintf(stderr, "srxconvert: cannot read %s: %s\n", files[0], why.c_str());
+    return status;
 }
