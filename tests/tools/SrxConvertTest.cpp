@@ -895,6 +895,8 @@ TEST_F(SrxConvertModels, HostileFilesAreRefusedByName) {
     for (size_t i = 0; i <= srxconvert::kMaxObjObjects; ++i) objects += "o object\nf 1 2 3\n";
     for (size_t i = 0; i <= srxconvert::kMaxObjMaterialNames; ++i)
         materials += "usemtl m" + std::to_string(i) + "\nf 1 2 3\n";
+    // A binary glTF whose first chunk claims four gigabytes: Assimp would reserve them.
+    lumaret::test::WriteFileBytes("lying.glb", std::string("glTF\x02\0\0\0\xff\xff\xff\xff\xf0\xff\xff\xffJSON{}", 22));
     lumaret::test::WriteFileBytes("objects.obj", objects);
     lumaret::test::WriteFileBytes("objects.model", objects);
     lumaret::test::WriteFileBytes("materials.obj", materials);
@@ -928,6 +930,7 @@ TEST_F(SrxConvertModels, HostileFilesAreRefusedByName) {
           Case{"fitting.gltf fitting.srx", 0, "nodes: 3276"},
           Case{"instances.dae instances.srx", 2, "its nodes expand to more than 262144"},
           Case{"deep.dae deep.srx", 2, "its XML nests deeper than 30256 levels"},
+          Case{"lying.glb lying.srx", 2, "its binary glTF header claims a first chunk of 4294967280 bytes"},
           Case{"objects.obj objects.srx", 2, "it names more than 65535 objects"},
           Case{"objects.model objects.srx", 2, "it names more than 65535 objects"},
           Case{"materials.obj materials.srx", 2, "it names more than 256 materials"},

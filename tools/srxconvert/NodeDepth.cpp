@@ -355,6 +355,25 @@ std::string GraphProblem(const NodeGraph& graph) {
 
 }  // namespace
 
+std::string GlbLengthProblem(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    char header[20] = {};
+    in.read(header, sizeof(header));
+    if (in.gcount() < 12 || std::memcmp(header, "glTF", 4) != 0) return {};
+    std::error_code error;
+    uint64_t size = std::filesystem::file_size(path, error);
+    if (error) return {};
+    // The first chunk (version 2) or the scene (version 1) starts 20 bytes in; Assimp
+    // reserves its length before reading it. The file's own total is not checked: real
+    // files get it wrong and Assimp does not rely on it.
+    uint32_t chunk = 0;
+    if (in.gcount() == sizeof(header)) std::memcpy(&chunk, header + 12, 4);
+    if (uint64_t(chunk) + 20 > size)
+        return "its binary glTF header claims a first chunk of " + std::to_string(chunk) +
+               " bytes, more than the file's " + std::to_string(size) + " hold";
+    return {};
+}
+
 bool ReadGltfJson(const std::string& path, std::string& json) {
     std::ifstream in(path, std::ios::binary);
     char header[20] = {};
@@ -381,6 +400,7 @@ bool ReadGltfJson(const std::string& path, std::string& json) {
 }
 
 std::string NodeGraphProblem(const std::string& path) {
+    if (std::string problem = GlbLengthProblem(path); !problem.empty()) return problem;
     std::string text;
     if (ReadGltfJson(path, text)) return GltfJsonDepthProblem(text.data(), text.size());
     std::ifstream in(path, std::ios::binary);

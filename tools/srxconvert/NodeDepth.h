@@ -36,6 +36,9 @@ constexpr size_t kImportStackBytes = size_t(256) << 20;
 // Empty when path is neither glTF nor XML, or within the limits; else one line saying
 // what is too deep or too many.
 std::string NodeGraphProblem(const std::string& path);
+// Empty unless path is a binary glTF whose header claims a first chunk longer than the
+// file holds, which the importer would reserve (gigabytes) before finding it short.
+std::string GlbLengthProblem(const std::string& path);
 // ObjCountProblem for a file, read in pieces.
 std::string ObjFileCountProblem(const std::string& path);
 // The same for a glTF's JSON text, and for an XML text, already in memory.
