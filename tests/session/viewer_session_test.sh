@@ -91,7 +91,7 @@ fi
 
 # The viewer's own lines, in the order of the actions.
 actions="$(grep -o '^Viewer: [a-z]\+' "$dir/log.txt" | sed 's/^Viewer: //' | grep -v '^image$' | tr '\n' ' ')"
-expected="framed orbit zoom pan reset paused step step step speed scrubbed animation animation front side top up playing reloaded open "
+expected="framed orbit zoom pan reset paused step step step speed scrubbed animation animation front side top up playing loading reloaded loading open "
 status=0
 if [ "$actions" != "$expected" ]; then
   echo "FAIL: the log's actions are '$actions', not '$expected'"; status=1

@@ -5,6 +5,7 @@
 // the viewer opens the source file itself. Models of any size are framed alike, and the
 // view's limits keep every model between the near and far planes.
 #include "ToolRun.h"
+#include "ModelWatch.h"
 #include "ViewerLighting.h"
 #include "ViewerScene.h"
 #include "import/SrxWriter.h"
@@ -18,6 +19,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -697,4 +699,41 @@ TEST(ViewerFraming, EveryViewKeepsTheModelBetweenTheClipPlanes) {
             }
         }
     }
+}
+
+// A save is told once, when its writer is done: one made after the read but before the
+// watch on the files began (a save while the viewer starts), one written in place by a
+// writer that pauses half-way (nothing until it closes), one moved into place; a file
+// opened for writing and closed unchanged is no save.
+TEST(ModelWatch, TellsEachSaveOnceItsWriterIsDone) {
+    lumaret::test::ScopedTempDir dir;
+    const std::string folder = fs::canonical(".").string();
+    const std::string model = folder + "/model.obj", image = folder + "/tex.png";
+    lumaret::test::WriteFileBytes(model, "v 0 0 0\n");
+    lumaret::test::WriteFileBytes(image, "a");
+    viewer::ModelWatch watch;
+    ASSERT_TRUE(watch.Notified()) << "no inotify here";
+    watch.WatchFolder(folder);
+    std::vector<viewer::WatchedFile> read = {{model, viewer::FileStamp::Of(model)},
+                                             {image, viewer::FileStamp::Of(image)}};
+    lumaret::test::WriteFileBytes(image, "bb");
+    watch.Watch(read);
+    EXPECT_EQ(watch.Look(), image);
+    EXPECT_EQ(watch.Look(), "");
+
+    FILE* writer = std::fopen(model.c_str(), "wb");
+    ASSERT_NE(writer, nullptr);
+    std::fputs("v 1", writer);
+    std::fflush(writer);
+    for (int look = 0; look < 3; ++look) EXPECT_EQ(watch.Look(), "") << "half a save told";
+    std::fputs(" 1 1 1\n", writer);
+    std::fclose(writer);
+    EXPECT_EQ(watch.Look(), model);
+
+    lumaret::test::WriteFileBytes(folder + "/tex.new", "ccc");
+    fs::rename(folder + "/tex.new", image);
+    EXPECT_EQ(watch.Look(), image);
+
+    std::fclose(std::fopen(model.c_str(), "ab"));
+    EXPECT_EQ(watch.Look(), "");
 }

@@ -72,7 +72,8 @@ FILE* ModelFileAccess::Open(const std::string& path, std::string& why) {
     why = Problem(path);
     if (!why.empty()) return nullptr;
     // Non-blocking, so that a FIFO swapped in after the check cannot hold the open.
-    int fd = open(Resolved(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    fs::path real = Resolved(path);
+    int fd = open(real.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat info {};
     if (fd < 0 || fstat(fd, &info) != 0 || !(why = StatProblem(info)).empty()) {
         if (why.empty()) why = path + ": " + std::strerror(errno);
@@ -86,7 +87,11 @@ FILE* ModelFileAccess::Open(const std::string& path, std::string& why) {
         close(fd);
         return nullptr;
     }
-    if (!WasRead(path)) read_.push_back({info.st_dev, info.st_ino});
+    if (!WasRead(path)) {
+        read_.push_back({info.st_dev, info.st_ino});
+        opened_.push_back({real.string(), info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec,
+                           static_cast<int64_t>(info.st_size)});
+    }
     return file;
 }
 

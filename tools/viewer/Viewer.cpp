@@ -22,8 +22,8 @@
 #include "AnimationTimeline.h"
 #include "Conversion.h"
 #include "ModelSummary.h"
+#include "ModelWatch.h"
 #include "app/Engine.h"
-#include "app/FileWatch.h"
 #include "app/FrameLoop.h"
 #include "app/Log.h"
 #include "app/TextPanel.h"
@@ -41,6 +41,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
@@ -53,6 +54,7 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <utility>
 
 #include <unistd.h>
 
@@ -64,7 +66,7 @@ constexpr int kMinWidth = 160, kMaxWidth = 4096;
 constexpr D3DCOLOR kBackgroundColor = 0xFF404040;
 constexpr float kOrbitSpeed = 0.4f;      // radians per second, until the user takes the camera
 constexpr int kKeyPeriod = VK_OEM_PERIOD;
-constexpr float kLookInterval = 0.25f;   // seconds between looks at the model's file
+constexpr float kLookInterval = 0.25f;   // seconds between looks at the model's files
 constexpr float kMessageSeconds = 5.0f;  // how long a failed open stays on screen
 constexpr float kShowcaseDimming = 0.3f;  // the key and fill lights' share under --lights
 
@@ -121,13 +123,15 @@ void PrintUsage(FILE* out) {
         "  F3                 the model's summary\n"
         "  W, B, V            wireframe, bounding boxes, vertex normals\n"
         "  L                  the file's own lights or the viewer's (when the file has lights)\n"
+        "  F5                 load the model again\n"
         "  F12                save the picture as screenshot_NNN.png\n"
         "  Escape             end\n"
-        "A model file dropped on the window opens in its place; the model's file, saved while\n"
-        "the window is open, is loaded again. A model with lights of its own is lit by them;\n"
-        "otherwise the viewer's key and fill lights follow the camera. Shader files in\n"
-        "the viewer's data folder saved while the window is open are compiled again and used\n"
-        "(a failed compile keeps the previous program and says why on screen).\n"
+        "A model file dropped on the window opens in its place. Any file the model was read\n"
+        "from (the model, its .mtl, .bin or images), saved while the window is open, has it\n"
+        "loaded again while the old one stays on screen. A model with lights of its own is\n"
+        "lit by them; otherwise the viewer's key and fill lights follow the camera. Shader\n"
+        "files in the viewer's data folder saved while the window is open are compiled again\n"
+        "and used (a failed compile keeps the previous program and says why on screen).\n"
         "\n"
         "Without a display it runs headless: LUMARET_HEADLESS_FRAMES frames, the last one\n"
         "saved to LUMARET_SCREENSHOT (see the README).\n"
@@ -253,6 +257,7 @@ struct Model {
     int animations = 1;
     std::string animationName;
     std::vector<std::string> missingImages;  // named by the source, not found or not readable
+    std::vector<viewer::WatchedFile> files;  // every file read for it, as it was read
     // What the viewer changed or cannot show, for the log (which opens later) and stderr;
     // the first notesSaid of them have been said.
     std::vector<std::string> notes;
@@ -303,17 +308,25 @@ Failure ConvertAnimation(Model& model, const std::string& path, int animation) {
 Failure ReadModel(const std::string& path, int animation, const std::string& root, Model& model) {
     if (IsSrx(path)) {
         std::string why;
+        std::error_code error;
+        viewer::WatchedFile watched{std::filesystem::weakly_canonical(path, error).string(),
+                                    viewer::FileStamp::Of(path)};
         std::optional<std::vector<uint8_t>> file = ReadWholeFile(path, &why);
         if (!file) return {ExitUnreadable, "cannot read " + path + (why.empty() ? "" : ": " + why)};
         if (animation > 0) return {ExitUsage, "--animation " + std::to_string(animation) + ": an SRX file holds one"};
         model.srx = std::move(*file);
+        model.files.push_back(std::move(watched));
         return {};
     }
     model.source = std::make_unique<srxconvert::ModelSource>();
     std::string error;
     if (!model.source->Read(path, error, root)) return {ExitUnreadable, "cannot read " + path + ": " + error};
     model.animations = std::max(1u, model.source->Scene().mNumAnimations);
-    return ConvertAnimation(model, path, animation);
+    Failure failure = ConvertAnimation(model, path, animation);
+    // The model, what it names and the images the conversion read, each as it was opened.
+    for (const srxconvert::OpenedFile& opened : model.source->Access().Opened())
+        model.files.push_back({opened.path, {opened.modified, opened.size}});
+    return failure;
 }
 
 // A model file made ready for the engine, before any of it reaches the device: converted,
@@ -400,7 +413,7 @@ viewer::ModelSummary SummarizeModel(const Model& model, const SrxScene& scene, c
 
 // The model on screen: its prepared file, its clips (each converted the first time it is
 // shown, kept as SRX bytes), the one loaded into the world's display object, its framing
-// and summary, and the watch on its file.
+// and summary.
 struct ShownModel {
     std::string path;
     Model model;
@@ -416,7 +429,6 @@ struct ShownModel {
     viewer::Framing framing;
     viewer::ModelSummary summary;
     std::string summaryText;
-    FileWatch watch;
     std::vector<SrxLight> sourceLights;  // the file's, in the scene's frame
     std::vector<Light> fileLights;       // the same where the model is shown (Frame)
     std::string lightsNote;              // what FileLights left out
@@ -433,6 +445,12 @@ struct ShownModel {
         for (const viewer::RegisteredImage& key : RegisterImagesOf(prepared, path)) {
             Log::Write("Viewer: image %s from %s\n", key.key.c_str(), key.source.c_str());
             images.push_back(gRenderer->FindTexture(key.key));
+            // An SRX file's images are read here, on the main thread, a moment before.
+            if (!prepared.model.source) {
+                std::error_code error;
+                prepared.model.files.push_back(
+                    {std::filesystem::weakly_canonical(key.source, error).string(), viewer::FileStamp::Of(key.source)});
+            }
         }
         up = viewer::UpAxis();
         if (upAsked) {
@@ -455,7 +473,6 @@ struct ShownModel {
         clips[static_cast<size_t>(model.animation)] = std::move(model.srx);
         clipNames.assign(clips.size(), std::string());
         clipNames[static_cast<size_t>(model.animation)] = model.animationName;
-        watch = FileWatch(path);
     }
 
     // Once the images are in the registry: the summary, in the log too.
@@ -600,13 +617,40 @@ private:
     float lastNotch_ = 0.0f;
 };
 
-// The model being prepared on a worker while the device is made. Whatever ends the process
-// meanwhile (a fatal error, a bad platform setting) waits for it at exit, so that it is
-// not still running while the process's statics go.
+// A model read, converted and checked on a worker (PrepareModel): at start while the device
+// is made, later while the model shown stays on screen. Whatever ends the process meanwhile
+// (a fatal error, a bad platform setting) waits for it at exit, so that it is not still
+// running while the process's statics go. Its check import stays out of the log, which
+// keeps LoadScene's account only.
+struct Preparation {
+    std::string path;
+    std::unique_ptr<PreparedModel> prepared = std::make_unique<PreparedModel>();
+    Failure failure;
+    std::atomic<bool> done = false;
+};
+
 std::thread gPreparing;
 
 void FinishPreparing() {
     if (gPreparing.joinable() && gPreparing.get_id() != std::this_thread::get_id()) gPreparing.join();
+}
+
+// The worker must be free (FinishPreparing).
+std::unique_ptr<Preparation> StartPreparing(const std::string& path, int animation, const std::string& root) {
+    auto preparation = std::make_unique<Preparation>();
+    preparation->path = path;
+    gPreparing = std::thread([p = preparation.get(), animation, root] {
+        Log::muted = true;
+        try {
+            p->failure = PrepareModel(p->path, animation, root, *p->prepared);
+        } catch (const std::bad_alloc&) {
+            p->failure = {ExitUnreadable, "cannot read " + p->path + ": not enough memory"};
+        } catch (const std::exception& error) {
+            p->failure = {ExitUnreadable, "cannot read " + p->path + ": " + error.what()};
+        }
+        p->done = true;
+    });
+    return preparation;
 }
 
 int Run(const Arguments& args) {
@@ -616,21 +660,17 @@ int Run(const Arguments& args) {
     const int width = args.width, height = args.height;
     gViewerWindow.create(50, 50, width, height, 1, ViewerWindowProcedure, false);
     FrameLoop::CheckSettings();
-    // The model is read, converted and checked on a worker while the device is made. Its
-    // check import stays out of the log, which keeps LoadScene's account only.
-    auto prepared = std::make_unique<PreparedModel>();
-    Failure failure;
+    // The model's files are watched only with a display to edit on; its folder from before
+    // the read, so that a save while the viewer starts is heard.
+    const bool watching = GetSystemMetrics(SM_CMONITORS) > 0;
+    viewer::ModelWatch watch;
+    if (watching) {
+        std::error_code error;
+        watch.WatchFolder(std::filesystem::weakly_canonical(args.path, error).parent_path().string());
+    }
+    // The model is read, converted and checked on a worker while the device is made.
     std::atexit(FinishPreparing);
-    gPreparing = std::thread([&] {
-        Log::muted = true;
-        try {
-            failure = PrepareModel(args.path, args.animation, args.root, *prepared);
-        } catch (const std::bad_alloc&) {
-            failure = {ExitUnreadable, "cannot read " + args.path + ": not enough memory"};
-        } catch (const std::exception& error) {
-            failure = {ExitUnreadable, "cannot read " + args.path + ": " + error.what()};
-        }
-    });
+    std::unique_ptr<Preparation> preparation = StartPreparing(args.path, args.animation, args.root);
     DragAcceptFiles(gViewerWindow.handle, TRUE);
     auto showTitle = [](const std::string& path) {
         SetWindowTextA(gViewerWindow.handle,
@@ -648,7 +688,7 @@ int Run(const Arguments& args) {
     gRenderer->Init(gViewerWindow.handle, DisplayModeDesc{width, height, 0}, settings,
                     ClearColor | ClearDepth | ClearStencil);
     FinishPreparing();
-    if (failure.status != ExitOk) {
+    if (const Failure& failure = preparation->failure; failure.status != ExitOk) {
         std::fprintf(stderr, "viewer: %s\n", failure.message.c_str());
         prefetch.reset();
         delete gRenderer;
@@ -658,8 +698,9 @@ int Run(const Arguments& args) {
     }
     ShowWindow(gViewerWindow.handle, SW_SHOW);
     ShownModel shown;
-    shown.Take(std::move(*prepared), args.path, args.up);
-    prepared.reset();
+    shown.Take(std::move(*preparation->prepared), args.path, args.up);
+    preparation.reset();
+    if (watching) watch.Watch(shown.model.files);
     gRenderer->LoadResources(prefetch.get());
     prefetch.reset();
     shown.Summarize();
@@ -707,19 +748,33 @@ int Run(const Arguments& args) {
     viewer::AnimationTimeline timeline;
     bool showSummary = false;
     std::vector<QuadVertex> summaryVertices, messageVertices;
-    // The model's file is watched as the shaders are, and only with a display to edit on.
-    bool watch = GetSystemMetrics(SM_CMONITORS) > 0;
     float nextLook = 0.0f;
     std::string message;
     float messageUntil = -1.0f;
-    // Opens a file in place of the model shown; on failure the model stays and says why.
-    auto openInPlace = [&](std::string path, float seconds) {  // a copy: it may be shown.path
-        auto next = std::make_unique<PreparedModel>();
-        Failure failure = PrepareModel(path, -1, args.root, *next);
+    // A file being read for a drop or a reload while the model shown stays on screen, and
+    // the one asked for meanwhile, read when that is done (the later asks win).
+    std::unique_ptr<Preparation> opening;
+    std::string asked;
+    auto open = [&](const std::string& path) {
+        if (opening) {
+            asked = path;
+            return;
+        }
+        opening = StartPreparing(path, -1, args.root);
+    };
+    // Shows the file read in place of the model; on failure the model stays and says why.
+    auto showOpened = [&](float seconds) {
+        if (!opening || !opening->done) return;
+        FinishPreparing();
+        std::unique_ptr<Preparation> opened = std::move(opening);
+        // Asked for again while it was read (a second save): that read is the one to show.
+        if (!asked.empty()) return open(std::exchange(asked, std::string()));
+        std::string path = opened->path;
         bool reload = path == shown.path;
-        if (failure.status != ExitOk) {
-            Log::Write("Viewer: open failed: %s; still showing %s\n", failure.message.c_str(), shown.path.c_str());
-            message = "Not opened: " + failure.message + "\nstill showing " + FileNameOfPath(shown.path);
+        if (opened->failure.status != ExitOk) {
+            Log::Write("Viewer: open failed: %s; still showing %s\n", opened->failure.message.c_str(),
+                       shown.path.c_str());
+            message = "Not opened: " + opened->failure.message + "\nstill showing " + FileNameOfPath(shown.path);
             messageUntil = seconds + kMessageSeconds;
             return;
         }
@@ -727,9 +782,11 @@ int Run(const Arguments& args) {
         shown.Retire();
         shown = ShownModel();
         shown.object = display;
-        shown.Take(std::move(*next), path, args.up);
+        shown.Take(std::move(*opened->prepared), path, args.up);
+        opened.reset();
         shown.Summarize();
         shown.ShowAnimation(shown.model.animation);
+        if (watching) watch.Watch(shown.model.files);
         Log::Write("Viewer: %s %s\n", reload ? "reloaded" : "opened", path.c_str());
         showTitle(path);
         messageUntil = -1.0f;
@@ -778,13 +835,22 @@ int Run(const Arguments& args) {
         int turn = next ? 1 : previous ? -1 : 0;
         if (turn != 0 && shown.model.animations > 1) shown.Turn(turn);
         if (!gDroppedFile.empty()) {
-            std::string path = std::move(gDroppedFile);
-            gDroppedFile.clear();
-            openInPlace(path, timer.time);
-        } else if (watch && timer.time >= nextLook) {
-            nextLook = timer.time + kLookInterval;
-            if (shown.watch.Look()) openInPlace(shown.path, timer.time);
+            std::string path = std::exchange(gDroppedFile, std::string());
+            Log::Write("Viewer: loading %s (dropped)\n", path.c_str());
+            open(path);
         }
+        if (loop.KeyPressed(VK_F5)) {
+            Log::Write("Viewer: loading %s again (F5)\n", shown.path.c_str());
+            open(shown.path);
+        }
+        if (watching && timer.time >= nextLook) {
+            nextLook = timer.time + kLookInterval;
+            if (std::string saved = watch.Look(); !saved.empty()) {
+                Log::Write("Viewer: loading %s again: %s was saved\n", shown.path.c_str(), saved.c_str());
+                open(shown.path);
+            }
+        }
+        showOpened(timer.time);
         if (loop.KeyPressed(VK_F3)) showSummary = !showSummary;
         if (loop.KeyPressed('L') && !shown.fileLights.empty()) {
             ownLights = !ownLights;
@@ -821,6 +887,7 @@ int Run(const Arguments& args) {
             DrawTextPanel(*gRenderer, text, message, PanelCorner::Centre, width, height, messageVertices);
     };
     loop.Run();
+    FinishPreparing();  // a load still going when the window closed
 
     Log::Write("Shutting down...\n");
     delete gWorld;
