@@ -418,6 +418,32 @@ TEST_F(ViewerRun, FramesModelsOfAnySizeAlike) {
     EXPECT_LE(largest, 1);
 }
 
+// Circling, the camera goes round the model's centre at one distance that fits every side:
+// at every step of a whole turn the model is inside the picture (no pixel of it on the
+// border) and no speck in it, on models the first view's close fit let slide out or come
+// too close while turning (long, tall, off-centre, or first seen end-on).
+TEST_F(ViewerRun, TheCircledModelStaysInsideThePicture) {
+    // Half a second a frame turns the camera 0.2 radians: a whole turn in 32 frames.
+    setenv("LUMARET_FRAME_TIME", "0.5", 1);
+    setenv("LUMARET_SCREENSHOT_FRAMES", "1,4,8,12,16,20,24,28,32", 1);
+    for (const char* model : {"PLY/Wuson.ply", "OFF/Wuson.off", "BLEND/HUMAN.blend",
+                              "glTF2/BoxTextured-glTF-Binary/BoxTextured.glb"}) {
+        SCOPED_TRACE(model);
+        lumaret::test::ToolRun run = RunTool("tools/viewer/viewer", "--frames 32 --screenshot turn.png " + kModels + model);
+        ASSERT_EQ(run.status, 0) << run.output;
+        for (int frame : {1, 4, 8, 12, 16, 20, 24, 28, 32}) {
+            Frame shot;
+            ASSERT_TRUE(lumaret::test::ReadPng("turn_" + std::to_string(frame) + ".png", &shot.width, &shot.height,
+                                               &shot.pixels));
+            Extent e = ModelExtent(shot);
+            EXPECT_TRUE(e.left > 0 && e.top > 0 && e.right < kWidth - 1 && e.bottom < kHeight - 1)
+                << "frame " << frame << " cut off: " << e.left << " " << e.top << " " << e.right << " " << e.bottom;
+            double fill = std::max((e.right - e.left + 1) / double(kWidth), (e.bottom - e.top + 1) / double(kHeight));
+            EXPECT_GE(fill, 0.25) << "frame " << frame;
+        }
+    }
+}
+
 // Installed with cmake --install (as lumaret-viewer) and run from a folder without ./data,
 // the viewer finds its shaders and font in PREFIX/share/lumaret/data and its shader helper
 // in PREFIX/lib/lumaret, and shows the model (so does the
@@ -444,7 +470,7 @@ TEST_F(ViewerRun, RunsFromAnyFolderInstalledOrNot) {
         SCOPED_TRACE(c.viewer);
         fs::remove("elsewhere/shot.png");
         lumaret::test::ToolRun run =
-            lumaret::test::RunCommand("cd elsewhere && " + c.viewer + " --frames 3 --screenshot shot.png " + model);
+            lumaret::test::RunCommand("cd elsewhere && " + c.viewer + " --still --frames 3 --screenshot shot.png " + model);
         EXPECT_EQ(run.status, c.status) << run.output;
         EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
         if (c.status != 0) {

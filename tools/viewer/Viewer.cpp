@@ -83,11 +83,12 @@ void PrintUsage(FILE* out) {
         "with its images found beside it or inside it. The engine's shaders, font and default\n"
         "images come from data/ beside the program or, installed, from ../share/lumaret/data;\n"
         "the working directory only receives log.txt. At start the model fills about\n"
-        "three quarters of the view, its animation plays and the camera circles it.\n"
+        "three quarters of the view, its animation plays and the camera circles it, far\n"
+        "enough for the model to stay in the picture from every side.\n"
         "Everything after the options is the file name, spaces included.\n"
         "\n"
         "  --animation N      play the file's animation N, from 0 (default: the first)\n"
-        "  --still            keep the camera at its first position\n"
+        "  --still            keep the camera at its first position, the closer fit\n"
         "  --frames N         stop after N frames, headless or not (LUMARET_HEADLESS_FRAMES)\n"
         "  --screenshot FILE  run headless and save the last frame as a PNG (LUMARET_SCREENSHOT)\n"
         "  --size WxH         render at another 4:3 size (default 640x480)\n"
@@ -737,9 +738,12 @@ int Run(const Arguments& args) {
     zone->AddObject(shown.object);
     shown.ShowAnimation(shown.model.animation);
 
-    viewer::OrbitView start = shown.framing.view;
-    viewer::OrbitView view = start;
-    Log::Write("Viewer: framed at distance %.1f, filling %.2f of the view\n", view.distance, shown.framing.fill);
+    // Still, the camera keeps the close fit of the first view; circling, the orbit's.
+    viewer::OrbitView start = shown.framing.view, orbit = shown.framing.orbit;
+    viewer::OrbitView view = args.still ? start : orbit;
+    Log::Write("Viewer: framed at distance %.1f, filling %.2f of the view; circled at distance %.1f around "
+               "(%.1f, %.1f, %.1f)\n",
+               start.distance, shown.framing.fill, orbit.distance, orbit.target.x, orbit.target.y, orbit.target.z);
     Camera camera;
     camera.SetPerspective(viewer::kFieldOfViewDegrees, viewer::kAspect, viewer::kNear, viewer::kFar);
 
@@ -792,7 +796,8 @@ int Run(const Arguments& args) {
         messageUntil = -1.0f;
         // A new file is framed afresh; a reloaded one keeps the user's view.
         start = shown.framing.view;
-        if (!reload) view = start;
+        orbit = shown.framing.orbit;
+        if (!reload) view = userMoved ? start : orbit;
     };
     FrameLoop loop(gViewerWindow, camera, text, width, height, kBackgroundColor);
     loop.countLights = true;
@@ -808,6 +813,7 @@ int Run(const Arguments& args) {
         if (loop.KeyPressed('U')) {
             shown.TurnUp();
             view = start = shown.framing.view;
+            orbit = shown.framing.orbit;
             userMoved = true;
         }
         // Front, side and top, as on a numeric keypad; the distance and target stay.
@@ -820,7 +826,10 @@ int Run(const Arguments& args) {
                 userMoved = true;
                 ViewControls::LogView(name, view);
             }
-        if (!userMoved) view.yaw = kOrbitSpeed * timer.time;
+        if (!userMoved) {
+            view = orbit;
+            view.yaw = kOrbitSpeed * timer.time;
+        }
         bool shift = gViewerWindow.KeyState[VK_SHIFT] != 0;
         viewer::AnimationTimeline::Keys keys;
         keys.pause = loop.KeyPressed(VK_SPACE);
