@@ -3,7 +3,9 @@
   reload_files.py sphere OBJ N      a UV sphere of 2 N^2 triangles using material m of model.mtl
   reload_files.py png PNG R G B     an 8 x 8 image of one colour
   reload_files.py colour XWD        the mean red, green and blue of the window's middle
-                                    (a 64 x 64 box: the sphere, whatever the window's size)"""
+                                    (a 64 x 64 box: the sphere, whatever the window's size)
+  reload_files.py panels A B        whether the debug view's name (top centre) is the same
+                                    in both windows and a panel shows at the top right of B only"""
 import math
 import os
 import struct
@@ -11,7 +13,7 @@ import sys
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from letterbox_check import read_xwd  # noqa: E402
+from letterbox_check import read_xwd, write_png  # noqa: E402
 
 
 def sphere(path, n):
@@ -44,9 +46,21 @@ def colour(path):
     print(" ".join(str(sum(p[c] for p in box) // len(box)) for c in range(3)))
 
 
+def panels(before, after):
+    width, height, a = read_xwd(before)
+    b = read_xwd(after)[2]
+    region = lambda rows, top, bottom, left, right: [row[left:right] for row in rows[top:bottom]]
+    label = region(a, 0, 30, width // 2 - 50, width // 2 + 50) == region(b, 0, 30, width // 2 - 50, width // 2 + 50)
+    corner = region(a, 0, 150, width - 120, width) != region(b, 0, 150, width - 120, width)
+    write_png(after + ".png", b)
+    print(("label kept" if label else "label covered") + ", " + ("panel shown" if corner else "no panel"))
+
+
 if sys.argv[1] == "sphere":
     sphere(sys.argv[2], int(sys.argv[3]))
 elif sys.argv[1] == "png":
     png(sys.argv[2], [int(v) for v in sys.argv[3:6]])
+elif sys.argv[1] == "panels":
+    panels(sys.argv[2], sys.argv[3])
 else:
     colour(sys.argv[2])

@@ -3,9 +3,9 @@
 # sphere whose material library and texture are edited while it is shown. The texture
 # made red as the viewer starts shows red; the .mtl saved in place (a darker, bluer tint)
 # and the image replaced by a move (green) each load the model again and change the
-# picture; F5 loads it by hand; a broken save keeps the model with the reason; twelve saves
-# of the model's own file leave resident memory within a few percent of where the first
-# reload left it.
+# picture; F5 loads it by hand; twelve saves of the model's own file leave resident memory
+# within a few percent of where the first reload left it; F3's summary leaves a debug
+# view's name in sight; a broken save keeps the model with the reason.
 # Usage: viewer_reload_test.sh VIEWER SOURCE_DIR
 set -u
 viewer="$1"
@@ -17,15 +17,15 @@ files="$source_dir/tests/session/reload_files.py"
 await_window_text="${await_window_text//^engine/^Lumaret viewer - model.obj}"
 dir="$(mktemp -d)"
 python3 "$files" sphere "$dir/model.obj" 120
-python3 "$files" png "$dir/tex.png" 255 255 255
-printf 'newmtl m\nKd 1 1 1\nmap_Kd tex.png\n' >"$dir/model.mtl"
+python3 "$files" png "$dir/sphere_colour_map_for_the_viewer_reload_session.png" 255 255 255
+printf 'newmtl m\nKd 1 1 1\nmap_Kd sphere_colour_map_for_the_viewer_reload_session.png\n' >"$dir/model.mtl"
 cat >"$dir/session.sh" <<SCRIPT
 #!/usr/bin/env bash
 cd "$dir"
 LUMARET_NO_MESSAGE_BOX=1 LUMARET_GL_ERRORS_FATAL=1 "$viewer" --still "$dir/model.obj" >viewer.out 2>&1 &
 pid=\$!
 # Saved while the viewer starts: whether before or after its read, the red must show.
-python3 "$files" png tex.png 255 0 0
+python3 "$files" png sphere_colour_map_for_the_viewer_reload_session.png 255 0 0
 $await_window_text
 await() { for i in \$(seq 1 300); do [ "\$(grep -c "\$1" log.txt)" -ge "\$2" ] && return 0; sleep 0.1; done; return 1; }
 await '^Viewer: framed' 1
@@ -38,11 +38,11 @@ reloaded() { reloads=\$((reloads + 1)); await '^Viewer: reloaded' \$reloads || e
 sleep 2
 reloads=\$(grep -c '^Viewer: reloaded' log.txt)
 look
-printf 'newmtl m\nKd 0.3 0.3 1\nmap_Kd tex.png\n' >model.mtl
+printf 'newmtl m\nKd 0.3 0.3 1\nmap_Kd sphere_colour_map_for_the_viewer_reload_session.png\n' >model.mtl
 reloaded
 look
-python3 "$files" png tex.new 0 255 0
-mv tex.new tex.png
+python3 "$files" png colour_map.new 0 255 0
+mv colour_map.new sphere_colour_map_for_the_viewer_reload_session.png
 reloaded
 look
 xdotool key F5
@@ -54,6 +54,14 @@ for i in \$(seq 1 12); do
 done
 sleep 1
 rss
+# F3's summary beside a debug view's name: the name stays in sight.
+xdotool key F2
+sleep 2
+xwd -id \$window -silent >label.xwd
+xdotool key F3
+sleep 1
+xwd -id \$window -silent >summary.xwd
+python3 "$files" panels label.xwd summary.xwd >panels.txt
 echo 'not a model' >model.obj
 await '^Viewer: open failed' 1
 xdotool key Escape
@@ -88,5 +96,7 @@ grep -q '^Viewer: loading .*model.obj again (F5)$' "$dir/log.txt" || { echo "FAI
 grep -q '^Viewer: loading .*model.obj again: .*model.mtl was saved$' "$dir/log.txt" ||
   { echo "FAIL: the .mtl's save is not named"; status=1; }
 grep -q '^Viewer: open failed: .*; still showing' "$dir/log.txt" || { echo "FAIL: no failed reload"; status=1; }
+[ "$(cat "$dir/panels.txt")" = "label kept, panel shown" ] ||
+  { echo "FAIL: F3 over a debug view: $(cat "$dir/panels.txt")"; status=1; }
 if [ $status -ne 0 ]; then grep '^Viewer' "$dir/log.txt"; cat "$dir/viewer.out"; else echo "ok"; rm -rf "$dir"; fi
 exit $status

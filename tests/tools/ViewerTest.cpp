@@ -359,8 +359,9 @@ TEST_F(ViewerRun, TheTimelineBarFillsWithTheClock) {
     EXPECT_NEAR(filled, (right - 5) / 6.0, 2.0) << "bar row " << barRow << ", panel to x " << right;
 }
 
-// The summary at load counts what the engine draws and names the images the model asks
-// for that are not there (here: an OBJ copied without them).
+// The summary at load counts what the engine draws, beside what the file holds where they
+// differ (the engine's material list keeps Assimp's unused default), and names the images
+// the model asks for that are not there (here: an OBJ copied without them).
 TEST_F(ViewerRun, TheSummaryNamesTheImagesAModelMisses) {
     unsetenv("LUMARET_SCREENSHOT_FRAMES");
     unsetenv("LUMARET_SCREENSHOT");
@@ -369,8 +370,9 @@ TEST_F(ViewerRun, TheSummaryNamesTheImagesAModelMisses) {
     lumaret::test::ToolRun run = RunTool("tools/viewer/viewer", "--still --frames 1 --screenshot bare.png bare/spider.obj");
     ASSERT_EQ(run.status, 0) << run.output;
     std::string log = ReadFileBytes("log.txt");
-    for (const char* line : {"Model: spider.obj (OBJ, converted)\n", "Model: meshes 19  vertices 946  triangles 1368\n",
-                             "Model: materials 6  bones 0\n", "Model: animations 0\n"})
+    for (const char* line : {"Model: spider.obj (OBJ, converted)\n", "Model: drawn: meshes 19  vertices 946  triangles 1368\n",
+                             "Model: materials 6  bones 0\n", "Model: in the file: meshes 19  materials 5  triangles 1368\n",
+                             "Model: animations 0\n"})
         EXPECT_EQ(CountLines(log, line), 1u) << line << log;
     for (const char* image : {"SpiderTex.jpg (missing)", "drkwood2.jpg (missing)"})
         EXPECT_NE(log.find(image), std::string::npos) << image << "\n" << log;
@@ -442,6 +444,19 @@ TEST_F(ViewerRun, TheCircledModelStaysInsideThePicture) {
             EXPECT_GE(fill, 0.25) << "frame " << frame;
         }
     }
+}
+
+// A screenshot alone is the first frame (under the fixed clock, the circling camera's
+// first step), not the headless run's default of 600 frames.
+TEST_F(ViewerRun, AScreenshotAloneIsTheFirstFrame) {
+    unsetenv("LUMARET_HEADLESS_FRAMES");
+    unsetenv("LUMARET_SCREENSHOT_FRAMES");
+    const std::string model = kModels + "glTF2/BoxTextured-glTF-Binary/BoxTextured.glb";
+    for (const char* options : {"--screenshot alone.png ", "--frames 1 --screenshot one.png "}) {
+        lumaret::test::ToolRun run = RunTool("tools/viewer/viewer", options + model);
+        ASSERT_EQ(run.status, 0) << run.output;
+    }
+    EXPECT_EQ(ReadFileBytes("alone.png"), ReadFileBytes("one.png"));
 }
 
 // Installed with cmake --install (as lumaret-viewer) and run from a folder without ./data,

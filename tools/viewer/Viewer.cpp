@@ -90,7 +90,8 @@ void PrintUsage(FILE* out) {
         "  --animation N      play the file's animation N, from 0 (default: the first)\n"
         "  --still            keep the camera at its first position, the closer fit\n"
         "  --frames N         stop after N frames, headless or not (LUMARET_HEADLESS_FRAMES)\n"
-        "  --screenshot FILE  run headless and save the last frame as a PNG (LUMARET_SCREENSHOT)\n"
+        "  --screenshot FILE  run headless and save the last frame as a PNG (LUMARET_SCREENSHOT);\n"
+        "                     without --frames, the first frame\n"
         "  --size WxH         render at another 4:3 size (default 640x480)\n"
         "  --up x|y|z         the file's up axis (default: its metadata, else y; STL, Q3D\n"
         "                     and Blender exports are usually z)\n"
@@ -402,6 +403,22 @@ viewer::ModelSummary SummarizeModel(const Model& model, const SrxScene& scene, c
             summary.images.push_back({missing.substr(missing.find_last_of("/\\") + 1), false});
         summary.clips.clear();
         const aiScene& source = model.source->Scene();
+        // Assimp's meshes are one material's part of the file's (a glTF primitive); its
+        // importers add a default material the file does not hold, unused when every mesh
+        // names one of the file's.
+        summary.inFile = {source.mNumMeshes, source.mNumMaterials, 0, true};
+        std::vector<bool> used(source.mNumMaterials, false);
+        for (unsigned i = 0; i < source.mNumMeshes; ++i) {
+            const aiMesh& mesh = *source.mMeshes[i];
+            if (mesh.mMaterialIndex < used.size()) used[mesh.mMaterialIndex] = true;
+            for (unsigned f = 0; f < mesh.mNumFaces; ++f) summary.inFile.triangles += mesh.mFaces[f].mNumIndices == 3;
+        }
+        for (unsigned i = 0; i < source.mNumMaterials; ++i) {
+            aiString name;
+            if (!used[i] && source.mMaterials[i]->Get(AI_MATKEY_NAME, name) == AI_SUCCESS &&
+                std::strcmp(name.C_Str(), AI_DEFAULT_MATERIAL_NAME) == 0)
+                --summary.inFile.materials;
+        }
         for (unsigned i = 0; i < source.mNumAnimations; ++i) {
             const aiAnimation& clip = *source.mAnimations[i];
             // Assimp's own default when a file gives no rate.
@@ -890,8 +907,18 @@ int Run(const Arguments& args) {
                           timeline.Text(shown.clipNames[clip], shown.model.animation, shown.model.animations, seconds),
                           width, height);
         }
-        if (showSummary)
-            DrawTextPanel(*gRenderer, text, shown.summaryText, PanelCorner::TopRight, width, height, summaryVertices);
+        if (showSummary) {
+            // Below the debug view's name (top centre) where the two would meet: the widest
+            // name's room is kept whichever view shows.
+            PanelRect panel = TextPanelRect(*gRenderer, text, shown.summaryText, PanelCorner::TopRight, width, height,
+                                            summaryVertices);
+            for (int v = 0; v < static_cast<int>(DebugView::Count); ++v) {
+                PanelRect label = TextPanelRect(*gRenderer, text, DebugViewName(static_cast<DebugView>(v)),
+                                                PanelCorner::TopCentre, width, height, summaryVertices);
+                if (panel.left < label.left + label.width) panel.top = std::max(panel.top, 2 * label.top + label.height);
+            }
+            DrawTextPanelAt(*gRenderer, text, shown.summaryText, panel.left, panel.top, width, height, summaryVertices);
+        }
         if (now < messageUntil)
             DrawTextPanel(*gRenderer, text, message, PanelCorner::Centre, width, height, messageVertices);
     };
@@ -1031,6 +1058,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     SetDataFolder(*data);
     // The platform reads these when the window system starts, in Run; a screenshot is
     // taken headless only, so asking for one runs headless whatever the display.
+    // A picture needs no frames to settle: the exposure follows the frame's own luminance,
+    // read back before it is composed, so the first frame is the picture (an animation or
+    // the circling camera moves on from there, as --frames asks).
+    if (!args.screenshot.empty() && args.frames.empty() && !std::getenv("LUMARET_HEADLESS_FRAMES")) args.frames = "1";
     if (!args.frames.empty()) {
         setenv("LUMARET_HEADLESS_FRAMES", args.frames.c_str(), 1);
         setenv("LUMARET_MAX_FRAMES", args.frames.c_str(), 1);
