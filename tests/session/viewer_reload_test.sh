@@ -65,12 +65,7 @@ python3 "$files" panels label.xwd summary.xwd >panels.txt
 echo 'not a model' >model.obj
 await '^Viewer: open failed' 1
 xdotool key Escape
-for i in \$(seq 1 100); do
-  kill -0 \$pid 2>/dev/null || break
-  sleep 0.1
-done
-if kill -0 \$pid 2>/dev/null; then kill \$pid; echo "viewer did not stop"; exit 1; fi
-wait \$pid
+$await_exit_text
 SCRIPT
 chmod +x "$dir/session.sh"
 if ! on_virtual_display 170 "$dir/session.sh"; then
