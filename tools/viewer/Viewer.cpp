@@ -671,267 +671,327 @@ std::unique_ptr<Preparation> StartPreparing(const std::string& path, int animati
     return preparation;
 }
 
-int Run(const Arguments& args) {
-    Log::Open();
-    // Hidden until the model is ready, so that a file that cannot be shown never shows a
-    // window; made first, as the platform checks its settings when its first window is.
-    const int width = args.width, height = args.height;
-    gViewerWindow.create(50, 50, width, height, 1, ViewerWindowProcedure, false);
-    FrameLoop::CheckSettings();
-    // The model's files are watched only with a display to edit on; its folder from before
-    // the read, so that a save while the viewer starts is heard.
-    const bool watching = GetSystemMetrics(SM_CMONITORS) > 0;
-    viewer::ModelWatch watch;
-    if (watching) {
-        std::error_code error;
-        watch.WatchFolder(std::filesystem::weakly_canonical(args.path, error).parent_path().string());
-    }
-    // The model is read, converted and checked on a worker while the device is made.
-    std::atexit(FinishPreparing);
-    std::unique_ptr<Preparation> preparation = StartPreparing(args.path, args.animation, args.root);
-    DragAcceptFiles(gViewerWindow.handle, TRUE);
-    auto showTitle = [](const std::string& path) {
-        SetWindowTextA(gViewerWindow.handle,
-                       ("Lumaret viewer - " + std::filesystem::path(path).filename().string()).c_str());
-    };
-    showTitle(args.path);
-    // As in the engine: ./data/'s shaders and images are prepared while the device is created.
-    auto prefetch = std::make_unique<StartupPrefetch>("./data/");
-    RendererSettings settings;
-    settings.fullscreen = false;
-    settings.vsync = true;
-    settings.multisample = 4;
-    settings.anisotropy = 1;
-    gRenderer = new Renderer();
-    gRenderer->Init(gViewerWindow.handle, DisplayModeDesc{width, height, 0}, settings,
-                    ClearColor | ClearDepth | ClearStencil);
-    FinishPreparing();
-    if (const Failure& failure = preparation->failure; failure.status != ExitOk) {
-        std::fprintf(stderr, "viewer: %s\n", failure.message.c_str());
-        prefetch.reset();
+// The viewer's run in named steps: Start (the window, the watch and the worker's read while
+// the device is made), SetUpWorld (the world, its lights and the display object, the view),
+// then the engine's frame loop, whose update is MoveView, FollowFiles, PlayAnimation and
+// PlaceCamera in turn, and DrawOverlays.
+class Session {
+public:
+    explicit Session(const Arguments& args) : args_(args), width_(args.width), height_(args.height),
+                                              controls_(gViewerWindow, args.height), showcase_(args.lights) {}
+
+    int Run() {
+        Log::Open();
+        if (int status = Start(); status != ExitOk) return status;
+        SetUpWorld();
+        FrameLoop loop(gViewerWindow, camera_, text_, width_, height_, kBackgroundColor);
+        loop_ = &loop;
+        loop.countLights = true;
+        loop.update = [this](const FrameTimer& timer) { Update(timer); };
+        loop.drawOverlays = [this] { DrawOverlays(); };
+        loop.Run();
+        FinishPreparing();  // a load still going when the window closed
+
+        Log::Write("Shutting down...\n");
+        delete gWorld;
+        gWorld = nullptr;
         delete gRenderer;
         gRenderer = nullptr;
-        gViewerWindow.destroy();
-        return failure.status;
+        return ExitOk;
     }
-    ShowWindow(gViewerWindow.handle, SW_SHOW);
-    ShownModel shown;
-    shown.Take(std::move(*preparation->prepared), args.path, args.up);
-    preparation.reset();
-    if (watching) watch.Watch(shown.model.files);
-    gRenderer->LoadResources(prefetch.get());
-    prefetch.reset();
-    shown.Summarize();
-    TextOverlay text;
-    text.Setup(*gRenderer);
-    gWorld = new World();
-    gWorld->InitPipeline();
-    gWorld->clearColor = kBackgroundColor;
-    gWorld->postFactor = 0.025f;
-    viewer::ViewerLights lights;
-    viewer::ShowcaseLights showcase(args.lights);
-    // Under a show of coloured lights the white ones step back, so that the colours show.
-    if (!showcase.lights.empty()) {
-        lights.key.color *= kShowcaseDimming;
-        lights.fill.color *= kShowcaseDimming;
-    }
-    bool ownLights = true;  // the file's lights, when it has any
-    // The world's list is made again every frame: the file's lights move with U and reloads.
-    auto listLights = [&] {
-        gWorld->lights.clear();
-        if (ownLights && !shown.fileLights.empty()) {
-            for (Light& light : shown.fileLights) gWorld->lights.push_back(&light);
-        } else {
-            gWorld->lights.push_back(&lights.key);
-            gWorld->lights.push_back(&lights.fill);
-        }
-        for (Light& light : showcase.lights) gWorld->lights.push_back(&light);
-    };
-    listLights();
-    // One object shows every model and clip in turn: the viewer's zone draws the world's
-    // first object.
-    Zone* zone = gWorld->CreateZone("viewer");
-    shown.object = gWorld->CreateObject("model");
-    zone->AddObject(shown.object);
-    shown.ShowAnimation(shown.model.animation);
 
-    // Still, the camera keeps the close fit of the first view; circling, the orbit's.
-    viewer::OrbitView start = shown.framing.view, orbit = shown.framing.orbit;
-    viewer::OrbitView view = args.still ? start : orbit;
-    Log::Write("Viewer: framed at distance %.1f, filling %.2f of the view; circled at distance %.1f around "
-               "(%.1f, %.1f, %.1f)\n",
-               start.distance, shown.framing.fill, orbit.distance, orbit.target.x, orbit.target.y, orbit.target.z);
-    Camera camera;
-    camera.SetPerspective(viewer::kFieldOfViewDegrees, viewer::kAspect, viewer::kNear, viewer::kFar);
-
-    ViewControls controls(gViewerWindow, height);
-    bool userMoved = args.still;
-    viewer::AnimationTimeline timeline;
-    bool showSummary = false;
-    std::vector<QuadVertex> summaryVertices, messageVertices;
-    float nextLook = 0.0f;
-    std::string message;
-    float messageUntil = -1.0f;
-    // A file being read for a drop or a reload while the model shown stays on screen, and
-    // the one asked for meanwhile, read when that is done (the later asks win).
-    std::unique_ptr<Preparation> opening;
-    std::string asked;
-    auto open = [&](const std::string& path) {
-        if (opening) {
-            asked = path;
-            return;
+private:
+    // The window (hidden until the model is ready, so that a file that cannot be shown never
+    // shows one), the model read on the worker while the device is made, then shown.
+    int Start() {
+        // Made first, as the platform checks its settings when its first window is.
+        gViewerWindow.create(50, 50, width_, height_, 1, ViewerWindowProcedure, false);
+        FrameLoop::CheckSettings();
+        // The model's files are watched only with a display to edit on; its folder from
+        // before the read, so that a save while the viewer starts is heard.
+        watching_ = GetSystemMetrics(SM_CMONITORS) > 0;
+        if (watching_) {
+            std::error_code error;
+            watch_.WatchFolder(std::filesystem::weakly_canonical(args_.path, error).parent_path().string());
         }
-        opening = StartPreparing(path, -1, args.root);
-    };
-    // Shows the file read in place of the model; on failure the model stays and says why.
-    auto showOpened = [&](float seconds) {
-        if (!opening || !opening->done) return;
+        std::atexit(FinishPreparing);
+        std::unique_ptr<Preparation> preparation = StartPreparing(args_.path, args_.animation, args_.root);
+        DragAcceptFiles(gViewerWindow.handle, TRUE);
+        ShowTitle(args_.path);
+        // As in the engine: ./data/'s shaders and images are prepared while the device is created.
+        auto prefetch = std::make_unique<StartupPrefetch>("./data/");
+        RendererSettings settings;
+        settings.fullscreen = false;
+        settings.vsync = true;
+        settings.multisample = 4;
+        settings.anisotropy = 1;
+        gRenderer = new Renderer();
+        gRenderer->Init(gViewerWindow.handle, DisplayModeDesc{width_, height_, 0}, settings,
+                        ClearColor | ClearDepth | ClearStencil);
         FinishPreparing();
-        std::unique_ptr<Preparation> opened = std::move(opening);
-        // Asked for again while it was read (a second save): that read is the one to show.
-        if (!asked.empty()) return open(std::exchange(asked, std::string()));
-        std::string path = opened->path;
-        bool reload = path == shown.path;
-        if (opened->failure.status != ExitOk) {
-            Log::Write("Viewer: open failed: %s; still showing %s\n", opened->failure.message.c_str(),
-                       shown.path.c_str());
-            message = "Not opened: " + opened->failure.message + "\nstill showing " + FileNameOfPath(shown.path);
-            messageUntil = seconds + kMessageSeconds;
-            return;
+        if (const Failure& failure = preparation->failure; failure.status != ExitOk) {
+            std::fprintf(stderr, "viewer: %s\n", failure.message.c_str());
+            prefetch.reset();
+            delete gRenderer;
+            gRenderer = nullptr;
+            gViewerWindow.destroy();
+            return failure.status;
         }
-        SceneObject* display = shown.object;
-        shown.Retire();
-        shown = ShownModel();
-        shown.object = display;
-        shown.Take(std::move(*opened->prepared), path, args.up);
-        opened.reset();
-        shown.Summarize();
-        shown.ShowAnimation(shown.model.animation);
-        if (watching) watch.Watch(shown.model.files);
-        Log::Write("Viewer: %s %s\n", reload ? "reloaded" : "opened", path.c_str());
-        showTitle(path);
-        messageUntil = -1.0f;
-        // A new file is framed afresh; a reloaded one keeps the user's view.
-        start = shown.framing.view;
-        orbit = shown.framing.orbit;
-        if (!reload) view = userMoved ? start : orbit;
-    };
-    FrameLoop loop(gViewerWindow, camera, text, width, height, kBackgroundColor);
-    loop.countLights = true;
-    float now = 0.0f;
-    loop.update = [&](const FrameTimer& timer) {
-        now = timer.time;
-        if (controls.Move(view, timer.time)) userMoved = true;
-        if (loop.KeyPressed('R')) {
-            view = start;
-            userMoved = true;
-            ViewControls::LogView("reset", view);
+        ShowWindow(gViewerWindow.handle, SW_SHOW);
+        shown_.Take(std::move(*preparation->prepared), args_.path, args_.up);
+        preparation.reset();
+        if (watching_) watch_.Watch(shown_.model.files);
+        gRenderer->LoadResources(prefetch.get());
+        prefetch.reset();
+        shown_.Summarize();
+        return ExitOk;
+    }
+
+    void SetUpWorld() {
+        text_.Setup(*gRenderer);
+        gWorld = new World();
+        gWorld->InitPipeline();
+        gWorld->clearColor = kBackgroundColor;
+        gWorld->postFactor = 0.025f;
+        // Under a show of coloured lights the white ones step back, so that the colours show.
+        if (!showcase_.lights.empty()) {
+            lights_.key.color *= kShowcaseDimming;
+            lights_.fill.color *= kShowcaseDimming;
         }
-        if (loop.KeyPressed('U')) {
-            shown.TurnUp();
-            view = start = shown.framing.view;
-            orbit = shown.framing.orbit;
-            userMoved = true;
+        ListLights();
+        // One object shows every model and clip in turn: the viewer's zone draws the world's
+        // first object.
+        Zone* zone = gWorld->CreateZone("viewer");
+        shown_.object = gWorld->CreateObject("model");
+        zone->AddObject(shown_.object);
+        shown_.ShowAnimation(shown_.model.animation);
+        // Still, the camera keeps the close fit of the first view; circling, the orbit's.
+        start_ = shown_.framing.view;
+        orbit_ = shown_.framing.orbit;
+        view_ = args_.still ? start_ : orbit_;
+        userMoved_ = args_.still;
+        Log::Write("Viewer: framed at distance %.1f, filling %.2f of the view; circled at distance %.1f around "
+                   "(%.1f, %.1f, %.1f)\n",
+                   start_.distance, shown_.framing.fill, orbit_.distance, orbit_.target.x, orbit_.target.y,
+                   orbit_.target.z);
+        camera_.SetPerspective(viewer::kFieldOfViewDegrees, viewer::kAspect, viewer::kNear, viewer::kFar);
+    }
+
+    // The world's list is made again every frame: the file's lights move with U and reloads.
+    void ListLights() {
+        gWorld->lights.clear();
+        if (ownLights_ && !shown_.fileLights.empty()) {
+            for (Light& light : shown_.fileLights) gWorld->lights.push_back(&light);
+        } else {
+            gWorld->lights.push_back(&lights_.key);
+            gWorld->lights.push_back(&lights_.fill);
+        }
+        for (Light& light : showcase_.lights) gWorld->lights.push_back(&light);
+    }
+
+    static void ShowTitle(const std::string& path) {
+        SetWindowTextA(gViewerWindow.handle,
+                       ("Lumaret viewer - " + std::filesystem::path(path).filename().string()).c_str());
+    }
+
+    void Update(const FrameTimer& timer) {
+        now_ = timer.time;
+        MoveView(timer.time);
+        FollowFiles(timer.time);
+        PlayAnimation(timer);
+        PlaceCamera(timer.time);
+    }
+
+    // The mouse, R, U and the view keys; until the user takes the camera, the orbit.
+    void MoveView(float time) {
+        if (controls_.Move(view_, time)) userMoved_ = true;
+        if (loop_->KeyPressed('R')) {
+            view_ = start_;
+            userMoved_ = true;
+            ViewControls::LogView("reset", view_);
+        }
+        if (loop_->KeyPressed('U')) {
+            shown_.TurnUp();
+            view_ = start_ = shown_.framing.view;
+            orbit_ = shown_.framing.orbit;
+            userMoved_ = true;
         }
         // Front, side and top, as on a numeric keypad; the distance and target stay.
         for (auto [key, name, yaw, pitch] : {std::tuple('1', "front", 0.0f, 0.0f),
                                              std::tuple('3', "side", 1.57079633f, 0.0f),
                                              std::tuple('7', "top", 0.0f, 1.45f)})
-            if (loop.KeyPressed(key)) {
-                view.yaw = yaw;
-                view.pitch = pitch;
-                userMoved = true;
-                ViewControls::LogView(name, view);
+            if (loop_->KeyPressed(key)) {
+                view_.yaw = yaw;
+                view_.pitch = pitch;
+                userMoved_ = true;
+                ViewControls::LogView(name, view_);
             }
-        if (!userMoved) {
-            view = orbit;
-            view.yaw = kOrbitSpeed * timer.time;
+        if (!userMoved_) {
+            view_ = orbit_;
+            view_.yaw = kOrbitSpeed * time;
         }
-        bool shift = gViewerWindow.KeyState[VK_SHIFT] != 0;
-        viewer::AnimationTimeline::Keys keys;
-        keys.pause = loop.KeyPressed(VK_SPACE);
-        // Both keys are asked every frame, so a press is seen once whatever Shift does.
-        bool comma = loop.KeyPressed(VK_OEM_COMMA), period = loop.KeyPressed(kKeyPeriod);
-        keys.stepBack = comma && !shift;
-        keys.stepForward = period && !shift;
-        keys.slower = loop.KeyPressed(VK_OEM_4);
-        keys.faster = loop.KeyPressed(VK_OEM_6);
-        if (shift) keys.scrub = (gViewerWindow.KeyState[kKeyPeriod] != 0) - (gViewerWindow.KeyState[VK_OEM_COMMA] != 0);
-        bool next = loop.KeyPressed('N'), previous = loop.KeyPressed('P');
-        int turn = next ? 1 : previous ? -1 : 0;
-        if (turn != 0 && shown.model.animations > 1) shown.Turn(turn);
+    }
+
+    // A dropped file, F5 and the watched files' saves start a read on the worker; a read
+    // that is done is shown.
+    void FollowFiles(float time) {
         if (!gDroppedFile.empty()) {
             std::string path = std::exchange(gDroppedFile, std::string());
             Log::Write("Viewer: loading %s (dropped)\n", path.c_str());
-            open(path);
+            Open(path);
         }
-        if (loop.KeyPressed(VK_F5)) {
-            Log::Write("Viewer: loading %s again (F5)\n", shown.path.c_str());
-            open(shown.path);
+        if (loop_->KeyPressed(VK_F5)) {
+            Log::Write("Viewer: loading %s again (F5)\n", shown_.path.c_str());
+            Open(shown_.path);
         }
-        if (watching && timer.time >= nextLook) {
-            nextLook = timer.time + kLookInterval;
-            if (std::string saved = watch.Look(); !saved.empty()) {
-                Log::Write("Viewer: loading %s again: %s was saved\n", shown.path.c_str(), saved.c_str());
-                open(shown.path);
+        if (watching_ && time >= nextLook_) {
+            nextLook_ = time + kLookInterval;
+            if (std::string saved = watch_.Look(); !saved.empty()) {
+                Log::Write("Viewer: loading %s again: %s was saved\n", shown_.path.c_str(), saved.c_str());
+                Open(shown_.path);
             }
         }
-        showOpened(timer.time);
-        if (loop.KeyPressed(VK_F3)) showSummary = !showSummary;
-        if (loop.KeyPressed('L') && !shown.fileLights.empty()) {
-            ownLights = !ownLights;
-            Log::Write("Viewer: lights: %s\n", ownLights ? "the file's" : "the viewer's");
+        ShowOpened(time);
+    }
+
+    // Reads a file on the worker while the model shown stays on screen; one asked for
+    // meanwhile is read when that is done (the later asks win).
+    void Open(const std::string& path) {
+        if (opening_) {
+            asked_ = path;
+            return;
+        }
+        opening_ = StartPreparing(path, -1, args_.root);
+    }
+
+    // Shows the file read in place of the model; on failure the model stays and says why.
+    void ShowOpened(float seconds) {
+        if (!opening_ || !opening_->done) return;
+        FinishPreparing();
+        std::unique_ptr<Preparation> opened = std::move(opening_);
+        // Asked for again while it was read (a second save): that read is the one to show.
+        if (!asked_.empty()) return Open(std::exchange(asked_, std::string()));
+        std::string path = opened->path;
+        bool reload = path == shown_.path;
+        if (opened->failure.status != ExitOk) {
+            Log::Write("Viewer: open failed: %s; still showing %s\n", opened->failure.message.c_str(),
+                       shown_.path.c_str());
+            message_ = "Not opened: " + opened->failure.message + "\nstill showing " + FileNameOfPath(shown_.path);
+            messageUntil_ = seconds + kMessageSeconds;
+            return;
+        }
+        SceneObject* display = shown_.object;
+        shown_.Retire();
+        shown_ = ShownModel();
+        shown_.object = display;
+        shown_.Take(std::move(*opened->prepared), path, args_.up);
+        opened.reset();
+        shown_.Summarize();
+        shown_.ShowAnimation(shown_.model.animation);
+        if (watching_) watch_.Watch(shown_.model.files);
+        Log::Write("Viewer: %s %s\n", reload ? "reloaded" : "opened", path.c_str());
+        ShowTitle(path);
+        messageUntil_ = -1.0f;
+        // A new file is framed afresh; a reloaded one keeps the user's view.
+        start_ = shown_.framing.view;
+        orbit_ = shown_.framing.orbit;
+        if (!reload) view_ = userMoved_ ? start_ : orbit_;
+    }
+
+    // The timeline's keys, N and P, F3 and L, and the clock's step for this frame.
+    void PlayAnimation(const FrameTimer& timer) {
+        bool shift = gViewerWindow.KeyState[VK_SHIFT] != 0;
+        viewer::AnimationTimeline::Keys keys;
+        keys.pause = loop_->KeyPressed(VK_SPACE);
+        // Both keys are asked every frame, so a press is seen once whatever Shift does.
+        bool comma = loop_->KeyPressed(VK_OEM_COMMA), period = loop_->KeyPressed(kKeyPeriod);
+        keys.stepBack = comma && !shift;
+        keys.stepForward = period && !shift;
+        keys.slower = loop_->KeyPressed(VK_OEM_4);
+        keys.faster = loop_->KeyPressed(VK_OEM_6);
+        if (shift) keys.scrub = (gViewerWindow.KeyState[kKeyPeriod] != 0) - (gViewerWindow.KeyState[VK_OEM_COMMA] != 0);
+        bool next = loop_->KeyPressed('N'), previous = loop_->KeyPressed('P');
+        int turn = next ? 1 : previous ? -1 : 0;
+        if (turn != 0 && shown_.model.animations > 1) shown_.Turn(turn);
+        if (loop_->KeyPressed(VK_F3)) showSummary_ = !showSummary_;
+        if (loop_->KeyPressed('L') && !shown_.fileLights.empty()) {
+            ownLights_ = !ownLights_;
+            Log::Write("Viewer: lights: %s\n", ownLights_ ? "the file's" : "the viewer's");
         }
         // A converted clip plays at its own pace; an SRX file's, which knows no seconds, at the
         // engine's 24 ticks a frame.
-        {
-            size_t clip = static_cast<size_t>(shown.model.animation);
-            const std::vector<viewer::ModelSummary::Clip>& clips = shown.summary.clips;
-            timeline.ticksPerSecond = viewer::ClipTicksPerSecond(clip < clips.size() ? clips[clip].seconds : 0.0);
+        timeline_.ticksPerSecond = viewer::ClipTicksPerSecond(ClipSeconds());
+        gWorld->ticksPerFrame = timeline_.Update(keys, timer.delta);
+    }
+
+    // The shown clip's length in seconds; below 0 when only its ticks are known.
+    double ClipSeconds() const {
+        size_t clip = static_cast<size_t>(shown_.model.animation);
+        const std::vector<viewer::ModelSummary::Clip>& clips = shown_.summary.clips;
+        return clip < clips.size() && clips[clip].seconds >= 0.0 ? clips[clip].seconds : -1.0;
+    }
+
+    void PlaceCamera(float time) {
+        camera_.SetPerspective(viewer::kFieldOfViewDegrees, viewer::kAspect, view_.NearPlane(), viewer::kFar);
+        camera_.SetPosition(view_.Eye());
+        camera_.SetTarget(view_.target);
+        lights_.Follow(view_);
+        showcase_.Place(time);
+        ListLights();
+    }
+
+    // The timeline, F3's summary and a failed open's message, over the picture.
+    void DrawOverlays() {
+        if (args_.thumbnail) return;  // the model alone
+        if (shown_.model.animations > 1 || timeline_.touched) {
+            size_t clip = static_cast<size_t>(shown_.model.animation);
+            timeline_.Draw(*gRenderer, text_,
+                           timeline_.Text(shown_.clipNames[clip], shown_.model.animation, shown_.model.animations,
+                                          ClipSeconds()),
+                           width_, height_);
         }
-        gWorld->ticksPerFrame = timeline.Update(keys, timer.delta);
-        camera.SetPerspective(viewer::kFieldOfViewDegrees, viewer::kAspect, view.NearPlane(), viewer::kFar);
-        camera.SetPosition(view.Eye());
-        camera.SetTarget(view.target);
-        lights.Follow(view);
-        showcase.Place(timer.time);
-        listLights();
-    };
-    loop.drawOverlays = [&] {
-        if (args.thumbnail) return;  // the model alone
-        if (shown.model.animations > 1 || timeline.touched) {
-            size_t clip = static_cast<size_t>(shown.model.animation);
-            const std::vector<viewer::ModelSummary::Clip>& clips = shown.summary.clips;
-            double seconds = clip < clips.size() && clips[clip].seconds >= 0.0 ? clips[clip].seconds : -1.0;
-            timeline.Draw(*gRenderer, text,
-                          timeline.Text(shown.clipNames[clip], shown.model.animation, shown.model.animations, seconds),
-                          width, height);
-        }
-        if (showSummary) {
+        if (showSummary_) {
             // Below the debug view's name (top centre) where the two would meet: the widest
             // name's room is kept whichever view shows.
-            PanelRect panel = TextPanelRect(*gRenderer, text, shown.summaryText, PanelCorner::TopRight, width, height,
-                                            summaryVertices);
+            PanelRect panel = TextPanelRect(*gRenderer, text_, shown_.summaryText, PanelCorner::TopRight, width_,
+                                            height_, summaryVertices_);
             for (int v = 0; v < static_cast<int>(DebugView::Count); ++v) {
-                PanelRect label = TextPanelRect(*gRenderer, text, DebugViewName(static_cast<DebugView>(v)),
-                                                PanelCorner::TopCentre, width, height, summaryVertices);
+                PanelRect label = TextPanelRect(*gRenderer, text_, DebugViewName(static_cast<DebugView>(v)),
+                                                PanelCorner::TopCentre, width_, height_, summaryVertices_);
                 if (panel.left < label.left + label.width) panel.top = std::max(panel.top, 2 * label.top + label.height);
             }
-            DrawTextPanelAt(*gRenderer, text, shown.summaryText, panel.left, panel.top, width, height, summaryVertices);
+            DrawTextPanelAt(*gRenderer, text_, shown_.summaryText, panel.left, panel.top, width_, height_,
+                            summaryVertices_);
         }
-        if (now < messageUntil)
-            DrawTextPanel(*gRenderer, text, message, PanelCorner::Centre, width, height, messageVertices);
-    };
-    loop.Run();
-    FinishPreparing();  // a load still going when the window closed
+        if (now_ < messageUntil_)
+            DrawTextPanel(*gRenderer, text_, message_, PanelCorner::Centre, width_, height_, messageVertices_);
+    }
 
-    Log::Write("Shutting down...\n");
-    delete gWorld;
-    gWorld = nullptr;
-    delete gRenderer;
-    gRenderer = nullptr;
-    return ExitOk;
-}
+    const Arguments& args_;
+    const int width_, height_;
+    FrameLoop* loop_ = nullptr;  // while Run's loop runs
+    bool watching_ = false;
+    viewer::ModelWatch watch_;
+    ShownModel shown_;
+    TextOverlay text_;
+    Camera camera_;
+    ViewControls controls_;
+    viewer::ViewerLights lights_;
+    viewer::ShowcaseLights showcase_;
+    bool ownLights_ = true;  // the file's lights, when it has any
+    viewer::OrbitView start_, orbit_, view_;
+    bool userMoved_ = false;
+    viewer::AnimationTimeline timeline_;
+    bool showSummary_ = false;
+    std::vector<QuadVertex> summaryVertices_, messageVertices_;
+    float now_ = 0.0f, nextLook_ = 0.0f;
+    std::string message_;
+    float messageUntil_ = -1.0f;
+    std::unique_ptr<Preparation> opening_;  // a file being read for a drop or a reload
+    std::string asked_;                     // the file to read once that is done
+};
+
+int Run(const Arguments& args) { return Session(args).Run(); }
 
 // What a thumbnail's run may leave on disk until it is done: the rendered frame (made
 // empty before the time limit starts), the platform's partial copy of it and the
