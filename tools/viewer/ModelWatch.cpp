@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <filesystem>
+#include <utility>
 
 namespace viewer {
 
@@ -35,6 +36,11 @@ void ModelWatch::WatchFolder(const std::string& folder) {
 
 void ModelWatch::Watch(std::vector<WatchedFile> files) {
     entries_.clear();
+    // Closes heard of other files are of no more use (the folders may see many).
+    std::map<std::string, FileStamp> kept;
+    for (const WatchedFile& file : files)
+        if (auto closed = closes_.find(file.path); closed != closes_.end()) kept.insert(*closed);
+    closes_ = std::move(kept);
     for (WatchedFile& file : files) {
         Entry entry;
         std::string folder = std::filesystem::path(file.path).parent_path().string();
@@ -56,6 +62,9 @@ void ModelWatch::Drain() {
         for (ssize_t at = 0; at < length;) {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
             at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            // Events the kernel could not queue are lost: every file is then looked at twice.
+            if (event->mask & IN_Q_OVERFLOW)
+                for (Entry& entry : entries_) entry.byLooks = true;
             auto folder = folders_.find(event->wd);
             if (folder == folders_.end() || event->len == 0) continue;
             std::string path = folder->second + "/" + event->name;
