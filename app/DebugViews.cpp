@@ -120,28 +120,53 @@ void DebugViews::Previous() {
     chosen_ = true;
 }
 
+void DebugViews::Release(Renderer& renderer) {
+    for (int& copy : copies_) {
+        if (copy >= 0) renderer.ReleaseRenderTarget(copy);
+        copy = -1;
+    }
+    for (int64_t& at : copiedAt_) at = -1;
+}
+
+int DebugViews::CopyForScaling(Renderer& renderer, int target, DebugViewScaling scaling) {
+    // A copy of the record: making a kept target below may move the registry's records.
+    const RenderTarget source = renderer.renderTargets[static_cast<size_t>(target)];
+    const size_t ring = static_cast<size_t>(kScalingLag) + 1;
+    if (target != copiedTarget_ || scaling != copiedScaling_) {
+        for (int64_t& at : copiedAt_) at = -1;
+        copiedTarget_ = target;
+        copiedScaling_ = scaling;
+    }
+    const int64_t frame = frame_++;
+    const size_t slot = static_cast<size_t>(frame % static_cast<int64_t>(ring));
+    if (copies_[slot] < 0 || renderer.renderTargets[static_cast<size_t>(copies_[slot])].width != source.width ||
+        renderer.renderTargets[static_cast<size_t>(copies_[slot])].height != source.height) {
+        if (copies_[slot] >= 0) renderer.ReleaseRenderTarget(copies_[slot]);
+        copies_[slot] = renderer.CreateRenderTarget(PixelFormatA8R8G8B8, source.width, source.height, 0, true);
+        renderer.NameRenderTarget(copies_[slot], "debug view scaling copy");
+    }
+    const RenderTarget& copy = renderer.renderTargets[static_cast<size_t>(copies_[slot])];
+    if (FAILED(renderer.device->StretchRect(source.surface, nullptr, copy.surface, nullptr, D3DTEXF_POINT))) return -1;
+    copiedAt_[slot] = frame;
+    for (size_t i = 0; i < ring; ++i)
+        if (copiedAt_[i] >= 0 && copiedAt_[i] == frame - kScalingLag) return copies_[i];
+    return copies_[slot];
+}
+
 D3DXVECTOR4 DebugViews::MeasureScaling(Renderer& renderer, int target, DebugViewScaling scaling) {
     D3DXVECTOR4 none(0.0f, 0.0f, 0.0f, 0.0f);
     if (scaling == DebugViewScaling::None || target < 0 || target >= static_cast<int>(renderer.renderTargets.size()))
         return none;
-    const RenderTarget& source = renderer.renderTargets[static_cast<size_t>(target)];
+    const RenderTarget source = renderer.renderTargets[static_cast<size_t>(target)];
     if (source.format != D3DFMT_A8R8G8B8) return none;
-    // A system-memory copy for this frame only, so nothing of the device outlives the view.
-    IDirect3DSurface9* copy = nullptr;
-    if (FAILED(renderer.device->CreateOffscreenPlainSurface(static_cast<UINT>(source.width),
-                                                            static_cast<UINT>(source.height), source.format,
-                                                            D3DPOOL_SYSTEMMEM, &copy, nullptr)))
-        return none;
-    D3DLOCKED_RECT locked;
-    if (FAILED(renderer.device->GetRenderTargetData(source.surface, copy)) ||
-        FAILED(copy->LockRect(&locked, nullptr, D3DLOCK_READONLY))) {
-        copy->Release();
-        return none;
-    }
+    int copy = CopyForScaling(renderer, target, scaling);
+    if (copy < 0) return none;
+    int pitch = 0;
+    const auto* pixels = static_cast<const uint8_t*>(renderer.LockRenderTarget(copy, &pitch));
     // Bytes B, G, R, A per pixel.
     int nearest = 65535, farthest = -1, peak = 0;
     for (int y = 0; y < source.height; ++y) {
-        const uint8_t* row = static_cast<const uint8_t*>(locked.pBits) + static_cast<ptrdiff_t>(y) * locked.Pitch;
+        const uint8_t* row = pixels + static_cast<ptrdiff_t>(y) * pitch;
         for (int x = 0; x < source.width; ++x) {
             const uint8_t* pixel = row + 4 * x;
             if (scaling == DebugViewScaling::SpecularPeak) {
@@ -153,8 +178,7 @@ D3DXVECTOR4 DebugViews::MeasureScaling(Renderer& renderer, int target, DebugView
             }
         }
     }
-    copy->UnlockRect();
-    copy->Release();
+    renderer.UnlockRenderTarget(copy);
     if (scaling == DebugViewScaling::SpecularPeak) return D3DXVECTOR4(peak > 0 ? 255.0f / static_cast<float>(peak) : 1.0f, 0, 0, 0);
     if (farthest < 0) return none;
     constexpr float kUnitsPerStep = 2048.0f / 65535.0f;

@@ -18,6 +18,7 @@
 
 #include <d3dx9.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -32,9 +33,12 @@ const char* DebugViewName(DebugView view);
 // The view of that name; Count when there is none.
 DebugView DebugViewNamed(const std::string& name);
 
-// How a view scales what it shows, from the target's own pixels read back each frame (a
-// debug view may stall the frame; the final image never reads back): depth from the
-// frame's nearest (white) to its farthest (black), specular so the brightest is white.
+// How a view scales what it shows, from the target's own pixels read back (the final image
+// never reads back): depth from the nearest (white) to the farthest (black), specular so
+// the brightest is white. The target is copied each frame into one of a few kept targets
+// and the copy made kScalingLag frames before is read back into its kept system-memory
+// surface, so the device has long finished it and no frame waits for the one in flight;
+// until a view has shown that long, the frame's own copy is read.
 enum class DebugViewScaling { None, DepthRange, SpecularPeak };
 
 class DebugViews {
@@ -47,12 +51,26 @@ public:
     // Draws the current view and its name over the back buffer; the final image draws
     // only its name, and only once a view has been chosen.
     void Draw(Renderer& renderer, const World& world, const TextOverlay& text, int width, int height);
+    // Gives back the targets kept for the scaling's read-back, before the renderer goes.
+    void Release(Renderer& renderer);
 
     DebugView current = DebugView::Final;
 
 private:
-    // The shader's c0 for a view that scales by what the target holds this frame.
+    static constexpr int kScalingLag = 2;  // frames
+    // The shader's c0 for a view that scales by what the target holds.
     D3DXVECTOR4 MeasureScaling(Renderer& renderer, int target, DebugViewScaling scaling);
+    // The kept copy to read this frame, after copying the target into the ring; -1 when
+    // there is none to read.
+    int CopyForScaling(Renderer& renderer, int target, DebugViewScaling scaling);
+
+    // Readable targets the views' targets are copied into, in turn, with the frame each copy
+    // was made at (-1: none since the view changed); made for the size and format met.
+    int copies_[kScalingLag + 1] = {-1, -1, -1};
+    int64_t copiedAt_[kScalingLag + 1] = {-1, -1, -1};
+    int copiedTarget_ = -1;
+    DebugViewScaling copiedScaling_ = DebugViewScaling::None;
+    int64_t frame_ = 0;
 
     int shaders_[static_cast<int>(DebugView::Count)] = {};
     ShaderParams params_;

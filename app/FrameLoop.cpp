@@ -107,5 +107,6 @@ void FrameLoop::Run() {
         // Stepped between frames, so a timer never sees half a frame.
         if (KeyPressed(VK_F1)) stats_.Step();
     }
+    views_.Release(*gRenderer);
     GpuPassTimer::active = nullptr;
 }

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -124,6 +125,34 @@ bool AppendVertices(const Geometry& g, const D3DXMATRIX& world, std::vector<D3DX
     return true;
 }
 
+// The eight corners of a static mesh's box in its own space, placed by `world`: a box of
+// the placed corners holds every placed vertex without transforming each one (looser than
+// theirs where `world` turns the mesh). False for a skinned mesh, whose vertices only the
+// pose places, or a stream that cannot be read.
+bool AppendPlacedBox(const Geometry& g, const D3DXMATRIX& world, std::vector<D3DXVECTOR3>& positions) {
+    const Mesh::Stream& stream = g.mesh->streams[0];
+    void* data = nullptr;
+    if (stream.stride != sizeof(StaticVertex) || stream.count == 0 || !stream.buffer ||
+        FAILED(stream.buffer->Lock(0, 0, &data, D3DLOCK_READONLY)))
+        return false;
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    float lo[3] = {}, hi[3] = {};
+    for (uint32_t i = 0; i < stream.count; ++i) {
+        float p[3];
+        std::memcpy(p, bytes + static_cast<size_t>(i) * stream.stride + offsetof(StaticVertex, position), sizeof(p));
+        for (int axis = 0; axis < 3; ++axis) {
+            lo[axis] = i ? std::min(lo[axis], p[axis]) : p[axis];
+            hi[axis] = i ? std::max(hi[axis], p[axis]) : p[axis];
+        }
+    }
+    stream.buffer->Unlock();
+    for (int corner = 0; corner < 8; ++corner)
+        positions.push_back(Transform(D3DXVECTOR3(corner & 1 ? hi[0] : lo[0], corner & 2 ? hi[1] : lo[1],
+                                                  corner & 4 ? hi[2] : lo[2]),
+                                      world));
+    return true;
+}
+
 }  // namespace
 
 bool GeometryOverlays::Toggle(bool wireframeKey, bool boundsKey, bool normalsKey) {
@@ -183,7 +212,8 @@ void GeometryOverlays::BuildLines(World& world) {
             // Each primitive of a mesh is a renderable of its own over the same vertices.
             if (!g.mesh || g.mesh == previous) continue;
             previous = g.mesh;
-            AppendVertices(g, r->local * items[i].world, positions_, directions_);
+            D3DXMATRIX placed = r->local * items[i].world;
+            if (normals || !AppendPlacedBox(g, placed, positions_)) AppendVertices(g, placed, positions_, directions_);
         }
         first = last + 1;
         if (positions_.empty()) continue;

@@ -8,7 +8,9 @@
 // meshes bend as the passes draw them. Boxes and normals are line lists (D3DPT_LINELIST)
 // built from the scene meshes' vertices, read back on the CPU and skinned there as that
 // vertex program skins them; a box holds the object's vertices as posed this frame, and a
-// normal is 4% of its object's box diagonal long. All of it is drawn without a depth test,
+// normal is 4% of its object's box diagonal long. With boxes alone, a static mesh's
+// vertices are not each placed: its own box's corners are, so the box holds them as
+// before, looser where the object's matrix turns the mesh. All of it is drawn without a depth test,
 // so hidden edges show too.
 #pragma once
 

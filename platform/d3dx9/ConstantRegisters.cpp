@@ -1,7 +1,7 @@
 #include "d3dx9/ConstantRegisters.h"
 
 #include "d3d9/DeviceLimits.h"
-#include "d3dx9/ShaderCompileError.h"
+#include "hlslfront/ShaderCompileError.h"
 
 #include <d3dx9.h>
 

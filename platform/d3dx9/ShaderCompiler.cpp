@@ -17,9 +17,9 @@
 #include "d3d9/ShaderBlob.h"
 #include "d3dx9/ConstantRegisters.h"
 #include "d3dx9/ConstantTable.h"
-#include "hlslfront/HlslFrontEnd.h"
 #include "d3dx9/ShaderCache.h"
-#include "d3dx9/ShaderCompileError.h"
+#include "hlslfront/HlslFrontEnd.h"
+#include "hlslfront/ShaderCompileError.h"
 
 #include <d3dx9.h>
 

@@ -1,7 +1,7 @@
 #include "hlslfront/HlslFrontEnd.h"
 
-#include "d3dx9/ShaderCompileError.h"
 #include "hlslfront/HlslFrontEndProtocol.h"
+#include "hlslfront/ShaderCompileError.h"
 #include "win32/Settings.h"
 
 #include <fcntl.h>

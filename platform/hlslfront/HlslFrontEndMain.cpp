@@ -7,7 +7,7 @@
 // space, CPU time per request, no core files; and it ends with the process that started
 // it, whichever of that process's threads started it. Whatever goes wrong in here reaches the engine as that shader's
 // compile error.
-#include "d3dx9/AddressSanitizer.h"
+#include "hlslfront/AddressSanitizer.h"
 #include "hlslfront/GlobalDeclarations.h"
 #include "hlslfront/HlslFrontEndProtocol.h"
 

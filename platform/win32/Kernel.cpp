@@ -38,7 +38,7 @@ DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR fileName, DWORD size) {
 }
 
 namespace lumaret::platform {
-int64_t MessagePumpTurns();  // Windowing.cpp
+int64_t MessagePumpTurns();  // MessageQueue.cpp
 }
 
 namespace {

@@ -4,7 +4,7 @@
 // disappearance as the user closing the window, and requests that still reach the dead
 // window are not allowed to end the process with an X error.
 //
-// Kept apart from Windowing.cpp because Xlib's headers define names (None, Bool, Window)
+// Kept apart from Windows.cpp because Xlib's headers define names (None, Bool, Window)
 // that collide with the Win32 declarations.
 #pragma once
 

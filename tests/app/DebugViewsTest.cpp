@@ -1,6 +1,7 @@
 // The debug views over a lit quad facing the camera, in real pixels: what each view shows
-// where the quad is and where nothing is; and F12's screenshots: the file holds the frame's
-// pixels, the numbers count up, a file that cannot be written leaves nothing behind.
+// where the quad is and where nothing is, the depth's range read back two frames late; and
+// F12's screenshots: the file holds the frame's pixels, the numbers count up, a file that
+// cannot be written leaves nothing behind.
 #include "app/DebugViews.h"
 #include "app/FrameLoop.h"
 #include "app/Screenshot.h"
@@ -33,6 +34,10 @@ protected:
         views.current = view;
         views.Draw(*gRenderer, *gWorld, noText, 640, 480);
         return ReadBackBuffer();
+    }
+    void TearDown() override {
+        if (gRenderer) views.Release(*gRenderer);
+        WorldTest::TearDown();
     }
     DebugViews views;
     TextOverlay noText;  // no font: the views' names are not drawn
@@ -69,7 +74,13 @@ TEST_F(DebugViewsTest, EachViewShowsItsTargetOverALitQuad) {
     depth = Show(DebugView::Depth);
     EXPECT_EQ(At(depth, cx, cy).r, 255) << "the nearer quad";
     EXPECT_LE(At(depth, 170, cy).r, 1) << "the farther one, beside it";
+    Show(DebugView::Depth);
     nearer->world = D3DXMATRIX(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 1000, 1);  // behind the other, out of sight
+    // The range is read back two frames late: the nearer quad gone, the far one is still
+    // the farthest (black) of the range it made, and two frames on the nearest (white).
+    EXPECT_LE(At(Show(DebugView::Depth), cx, cy).r, 1) << "scaled by the frame before last";
+    Show(DebugView::Depth);
+    EXPECT_EQ(At(Show(DebugView::Depth), cx, cy).r, 255) << "scaled by its own frame";
 
     // Light: brightest under the light (to the right), none where nothing is.
     std::vector<uint32_t> diffuse = Show(DebugView::Light);

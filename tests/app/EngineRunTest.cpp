@@ -2,7 +2,7 @@
 // its data, its log, its shader compiler's helper. Each case sets up a scratch directory
 // with a copy of ./data, runs the engine and looks at what a user sees: the exit status,
 // stderr and log.txt.
-#include "d3dx9/AddressSanitizer.h"
+#include "hlslfront/AddressSanitizer.h"
 #include "support/Processes.h"
 #include "support/TempDir.h"
 #include "tools/ToolRun.h"

@@ -1,6 +1,6 @@
 // The shader compiler's helper under the engine's start-up worker: several threads
 // compiling at once, and a helper started by a thread that then ends.
-#include "d3dx9/AddressSanitizer.h"
+#include "hlslfront/AddressSanitizer.h"
 #include "hlslfront/HlslFrontEnd.h"
 #include "support/Processes.h"
 #include "support/TempDir.h"

@@ -77,12 +77,7 @@ for size in 720x360 480x540; do
   cat letterbox.out >>letterbox.txt
 done
 act key Escape
-for i in \$(seq 1 100); do
-  kill -0 \$pid 2>/dev/null || break
-  sleep 0.1
-done
-if kill -0 \$pid 2>/dev/null; then kill \$pid; echo "viewer did not stop"; exit 1; fi
-wait \$pid
+$await_exit_text
 SCRIPT
 chmod +x "$dir/session.sh"
 if ! on_virtual_display 90 "$dir/session.sh"; then
@@ -91,7 +86,7 @@ fi
 
 # The viewer's own lines, in the order of the actions.
 actions="$(grep -o '^Viewer: [a-z]\+' "$dir/log.txt" | sed 's/^Viewer: //' | grep -v '^image$' | tr '\n' ' ')"
-expected="framed orbit zoom pan reset paused step step step speed scrubbed animation animation front side top up playing reloaded open "
+expected="framed orbit zoom pan reset paused step step step speed scrubbed animation animation front side top up playing loading reloaded loading open "
 status=0
 if [ "$actions" != "$expected" ]; then
   echo "FAIL: the log's actions are '$actions', not '$expected'"; status=1

@@ -59,3 +59,12 @@ for i in $(seq 1 300); do
 done
 if [ -z "$window" ]; then echo "no window appeared"; kill $pid 2>/dev/null; exit 1; fi
 timeout 10 xdotool windowfocus --sync $window'
+
+# Shell text for the end of a session script, once the program has been told to end: waits
+# (up to 10 s) for it, and fails the session when it is still running.
+await_exit_text='for i in $(seq 1 100); do
+  kill -0 $pid 2>/dev/null || break
+  sleep 0.1
+done
+if kill -0 $pid 2>/dev/null; then kill $pid; echo "the program did not stop"; exit 1; fi
+wait $pid'

@@ -5,6 +5,7 @@
 // the viewer opens the source file itself. Models of any size are framed alike, and the
 // view's limits keep every model between the near and far planes.
 #include "ToolRun.h"
+#include "ModelWatch.h"
 #include "ViewerLighting.h"
 #include "ViewerScene.h"
 #include "import/SrxWriter.h"
@@ -18,6 +19,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -366,8 +368,9 @@ TEST_F(ViewerRun, TheTimelineBarFillsWithTheClock) {
     EXPECT_NEAR(filled, (right - 5) / 6.0, 2.0) << "bar row " << barRow << ", panel to x " << right;
 }
 
-// The summary at load counts what the engine draws and names the images the model asks
-// for that are not there (here: an OBJ copied without them).
+// The summary at load counts what the engine draws, beside what the file holds where they
+// differ (the engine's material list keeps Assimp's unused default), and names the images
+// the model asks for that are not there (here: an OBJ copied without them).
 TEST_F(ViewerRun, TheSummaryNamesTheImagesAModelMisses) {
     unsetenv("LUMARET_SCREENSHOT_FRAMES");
     unsetenv("LUMARET_SCREENSHOT");
@@ -376,8 +379,9 @@ TEST_F(ViewerRun, TheSummaryNamesTheImagesAModelMisses) {
     lumaret::test::ToolRun run = RunTool("tools/viewer/viewer", "--still --frames 1 --screenshot bare.png bare/spider.obj");
     ASSERT_EQ(run.status, 0) << run.output;
     std::string log = ReadFileBytes("log.txt");
-    for (const char* line : {"Model: spider.obj (OBJ, converted)\n", "Model: meshes 19  vertices 946  triangles 1368\n",
-                             "Model: materials 6  bones 0\n", "Model: animations 0\n"})
+    for (const char* line : {"Model: spider.obj (OBJ, converted)\n", "Model: drawn: meshes 19  vertices 946  triangles 1368\n",
+                             "Model: materials 6  bones 0\n", "Model: in the file: meshes 19  materials 5  triangles 1368\n",
+                             "Model: animations 0\n"})
         EXPECT_EQ(CountLines(log, line), 1u) << line << log;
     for (const char* image : {"SpiderTex.jpg (missing)", "drkwood2.jpg (missing)"})
         EXPECT_NE(log.find(image), std::string::npos) << image << "\n" << log;
@@ -425,6 +429,45 @@ TEST_F(ViewerRun, FramesModelsOfAnySizeAlike) {
     EXPECT_LE(largest, 1);
 }
 
+// Circling, the camera goes round the model's centre at one distance that fits every side:
+// at every step of a whole turn the model is inside the picture (no pixel of it on the
+// border) and no speck in it, on models the first view's close fit let slide out or come
+// too close while turning (long, tall, off-centre, or first seen end-on).
+TEST_F(ViewerRun, TheCircledModelStaysInsideThePicture) {
+    // Half a second a frame turns the camera 0.2 radians: a whole turn in 32 frames.
+    setenv("LUMARET_FRAME_TIME", "0.5", 1);
+    setenv("LUMARET_SCREENSHOT_FRAMES", "1,4,8,12,16,20,24,28,32", 1);
+    for (const char* model : {"PLY/Wuson.ply", "OFF/Wuson.off", "BLEND/HUMAN.blend",
+                              "glTF2/BoxTextured-glTF-Binary/BoxTextured.glb"}) {
+        SCOPED_TRACE(model);
+        lumaret::test::ToolRun run = RunTool("tools/viewer/viewer", "--frames 32 --screenshot turn.png " + kModels + model);
+        ASSERT_EQ(run.status, 0) << run.output;
+        for (int frame : {1, 4, 8, 12, 16, 20, 24, 28, 32}) {
+            Frame shot;
+            ASSERT_TRUE(lumaret::test::ReadPng("turn_" + std::to_string(frame) + ".png", &shot.width, &shot.height,
+                                               &shot.pixels));
+            Extent e = ModelExtent(shot);
+            EXPECT_TRUE(e.left > 0 && e.top > 0 && e.right < kWidth - 1 && e.bottom < kHeight - 1)
+                << "frame " << frame << " cut off: " << e.left << " " << e.top << " " << e.right << " " << e.bottom;
+            double fill = std::max((e.right - e.left + 1) / double(kWidth), (e.bottom - e.top + 1) / double(kHeight));
+            EXPECT_GE(fill, 0.25) << "frame " << frame;
+        }
+    }
+}
+
+// A screenshot alone is the first frame (under the fixed clock, the circling camera's
+// first step), not the headless run's default of 600 frames.
+TEST_F(ViewerRun, AScreenshotAloneIsTheFirstFrame) {
+    unsetenv("LUMARET_HEADLESS_FRAMES");
+    unsetenv("LUMARET_SCREENSHOT_FRAMES");
+    const std::string model = kModels + "glTF2/BoxTextured-glTF-Binary/BoxTextured.glb";
+    for (const char* options : {"--screenshot alone.png ", "--frames 1 --screenshot one.png "}) {
+        lumaret::test::ToolRun run = RunTool("tools/viewer/viewer", options + model);
+        ASSERT_EQ(run.status, 0) << run.output;
+    }
+    EXPECT_EQ(ReadFileBytes("alone.png"), ReadFileBytes("one.png"));
+}
+
 // Installed with cmake --install (as lumaret-viewer) and run from a folder without ./data,
 // the viewer finds its shaders and font in PREFIX/share/lumaret/data and its shader helper
 // in PREFIX/lib/lumaret, and shows the model (so does the
@@ -451,7 +494,7 @@ TEST_F(ViewerRun, RunsFromAnyFolderInstalledOrNot) {
         SCOPED_TRACE(c.viewer);
         fs::remove("elsewhere/shot.png");
         lumaret::test::ToolRun run =
-            lumaret::test::RunCommand("cd elsewhere && " + c.viewer + " --frames 3 --screenshot shot.png " + model);
+            lumaret::test::RunCommand("cd elsewhere && " + c.viewer + " --still --frames 3 --screenshot shot.png " + model);
         EXPECT_EQ(run.status, c.status) << run.output;
         EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
         if (c.status != 0) {
@@ -706,4 +749,41 @@ TEST(ViewerFraming, EveryViewKeepsTheModelBetweenTheClipPlanes) {
             }
         }
     }
+}
+
+// A save is told once, when its writer is done: one made after the read but before the
+// watch on the files began (a save while the viewer starts), one written in place by a
+// writer that pauses half-way (nothing until it closes), one moved into place; a file
+// opened for writing and closed unchanged is no save.
+TEST(ModelWatch, TellsEachSaveOnceItsWriterIsDone) {
+    lumaret::test::ScopedTempDir dir;
+    const std::string folder = fs::canonical(".").string();
+    const std::string model = folder + "/model.obj", image = folder + "/tex.png";
+    lumaret::test::WriteFileBytes(model, "v 0 0 0\n");
+    lumaret::test::WriteFileBytes(image, "a");
+    viewer::ModelWatch watch;
+    ASSERT_TRUE(watch.Notified()) << "no inotify here";
+    watch.WatchFolder(folder);
+    std::vector<viewer::WatchedFile> read = {{model, viewer::FileStamp::Of(model)},
+                                             {image, viewer::FileStamp::Of(image)}};
+    lumaret::test::WriteFileBytes(image, "bb");
+    watch.Watch(read);
+    EXPECT_EQ(watch.Look(), image);
+    EXPECT_EQ(watch.Look(), "");
+
+    FILE* writer = std::fopen(model.c_str(), "wb");
+    ASSERT_NE(writer, nullptr);
+    std::fputs("v 1", writer);
+    std::fflush(writer);
+    for (int look = 0; look < 3; ++look) EXPECT_EQ(watch.Look(), "") << "half a save told";
+    std::fputs(" 1 1 1\n", writer);
+    std::fclose(writer);
+    EXPECT_EQ(watch.Look(), model);
+
+    lumaret::test::WriteFileBytes(folder + "/tex.new", "ccc");
+    fs::rename(folder + "/tex.new", image);
+    EXPECT_EQ(watch.Look(), image);
+
+    std::fclose(std::fopen(model.c_str(), "ab"));
+    EXPECT_EQ(watch.Look(), "");
 }

@@ -94,8 +94,9 @@ FILE* ModelFileAccess::Open(const std::string& path, std::string& why, uint64_t*
     }
     // The name was checked, but a link swapped in since could have led the open elsewhere:
     // what counts is the file the descriptor holds.
-    if (fs::path opened = DescriptorPath(fd); opened.empty() || !Allows(opened)) {
-        why = OutsideLine(path, opened);
+    fs::path real = DescriptorPath(fd);
+    if (real.empty() || !Allows(real)) {
+        why = OutsideLine(path, real);
         Refuse(path, why);
         close(fd);
         return nullptr;
@@ -108,7 +109,11 @@ FILE* ModelFileAccess::Open(const std::string& path, std::string& why, uint64_t*
         close(fd);
         return nullptr;
     }
-    if (!WasRead(path)) read_.push_back({info.st_dev, info.st_ino});
+    if (!WasRead(path)) {
+        read_.push_back({info.st_dev, info.st_ino});
+        opened_.push_back({real.string(), info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec,
+                           static_cast<int64_t>(info.st_size)});
+    }
     return file;
 }
 

@@ -10,7 +10,9 @@
 // line naming it. The model file itself is the one the user named, wherever it lies.
 //
 // Every file read is remembered by device and inode, so that an output that would replace
-// one of them (the model's own .mtl, say) is refused whatever name it is given under.
+// one of them (the model's own .mtl, say) is refused whatever name it is given under, and
+// by its resolved path with its time and size as opened, so that a viewer can watch the
+// files for saves from the state it read rather than from whenever its watch begins.
 #pragma once
 
 #include <sys/types.h>
@@ -31,6 +33,13 @@ constexpr uint64_t kMaxFileBytes = 512ull << 20;
 // directory", "is not a regular file", "no such file", "is N bytes, over ...").
 std::string RegularFileProblem(const std::string& path);
 
+// A file as it was when opened: its last write in nanoseconds since the epoch, its size.
+struct OpenedFile {
+    std::string path;  // resolved
+    int64_t modified = 0;
+    int64_t size = 0;
+};
+
 class ModelFileAccess {
 public:
     // root: a folder whose files the model may also name (empty: its own folder only).
@@ -49,6 +58,8 @@ public:
 
     // True when path is one of the files read (same device and inode).
     bool WasRead(const std::filesystem::path& path) const;
+    // Every file read, once each, in the order first opened.
+    const std::vector<OpenedFile>& Opened() const { return opened_; }
     // The refused references, each file once (under whichever name came first), in order.
     const std::vector<std::string>& Refusals() const { return refusals_; }
     void Refuse(const std::string& path, const std::string& line);
@@ -64,6 +75,7 @@ private:
     std::filesystem::path modelFile_;
     std::vector<std::filesystem::path> roots_;  // resolved
     std::vector<Identity> read_;
+    std::vector<OpenedFile> opened_;
     std::vector<std::string> refusals_;
     std::vector<std::filesystem::path> refused_;
 };

@@ -73,9 +73,16 @@ void AppendList(std::string& text, const std::string& label, const std::vector<s
 std::string ModelSummary::Text() const {
     char line[256];
     std::string text = file + " (" + format + ")\n";
-    std::snprintf(line, sizeof(line), "meshes %zu  vertices %zu  triangles %zu\nmaterials %zu  bones %zu\n", meshes,
-                  vertices, triangles, materials, bones);
+    bool differs = inFile.known &&
+                   (inFile.meshes != meshes || inFile.materials != materials || inFile.triangles != triangles);
+    std::snprintf(line, sizeof(line), "%smeshes %zu  vertices %zu  triangles %zu\nmaterials %zu  bones %zu\n",
+                  differs ? "drawn: " : "", meshes, vertices, triangles, materials, bones);
     text += line;
+    if (differs) {
+        std::snprintf(line, sizeof(line), "in the file: meshes %zu  materials %zu  triangles %zu\n", inFile.meshes,
+                      inFile.materials, inFile.triangles);
+        text += line;
+    }
     std::vector<std::string> items;
     for (const Image& image : images) items.push_back(image.name + (image.found ? "" : " (missing)"));
     AppendList(text, "images", items);

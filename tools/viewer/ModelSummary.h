@@ -27,6 +27,13 @@ struct ModelSummary {
     };
     std::string file, format;
     size_t meshes = 0, vertices = 0, triangles = 0, materials = 0, bones = 0;
+    // The same as the file holds them (a converted model's, as Assimp reads it): the engine
+    // draws a mesh once for every node that places it, and a material once for every
+    // combination of maps and colours a mesh uses. Shown beside the engine's when they differ.
+    struct Counts {
+        size_t meshes = 0, materials = 0, triangles = 0;
+        bool known = false;
+    } inFile;
     std::vector<Image> images;
     std::vector<Clip> clips;
     size_t lights[3] = {};  // point, spot and directional lights the file brings

@@ -22,8 +22,8 @@
 #include "AnimationTimeline.h"
 #include "Conversion.h"
 #include "ModelSummary.h"
+#include "ModelWatch.h"
 #include "app/Engine.h"
-#include "app/FileWatch.h"
 #include "app/FrameLoop.h"
 #include "app/Log.h"
 #include "app/TextPanel.h"
@@ -41,6 +41,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
@@ -53,6 +54,7 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <utility>
 
 #include <unistd.h>
 
@@ -64,7 +66,7 @@ constexpr int kMinWidth = 160, kMaxWidth = 4096;
 constexpr D3DCOLOR kBackgroundColor = 0xFF404040;
 constexpr float kOrbitSpeed = 0.4f;      // radians per second, until the user takes the camera
 constexpr int kKeyPeriod = VK_OEM_PERIOD;
-constexpr float kLookInterval = 0.25f;   // seconds between looks at the model's file
+constexpr float kLookInterval = 0.25f;   // seconds between looks at the model's files
 constexpr float kMessageSeconds = 5.0f;  // how long a failed open stays on screen
 constexpr float kShowcaseDimming = 0.3f;  // the key and fill lights' share under --lights
 
@@ -81,13 +83,15 @@ void PrintUsage(FILE* out) {
         "with its images found beside it or inside it. The engine's shaders, font and default\n"
         "images come from data/ beside the program or, installed, from ../share/lumaret/data;\n"
         "the working directory only receives log.txt. At start the model fills about\n"
-        "three quarters of the view, its animation plays and the camera circles it.\n"
+        "three quarters of the view, its animation plays and the camera circles it, far\n"
+        "enough for the model to stay in the picture from every side.\n"
         "Everything after the options is the file name, spaces included.\n"
         "\n"
         "  --animation N      play the file's animation N, from 0 (default: the first)\n"
-        "  --still            keep the camera at its first position\n"
+        "  --still            keep the camera at its first position, the closer fit\n"
         "  --frames N         stop after N frames, headless or not (LUMARET_HEADLESS_FRAMES)\n"
-        "  --screenshot FILE  run headless and save the last frame as a PNG (LUMARET_SCREENSHOT)\n"
+        "  --screenshot FILE  run headless and save the last frame as a PNG (LUMARET_SCREENSHOT);\n"
+        "                     without --frames, the first frame\n"
         "  --size WxH         render at another 4:3 size (default 640x480)\n"
         "  --up x|y|z         the file's up axis (default: its metadata, else y; STL, Q3D\n"
         "                     and Blender exports are usually z)\n"
@@ -121,13 +125,15 @@ void PrintUsage(FILE* out) {
         "  F3                 the model's summary\n"
         "  W, B, V            wireframe, bounding boxes, vertex normals\n"
         "  L                  the file's own lights or the viewer's (when the file has lights)\n"
+        "  F5                 load the model again\n"
         "  F12                save the picture as screenshot_NNN.png\n"
         "  Escape             end\n"
-        "A model file dropped on the window opens in its place; the model's file, saved while\n"
-        "the window is open, is loaded again. A model with lights of its own is lit by them;\n"
-        "otherwise the viewer's key and fill lights follow the camera. Shader files in\n"
-        "the viewer's data folder saved while the window is open are compiled again and used\n"
-        "(a failed compile keeps the previous program and says why on screen).\n"
+        "A model file dropped on the window opens in its place. Any file the model was read\n"
+        "from (the model, its .mtl, .bin or images), saved while the window is open, has it\n"
+        "loaded again while the old one stays on screen. A model with lights of its own is\n"
+        "lit by them; otherwise the viewer's key and fill lights follow the camera. Shader\n"
+        "files in the viewer's data folder saved while the window is open are compiled again\n"
+        "and used (a failed compile keeps the previous program and says why on screen).\n"
         "\n"
         "Without a display it runs headless: LUMARET_HEADLESS_FRAMES frames, the last one\n"
         "saved to LUMARET_SCREENSHOT (see the README).\n"
@@ -253,6 +259,7 @@ struct Model {
     int animations = 1;
     std::string animationName;
     std::vector<std::string> missingImages;  // named by the source, not found or not readable
+    std::vector<viewer::WatchedFile> files;  // every file read for it, as it was read
     // What the viewer changed or cannot show, for the log (which opens later) and stderr;
     // the first notesSaid of them have been said.
     std::vector<std::string> notes;
@@ -303,17 +310,25 @@ Failure ConvertAnimation(Model& model, const std::string& path, int animation) {
 Failure ReadModel(const std::string& path, int animation, const std::string& root, Model& model) {
     if (IsSrx(path)) {
         std::string why;
+        std::error_code error;
+        viewer::WatchedFile watched{std::filesystem::weakly_canonical(path, error).string(),
+                                    viewer::FileStamp::Of(path)};
         std::optional<std::vector<uint8_t>> file = ReadWholeFile(path, &why);
         if (!file) return {ExitUnreadable, "cannot read " + path + (why.empty() ? "" : ": " + why)};
         if (animation > 0) return {ExitUsage, "--animation " + std::to_string(animation) + ": an SRX file holds one"};
         model.srx = std::move(*file);
+        model.files.push_back(std::move(watched));
         return {};
     }
     model.source = std::make_unique<srxconvert::ModelSource>();
     std::string error;
     if (!model.source->Read(path, error, root)) return {ExitUnreadable, "cannot read " + path + ": " + error};
     model.animations = std::max(1u, model.source->Scene().mNumAnimations);
-    return ConvertAnimation(model, path, animation);
+    Failure failure = ConvertAnimation(model, path, animation);
+    // The model, what it names and the images the conversion read, each as it was opened.
+    for (const srxconvert::OpenedFile& opened : model.source->Access().Opened())
+        model.files.push_back({opened.path, {opened.modified, opened.size}});
+    return failure;
 }
 
 // A model file made ready for the engine, before any of it reaches the device: converted,
@@ -388,6 +403,22 @@ viewer::ModelSummary SummarizeModel(const Model& model, const SrxScene& scene, c
             summary.images.push_back({missing.substr(missing.find_last_of("/\\") + 1), false});
         summary.clips.clear();
         const aiScene& source = model.source->Scene();
+        // Assimp's meshes are one material's part of the file's (a glTF primitive); its
+        // importers add a default material the file does not hold, unused when every mesh
+        // names one of the file's.
+        summary.inFile = {source.mNumMeshes, source.mNumMaterials, 0, true};
+        std::vector<bool> used(source.mNumMaterials, false);
+        for (unsigned i = 0; i < source.mNumMeshes; ++i) {
+            const aiMesh& mesh = *source.mMeshes[i];
+            if (mesh.mMaterialIndex < used.size()) used[mesh.mMaterialIndex] = true;
+            for (unsigned f = 0; f < mesh.mNumFaces; ++f) summary.inFile.triangles += mesh.mFaces[f].mNumIndices == 3;
+        }
+        for (unsigned i = 0; i < source.mNumMaterials; ++i) {
+            aiString name;
+            if (!used[i] && source.mMaterials[i]->Get(AI_MATKEY_NAME, name) == AI_SUCCESS &&
+                std::strcmp(name.C_Str(), AI_DEFAULT_MATERIAL_NAME) == 0)
+                --summary.inFile.materials;
+        }
         for (unsigned i = 0; i < source.mNumAnimations; ++i) {
             const aiAnimation& clip = *source.mAnimations[i];
             // Assimp's own default when a file gives no rate.
@@ -400,7 +431,7 @@ viewer::ModelSummary SummarizeModel(const Model& model, const SrxScene& scene, c
 
 // The model on screen: its prepared file, its clips (each converted the first time it is
 // shown, kept as SRX bytes), the one loaded into the world's display object, its framing
-// and summary, and the watch on its file.
+// and summary.
 struct ShownModel {
     std::string path;
     Model model;
@@ -416,7 +447,6 @@ struct ShownModel {
     viewer::Framing framing;
     viewer::ModelSummary summary;
     std::string summaryText;
-    FileWatch watch;
     std::vector<SrxLight> sourceLights;  // the file's, in the scene's frame
     std::vector<Light> fileLights;       // the same where the model is shown (Frame)
     std::string lightsNote;              // what FileLights left out
@@ -433,6 +463,12 @@ struct ShownModel {
         for (const viewer::RegisteredImage& key : RegisterImagesOf(prepared, path)) {
             Log::Write("Viewer: image %s from %s\n", key.key.c_str(), key.source.c_str());
             images.push_back(gRenderer->FindTexture(key.key));
+            // An SRX file's images are read here, on the main thread, a moment before.
+            if (!prepared.model.source) {
+                std::error_code error;
+                prepared.model.files.push_back(
+                    {std::filesystem::weakly_canonical(key.source, error).string(), viewer::FileStamp::Of(key.source)});
+            }
         }
         up = viewer::UpAxis();
         if (upAsked) {
@@ -455,7 +491,6 @@ struct ShownModel {
         clips[static_cast<size_t>(model.animation)] = std::move(model.srx);
         clipNames.assign(clips.size(), std::string());
         clipNames[static_cast<size_t>(model.animation)] = model.animationName;
-        watch = FileWatch(path);
     }
 
     // Once the images are in the registry: the summary, in the log too.
@@ -600,235 +635,363 @@ private:
     float lastNotch_ = 0.0f;
 };
 
-// The model being prepared on a worker while the device is made. Whatever ends the process
-// meanwhile (a fatal error, a bad platform setting) waits for it at exit, so that it is
-// not still running while the process's statics go.
+// A model read, converted and checked on a worker (PrepareModel): at start while the device
+// is made, later while the model shown stays on screen. Whatever ends the process meanwhile
+// (a fatal error, a bad platform setting) waits for it at exit, so that it is not still
+// running while the process's statics go. Its check import stays out of the log, which
+// keeps LoadScene's account only.
+struct Preparation {
+    std::string path;
+    std::unique_ptr<PreparedModel> prepared = std::make_unique<PreparedModel>();
+    Failure failure;
+    std::atomic<bool> done = false;
+};
+
 std::thread gPreparing;
 
 void FinishPreparing() {
     if (gPreparing.joinable() && gPreparing.get_id() != std::this_thread::get_id()) gPreparing.join();
 }
 
-int Run(const Arguments& args) {
-    Log::Open();
-    // Hidden until the model is ready, so that a file that cannot be shown never shows a
-    // window; made first, as the platform checks its settings when its first window is.
-    const int width = args.width, height = args.height;
-    gViewerWindow.create(50, 50, width, height, 1, ViewerWindowProcedure, false);
-    FrameLoop::CheckSettings();
-    // The model is read, converted and checked on a worker while the device is made. Its
-    // check import stays out of the log, which keeps LoadScene's account only.
-    auto prepared = std::make_unique<PreparedModel>();
-    Failure failure;
-    std::atexit(FinishPreparing);
-    gPreparing = std::thread([&] {
+// The worker must be free (FinishPreparing).
+std::unique_ptr<Preparation> StartPreparing(const std::string& path, int animation, const std::string& root) {
+    auto preparation = std::make_unique<Preparation>();
+    preparation->path = path;
+    gPreparing = std::thread([p = preparation.get(), animation, root] {
         Log::muted = true;
         try {
-            failure = PrepareModel(args.path, args.animation, args.root, *prepared);
+            p->failure = PrepareModel(p->path, animation, root, *p->prepared);
         } catch (const std::bad_alloc&) {
-            failure = {ExitUnreadable, "cannot read " + args.path + ": not enough memory"};
+            p->failure = {ExitUnreadable, "cannot read " + p->path + ": not enough memory"};
         } catch (const std::exception& error) {
-            failure = {ExitUnreadable, "cannot read " + args.path + ": " + error.what()};
+            p->failure = {ExitUnreadable, "cannot read " + p->path + ": " + error.what()};
         }
+        p->done = true;
     });
-    DragAcceptFiles(gViewerWindow.handle, TRUE);
-    auto showTitle = [](const std::string& path) {
-        SetWindowTextA(gViewerWindow.handle,
-                       ("Lumaret viewer - " + std::filesystem::path(path).filename().string()).c_str());
-    };
-    showTitle(args.path);
-    // As in the engine: ./data/'s shaders and images are prepared while the device is created.
-    auto prefetch = std::make_unique<StartupPrefetch>("./data/");
-    RendererSettings settings;
-    settings.fullscreen = false;
-    settings.vsync = true;
-    settings.multisample = 4;
-    settings.anisotropy = 1;
-    gRenderer = new Renderer();
-    gRenderer->Init(gViewerWindow.handle, DisplayModeDesc{width, height, 0}, settings,
-                    ClearColor | ClearDepth | ClearStencil);
-    FinishPreparing();
-    if (failure.status != ExitOk) {
-        std::fprintf(stderr, "viewer: %s\n", failure.message.c_str());
-        prefetch.reset();
+    return preparation;
+}
+
+// The viewer's run in named steps: Start (the window, the watch and the worker's read while
+// the device is made), SetUpWorld (the world, its lights and the display object, the view),
+// then the engine's frame loop, whose update is MoveView, FollowFiles, PlayAnimation and
+// PlaceCamera in turn, and DrawOverlays.
+class Session {
+public:
+    explicit Session(const Arguments& args) : args_(args), width_(args.width), height_(args.height),
+                                              controls_(gViewerWindow, args.height), showcase_(args.lights) {}
+
+    int Run() {
+        Log::Open();
+        if (int status = Start(); status != ExitOk) return status;
+        SetUpWorld();
+        FrameLoop loop(gViewerWindow, camera_, text_, width_, height_, kBackgroundColor);
+        loop_ = &loop;
+        loop.countLights = true;
+        loop.update = [this](const FrameTimer& timer) { Update(timer); };
+        loop.drawOverlays = [this] { DrawOverlays(); };
+        loop.Run();
+        FinishPreparing();  // a load still going when the window closed
+
+        Log::Write("Shutting down...\n");
+        delete gWorld;
+        gWorld = nullptr;
         delete gRenderer;
         gRenderer = nullptr;
-        gViewerWindow.destroy();
-        return failure.status;
+        return ExitOk;
     }
-    ShowWindow(gViewerWindow.handle, SW_SHOW);
-    ShownModel shown;
-    shown.Take(std::move(*prepared), args.path, args.up);
-    prepared.reset();
-    gRenderer->LoadResources(prefetch.get());
-    prefetch.reset();
-    shown.Summarize();
-    TextOverlay text;
-    text.Setup(*gRenderer);
-    gWorld = new World();
-    gWorld->InitPipeline();
-    gWorld->clearColor = kBackgroundColor;
-    gWorld->postFactor = 0.025f;
-    viewer::ViewerLights lights;
-    viewer::ShowcaseLights showcase(args.lights);
-    // Under a show of coloured lights the white ones step back, so that the colours show.
-    if (!showcase.lights.empty()) {
-        lights.key.color *= kShowcaseDimming;
-        lights.fill.color *= kShowcaseDimming;
+
+private:
+    // The window (hidden until the model is ready, so that a file that cannot be shown never
+    // shows one), the model read on the worker while the device is made, then shown.
+    int Start() {
+        // Made first, as the platform checks its settings when its first window is.
+        gViewerWindow.create(50, 50, width_, height_, 1, ViewerWindowProcedure, false);
+        FrameLoop::CheckSettings();
+        // The model's files are watched only with a display to edit on; its folder from
+        // before the read, so that a save while the viewer starts is heard.
+        watching_ = GetSystemMetrics(SM_CMONITORS) > 0;
+        if (watching_) {
+            std::error_code error;
+            watch_.WatchFolder(std::filesystem::weakly_canonical(args_.path, error).parent_path().string());
+        }
+        std::atexit(FinishPreparing);
+        std::unique_ptr<Preparation> preparation = StartPreparing(args_.path, args_.animation, args_.root);
+        DragAcceptFiles(gViewerWindow.handle, TRUE);
+        ShowTitle(args_.path);
+        // As in the engine: ./data/'s shaders and images are prepared while the device is created.
+        auto prefetch = std::make_unique<StartupPrefetch>("./data/");
+        RendererSettings settings;
+        settings.fullscreen = false;
+        settings.vsync = true;
+        settings.multisample = 4;
+        settings.anisotropy = 1;
+        gRenderer = new Renderer();
+        gRenderer->Init(gViewerWindow.handle, DisplayModeDesc{width_, height_, 0}, settings,
+                        ClearColor | ClearDepth | ClearStencil);
+        FinishPreparing();
+        if (const Failure& failure = preparation->failure; failure.status != ExitOk) {
+            std::fprintf(stderr, "viewer: %s\n", failure.message.c_str());
+            prefetch.reset();
+            delete gRenderer;
+            gRenderer = nullptr;
+            gViewerWindow.destroy();
+            return failure.status;
+        }
+        ShowWindow(gViewerWindow.handle, SW_SHOW);
+        shown_.Take(std::move(*preparation->prepared), args_.path, args_.up);
+        preparation.reset();
+        if (watching_) watch_.Watch(shown_.model.files);
+        gRenderer->LoadResources(prefetch.get());
+        prefetch.reset();
+        shown_.Summarize();
+        return ExitOk;
     }
-    bool ownLights = true;  // the file's lights, when it has any
+
+    void SetUpWorld() {
+        text_.Setup(*gRenderer);
+        gWorld = new World();
+        gWorld->InitPipeline();
+        gWorld->clearColor = kBackgroundColor;
+        gWorld->postFactor = 0.025f;
+        // Under a show of coloured lights the white ones step back, so that the colours show.
+        if (!showcase_.lights.empty()) {
+            lights_.key.color *= kShowcaseDimming;
+            lights_.fill.color *= kShowcaseDimming;
+        }
+        ListLights();
+        // One object shows every model and clip in turn: the viewer's zone draws the world's
+        // first object.
+        Zone* zone = gWorld->CreateZone("viewer");
+        shown_.object = gWorld->CreateObject("model");
+        zone->AddObject(shown_.object);
+        shown_.ShowAnimation(shown_.model.animation);
+        // Still, the camera keeps the close fit of the first view; circling, the orbit's.
+        start_ = shown_.framing.view;
+        orbit_ = shown_.framing.orbit;
+        view_ = args_.still ? start_ : orbit_;
+        userMoved_ = args_.still;
+        Log::Write("Viewer: framed at distance %.1f, filling %.2f of the view; circled at distance %.1f around "
+                   "(%.1f, %.1f, %.1f)\n",
+                   start_.distance, shown_.framing.fill, orbit_.distance, orbit_.target.x, orbit_.target.y,
+                   orbit_.target.z);
+        camera_.SetPerspective(viewer::kFieldOfViewDegrees, viewer::kAspect, viewer::kNear, viewer::kFar);
+    }
+
     // The world's list is made again every frame: the file's lights move with U and reloads.
-    auto listLights = [&] {
+    void ListLights() {
         gWorld->lights.clear();
-        if (ownLights && !shown.fileLights.empty()) {
-            for (Light& light : shown.fileLights) gWorld->lights.push_back(&light);
+        if (ownLights_ && !shown_.fileLights.empty()) {
+            for (Light& light : shown_.fileLights) gWorld->lights.push_back(&light);
         } else {
-            gWorld->lights.push_back(&lights.key);
-            gWorld->lights.push_back(&lights.fill);
+            gWorld->lights.push_back(&lights_.key);
+            gWorld->lights.push_back(&lights_.fill);
         }
-        for (Light& light : showcase.lights) gWorld->lights.push_back(&light);
-    };
-    listLights();
-    // One object shows every model and clip in turn: the viewer's zone draws the world's
-    // first object.
-    Zone* zone = gWorld->CreateZone("viewer");
-    shown.object = gWorld->CreateObject("model");
-    zone->AddObject(shown.object);
-    shown.ShowAnimation(shown.model.animation);
+        for (Light& light : showcase_.lights) gWorld->lights.push_back(&light);
+    }
 
-    viewer::OrbitView start = shown.framing.view;
-    viewer::OrbitView view = start;
-    Log::Write("Viewer: framed at distance %.1f, filling %.2f of the view\n", view.distance, shown.framing.fill);
-    Camera camera;
-    camera.SetPerspective(viewer::kFieldOfViewDegrees, viewer::kAspect, viewer::kNear, viewer::kFar);
+    static void ShowTitle(const std::string& path) {
+        SetWindowTextA(gViewerWindow.handle,
+                       ("Lumaret viewer - " + std::filesystem::path(path).filename().string()).c_str());
+    }
 
-    ViewControls controls(gViewerWindow, height);
-    bool userMoved = args.still;
-    viewer::AnimationTimeline timeline;
-    bool showSummary = false;
-    std::vector<QuadVertex> summaryVertices, messageVertices;
-    // The model's file is watched as the shaders are, and only with a display to edit on.
-    bool watch = GetSystemMetrics(SM_CMONITORS) > 0;
-    float nextLook = 0.0f;
-    std::string message;
-    float messageUntil = -1.0f;
-    // Opens a file in place of the model shown; on failure the model stays and says why.
-    auto openInPlace = [&](std::string path, float seconds) {  // a copy: it may be shown.path
-        auto next = std::make_unique<PreparedModel>();
-        Failure failure = PrepareModel(path, -1, args.root, *next);
-        bool reload = path == shown.path;
-        if (failure.status != ExitOk) {
-            Log::Write("Viewer: open failed: %s; still showing %s\n", failure.message.c_str(), shown.path.c_str());
-            message = "Not opened: " + failure.message + "\nstill showing " + FileNameOfPath(shown.path);
-            messageUntil = seconds + kMessageSeconds;
-            return;
+    void Update(const FrameTimer& timer) {
+        now_ = timer.time;
+        MoveView(timer.time);
+        FollowFiles(timer.time);
+        PlayAnimation(timer);
+        PlaceCamera(timer.time);
+    }
+
+    // The mouse, R, U and the view keys; until the user takes the camera, the orbit.
+    void MoveView(float time) {
+        if (controls_.Move(view_, time)) userMoved_ = true;
+        if (loop_->KeyPressed('R')) {
+            view_ = start_;
+            userMoved_ = true;
+            ViewControls::LogView("reset", view_);
         }
-        SceneObject* display = shown.object;
-        shown.Retire();
-        shown = ShownModel();
-        shown.object = display;
-        shown.Take(std::move(*next), path, args.up);
-        shown.Summarize();
-        shown.ShowAnimation(shown.model.animation);
-        Log::Write("Viewer: %s %s\n", reload ? "reloaded" : "opened", path.c_str());
-        showTitle(path);
-        messageUntil = -1.0f;
-        // A new file is framed afresh; a reloaded one keeps the user's view.
-        start = shown.framing.view;
-        if (!reload) view = start;
-    };
-    FrameLoop loop(gViewerWindow, camera, text, width, height, kBackgroundColor);
-    loop.countLights = true;
-    float now = 0.0f;
-    loop.update = [&](const FrameTimer& timer) {
-        now = timer.time;
-        if (controls.Move(view, timer.time)) userMoved = true;
-        if (loop.KeyPressed('R')) {
-            view = start;
-            userMoved = true;
-            ViewControls::LogView("reset", view);
-        }
-        if (loop.KeyPressed('U')) {
-            shown.TurnUp();
-            view = start = shown.framing.view;
-            userMoved = true;
+        if (loop_->KeyPressed('U')) {
+            shown_.TurnUp();
+            view_ = start_ = shown_.framing.view;
+            orbit_ = shown_.framing.orbit;
+            userMoved_ = true;
         }
         // Front, side and top, as on a numeric keypad; the distance and target stay.
         for (auto [key, name, yaw, pitch] : {std::tuple('1', "front", 0.0f, 0.0f),
                                              std::tuple('3', "side", 1.57079633f, 0.0f),
                                              std::tuple('7', "top", 0.0f, 1.45f)})
-            if (loop.KeyPressed(key)) {
-                view.yaw = yaw;
-                view.pitch = pitch;
-                userMoved = true;
-                ViewControls::LogView(name, view);
+            if (loop_->KeyPressed(key)) {
+                view_.yaw = yaw;
+                view_.pitch = pitch;
+                userMoved_ = true;
+                ViewControls::LogView(name, view_);
             }
-        if (!userMoved) view.yaw = kOrbitSpeed * timer.time;
+        if (!userMoved_) {
+            view_ = orbit_;
+            view_.yaw = kOrbitSpeed * time;
+        }
+    }
+
+    // A dropped file, F5 and the watched files' saves start a read on the worker; a read
+    // that is done is shown.
+    void FollowFiles(float time) {
+        if (!gDroppedFile.empty()) {
+            std::string path = std::exchange(gDroppedFile, std::string());
+            Log::Write("Viewer: loading %s (dropped)\n", path.c_str());
+            Open(path);
+        }
+        if (loop_->KeyPressed(VK_F5)) {
+            Log::Write("Viewer: loading %s again (F5)\n", shown_.path.c_str());
+            Open(shown_.path);
+        }
+        if (watching_ && time >= nextLook_) {
+            nextLook_ = time + kLookInterval;
+            if (std::string saved = watch_.Look(); !saved.empty()) {
+                Log::Write("Viewer: loading %s again: %s was saved\n", shown_.path.c_str(), saved.c_str());
+                Open(shown_.path);
+            }
+        }
+        ShowOpened(time);
+    }
+
+    // Reads a file on the worker while the model shown stays on screen; one asked for
+    // meanwhile is read when that is done (the later asks win).
+    void Open(const std::string& path) {
+        if (opening_) {
+            asked_ = path;
+            return;
+        }
+        opening_ = StartPreparing(path, -1, args_.root);
+    }
+
+    // Shows the file read in place of the model; on failure the model stays and says why.
+    void ShowOpened(float seconds) {
+        if (!opening_ || !opening_->done) return;
+        FinishPreparing();
+        std::unique_ptr<Preparation> opened = std::move(opening_);
+        // Asked for again while it was read (a second save): that read is the one to show.
+        if (!asked_.empty()) return Open(std::exchange(asked_, std::string()));
+        std::string path = opened->path;
+        bool reload = path == shown_.path;
+        if (opened->failure.status != ExitOk) {
+            Log::Write("Viewer: open failed: %s; still showing %s\n", opened->failure.message.c_str(),
+                       shown_.path.c_str());
+            message_ = "Not opened: " + opened->failure.message + "\nstill showing " + FileNameOfPath(shown_.path);
+            messageUntil_ = seconds + kMessageSeconds;
+            return;
+        }
+        SceneObject* display = shown_.object;
+        shown_.Retire();
+        shown_ = ShownModel();
+        shown_.object = display;
+        shown_.Take(std::move(*opened->prepared), path, args_.up);
+        opened.reset();
+        shown_.Summarize();
+        shown_.ShowAnimation(shown_.model.animation);
+        if (watching_) watch_.Watch(shown_.model.files);
+        Log::Write("Viewer: %s %s\n", reload ? "reloaded" : "opened", path.c_str());
+        ShowTitle(path);
+        messageUntil_ = -1.0f;
+        // A new file is framed afresh; a reloaded one keeps the user's view.
+        start_ = shown_.framing.view;
+        orbit_ = shown_.framing.orbit;
+        if (!reload) view_ = userMoved_ ? start_ : orbit_;
+    }
+
+    // The timeline's keys, N and P, F3 and L, and the clock's step for this frame.
+    void PlayAnimation(const FrameTimer& timer) {
         bool shift = gViewerWindow.KeyState[VK_SHIFT] != 0;
         viewer::AnimationTimeline::Keys keys;
-        keys.pause = loop.KeyPressed(VK_SPACE);
+        keys.pause = loop_->KeyPressed(VK_SPACE);
         // Both keys are asked every frame, so a press is seen once whatever Shift does.
-        bool comma = loop.KeyPressed(VK_OEM_COMMA), period = loop.KeyPressed(kKeyPeriod);
+        bool comma = loop_->KeyPressed(VK_OEM_COMMA), period = loop_->KeyPressed(kKeyPeriod);
         keys.stepBack = comma && !shift;
         keys.stepForward = period && !shift;
-        keys.slower = loop.KeyPressed(VK_OEM_4);
-        keys.faster = loop.KeyPressed(VK_OEM_6);
+        keys.slower = loop_->KeyPressed(VK_OEM_4);
+        keys.faster = loop_->KeyPressed(VK_OEM_6);
         if (shift) keys.scrub = (gViewerWindow.KeyState[kKeyPeriod] != 0) - (gViewerWindow.KeyState[VK_OEM_COMMA] != 0);
-        bool next = loop.KeyPressed('N'), previous = loop.KeyPressed('P');
+        bool next = loop_->KeyPressed('N'), previous = loop_->KeyPressed('P');
         int turn = next ? 1 : previous ? -1 : 0;
-        if (turn != 0 && shown.model.animations > 1) shown.Turn(turn);
-        if (!gDroppedFile.empty()) {
-            std::string path = std::move(gDroppedFile);
-            gDroppedFile.clear();
-            openInPlace(path, timer.time);
-        } else if (watch && timer.time >= nextLook) {
-            nextLook = timer.time + kLookInterval;
-            if (shown.watch.Look()) openInPlace(shown.path, timer.time);
-        }
-        if (loop.KeyPressed(VK_F3)) showSummary = !showSummary;
-        if (loop.KeyPressed('L') && !shown.fileLights.empty()) {
-            ownLights = !ownLights;
-            Log::Write("Viewer: lights: %s\n", ownLights ? "the file's" : "the viewer's");
+        if (turn != 0 && shown_.model.animations > 1) shown_.Turn(turn);
+        if (loop_->KeyPressed(VK_F3)) showSummary_ = !showSummary_;
+        if (loop_->KeyPressed('L') && !shown_.fileLights.empty()) {
+            ownLights_ = !ownLights_;
+            Log::Write("Viewer: lights: %s\n", ownLights_ ? "the file's" : "the viewer's");
         }
         // A converted clip plays at its own pace; an SRX file's, which knows no seconds, at the
         // engine's 24 ticks a frame.
-        {
-            size_t clip = static_cast<size_t>(shown.model.animation);
-            const std::vector<viewer::ModelSummary::Clip>& clips = shown.summary.clips;
-            timeline.ticksPerSecond = viewer::ClipTicksPerSecond(clip < clips.size() ? clips[clip].seconds : 0.0);
-        }
-        gWorld->ticksPerFrame = timeline.Update(keys, timer.delta);
-        camera.SetPerspective(viewer::kFieldOfViewDegrees, viewer::kAspect, view.NearPlane(), viewer::kFar);
-        camera.SetPosition(view.Eye());
-        camera.SetTarget(view.target);
-        lights.Follow(view);
-        showcase.Place(timer.time);
-        listLights();
-    };
-    loop.drawOverlays = [&] {
-        if (args.thumbnail) return;  // the model alone
-        if (shown.model.animations > 1 || timeline.touched) {
-            size_t clip = static_cast<size_t>(shown.model.animation);
-            const std::vector<viewer::ModelSummary::Clip>& clips = shown.summary.clips;
-            double seconds = clip < clips.size() && clips[clip].seconds >= 0.0 ? clips[clip].seconds : -1.0;
-            timeline.Draw(*gRenderer, text,
-                          timeline.Text(shown.clipNames[clip], shown.model.animation, shown.model.animations, seconds),
-                          width, height);
-        }
-        if (showSummary)
-            DrawTextPanel(*gRenderer, text, shown.summaryText, PanelCorner::TopRight, width, height, summaryVertices);
-        if (now < messageUntil)
-            DrawTextPanel(*gRenderer, text, message, PanelCorner::Centre, width, height, messageVertices);
-    };
-    loop.Run();
+        timeline_.ticksPerSecond = viewer::ClipTicksPerSecond(ClipSeconds());
+        gWorld->ticksPerFrame = timeline_.Update(keys, timer.delta);
+    }
 
-    Log::Write("Shutting down...\n");
-    delete gWorld;
-    gWorld = nullptr;
-    delete gRenderer;
-    gRenderer = nullptr;
-    return ExitOk;
-}
+    // The shown clip's length in seconds; below 0 when only its ticks are known.
+    double ClipSeconds() const {
+        size_t clip = static_cast<size_t>(shown_.model.animation);
+        const std::vector<viewer::ModelSummary::Clip>& clips = shown_.summary.clips;
+        return clip < clips.size() && clips[clip].seconds >= 0.0 ? clips[clip].seconds : -1.0;
+    }
+
+    void PlaceCamera(float time) {
+        camera_.SetPerspective(viewer::kFieldOfViewDegrees, viewer::kAspect, view_.NearPlane(), viewer::kFar);
+        camera_.SetPosition(view_.Eye());
+        camera_.SetTarget(view_.target);
+        lights_.Follow(view_);
+        showcase_.Place(time);
+        ListLights();
+    }
+
+    // The timeline, F3's summary and a failed open's message, over the picture.
+    void DrawOverlays() {
+        if (args_.thumbnail) return;  // the model alone
+        if (shown_.model.animations > 1 || timeline_.touched) {
+            size_t clip = static_cast<size_t>(shown_.model.animation);
+            timeline_.Draw(*gRenderer, text_,
+                           timeline_.Text(shown_.clipNames[clip], shown_.model.animation, shown_.model.animations,
+                                          ClipSeconds()),
+                           width_, height_);
+        }
+        if (showSummary_) {
+            // Below the debug view's name (top centre) where the two would meet: the widest
+            // name's room is kept whichever view shows.
+            PanelRect panel = TextPanelRect(*gRenderer, text_, shown_.summaryText, PanelCorner::TopRight, width_,
+                                            height_, summaryVertices_);
+            for (int v = 0; v < static_cast<int>(DebugView::Count); ++v) {
+                PanelRect label = TextPanelRect(*gRenderer, text_, DebugViewName(static_cast<DebugView>(v)),
+                                                PanelCorner::TopCentre, width_, height_, summaryVertices_);
+                if (panel.left < label.left + label.width) panel.top = std::max(panel.top, 2 * label.top + label.height);
+            }
+            DrawTextPanelAt(*gRenderer, text_, shown_.summaryText, panel.left, panel.top, width_, height_,
+                            summaryVertices_);
+        }
+        if (now_ < messageUntil_)
+            DrawTextPanel(*gRenderer, text_, message_, PanelCorner::Centre, width_, height_, messageVertices_);
+    }
+
+    const Arguments& args_;
+    const int width_, height_;
+    FrameLoop* loop_ = nullptr;  // while Run's loop runs
+    bool watching_ = false;
+    viewer::ModelWatch watch_;
+    ShownModel shown_;
+    TextOverlay text_;
+    Camera camera_;
+    ViewControls controls_;
+    viewer::ViewerLights lights_;
+    viewer::ShowcaseLights showcase_;
+    bool ownLights_ = true;  // the file's lights, when it has any
+    viewer::OrbitView start_, orbit_, view_;
+    bool userMoved_ = false;
+    viewer::AnimationTimeline timeline_;
+    bool showSummary_ = false;
+    std::vector<QuadVertex> summaryVertices_, messageVertices_;
+    float now_ = 0.0f, nextLook_ = 0.0f;
+    std::string message_;
+    float messageUntil_ = -1.0f;
+    std::unique_ptr<Preparation> opening_;  // a file being read for a drop or a reload
+    std::string asked_;                     // the file to read once that is done
+};
+
+int Run(const Arguments& args) { return Session(args).Run(); }
 
 // What a thumbnail's run may leave on disk until it is done: the rendered frame (made
 // empty before the time limit starts), the platform's partial copy of it and the
@@ -955,6 +1118,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     SetDataFolder(*data);
     // The platform reads these when the window system starts, in Run; a screenshot is
     // taken headless only, so asking for one runs headless whatever the display.
+    // A picture needs no frames to settle: the exposure follows the frame's own luminance,
+    // read back before it is composed, so the first frame is the picture (an animation or
+    // the circling camera moves on from there, as --frames asks).
+    if (!args.screenshot.empty() && args.frames.empty() && !std::getenv("LUMARET_HEADLESS_FRAMES")) args.frames = "1";
     if (!args.frames.empty()) {
         setenv("LUMARET_HEADLESS_FRAMES", args.frames.c_str(), 1);
         setenv("LUMARET_MAX_FRAMES", args.frames.c_str(), 1);

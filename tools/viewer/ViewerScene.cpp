@@ -179,6 +179,20 @@ D3DXVECTOR3 Direction(float yaw, float pitch) {
     return {std::cos(pitch) * std::sin(yaw), std::sin(pitch), -std::cos(pitch) * std::cos(yaw)};
 }
 
+// The camera's axes looking at its target from that direction, y up.
+struct CameraAxes {
+    D3DXVECTOR3 right, up, forward;
+};
+CameraAxes AxesOf(float yaw, float pitch) {
+    CameraAxes axes;
+    axes.forward = -Direction(yaw, pitch);
+    D3DXVECTOR3 up(0.0f, 1.0f, 0.0f);
+    D3DXVec3Cross(&axes.right, &up, &axes.forward);
+    D3DXVec3Normalize(&axes.right, &axes.right);
+    D3DXVec3Cross(&axes.up, &axes.forward, &axes.right);
+    return axes;
+}
+
 }  // namespace
 
 D3DXVECTOR3 OrbitView::Eye() const { return target + distance * Direction(yaw, pitch); }
@@ -209,11 +223,8 @@ void OrbitView::Zoom(float notches) {
 void OrbitView::Pan(float dxPixels, float dyPixels, int viewHeight) {
     // One pixel at the target's depth: the cursor drags the model along with it.
     float unitsPerPixel = 2.0f * distance * TanHalfFieldOfView() / static_cast<float>(std::max(viewHeight, 1));
-    D3DXVECTOR3 forward = -Direction(yaw, pitch), up(0.0f, 1.0f, 0.0f), right, cameraUp;
-    D3DXVec3Cross(&right, &up, &forward);
-    D3DXVec3Normalize(&right, &right);
-    D3DXVec3Cross(&cameraUp, &forward, &right);
-    target += unitsPerPixel * (-dxPixels * right + dyPixels * cameraUp);
+    CameraAxes axes = AxesOf(yaw, pitch);
+    target += unitsPerPixel * (-dxPixels * axes.right + dyPixels * axes.up);
     // The model's centre stays in reach, so that zooming keeps the sphere out of the near plane.
     float length = D3DXVec3Length(&target);
     if (length > kMaxPan) target *= kMaxPan / length;
@@ -266,6 +277,30 @@ float FitDistance(const std::vector<D3DXVECTOR3>& worldPoints, OrbitView view) {
     return 0.5f * (nearest + farthest);
 }
 
+OrbitView OrbitFraming(const std::vector<D3DXVECTOR3>& worldPoints, OrbitView view) {
+    Bounds bounds = BoundsOf(worldPoints);
+    view.target = 0.5f * (bounds.min + bounds.max);
+    // A point at (x, y) across the camera and z0 along its line of sight from the target
+    // lies inside the share kFill of the view from a distance d when
+    // |x| <= kFill tanHalf aspect (z0 + d) and |y| <= kFill tanHalf (z0 + d).
+    const float across = kFill * TanHalfFieldOfView() * kAspect, upward = kFill * TanHalfFieldOfView();
+    float distance = view.NearestDistance();
+    for (int i = 0; i < kOrbitDirections; ++i) {
+        float yaw = 6.2831853f * static_cast<float>(i) / kOrbitDirections;
+        CameraAxes axes = AxesOf(yaw, view.pitch);
+        for (const D3DXVECTOR3& p : worldPoints) {
+            D3DXVECTOR3 q = p - view.target;
+            float needed = std::max(std::fabs(D3DXVec3Dot(&q, &axes.right)) / across,
+                                    std::fabs(D3DXVec3Dot(&q, &axes.up)) / upward) -
+                           D3DXVec3Dot(&q, &axes.forward);
+            distance = std::max(distance, needed);
+        }
+    }
+    view.distance = std::min(distance, view.FarthestDistance());
+    view.framed = view.distance;
+    return view;
+}
+
 Framing FrameModel(const std::vector<D3DXVECTOR3>& points, OrbitView view) {
     Framing framing;
     framing.world = FramingMatrix(BoundsOf(points));
@@ -273,17 +308,14 @@ Framing FrameModel(const std::vector<D3DXVECTOR3>& points, OrbitView view) {
     for (const D3DXVECTOR3& p : points) placed.push_back(Transform(p, framing.world));
     // The box's centre need not project to the view's: move the model across the view
     // until its projected bounds sit in the middle, then fit the distance again.
-    D3DXVECTOR3 forward = -Direction(view.yaw, view.pitch), up(0.0f, 1.0f, 0.0f), right, cameraUp;
-    D3DXVec3Cross(&right, &up, &forward);
-    D3DXVec3Normalize(&right, &right);
-    D3DXVec3Cross(&cameraUp, &forward, &right);
+    CameraAxes axes = AxesOf(view.yaw, view.pitch);
     D3DXVECTOR3 shift(0.0f, 0.0f, 0.0f);
     for (int i = 0; i < 4; ++i) {
         view.distance = FitDistance(placed, view);
         Projection projection = Project(placed, view);
         float halfHeight = view.distance * TanHalfFieldOfView();
         D3DXVECTOR3 step =
-            -(projection.centreX * halfHeight * kAspect * right + projection.centreY * halfHeight * cameraUp);
+            -(projection.centreX * halfHeight * kAspect * axes.right + projection.centreY * halfHeight * axes.up);
         // Never so far that the sphere around the model loses its room before the near plane.
         D3DXVECTOR3 moved = shift + step;
         if (D3DXVec3Length(&moved) > kMaxPan) break;
@@ -298,6 +330,7 @@ Framing FrameModel(const std::vector<D3DXVECTOR3>& points, OrbitView view) {
     view.framed = view.distance;
     framing.view = view;
     framing.fill = Project(placed, view).fill;
+    framing.orbit = OrbitFraming(placed, view);
     return framing;
 }
 

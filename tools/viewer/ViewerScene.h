@@ -97,12 +97,22 @@ Projection Project(const std::vector<D3DXVECTOR3>& worldPoints, const OrbitView&
 // The distance at which the points fill kFill of the view, from the view's angles.
 float FitDistance(const std::vector<D3DXVECTOR3>& worldPoints, OrbitView view);
 
+// The camera circling the model: around the centre of the points' box, at the distance
+// where from every direction the orbit takes (the yaw all round, at the view's pitch) every
+// point lies within kFill of the view's half-width and half-height of the picture's middle.
+// One fit for all directions, so that a model circled neither leaves the picture nor
+// comes closer as it turns.
+constexpr int kOrbitDirections = 72;
+OrbitView OrbitFraming(const std::vector<D3DXVECTOR3>& worldPoints, OrbitView view);
+
 // The model's place and the camera's at start: the first pose centred and scaled into
 // the view sphere (FramingMatrix), moved across the view so that its projected bounds are
-// centred, and the camera at the distance where they fill kFill of the view.
+// centred, and the camera at the distance where they fill kFill of the view; and the
+// orbit that circles it (OrbitFraming), whose first view is farther out.
 struct Framing {
     D3DXMATRIX world;
     OrbitView view;
+    OrbitView orbit;
     float fill = 0.0f;
 };
 Framing FrameModel(const std::vector<D3DXVECTOR3>& points, OrbitView view);
