@@ -1,7 +1,7 @@
 #include "BoundedRun.h"
 
 #include "common/ToolExitStatus.h"
-#include "d3dx9/AddressSanitizer.h"
+#include "hlslfront/AddressSanitizer.h"
 
 #include <sys/resource.h>
 #include <sys/wait.h>
