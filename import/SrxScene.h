@@ -23,7 +23,9 @@
 class ChunkReader;
 
 // How a map's texture coordinates are found: the set, then scaled, rotated and offset as
-// KHR_texture_transform says (uv' = offset + R(rotation) (scale uv)).
+// KHR_texture_transform says, in the engine's coordinates (u right, v down):
+// u' = offset.u + cos r (scale.u u) + sin r (scale.v v), v' = offset.v - sin r (scale.u u)
+// + cos r (scale.v v).
 struct SrxTextureTransform {
     float offset[2] = {0.0f, 0.0f};
     float scale[2] = {1.0f, 1.0f};

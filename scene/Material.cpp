@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 
 namespace {
 
@@ -53,12 +54,14 @@ bool Emits(const SrxMaterial& material) {
 bool HasMaterialFeatures(const SrxMaterial& material, bool colored) {
     if (colored) return true;
     if (!material.extended) return false;
+    bool transformed = std::any_of(std::begin(material.transforms), std::end(material.transforms),
+                                   [](const SrxTextureTransform& t) { return !t.IsIdentity(); });
     return (material.flags & (srx::MaterialAlphaMask | srx::MaterialAlphaBlend | srx::MaterialDoubleSided)) ||
-           Emits(material) || (material.extraMapMask & srx::ExtraMapOpacity);
+           Emits(material) || transformed || (material.extraMapMask & srx::ExtraMapOpacity);
 }
 
-void ApplyMaterialFeatures(const SrxMaterial& material, bool colored, const int (&shaders)[MaterialPassCount],
-                           Renderable& renderable) {
+void ApplyMaterialFeatures(const SrxMaterial& material, bool colored, bool secondSet,
+                           const int (&shaders)[MaterialPassCount], Renderable& renderable) {
     if (!HasMaterialFeatures(material, colored) || shaders[0] < 0 || shaders[1] < 0 || shaders[2] < 0) return;
     ShaderParams& params = renderable.params;
     bool twoSided = material.flags & srx::MaterialDoubleSided;
@@ -68,8 +71,17 @@ void ApplyMaterialFeatures(const SrxMaterial& material, bool colored, const int 
     // A cutoff below every alpha when nothing is cut out.
     values[3] = (material.flags & srx::MaterialAlphaMask) ? material.alphaCutoff : -1.0f;
     std::copy(material.baseColor, material.baseColor + 4, values + 4);
+    // Two registers a map slot from the third on: u' = dot(row 0, (u, v, 1)), v' = dot(row 1,
+    // (u, v, 1)), and in row 0's w the set (0 or 1) the coordinates come from.
+    for (int slot = 0; slot < srx::MapSlotCount; ++slot) {
+        const SrxTextureTransform& t = material.transforms[slot];
+        float c = std::cos(t.rotation), s = std::sin(t.rotation);
+        const float rows[8] = {c * t.scale[0],  s * t.scale[1], t.offset[0], t.uvSet == 1 && secondSet ? 1.0f : 0.0f,
+                               -s * t.scale[0], c * t.scale[1], t.offset[1], 0.0f};
+        std::copy(rows, rows + 8, values + 8 + 8 * slot);
+    }
     params.floatArray = values;
-    params.floatArrayCount = 8;
+    params.floatArrayCount = 8 + 8 * srx::MapSlotCount;
     params.textures[4] = Emits(material) ? MapOrWhite(ExtraMapName(material, srx::ExtraMapEmissive))
                                          : gRenderer->FindTexture(kDefaultWhite);
     params.textures[5] = MapOrWhite(ExtraMapName(material, srx::ExtraMapOpacity));

@@ -14,13 +14,16 @@ void ApplyMaterial(const SrxNode& node, const SrxMaterial& material, Renderable&
                    const std::string& scenePath);
 
 // What the material asks for beyond ApplyMaterial's (emission and its map, cut-outs by alpha
-// or an opacity map, two-sided faces, the mesh's vertex colours when `colored`): the pass
+// or an opacity map, blending, two-sided faces, texture transforms and coordinate sets, the
+// mesh's vertex colours when `colored`): the pass
 // shaders that draw it (shaders, in MaterialPass order), their values and maps on stages 4
 // and 5, and no culling for two-sided faces. A material without any is left as it is.
 // A blended material's renderable is marked so and drawn with the blend pass's shader in
 // the blended state (alpha blending, depth tested without writing).
-void ApplyMaterialFeatures(const SrxMaterial& material, bool colored, const int (&shaders)[MaterialPassCount],
-                           Renderable& renderable);
+// Maps read the texture coordinate set and transform their slot names; a second set the
+// mesh lacks (`secondSet` false) reads the first.
+void ApplyMaterialFeatures(const SrxMaterial& material, bool colored, bool secondSet,
+                           const int (&shaders)[MaterialPassCount], Renderable& renderable);
 
 // True when ApplyMaterialFeatures has something to draw for the material.
 bool HasMaterialFeatures(const SrxMaterial& material, bool colored);

@@ -39,7 +39,7 @@ public:
     // The pass shaders the material needs in place of the pass's own (MaterialPass order),
     // -1 where the pass's own draws it; the values they read as floatArray.
     int passShaders[3] = {-1, -1, -1};
-    float materialValues[8] = {};
+    float materialValues[48] = {};
     // Blended: drawn after the forward pass, farthest first by its centre (the middle of
     // its geometry's box, in the mesh's frame), instead of in the ZN and forward passes.
     bool blended = false;

@@ -296,8 +296,18 @@ void SceneBuild::BuildMesh(size_t index, MeshOutline& outline) {
         r->center = PrimitiveCenter(p);
         ApplyMaterial(node, material, *r, path_);
         if (HasMaterialFeatures(material, colored) &&
-            (materialShaders[0] >= 0 || world_.MaterialPassShaders(materialShaders)))
-            ApplyMaterialFeatures(material, colored, materialShaders, *r);
+            (materialShaders[0] >= 0 || world_.MaterialPassShaders(materialShaders))) {
+            bool hasSecond = (p.streamFlags & srx::StreamTexCoords2) && !skinned;
+            bool wantsSecond = std::any_of(std::begin(material.transforms), std::end(material.transforms),
+                                           [](const SrxTextureTransform& t) { return t.uvSet == 1; });
+            if (wantsSecond && !hasSecond)
+                Log::Write(
+                    "World::LoadScene: mesh %zu ('%s'): material '%s' names a second set of texture "
+                    "coordinates, which the mesh does not have (or, skinned, does not keep); its maps read the "
+                    "first.\n",
+                    index, node.name, material.name);
+            ApplyMaterialFeatures(material, colored, hasSecond, materialShaders, *r);
+        }
         r->shader = skinned ? skinnedShader_ : staticShader_;
         object_.AddRenderable(r);
         object_.palette = palette;

@@ -49,6 +49,7 @@ struct Square {
     int material = 0;
     std::vector<float> colors;              // r, g, b, a for each corner (-1,-1), (1,-1), (1,1), (-1,1)
     float x = 0.0f, z = 0.0f, half = 1.0f;  // its middle's x and z, and half its side
+    bool secondSet = false;                 // TEXCOORD_1: the first set mirrored left to right
 };
 
 // One mesh of the squares, one node, the materials' JSON as given, and images as PNG data.
@@ -80,6 +81,10 @@ std::string Gltf(const std::vector<Square>& squares, const std::string& material
         int i = add(s.facingAway ? away : front, sizeof(front), R"("componentType":5123,"count":6,"type":"SCALAR")");
         std::string attributes = R"("POSITION":)" + std::to_string(p) + R"(,"NORMAL":)" + std::to_string(n) +
                                  R"(,"TEXCOORD_0":)" + std::to_string(t);
+        const float mirrored[] = {1, 1, 0, 1, 0, 0, 1, 0};
+        if (s.secondSet)
+            attributes += R"(,"TEXCOORD_1":)" + std::to_string(add(mirrored, sizeof(mirrored),
+                                                                   R"("componentType":5126,"count":4,"type":"VEC2")"));
         if (!s.colors.empty())
             attributes += R"(,"COLOR_0":)" + std::to_string(add(s.colors.data(), s.colors.size() * sizeof(float),
                                                                 R"("componentType":5126,"count":4,"type":"VEC4")"));
@@ -92,6 +97,8 @@ std::string Gltf(const std::vector<Square>& squares, const std::string& material
         R"("buffers":[{"byteLength":)" + std::to_string(bin.size()) +
         R"(,"uri":"data:application/octet-stream;base64,)" + Base64(bin) + R"("}],)" + R"("bufferViews":[)" + views +
         R"(],"accessors":[)" + accessors + "]";
+    if (materials.find("KHR_texture_transform") != std::string::npos)
+        json += R"(,"extensionsUsed":["KHR_texture_transform"])";
     if (!pngs.empty()) {
         std::string images, textures;
         for (size_t k = 0; k < pngs.size(); ++k) {
@@ -109,6 +116,14 @@ std::string HalfTransparentPng() {
     for (int i = 0; i < 64; ++i) pixels[static_cast<size_t>(i)] = (i % 8 < 4 ? 0x00ffffffu : 0xffffffffu);
     EXPECT_TRUE(lumaret::test::WritePng("half.png", 8, 8, pixels.data()));
     return ReadFileBytes("half.png");
+}
+
+// An 8 x 8 image, red on its left half and blue on its right.
+std::string RedBluePng() {
+    std::vector<uint32_t> pixels(64);
+    for (int i = 0; i < 64; ++i) pixels[static_cast<size_t>(i)] = (i % 8 < 4 ? 0xffff0000u : 0xff0000ffu);
+    EXPECT_TRUE(lumaret::test::WritePng("redblue.png", 8, 8, pixels.data()));
+    return ReadFileBytes("redblue.png");
 }
 
 struct Picture {
@@ -284,4 +299,54 @@ TEST_F(MaterialFeatures, BlendedSurfacesShowWhatIsBehindFarthestFirstAndLeaveThe
     WriteFileBytes("clear.gltf", Gltf({back, middle}, red + "," + clear));
     WriteFileBytes("gone.gltf", Gltf({back, middle}, red + "," + cut));
     EXPECT_TRUE(View("clear.gltf").pixels == View("gone.gltf").pixels) << "the opaque frame is unchanged by it";
+}
+
+// A real model: TextureTransformTest shows a check mark where the transform of its panel is
+// drawn as the file says, and a red cross on a red plate where it is not (a small red marker
+// stays whatever is drawn).
+TEST_F(MaterialFeatures, TheTextureTransformTestShowsItsCheckMarks) {
+    Picture picture = View("/usr/share/assimp/models/glTF2/textureTransform/TextureTransformTest.gltf");
+    EXPECT_LT(picture.Dominated(0), 1500u);
+    EXPECT_GT(picture.Dominated(1), 8000u) << "the green 'U' panel";
+}
+
+// A real model: the labels of ClearCoatTest are black plates whose text comes from an
+// emissive map, and its partial coating is blended.
+TEST_F(MaterialFeatures, TheClearCoatTestsEmissiveLabelsShow) {
+    Picture picture = View("/usr/share/assimp/models/glTF2/ClearCoat-glTF/ClearCoatTest.gltf");
+    size_t bright = 0;
+    for (uint32_t p : picture.pixels)
+        bright += picture.Channel(p, 0) > 150 && picture.Channel(p, 1) > 150 && picture.Channel(p, 2) > 150;
+    EXPECT_GT(bright, 3000u) << "the labels' light plates";
+    std::string log = ReadFileBytes("log.txt");
+    EXPECT_NE(log.find("Model: drawn: emission: 'LabelMaterial'\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Model: drawn: alpha blending: 'Partial_Coating'\n"), std::string::npos) << log;
+}
+
+// A map's texture transform and coordinate set: each case turns the red-and-blue image so
+// that blue lands on the square's left, where the plain map shows red.
+TEST_F(MaterialFeatures, TextureTransformsAndTheSecondCoordinateSetMoveTheMap) {
+    struct Case {
+        const char* name;
+        const char* textureInfo;
+        bool blueLeft;
+    };
+    const Case cases[] = {
+        {"plain", R"({"index":0})", false},
+        {"offset", R"({"index":0,"extensions":{"KHR_texture_transform":{"offset":[0.5,0]}}})", true},
+        {"turned", R"({"index":0,"extensions":{"KHR_texture_transform":{"rotation":3.14159265}}})", true},
+        {"second", R"({"index":0,"texCoord":1})", true},
+    };
+    std::string png = RedBluePng();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Square square;
+        square.secondSet = true;
+        Picture picture = ViewBoth(
+            c.name, Gltf({square},
+                         std::string(R"({"pbrMetallicRoughness":{"baseColorTexture":)") + c.textureInfo + "}}", {png}));
+        uint32_t left = picture.At(0.3f, 0.5f);
+        int red = picture.Channel(left, 0), blue = picture.Channel(left, 2);
+        EXPECT_GT(c.blueLeft ? blue : red, (c.blueLeft ? red : blue) + 60);
+    }
 }

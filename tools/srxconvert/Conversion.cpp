@@ -343,11 +343,15 @@ void SceneConversion::ReadMaterialFeatures(const aiMaterial& source, SrxMaterial
             SrxTextureTransform& t = material.transforms[slot];
             aiUVTransform transform;
             if (source.Get(AI_MATKEY_UVTRANSFORM(type, 0), transform) == aiReturn_SUCCESS) {
-                t.offset[0] = transform.mTranslation.x;
-                t.offset[1] = transform.mTranslation.y;
+                // Assimp rotates the other way about the image's middle, with v up; SRX
+                // keeps KHR_texture_transform's terms in the engine's coordinates (v down,
+                // as glTF's), so Assimp's change of coordinates is undone here.
                 t.scale[0] = transform.mScaling.x;
                 t.scale[1] = transform.mScaling.y;
-                t.rotation = transform.mRotation;
+                t.rotation = -transform.mRotation;
+                float c = std::cos(t.rotation), s = std::sin(t.rotation);
+                t.offset[0] = transform.mTranslation.x - 0.5f * t.scale[0] * (-c + s + 1.0f);
+                t.offset[1] = 1.0f - t.scale[1] + 0.5f * t.scale[1] * (s + c - 1.0f) - transform.mTranslation.y;
             }
             int set = 0;
             if (source.Get(AI_MATKEY_UVWSRC(type, 0), set) == aiReturn_SUCCESS)
@@ -368,7 +372,7 @@ void SceneConversion::ReadMaterialFeatures(const aiMaterial& source, SrxMaterial
     if (material.flags & srx::MaterialAlphaBlend) drawn_["alpha blending"].push_back(quoted);
     if (material.flags & srx::MaterialDoubleSided) drawn_["two-sided faces"].push_back(quoted);
     if (emits) drawn_["emission"].push_back(quoted);
-    if (transformed) notDrawn_["texture transforms and second texture coordinate sets"].push_back(quoted);
+    if (transformed) drawn_["texture transforms and coordinate sets"].push_back(quoted);
 }
 
 // A material whose meshes carry colours multiplies them in; said once per material.
