@@ -39,22 +39,6 @@ const D3DVERTEXELEMENT9 kDeclarationC[] = {
     {0, 32, D3DDECLTYPE_FLOAT4, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_BLENDWEIGHT, 0},
     {0, 48, D3DDECLTYPE_UBYTE4, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_BLENDINDICES, 0},
     D3DDECL_END()};
-const D3DVERTEXELEMENT9 kDeclarationBColor[] = {
-    {0, 0, D3DDECLTYPE_FLOAT3, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_POSITION, 0},
-    {0, 12, D3DDECLTYPE_UBYTE4, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_NORMAL, 0},
-    {0, 16, D3DDECLTYPE_FLOAT2, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_TEXCOORD, 0},
-    {0, 24, D3DDECLTYPE_SHORT2N, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_TEXCOORD, 1},
-    {0, 28, D3DDECLTYPE_UBYTE4, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_TEXCOORD, 2},
-    {1, 0, D3DDECLTYPE_D3DCOLOR, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_COLOR, 0},
-    D3DDECL_END()};
-const D3DVERTEXELEMENT9 kDeclarationCColor[] = {
-    {0, 0, D3DDECLTYPE_FLOAT3, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_POSITION, 0},
-    {0, 12, D3DDECLTYPE_FLOAT3, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_NORMAL, 0},
-    {0, 24, D3DDECLTYPE_FLOAT2, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_TEXCOORD, 0},
-    {0, 32, D3DDECLTYPE_FLOAT4, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_BLENDWEIGHT, 0},
-    {0, 48, D3DDECLTYPE_UBYTE4, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_BLENDINDICES, 0},
-    {1, 0, D3DDECLTYPE_D3DCOLOR, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_COLOR, 0},
-    D3DDECL_END()};
 // clang-format on
 
 constexpr uint32_t kClearAll = ClearColor | ClearDepth | ClearStencil;
@@ -192,8 +176,15 @@ void World::InitPipeline() {
 IDirect3DVertexDeclaration9* World::MeshDeclaration(bool skinned, bool colored) {
     if (!colored) return declarations[skinned ? DeclarationC : DeclarationB];
     VertexDeclarationSlot slot = skinned ? DeclarationCColor : DeclarationBColor;
-    if (!declarations[slot])
-        declarations[slot] = gRenderer->CreateVertexDecl(skinned ? kDeclarationCColor : kDeclarationBColor);
+    if (!declarations[slot]) {
+        // The mesh's own layout, and D3DCOLOR vertex colours from stream 1.
+        std::vector<D3DVERTEXELEMENT9> elements;
+        for (const D3DVERTEXELEMENT9* e = skinned ? kDeclarationC : kDeclarationB; e->Stream != 0xFF; ++e)
+            elements.push_back(*e);
+        elements.push_back({1, 0, D3DDECLTYPE_D3DCOLOR, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_COLOR, 0});
+        elements.push_back(D3DDECL_END());
+        declarations[slot] = gRenderer->CreateVertexDecl(elements.data());
+    }
     return declarations[slot];
 }
 

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -143,6 +144,17 @@ struct Picture {
             count += Channel(p, c) > Channel(p, (c + 1) % 3) + 40 && Channel(p, c) > Channel(p, (c + 2) % 3) + 40;
         return count;
     }
+    // Pixels of which a channel differs from the other picture's by more than tolerance.
+    size_t Differing(const Picture& other, int tolerance) const {
+        size_t count = 0;
+        for (size_t i = 0; i < pixels.size() && i < other.pixels.size(); ++i)
+            for (int c = 0; c < 3; ++c)
+                if (std::abs(Channel(pixels[i], c) - other.Channel(other.pixels[i], c)) > tolerance) {
+                    ++count;
+                    break;
+                }
+        return count;
+    }
     // The model's bounding box on screen: left, top, right, bottom.
     std::vector<int> Box() const {
         std::vector<int> box{width, height, -1, -1};
@@ -166,11 +178,7 @@ struct Picture {
 class MaterialFeatures : public testing::Test {
 protected:
     void SetUp() override {
-        unsetenv("DISPLAY");
-        unsetenv("WAYLAND_DISPLAY");
-        setenv("LUMARET_FRAME_TIME", "0.0166666667", 1);
-        setenv("LUMARET_GL_ERRORS_FATAL", "1", 1);
-        unsetenv("LUMARET_SCREENSHOT_FRAMES");
+        lumaret::test::HeadlessViewerSettings();
         unsetenv("LUMARET_DEBUG_VIEW");
     }
     void TearDown() override { unsetenv("LUMARET_DEBUG_VIEW"); }
@@ -215,11 +223,8 @@ TEST_F(MaterialFeatures, ADoubleSidedFaceSeenFromBehindIsDrawnAndLitAsItsFront) 
     EXPECT_GT(front.ModelPixels(), 40000u);
     EXPECT_EQ(culled.ModelPixels(), 0u) << "a one-sided face seen from behind is culled";
     ASSERT_EQ(behind.pixels.size(), front.pixels.size());
-    size_t differing = 0;
-    for (size_t i = 0; i < front.pixels.size(); ++i)
-        for (int c = 0; c < 3; ++c)
-            differing += std::abs(front.Channel(front.pixels[i], c) - behind.Channel(behind.pixels[i], c)) > 3;
-    EXPECT_LT(differing, front.ModelPixels() / 100) << "seen from behind, the face is lit as its front";
+    EXPECT_LT(behind.Differing(front, 3), front.ModelPixels() / 100)
+        << "seen from behind, the face is lit as its front";
     EXPECT_NE(sourceLog_.find("Model: drawn: two-sided faces: 'material0'\n"), std::string::npos);
 }
 
@@ -270,6 +275,14 @@ TEST_F(MaterialFeatures, ValuesThatCannotBeDrawnTakeDefaultsWithOneLine) {
     EXPECT_GT(cut.ModelPixels(), 20000u);
     EXPECT_NE(sourceLog_.find("'material0' has values that cannot be drawn: alpha cutoff 7 (0.5)"), std::string::npos)
         << sourceLog_;
+    // Colours that are not numbers draw as a mesh without colours does.
+    const float nan = std::nanf("");
+    Square odd;
+    odd.colors = {nan, 1, 1, 1, 1, nan, 1, 1, 1, 1, nan, 1, 1, 1, 1, nan};
+    WriteFileBytes("nancolors.gltf", Gltf({odd}, kGrey));
+    Picture plain = View((WriteFileBytes("plaingrey.gltf", Gltf({{}}, kGrey)), "plaingrey.gltf"));
+    EXPECT_LT(View("nancolors.gltf").Differing(plain, 2), plain.ModelPixels() / 100);
+    EXPECT_NE(ReadFileBytes("log.txt").find("4 vertex colour values are not numbers"), std::string::npos);
 }
 
 TEST_F(MaterialFeatures, BlendedSurfacesShowWhatIsBehindFarthestFirstAndLeaveTheOpaqueFrameAlone) {

@@ -152,6 +152,7 @@ private:
     std::map<int, uint16_t> skinNodes_;
     std::map<std::string, std::vector<std::string>> notDrawn_;  // kind -> quoted material or mesh names
     std::map<std::string, std::vector<std::string>> drawn_;     // the same for what is drawn
+    size_t nanColors_ = 0;                                      // vertex colour values drawn as 1
     std::vector<SrxMesh> meshes_;
     // Per SRX mesh: the offsets of its bones in the engine's frame, before the bone scale
     // is folded in.
@@ -547,10 +548,12 @@ void SceneConversion::WriteMeshPart(const aiMesh& mesh, int meshNode, const Mesh
             const float channels[4] = {c.r, c.g, c.b, c.a};
             std::array<uint8_t, 4>& out = primitive.colors.emplace_back();
             // A colour that is not a number draws white, as a mesh without colours does.
-            for (int i = 0; i < 4; ++i)
+            for (int i = 0; i < 4; ++i) {
+                nanColors_ += std::isnan(channels[i]) ? 1 : 0;
                 out[static_cast<size_t>(i)] =
                     std::isnan(channels[i]) ? 255
                                             : static_cast<uint8_t>(std::clamp(channels[i], 0.0f, 1.0f) * 255.0f + 0.5f);
+            }
         }
         if (skinned) {
             const Influences& in = influences[v];
@@ -700,6 +703,9 @@ ConvertResult SceneConversion::Run(ConvertedModel& out) {
     if (size_t dropped = DropNonFiniteMeshes())
         report_.warnings.push_back(std::to_string(dropped) +
                                    " meshes dropped: their node, bone or animation matrices are not finite");
+    if (nanColors_)
+        report_.warnings.push_back(std::to_string(nanColors_) +
+                                   " vertex colour values are not numbers; they are drawn as full (white, opaque)");
     if (report_.nonFiniteTriangles)
         report_.warnings.push_back(std::to_string(report_.nonFiniteTriangles) +
                                    " triangles dropped: their vertices are not finite");
