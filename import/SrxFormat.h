@@ -30,6 +30,11 @@ constexpr uint32_t ChunkTexCoords = MakeChunkId("VTEX");
 constexpr uint32_t ChunkTexCoords2 = MakeChunkId("VTX2");
 constexpr uint32_t ChunkWeights = MakeChunkId("VWGT");
 constexpr uint32_t ChunkIndices = MakeChunkId("INDX");
+// Per-vertex colours of one primitive of the mesh before it: uint8 primitive number, then
+// uint8 r, g, b, a per vertex. Written after the mesh's last primitive and its streams, so
+// that a reader which does not know it meets it between chunks and skips it whole.
+constexpr uint32_t ChunkVertexColors = MakeChunkId("VCOL");
+constexpr size_t VertexColorsFixedSize = 1;
 
 constexpr bool IsVertexStream(uint32_t id) {
     return id == ChunkPositions || id == ChunkNormals || id == ChunkTexCoords || id == ChunkTexCoords2 ||
@@ -54,6 +59,36 @@ constexpr size_t StringFieldSize = 256;
 // Bytes of the fixed part of each chunk body; counted parts follow it.
 constexpr size_t SceneHeaderBodySize = 34;
 constexpr size_t MaterialFixedSize = 314;
+// What a material carries beyond diffuse and normal maps follows its map names in files
+// that carry it, which older readers skip: uint16 flags (MaterialFlags), float32 alpha
+// cutoff, float32[4] base colour factor (alpha: the opacity), float32[3] emissive colour
+// (strength folded in), float32 metallic and roughness factors, uint16 extraMapMask
+// (ExtraMap bits), then per map slot (MapSlot order) a texture transform: float32[2]
+// offset, float32[2] scale, float32 rotation in radians, uint8 texture coordinate set;
+// then one 256-byte name per set extraMapMask bit, in ascending bit order.
+constexpr size_t TextureTransformSize = 5 * 4 + 1;
+enum MapSlot : int {
+    MapSlotDiffuse,
+    MapSlotNormal,
+    MapSlotEmissive,
+    MapSlotOpacity,
+    MapSlotMetalRoughness,
+    MapSlotCount,
+};
+constexpr size_t MaterialExtensionSize = 2 + 4 + 16 + 12 + 8 + 2 + MapSlotCount * TextureTransformSize;
+enum MaterialFlags : uint16_t {
+    MaterialAlphaMask = 0x01,     // cut-out: alpha below the cutoff is not drawn
+    MaterialAlphaBlend = 0x02,    // blended over what is behind by its alpha
+    MaterialDoubleSided = 0x04,   // drawn without culling, back faces lit as seen
+    MaterialVertexColors = 0x08,  // its primitives carry colours (VCOL) that multiply the base colour
+    MaterialMetalRoughness = 0x10,
+};
+enum ExtraMap : uint16_t {
+    ExtraMapEmissive = 0x01,
+    ExtraMapOpacity = 0x02,
+    ExtraMapMetalRoughness = 0x04,
+};
+constexpr int ExtraMapCount = 3;
 constexpr size_t NodeFixedSize = 338;
 constexpr size_t CameraBodySize = 14;
 constexpr size_t LightBodySize = 18;
@@ -115,6 +150,7 @@ enum StreamFlags : uint32_t {
     StreamTexCoords = 0x04,
     StreamTexCoords2 = 0x08,
     StreamWeights = 0x10,
+    StreamColors = 0x20,  // from VCOL
 };
 
 // Map bits the engine gives a meaning (SrxMaterial::mapMask).

@@ -32,6 +32,8 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 
@@ -127,6 +129,68 @@ void ReadSceneHeader(ChunkReader& reader) {
     body.ReadF32();
 }
 
+std::string FlagNames(const SrxMaterial& m) {
+    std::string names;
+    auto add = [&](uint16_t flag, const std::string& name) {
+        if (m.flags & flag) names += (names.empty() ? "" : ", ") + name;
+    };
+    char cutoff[48];
+    std::snprintf(cutoff, sizeof(cutoff), "alpha mask at %g", static_cast<double>(m.alphaCutoff));
+    add(MaterialAlphaMask, cutoff);
+    add(MaterialAlphaBlend, "alpha blend");
+    add(MaterialDoubleSided, "double-sided");
+    add(MaterialVertexColors, "vertex colours");
+    add(MaterialMetalRoughness, "metal/roughness");
+    return names.empty() ? "none" : names;
+}
+
+void ReadMaterialExtension(ByteStream& body, SrxMaterial& material, const ChunkSite& site) {
+    material.extended = true;
+    material.flags = body.ReadU16();
+    material.alphaCutoff = body.ReadF32();
+    body.ReadF32Array(material.baseColor, 4);
+    body.ReadF32Array(material.emissive, 3);
+    material.metallic = body.ReadF32();
+    material.roughness = body.ReadF32();
+    material.extraMapMask = body.ReadU16();
+    for (SrxTextureTransform& t : material.transforms) {
+        body.ReadF32Array(t.offset, 2);
+        body.ReadF32Array(t.scale, 2);
+        t.rotation = body.ReadF32();
+        t.uvSet = body.ReadU8();
+    }
+    Log::Write("  features: %s\n", FlagNames(material).c_str());
+    Log::Write("  base colour %f %f %f %f emissive %f %f %f metallic %f roughness %f\n", material.baseColor[0],
+               material.baseColor[1], material.baseColor[2], material.baseColor[3], material.emissive[0],
+               material.emissive[1], material.emissive[2], material.metallic, material.roughness);
+    static const char* const kExtraNames[ExtraMapCount] = {"Emissive map", "Opacity map", "Metal/roughness map"};
+    uint16_t named = 0;
+    for (int bit = 0; bit < ExtraMapCount; ++bit) {
+        if (!(material.extraMapMask & (1u << bit))) continue;
+        if (!CountFits(body, 1, StringFieldSize, "map names", site, "the rest of its maps are not read")) break;
+        char path[StringFieldSize];
+        ReadString(body, path, "map name", site);
+        LowercaseInPlace(path);
+        material.extraMaps[bit] = FileNameOfPath(path);
+        Log::Write("%s: %s\n", kExtraNames[bit], path);
+        named |= static_cast<uint16_t>(1u << bit);
+    }
+    // A bit without a name, or one no map is known by, reads as no map.
+    material.extraMapMask = named;
+    for (int slot = 0; slot < MapSlotCount; ++slot) {
+        const SrxTextureTransform& t = material.transforms[slot];
+        if (t.IsIdentity()) continue;
+        Log::Write("  map slot %d: texture coordinates %d, offset %f %f, scale %f %f, rotation %f\n", slot, t.uvSet,
+                   t.offset[0], t.offset[1], t.scale[0], t.scale[1], t.rotation);
+    }
+    std::string tamed = TameMaterialValues(material);
+    if (!tamed.empty())
+        Log::Write(
+            "ImportSRX: %s chunk at offset %zu: material '%s' has values that cannot be drawn: %s; they take "
+            "the defaults in brackets.\n",
+            site.Name(), site.offset, material.name, tamed.c_str());
+}
+
 SrxMaterial ReadMaterial(ChunkReader& reader) {
     ChunkSite site = SiteOf(reader);
     ByteStream body = reader.Body();
@@ -158,7 +222,29 @@ SrxMaterial ReadMaterial(ChunkReader& reader) {
         Log::Write("Map %d: %s\n", static_cast<int>(i), path);
         material.maps[i] = FileNameOfPath(path);
     }
+    if (body.Remaining() >= MaterialExtensionSize) ReadMaterialExtension(body, material, site);
     return material;
+}
+
+// VCOL: the colours of one primitive of the last mesh read.
+void ReadVertexColors(ChunkReader& reader, std::vector<SrxMesh>& meshes) {
+    ChunkSite site = SiteOf(reader);
+    ByteStream body = reader.Body();
+    WarnIfShort(body, VertexColorsFixedSize, site);
+    uint8_t number = body.ReadU8();
+    if (meshes.empty() || number >= meshes.back().primitives.size()) {
+        Log::Write(
+            "ImportSRX: %s chunk at offset %zu names primitive %d of a mesh that has no such primitive; "
+            "the colours are not read.\n",
+            site.Name(), site.offset, number);
+        return;
+    }
+    SrxPrimitive& primitive = meshes.back().primitives[number];
+    Log::Write("Reading vertex colours of primitive %d...\n", number);
+    if (!CountFits(body, primitive.vertexCount, 4, "vertex entries", site, "the stream is not read")) return;
+    primitive.colors.resize(primitive.vertexCount);
+    body.ReadBytes(primitive.colors.data(), 4 * size_t{primitive.vertexCount});
+    primitive.streamFlags |= StreamColors;
 }
 
 // False when the track's keys could not be read, which ends the node's tracks.
@@ -454,6 +540,36 @@ SrxPrimitive ReadPrimitive(ChunkReader& reader) {
 
 }  // namespace
 
+std::string TameMaterialValues(SrxMaterial& m) {
+    std::string replaced;
+    auto note = [&](const char* what, double was, double now) {
+        char text[96];
+        std::snprintf(text, sizeof(text), "%s%s %g (%g)", replaced.empty() ? "" : ", ", what, was, now);
+        replaced += text;
+    };
+    auto tame = [&](const char* what, float& value, float fallback, float low, float high) {
+        if (std::isfinite(value) && value >= low && value <= high) return;
+        note(what, static_cast<double>(value), static_cast<double>(fallback));
+        value = fallback;
+    };
+    constexpr float kBig = 3.0e38f;
+    tame("alpha cutoff", m.alphaCutoff, 0.5f, 0.0f, 1.0f);
+    for (float& c : m.baseColor) tame("base colour", c, 1.0f, 0.0f, kBig);
+    for (float& c : m.emissive) tame("emissive colour", c, 0.0f, 0.0f, kBig);
+    tame("metallic factor", m.metallic, 0.0f, 0.0f, 1.0f);
+    tame("roughness factor", m.roughness, 1.0f, 0.0f, 1.0f);
+    for (SrxTextureTransform& t : m.transforms) {
+        for (float& v : t.offset) tame("texture offset", v, 0.0f, -kBig, kBig);
+        for (float& v : t.scale) tame("texture scale", v, 1.0f, -kBig, kBig);
+        tame("texture rotation", t.rotation, 0.0f, -kBig, kBig);
+        if (t.uvSet > 1) {
+            note("texture coordinate set", t.uvSet, 0);
+            t.uvSet = 0;
+        }
+    }
+    return replaced;
+}
+
 SrxScene::SrxScene(const void* data, size_t size, MissingPrimitive onMissingPrimitive, const char* sourceName) {
     ByteStream stream(data, size);
     ChunkReader reader(stream);
@@ -470,6 +586,7 @@ void SrxScene::ImportSRX(ChunkReader& reader, MissingPrimitive onMissingPrimitiv
             case ChunkNode: nodes.push_back(ReadNode(reader)); break;
             case ChunkCamera: cameras.push_back(ReadCamera(reader)); break;
             case ChunkLight: lights.push_back(ReadLight(reader)); break;
+            case ChunkVertexColors: ReadVertexColors(reader, meshes); break;
             case ChunkMesh: {
                 ChunkSite site = SiteOf(reader);
                 ByteStream body = reader.Body();

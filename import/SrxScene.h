@@ -22,6 +22,21 @@
 
 class ChunkReader;
 
+// How a map's texture coordinates are found: the set, then scaled, rotated and offset as
+// KHR_texture_transform says, in the engine's coordinates (u right, v down):
+// u' = offset.u + cos r (scale.u u) + sin r (scale.v v), v' = offset.v - sin r (scale.u u)
+// + cos r (scale.v v).
+struct SrxTextureTransform {
+    float offset[2] = {0.0f, 0.0f};
+    float scale[2] = {1.0f, 1.0f};
+    float rotation = 0.0f;
+    uint8_t uvSet = 0;
+    bool IsIdentity() const {
+        return offset[0] == 0.0f && offset[1] == 0.0f && scale[0] == 1.0f && scale[1] == 1.0f && rotation == 0.0f &&
+               uvSet == 0;
+    }
+};
+
 struct SrxMaterial {
     char name[srx::StringFieldSize] = {};  // lower-cased, always NUL-terminated
     uint16_t extraWord = 0;                // kept
@@ -34,7 +49,25 @@ struct SrxMaterial {
     // Slot i holds the file name (lower-cased, without directories) of the i-th map the
     // chunk names; empty where the chunk names none.
     std::string maps[srx::MaxMaps];
+
+    // The extension (srx::MaterialExtensionSize), when the file carries it; the defaults
+    // otherwise, which draw as the record above alone does.
+    bool extended = false;
+    uint16_t flags = 0;  // srx::MaterialFlags
+    float alphaCutoff = 0.5f;
+    float baseColor[4] = {1.0f, 1.0f, 1.0f, 1.0f};
+    float emissive[3] = {};
+    float metallic = 0.0f, roughness = 1.0f;
+    uint16_t extraMapMask = 0;                  // srx::ExtraMap bits
+    std::string extraMaps[srx::ExtraMapCount];  // by bit: emissive, opacity, metal-roughness
+    SrxTextureTransform transforms[srx::MapSlotCount];
 };
+
+// Puts the extension's values where they can be drawn: a cutoff outside 0..1, factors,
+// colours and transforms that are not finite, a texture coordinate set past the second,
+// each take their default. Returns what was replaced ("alpha cutoff 7 (0.5)"), empty when
+// nothing was.
+std::string TameMaterialValues(SrxMaterial& material);
 
 // One key of either track kind.
 struct SrxKey {
@@ -98,6 +131,8 @@ struct SrxPrimitive {
     uint8_t material = 0;               // index into SrxScene::materials, unchecked
     std::vector<SrxVertex> vertices;    // exactly vertexCount entries
     std::vector<uint16_t> indices;      // exactly 3 * faceCount entries, unchecked
+    // r, g, b, a bytes per vertex (VCOL), exactly vertexCount entries; empty without.
+    std::vector<std::array<uint8_t, 4>> colors;
     uint32_t streamFlags = 0;           // srx::StreamFlags of the streams read
 };
 

@@ -75,6 +75,23 @@ void SrxWriter::Material(const SrxMaterial& material) {
     PutU16(material.mapMask);
     int names = std::popcount(material.mapMask);
     for (int i = 0; i < names; ++i) PutString(i < MaxMaps ? std::string_view(material.maps[i]) : std::string_view());
+    if (material.extended) {
+        PutU16(material.flags);
+        PutF32(material.alphaCutoff);
+        PutF32s(material.baseColor);
+        PutF32s(material.emissive);
+        PutF32(material.metallic);
+        PutF32(material.roughness);
+        PutU16(material.extraMapMask);
+        for (const SrxTextureTransform& t : material.transforms) {
+            PutF32s(t.offset);
+            PutF32s(t.scale);
+            PutF32(t.rotation);
+            PutU8(t.uvSet);
+        }
+        for (int bit = 0; bit < ExtraMapCount; ++bit)
+            if (material.extraMapMask & (1u << bit)) PutString(material.extraMaps[bit]);
+    }
     EndChunk();
 }
 
@@ -200,6 +217,13 @@ void SrxWriter::Indices(std::span<const uint16_t> indices) {
     EndChunk();
 }
 
+void SrxWriter::VertexColors(uint8_t primitive, std::span<const std::array<uint8_t, 4>> colors) {
+    BeginChunk(ChunkVertexColors);
+    PutU8(primitive);
+    for (const std::array<uint8_t, 4>& color : colors) PutBytes(color);
+    EndChunk();
+}
+
 void SrxWriter::Mesh(const SrxMesh& mesh) {
     MeshHeader(mesh.node, static_cast<uint8_t>(mesh.primitives.size()), mesh.boneNodes, mesh.boneMatrices);
     for (const SrxPrimitive& primitive : mesh.primitives) {
@@ -221,6 +245,9 @@ void SrxWriter::Mesh(const SrxMesh& mesh) {
         if (flags & StreamWeights) Weights(primitive.vertices);
         if (!primitive.indices.empty()) Indices(primitive.indices);
     }
+    // After every primitive: a reader that does not know VCOL meets it between chunks.
+    for (size_t p = 0; p < mesh.primitives.size(); ++p)
+        if (!mesh.primitives[p].colors.empty()) VertexColors(static_cast<uint8_t>(p), mesh.primitives[p].colors);
 }
 
 void SrxWriter::Truncate(size_t size) {

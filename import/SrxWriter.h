@@ -43,7 +43,7 @@ public:
     // Whole chunks.
     void SceneHeader();
     // The names written are maps[0 .. popcount(mapMask) - 1], as paths; slots past the
-    // eighth are written empty.
+    // eighth are written empty. An extended material's extension follows them.
     void Material(const SrxMaterial& material);
     // The tracks of the set trackFlags bits, in file order, each with keys.size() keys.
     void Node(const SrxNode& node);
@@ -59,8 +59,11 @@ public:
     void TexCoords2(std::span<const float> uv);
     void Weights(std::span<const SrxVertex> vertices);
     void Indices(std::span<const uint16_t> indices);
+    // VCOL for primitive number `primitive` of the mesh last written.
+    void VertexColors(uint8_t primitive, std::span<const std::array<uint8_t, 4>> colors);
     // MESH with one PRIM per primitive, each followed by the streams its streamFlags name
-    // (from the vertex list, v written as 1 - uv[1]) and INDX when it has indices.
+    // (from the vertex list, v written as 1 - uv[1]) and INDX when it has indices; then VCOL
+    // for each primitive that has colours.
     void Mesh(const SrxMesh& mesh);
 
     // Cuts the data to size bytes (no effect when it is shorter).

@@ -64,6 +64,12 @@ constexpr uint32_t kStateAlphaBlendNoDepth = 237;
 // Additive, depth tested (LESSEQUAL) without writing: the bounded lights against the
 // scene's depth, so that surfaces in front of a light's reach are never shaded.
 constexpr uint32_t kStateAdditiveDepthTest = 366;
+// Opaque without culling: two-sided faces.
+constexpr uint32_t kStateOpaqueTwoSided = 103;
+// Alpha-blended (SRCALPHA, INVSRCALPHA), depth tested (LESSEQUAL) without writing: blended
+// surfaces over the opaque ones; culled, and without culling for two-sided faces.
+constexpr uint32_t kStateAlphaBlendDepthTest = 238;
+constexpr uint32_t kStateAlphaBlendDepthTestTwoSided = 230;
 
 struct ShaderParams {
     ShaderParams();

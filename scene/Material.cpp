@@ -5,7 +5,9 @@
 #include "resources/FileUtil.h"
 #include "scene/Renderable.h"
 
+#include <algorithm>
 #include <bit>
+#include <cmath>
 
 namespace {
 
@@ -30,7 +32,69 @@ const std::string& MapName(const SrxMaterial& material, uint16_t bit) {
     return rank < srx::MaxMaps ? material.maps[rank] : none;
 }
 
+// A map of the extension by its bit; an empty name when the material has none.
+const std::string& ExtraMapName(const SrxMaterial& material, uint16_t bit) {
+    static const std::string none;
+    if (!(material.extraMapMask & bit)) return none;
+    return material.extraMaps[std::countr_zero(static_cast<unsigned>(bit))];
+}
+
+// A map of the data folder, or the white default (which changes nothing it multiplies).
+int MapOrWhite(const std::string& name) {
+    int texture = name.empty() ? -1 : gRenderer->FindTexture(kDataFolder + name);
+    return texture >= 0 ? texture : gRenderer->FindTexture(kDefaultWhite);
+}
+
+bool Emits(const SrxMaterial& material) {
+    return material.emissive[0] > 0.0f || material.emissive[1] > 0.0f || material.emissive[2] > 0.0f;
+}
+
 }  // namespace
+
+bool HasMaterialFeatures(const SrxMaterial& material, bool colored) {
+    if (colored) return true;
+    if (!material.extended) return false;
+    bool transformed = std::any_of(std::begin(material.transforms), std::end(material.transforms),
+                                   [](const SrxTextureTransform& t) { return !t.IsIdentity(); });
+    return (material.flags & (srx::MaterialAlphaMask | srx::MaterialAlphaBlend | srx::MaterialDoubleSided)) ||
+           Emits(material) || transformed || (material.extraMapMask & srx::ExtraMapOpacity);
+}
+
+void ApplyMaterialFeatures(const SrxMaterial& material, bool colored, bool secondSet,
+                           const int (&shaders)[MaterialPassCount], Renderable& renderable) {
+    if (!HasMaterialFeatures(material, colored) || shaders[0] < 0 || shaders[1] < 0 || shaders[2] < 0) return;
+    ShaderParams& params = renderable.params;
+    bool twoSided = material.flags & srx::MaterialDoubleSided;
+    params.values[ParamParamsAUX].vector = D3DXVECTOR4(colored ? 1.0f : 0.0f, twoSided ? 1.0f : 0.0f, 0.0f, 0.0f);
+    float* values = renderable.materialValues;
+    std::copy(material.emissive, material.emissive + 3, values);
+    // A cutoff below every alpha when nothing is cut out.
+    values[3] = (material.flags & srx::MaterialAlphaMask) ? material.alphaCutoff : -1.0f;
+    std::copy(material.baseColor, material.baseColor + 4, values + 4);
+    // Two registers a map slot from the third on: u' = dot(row 0, (u, v, 1)), v' = dot(row 1,
+    // (u, v, 1)), and in row 0's w the set (0 or 1) the coordinates come from.
+    for (int slot = 0; slot < srx::MapSlotCount; ++slot) {
+        const SrxTextureTransform& t = material.transforms[slot];
+        float c = std::cos(t.rotation), s = std::sin(t.rotation);
+        const float rows[8] = {c * t.scale[0],  s * t.scale[1], t.offset[0], t.uvSet == 1 && secondSet ? 1.0f : 0.0f,
+                               -s * t.scale[0], c * t.scale[1], t.offset[1], 0.0f};
+        std::copy(rows, rows + 8, values + 8 + 8 * slot);
+    }
+    params.floatArray = values;
+    params.floatArrayCount = 8 + 8 * srx::MapSlotCount;
+    params.textures[4] = Emits(material) ? MapOrWhite(ExtraMapName(material, srx::ExtraMapEmissive))
+                                         : gRenderer->FindTexture(kDefaultWhite);
+    params.textures[5] = MapOrWhite(ExtraMapName(material, srx::ExtraMapOpacity));
+    params.samplerFlags[4] = kColorMapSampler;
+    params.samplerFlags[5] = SamplerLinear | SamplerLinearMip;
+    renderable.blended = material.flags & srx::MaterialAlphaBlend;
+    if (renderable.blended)
+        params.stateFlags = twoSided ? kStateAlphaBlendDepthTestTwoSided : kStateAlphaBlendDepthTest;
+    else if (twoSided)
+        params.stateFlags = kStateOpaqueTwoSided;
+    Renderer::BuildStateList(params);
+    std::copy(shaders, shaders + MaterialPassCount, renderable.passShaders);
+}
 
 int FindLightmap(const std::string& base) {
     int texture = -1;

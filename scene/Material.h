@@ -4,15 +4,29 @@
 #pragma once
 
 #include "import/SrxScene.h"
+#include "scene/Renderable.h"
 
 #include <string>
-
-class Renderable;
 
 // Colours, the diffuse map, a lightmap (by node name, then by scene stem, then the white
 // default), the normal map, sampler flags 11, 11, 2 and the opaque state word.
 void ApplyMaterial(const SrxNode& node, const SrxMaterial& material, Renderable& renderable,
                    const std::string& scenePath);
+
+// What the material asks for beyond ApplyMaterial's (emission and its map, cut-outs by alpha
+// or an opacity map, blending, two-sided faces, texture transforms and coordinate sets, the
+// mesh's vertex colours when `colored`): the pass
+// shaders that draw it (shaders, in MaterialPass order), their values and maps on stages 4
+// and 5, and no culling for two-sided faces. A material without any is left as it is.
+// A blended material's renderable is marked so and drawn with the blend pass's shader in
+// the blended state (alpha blending, depth tested without writing).
+// Maps read the texture coordinate set and transform their slot names; a second set the
+// mesh lacks (`secondSet` false) reads the first.
+void ApplyMaterialFeatures(const SrxMaterial& material, bool colored, bool secondSet,
+                           const int (&shaders)[MaterialPassCount], Renderable& renderable);
+
+// True when ApplyMaterialFeatures has something to draw for the material.
+bool HasMaterialFeatures(const SrxMaterial& material, bool colored);
 
 // The first loaded of base + "_lightmap.jpg", ".tga", ".dds"; logs which one, or
 // "No lightmap found.". Negative when none is loaded.

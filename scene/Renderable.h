@@ -36,6 +36,23 @@ public:
     ShaderParams params;  // material, textures, states and this draw's matrices
     int shader = -1;      // the renderable's own shader, -1 when none
     int32_t reserved = 0;  // kept for the record's interface; nothing reads it
+    // The pass shaders the material needs in place of the pass's own (MaterialPass order),
+    // -1 where the pass's own draws it; the values they read as floatArray.
+    int passShaders[3] = {-1, -1, -1};
+    float materialValues[48] = {};
+    // Blended: drawn after the forward pass, farthest first by its centre (the middle of
+    // its geometry's box, in the mesh's frame), instead of in the ZN and forward passes.
+    bool blended = false;
+    D3DXVECTOR3 center{0.0f, 0.0f, 0.0f};
+};
+
+// The passes whose shader a material may replace (Renderable::passShaders).
+enum MaterialPass : int {
+    MaterialPassZN,
+    MaterialPassForward,
+    MaterialPassBlend,
+    MaterialPassCount,
+    MaterialPassNone = -1
 };
 
 // One index range of a mesh.

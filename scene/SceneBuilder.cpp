@@ -22,6 +22,7 @@
 #include "scene/Material.h"
 #include "scene/Vertices.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -54,6 +55,19 @@ const SrxMaterial& MaterialWithoutMaps() {
         return m;
     }();
     return material;
+}
+
+// The middle of a primitive's box in the engine's frame, which orders blended surfaces.
+D3DXVECTOR3 PrimitiveCenter(const SrxPrimitive& p) {
+    if (p.vertices.empty()) return D3DXVECTOR3(0.0f, 0.0f, 0.0f);
+    float low[3], high[3];
+    for (int c = 0; c < 3; ++c) low[c] = high[c] = p.vertices[0].position[c];
+    for (const SrxVertex& v : p.vertices)
+        for (int c = 0; c < 3; ++c) {
+            low[c] = std::min(low[c], v.position[c]);
+            high[c] = std::max(high[c], v.position[c]);
+        }
+    return D3DXVECTOR3(0.5f * (low[0] + high[0]), 0.5f * (low[1] + high[1]), -0.5f * (low[2] + high[2]));
 }
 
 struct Box {
@@ -222,16 +236,31 @@ void SceneBuild::BuildMesh(size_t index, MeshOutline& outline) {
     }
 
     uint32_t vertexCount = 0, indexCount = 0;
-    bool secondSet = false;
+    bool secondSet = false, colored = false;
     for (const SrxPrimitive& p : m.primitives) {
         vertexCount += static_cast<uint32_t>(p.vertices.size());
         indexCount += static_cast<uint32_t>(p.indices.size());
         secondSet = secondSet || (p.streamFlags & srx::StreamTexCoords2);
+        colored = colored || (!p.colors.empty() && p.colors.size() == p.vertices.size());
     }
     bool wide = vertexCount > kShortIndexedVertices;
     mesh->CreateStream(0, vertexCount, skinned ? sizeof(SkinnedVertex) : sizeof(StaticVertex), false, true);
     mesh->CreateIndexBuffer(indexCount, nullptr, false, wide);
-    mesh->declaration = world_.declarations[skinned ? DeclarationC : DeclarationB];
+    mesh->declaration = world_.MeshDeclaration(skinned, colored);
+    // Colours in a stream of their own, so that a mesh without them carries nothing more.
+    if (colored) {
+        mesh->CreateStream(1, vertexCount, sizeof(D3DCOLOR), false);
+        auto* colors = static_cast<D3DCOLOR*>(mesh->LockStream(1));
+        for (const SrxPrimitive& p : m.primitives) {
+            bool own = p.colors.size() == p.vertices.size();
+            for (size_t v = 0; v < p.vertices.size(); ++v, ++colors) {
+                const std::array<uint8_t, 4> c = own ? p.colors[v] : std::array<uint8_t, 4>{255, 255, 255, 255};
+                *colors = D3DCOLOR_ARGB(c[3], c[0], c[1], c[2]);
+            }
+        }
+        mesh->UnlockStream(1);
+    }
+    int materialShaders[MaterialPassCount] = {-1, -1, -1};
     mesh->SetDebugName(path_ + " " + node.name);
     void* vertexData = mesh->LockStream(0);
     void* indexData = mesh->LockIndexBuffer(0, 0);
@@ -264,7 +293,21 @@ void SceneBuild::BuildMesh(size_t index, MeshOutline& outline) {
                     : new MeshPartRenderable(mesh, static_cast<int>(k));
         world_.renderables.push_back(r);
         r->local = D3DXMATRIX(node.matrix);
+        r->center = PrimitiveCenter(p);
         ApplyMaterial(node, material, *r, path_);
+        if (HasMaterialFeatures(material, colored) &&
+            (materialShaders[0] >= 0 || world_.MaterialPassShaders(materialShaders))) {
+            bool hasSecond = (p.streamFlags & srx::StreamTexCoords2) && !skinned;
+            bool wantsSecond = std::any_of(std::begin(material.transforms), std::end(material.transforms),
+                                           [](const SrxTextureTransform& t) { return t.uvSet == 1; });
+            if (wantsSecond && !hasSecond)
+                Log::Write(
+                    "World::LoadScene: mesh %zu ('%s'): material '%s' names a second set of texture "
+                    "coordinates, which the mesh does not have (or, skinned, does not keep); its maps read the "
+                    "first.\n",
+                    index, node.name, material.name);
+            ApplyMaterialFeatures(material, colored, hasSecond, materialShaders, *r);
+        }
         r->shader = skinned ? skinnedShader_ : staticShader_;
         object_.AddRenderable(r);
         object_.palette = palette;

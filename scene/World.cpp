@@ -4,10 +4,12 @@
 #include "render/PerfEvent.h"
 #include "render/Renderer.h"
 #include "render/ScreenQuadShaders.h"
+#include "resources/FileUtil.h"
 #include "scene/Camera.h"
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 
 World* gWorld = nullptr;
 
@@ -69,6 +71,28 @@ D3DXMATRIX InverseTranspose(const D3DXMATRIX& m) {
     return result;
 }
 
+// The terms of a light that PassLight.hlsl and PassBlendMaterial.hlslv read besides its
+// place and colour: 1 / range^2 (0: the fixed reach, below 0: directional), the view-space
+// direction it shines, and the cone (ConeTerms).
+struct LightTerms {
+    float invRangeSq = 0.0f;
+    D3DXVECTOR3 direction{0.0f, 0.0f, 1.0f};
+    D3DXVECTOR2 cone;
+};
+
+LightTerms TermsOf(const Light& light, const D3DXMATRIX& view) {
+    LightTerms terms;
+    if (HasRange(light)) terms.invRangeSq = 1.0f / (light.range * light.range);
+    if (light.kind == LightKind::Directional) terms.invRangeSq = -1.0f;
+    if (light.kind == LightKind::Spot || light.kind == LightKind::Directional) {
+        D3DXVECTOR3 shines;
+        D3DXVec3TransformNormal(&shines, &light.direction, &view);
+        D3DXVec3Normalize(&terms.direction, &shines);
+    }
+    terms.cone = ConeTerms(light);
+    return terms;
+}
+
 }  // namespace
 
 float AnimationTime() { return gAnimationTime; }
@@ -118,6 +142,7 @@ World::~World() {
     gRenderer->ReleaseShader(lightShader);
     gRenderer->ReleaseShader(forwardShader);
     gRenderer->ReleaseShader(boundedLightShader);
+    for (int shader : materialShaders) gRenderer->ReleaseShader(shader);
     if (lightQuadDeclaration) gRenderer->ReleaseVertexDecl(lightQuadDeclaration);
     lightQuadDeclaration = nullptr;
     postfx.Release();
@@ -146,6 +171,42 @@ void World::InitPipeline() {
     forwardShader = FindPassShader("./data/PassForward.hlsl", "forward");
     SetUpPassBlock(forwardParams, kStateOpaque);
     postfx.Init();
+}
+
+IDirect3DVertexDeclaration9* World::MeshDeclaration(bool skinned, bool colored) {
+    if (!colored) return declarations[skinned ? DeclarationC : DeclarationB];
+    VertexDeclarationSlot slot = skinned ? DeclarationCColor : DeclarationBColor;
+    if (!declarations[slot]) {
+        // The mesh's own layout, and D3DCOLOR vertex colours from stream 1.
+        std::vector<D3DVERTEXELEMENT9> elements;
+        for (const D3DVERTEXELEMENT9* e = skinned ? kDeclarationC : kDeclarationB; e->Stream != 0xFF; ++e)
+            elements.push_back(*e);
+        elements.push_back({1, 0, D3DDECLTYPE_D3DCOLOR, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_COLOR, 0});
+        elements.push_back(D3DDECL_END());
+        declarations[slot] = gRenderer->CreateVertexDecl(elements.data());
+    }
+    return declarations[slot];
+}
+
+bool World::MaterialPassShaders(int (&shaders)[MaterialPassCount]) {
+    const char* const paths[MaterialPassCount] = {"./data/PassZNMaterial.hlslv", "./data/PassForwardMaterial.hlslv",
+                                                  "./data/PassBlendMaterial.hlslv"};
+    if (!materialShadersTried) {
+        materialShadersTried = true;
+        std::error_code missing;
+        for (int pass = 0; pass < MaterialPassCount; ++pass) {
+            materialShaders[pass] = gRenderer->FindShader(paths[pass]);
+            if (materialShaders[pass] < 0 && std::filesystem::is_regular_file(DataFilePath(paths[pass]), missing))
+                materialShaders[pass] = gRenderer->LoadShader(paths[pass]);
+        }
+        if (std::count(std::begin(materialShaders), std::end(materialShaders), -1) > 0)
+            Log::Write(
+                "World: %s, %s and %s are not all there; materials are drawn with diffuse and normal maps "
+                "only.\n",
+                paths[0], paths[1], paths[2]);
+    }
+    std::copy(std::begin(materialShaders), std::end(materialShaders), shaders);
+    return std::count(shaders, shaders + MaterialPassCount, -1) == 0;
 }
 
 Zone* World::CreateZone(const std::string& name) {
@@ -192,7 +253,7 @@ void World::Queue(SceneObject& object) {
         for (SkinPalette* palette : object.palettes) palette->Recompute();
     for (Renderable* renderable : object.renderables) {
         renderable->params.values[ParamParamsDOF].vector = dofParams;
-        drawList.push_back(DrawItem{renderable, object.world});
+        (renderable->blended ? blendList : drawList).push_back(DrawItem{renderable, object.world});
     }
 }
 
@@ -200,7 +261,7 @@ void World::DrawZNPass() {
     PerfEvent event(L"ZN pass");
     gRenderer->BeginRenderTarget(znTarget, 0);
     gRenderer->Clear(kClearAll, kZNClearColor, 0);
-    DrawPass pass{nullptr, znShader};
+    DrawPass pass{nullptr, znShader, MaterialPassZN};
     DrawList(&pass);
     gRenderer->EndRenderTarget(znTarget, 0);
 }
@@ -249,20 +310,11 @@ void World::DrawFullScreenLight(const Light& light) {
     ShaderParamValue* values = lightParams.values;
     values[ParamLightPosition].vector = position;
     values[ParamLightColor].vector = D3DXVECTOR4(light.color.x, light.color.y, light.color.z, 1.0f);
-    // 0: the fixed reach of a light without a range; below 0: a directional light.
-    float invRangeSq = 0.0f;
-    if (HasRange(light)) invRangeSq = 1.0f / (light.range * light.range);
-    if (light.kind == LightKind::Directional) invRangeSq = -1.0f;
-    D3DXVECTOR3 direction(0.0f, 0.0f, 1.0f);
-    if (light.kind == LightKind::Spot || light.kind == LightKind::Directional) {
-        D3DXVECTOR3 shines;
-        D3DXVec3TransformNormal(&shines, &light.direction, &view);
-        D3DXVec3Normalize(&direction, &shines);
-    }
-    D3DXVECTOR2 cone = ConeTerms(light);
-    values[ParamLightDirection].vector = D3DXVECTOR4(direction.x, direction.y, direction.z, cone.y);
-    values[ParamLightInvRangeSq].scalar = invRangeSq;
-    values[ParamLightCosSpot].scalar = cone.x;
+    LightTerms terms = TermsOf(light, view);
+    values[ParamLightDirection].vector =
+        D3DXVECTOR4(terms.direction.x, terms.direction.y, terms.direction.z, terms.cone.y);
+    values[ParamLightInvRangeSq].scalar = terms.invRangeSq;
+    values[ParamLightCosSpot].scalar = terms.cone.x;
     gRenderer->ApplyShaderParams(lightShader, lightParams);
     gRenderer->DrawFullScreenQuad();
 }
@@ -273,15 +325,68 @@ void World::DrawForwardPass() {
     gRenderer->Clear(kClearAll, clearColor, 0);
     gRenderer->SetRenderTargetTexture(3, lightTarget);
     gRenderer->SetSamplerFlags(3, SamplerBorder | SamplerLinear);
-    DrawPass pass{nullptr, forwardShader};
+    DrawPass pass{nullptr, forwardShader, MaterialPassForward};
     DrawList(&pass);
+    DrawBlendPass();
     // The queue's storage goes with the frame; the next one grows it again.
     drawList.clear();
     drawList.shrink_to_fit();
     gRenderer->EndRenderTarget(postfx.sceneTarget, 0);
 }
 
-void World::DrawList(const DrawPass* pass) {
+void World::DrawBlendPass() {
+    if (blendList.empty()) return;
+    PerfEvent event(L"Blend pass");
+    blendLights_.clear();
+    int count = 0, left = 0;
+    for (const Light* light : lights) {
+        if (!IsDrawable(*light)) continue;
+        if (count == kBlendLights) {
+            ++left;
+            continue;
+        }
+        D3DXVECTOR3 place;
+        D3DXVec3TransformCoord(&place, &light->position, &view);
+        LightTerms terms = TermsOf(*light, view);
+        const float registers[12] = {place.x,           place.y,           place.z,           terms.invRangeSq,
+                                     light->color.x,    light->color.y,    light->color.z,    terms.cone.x,
+                                     terms.direction.x, terms.direction.y, terms.direction.z, terms.cone.y};
+        blendLights_.insert(blendLights_.end(), std::begin(registers), std::end(registers));
+        ++count;
+    }
+    if (left && !blendLightsCut_) {
+        blendLightsCut_ = true;
+        Log::Write("World: %d lights beyond the first %d do not light blended surfaces.\n", left, kBlendLights);
+    }
+    // Farthest first, by the view depth of each renderable's centre.
+    std::vector<std::pair<float, size_t>> order;
+    order.reserve(blendList.size());
+    for (size_t i = 0; i < blendList.size(); ++i) {
+        const Renderable& r = *blendList[i].renderable;
+        D3DXVECTOR3 center;
+        D3DXVec3TransformCoord(&center, &r.center, &r.local);
+        D3DXVec3TransformCoord(&center, &center, &blendList[i].world);
+        D3DXVec3TransformCoord(&center, &center, &view);
+        order.emplace_back(center.z, i);
+    }
+    std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::vector<DrawItem> sorted;
+    sorted.reserve(blendList.size());
+    for (const auto& entry : order) {
+        Renderable& r = *blendList[entry.second].renderable;
+        r.params.floatArray2 = blendLights_.data();
+        r.params.floatArray2Count = static_cast<uint32_t>(blendLights_.size());
+        r.params.values[ParamParamsAUX].vector.z = static_cast<float>(count);
+        sorted.push_back(blendList[entry.second]);
+    }
+    DrawPass pass{nullptr, materialShaders[MaterialPassBlend], MaterialPassNone};
+    DrawItems(&pass, sorted);
+    blendList.clear();
+}
+
+void World::DrawList(const DrawPass* pass) { DrawItems(pass, drawList); }
+
+void World::DrawItems(const DrawPass* pass, const std::vector<DrawItem>& items) {
     if (!camera) return;
     // A pass whose shader file is missing draws nothing: there is nothing to upload to.
     if (pass && pass->shader < 0) return;
@@ -289,7 +394,8 @@ void World::DrawList(const DrawPass* pass) {
     projection = camera->GetProjection();
     viewProjection = Multiply(view, projection);
     if (pass) gRenderer->SetShader(pass->shader);
-    for (const DrawItem& item : drawList) {
+    int bound = pass ? pass->shader : -1;
+    for (const DrawItem& item : items) {
         Renderable& r = *item.renderable;
         D3DXMATRIX world = Multiply(r.local, item.world);
         D3DXMATRIX worldView = Multiply(world, view);
@@ -309,7 +415,14 @@ void World::DrawList(const DrawPass* pass) {
                 target[slot].matrix = values[slot].matrix;
             gRenderer->ApplyShaderParams(pass->shader, *pass->overrideParams);
         } else if (pass) {
-            gRenderer->ApplyShaderParams(pass->shader, r.params);
+            int shader = pass->shader;
+            if (pass->materialPass != MaterialPassNone && r.passShaders[pass->materialPass] >= 0)
+                shader = r.passShaders[pass->materialPass];
+            if (shader != bound) {
+                gRenderer->SetShader(shader);
+                bound = shader;
+            }
+            gRenderer->ApplyShaderParams(shader, r.params);
         } else if (r.shader >= 0) {
             gRenderer->SetShader(r.shader);
             gRenderer->ApplyShaderParams(r.shader, r.params);

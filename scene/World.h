@@ -38,12 +38,22 @@ struct DrawItem {
 struct DrawPass {
     ShaderParams* overrideParams = nullptr;
     int shader = -1;
+    // Which of a renderable's passShaders replaces shader for it, if it has one.
+    MaterialPass materialPass = MaterialPassNone;
 };
 
 // The vertex declarations of the pipeline: A (32 bytes, float normal), B (unskinned
 // StaticVertex) and C (SkinnedVertex). A is kept for the renderer's interface (created and
-// released with the others); no mesh is drawn with it.
-enum VertexDeclarationSlot { DeclarationA, DeclarationB, DeclarationC, DeclarationCount };
+// released with the others); no mesh is drawn with it. B and C with a second stream of
+// D3DCOLOR vertex colours are made the first time a mesh with colours is built.
+enum VertexDeclarationSlot {
+    DeclarationA,
+    DeclarationB,
+    DeclarationC,
+    DeclarationBColor,
+    DeclarationCColor,
+    DeclarationCount
+};
 
 class World;
 extern World* gWorld;
@@ -59,6 +69,12 @@ public:
     Zone* CreateZone(const std::string& name);
     SceneObject* CreateObject(const std::string& name);
     bool LoadScene(SceneObject* object, const std::string& path);
+    // The declaration for a scene mesh, made on first use when it is one with colours.
+    IDirect3DVertexDeclaration9* MeshDeclaration(bool skinned, bool colored);
+    // The pass shaders for materials beyond what the pass shaders draw
+    // (PassZNMaterial.hlslv, PassForwardMaterial.hlslv, PassBlendMaterial.hlslv), loaded the first time a scene
+    // asks; false, after one log line, when they cannot be had.
+    bool MaterialPassShaders(int (&shaders)[MaterialPassCount]);
     // The same for a scene file already in memory; path names it (its lightmap, its meshes).
     bool LoadScene(SceneObject* object, const std::string& path, const uint8_t* data, size_t size);
     // The same, for a scene the caller will release (SceneHandle.h); an empty handle when
@@ -77,6 +93,10 @@ public:
 
     Camera* camera = nullptr;  // the frame's camera, not owned
     std::vector<DrawItem> drawList;
+    std::vector<DrawItem> blendList;  // the frame's blended renderables, drawn after the forward pass
+    // How many lights the blend pass lights its surfaces with; the rest are left out, and
+    // said once in the log.
+    static constexpr int kBlendLights = 16;
     D3DXMATRIX view, projection, viewProjection;
     std::vector<MeshOutline*> outlines;
     std::vector<Mesh*> meshes;
@@ -94,6 +114,8 @@ public:
     D3DXVECTOR4 dofParams{200.0f, 550.0f, 1000.0f, 0.9f};
     int znTarget = -1, lightTarget = -1;
     int znShader = -1, lightShader = -1, forwardShader = -1;
+    int materialShaders[MaterialPassCount] = {-1, -1, -1};  // MaterialPassShaders's, once loaded
+    bool materialShadersTried = false;
     ShaderParams znParams, lightParams, forwardParams;
     PostFX postfx;
     // Point and spot lights shade only the rectangles their ranges reach, all of them in one
@@ -129,6 +151,10 @@ private:
     void DrawFullScreenLight(const Light& light);
     std::vector<LightQuadVertex> lightQuads;  // the bounded lights of this frame
     void DrawForwardPass();
+    void DrawBlendPass();
+    void DrawItems(const DrawPass* pass, const std::vector<DrawItem>& items);
+    std::vector<float> blendLights_;  // three registers a light (PassBlendMaterial.hlslv)
+    bool blendLightsCut_ = false;     // the line about lights left out was written
 };
 
 // The animation clock shared by the process: ticks of the frame being rendered.

@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -96,6 +97,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const SrxMaterial& material : scene.materials) {
         Require(std::memchr(material.name, 0, sizeof(material.name)) != nullptr);
         for (const std::string& map : material.maps) Require(map.size() < srx::StringFieldSize);
+        // What the engine draws with is within bounds, whatever the file said.
+        Require(material.alphaCutoff >= 0.0f && material.alphaCutoff <= 1.0f);
+        for (const SrxTextureTransform& t : material.transforms) Require(t.uvSet <= 1 && std::isfinite(t.rotation));
     }
     for (const SrxNode& node : scene.nodes) {
         Require(std::memchr(node.name, 0, sizeof(node.name)) != nullptr);
@@ -107,6 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (const SrxPrimitive& primitive : mesh.primitives) {
             Require(primitive.vertices.size() == primitive.vertexCount);
             Require(primitive.indices.size() == 3u * primitive.faceCount);
+            Require(primitive.colors.empty() || primitive.colors.size() == primitive.vertexCount);
             for (const SrxVertex& vertex : primitive.vertices) Require(vertex.influenceCount <= srx::MaxInfluences);
             GenerateMeshTangents(primitive);
         }

@@ -1,5 +1,6 @@
 // ImportSRX on well-formed files: records, the placement rules between chunks, the exact
 // log account, and the one fatal error.
+#include "import/ChunkReader.h"
 #include "import/SrxScene.h"
 #include "import/SrxWriter.h"
 #include "import/SrxTestSupport.h"
@@ -7,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -448,4 +451,84 @@ TEST(SrxImport, ToolsCanAskForTheMissingPrimitiveAsAResult) {
     EXPECT_EQ(imported.scene.meshes[0].primitives.size(), 1u);
     EXPECT_TRUE(imported.scene.lights.empty());
     EXPECT_EQ(Import(RepresentativeScene(), MissingPrimitive::EndImport).scene.importError, "");
+}
+
+// The material extension and vertex colours: read back as written, placed where a reader
+// that does not know them skips them (after the map names; VCOL only after a mesh's last
+// primitive, never between its PRIM chunks), and values no renderer can use tamed.
+TEST(SrxImport, MaterialExtensionAndVertexColoursRoundTripWhereOldReadersSkipThem) {
+    SrxMaterial plain = Material("glass", srx::MapDiffuse, {"a.png"});
+    SrxMaterial extended = plain;
+    extended.extended = true;
+    extended.flags = srx::MaterialAlphaMask | srx::MaterialDoubleSided;
+    extended.alphaCutoff = 0.25f;
+    extended.emissive[1] = 3.0f;
+    extended.extraMapMask = srx::ExtraMapEmissive | srx::ExtraMapMetalRoughness;
+    extended.extraMaps[0] = "glow.png";
+    extended.extraMaps[2] = "mr.png";
+    extended.transforms[srx::MapSlotEmissive].rotation = 0.5f;
+    extended.transforms[srx::MapSlotEmissive].uvSet = 1;
+    SrxMesh mesh;
+    mesh.primitives = {Primitive(3, {0, 1, 2}), Primitive(3, {0, 2, 1})};
+    mesh.primitives[0].colors = {{{255, 0, 0, 255}}, {{0, 255, 0, 128}}, {{0, 0, 255, 0}}};
+    SrxWriter withExtras, without;
+    withExtras.Material(extended);
+    withExtras.Mesh(mesh);
+    without.Material(plain);
+    SrxMesh uncoloured = mesh;
+    uncoloured.primitives[0].colors.clear();
+    without.Mesh(uncoloured);
+
+    Imported a = Import(withExtras.Data()), b = Import(without.Data());
+    ASSERT_EQ(a.scene.materials.size(), 1u);
+    const SrxMaterial& m = a.scene.materials[0];
+    EXPECT_TRUE(m.extended);
+    EXPECT_EQ(m.flags, extended.flags);
+    EXPECT_EQ(m.alphaCutoff, 0.25f);
+    EXPECT_EQ(m.emissive[1], 3.0f);
+    EXPECT_EQ(m.extraMapMask, extended.extraMapMask);
+    EXPECT_EQ(m.extraMaps[0], "glow.png");
+    EXPECT_EQ(m.extraMaps[2], "mr.png");
+    EXPECT_EQ(m.transforms[srx::MapSlotEmissive].rotation, 0.5f);
+    EXPECT_EQ(m.transforms[srx::MapSlotEmissive].uvSet, 1);
+    EXPECT_EQ(m.maps[0], b.scene.materials[0].maps[0]);
+    EXPECT_FALSE(b.scene.materials[0].extended);
+    ASSERT_EQ(a.scene.meshes.size(), 1u);
+    EXPECT_EQ(a.scene.meshes[0].primitives[0].colors, mesh.primitives[0].colors);
+    EXPECT_TRUE(a.scene.meshes[0].primitives[1].colors.empty());
+    EXPECT_EQ(a.scene.meshes[0].primitives[1].indices, b.scene.meshes[0].primitives[1].indices);
+    EXPECT_NE(a.log.find("  features: alpha mask at 0.25, double-sided\n"), std::string::npos) << a.log;
+    EXPECT_NE(a.log.find("Emissive map: glow.png\n"), std::string::npos) << a.log;
+
+    std::vector<uint32_t> ids;
+    ByteStream stream(withExtras.Data().data(), withExtras.Size());
+    ChunkReader reader(stream);
+    for (uint32_t id = 0; reader.ReadHeader(id) != 0;) ids.push_back(id);
+    ASSERT_GE(ids.size(), 2u);
+    EXPECT_EQ(ids.back(), srx::ChunkVertexColors);
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), srx::ChunkVertexColors), 1);
+    EXPECT_EQ(ids[ids.size() - 2], srx::ChunkIndices);
+
+    // Values out of bounds take defaults, in one line; colours for a primitive the mesh does
+    // not have, or more than its chunk holds, are not read.
+    SrxMaterial bad = extended;
+    bad.alphaCutoff = -2.0f;
+    bad.emissive[0] = std::nanf("");
+    bad.transforms[srx::MapSlotNormal].uvSet = 4;
+    SrxWriter badWriter;
+    badWriter.Material(bad);
+    badWriter.Mesh(uncoloured);
+    badWriter.VertexColors(2, mesh.primitives[0].colors);
+    badWriter.VertexColors(0, std::vector<std::array<uint8_t, 4>>(2));
+    Imported c = Import(badWriter.Data());
+    const SrxMaterial& tamed = c.scene.materials[0];
+    EXPECT_EQ(tamed.alphaCutoff, 0.5f);
+    EXPECT_EQ(tamed.emissive[0], 0.0f);
+    EXPECT_EQ(tamed.transforms[srx::MapSlotNormal].uvSet, 0);
+    EXPECT_NE(c.log.find("has values that cannot be drawn: alpha cutoff -2 (0.5), emissive colour nan (0), texture "
+                         "coordinate set 4 (0); they take the defaults in brackets.\n"),
+              std::string::npos)
+        << c.log;
+    EXPECT_NE(c.log.find("names primitive 2 of a mesh that has no such primitive"), std::string::npos);
+    EXPECT_TRUE(c.scene.meshes[0].primitives[0].colors.empty());
 }

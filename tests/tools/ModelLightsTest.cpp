@@ -91,13 +91,7 @@ struct Picture {
 
 class ModelLights : public testing::Test {
 protected:
-    void SetUp() override {
-        unsetenv("DISPLAY");
-        unsetenv("WAYLAND_DISPLAY");
-        setenv("LUMARET_FRAME_TIME", "0.0166666667", 1);
-        setenv("LUMARET_GL_ERRORS_FATAL", "1", 1);
-        unsetenv("LUMARET_SCREENSHOT_FRAMES");
-    }
+    void SetUp() override { lumaret::test::HeadlessViewerSettings(); }
 
     // The viewer's picture of a file after a few frames, the camera still.
     Picture View(const std::string& file, const std::string& options = "") {

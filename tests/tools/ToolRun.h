@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace lumaret::test {
@@ -32,6 +33,16 @@ inline ToolRun RunCommand(const std::string& commandLine) {
 // Runs a program of the build tree (a path below it) with the arguments, in the working directory.
 inline ToolRun RunTool(const std::string& program, const std::string& arguments) {
     return RunCommand(BuildDir() + "/" + program + " " + arguments);
+}
+
+// The viewer headless with the fixed frame clock, a GL error fatal, and no frames saved
+// beside the one asked for.
+inline void HeadlessViewerSettings() {
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    setenv("LUMARET_FRAME_TIME", "0.0166666667", 1);
+    setenv("LUMARET_GL_ERRORS_FATAL", "1", 1);
+    unsetenv("LUMARET_SCREENSHOT_FRAMES");
 }
 
 }  // namespace lumaret::test

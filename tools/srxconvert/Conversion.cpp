@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -123,6 +124,9 @@ private:
     ConvertResult CountGeometry();
     void BuildMaterials();
     void NoteWhatIsNotDrawn(const aiMaterial& material, const std::string& name);
+    void ReadMaterialFeatures(const aiMaterial& source, SrxMaterial& material, const std::string& name,
+                              const std::function<std::string(const std::string&)>& exportImage);
+    void NoteVertexColors();
     void BuildNodes();
     void BuildMesh(int node, const aiMesh& mesh);
     void WriteMeshPart(const aiMesh& mesh, int meshNode, const MeshPart& part, const std::vector<BoneSource>& bones,
@@ -147,6 +151,8 @@ private:
     std::vector<aiVector3D> trackScale_;  // per tracked node: the scale its keys leave out
     std::map<int, uint16_t> skinNodes_;
     std::map<std::string, std::vector<std::string>> notDrawn_;  // kind -> quoted material or mesh names
+    std::map<std::string, std::vector<std::string>> drawn_;     // the same for what is drawn
+    size_t nanColors_ = 0;                                      // vertex colour values drawn as 1
     std::vector<SrxMesh> meshes_;
     // Per SRX mesh: the offsets of its bones in the engine's frame, before the bone scale
     // is folded in.
@@ -206,14 +212,8 @@ void SceneConversion::NoteWhatIsNotDrawn(const aiMaterial& material, const std::
         return std::any_of(types.begin(), types.end(), [&](aiTextureType t) { return material.GetTextureCount(t) > 0; });
     };
     std::string quoted = "'" + name + "'";
-    if (has({aiTextureType_EMISSIVE, aiTextureType_EMISSION_COLOR})) notDrawn_["emissive maps"].push_back(quoted);
     if (has({aiTextureType_METALNESS, aiTextureType_DIFFUSE_ROUGHNESS, aiTextureType_UNKNOWN}))
         notDrawn_["metal/roughness maps"].push_back(quoted);
-    aiString alphaMode;
-    float opacity = 1.0f;
-    if ((material.Get(AI_MATKEY_GLTF_ALPHAMODE, alphaMode) == aiReturn_SUCCESS && alphaMode == aiString("BLEND")) ||
-        (material.Get(AI_MATKEY_OPACITY, opacity) == aiReturn_SUCCESS && opacity < 1.0f))
-        notDrawn_["alpha blending (drawn opaque)"].push_back(quoted);
 }
 
 void SceneConversion::BuildMaterials() {
@@ -241,12 +241,14 @@ void SceneConversion::BuildMaterials() {
         std::string where = "material '" + text + "': ";
         std::vector<std::string> warnings;
         std::string diffuse, normal;
-        auto exportImage = [&](const std::string& path) {
+        std::function<std::string(const std::string&)> exportImage = [&](const std::string& path) {
             std::string name = images_.Export(path, warnings);
             std::vector<std::string>& missing = report_.missingImages;
-            if (name.empty() && std::find(missing.begin(), missing.end(), path) == missing.end()) missing.push_back(path);
+            if (name.empty() && std::find(missing.begin(), missing.end(), path) == missing.end())
+                missing.push_back(path);
             return name;
         };
+        ReadMaterialFeatures(source, material, text, exportImage);
         if (std::string path = TexturePath(source, {aiTextureType_DIFFUSE, aiTextureType_BASE_COLOR}); !path.empty())
             diffuse = exportImage(path);
         if (std::string path = TexturePath(source, {aiTextureType_NORMALS, aiTextureType_HEIGHT}); !path.empty())
@@ -264,6 +266,127 @@ void SceneConversion::BuildMaterials() {
     }
     report_.materials = materials_.size();
     report_.images = images_.Names();
+}
+
+// Transparency, cut-outs, emission, two-sided faces, metal/roughness factors and the texture
+// transforms of the maps: the material's extension, written only when one differs from
+// what the plain record draws, so a model without any converts to the same bytes as before.
+void SceneConversion::ReadMaterialFeatures(const aiMaterial& source, SrxMaterial& material, const std::string& name,
+                                           const std::function<std::string(const std::string&)>& exportImage) {
+    std::string quoted = "'" + name + "'";
+    aiString alphaMode;
+    bool gltfMode = source.Get(AI_MATKEY_GLTF_ALPHAMODE, alphaMode) == aiReturn_SUCCESS;
+    float opacity = 1.0f;
+    aiColor4D base;
+    if (source.Get(AI_MATKEY_BASE_COLOR, base) == aiReturn_SUCCESS)
+        opacity = base.a;
+    else
+        source.Get(AI_MATKEY_OPACITY, opacity);
+    material.baseColor[0] = material.diffuse[0];
+    material.baseColor[1] = material.diffuse[1];
+    material.baseColor[2] = material.diffuse[2];
+    material.baseColor[3] = opacity;
+    bool opacityMap = source.GetTextureCount(aiTextureType_OPACITY) > 0;
+    if (gltfMode && alphaMode == aiString("MASK")) {
+        material.flags |= srx::MaterialAlphaMask;
+        source.Get(AI_MATKEY_GLTF_ALPHACUTOFF, material.alphaCutoff);
+    } else if (gltfMode && alphaMode == aiString("BLEND")) {
+        material.flags |= srx::MaterialAlphaBlend;
+    } else if (gltfMode) {
+        material.baseColor[3] = 1.0f;  // OPAQUE: alpha is ignored
+    } else if (opacityMap) {
+        // An opacity map (OBJ map_d) cuts its shape out; a material-wide opacity blends.
+        material.flags |= srx::MaterialAlphaMask;
+    } else if (opacity < 1.0f) {
+        material.flags |= srx::MaterialAlphaBlend;
+    }
+    int twoSided = 0;
+    if (source.Get(AI_MATKEY_TWOSIDED, twoSided) == aiReturn_SUCCESS && twoSided)
+        material.flags |= srx::MaterialDoubleSided;
+    aiColor3D emissive(0.0f, 0.0f, 0.0f);
+    float strength = 1.0f;
+    source.Get(AI_MATKEY_COLOR_EMISSIVE, emissive);
+    source.Get(AI_MATKEY_EMISSIVE_INTENSITY, strength);
+    material.emissive[0] = emissive.r * strength;
+    material.emissive[1] = emissive.g * strength;
+    material.emissive[2] = emissive.b * strength;
+    if (source.Get(AI_MATKEY_METALLIC_FACTOR, material.metallic) == aiReturn_SUCCESS) {
+        material.flags |= srx::MaterialMetalRoughness;
+        source.Get(AI_MATKEY_ROUGHNESS_FACTOR, material.roughness);
+    }
+
+    struct ExtraMapSource {
+        uint16_t bit;
+        std::initializer_list<aiTextureType> types;
+    };
+    const ExtraMapSource extras[srx::ExtraMapCount] = {
+        {srx::ExtraMapEmissive, {aiTextureType_EMISSIVE, aiTextureType_EMISSION_COLOR}},
+        {srx::ExtraMapOpacity, {aiTextureType_OPACITY}},
+        {srx::ExtraMapMetalRoughness, {aiTextureType_UNKNOWN, aiTextureType_METALNESS}},
+    };
+    for (int bit = 0; bit < srx::ExtraMapCount; ++bit) {
+        std::string path = TexturePath(source, extras[bit].types);
+        std::string image = path.empty() ? std::string() : exportImage(path);
+        if (image.empty()) continue;
+        material.extraMapMask |= extras[bit].bit;
+        material.extraMaps[bit] = image;
+    }
+    // The texture each slot reads and how its coordinates are found.
+    const std::initializer_list<aiTextureType> slotTypes[srx::MapSlotCount] = {
+        {aiTextureType_DIFFUSE, aiTextureType_BASE_COLOR},
+        {aiTextureType_NORMALS, aiTextureType_HEIGHT},
+        {aiTextureType_EMISSIVE, aiTextureType_EMISSION_COLOR},
+        {aiTextureType_OPACITY},
+        {aiTextureType_UNKNOWN, aiTextureType_METALNESS}};
+    for (int slot = 0; slot < srx::MapSlotCount; ++slot)
+        for (aiTextureType type : slotTypes[slot]) {
+            if (source.GetTextureCount(type) == 0) continue;
+            SrxTextureTransform& t = material.transforms[slot];
+            aiUVTransform transform;
+            if (source.Get(AI_MATKEY_UVTRANSFORM(type, 0), transform) == aiReturn_SUCCESS) {
+                // Assimp rotates the other way about the image's middle, with v up; SRX
+                // keeps KHR_texture_transform's terms in the engine's coordinates (v down,
+                // as glTF's), so Assimp's change of coordinates is undone here.
+                t.scale[0] = transform.mScaling.x;
+                t.scale[1] = transform.mScaling.y;
+                t.rotation = -transform.mRotation;
+                float c = std::cos(t.rotation), s = std::sin(t.rotation);
+                t.offset[0] = transform.mTranslation.x - 0.5f * t.scale[0] * (-c + s + 1.0f);
+                t.offset[1] = 1.0f - t.scale[1] + 0.5f * t.scale[1] * (s + c - 1.0f) - transform.mTranslation.y;
+            }
+            int set = 0;
+            if (source.Get(AI_MATKEY_UVWSRC(type, 0), set) == aiReturn_SUCCESS)
+                t.uvSet = static_cast<uint8_t>(std::clamp(set, 0, 255));
+            break;
+        }
+
+    std::string tamed = TameMaterialValues(material);
+    if (!tamed.empty())
+        report_.warnings.push_back("material " + quoted + " has values that cannot be drawn: " + tamed +
+                                   "; they take the defaults in brackets");
+    bool transformed = std::any_of(std::begin(material.transforms), std::end(material.transforms),
+                                   [](const SrxTextureTransform& t) { return !t.IsIdentity(); });
+    bool emits = material.emissive[0] > 0.0f || material.emissive[1] > 0.0f || material.emissive[2] > 0.0f;
+    material.extended = material.flags != 0 || material.extraMapMask != 0 || emits || transformed;
+    if (!material.extended) return;
+    if (material.flags & srx::MaterialAlphaMask) drawn_["alpha mask (cut-out)"].push_back(quoted);
+    if (material.flags & srx::MaterialAlphaBlend) drawn_["alpha blending"].push_back(quoted);
+    if (material.flags & srx::MaterialDoubleSided) drawn_["two-sided faces"].push_back(quoted);
+    if (emits) drawn_["emission"].push_back(quoted);
+    if (transformed) drawn_["texture transforms and coordinate sets"].push_back(quoted);
+}
+
+// A material whose meshes carry colours multiplies them in; said once per material.
+void SceneConversion::NoteVertexColors() {
+    for (const SrxMesh& mesh : meshes_)
+        for (const SrxPrimitive& primitive : mesh.primitives) {
+            if (primitive.colors.empty() || primitive.material >= materials_.size()) continue;
+            SrxMaterial& material = materials_[primitive.material];
+            if (material.flags & srx::MaterialVertexColors) continue;
+            material.flags |= srx::MaterialVertexColors;
+            material.extended = true;
+            drawn_["vertex colours"].push_back("'" + std::string(material.name) + "'");
+        }
 }
 
 void SceneConversion::BuildNodes() {
@@ -393,6 +516,10 @@ void SceneConversion::WriteMeshPart(const aiMesh& mesh, int meshNode, const Mesh
     if (mesh.mTextureCoords[0]) primitive.streamFlags |= srx::StreamTexCoords;
     if (mesh.mTextureCoords[1]) primitive.streamFlags |= srx::StreamTexCoords2;
     if (skinned) primitive.streamFlags |= srx::StreamWeights;
+    if (mesh.mColors[0]) {
+        primitive.streamFlags |= srx::StreamColors;
+        primitive.colors.reserve(part.vertices.size());
+    }
     primitive.vertices.reserve(part.vertices.size());
     for (uint32_t v : part.vertices) {
         SrxVertex& vertex = primitive.vertices.emplace_back();
@@ -415,6 +542,18 @@ void SceneConversion::WriteMeshPart(const aiMesh& mesh, int meshNode, const Mesh
         if (mesh.mTextureCoords[1] && Finite(mesh.mTextureCoords[1][v])) {
             vertex.uv1[0] = mesh.mTextureCoords[1][v].x;
             vertex.uv1[1] = 1.0f - mesh.mTextureCoords[1][v].y;
+        }
+        if (mesh.mColors[0]) {
+            const aiColor4D& c = mesh.mColors[0][v];
+            const float channels[4] = {c.r, c.g, c.b, c.a};
+            std::array<uint8_t, 4>& out = primitive.colors.emplace_back();
+            // A colour that is not a number draws white, as a mesh without colours does.
+            for (int i = 0; i < 4; ++i) {
+                nanColors_ += std::isnan(channels[i]) ? 1 : 0;
+                out[static_cast<size_t>(i)] =
+                    std::isnan(channels[i]) ? 255
+                                            : static_cast<uint8_t>(std::clamp(channels[i], 0.0f, 1.0f) * 255.0f + 0.5f);
+            }
         }
         if (skinned) {
             const Influences& in = influences[v];
@@ -564,6 +703,9 @@ ConvertResult SceneConversion::Run(ConvertedModel& out) {
     if (size_t dropped = DropNonFiniteMeshes())
         report_.warnings.push_back(std::to_string(dropped) +
                                    " meshes dropped: their node, bone or animation matrices are not finite");
+    if (nanColors_)
+        report_.warnings.push_back(std::to_string(nanColors_) +
+                                   " vertex colour values are not numbers; they are drawn as full (white, opaque)");
     if (report_.nonFiniteTriangles)
         report_.warnings.push_back(std::to_string(report_.nonFiniteTriangles) +
                                    " triangles dropped: their vertices are not finite");
@@ -576,11 +718,14 @@ ConvertResult SceneConversion::Run(ConvertedModel& out) {
     std::vector<SrxLight> lights =
         ConvertLights(scene_, table_, rest_, options_.scale, options_.lightRanges, report_.warnings);
     report_.lights = lights.size();
-    for (const auto& [kind, names] : notDrawn_) {
-        std::string line = "not drawn: " + kind + ":";
+    NoteVertexColors();
+    auto list = [](const char* prefix, const std::string& kind, const std::vector<std::string>& names) {
+        std::string line = prefix + kind + ":";
         for (size_t i = 0; i < names.size(); ++i) line += (i ? ", " : " ") + names[i];
-        report_.warnings.push_back(line);
-    }
+        return line;
+    };
+    for (const auto& [kind, names] : drawn_) report_.features.push_back(list("drawn: ", kind, names));
+    for (const auto& [kind, names] : notDrawn_) report_.warnings.push_back(list("not drawn: ", kind, names));
 
     SrxWriter writer;
     // The streams dominate: at most 61 bytes a vertex (four float pairs and triples and

@@ -66,6 +66,9 @@ struct ConvertReport {
     std::vector<std::string> images;    // file names written next to the SRX file
     std::vector<std::string> missingImages;  // texture paths the model names that could not be kept
     std::vector<std::string> warnings;  // what was converted with a loss, one line each
+    // What the materials ask for beyond diffuse and normal maps that is drawn, one line per
+    // kind naming the materials ("drawn: emission: 'lamp'").
+    std::vector<std::string> features;
 };
 
 enum class ConvertStatus { Ok, NoSuchAnimation, OutputIsInput, Unreadable, Unsupported, Unwritable };

@@ -118,6 +118,7 @@ void PrintReport(const srxconvert::ConvertReport& r, const srxconvert::ConvertOp
                     r.tracks, r.keysPerTrack);
     else
         std::printf("animation: none, %zu tracks holding bone poses\n", r.tracks);
+    for (const std::string& feature : r.features) std::printf("%s\n", feature.c_str());
     for (const std::string& warning : r.warnings) std::printf("warning: %s\n", warning.c_str());
 }
 

@@ -2,6 +2,7 @@
 // into a directory. They seed the importer's fuzz corpus and make handy srxdump inputs.
 #include "import/SrxWriter.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -158,6 +159,33 @@ int main(int argc, char** argv) {
     overlong.PutU16(0);
     overlong.EndChunk();
     Save(directory, "overlong-counts.srx", overlong.Data(), failures);
+
+    // A material with every feature of the extension and a coloured mesh, then the same
+    // with values no renderer can draw.
+    SrxWriter features;
+    SrxMaterial extended;
+    SetName(extended.name, "Glass");
+    extended.extended = true;
+    extended.flags = srx::MaterialAlphaMask | srx::MaterialDoubleSided | srx::MaterialVertexColors;
+    extended.alphaCutoff = 0.25f;
+    extended.emissive[0] = 2.0f;
+    extended.extraMapMask = srx::ExtraMapEmissive | srx::ExtraMapOpacity;
+    extended.extraMaps[0] = "glow.png";
+    extended.extraMaps[1] = "cut.png";
+    extended.transforms[srx::MapSlotDiffuse].offset[0] = 0.5f;
+    extended.transforms[srx::MapSlotEmissive].uvSet = 1;
+    features.Material(extended);
+    extended.alphaCutoff = 7.0f;
+    extended.baseColor[3] = std::nanf("");
+    extended.transforms[srx::MapSlotNormal].uvSet = 9;
+    features.Material(extended);
+    features.Node(AnimatedNode("Root", 0, 0xFFFF));
+    SrxMesh coloured;
+    coloured.primitives = {Quad(false), Quad(false)};
+    coloured.primitives[1].colors = {{{255, 0, 0, 255}}, {{0, 255, 0, 255}}, {{0, 0, 255, 128}}, {{255, 255, 255, 0}}};
+    features.Mesh(coloured);
+    features.VertexColors(7, coloured.primitives[1].colors);
+    Save(directory, "material-features.srx", features.Data(), failures);
 
     SrxWriter badSizes;
     badSizes.MeshHeader(0, 1);

@@ -292,9 +292,10 @@ Failure ConvertAnimation(Model& model, const std::string& path, int animation) {
     }
     // What the conversion lost or left out, as srxconvert would say it: each line once,
     // however often the user switches animations.
-    for (const std::string& warning : report.warnings)
-        if (std::find(model.notes.begin(), model.notes.end(), warning) == model.notes.end())
-            model.notes.push_back(warning);
+    for (const std::vector<std::string>* lines : {&report.features, &report.warnings})
+        for (const std::string& warning : *lines)
+            if (std::find(model.notes.begin(), model.notes.end(), warning) == model.notes.end())
+                model.notes.push_back(warning);
     model.srx = std::move(converted.srx);
     model.images = std::move(converted.images);
     model.animation = std::max(animation, 0);

@@ -342,6 +342,8 @@ std::vector<RegisteredImage> RegisterModelTextures(Renderer& renderer, const Srx
         int names = std::min(std::popcount(material.mapMask), srx::MaxMaps);
         for (int i = 0; i < names; ++i)
             if (!material.maps[i].empty()) wanted[material.maps[i]].insert("./data/" + material.maps[i]);
+        for (const std::string& map : material.extraMaps)
+            if (!map.empty()) wanted[map].insert("./data/" + map);
     }
     std::string stem = StripExtension(scenePath);
     for (const char* extension : kLightmapExtensions) {

@@ -1,0 +1,365 @@
+// What a model's materials ask for beyond a diffuse colour and maps, from the file to the
+// picture: glTF files made here with known colours (one buffer and any image inside the file
+// as base64), shown by the viewer headless with the camera still, and the same files carried
+// through srxconvert's SRX. Each case fails when its feature is left out: a face seen from
+// behind that is culled or lit as its back, an emissive square on a black base that stays
+// black, corners that do not take their vertex colours, a cut-out that is drawn, or drawn
+// into the depth-and-normal pass.
+#include "ToolRun.h"
+#include "support/GoldenImage.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+using lumaret::test::ReadFileBytes;
+using lumaret::test::RunTool;
+using lumaret::test::WriteFileBytes;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Base64(const std::string& bytes) {
+    static const char* const kDigits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        uint32_t n = static_cast<uint8_t>(bytes[i]) << 16;
+        if (i + 1 < bytes.size()) n |= static_cast<uint8_t>(bytes[i + 1]) << 8;
+        if (i + 2 < bytes.size()) n |= static_cast<uint8_t>(bytes[i + 2]);
+        out += kDigits[(n >> 18) & 63];
+        out += kDigits[(n >> 12) & 63];
+        out += i + 1 < bytes.size() ? kDigits[(n >> 6) & 63] : '=';
+        out += i + 2 < bytes.size() ? kDigits[n & 63] : '=';
+    }
+    return out;
+}
+
+// A 2 x 2 square in the source's xy plane, which the viewer's camera faces from +z. Facing
+// away: its front (winding and normal) looks down -z, so the camera sees its back.
+struct Square {
+    bool facingAway = false;
+    int material = 0;
+    std::vector<float> colors;              // r, g, b, a for each corner (-1,-1), (1,-1), (1,1), (-1,1)
+    float x = 0.0f, z = 0.0f, half = 1.0f;  // its middle's x and z, and half its side
+    bool secondSet = false;                 // TEXCOORD_1: the first set mirrored left to right
+};
+
+// One mesh of the squares, one node, the materials' JSON as given, and images as PNG data.
+std::string Gltf(const std::vector<Square>& squares, const std::string& materials,
+                 const std::vector<std::string>& pngs = {}) {
+    std::string bin, views, accessors, primitives;
+    int count = 0;
+    auto add = [&](const void* data, size_t bytes, const std::string& accessor) {
+        views += std::string(count ? "," : "") + R"({"buffer":0,"byteOffset":)" + std::to_string(bin.size()) +
+                 R"(,"byteLength":)" + std::to_string(bytes) + "}";
+        accessors += std::string(count ? "," : "") + R"({"bufferView":)" + std::to_string(count) + "," + accessor + "}";
+        bin.append(static_cast<const char*>(data), bytes);
+        return count++;
+    };
+    for (const Square& s : squares) {
+        const float l = s.x - s.half, r = s.x + s.half, h = s.half;
+        const float positions[] = {l, -h, s.z, r, -h, s.z, r, h, s.z, l, h, s.z};
+        float z = s.facingAway ? -1.0f : 1.0f;
+        const float normals[] = {0, 0, z, 0, 0, z, 0, 0, z, 0, 0, z};
+        const float uvs[] = {0, 1, 1, 1, 1, 0, 0, 0};
+        const uint16_t front[] = {0, 1, 2, 0, 2, 3}, away[] = {0, 2, 1, 0, 3, 2};
+        char bounds[160];
+        std::snprintf(bounds, sizeof(bounds),
+                      R"("componentType":5126,"count":4,"type":"VEC3","min":[%g,%g,%g],"max":[%g,%g,%g])", l, -h, s.z,
+                      r, h, s.z);
+        int p = add(positions, sizeof(positions), bounds);
+        int n = add(normals, sizeof(normals), R"("componentType":5126,"count":4,"type":"VEC3")");
+        int t = add(uvs, sizeof(uvs), R"("componentType":5126,"count":4,"type":"VEC2")");
+        int i = add(s.facingAway ? away : front, sizeof(front), R"("componentType":5123,"count":6,"type":"SCALAR")");
+        std::string attributes = R"("POSITION":)" + std::to_string(p) + R"(,"NORMAL":)" + std::to_string(n) +
+                                 R"(,"TEXCOORD_0":)" + std::to_string(t);
+        const float mirrored[] = {1, 1, 0, 1, 0, 0, 1, 0};
+        if (s.secondSet)
+            attributes += R"(,"TEXCOORD_1":)" + std::to_string(add(mirrored, sizeof(mirrored),
+                                                                   R"("componentType":5126,"count":4,"type":"VEC2")"));
+        if (!s.colors.empty())
+            attributes += R"(,"COLOR_0":)" + std::to_string(add(s.colors.data(), s.colors.size() * sizeof(float),
+                                                                R"("componentType":5126,"count":4,"type":"VEC4")"));
+        primitives += std::string(primitives.empty() ? "" : ",") + R"({"attributes":{)" + attributes +
+                      R"(},"indices":)" + std::to_string(i) + R"(,"material":)" + std::to_string(s.material) + "}";
+    }
+    std::string json =
+        std::string(R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}],)") +
+        R"("meshes":[{"primitives":[)" + primitives + "]}],\"materials\":[" + materials + "]," +
+        R"("buffers":[{"byteLength":)" + std::to_string(bin.size()) +
+        R"(,"uri":"data:application/octet-stream;base64,)" + Base64(bin) + R"("}],)" + R"("bufferViews":[)" + views +
+        R"(],"accessors":[)" + accessors + "]";
+    if (materials.find("KHR_texture_transform") != std::string::npos)
+        json += R"(,"extensionsUsed":["KHR_texture_transform"])";
+    if (!pngs.empty()) {
+        std::string images, textures;
+        for (size_t k = 0; k < pngs.size(); ++k) {
+            images += std::string(k ? "," : "") + R"({"uri":"data:image/png;base64,)" + Base64(pngs[k]) + R"("})";
+            textures += std::string(k ? "," : "") + R"({"source":)" + std::to_string(k) + "}";
+        }
+        json += R"(,"images":[)" + images + R"(],"textures":[)" + textures + "]";
+    }
+    return json + "}";
+}
+
+// An 8 x 8 white image whose left half is transparent.
+std::string HalfTransparentPng() {
+    std::vector<uint32_t> pixels(64);
+    for (int i = 0; i < 64; ++i) pixels[static_cast<size_t>(i)] = (i % 8 < 4 ? 0x00ffffffu : 0xffffffffu);
+    EXPECT_TRUE(lumaret::test::WritePng("half.png", 8, 8, pixels.data()));
+    return ReadFileBytes("half.png");
+}
+
+// An 8 x 8 image, red on its left half and blue on its right.
+std::string RedBluePng() {
+    std::vector<uint32_t> pixels(64);
+    for (int i = 0; i < 64; ++i) pixels[static_cast<size_t>(i)] = (i % 8 < 4 ? 0xffff0000u : 0xff0000ffu);
+    EXPECT_TRUE(lumaret::test::WritePng("redblue.png", 8, 8, pixels.data()));
+    return ReadFileBytes("redblue.png");
+}
+
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<uint32_t> pixels;
+    int Channel(uint32_t p, int c) const { return static_cast<int>((p >> (16 - 8 * c)) & 0xff); }
+    bool IsModel(uint32_t p) const { return (p & 0xffffff) != (pixels.back() & 0xffffff); }
+    size_t ModelPixels() const {
+        size_t count = 0;
+        for (uint32_t p : pixels) count += IsModel(p);
+        return count;
+    }
+    // Pixels whose channel c stands well above the other two.
+    size_t Dominated(int c) const {
+        size_t count = 0;
+        for (uint32_t p : pixels)
+            count += Channel(p, c) > Channel(p, (c + 1) % 3) + 40 && Channel(p, c) > Channel(p, (c + 2) % 3) + 40;
+        return count;
+    }
+    // Pixels of which a channel differs from the other picture's by more than tolerance.
+    size_t Differing(const Picture& other, int tolerance) const {
+        size_t count = 0;
+        for (size_t i = 0; i < pixels.size() && i < other.pixels.size(); ++i)
+            for (int c = 0; c < 3; ++c)
+                if (std::abs(Channel(pixels[i], c) - other.Channel(other.pixels[i], c)) > tolerance) {
+                    ++count;
+                    break;
+                }
+        return count;
+    }
+    // The model's bounding box on screen: left, top, right, bottom.
+    std::vector<int> Box() const {
+        std::vector<int> box{width, height, -1, -1};
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                if (IsModel(pixels[static_cast<size_t>(y * width + x)])) {
+                    box[0] = std::min(box[0], x), box[1] = std::min(box[1], y);
+                    box[2] = std::max(box[2], x), box[3] = std::max(box[3], y);
+                }
+        return box;
+    }
+    // The pixel at fractions fx, fy of the model's box.
+    uint32_t At(float fx, float fy) const {
+        std::vector<int> b = Box();
+        int x = b[0] + static_cast<int>(fx * static_cast<float>(b[2] - b[0]));
+        int y = b[1] + static_cast<int>(fy * static_cast<float>(b[3] - b[1]));
+        return pixels[static_cast<size_t>(y * width + x)];
+    }
+};
+
+class MaterialFeatures : public testing::Test {
+protected:
+    void SetUp() override {
+        lumaret::test::HeadlessViewerSettings();
+        unsetenv("LUMARET_DEBUG_VIEW");
+    }
+    void TearDown() override { unsetenv("LUMARET_DEBUG_VIEW"); }
+
+    Picture View(const std::string& file) {
+        std::string png = fs::path(file).stem().string() + "_" + std::to_string(views_++) + ".png";
+        lumaret::test::ToolRun run =
+            RunTool("tools/viewer/viewer", "--still --frames 3 --screenshot " + png + " " + file);
+        EXPECT_EQ(run.status, 0) << run.output;
+        Picture picture;
+        EXPECT_TRUE(lumaret::test::ReadPng(png, &picture.width, &picture.height, &picture.pixels)) << png;
+        return picture;
+    }
+
+    // The model as glTF, and the same after srxconvert: both pictures, which must agree.
+    Picture ViewBoth(const std::string& name, const std::string& gltf) {
+        WriteFileBytes(name + ".gltf", gltf);
+        Picture source = View(name + ".gltf");
+        sourceLog_ = ReadFileBytes("log.txt");
+        lumaret::test::ToolRun convert = RunTool("tools/srxconvert/srxconvert", name + ".gltf " + name + ".srx");
+        EXPECT_EQ(convert.status, 0) << convert.output;
+        Picture converted = View(name + ".srx");
+        EXPECT_TRUE(converted.pixels == source.pixels) << name << ": the SRX file draws otherwise than its source";
+        return source;
+    }
+
+    lumaret::test::ScopedTempDir dir_;
+    int views_ = 0;
+    std::string sourceLog_;  // the viewer's log of ViewBoth's source file
+};
+
+const char* const kGrey = R"({"pbrMetallicRoughness":{"baseColorFactor":[0.8,0.8,0.8,1]}})";
+
+}  // namespace
+
+TEST_F(MaterialFeatures, ADoubleSidedFaceSeenFromBehindIsDrawnAndLitAsItsFront) {
+    Picture front = ViewBoth("front", Gltf({{false, 0, {}}}, kGrey));
+    Picture behind = ViewBoth(
+        "behind",
+        Gltf({{true, 0, {}}}, R"({"doubleSided":true,"pbrMetallicRoughness":{"baseColorFactor":[0.8,0.8,0.8,1]}})"));
+    Picture culled = View((WriteFileBytes("culled.gltf", Gltf({{true, 0, {}}}, kGrey)), "culled.gltf"));
+    EXPECT_GT(front.ModelPixels(), 40000u);
+    EXPECT_EQ(culled.ModelPixels(), 0u) << "a one-sided face seen from behind is culled";
+    ASSERT_EQ(behind.pixels.size(), front.pixels.size());
+    EXPECT_LT(behind.Differing(front, 3), front.ModelPixels() / 100)
+        << "seen from behind, the face is lit as its front";
+    EXPECT_NE(sourceLog_.find("Model: drawn: two-sided faces: 'material0'\n"), std::string::npos);
+}
+
+TEST_F(MaterialFeatures, EmissionShowsOnABlackBaseAndVertexColoursTintTheCorners) {
+    const char* black = R"({"pbrMetallicRoughness":{"baseColorFactor":[0,0,0,1]})";
+    Picture dark = View((WriteFileBytes("dark.gltf", Gltf({{}}, std::string(black) + "}")), "dark.gltf"));
+    EXPECT_EQ(dark.Dominated(1), 0u);
+    Picture glowing = ViewBoth("glowing", Gltf({{}}, std::string(black) + R"(,"emissiveFactor":[0,1,0]})"));
+    EXPECT_GT(glowing.Dominated(1), 40000u) << "the emissive square shows green";
+
+    const std::vector<float> corners = {1, 0, 0, 1, 0, 1, 0, 1, 0, 0, 1, 1, 1, 1, 1, 1};
+    Picture tinted = ViewBoth("tinted", Gltf({{false, 0, corners}}, R"({"pbrMetallicRoughness":{}})"));
+    // Bottom-left red, bottom-right green, top-right blue, top-left white (the camera looks
+    // down on the square, whose bottom edge is the narrower).
+    EXPECT_GT(tinted.Channel(tinted.At(0.2f, 0.95f), 0), tinted.Channel(tinted.At(0.2f, 0.95f), 1) + 60);
+    EXPECT_GT(tinted.Channel(tinted.At(0.8f, 0.95f), 1), tinted.Channel(tinted.At(0.8f, 0.95f), 0) + 60);
+    EXPECT_GT(tinted.Channel(tinted.At(0.9f, 0.05f), 2), tinted.Channel(tinted.At(0.9f, 0.05f), 0) + 60);
+    uint32_t white = tinted.At(0.1f, 0.05f);
+    EXPECT_LT(std::abs(tinted.Channel(white, 0) - tinted.Channel(white, 2)), 40);
+    lumaret::test::ToolRun dump = RunTool("tools/srxdump/srxdump", "tinted.srx");
+    EXPECT_NE(dump.output.find("features: vertex colours"), std::string::npos) << dump.output;
+    EXPECT_NE(dump.output.find("Reading vertex colours of primitive 0"), std::string::npos) << dump.output;
+}
+
+TEST_F(MaterialFeatures, ACutOutIsAbsentFromTheFrameAndFromTheDepthAndNormalPass) {
+    std::string texture = R"("pbrMetallicRoughness":{"baseColorTexture":{"index":0}})";
+    std::string png = HalfTransparentPng();
+    WriteFileBytes("whole.gltf", Gltf({{}}, "{" + texture + "}", {png}));
+    Picture whole = View("whole.gltf");
+    Picture cut = ViewBoth("cut", Gltf({{}}, R"({"alphaMode":"MASK","alphaCutoff":0.5,)" + texture + "}", {png}));
+    double share = static_cast<double>(cut.ModelPixels()) / static_cast<double>(whole.ModelPixels());
+    EXPECT_NEAR(share, 0.5, 0.08) << "the transparent half is cut away";
+    EXPECT_FALSE(cut.IsModel(cut.pixels[static_cast<size_t>(cut.height / 2 * cut.width + cut.width / 3)]));
+    setenv("LUMARET_DEBUG_VIEW", "normals", 1);
+    Picture normals = View("cut.gltf");
+    share = static_cast<double>(normals.ModelPixels()) / static_cast<double>(whole.ModelPixels());
+    EXPECT_NEAR(share, 0.5, 0.08) << "the depth-and-normal pass leaves the cut-away half empty";
+    EXPECT_NE(sourceLog_.find("Model: drawn: alpha mask (cut-out): 'material0'\n"), std::string::npos);
+}
+
+TEST_F(MaterialFeatures, ValuesThatCannotBeDrawnTakeDefaultsWithOneLine) {
+    // A cutoff past 1 would cut everything away; the default keeps the opaque half.
+    std::string png = HalfTransparentPng();
+    Picture cut = ViewBoth("badcutoff", Gltf({{}},
+                                             R"({"alphaMode":"MASK","alphaCutoff":7,)"
+                                             R"("pbrMetallicRoughness":{"baseColorTexture":{"index":0}}})",
+                                             {png}));
+    EXPECT_GT(cut.ModelPixels(), 20000u);
+    EXPECT_NE(sourceLog_.find("'material0' has values that cannot be drawn: alpha cutoff 7 (0.5)"), std::string::npos)
+        << sourceLog_;
+    // Colours that are not numbers draw as a mesh without colours does.
+    const float nan = std::nanf("");
+    Square odd;
+    odd.colors = {nan, 1, 1, 1, 1, nan, 1, 1, 1, 1, nan, 1, 1, 1, 1, nan};
+    WriteFileBytes("nancolors.gltf", Gltf({odd}, kGrey));
+    Picture plain = View((WriteFileBytes("plaingrey.gltf", Gltf({{}}, kGrey)), "plaingrey.gltf"));
+    EXPECT_LT(View("nancolors.gltf").Differing(plain, 2), plain.ModelPixels() / 100);
+    EXPECT_NE(ReadFileBytes("log.txt").find("4 vertex colour values are not numbers"), std::string::npos);
+}
+
+TEST_F(MaterialFeatures, BlendedSurfacesShowWhatIsBehindFarthestFirstAndLeaveTheOpaqueFrameAlone) {
+    // A red square behind two half-transparent ones: a far blue one and, in front of it, a
+    // green one over the right half of the view's middle. The near square comes first in the
+    // file, so drawing in file order would be wrong.
+    const std::string red = R"({"pbrMetallicRoughness":{"baseColorFactor":[1,0,0,1]}})";
+    const std::string blue =
+        R"({"name":"blue","alphaMode":"BLEND","pbrMetallicRoughness":{"baseColorFactor":[0,0,1,0.5]}})";
+    const std::string green =
+        R"({"name":"green","alphaMode":"BLEND","pbrMetallicRoughness":{"baseColorFactor":[0,1,0,0.5]}})";
+    const Square back{false, 0, {}, 0.0f, 0.0f, 1.0f}, middle{false, 1, {}, 0.0f, 0.5f, 0.5f};
+    const Square near{false, 2, {}, 0.25f, 1.0f, 0.25f};
+    Picture blended = ViewBoth("blended", Gltf({near, middle, back}, red + "," + blue + "," + green));
+    // Seen from above, the nearer squares sit lower in the picture.
+    uint32_t throughBlue = blended.At(0.35f, 0.5f), throughBoth = blended.At(0.62f, 0.78f);
+    EXPECT_GT(blended.Channel(throughBlue, 0), 40) << "the red square shows through the blue one";
+    EXPECT_GT(blended.Channel(throughBlue, 2), 40) << "the blue square is drawn over it";
+    EXPECT_GT(blended.Channel(throughBoth, 1), blended.Channel(throughBoth, 2) + 20)
+        << "the near green square is drawn last";
+    EXPECT_NE(sourceLog_.find("Model: drawn: alpha blending: 'green', 'blue'\n"), std::string::npos) << sourceLog_;
+
+    // Wholly transparent, a blended square leaves the frame as when it is cut away.
+    const std::string clear = R"({"alphaMode":"BLEND","pbrMetallicRoughness":{"baseColorFactor":[0,1,0,0]}})";
+    const std::string cut =
+        R"({"alphaMode":"MASK","alphaCutoff":1,"pbrMetallicRoughness":{"baseColorFactor":[0,1,0,0]}})";
+    WriteFileBytes("clear.gltf", Gltf({back, middle}, red + "," + clear));
+    WriteFileBytes("gone.gltf", Gltf({back, middle}, red + "," + cut));
+    EXPECT_TRUE(View("clear.gltf").pixels == View("gone.gltf").pixels) << "the opaque frame is unchanged by it";
+}
+
+// A real model: TextureTransformTest shows a check mark where the transform of its panel is
+// drawn as the file says, and a red cross on a red plate where it is not (a small red marker
+// stays whatever is drawn).
+TEST_F(MaterialFeatures, TheTextureTransformTestShowsItsCheckMarks) {
+    Picture picture = View("/usr/share/assimp/models/glTF2/textureTransform/TextureTransformTest.gltf");
+    EXPECT_LT(picture.Dominated(0), 1500u);
+    EXPECT_GT(picture.Dominated(1), 8000u) << "the green 'U' panel";
+}
+
+// A real model: the labels of ClearCoatTest are black plates whose text comes from an
+// emissive map, and its partial coating is blended.
+TEST_F(MaterialFeatures, TheClearCoatTestsEmissiveLabelsShow) {
+    Picture picture = View("/usr/share/assimp/models/glTF2/ClearCoat-glTF/ClearCoatTest.gltf");
+    size_t bright = 0;
+    for (uint32_t p : picture.pixels)
+        bright += picture.Channel(p, 0) > 150 && picture.Channel(p, 1) > 150 && picture.Channel(p, 2) > 150;
+    EXPECT_GT(bright, 3000u) << "the labels' light plates";
+    std::string log = ReadFileBytes("log.txt");
+    EXPECT_NE(log.find("Model: drawn: emission: 'LabelMaterial'\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Model: drawn: alpha blending: 'Partial_Coating'\n"), std::string::npos) << log;
+}
+
+// A map's texture transform and coordinate set: each case turns the red-and-blue image so
+// that blue lands on the square's left, where the plain map shows red.
+TEST_F(MaterialFeatures, TextureTransformsAndTheSecondCoordinateSetMoveTheMap) {
+    struct Case {
+        const char* name;
+        const char* textureInfo;
+        bool blueLeft;
+    };
+    const Case cases[] = {
+        {"plain", R"({"index":0})", false},
+        {"offset", R"({"index":0,"extensions":{"KHR_texture_transform":{"offset":[0.5,0]}}})", true},
+        {"turned", R"({"index":0,"extensions":{"KHR_texture_transform":{"rotation":3.14159265}}})", true},
+        {"second", R"({"index":0,"texCoord":1})", true},
+    };
+    std::string png = RedBluePng();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Square square;
+        square.secondSet = true;
+        Picture picture = ViewBoth(
+            c.name, Gltf({square},
+                         std::string(R"({"pbrMetallicRoughness":{"baseColorTexture":)") + c.textureInfo + "}}", {png}));
+        uint32_t left = picture.At(0.3f, 0.5f);
+        int red = picture.Channel(left, 0), blue = picture.Channel(left, 2);
+        EXPECT_GT(c.blueLeft ? blue : red, (c.blueLeft ? red : blue) + 60);
+    }
+}
