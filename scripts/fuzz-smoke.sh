@@ -3,7 +3,9 @@
 # bounded time. New inputs go to a scratch directory, so the committed corpus is only read.
 # Each target runs in its own working directory under BUILD_DIR/fuzz-work/, where crash
 # artifacts land (the HLSL target's compiler helper process dies on purpose now and then;
-# its artifacts stay there too). A failing target's directory is kept and named.
+# its artifacts stay there too). A failing target's directory is kept and named. The
+# targets are the corpus folders: a program left in the build by a target since removed is
+# not run, and a target whose program is missing fails.
 # Usage: fuzz-smoke.sh BUILD_DIR SECONDS
 set -euo pipefail
 build="$(cd "$1" && pwd)"
@@ -11,10 +13,15 @@ seconds="$2"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 status=0
 shopt -s nullglob
-for fuzzer in "$build"/tests/fuzz/fuzz_*; do
-  [ -x "$fuzzer" ] || continue
-  name="$(basename "$fuzzer")"
-  corpus="$root/tests/fuzz/corpus/${name#fuzz_}"
+for corpus in "$root"/tests/fuzz/corpus/*/; do
+  corpus="${corpus%/}"
+  name="fuzz_$(basename "$corpus")"
+  fuzzer="$build/tests/fuzz/$name"
+  if [ ! -x "$fuzzer" ]; then
+    echo "$name: no such program in $build/tests/fuzz"
+    status=1
+    continue
+  fi
   work="$build/fuzz-work/$name"
   rm -rf "$work"
   mkdir -p "$work/new"
