@@ -11,6 +11,7 @@
 #include "render/Renderer.h"
 #include "scene/Camera.h"
 #include "scene/World.h"
+#include "BenchEngine.h"
 #include "ScratchDirectory.h"
 
 #include <benchmark/benchmark.h>
@@ -71,14 +72,8 @@ void BM_BlendPass(benchmark::State& state) {
     float share = static_cast<float>(state.range(1)) / 100.0f;
     bool blended = state.range(2) != 0;
     EnterScratchDirectory("lumaret-blend-bench");
-    Log::Open();
     Window window;
-    window.create(50, 50, kWidth, kHeight, 1);
-    gRenderer = new Renderer();
-    gRenderer->Init(window.handle, DisplayModeDesc{kWidth, kHeight, 0}, RendererSettings{false, false, 4, 1}, 7);
-    gRenderer->LoadResources();
-    gWorld = new World();
-    gWorld->InitPipeline();
+    StartBenchEngine(window, kWidth, kHeight);
     Zone* zone = gWorld->CreateZone("zone");
     SceneObject* object = gWorld->CreateObject("squares");
     // The camera at the origin looks down +z (the file's -z) with a 60 degree field of view:

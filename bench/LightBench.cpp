@@ -18,6 +18,7 @@
 #include "scene/Camera.h"
 #include "scene/LightBounds.h"
 #include "scene/World.h"
+#include "BenchEngine.h"
 #include "ScratchDirectory.h"
 
 #include <sys/wait.h>
@@ -83,14 +84,8 @@ std::vector<Light> ScatterLights(int count, int share, Camera& camera) {
 // One run in this (child) process: the grid, the lights, `frames` frames. Writes the
 // frames' wall seconds and the share of the screen the bounded rectangles cover.
 void RunGrid(const Config& config, int frames, const char* figures) {
-    Log::Open();
     Window window;
-    window.create(50, 50, kWidth, kHeight, 1);
-    gRenderer = new Renderer();
-    gRenderer->Init(window.handle, DisplayModeDesc{kWidth, kHeight, 0}, RendererSettings{false, false, 4, 1}, 7);
-    gRenderer->LoadResources();
-    gWorld = new World();
-    gWorld->InitPipeline();
+    StartBenchEngine(window, kWidth, kHeight);
     Zone* zone = gWorld->CreateZone("zone");
     SceneObject* scene = gWorld->CreateObject("scene");
     gWorld->LoadScene(scene, "./data/cylcube01.srx");

@@ -11,6 +11,7 @@
 #include "render/Renderer.h"
 #include "scene/Camera.h"
 #include "scene/World.h"
+#include "BenchEngine.h"
 #include "ScratchDirectory.h"
 
 #include <benchmark/benchmark.h>
@@ -47,14 +48,8 @@ void BM_DemoWorld(benchmark::State& state) {
     int objects = static_cast<int>(state.range(0));
     int width = static_cast<int>(state.range(1)), height = static_cast<int>(state.range(2));
     EnterScratchDirectory("lumaret-world-bench");
-    Log::Open();
     Window window;
-    window.create(50, 50, width, height, 1);
-    gRenderer = new Renderer();
-    gRenderer->Init(window.handle, DisplayModeDesc{width, height, 0}, RendererSettings{false, false, 4, 1}, 7);
-    gRenderer->LoadResources();
-    gWorld = new World();
-    gWorld->InitPipeline();
+    StartBenchEngine(window, width, height);
     gWorld->clearColor = 0xFF000000;
     Zone* zone = gWorld->CreateZone("zone");
     SceneObject* scene = gWorld->CreateObject("scene");
