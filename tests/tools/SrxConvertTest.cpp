@@ -825,26 +825,35 @@ TEST_F(SrxConvertModels, ALinkSwappedInAfterTheCheckNeverLeadsOutside) {
 }
 
 // Whatever ends the import's process, a crash inside a reader or a file that takes longer
-// than it is given, is that model's error: one line saying how, exit status 2.
+// than it is given, is that model's error for srxconvert and the viewer alike: one line
+// saying how, exit status 2, nothing written.
 TEST_F(SrxConvertModels, AnImportThatCrashesOrRunsOnIsTheModelsError) {
     // Tens of thousands of objects: seconds of Assimp's time, under the pre-scan's count.
     std::string slow = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
     for (int i = 0; i < 60000; ++i) slow += "o a" + std::to_string(i) + "\nf 1 2 3\n";
     lumaret::test::WriteFileBytes("slow.obj", slow);
     const std::string tool = lumaret::test::BuildDir() + "/tools/srxconvert/srxconvert";
+    const std::string viewer = lumaret::test::BuildDir() + "/tools/viewer/viewer";
     struct Case {
         std::string command;
         const char* says;
     };
+    // The viewer's import child is the one child of the viewer named so (its shader helper
+    // is another); it is struck as soon as it runs.
+    const std::string strikeImport =
+        "for i in $(seq 300); do pkill -SEGV -P $! -f -- --import-child && break; sleep 0.05; done; wait $!";
     for (const Case& c : {Case{tool + " --time-limit 1 slow.obj slow.srx",
                                "cannot read slow.obj: its import took more than 1 s of processing"},
                           // A sanitizer build's child reports the fault and aborts instead.
                           Case{"(" + tool + " slow.obj slow.srx & sleep 0.5; pkill -SEGV -P $!; wait $!)",
-                               "cannot read slow.obj: its import ended on signal SIG"}}) {
+                               "cannot read slow.obj: its import ended on signal SIG"},
+                          Case{"(" + viewer + " --screenshot slow.png slow.obj & " + strikeImport + ")",
+                               "viewer: cannot read slow.obj: its import ended on signal SIG"}}) {
         lumaret::test::ToolRun run = lumaret::test::RunCommand("timeout 60 bash -c '" + c.command + "'");
         EXPECT_EQ(run.status, 2) << run.output;
         EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
         EXPECT_FALSE(fs::exists("slow.srx"));
+        EXPECT_FALSE(fs::exists("slow.png"));
     }
 }
 

@@ -29,18 +29,31 @@ uint64_t DefaultAddressSpaceLimit() {
     return static_cast<uint64_t>(pages) * static_cast<uint64_t>(size) / 2;
 }
 
+void ApplyLimits(const RunLimits& limits) {
+    // SIGXCPU at the limit, and SIGKILL a second later should it be caught.
+    if (limits.cpuSeconds > 0)
+        SetLimit(RLIMIT_CPU, static_cast<rlim_t>(limits.cpuSeconds), static_cast<rlim_t>(limits.cpuSeconds) + 1);
+    if (limits.addressSpaceBytes && !kUnderAddressSanitizer)
+        SetLimit(RLIMIT_AS, limits.addressSpaceBytes, limits.addressSpaceBytes);
+    SetLimit(RLIMIT_CORE, 0, 0);
+}
+
+std::string DescribeSignalEnd(int signal, double cpuSeconds, const RunLimits& limits) {
+    if (limits.cpuSeconds > 0 && (signal == SIGXCPU || (signal == SIGKILL && cpuSeconds >= limits.cpuSeconds)))
+        return "its import took more than " + std::to_string(limits.cpuSeconds) + " s of processing (--time-limit)";
+    const char* name = sigabbrev_np(signal);
+    const char* description = sigdescr_np(signal);
+    return std::string("its import ended on signal ") + (name ? std::string("SIG") + name : std::to_string(signal)) +
+           " (" + (description ? description : "unknown") + ")";
+}
+
 int RunBounded(const std::function<int()>& work, const RunLimits& limits, std::string& why) {
     why.clear();
     std::fflush(nullptr);  // or the child would print what the parent still holds
     pid_t child = fork();
     if (child < 0) return work();
     if (child == 0) {
-        // SIGXCPU at the limit, and SIGKILL a second later should it be caught.
-        if (limits.cpuSeconds > 0)
-            SetLimit(RLIMIT_CPU, static_cast<rlim_t>(limits.cpuSeconds), static_cast<rlim_t>(limits.cpuSeconds) + 1);
-        if (limits.addressSpaceBytes && !kUnderAddressSanitizer)
-            SetLimit(RLIMIT_AS, limits.addressSpaceBytes, limits.addressSpaceBytes);
-        SetLimit(RLIMIT_CORE, 0, 0);
+        ApplyLimits(limits);
         int status = work();
         std::fflush(nullptr);
         _exit(status);
@@ -52,17 +65,11 @@ int RunBounded(const std::function<int()>& work, const RunLimits& limits, std::s
             return ExitUnreadable;
         }
     if (WIFEXITED(status)) return WEXITSTATUS(status);
-    int signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     rusage usage{};
     getrusage(RUSAGE_CHILDREN, &usage);
     double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                  static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
-    if (limits.cpuSeconds > 0 && (signal == SIGXCPU || (signal == SIGKILL && cpu >= limits.cpuSeconds)))
-        why = "its import took more than " + std::to_string(limits.cpuSeconds) + " s of processing (--time-limit)";
-    else
-        why = std::string("its import ended on signal ") + (sigabbrev_np(signal) ? "SIG" : "") +
-              (sigabbrev_np(signal) ? sigabbrev_np(signal) : std::to_string(signal).c_str()) + " (" +
-              (sigdescr_np(signal) ? sigdescr_np(signal) : "unknown") + ")";
+    why = DescribeSignalEnd(WIFSIGNALED(status) ? WTERMSIG(status) : 0, cpu, limits);
     return ExitUnreadable;
 }
 

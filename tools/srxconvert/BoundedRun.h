@@ -23,6 +23,14 @@ struct RunLimits {
 // swapping that would make the whole machine stall before the kernel ends the child.
 uint64_t DefaultAddressSpaceLimit();
 
+// Sets the limits on the calling process: a child, before it does the work.
+void ApplyLimits(const RunLimits& limits);
+
+// What a child that ended on `signal` after `cpuSeconds` of processing says of it: the
+// time limit when that ended it, else the signal's name ("its import ended on signal
+// SIGSEGV (Segmentation fault)").
+std::string DescribeSignalEnd(int signal, double cpuSeconds, const RunLimits& limits);
+
 // Runs work in a child under limits and returns its exit status. When the child ends on a
 // signal, what is returned is ExitUnreadable and `why` says how (the CPU time spent, or
 // the signal's name); otherwise `why` stays empty. Without a child (fork fails) the work

@@ -20,7 +20,7 @@
 #include "ViewerScene.h"
 
 #include "AnimationTimeline.h"
-#include "Conversion.h"
+#include "ModelImport.h"
 #include "ModelSummary.h"
 #include "ModelWatch.h"
 #include "app/Engine.h"
@@ -250,14 +250,20 @@ bool IsSrx(const std::string& path) {
 }
 
 // The model as the engine will load it: SRX bytes, and for a converted model the images
-// and the source, kept to convert again with another animation.
+// and what its import child said of the file (ModelImport.h); another clip is converted
+// by a child of its own.
 struct Model {
     std::vector<uint8_t> srx;
     std::vector<srxconvert::ModelImage> images;
-    std::unique_ptr<srxconvert::ModelSource> source;
+    bool converted = false;  // read through Assimp, not an SRX file
+    std::string root;        // the --root it was read with, for the next clip
     int animation = 0;
     int animations = 1;
     std::string animationName;
+    char upAxis = 0;  // the file's own, or 0
+    int upSign = 1;
+    viewer::ModelSummary::Counts inFile;
+    std::vector<viewer::ModelSummary::Clip> clips;
     std::vector<std::string> missingImages;  // named by the source, not found or not readable
     std::vector<viewer::WatchedFile> files;  // every file read for it, as it was read
     // What the viewer changed or cannot show, for the log (which opens later) and stderr;
@@ -279,32 +285,23 @@ struct Failure {
     std::string message;
 };
 
-Failure ConvertAnimation(Model& model, const std::string& path, int animation) {
-    srxconvert::ConvertOptions options = viewer::ViewerConvertOptions(animation);
-    srxconvert::ConvertReport report;
-    srxconvert::ConvertedModel converted;
-    srxconvert::ConvertResult result = srxconvert::ConvertModel(
-        *model.source, std::filesystem::path(path).stem().string(), options, report, converted);
-    switch (result.status) {
-        case srxconvert::ConvertStatus::Ok: break;
-        case srxconvert::ConvertStatus::NoSuchAnimation: return {ExitUsage, result.message};
-        default: return {ExitUnusable, path + " holds nothing to draw: " + result.message};
-    }
-    // What the conversion lost or left out, as srxconvert would say it: each line once,
-    // however often the user switches animations.
-    for (const std::vector<std::string>* lines : {&report.features, &report.warnings})
-        for (const std::string& warning : *lines)
-            if (std::find(model.notes.begin(), model.notes.end(), warning) == model.notes.end())
-                model.notes.push_back(warning);
-    model.srx = std::move(converted.srx);
-    model.images = std::move(converted.images);
-    model.animation = std::max(animation, 0);
-    model.animationName = report.animationName;
-    model.missingImages = report.missingImages;
-    for (const std::string& mesh : report.turnedNormals) {
-        std::string note = "mesh '" + mesh + "' has normals pointing inward; they are turned out";
+// The import's notes, each said once however often the user switches animations.
+void TakeNotes(Model& model, const std::vector<std::string>& notes) {
+    for (const std::string& note : notes)
         if (std::find(model.notes.begin(), model.notes.end(), note) == model.notes.end()) model.notes.push_back(note);
-    }
+}
+
+int gImportSeconds = viewer::kImportSeconds;  // --time-limit's, when given
+
+Failure ConvertAnimation(Model& model, const std::string& path, int animation) {
+    viewer::ImportedModel imported = viewer::ImportInChild({path, model.root, animation, gImportSeconds});
+    if (imported.status != ExitOk) return {imported.status, imported.message};
+    TakeNotes(model, imported.notes);
+    model.srx = std::move(imported.srx);
+    model.images = std::move(imported.images);
+    model.animation = imported.animation;
+    model.animationName = imported.animationName;
+    model.missingImages = std::move(imported.missingImages);
     return {};
 }
 
@@ -321,15 +318,24 @@ Failure ReadModel(const std::string& path, int animation, const std::string& roo
         model.files.push_back(std::move(watched));
         return {};
     }
-    model.source = std::make_unique<srxconvert::ModelSource>();
-    std::string error;
-    if (!model.source->Read(path, error, root)) return {ExitUnreadable, "cannot read " + path + ": " + error};
-    model.animations = std::max(1u, model.source->Scene().mNumAnimations);
-    Failure failure = ConvertAnimation(model, path, animation);
-    // The model, what it names and the images the conversion read, each as it was opened.
-    for (const srxconvert::OpenedFile& opened : model.source->Access().Opened())
+    model.converted = true;
+    model.root = root;
+    viewer::ImportedModel imported = viewer::ImportInChild({path, root, animation, gImportSeconds});
+    for (const srxconvert::OpenedFile& opened : imported.files)
         model.files.push_back({opened.path, {opened.modified, opened.size}});
-    return failure;
+    if (imported.status != ExitOk) return {imported.status, imported.message};
+    model.animations = imported.animations;
+    model.upAxis = imported.upAxis;
+    model.upSign = imported.upSign;
+    model.inFile = imported.inFile;
+    model.clips = std::move(imported.clips);
+    TakeNotes(model, imported.notes);
+    model.srx = std::move(imported.srx);
+    model.images = std::move(imported.images);
+    model.animation = imported.animation;
+    model.animationName = imported.animationName;
+    model.missingImages = std::move(imported.missingImages);
+    return {};
 }
 
 // A model file made ready for the engine, before any of it reaches the device: converted,
@@ -356,7 +362,7 @@ Failure PrepareModel(const std::string& path, int animation, const std::string& 
 
 // The images of a prepared model, registered under the keys the scene build will look up.
 std::vector<viewer::RegisteredImage> RegisterImagesOf(const PreparedModel& prepared, const std::string& path) {
-    if (!prepared.model.source) return viewer::RegisterModelTextures(*gRenderer, *prepared.scene, path);
+    if (!prepared.model.converted) return viewer::RegisterModelTextures(*gRenderer, *prepared.scene, path);
     std::vector<viewer::NamedImage> images;
     for (const srxconvert::ModelImage& image : prepared.model.images)
         images.push_back({image.name, &image.bytes, image.source});
@@ -391,41 +397,19 @@ LRESULT CALLBACK ViewerWindowProcedure(HWND handle, UINT message, WPARAM wParam,
 viewer::ModelSummary SummarizeModel(const Model& model, const SrxScene& scene, const std::string& path,
                                     const viewer::Bounds& bounds, const viewer::Framing& framing) {
     std::string format = "SRX";
-    if (model.source) {
+    if (model.converted) {
         format = FileExtension(path);
         for (char& c : format) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         format += ", converted";
     }
     viewer::ModelSummary summary =
         viewer::Summarize(scene, *gRenderer, FileNameOfPath(path), format, bounds.max - bounds.min, framing.world);
-    if (model.source) {
+    if (model.converted) {
         // The conversion leaves out what it cannot find; the summary still names it.
         for (const std::string& missing : model.missingImages)
             summary.images.push_back({missing.substr(missing.find_last_of("/\\") + 1), false});
-        summary.clips.clear();
-        const aiScene& source = model.source->Scene();
-        // Assimp's meshes are one material's part of the file's (a glTF primitive); its
-        // importers add a default material the file does not hold, unused when every mesh
-        // names one of the file's.
-        summary.inFile = {source.mNumMeshes, source.mNumMaterials, 0, true};
-        std::vector<bool> used(source.mNumMaterials, false);
-        for (unsigned i = 0; i < source.mNumMeshes; ++i) {
-            const aiMesh& mesh = *source.mMeshes[i];
-            if (mesh.mMaterialIndex < used.size()) used[mesh.mMaterialIndex] = true;
-            for (unsigned f = 0; f < mesh.mNumFaces; ++f) summary.inFile.triangles += mesh.mFaces[f].mNumIndices == 3;
-        }
-        for (unsigned i = 0; i < source.mNumMaterials; ++i) {
-            aiString name;
-            if (!used[i] && source.mMaterials[i]->Get(AI_MATKEY_NAME, name) == AI_SUCCESS &&
-                std::strcmp(name.C_Str(), AI_DEFAULT_MATERIAL_NAME) == 0)
-                --summary.inFile.materials;
-        }
-        for (unsigned i = 0; i < source.mNumAnimations; ++i) {
-            const aiAnimation& clip = *source.mAnimations[i];
-            // Assimp's own default when a file gives no rate.
-            double rate = clip.mTicksPerSecond > 0.0 ? clip.mTicksPerSecond : 25.0;
-            summary.clips.push_back({clip.mName.C_Str(), clip.mDuration / rate, clip.mDuration});
-        }
+        summary.inFile = model.inFile;
+        summary.clips = model.clips;
     }
     return summary;
 }
@@ -465,7 +449,7 @@ struct ShownModel {
             Log::Write("Viewer: image %s from %s\n", key.key.c_str(), key.source.c_str());
             images.push_back(gRenderer->FindTexture(key.key));
             // An SRX file's images are read here, on the main thread, a moment before.
-            if (!prepared.model.source) {
+            if (!prepared.model.converted) {
                 std::error_code error;
                 prepared.model.files.push_back(
                     {std::filesystem::weakly_canonical(key.source, error).string(), viewer::FileStamp::Of(key.source)});
@@ -474,9 +458,8 @@ struct ShownModel {
         up = viewer::UpAxis();
         if (upAsked) {
             up.axis = upAsked;
-        } else if (prepared.model.source) {
-            int sign = 1;
-            if (char axis = prepared.model.source->UpAxis(sign)) up = {axis, sign};
+        } else if (prepared.model.upAxis) {
+            up = {prepared.model.upAxis, prepared.model.upSign};
         }
         if (up.axis != 'y' || up.sign < 0)
             Log::Write("Viewer: up axis %s%c (%s)\n", up.sign < 0 ? "-" : "", up.axis, upAsked ? "--up" : "the file's");
@@ -498,9 +481,6 @@ struct ShownModel {
     void Summarize() {
         summary = SummarizeModel(model, *scene, path, bounds, framing);
         scene.reset();
-        // A source of one clip is never converted again: its memory goes before the scene
-        // is built, which takes as much again.
-        if (model.animations <= 1) model.source.reset();
         summaryText = summary.Text();
         LogSummary(summaryText);
     }
@@ -1091,6 +1071,8 @@ int FinishThumbnail(const Arguments& args) {
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     // The viewer's allocator is mimalloc's (tools/CMakeLists.txt), not the engine's glibc
     // settings: a converted model's import allocates in a way glibc is slow at.
+    // The viewer's program run again to import a model file (ModelImport.h).
+    if (commandLine && std::strcmp(commandLine, viewer::kImportChildArgument) == 0) return viewer::RunImportChild();
     Arguments args = ParseCommandLine(commandLine ? commandLine : "");
     if (!args.error.empty()) {
         std::fprintf(stderr, "viewer: %s (see --help)\n", args.error.c_str());
@@ -1105,6 +1087,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         if (!args.timeLimit) args.timeLimit = viewer::kThumbnailSeconds;
     }
     if (args.timeLimit) {
+        gImportSeconds = args.timeLimit;
         std::signal(SIGALRM, EndAtTimeLimit);
         if (args.thumbnail) std::signal(SIGTERM, EndAtTimeLimit);
         alarm(static_cast<unsigned>(args.timeLimit));

@@ -1,0 +1,418 @@
+#include "ModelImport.h"
+
+#include "BoundedRun.h"
+#include "Conversion.h"
+#include "ModelSource.h"
+#include "ViewerLighting.h"
+#include "app/Log.h"
+#include "common/ToolExitStatus.h"
+
+#include <assimp/material.h>
+
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <new>
+#include <type_traits>
+
+extern char** environ;
+
+namespace viewer {
+
+namespace {
+
+// Both ends are this program, built together: the tag only catches a child that answered
+// with something else (a stray print) or stopped half-way.
+constexpr uint32_t kAnswerTag = 0x4D494D4Cu;  // "LMIM"
+// Far beyond any real model's, short of sizes that would only come from garbled bytes.
+constexpr uint64_t kMaxField = uint64_t{1} << 36;
+constexpr uint64_t kMaxItems = uint64_t{1} << 24;
+constexpr size_t kPiece = size_t{16} << 20;
+
+// Writes everything it is given to a descriptor, small fields gathered first.
+class Sender {
+public:
+    explicit Sender(int fd) : fd_(fd) {}
+
+    template <typename T>
+    void Put(T value) {
+        static_assert(std::is_trivially_copyable_v<T>);
+        Raw(&value, sizeof value);
+    }
+    void Put(const std::string& text) { Blob(text.data(), text.size()); }
+    void Put(const std::vector<uint8_t>& bytes) { Blob(bytes.data(), bytes.size()); }
+    void Put(const std::vector<std::string>& texts) {
+        Put(static_cast<uint64_t>(texts.size()));
+        for (const std::string& text : texts) Put(text);
+    }
+    bool Finish() {
+        Flush();
+        return ok_;
+    }
+
+private:
+    void Blob(const void* data, size_t size) {
+        Put(static_cast<uint64_t>(size));
+        Raw(data, size);
+    }
+    void Raw(const void* data, size_t size) {
+        if (size > 65536) {
+            Flush();
+            WriteAll(data, size);
+        } else {
+            pending_.append(static_cast<const char*>(data), size);
+            if (pending_.size() > 65536) Flush();
+        }
+    }
+    void Flush() {
+        WriteAll(pending_.data(), pending_.size());
+        pending_.clear();
+    }
+    void WriteAll(const void* data, size_t size) {
+        const char* at = static_cast<const char*>(data);
+        while (ok_ && size > 0) {
+            // No SIGPIPE should the other end be gone: a failed send says so.
+            ssize_t sent = send(fd_, at, size, MSG_NOSIGNAL);
+            if (sent < 0 && errno == EINTR) continue;
+            if (sent <= 0) {
+                ok_ = false;
+                break;
+            }
+            at += sent;
+            size -= static_cast<size_t>(sent);
+        }
+    }
+
+    int fd_;
+    std::string pending_;
+    bool ok_ = true;
+};
+
+// Reads what a Sender wrote; every read after the first that fails fails too, so that a
+// whole record is read and then checked once.
+class Receiver {
+public:
+    explicit Receiver(int fd) : fd_(fd) {}
+
+    template <typename T>
+    T Get() {
+        static_assert(std::is_trivially_copyable_v<T>);
+        T value{};
+        Raw(&value, sizeof value);
+        return value;
+    }
+    std::string Text() {
+        std::string text;
+        uint64_t size = Size();
+        // Grown as the bytes come, so that a size no child sent costs nothing.
+        while (ok_ && text.size() < size) {
+            size_t at = text.size();
+            text.resize(at + std::min<uint64_t>(size - at, kPiece));
+            Raw(text.data() + at, text.size() - at);
+        }
+        return ok_ ? text : std::string();
+    }
+    std::vector<uint8_t> Bytes() {
+        std::vector<uint8_t> bytes;
+        uint64_t size = Size();
+        if (ok_) bytes.reserve(std::min<uint64_t>(size, kPiece));
+        while (ok_ && bytes.size() < size) {
+            size_t at = bytes.size();
+            bytes.resize(at + std::min<uint64_t>(size - at, kPiece));
+            Raw(bytes.data() + at, bytes.size() - at);
+        }
+        if (!ok_) bytes.clear();
+        return bytes;
+    }
+    std::vector<std::string> Texts() {
+        std::vector<std::string> texts(Count());
+        for (std::string& text : texts) text = Text();
+        return texts;
+    }
+    size_t Count() {
+        uint64_t count = Get<uint64_t>();
+        if (count > kMaxItems) ok_ = false;
+        return ok_ ? static_cast<size_t>(count) : 0;
+    }
+    bool Ok() const { return ok_; }
+
+private:
+    uint64_t Size() {
+        uint64_t size = Get<uint64_t>();
+        if (size > kMaxField) ok_ = false;
+        return ok_ ? size : 0;
+    }
+    void Raw(void* data, size_t size) {
+        char* at = static_cast<char*>(data);
+        while (ok_ && size > 0) {
+            if (start_ == end_) {
+                if (size >= sizeof buffer_) {  // large fields straight to their place
+                    ssize_t got = read(fd_, at, size);
+                    if (got < 0 && errno == EINTR) continue;
+                    if (got <= 0) ok_ = false;
+                    if (got > 0) at += got, size -= static_cast<size_t>(got);
+                    continue;
+                }
+                ssize_t got = read(fd_, buffer_, sizeof buffer_);
+                if (got < 0 && errno == EINTR) continue;
+                if (got <= 0) {
+                    ok_ = false;
+                    break;
+                }
+                start_ = 0;
+                end_ = static_cast<size_t>(got);
+            }
+            size_t take = std::min(size, end_ - start_);
+            std::memcpy(at, buffer_ + start_, take);
+            start_ += take;
+            at += take;
+            size -= take;
+        }
+    }
+
+    int fd_;
+    char buffer_[65536];
+    size_t start_ = 0, end_ = 0;
+    bool ok_ = true;
+};
+
+void Send(Sender& out, const ImportedModel& model) {
+    out.Put(kAnswerTag);
+    out.Put(static_cast<int32_t>(model.status));
+    out.Put(model.message);
+    out.Put(model.srx);
+    out.Put(static_cast<uint64_t>(model.images.size()));
+    for (const srxconvert::ModelImage& image : model.images) {
+        out.Put(image.name);
+        out.Put(image.bytes);
+        out.Put(image.source);
+    }
+    out.Put(static_cast<int32_t>(model.animation));
+    out.Put(static_cast<int32_t>(model.animations));
+    out.Put(model.animationName);
+    out.Put(model.notes);
+    out.Put(model.missingImages);
+    out.Put(static_cast<uint64_t>(model.files.size()));
+    for (const srxconvert::OpenedFile& file : model.files) {
+        out.Put(file.path);
+        out.Put(file.modified);
+        out.Put(file.size);
+    }
+    out.Put(model.upAxis);
+    out.Put(static_cast<int32_t>(model.upSign));
+    out.Put(static_cast<uint64_t>(model.inFile.meshes));
+    out.Put(static_cast<uint64_t>(model.inFile.materials));
+    out.Put(static_cast<uint64_t>(model.inFile.triangles));
+    out.Put(static_cast<uint8_t>(model.inFile.known));
+    out.Put(static_cast<uint64_t>(model.clips.size()));
+    for (const ModelSummary::Clip& clip : model.clips) {
+        out.Put(clip.name);
+        out.Put(clip.seconds);
+        out.Put(clip.ticks);
+    }
+    out.Put(kAnswerTag);
+}
+
+bool Receive(Receiver& in, ImportedModel& model) {
+    if (in.Get<uint32_t>() != kAnswerTag) return false;
+    model.status = in.Get<int32_t>();
+    model.message = in.Text();
+    model.srx = in.Bytes();
+    model.images.resize(in.Count());
+    for (srxconvert::ModelImage& image : model.images) {
+        image.name = in.Text();
+        image.bytes = in.Bytes();
+        image.source = in.Text();
+    }
+    model.animation = in.Get<int32_t>();
+    model.animations = in.Get<int32_t>();
+    model.animationName = in.Text();
+    model.notes = in.Texts();
+    model.missingImages = in.Texts();
+    model.files.resize(in.Count());
+    for (srxconvert::OpenedFile& file : model.files) {
+        file.path = in.Text();
+        file.modified = in.Get<int64_t>();
+        file.size = in.Get<int64_t>();
+    }
+    model.upAxis = in.Get<char>();
+    model.upSign = in.Get<int32_t>();
+    model.inFile.meshes = in.Get<uint64_t>();
+    model.inFile.materials = in.Get<uint64_t>();
+    model.inFile.triangles = in.Get<uint64_t>();
+    model.inFile.known = in.Get<uint8_t>() != 0;
+    model.clips.resize(in.Count());
+    for (ModelSummary::Clip& clip : model.clips) {
+        clip.name = in.Text();
+        clip.seconds = in.Get<double>();
+        clip.ticks = in.Get<double>();
+    }
+    return in.Get<uint32_t>() == kAnswerTag && in.Ok();
+}
+
+void AddNote(ImportedModel& model, const std::string& note) {
+    if (std::find(model.notes.begin(), model.notes.end(), note) == model.notes.end()) model.notes.push_back(note);
+}
+
+// Assimp's meshes are one material's part of the file's (a glTF primitive); its importers
+// add a default material the file does not hold, unused when every mesh names one of the
+// file's. Clips as the file times them.
+void DescribeSource(const aiScene& source, ImportedModel& model) {
+    model.inFile = {source.mNumMeshes, source.mNumMaterials, 0, true};
+    std::vector<bool> used(source.mNumMaterials, false);
+    for (unsigned i = 0; i < source.mNumMeshes; ++i) {
+        const aiMesh& mesh = *source.mMeshes[i];
+        if (mesh.mMaterialIndex < used.size()) used[mesh.mMaterialIndex] = true;
+        for (unsigned f = 0; f < mesh.mNumFaces; ++f) model.inFile.triangles += mesh.mFaces[f].mNumIndices == 3;
+    }
+    for (unsigned i = 0; i < source.mNumMaterials; ++i) {
+        aiString name;
+        if (!used[i] && source.mMaterials[i]->Get(AI_MATKEY_NAME, name) == AI_SUCCESS &&
+            std::strcmp(name.C_Str(), AI_DEFAULT_MATERIAL_NAME) == 0)
+            --model.inFile.materials;
+    }
+    for (unsigned i = 0; i < source.mNumAnimations; ++i) {
+        const aiAnimation& clip = *source.mAnimations[i];
+        // Assimp's own default when a file gives no rate.
+        double rate = clip.mTicksPerSecond > 0.0 ? clip.mTicksPerSecond : 25.0;
+        model.clips.push_back({clip.mName.C_Str(), clip.mDuration / rate, clip.mDuration});
+    }
+}
+
+ImportedModel Failed(const ImportRequest& request, int status, const std::string& why) {
+    ImportedModel model;
+    model.status = status;
+    model.message = "cannot read " + request.path + ": " + why;
+    return model;
+}
+
+}  // namespace
+
+ImportedModel ImportModel(const ImportRequest& request) {
+    srxconvert::ModelSource source;
+    std::string error;
+    if (!source.Read(request.path, error, request.root)) return Failed(request, ExitUnreadable, error);
+    ImportedModel model;
+    model.animations = static_cast<int>(std::max(1u, source.Scene().mNumAnimations));
+    srxconvert::ConvertReport report;
+    srxconvert::ConvertedModel converted;
+    srxconvert::ConvertResult result =
+        srxconvert::ConvertModel(source, std::filesystem::path(request.path).stem().string(),
+                                 ViewerConvertOptions(request.animation), report, converted);
+    if (result.status == srxconvert::ConvertStatus::NoSuchAnimation) {
+        model.status = ExitUsage;
+        model.message = result.message;
+    } else if (result.status != srxconvert::ConvertStatus::Ok) {
+        model.status = ExitUnusable;
+        model.message = request.path + " holds nothing to draw: " + result.message;
+    }
+    // The model, what it names and the images the conversion read, each as it was opened.
+    model.files = source.Access().Opened();
+    if (model.status != ExitOk) return model;
+    for (const std::vector<std::string>* lines : {&report.features, &report.warnings})
+        for (const std::string& line : *lines) AddNote(model, line);
+    for (const std::string& mesh : report.turnedNormals)
+        AddNote(model, "mesh '" + mesh + "' has normals pointing inward; they are turned out");
+    model.srx = std::move(converted.srx);
+    model.images = std::move(converted.images);
+    model.animation = std::max(request.animation, 0);
+    model.animationName = report.animationName;
+    model.missingImages = report.missingImages;
+    model.upAxis = source.UpAxis(model.upSign);
+    DescribeSource(source.Scene(), model);
+    return model;
+}
+
+ImportedModel ImportInChild(const ImportRequest& request) {
+    auto failed = [&](const std::string& why) { return Failed(request, ExitUnreadable, why); };
+    // One socket both ways: the request goes out with MSG_NOSIGNAL, so a child gone early
+    // is a failed send here, never a SIGPIPE that ends the viewer.
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+        return failed(std::string("cannot start its import: ") + std::strerror(errno));
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
+    // The window system's, the watch's and the device's descriptors stay with the viewer.
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+    char* argv[] = {program_invocation_name, const_cast<char*>(kImportChildArgument), nullptr};
+    pid_t child = -1;
+    int spawned = posix_spawn(&child, "/proc/self/exe", &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(ends[1]);
+    if (spawned != 0) {
+        close(ends[0]);
+        return failed(std::string("cannot start its import: ") + std::strerror(spawned));
+    }
+    Sender out(ends[0]);
+    out.Put(request.path);
+    out.Put(request.root);
+    out.Put(static_cast<int32_t>(request.animation));
+    out.Put(static_cast<int32_t>(request.cpuSeconds));
+    out.Finish();
+    shutdown(ends[0], SHUT_WR);
+    ImportedModel model;
+    Receiver in(ends[0]);
+    bool answered = Receive(in, model);
+    close(ends[0]);
+    int status = 0;
+    rusage usage{};
+    while (wait4(child, &status, 0, &usage) < 0)
+        if (errno != EINTR) return failed(std::string("lost its import process: ") + std::strerror(errno));
+    if (WIFSIGNALED(status)) {
+        double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                     static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+        srxconvert::RunLimits limits;
+        limits.cpuSeconds = request.cpuSeconds;
+        return failed(srxconvert::DescribeSignalEnd(WTERMSIG(status), cpu, limits));
+    }
+    if (!answered)
+        return failed("its import ended with exit status " + std::to_string(WEXITSTATUS(status)) +
+                      " and no whole answer");
+    return model;
+}
+
+int RunImportChild() {
+    // Gone with the viewer, whatever ends it.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    Log::muted = true;
+    // The answer keeps the socket; anything printed on the way goes to standard error.
+    int answer = dup(STDOUT_FILENO);
+    dup2(STDERR_FILENO, STDOUT_FILENO);
+    Receiver in(STDIN_FILENO);
+    ImportRequest request;
+    request.path = in.Text();
+    request.root = in.Text();
+    request.animation = in.Get<int32_t>();
+    request.cpuSeconds = in.Get<int32_t>();
+    if (!in.Ok() || answer < 0) return ExitUsage;
+    srxconvert::RunLimits limits;
+    limits.cpuSeconds = request.cpuSeconds;
+    limits.addressSpaceBytes = srxconvert::DefaultAddressSpaceLimit();
+    srxconvert::ApplyLimits(limits);
+    ImportedModel model;
+    try {
+        model = ImportModel(request);
+    } catch (const std::bad_alloc&) {
+        model = Failed(request, ExitUnreadable, "not enough memory");
+    } catch (const std::exception& error) {
+        model = Failed(request, ExitUnreadable, error.what());
+    }
+    Sender out(answer);
+    Send(out, model);
+    // Assimp's scene and the model's arrays go with the process, not piece by piece.
+    _exit(out.Finish() ? ExitOk : ExitUnwritable);
+}
+
+}  // namespace viewer

@@ -1,0 +1,66 @@
+// A model file's import in a process of its own.
+//
+// Assimp reads files made to hurt, and the scans that run before it do not catch every way
+// it can fail: a crash, an abort, a loop or an allocation without end inside a reader would
+// take the viewer down with it, window and all. So the viewer's program runs itself again
+// as an import child (its first argument kImportChildArgument), under the limits
+// srxconvert's conversion runs under (BoundedRun.h). The child reads the file, converts
+// it to SRX in memory as srxconvert would, and hands back by a pipe what the viewer shows
+// and says: the SRX bytes and images, the conversion's notes, the files it read, and what
+// the summary says of the file as Assimp reads it. Assimp's scene ends with the child, so
+// the viewer never holds it beside the engine's copy of the model.
+//
+// A crash or a limit in the child is that model's failure (exit status 2 at start, the old
+// model kept on a reload), said as srxconvert says it: "its import ended on signal ...".
+#pragma once
+
+#include "ImageExport.h"
+#include "ModelFileAccess.h"
+#include "ModelSummary.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace viewer {
+
+constexpr const char* kImportChildArgument = "--import-child";
+// Seconds of processing an import may take when the run gives no --time-limit.
+constexpr int kImportSeconds = 120;
+
+struct ImportRequest {
+    std::string path;
+    std::string root;  // a folder outside the model's own whose files it may name
+    int animation = 0;  // the clip converted; -1: none
+    int cpuSeconds = kImportSeconds;
+};
+
+struct ImportedModel {
+    int status = 0;  // ToolExitStatus.h; on failure `message` says why, as the viewer says it
+    std::string message;
+    std::vector<uint8_t> srx;
+    std::vector<srxconvert::ModelImage> images;
+    int animation = 0, animations = 1;
+    std::string animationName;
+    // What the conversion lost, turned or left out, as srxconvert says it.
+    std::vector<std::string> notes;
+    std::vector<std::string> missingImages;  // named by the model, not found or not readable
+    std::vector<srxconvert::OpenedFile> files;  // every file the import read, as it was opened
+    char upAxis = 0;  // the file's own ('x', 'y', 'z'), or 0
+    int upSign = 1;
+    ModelSummary::Counts inFile;
+    std::vector<ModelSummary::Clip> clips;
+};
+
+// The import and conversion, here (the child's work).
+ImportedModel ImportModel(const ImportRequest& request);
+
+// The same in an import child of this program; what the child could not say (it crashed,
+// met a limit or answered nonsense) comes back as the failure.
+ImportedModel ImportInChild(const ImportRequest& request);
+
+// The child's side: the request on standard input, the model on standard output. Returns
+// the process's exit status.
+int RunImportChild();
+
+}  // namespace viewer
