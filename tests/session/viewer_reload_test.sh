@@ -3,7 +3,7 @@
 # sphere whose material library and texture are edited while it is shown. The texture
 # made red as the viewer starts shows red; the .mtl saved in place (a darker, bluer tint)
 # and the image replaced by a move (green) each load the model again and change the
-# picture; F5 loads it by hand; twelve saves of the model's own file leave resident memory
+# picture, as does an image the .mtl names that is only written later (blue); F5 loads it by hand; twelve saves of the model's own file leave resident memory
 # within a few percent of where the first reload left it; F3's summary leaves a debug
 # view's name in sight; a broken save keeps the model with the reason.
 # Usage: viewer_reload_test.sh VIEWER SOURCE_DIR
@@ -45,6 +45,12 @@ python3 "$files" png colour_map.new 0 255 0
 mv colour_map.new sphere_colour_map_for_the_viewer_reload_session.png
 reloaded
 look
+# The .mtl names an image that is not there yet: it shows once it is written.
+printf 'newmtl m\nKd 1 1 1\nmap_Kd later.png\n' >model.mtl
+reloaded
+python3 "$files" png later.png 0 0 255
+reloaded
+look
 xdotool key F5
 reloaded
 rss
@@ -75,13 +81,15 @@ fi
 status=0
 [ -f "$dir/missed.txt" ] && { echo "FAIL: saves not loaded again:"; cat "$dir/missed.txt"; status=1; }
 mapfile -t colours <"$dir/colours.txt"
-echo "colours (red, tinted, green): ${colours[*]}"
+echo "colours (red, tinted, green, blue): ${colours[*]}"
 read -r r1 g1 b1 <<<"${colours[0]:-0 0 0}"
 read -r r2 g2 b2 <<<"${colours[1]:-0 0 0}"
 read -r r3 g3 b3 <<<"${colours[2]:-0 0 0}"
+read -r r4 g4 b4 <<<"${colours[3]:-0 0 0}"
 [ "$r1" -gt $((2 * g1 + 20)) ] || { echo "FAIL: the texture saved at start-up does not show red"; status=1; }
 [ "$r2" -lt $((r1 * 2 / 3)) ] || { echo "FAIL: the .mtl's darker tint does not show"; status=1; }
 [ "$g3" -gt $((2 * r3 + 10)) ] || { echo "FAIL: the texture moved into place does not show green"; status=1; }
+[ "$b4" -gt $((2 * r4 + 10)) ] || { echo "FAIL: the missing texture written later does not show blue"; status=1; }
 mapfile -t rss <"$dir/rss.txt"
 echo "resident memory after the first reloads and after 12 more: ${rss[*]} kB"
 if [ "${#rss[@]}" -ne 2 ] || [ "${rss[1]}" -gt $((rss[0] * 105 / 100)) ]; then

@@ -289,6 +289,23 @@ void DescribeSource(const aiScene& source, ImportedModel& model) {
     }
 }
 
+// An image the model names that is not there yet is watched where the model would find it
+// first (beside it, under the path it gives), as a file that does not exist: copying it in
+// then loads the model again. Paths leading out of the model's folder are left alone.
+void WatchMissingImages(const std::string& modelPath, ImportedModel& model) {
+    namespace fs = std::filesystem;
+    fs::path folder = fs::path(modelPath).parent_path();
+    for (std::string named : model.missingImages) {
+        std::replace(named.begin(), named.end(), '\\', '/');
+        fs::path relative = fs::path(named).lexically_normal();
+        if (relative.empty() || relative.is_absolute() || *relative.begin() == "..") continue;
+        std::error_code error;
+        fs::path where = fs::weakly_canonical(folder / relative, error);
+        if (error || fs::symlink_status(where, error).type() != fs::file_type::not_found) continue;
+        model.files.push_back({where.string(), -1, -1});
+    }
+}
+
 ImportedModel Failed(const ImportRequest& request, int status, const std::string& why) {
     ImportedModel model;
     model.status = status;
@@ -330,6 +347,7 @@ ImportedModel ImportModel(const ImportRequest& request) {
     model.missingImages = report.missingImages;
     model.upAxis = source.UpAxis(model.upSign);
     DescribeSource(source.Scene(), model);
+    WatchMissingImages(request.path, model);
     return model;
 }
 
