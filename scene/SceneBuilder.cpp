@@ -106,19 +106,10 @@ uint32_t WriteSkinned(const SrxVertex& source, size_t boneCount, SkinnedVertex& 
     out.normal[2] = -source.normal[2];
     out.uv0[0] = source.uv0[0];
     out.uv0[1] = source.uv0[1];
-    bool noBones = !(source.bones[0] | source.bones[1] | source.bones[2] | source.bones[3]);
-    if (noBones) {
-        out.weights[0] = out.weights[1] = out.weights[2] = 0.0f;
-        out.weights[3] = 1.0f;
-    } else {
-        std::memcpy(out.weights, source.weights, sizeof(out.weights));
-    }
-    uint32_t replaced = 0;
-    for (int i = 0; i < 4; ++i) {
-        bool known = source.bones[i] < boneCount;
-        out.bones[i] = known ? source.bones[i] : 0;
-        replaced += known ? 0 : 1;
-    }
+    BoneInfluences influences;
+    uint32_t replaced = InfluencesOf(source.bones, source.weights, boneCount, influences);
+    std::memcpy(out.weights, influences.weights, sizeof(out.weights));
+    std::memcpy(out.bones, influences.bones, sizeof(out.bones));
     return replaced;
 }
 

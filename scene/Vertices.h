@@ -27,6 +27,27 @@ struct SkinnedVertex {
     uint8_t bones[4];  // blend indices into the mesh's bone list
 };
 
+// The bone influences the scene build gives a file's vertex: weights (0, 0, 0, 1) on bone 0
+// when all four bone numbers are 0 (the file gives none), and bone 0 in place of a number
+// beyond the mesh's bone list. The build and whoever places vertices where it will (the
+// viewer's framing) both take them from here. Returns how many numbers were replaced.
+struct BoneInfluences {
+    float weights[4];
+    uint8_t bones[4];
+};
+inline uint32_t InfluencesOf(const uint8_t (&bones)[4], const float (&weights)[4], size_t boneCount,
+                             BoneInfluences& out) {
+    bool noBones = !(bones[0] | bones[1] | bones[2] | bones[3]);
+    uint32_t replaced = 0;
+    for (int i = 0; i < 4; ++i) {
+        out.weights[i] = noBones ? (i == 3 ? 1.0f : 0.0f) : weights[i];
+        bool known = bones[i] < boneCount;
+        out.bones[i] = known ? bones[i] : 0;
+        replaced += known ? 0 : 1;
+    }
+    return replaced;
+}
+
 // Packs a value of the unit range [-1, 1] into a byte: (x + 1) * 0.5 * 255, truncated
 // toward zero, so 1 -> 255, 0 -> 127, -1 -> 0. Values outside the range and NaNs saturate
 // to 0 or 255 instead of making the conversion undefined.

@@ -4,6 +4,7 @@
 #include "render/Renderer.h"
 #include "resources/FileUtil.h"
 #include "scene/Animation.h"
+#include "scene/Vertices.h"
 
 #include <algorithm>
 #include <bit>
@@ -41,9 +42,8 @@ bool Drawable(const SrxScene& scene, const SrxMesh& mesh) {
     return true;
 }
 
-// A vertex where the scene build puts it: the palette's weighted sum for skinned meshes
-// (all bone numbers 0 meaning bone 0 at full weight, unknown numbers reading bone 0), then
-// the mesh node's matrix.
+// A vertex where the scene build puts it: the palette's weighted sum of its influences
+// (InfluencesOf) for skinned meshes, then the mesh node's matrix.
 void AddMesh(const SrxMesh& mesh, const SrxNode& node, const AnimationController& animation,
              std::vector<D3DXVECTOR3>& points) {
     D3DXMATRIX local(node.matrix);
@@ -57,13 +57,12 @@ void AddMesh(const SrxMesh& mesh, const SrxNode& node, const AnimationController
         for (const SrxVertex& v : primitive.vertices) {
             D3DXVECTOR3 p(v.position[0], v.position[1], -v.position[2]);
             if (!palette.empty()) {
-                bool noBones = !(v.bones[0] | v.bones[1] | v.bones[2] | v.bones[3]);
+                BoneInfluences influences;
+                InfluencesOf(v.bones, v.weights, palette.size(), influences);
                 D3DXVECTOR3 skinned(0.0f, 0.0f, 0.0f);
-                for (int i = 0; i < 4; ++i) {
-                    float weight = noBones ? (i == 3 ? 1.0f : 0.0f) : v.weights[i];
-                    size_t bone = v.bones[i] < palette.size() ? v.bones[i] : 0;
-                    if (weight != 0.0f) skinned += weight * Transform(p, palette[bone]);
-                }
+                for (int i = 0; i < 4; ++i)
+                    if (influences.weights[i] != 0.0f)
+                        skinned += influences.weights[i] * Transform(p, palette[influences.bones[i]]);
                 p = skinned;
             }
             D3DXVECTOR3 placed = Transform(p, local);
