@@ -5,6 +5,7 @@
 #include "render/PerfEvent.h"
 #include "render/Renderer.h"
 #include "resources/FileUtil.h"
+#include "resources/ShaderFile.h"
 #include "scene/Renderable.h"
 #include "scene/Vertices.h"
 #include "scene/World.h"
@@ -37,19 +38,10 @@ const char* const kLinePixelShader = "float4 main(float4 color : COLOR0) : COLOR
 // The colour is in the text: skinned draws upload their material to the low pixel registers.
 const char* const kWirePixelShader = "float4 main() : COLOR { return float4(0.376, 1.0, 0.376, 1.0); }\n";
 
-// The vertex program of a shader file: the text between "#vertexshader" and "#pixelshader".
-std::string VertexSection(const std::string& file) {
-    size_t start = file.find("#vertexshader");
-    if (start == std::string::npos) return {};
-    start = file.find('\n', start);
-    size_t end = file.find("#pixelshader", start);
-    return start == std::string::npos ? std::string() : file.substr(start + 1, end == std::string::npos ? end : end - start - 1);
-}
-
-int BuildShader(Renderer& renderer, const char* vertex, const char* pixel, const char* name) {
+int BuildShader(Renderer& renderer, const char* vertex, const char* pixel, const char* name, int vertexLine = 1) {
     ShaderRecord record;
     std::string error;
-    if (!renderer.BuildShaderRecord(vertex, pixel, name, 1, 1, &record, &error)) {
+    if (!renderer.BuildShaderRecord(vertex, pixel, name, vertexLine, 1, &record, &error)) {
         Log::Write("Overlay: %s cannot be compiled; it is not drawn.\n%s", name, error.c_str());
         return -1;
     }
@@ -165,8 +157,13 @@ bool GeometryOverlays::Toggle(bool wireframeKey, bool boundsKey, bool normalsKey
 void GeometryOverlays::Compile(Renderer& renderer) {
     compiled_ = true;
     std::optional<std::vector<uint8_t>> file = ReadWholeFile("./data/PassZN.hlsl");
-    std::string vertex = file ? VertexSection(std::string(file->begin(), file->end())) : std::string();
-    if (!vertex.empty()) wireShader_ = BuildShader(renderer, vertex.c_str(), kWirePixelShader, "wireframe overlay");
+    // The depth-and-normal pass's own vertex program, split as the shader loader splits it,
+    // so that the wireframe lies exactly on the surfaces it outlines.
+    ShaderFileSections sections =
+        file ? SplitShaderFile(reinterpret_cast<const char*>(file->data()), file->size()) : ShaderFileSections();
+    if (!sections.vertex.empty())
+        wireShader_ = BuildShader(renderer, sections.vertex.c_str(), kWirePixelShader, "wireframe overlay",
+                                  sections.vertexLine);
     lineShader_ = BuildShader(renderer, kLineVertexShader, kLinePixelShader, "line overlay");
     for (ShaderParams* params : {&wireParams_, &lineParams_}) {
         params->stateFlags = kStateOpaqueNoDepth;
