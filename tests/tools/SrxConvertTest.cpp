@@ -734,7 +734,8 @@ TEST_F(SrxConvertModels, FailuresLeaveNoFilesAndNeverHang) {
 #if !defined(LUMARET_TEST_SANITIZED)
     // Memory that runs out (here a PLY file that declares four billion vertices, which
     // Assimp allocates up front, under a limit of 3 GB) is a message and exit 2, not an
-    // abort: the address sanitizer's shadow memory cannot live under such a limit.
+    // abort, in both tools: the address sanitizer's shadow memory cannot live under such a
+    // limit.
     lumaret::test::WriteFileBytes("big.ply",
                                   "ply\nformat ascii 1.0\nelement vertex 4000000000\nproperty float x\n"
                                   "property float y\nproperty float z\nelement face 1\n"
@@ -743,6 +744,11 @@ TEST_F(SrxConvertModels, FailuresLeaveNoFilesAndNeverHang) {
     EXPECT_EQ(big.status, 2) << big.output;
     EXPECT_NE(big.output.find("cannot read big.ply: out of memory"), std::string::npos) << big.output;
     EXPECT_FALSE(fs::exists("big.srx"));
+    // The viewer's import child meets the same limit, and the viewer says so.
+    lumaret::test::ToolRun shown = lumaret::test::RunCommand(
+        "ulimit -v 3000000; timeout 60 " + lumaret::test::BuildDir() + "/tools/viewer/viewer --screenshot big.png big.ply");
+    EXPECT_EQ(shown.status, 2) << shown.output;
+    EXPECT_NE(shown.output.find("viewer: cannot read big.ply: out of memory"), std::string::npos) << shown.output;
 #endif
     EXPECT_TRUE(ReadFileBytes("spider.obj") == before) << "the input was changed";
     EXPECT_TRUE(ReadFileBytes("spider.mtl") == ReadFileBytes(kModels + "OBJ/spider.mtl")) << "the .mtl was changed";
