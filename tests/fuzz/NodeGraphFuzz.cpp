@@ -1,5 +1,6 @@
 // Arbitrary bytes through the scans that run before Assimp reads a model, as glTF JSON, as
-// XML and as OBJ: never read past the text, never recurse, and always an answer.
+// XML, as OBJ and as a PLY header: never read past the text, never recurse, and always an
+// answer.
 #include "NodeDepth.h"
 
 #include <cstdint>
@@ -9,5 +10,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)srxconvert::GltfJsonDepthProblem(text, size);
     (void)srxconvert::XmlNodeProblem(text, size);
     (void)srxconvert::ObjCountProblem(text, size);
+    (void)srxconvert::PlyHeaderProblem(text, size);
     return 0;
 }

@@ -918,6 +918,8 @@ TEST_F(SrxConvertModels, HostileFilesAreRefusedByName) {
     lumaret::test::WriteFileBytes("materials.obj", materials);
     fs::create_directory("folder.gltf");
     ASSERT_EQ(mkfifo("pipe.obj", 0600), 0);
+    // A PLY header that never ends: Assimp's reader would look for its end until stopped.
+    lumaret::test::WriteFileBytes("endless.ply", "ply\nformat ascii 1.0\nelement vertex 8\nproperty float x\n");
     lumaret::test::WriteFileBytes("huge.ply", "ply\n");
     fs::resize_file("huge.ply", 600u << 20);  // sparse: a gigabyte of zeros takes no disk
     struct Case {
@@ -950,6 +952,7 @@ TEST_F(SrxConvertModels, HostileFilesAreRefusedByName) {
           Case{"objects.obj objects.srx", 2, "it names more than 65535 objects"},
           Case{"objects.model objects.srx", 2, "it names more than 65535 objects"},
           Case{"materials.obj materials.srx", 2, "it names more than 256 materials"},
+          Case{"endless.ply endless.srx", 2, "its PLY header has no end_header line"},
           Case{"folder.gltf folder.srx", 2, "cannot read folder.gltf: is a directory"},
           Case{"pipe.obj pipe.srx", 2, "cannot read pipe.obj: is not a regular file"},
           Case{"/dev/zero zero.srx", 2, "cannot read /dev/zero: is not a regular file"},

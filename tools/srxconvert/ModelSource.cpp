@@ -193,10 +193,11 @@ bool ModelSource::Read(const std::string& path, std::string& error, const std::f
     error = RegularFileProblem(path);
     if (error.empty()) error = NodeGraphProblem(path);
     // Assimp takes a file by its extension, and one whose extension it does not know by
-    // its content, which may be OBJ.
+    // its content, which may be OBJ or PLY.
     std::string extension = LowerExtension(path);
-    if (error.empty() && (extension == ".obj" || !importer_.IsExtensionSupported(extension)))
-        error = ObjFileCountProblem(path);
+    bool unknown = !importer_.IsExtensionSupported(extension);
+    if (error.empty() && (extension == ".obj" || unknown)) error = ObjFileCountProblem(path);
+    if (error.empty() && (extension == ".ply" || unknown)) error = PlyFileHeaderProblem(path);
     if (!error.empty()) return false;
     access_.Allow(path, root);
     importer_.SetIOHandler(new CheckedFileSystem(access_));

@@ -493,6 +493,20 @@ std::string ObjFileCountProblem(const std::string& path) {
     return counter.Finish();
 }
 
+std::string PlyHeaderProblem(const char* text, size_t size) {
+    std::string_view head(text, std::min(size, kMaxPlyHeaderBytes));
+    if (head.size() < 4 || head.substr(0, 3) != "ply" || !std::isspace(static_cast<unsigned char>(head[3]))) return {};
+    if (head.find("end_header") != std::string_view::npos) return {};
+    return "its PLY header has no end_header line in its first " + std::to_string(kMaxPlyHeaderBytes >> 20) + " MiB";
+}
+
+std::string PlyFileHeaderProblem(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> head(kMaxPlyHeaderBytes);
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    return PlyHeaderProblem(head.data(), static_cast<size_t>(in.gcount()));
+}
+
 std::string GltfJsonDepthProblem(const char* json, size_t size) { return GraphProblem(ScanJson(json, size)); }
 
 std::string XmlNodeProblem(const char* xml, size_t size) { return GraphProblem(ScanXml(xml, size)); }

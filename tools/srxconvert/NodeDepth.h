@@ -54,6 +54,15 @@ constexpr size_t kMaxObjMaterialNames = 256;
 // Empty when the OBJ text stays within both counts, else one line saying which it passes.
 std::string ObjCountProblem(const char* text, size_t size);
 
+// Assimp's PLY reader looks for the end of a header without an end: a file that starts as
+// PLY ("ply" on its first line) but never says "end_header" keeps it running until the
+// time limit. Headers are a few hundred bytes; the line must come within the first MiB.
+constexpr size_t kMaxPlyHeaderBytes = size_t(1) << 20;
+// Empty unless the text starts as PLY and holds no "end_header" within kMaxPlyHeaderBytes.
+std::string PlyHeaderProblem(const char* text, size_t size);
+// The same for a file's first kMaxPlyHeaderBytes.
+std::string PlyFileHeaderProblem(const std::string& path);
+
 // The JSON of a .gltf (by its name, or any file whose text starts with '{'), or only the
 // JSON chunk of a binary glTF (by its header); false for any other file.
 bool ReadGltfJson(const std::string& path, std::string& json);
