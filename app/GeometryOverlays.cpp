@@ -7,6 +7,7 @@
 #include "resources/FileUtil.h"
 #include "resources/ShaderFile.h"
 #include "scene/Renderable.h"
+#include "scene/Skinning.h"
 #include "scene/Vertices.h"
 #include "scene/World.h"
 
@@ -92,14 +93,13 @@ bool AppendVertices(const Geometry& g, const D3DXMATRIX& world, std::vector<D3DX
         if (stream.stride == sizeof(SkinnedVertex) && g.bones && g.boneCount > 0) {
             SkinnedVertex v;
             std::memcpy(&v, vertex, sizeof(v));
-            D3DXVECTOR3 position(v.position[0], v.position[1], v.position[2]);
-            D3DXVECTOR3 normal(v.normal[0], v.normal[1], v.normal[2]);
-            p = n = D3DXVECTOR3(0.0f, 0.0f, 0.0f);
-            for (int k = 0; k < 4; ++k) {
-                const D3DXMATRIX& bone = g.bones[std::min<int>(v.bones[k], g.boneCount - 1)];
-                p += v.weights[k] * Transform(position, bone);
-                n += v.weights[k] * TransformDirection(normal, bone);
-            }
+            BoneInfluences influences;
+            std::copy(std::begin(v.weights), std::end(v.weights), influences.weights);
+            std::copy(std::begin(v.bones), std::end(v.bones), influences.bones);
+            SkinnedPoint skinned = SkinPoint(D3DXVECTOR3(v.position), D3DXVECTOR3(v.normal), influences, g.bones,
+                                             static_cast<size_t>(g.boneCount));
+            p = skinned.position;
+            n = skinned.normal;
         } else if (stream.stride == sizeof(StaticVertex)) {
             StaticVertex v;
             std::memcpy(&v, vertex, sizeof(v));

@@ -4,7 +4,7 @@
 #include "render/Renderer.h"
 #include "resources/FileUtil.h"
 #include "scene/Animation.h"
-#include "scene/Vertices.h"
+#include "scene/Skinning.h"
 
 #include <algorithm>
 #include <bit>
@@ -42,8 +42,8 @@ bool Drawable(const SrxScene& scene, const SrxMesh& mesh) {
     return true;
 }
 
-// A vertex where the scene build puts it: the palette's weighted sum of its influences
-// (InfluencesOf) for skinned meshes, then the mesh node's matrix.
+// A vertex where the scene build puts it: skinned by the palette (Skinning.h) for skinned
+// meshes, then the mesh node's matrix.
 void AddMesh(const SrxMesh& mesh, const SrxNode& node, const AnimationController& animation,
              std::vector<D3DXVECTOR3>& points) {
     D3DXMATRIX local(node.matrix);
@@ -59,11 +59,7 @@ void AddMesh(const SrxMesh& mesh, const SrxNode& node, const AnimationController
             if (!palette.empty()) {
                 BoneInfluences influences;
                 InfluencesOf(v.bones, v.weights, palette.size(), influences);
-                D3DXVECTOR3 skinned(0.0f, 0.0f, 0.0f);
-                for (int i = 0; i < 4; ++i)
-                    if (influences.weights[i] != 0.0f)
-                        skinned += influences.weights[i] * Transform(p, palette[influences.bones[i]]);
-                p = skinned;
+                p = SkinPoint(p, D3DXVECTOR3(0.0f, 0.0f, 0.0f), influences, palette.data(), palette.size()).position;
             }
             D3DXVECTOR3 placed = Transform(p, local);
             if (std::isfinite(placed.x) && std::isfinite(placed.y) && std::isfinite(placed.z)) points.push_back(placed);
