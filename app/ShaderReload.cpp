@@ -3,6 +3,10 @@
 #include "app/Log.h"
 #include "render/Renderer.h"
 #include "resources/FileUtil.h"
+#include "resources/ShaderInclude.h"
+
+#include <optional>
+#include <vector>
 
 namespace {
 
@@ -15,7 +19,14 @@ ShaderReload::ShaderReload(Renderer& renderer, bool watch) : renderer_(renderer)
     for (int i = 0; i < renderer.ShaderCount(); ++i) {
         const std::string& path = renderer.shaders[static_cast<size_t>(i)].path;
         // The file itself may lie in the viewer's data folder rather than ./data/.
-        if (!path.empty()) files_.push_back(Watched{i, FileWatch(DataFilePath(path)), {}, -1.0f});
+        if (path.empty()) continue;
+        files_.push_back(Watched{i, FileWatch(DataFilePath(path)), {}, -1.0f});
+        // And the files it includes: an edit there compiles it again too.
+        std::optional<std::vector<uint8_t>> text = ReadWholeFile(DataFilePath(path));
+        if (!text) continue;
+        for (const std::string& name : IncludedFileNames(reinterpret_cast<const char*>(text->data()), text->size()))
+            files_.push_back(
+                Watched{i, FileWatch(DataFilePath(ShaderFolderInclude::FolderOf(path) + name)), {}, -1.0f});
     }
 }
 

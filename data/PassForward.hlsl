@@ -22,6 +22,7 @@
 float4x4 matrixTotal : register(c0);
 float4x4 matrixWorldViewIT : register(c4);
 float4x4 matrixArray[48] : register(c64);
+#include "Skinning.hlsli"
 
 struct VertexIn
 {
@@ -55,14 +56,9 @@ VertexOut main(VertexIn input)
     // its count, not a branch around it, is what lets a batch of unskinned vertices skip it.
     bool packed = dot(normal, normal) > 4.0;
     int influences = packed ? 0 : 4;
-    float4 skinned = float4(0.0, 0.0, 0.0, 0.0);
-    float3 skinnedNormal = float3(0.0, 0.0, 0.0);
-    for (int i = 0; i < influences; i++)
-    {
-        float4x4 bone = matrixArray[min((int)input.bones[i], 47)];
-        skinned += input.weights[i] * mul(bone, position);
-        skinnedNormal += input.weights[i] * mul(bone, float4(normal, 0.0)).xyz;
-    }
+    float4 skinned;
+    float3 skinnedNormal;
+    SkinVertex(input.weights, input.bones, influences, position, normal, skinned, skinnedNormal);
     if (packed)
     {
         normal = normal / 127.5 - 1.0;

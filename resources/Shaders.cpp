@@ -5,6 +5,7 @@
 #include "render/Renderer.h"
 #include "resources/FileUtil.h"
 #include "resources/ShaderFile.h"
+#include "resources/ShaderInclude.h"
 #include "resources/StartupPrefetch.h"
 
 #include <cctype>
@@ -45,7 +46,7 @@ bool CompileProgram(IDirect3DDevice9* device, StartupPrefetch* ahead, const char
     std::string text = NamedShaderSource(source, name, firstLine);
     CompiledProgram compiled;
     if (!ahead || !profile || !ahead->TakeProgram(text, profile, &compiled))
-        compiled = CompileShaderText(text, profile);
+        compiled = CompileShaderText(text, profile, ShaderFolderInclude::FolderOf(name ? name : ""));
     // The references are this function's now.
     ID3DXBuffer* code = std::exchange(compiled.code, nullptr);
     ID3DXBuffer* errors = std::exchange(compiled.errors, nullptr);

@@ -4,6 +4,7 @@
 #include "resources/DirectoryWalk.h"
 #include "resources/FileUtil.h"
 #include "resources/ShaderFile.h"
+#include "resources/ShaderInclude.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -19,12 +20,13 @@ StartupPrefetch* gRunning = nullptr;
 
 }  // namespace
 
-CompiledProgram CompileShaderText(const std::string& source, const char* profile) {
+CompiledProgram CompileShaderText(const std::string& source, const char* profile, const std::string& includeFolder) {
     CompiledProgram program;
     program.profile = profile ? profile : "";
     program.source = source;
+    ShaderFolderInclude include(includeFolder);
     program.result =
-        D3DXCompileShader(source.c_str(), static_cast<UINT>(source.size()), nullptr, nullptr, "main", profile,
+        D3DXCompileShader(source.c_str(), static_cast<UINT>(source.size()), nullptr, &include, "main", profile,
                           D3DXSHADER_PACKMATRIX_COLUMNMAJOR, &program.code, &program.errors, &program.constants);
     return program;
 }
@@ -144,7 +146,8 @@ size_t StartupPrefetch::Prepare(const std::string& path, FileWork* work, std::ve
         ShaderFileSections sections = SplitShaderFile(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         auto compile = [&](const std::string& section, int line, const char* profile) {
             if (Stopping()) return;
-            programs->push_back(CompileShaderText(NamedShaderSource(section.c_str(), path.c_str(), line), profile));
+            programs->push_back(CompileShaderText(NamedShaderSource(section.c_str(), path.c_str(), line), profile,
+                                                 ShaderFolderInclude::FolderOf(path)));
             if (FAILED(programs->back().result)) {
                 std::lock_guard<std::mutex> lock(mutex_);
                 stopping_ = true;

@@ -48,7 +48,9 @@ struct CompiledProgram {
 // Compiles a program's text (as NamedShaderSource gives it) the one way the engine does:
 // entry point "main", matrices packed by column. Loaders and the worker both use it, so a
 // program compiled ahead is the program the loader would have compiled.
-CompiledProgram CompileShaderText(const std::string& source, const char* profile);
+// Includes come from includeFolder (ShaderInclude.h).
+CompiledProgram CompileShaderText(const std::string& source, const char* profile,
+                                  const std::string& includeFolder = "./data/");
 
 class StartupPrefetch {
 public:

@@ -18,6 +18,7 @@
 #include "d3dx9/ConstantRegisters.h"
 #include "d3dx9/ConstantTable.h"
 #include "d3dx9/ShaderCache.h"
+#include "d3dx9/ShaderIncludes.h"
 #include "hlslfront/HlslFrontEnd.h"
 #include "hlslfront/ShaderCompileError.h"
 
@@ -218,7 +219,7 @@ TranslatedProgram Translate(const std::string& source, const char* entry, const 
 
 using namespace lumaret::platform;
 
-HRESULT WINAPI D3DXCompileShader(LPCSTR srcData, UINT srcDataLen, const D3DXMACRO* defines, ID3DXInclude*,
+HRESULT WINAPI D3DXCompileShader(LPCSTR srcData, UINT srcDataLen, const D3DXMACRO* defines, ID3DXInclude* include,
                                  LPCSTR functionName, LPCSTR profile, DWORD, ID3DXBuffer** shader,
                                  ID3DXBuffer** errorMsgs, ID3DXConstantTable** constantTable) {
     if (shader) *shader = nullptr;
@@ -236,6 +237,8 @@ HRESULT WINAPI D3DXCompileShader(LPCSTR srcData, UINT srcDataLen, const D3DXMACR
     std::string source(srcData, strnlen(srcData, srcDataLen));
     const char* entry = functionName ? functionName : "main";
     try {
+        // What the program's lines say, includes and all, is what is compiled and cached.
+        source = ExpandIncludes(source, include);
         std::string preamble;
         for (const D3DXMACRO* macro = defines; macro && macro->Name; ++macro)
             preamble +=

@@ -19,7 +19,20 @@ typedef struct _D3DXMACRO {
     LPCSTR Definition;
 } D3DXMACRO;
 
-struct ID3DXInclude;
+// Where D3DXCompileShader gets the text of an #include line: "name" asks for
+// D3DXINC_LOCAL, <name> for D3DXINC_SYSTEM. Open hands out the text, Close takes it back.
+typedef enum _D3DXINCLUDE_TYPE {
+    D3DXINC_LOCAL = 0,
+    D3DXINC_SYSTEM = 1,
+    D3DXINC_FORCE_DWORD = 0x7fffffff
+} D3DXINCLUDE_TYPE;
+
+struct ID3DXInclude {
+    virtual HRESULT WINAPI Open(D3DXINCLUDE_TYPE includeType, LPCSTR fileName, LPCVOID parentData, LPCVOID* data,
+                                UINT* bytes) = 0;
+    virtual HRESULT WINAPI Close(LPCVOID data) = 0;
+};
+typedef ID3DXInclude* LPD3DXINCLUDE;
 
 struct ID3DXBuffer : IUnknown {
     virtual LPVOID GetBufferPointer() = 0;

@@ -3,6 +3,7 @@
 // line, and a file caught half-written loses to the next good save.
 #include "app/ShaderReload.h"
 
+#include "resources/ShaderInclude.h"
 #include "scene/WorldTestSupport.h"
 
 #include <filesystem>
@@ -107,4 +108,36 @@ TEST_F(ShaderReloadTest, EachFileKeepsItsOwnFailureOnScreen) {
     WriteFileBytes(kLight, light);
     LookTwice(reload);
     EXPECT_EQ(reload.Message(clock), "");
+}
+
+// The skinning rule lives in a file the passes include: an edit there compiles each pass
+// that includes it again, and a mistake there is named by that file and its line while the
+// passes keep their programs.
+TEST_F(ShaderReloadTest, AnEditToAnIncludedFileCompilesItsIncludersAgain) {
+    constexpr const char* kSkinning = "./data/Skinning.hlsli";
+    std::string skinning = ReadFileBytes(kSkinning);
+    ShaderReload reload(*gRenderer, true);
+    uint32_t before = CentrePixel();
+    WriteFileBytes(kSkinning, skinning + "// edited\n");
+    LookTwice(reload);
+    std::string log = ReadFileBytes("log.txt");
+    for (const char* pass : {"PassZN.hlsl", "PassForward.hlsl"})
+        EXPECT_NE(log.find(std::string("Shader reloaded: ./data/") + pass + "\n"), std::string::npos) << pass;
+    std::string broken = skinning;
+    size_t line12 = 0;
+    for (int line = 1; line < 12; ++line) line12 = broken.find('\n', line12) + 1;
+    broken.insert(line12, "@@@ ");
+    WriteFileBytes(kSkinning, broken);
+    LookTwice(reload);
+    EXPECT_NE(reload.Message(clock).find("Skinning.hlsli:12:"), std::string::npos) << reload.Message(clock);
+    EXPECT_EQ(CentrePixel(), before);
+    // A shader file takes files of its own folder only, by plain name.
+    ShaderFolderInclude include("./data/");
+    for (const char* name : {"../log.txt", "/etc/passwd", ".hidden", "sub/Skinning.hlsli", "", "Skinning.hlsli"}) {
+        LPCVOID text = nullptr;
+        UINT bytes = 0;
+        HRESULT opened = include.Open(D3DXINC_LOCAL, name, nullptr, &text, &bytes);
+        EXPECT_EQ(SUCCEEDED(opened), std::string(name) == "Skinning.hlsli") << name;
+        if (SUCCEEDED(opened)) include.Close(text);
+    }
 }

@@ -5,6 +5,7 @@
 
 #include "resources/FileUtil.h"
 #include "resources/ShaderFile.h"
+#include "resources/ShaderInclude.h"
 #include "support/TempDir.h"
 
 #include <d3dx9.h>
@@ -39,7 +40,8 @@ Result Compile(const std::string& source, const char* profile) {
     ID3DXBuffer* errors = nullptr;
     ID3DXConstantTable* table = nullptr;
     Result result;
-    result.status = D3DXCompileShader(source.c_str(), static_cast<UINT>(source.size()), nullptr, nullptr, "main",
+    ShaderFolderInclude include(lumaret::test::SourceDir() + "/data/");
+    result.status = D3DXCompileShader(source.c_str(), static_cast<UINT>(source.size()), nullptr, &include, "main",
                                       profile, 0, &code, &errors, &table);
     if (code) {
         result.code.assign(static_cast<const char*>(code->GetBufferPointer()), code->GetBufferSize());
@@ -129,7 +131,8 @@ TEST_F(ShaderCache, AWarmCompileGivesTheProgramACompileWithoutTheCacheGives) {
 }
 
 TEST_F(ShaderCache, EntriesAreUsedAndDamagedOnesAreTranslatedAgain) {
-    const Program p = ShippedPrograms()[0];
+    // Programs without includes, whose key is their own text.
+    const Program p = ShippedPrograms()[1];
     Result fresh = Compile(p.source, p.profile);
     ASSERT_EQ(fresh.status, D3D_OK) << fresh.errors;
     std::string key = ShaderCacheKey(p.profile, "main", "", p.source);
@@ -146,7 +149,7 @@ TEST_F(ShaderCache, EntriesAreUsedAndDamagedOnesAreTranslatedAgain) {
 
     // Whatever is wrong with the file, the program is translated again and the entry
     // rewritten whole.
-    const Program other = ShippedPrograms()[1];
+    const Program other = ShippedPrograms()[2];
     ASSERT_EQ(Compile(other.source, other.profile).status, D3D_OK);
     std::string foreign = lumaret::test::ReadFileBytes(ShaderCacheEntryPath(ShaderCacheKey(other.profile, "main", "", other.source)));
     std::string flipped = good;
@@ -176,7 +179,8 @@ TEST_F(ShaderCache, EntriesAreUsedAndDamagedOnesAreTranslatedAgain) {
 TEST_F(ShaderCache, ACacheFolderThatCannotBeWrittenCostsOnlyTheCache) {
     lumaret::test::WriteFileBytes("not-a-folder", "x");
     setenv("XDG_CACHE_HOME", (std::filesystem::current_path() / "not-a-folder").c_str(), 1);
-    const Program p = ShippedPrograms()[0];
+    // Programs without includes, whose key is their own text.
+    const Program p = ShippedPrograms()[1];
     Result result = Compile(p.source, p.profile);
     EXPECT_EQ(result.status, D3D_OK) << result.errors;
     EXPECT_TRUE(Compile(p.source, p.profile) == result);

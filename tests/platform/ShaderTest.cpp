@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
+#include <string>
 
 using lumaret::test::Compile;
 using lumaret::test::CompiledShader;
@@ -215,6 +217,51 @@ TEST_F(ShaderTest, SyntaxErrorFailsWithTheCompilersMessage) {
               D3D_OK);
     if (code) code->Release();
     EXPECT_NE(Compile(device, tinted, "ps_3_0").result, D3D_OK) << "TINT is undefined without the macro";
+}
+
+// #include lines come through the caller's handler, as D3DX takes them: the included text
+// compiles as if written in place (nested too), a file the handler cannot give or a file
+// that includes itself fails naming the line, and a message names the file and line of
+// the fault, the includer's lines counted as in its own file.
+TEST_F(ShaderTest, IncludesComeThroughTheHandlerAndMessagesNameTheirFile) {
+    struct MemoryInclude : ID3DXInclude {
+        std::map<std::string, std::string> files;
+        HRESULT WINAPI Open(D3DXINCLUDE_TYPE, LPCSTR name, LPCVOID, LPCVOID* data, UINT* bytes) override {
+            auto file = files.find(name);
+            if (file == files.end()) return E_FAIL;
+            *data = file->second.data();
+            *bytes = static_cast<UINT>(file->second.size());
+            return S_OK;
+        }
+        HRESULT WINAPI Close(LPCVOID) override { return S_OK; }
+    } include;
+    include.files = {{"colour.hlsli", "#include \"half.hlsli\"\nfloat4 Colour() { return float4(Half(), 0, 0, 1); }\n"},
+                     {"half.hlsli", "float Half() { return 0.5; }"},
+                     {"broken.hlsli", "float Half()\n{ return @; }\n"},
+                     {"self.hlsli", "#include \"self.hlsli\"\n"}};
+    const std::string main = "#line 1 \"main.hlsl\"\n";
+    struct Case {
+        std::string source;
+        const char* says;  // nullptr: compiles
+    };
+    for (const Case& c :
+         {Case{main + "#include \"colour.hlsli\"\nfloat4 main() : COLOR { return Colour(); }\n", nullptr},
+          Case{main + "  # include <half.hlsli>\nfloat4 main() : COLOR { return Half(); }\n", nullptr},
+          Case{main + "\n#include \"missing.hlsli\"\n", "main.hlsl(2): error X1507: failed to open source file: 'missing.hlsli'"},
+          Case{main + "#include \"broken.hlsli\"\nfloat4 main() : COLOR { return Half(); }\n", "broken.hlsli:2"},
+          Case{main + "#include \"half.hlsli\"\n\nfloat4 main() : COLOR { return x; }\n", "main.hlsl:3"},
+          Case{main + "#include \"self.hlsli\"\n", "includes nest deeper than 16 levels at 'self.hlsli'"}}) {
+        SCOPED_TRACE(c.source);
+        CompiledShader compiled = Compile(device, c.source, "ps_3_0", &include);
+        if (!c.says) {
+            EXPECT_EQ(compiled.result, D3D_OK) << compiled.errors;
+        } else {
+            EXPECT_NE(compiled.result, D3D_OK);
+            EXPECT_NE(compiled.errors.find(c.says), std::string::npos) << compiled.errors;
+        }
+        compiled.Release();
+    }
+    EXPECT_NE(Compile(device, include.files["colour.hlsli"], "ps_3_0").result, D3D_OK) << "no handler, no include";
 }
 
 TEST_F(ShaderTest, GarbageProgramsAreRefusedByTheDevice) {

@@ -7,6 +7,7 @@
 
 #include "resources/FileUtil.h"
 #include "resources/ShaderFile.h"
+#include "resources/ShaderInclude.h"
 #include "scene/Vertices.h"
 
 #include <cstring>
@@ -28,7 +29,8 @@ RegisterMap RegistersOf(const std::string& file, bool vertex) {
     ID3DXBuffer* code = nullptr;
     ID3DXBuffer* errors = nullptr;
     ID3DXConstantTable* table = nullptr;
-    HRESULT result = D3DXCompileShader(source.c_str(), static_cast<UINT>(source.size()), nullptr, nullptr, "main",
+    ShaderFolderInclude include(std::string(lumaret::test::SourceDir()) + "/data/");
+    HRESULT result = D3DXCompileShader(source.c_str(), static_cast<UINT>(source.size()), nullptr, &include, "main",
                                        vertex ? "vs_3_0" : "ps_3_0", 0, &code, &errors, &table);
     EXPECT_EQ(result, D3D_OK) << file << (errors ? static_cast<const char*>(errors->GetBufferPointer()) : "");
     RegisterMap map;

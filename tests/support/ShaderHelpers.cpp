@@ -11,11 +11,12 @@ void CompiledShader::Release() {
     constants = nullptr;
 }
 
-CompiledShader Compile(IDirect3DDevice9* device, const std::string& source, const char* profile) {
+CompiledShader Compile(IDirect3DDevice9* device, const std::string& source, const char* profile,
+                       ID3DXInclude* include) {
     CompiledShader shader;
     ID3DXBuffer* code = nullptr;
     ID3DXBuffer* errors = nullptr;
-    shader.result = D3DXCompileShader(source.c_str(), static_cast<UINT>(source.size()), nullptr, nullptr, "main",
+    shader.result = D3DXCompileShader(source.c_str(), static_cast<UINT>(source.size()), nullptr, include, "main",
                                       profile, D3DXSHADER_PACKMATRIX_COLUMNMAJOR, &code, &errors, &shader.constants);
     if (errors) {
         shader.errors = static_cast<const char*>(errors->GetBufferPointer());

@@ -17,6 +17,7 @@ struct CompiledShader {
 };
 
 // Compiles one program ("vs_3_0" or "ps_3_0") and creates its device shader.
-CompiledShader Compile(IDirect3DDevice9* device, const std::string& source, const char* profile);
+CompiledShader Compile(IDirect3DDevice9* device, const std::string& source, const char* profile,
+                       ID3DXInclude* include = nullptr);
 
 }  // namespace lumaret::test
