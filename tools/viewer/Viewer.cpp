@@ -285,23 +285,24 @@ struct Failure {
     std::string message;
 };
 
-// The import's notes, each said once however often the user switches animations.
-void TakeNotes(Model& model, const std::vector<std::string>& notes) {
-    for (const std::string& note : notes)
-        if (std::find(model.notes.begin(), model.notes.end(), note) == model.notes.end()) model.notes.push_back(note);
-}
-
 int gImportSeconds = viewer::kImportSeconds;  // --time-limit's, when given
 
-Failure ConvertAnimation(Model& model, const std::string& path, int animation) {
-    viewer::ImportedModel imported = viewer::ImportInChild({path, model.root, animation, gImportSeconds});
-    if (imported.status != ExitOk) return {imported.status, imported.message};
-    TakeNotes(model, imported.notes);
+// What an import gave for the clip it converted, its notes each said once however often
+// the user switches clips.
+void TakeClip(Model& model, viewer::ImportedModel& imported) {
+    for (const std::string& note : imported.notes)
+        if (std::find(model.notes.begin(), model.notes.end(), note) == model.notes.end()) model.notes.push_back(note);
     model.srx = std::move(imported.srx);
     model.images = std::move(imported.images);
     model.animation = imported.animation;
     model.animationName = imported.animationName;
     model.missingImages = std::move(imported.missingImages);
+}
+
+Failure ConvertAnimation(Model& model, const std::string& path, int animation) {
+    viewer::ImportedModel imported = viewer::ImportInChild({path, model.root, animation, gImportSeconds});
+    if (imported.status != ExitOk) return {imported.status, imported.message};
+    TakeClip(model, imported);
     return {};
 }
 
@@ -329,12 +330,7 @@ Failure ReadModel(const std::string& path, int animation, const std::string& roo
     model.upSign = imported.upSign;
     model.inFile = imported.inFile;
     model.clips = std::move(imported.clips);
-    TakeNotes(model, imported.notes);
-    model.srx = std::move(imported.srx);
-    model.images = std::move(imported.images);
-    model.animation = imported.animation;
-    model.animationName = imported.animationName;
-    model.missingImages = std::move(imported.missingImages);
+    TakeClip(model, imported);
     return {};
 }
 
