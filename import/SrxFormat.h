@@ -35,6 +35,15 @@ constexpr uint32_t ChunkIndices = MakeChunkId("INDX");
 // that a reader which does not know it meets it between chunks and skips it whole.
 constexpr uint32_t ChunkVertexColors = MakeChunkId("VCOL");
 constexpr size_t VertexColorsFixedSize = 1;
+// Lines or points, drawn unlit: uint16 node, uint8 material, uint8 kind (LinesPointsKind),
+// uint32 vertex count, float32 point size in pixels, uint8 flags (LinesPointsColors), then
+// float32[3] positions (a line list: two a segment), then with the flag uint8 r, g, b, a
+// per vertex. A chunk of its own between meshes, which older readers skip whole, so they
+// never take lines for triangles.
+constexpr uint32_t ChunkLinesPoints = MakeChunkId("LNPT");
+constexpr size_t LinesPointsFixedSize = 2 + 1 + 1 + 4 + 4 + 1;
+enum LinesPointsKind : uint8_t { LinesPointsLines = 1, LinesPointsPoints = 2 };
+constexpr uint8_t LinesPointsColors = 0x01;
 
 constexpr bool IsVertexStream(uint32_t id) {
     return id == ChunkPositions || id == ChunkNormals || id == ChunkTexCoords || id == ChunkTexCoords2 ||

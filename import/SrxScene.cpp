@@ -247,6 +247,29 @@ void ReadVertexColors(ChunkReader& reader, std::vector<SrxMesh>& meshes) {
     primitive.streamFlags |= StreamColors;
 }
 
+// LNPT: one line or point list.
+SrxLinesPoints ReadLinesPoints(ChunkReader& reader) {
+    ChunkSite site = SiteOf(reader);
+    ByteStream body = reader.Body();
+    WarnIfShort(body, LinesPointsFixedSize, site);
+    SrxLinesPoints set;
+    set.node = body.ReadU16();
+    set.material = body.ReadU8();
+    set.kind = body.ReadU8();
+    uint32_t count = body.ReadU32();
+    set.pointSize = body.ReadF32();
+    uint8_t flags = body.ReadU8();
+    Log::Write("Reading %u %s...\n", count, set.kind == LinesPointsPoints ? "points" : "line vertices");
+    if (!CountFits(body, count, 12, "positions", site, "the list is not read")) return set;
+    set.positions.resize(count);
+    body.ReadF32Array(set.positions.data()->data(), 3 * size_t{count});
+    if ((flags & LinesPointsColors) && CountFits(body, count, 4, "colours", site, "they are not read")) {
+        set.colors.resize(count);
+        body.ReadBytes(set.colors.data(), 4 * size_t{count});
+    }
+    return set;
+}
+
 // False when the track's keys could not be read, which ends the node's tracks.
 bool ReadTrack(ByteStream& body, SrxTrack& track, const ChunkSite& site) {
     if (body.Remaining() < TrackHeaderSize) {
@@ -587,6 +610,7 @@ void SrxScene::ImportSRX(ChunkReader& reader, MissingPrimitive onMissingPrimitiv
             case ChunkCamera: cameras.push_back(ReadCamera(reader)); break;
             case ChunkLight: lights.push_back(ReadLight(reader)); break;
             case ChunkVertexColors: ReadVertexColors(reader, meshes); break;
+            case ChunkLinesPoints: linesPoints.push_back(ReadLinesPoints(reader)); break;
             case ChunkMesh: {
                 ChunkSite site = SiteOf(reader);
                 ByteStream body = reader.Body();

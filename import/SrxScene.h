@@ -143,6 +143,17 @@ struct SrxMesh {
     std::vector<SrxPrimitive> primitives;
 };
 
+// LNPT: a line list or a point list hanging from a node, drawn unlit in its material's
+// diffuse colour times its vertex colours.
+struct SrxLinesPoints {
+    uint16_t node = 0;
+    uint8_t material = 0;  // index into SrxScene::materials, unchecked
+    uint8_t kind = srx::LinesPointsLines;  // srx::LinesPointsKind; another value is kept, not drawn
+    float pointSize = 1.0f;                // pixels, as the file says it
+    std::vector<std::array<float, 3>> positions;
+    std::vector<std::array<uint8_t, 4>> colors;  // r, g, b, a per position; empty without
+};
+
 // What the import does when a mesh announces more primitives than follow it.
 enum class MissingPrimitive {
     Fatal,      // the engine's behaviour: Log::Fatal, the process ends
@@ -162,6 +173,7 @@ public:
     std::vector<SrxNode> nodes;
     std::vector<SrxCamera> cameras;
     std::vector<SrxLight> lights;
+    std::vector<SrxLinesPoints> linesPoints;
     // With MissingPrimitive::EndImport: the fatal message the engine would have stopped
     // with, or empty.
     std::string importError;

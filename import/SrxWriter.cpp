@@ -224,6 +224,20 @@ void SrxWriter::VertexColors(uint8_t primitive, std::span<const std::array<uint8
     EndChunk();
 }
 
+void SrxWriter::LinesPoints(const SrxLinesPoints& set) {
+    BeginChunk(ChunkLinesPoints);
+    PutU16(set.node);
+    PutU8(set.material);
+    PutU8(set.kind);
+    PutU32(static_cast<uint32_t>(set.positions.size()));
+    PutF32(set.pointSize);
+    bool colored = !set.colors.empty() && set.colors.size() == set.positions.size();
+    PutU8(colored ? LinesPointsColors : 0);
+    if (!set.positions.empty()) PutF32s(std::span<const float>(set.positions.front().data(), 3 * set.positions.size()));
+    if (colored) PutHostBytes(std::span<const std::array<uint8_t, 4>>(set.colors));
+    EndChunk();
+}
+
 void SrxWriter::Mesh(const SrxMesh& mesh) {
     MeshHeader(mesh.node, static_cast<uint8_t>(mesh.primitives.size()), mesh.boneNodes, mesh.boneMatrices);
     for (const SrxPrimitive& primitive : mesh.primitives) {

@@ -65,6 +65,8 @@ public:
     // (from the vertex list, v written as 1 - uv[1]) and INDX when it has indices; then VCOL
     // for each primitive that has colours.
     void Mesh(const SrxMesh& mesh);
+    // LNPT; colours are written only when there is one per position.
+    void LinesPoints(const SrxLinesPoints& set);
 
     // Cuts the data to size bytes (no effect when it is shorter).
     void Truncate(size_t size);

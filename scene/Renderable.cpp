@@ -2,11 +2,23 @@
 
 #include "render/Renderer.h"
 
+#include <cstring>
+
 Renderable::Renderable() { D3DXMatrixIdentity(&local); }
 
 void MeshPartRenderable::Render() {
     if (!mesh || range < 0 || range >= static_cast<int>(mesh->ranges.size())) return;
     mesh->Draw(mesh->ranges[static_cast<size_t>(range)]);
+}
+
+void LinesPointsRenderable::Render() {
+    if (!mesh) return;
+    if (mesh->primitiveType == D3DPT_POINTLIST) {
+        DWORD size;
+        std::memcpy(&size, &pointSize, sizeof(size));
+        gRenderer->device->SetRenderState(D3DRS_POINTSIZE, size);
+    }
+    mesh->Draw(IndexRange{0, mesh->vertexCount});
 }
 
 void SkinnedRenderable::Render() {

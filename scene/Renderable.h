@@ -44,6 +44,9 @@ public:
     // its geometry's box, in the mesh's frame), instead of in the ZN and forward passes.
     bool blended = false;
     D3DXVECTOR3 center{0.0f, 0.0f, 0.0f};
+    // Lines and points: drawn with their own shader after the forward pass, depth-tested,
+    // and in neither the ZN nor the light pass.
+    bool unlit = false;
 };
 
 // The passes whose shader a material may replace (Renderable::passShaders).
@@ -63,6 +66,16 @@ public:
 
     Mesh* mesh = nullptr;  // not owned
     int range = 0;
+};
+
+// A line or point list: a whole mesh without indices, points drawn pointSize pixels wide.
+class LinesPointsRenderable : public Renderable {
+public:
+    LinesPointsRenderable(Mesh* mesh, float pointSize) : mesh(mesh), pointSize(pointSize) { unlit = true; }
+    void Render() override;
+
+    Mesh* mesh = nullptr;  // not owned
+    float pointSize = 1.0f;
 };
 
 // Skinned geometry. Render() uploads the bone palette through the renderable's own

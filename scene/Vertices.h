@@ -27,6 +27,12 @@ struct SkinnedVertex {
     uint8_t bones[4];  // blend indices into the mesh's bone list
 };
 
+// Line and point vertex, 16 bytes: the colour already holds the material's.
+struct LinesPointsVertex {
+    float position[3];  // x, y, -z of the file
+    uint32_t color;     // D3DCOLOR
+};
+
 // Packs a value of the unit range [-1, 1] into a byte: (x + 1) * 0.5 * 255, truncated
 // toward zero, so 1 -> 255, 0 -> 127, -1 -> 0. Values outside the range and NaNs saturate
 // to 0 or 255 instead of making the conversion undefined.
@@ -46,6 +52,7 @@ static_assert(offsetof(StaticVertex, uv0) == 16);
 static_assert(offsetof(StaticVertex, uv1) == 24);
 static_assert(offsetof(StaticVertex, tangent) == 28);
 static_assert(sizeof(SkinnedVertex) == 52);
+static_assert(sizeof(LinesPointsVertex) == 16);
 static_assert(offsetof(SkinnedVertex, normal) == 12);
 static_assert(offsetof(SkinnedVertex, uv0) == 24);
 static_assert(offsetof(SkinnedVertex, weights) == 32);

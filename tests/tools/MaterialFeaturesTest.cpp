@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -361,5 +362,78 @@ TEST_F(MaterialFeatures, TextureTransformsAndTheSecondCoordinateSetMoveTheMap) {
         uint32_t left = picture.At(0.3f, 0.5f);
         int red = picture.Channel(left, 0), blue = picture.Channel(left, 2);
         EXPECT_GT(c.blueLeft ? blue : red, (c.blueLeft ? red : blue) + 60);
+    }
+}
+
+// Lines and points are drawn unlit in their material's colour where the file puts them: a
+// red line across the middle, and above it a green point.
+TEST_F(MaterialFeatures, ALineAndAPointShowInTheirColourWhereTheFilePutsThem) {
+    const float positions[] = {-1, 0, 0, 1, 0, 0, 0, 0.5f, 0};
+    std::string bin(reinterpret_cast<const char*>(positions), sizeof(positions));
+    std::string json =
+        std::string(R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}],)") +
+        R"("meshes":[{"primitives":[{"attributes":{"POSITION":0},"mode":1,"material":0},)" +
+        R"({"attributes":{"POSITION":1},"mode":0,"material":1}]}],)" +
+        R"("materials":[{"pbrMetallicRoughness":{"baseColorFactor":[1,0,0,1]}},)" +
+        R"({"pbrMetallicRoughness":{"baseColorFactor":[0,1,0,1]}}],)" + R"("buffers":[{"byteLength":36,)" +
+        R"("uri":"data:application/octet-stream;base64,)" + Base64(bin) + R"("}],)" +
+        R"("bufferViews":[{"buffer":0,"byteLength":24},{"buffer":0,"byteOffset":24,"byteLength":12}],)" +
+        R"("accessors":[{"bufferView":0,"componentType":5126,"count":2,"type":"VEC3","min":[-1,0,0],"max":[1,0,0]},)" +
+        R"({"bufferView":1,"componentType":5126,"count":1,"type":"VEC3","min":[0,0.5,0],"max":[0,0.5,0]}]})";
+    Picture picture = ViewBoth("linepoint", json);
+    std::vector<int> box = picture.Box();
+    EXPECT_GT(box[2] - box[0], picture.width / 2) << "the line is framed across the view";
+    int redRow = -1, greenRow = -1;
+    for (int y = 0; y < picture.height; ++y)
+        for (int x = 0; x < picture.width; ++x) {
+            uint32_t p = picture.pixels[static_cast<size_t>(y * picture.width + x)];
+            if (picture.Channel(p, 0) > 150 && picture.Channel(p, 1) < 60 && x == picture.width / 2) redRow = y;
+            if (picture.Channel(p, 1) > 150 && picture.Channel(p, 0) < 60) greenRow = y;
+        }
+    EXPECT_NEAR(redRow, picture.height / 2, picture.height / 8) << "the red line crosses the middle";
+    EXPECT_GE(greenRow, 0) << "the green point is drawn";
+    EXPECT_LT(greenRow, redRow) << "above the line";
+    EXPECT_NE(sourceLog_.find("Model: drawn: lines, unlit: 'meshes[0]-0'\n"), std::string::npos) << sourceLog_;
+    lumaret::test::ToolRun dump = RunTool("tools/srxdump/srxdump", "linepoint.srx");
+    EXPECT_NE(dump.output.find("lines 0: node 0, material 0, 1 segments"), std::string::npos) << dump.output;
+    EXPECT_NE(dump.output.find("points 1: node 0, material 1, 1 points, size 1"), std::string::npos) << dump.output;
+
+    // A point size that is not a number draws the point one pixel wide, said once.
+    std::string srx = ReadFileBytes("linepoint.srx");
+    size_t points = srx.rfind("LNPT");
+    ASSERT_NE(points, std::string::npos);
+    const float nan = std::nanf("");
+    std::memcpy(&srx[points + 16], &nan, sizeof(nan));
+    WriteFileBytes("nansize.srx", srx);
+    EXPECT_TRUE(View("nansize.srx").pixels == picture.pixels);
+    EXPECT_NE(ReadFileBytes("log.txt").find("points 1 ('nodes[0]') are nan pixels wide; the device draws 1 to "),
+              std::string::npos)
+        << ReadFileBytes("log.txt");
+}
+
+// The glTF asset generator's primitive modes: every one draws the outline of the same
+// square (points close enough to read as one), framed as the triangles are, and the lines
+// and points leave the square's middle empty.
+TEST_F(MaterialFeatures, EveryPrimitiveModeOfTheAssetGeneratorDrawsItsSquare) {
+    const std::string folder = "/usr/share/assimp/models/glTF2/glTF-Asset-Generator/Mesh_PrimitiveMode/";
+    // Modes by model number: points 00 and 07; lines, loops and strips 01-03 and 08-10.
+    const std::vector<int> outlines = {0, 1, 2, 3, 7, 8, 9, 10};
+    Picture filled = View(folder + "Mesh_PrimitiveMode_06.gltf");
+    std::vector<int> square = filled.Box();
+    for (int model = 0; model < 16; ++model) {
+        char name[32];
+        std::snprintf(name, sizeof(name), "Mesh_PrimitiveMode_%02d", model);
+        SCOPED_TRACE(name);
+        Picture picture = View(folder + name + ".gltf");
+        std::vector<int> box = picture.Box();
+        for (int i = 0; i < 4; ++i) EXPECT_NEAR(box[i], square[i], 8) << "framed as the filled square";
+        bool outline = std::find(outlines.begin(), outlines.end(), model) != outlines.end();
+        EXPECT_EQ(picture.IsModel(picture.At(0.5f, 0.5f)), !outline);
+        if (outline) {
+            EXPECT_GT(picture.ModelPixels(), 500u) << "all four sides";
+            EXPECT_LT(picture.ModelPixels(), filled.ModelPixels() / 10);
+        } else {
+            EXPECT_GT(picture.ModelPixels(), filled.ModelPixels() * 9 / 10);
+        }
     }
 }

@@ -242,7 +242,7 @@ TEST_F(ViewerRun, RefusesWhatItCannotShow) {
           Case{"missing.srx", 2, "cannot read missing.srx"}, Case{"missing.gltf", 2, "cannot read missing.gltf"},
           // Assimp's own reason, on one line.
           Case{"garbage.xyz", 2, "viewer: cannot read garbage.xyz: No suitable reader found"},
-          Case{"lines.obj", 3, "only 2 lines and 0 points"},
+          Case{"--frames 1 --screenshot lines.png lines.obj", 0, "viewer: drawn: lines, unlit: 'defaultobject'"},
           Case{"folder.srx", 2, "cannot read folder.srx: is a directory"},
           Case{"folder.glb", 2, "cannot read folder.glb: is a directory"},
           Case{"/dev/null", 2, "cannot read /dev/null: is not a regular file"},

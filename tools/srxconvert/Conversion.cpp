@@ -129,9 +129,21 @@ private:
     void NoteVertexColors();
     void BuildNodes();
     void BuildMesh(int node, const aiMesh& mesh);
+    void BuildLinesPoints(int node, const aiMesh& mesh);
     void WriteMeshPart(const aiMesh& mesh, int meshNode, const MeshPart& part, const std::vector<BoneSource>& bones,
                        const std::vector<Influences>& influences, bool turnNormals);
     void BuildTracks();
+    // A colour that is not a number draws white, as a mesh without colours does.
+    std::array<uint8_t, 4> ColorBytes(const aiColor4D& c) {
+        const float channels[4] = {c.r, c.g, c.b, c.a};
+        std::array<uint8_t, 4> out;
+        for (size_t i = 0; i < 4; ++i) {
+            nanColors_ += std::isnan(channels[i]) ? 1 : 0;
+            out[i] = std::isnan(channels[i]) ? 255
+                                             : static_cast<uint8_t>(std::clamp(channels[i], 0.0f, 1.0f) * 255.0f + 0.5f);
+        }
+        return out;
+    }
     size_t DropNonFiniteMeshes();
     void CountMeshes();
     uint16_t SkinNode(int node);
@@ -154,6 +166,7 @@ private:
     std::map<std::string, std::vector<std::string>> drawn_;     // the same for what is drawn
     size_t nanColors_ = 0;                                      // vertex colour values drawn as 1
     std::vector<SrxMesh> meshes_;
+    std::vector<SrxLinesPoints> linesPoints_;
     // Per SRX mesh: the offsets of its bones in the engine's frame, before the bone scale
     // is folded in.
     std::vector<std::vector<aiMatrix4x4>> offsets_;
@@ -178,7 +191,7 @@ std::vector<const aiMesh*> SceneConversion::MeshesOf(size_t node) const {
 }
 
 ConvertResult SceneConversion::CountGeometry() {
-    size_t triangles = 0;
+    size_t triangles = 0, lines = 0, points = 0;
     for (size_t n = 0; n < table_.nodes.size(); ++n)
         for (const aiMesh* source : MeshesOf(n)) {
             const aiMesh& mesh = *source;
@@ -187,22 +200,60 @@ ConvertResult SceneConversion::CountGeometry() {
                 if (n == 3)
                     ++triangles;
                 else if (n == 2)
-                    ++report_.droppedLines;
+                    ++lines;
                 else if (n == 1)
-                    ++report_.droppedPoints;
+                    ++points;
                 else
                     ++report_.droppedPolygons;
             }
         }
-    if (triangles > 0) return {};
-    std::string message = scene_.mNumMeshes == 0 ? "the scene has no meshes" : "the scene has no triangles";
-    if (report_.droppedLines || report_.droppedPoints)
-        message += " (only " + std::to_string(report_.droppedLines) + " lines and " +
-                   std::to_string(report_.droppedPoints) + " points, which the engine cannot draw)";
+    if (triangles + lines + points > 0) return {};
+    std::string message = scene_.mNumMeshes == 0 ? "the scene has no meshes" : "the scene has no triangles, lines or points";
     if (report_.nonFiniteTriangles)
         message +=
             " (" + std::to_string(report_.nonFiniteTriangles) + " triangles dropped: their vertices are not finite)";
     return {ConvertStatus::Unsupported, message};
+}
+
+// A mesh's two- and one-index faces as a line list and a point list, each vertex in its
+// colour; faces that name a vertex the mesh lacks or one that is not finite are dropped.
+void SceneConversion::BuildLinesPoints(int node, const aiMesh& mesh) {
+    SrxLinesPoints sets[2];
+    size_t* dropped[2] = {&report_.droppedLines, &report_.droppedPoints};
+    for (int k = 0; k < 2; ++k) {
+        sets[k].node = static_cast<uint16_t>(node);
+        sets[k].kind = k == 0 ? srx::LinesPointsLines : srx::LinesPointsPoints;
+        sets[k].material = mesh.mMaterialIndex < materials_.size() ? static_cast<uint8_t>(mesh.mMaterialIndex) : 0;
+    }
+    for (unsigned f = 0; f < mesh.mNumFaces && mesh.mVertices; ++f) {
+        const aiFace& face = mesh.mFaces[f];
+        if ((face.mNumIndices != 1 && face.mNumIndices != 2) || !face.mIndices) continue;
+        int k = face.mNumIndices == 2 ? 0 : 1;
+        bool valid = true;
+        for (unsigned i = 0; i < face.mNumIndices; ++i)
+            valid = valid && face.mIndices[i] < mesh.mNumVertices && Finite(mesh.mVertices[face.mIndices[i]]);
+        if (!valid) {
+            ++*dropped[k];
+            continue;
+        }
+        for (unsigned i = 0; i < face.mNumIndices; ++i) {
+            const aiVector3D& p = mesh.mVertices[face.mIndices[i]];
+            sets[k].positions.push_back({p.x, p.y, p.z});
+            if (!mesh.mColors[0]) continue;
+            const aiColor4D& c = mesh.mColors[0][face.mIndices[i]];
+            sets[k].colors.push_back(ColorBytes(c));
+        }
+    }
+    std::string quoted = "'" + std::string(mesh.mName.C_Str()) + "'";
+    for (SrxLinesPoints& set : sets) {
+        if (set.positions.empty()) continue;
+        (set.kind == srx::LinesPointsLines ? report_.lines : report_.points) +=
+            set.kind == srx::LinesPointsLines ? set.positions.size() / 2 : set.positions.size();
+        std::vector<std::string>& names =
+            drawn_[set.kind == srx::LinesPointsLines ? "lines, unlit" : "points, unlit"];
+        if (std::find(names.begin(), names.end(), quoted) == names.end()) names.push_back(quoted);
+        linesPoints_.push_back(std::move(set));
+    }
 }
 
 // The engine draws diffuse and normal maps, opaque: what else a material or mesh holds is
@@ -422,6 +473,7 @@ uint16_t SceneConversion::SkinNode(int node) {
 }
 
 void SceneConversion::BuildMesh(int node, const aiMesh& mesh) {
+    BuildLinesPoints(node, mesh);
     std::vector<uint32_t> triangles;
     triangles.reserve(3 * size_t{mesh.mNumFaces});
     for (unsigned f = 0; f < mesh.mNumFaces && mesh.mVertices; ++f) {
@@ -544,16 +596,7 @@ void SceneConversion::WriteMeshPart(const aiMesh& mesh, int meshNode, const Mesh
             vertex.uv1[1] = 1.0f - mesh.mTextureCoords[1][v].y;
         }
         if (mesh.mColors[0]) {
-            const aiColor4D& c = mesh.mColors[0][v];
-            const float channels[4] = {c.r, c.g, c.b, c.a};
-            std::array<uint8_t, 4>& out = primitive.colors.emplace_back();
-            // A colour that is not a number draws white, as a mesh without colours does.
-            for (int i = 0; i < 4; ++i) {
-                nanColors_ += std::isnan(channels[i]) ? 1 : 0;
-                out[static_cast<size_t>(i)] =
-                    std::isnan(channels[i]) ? 255
-                                            : static_cast<uint8_t>(std::clamp(channels[i], 0.0f, 1.0f) * 255.0f + 0.5f);
-            }
+            primitive.colors.push_back(ColorBytes(mesh.mColors[0][v]));
         }
         if (skinned) {
             const Influences& in = influences[v];
@@ -590,6 +633,7 @@ size_t SceneConversion::DropNonFiniteMeshes() {
         if (!drop) kept.push_back(std::move(mesh));
     }
     meshes_ = std::move(kept);
+    std::erase_if(linesPoints_, [&](const SrxLinesPoints& set) { return bad[set.node]; });
     return before - meshes_.size();
 }
 
@@ -709,7 +753,7 @@ ConvertResult SceneConversion::Run(ConvertedModel& out) {
     if (report_.nonFiniteTriangles)
         report_.warnings.push_back(std::to_string(report_.nonFiniteTriangles) +
                                    " triangles dropped: their vertices are not finite");
-    if (meshes_.empty())
+    if (meshes_.empty() && linesPoints_.empty())
         return {ConvertStatus::Unsupported, report_.warnings.empty()
                                                 ? "no triangle has valid indices"
                                                 : "nothing is left to draw: " + report_.warnings.back()};
@@ -734,12 +778,14 @@ ConvertResult SceneConversion::Run(ConvertedModel& out) {
     for (const SrxMesh& mesh : meshes_)
         for (const SrxPrimitive& primitive : mesh.primitives)
             streamBytes += 61 * primitive.vertices.size() + 2 * primitive.indices.size() + 64;
+    for (const SrxLinesPoints& set : linesPoints_) streamBytes += 16 * set.positions.size() + 64;
     writer.Reserve(streamBytes + 1024 * (materials_.size() + nodes_.size() + meshes_.size() + 1));
     writer.SceneHeader();
     for (const SrxMaterial& material : materials_) writer.Material(material);
     for (const SrxNode& node : nodes_) writer.Node(node);
     for (const SrxLight& light : lights) writer.Light(light);
     for (const SrxMesh& mesh : meshes_) writer.Mesh(mesh);
+    for (const SrxLinesPoints& set : linesPoints_) writer.LinesPoints(set);
     out.srx = writer.TakeData();
     out.images = images_.TakeImages();
     return {};

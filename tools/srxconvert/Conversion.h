@@ -18,6 +18,9 @@
 // - Skinned geometry reaches model space through the palette alone, yet the renderable
 //   still multiplies by its mesh node's matrix: a skinned mesh therefore hangs from a node
 //   with the identity matrix (its own node when that is the identity, else an added one).
+// - Lines and points go into LNPT chunks as line and point lists in the frame of their
+//   node at rest (strips and loops arrive from Assimp as separate segments, loops closed);
+//   they do not follow an animation.
 // - One primitive holds at most 65535 vertices and 65535 triangles, one palette 48 bones:
 //   larger meshes are split into several SRX meshes.
 #pragma once
@@ -55,6 +58,7 @@ struct ConvertReport {
     size_t materials = 0, nodes = 0, addedNodes = 0, lights = 0;
     size_t meshes = 0, skinnedMeshes = 0, vertices = 0, triangles = 0, bones = 0;
     size_t splitSources = 0;  // source meshes written as more than one SRX mesh
+    size_t lines = 0, points = 0;  // written, drawn unlit
     size_t droppedLines = 0, droppedPoints = 0, droppedPolygons = 0;
     size_t nonFiniteTriangles = 0;  // dropped, as they use vertices that are not finite
     size_t tracks = 0, keysPerTrack = 0;

@@ -185,6 +185,15 @@ int main(int argc, char** argv) {
     coloured.primitives[1].colors = {{{255, 0, 0, 255}}, {{0, 255, 0, 255}}, {{0, 0, 255, 128}}, {{255, 255, 255, 0}}};
     features.Mesh(coloured);
     features.VertexColors(7, coloured.primitives[1].colors);
+    SrxLinesPoints lines;
+    lines.positions = {{0, 0, 0}, {1, 0, 0}, {1, 0, 0}, {1, 1, 0}};
+    lines.colors = {{{255, 0, 0, 255}}, {{255, 0, 0, 255}}, {{0, 255, 0, 255}}, {{0, 255, 0, 255}}};
+    features.LinesPoints(lines);
+    SrxLinesPoints points;
+    points.kind = srx::LinesPointsPoints;
+    points.pointSize = 1e9f;
+    points.positions = {{0, 0, 1}, {0, 1, 1}};
+    features.LinesPoints(points);
     Save(directory, "material-features.srx", features.Data(), failures);
 
     SrxWriter badSizes;
