@@ -125,6 +125,18 @@ struct SrxVertex {
     uint8_t bones[4] = {};  // indices into the mesh's boneNodes
 };
 
+// One morph target: what it adds to each vertex at weight 1.
+struct SrxMorphTarget {
+    float weight = 0.0f;  // at rest, without keys
+    std::vector<std::array<float, 3>> positions, normals;  // offsets, one per vertex
+};
+
+// The weights of every target of a primitive at one tick.
+struct SrxMorphKey {
+    uint32_t time = 0;
+    std::vector<float> weights;
+};
+
 struct SrxPrimitive {
     uint16_t vertexCount = 0;
     uint16_t faceCount = 0;
@@ -134,6 +146,9 @@ struct SrxPrimitive {
     // r, g, b, a bytes per vertex (VCOL), exactly vertexCount entries; empty without.
     std::vector<std::array<uint8_t, 4>> colors;
     uint32_t streamFlags = 0;           // srx::StreamFlags of the streams read
+    // MRPH: each target holds vertexCount offsets and each key one weight per target.
+    std::vector<SrxMorphTarget> morphTargets;
+    std::vector<SrxMorphKey> morphKeys;
 };
 
 struct SrxMesh {

@@ -1,6 +1,8 @@
 #include "scene/Renderable.h"
 
 #include "render/Renderer.h"
+#include "scene/MorphBlend.h"
+#include "scene/World.h"
 
 #include <cstring>
 
@@ -8,6 +10,7 @@ Renderable::Renderable() { D3DXMatrixIdentity(&local); }
 
 void MeshPartRenderable::Render() {
     if (!mesh || range < 0 || range >= static_cast<int>(mesh->ranges.size())) return;
+    if (morph) morph->Update(AnimationTime());
     mesh->Draw(mesh->ranges[static_cast<size_t>(range)]);
 }
 
@@ -28,6 +31,7 @@ void SkinnedRenderable::Render() {
     // the same registers.
     gRenderer->ApplyShaderParams(shader, params);
     if (!skin || !skin->mesh) return;
+    if (morph) morph->Update(AnimationTime());
     Mesh& mesh = *skin->mesh;
     if (range != kEveryRange) {
         if (range >= 0 && range < static_cast<int>(mesh.ranges.size()))

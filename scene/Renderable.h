@@ -10,7 +10,10 @@
 #include <d3dx9.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
+
+class MorphBlend;
 
 // One bone of a skin: the position of its node in the object's animated-node list and
 // the bone's offset (inverse bind) matrix.
@@ -47,6 +50,8 @@ public:
     // Lines and points: drawn with their own shader after the forward pass, depth-tested,
     // and in neither the ZN nor the light pass.
     bool unlit = false;
+    // Morph targets blended into the geometry before each draw; null for most.
+    std::shared_ptr<MorphBlend> morph;
 };
 
 // The passes whose shader a material may replace (Renderable::passShaders).

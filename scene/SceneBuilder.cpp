@@ -20,6 +20,7 @@
 #include "render/Renderer.h"
 #include "resources/FileUtil.h"
 #include "scene/Material.h"
+#include "scene/MorphBlend.h"
 #include "scene/Vertices.h"
 
 #include <algorithm>
@@ -32,6 +33,9 @@ namespace {
 
 // The skinning shaders declare matrixArray[48] at c64, which fills the vertex registers.
 constexpr size_t kMaxBones = 48;
+// Morph targets blended per primitive: the first this many, which is what glTF viewers
+// commonly take.
+constexpr size_t kMaxMorphTargets = 8;
 // 16-bit indices address this many vertices; larger meshes get 32-bit indices.
 constexpr uint32_t kShortIndexedVertices = 65536;
 constexpr float kBoxStart = 99999.99f;
@@ -310,6 +314,14 @@ void SceneBuild::BuildMesh(size_t index, MeshOutline& outline) {
             ApplyMaterialFeatures(material, colored, hasSecond, materialShaders, *r);
         }
         r->shader = skinned ? skinnedShader_ : staticShader_;
+        if (!p.morphTargets.empty()) {
+            if (p.morphTargets.size() > kMaxMorphTargets)
+                Log::Write("World::LoadScene: mesh %zu ('%s') primitive %zu has %zu morph targets; the first %zu are "
+                           "blended.\n",
+                           index, node.name, k, p.morphTargets.size(), kMaxMorphTargets);
+            r->morph = std::make_shared<MorphBlend>(mesh, vBase - static_cast<uint32_t>(p.vertices.size()), skinned, p,
+                                                    kMaxMorphTargets);
+        }
         object_.AddRenderable(r);
         object_.palette = palette;
     }

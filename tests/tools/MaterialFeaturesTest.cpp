@@ -437,3 +437,27 @@ TEST_F(MaterialFeatures, EveryPrimitiveModeOfTheAssetGeneratorDrawsItsSquare) {
         }
     }
 }
+
+// A real model: AnimatedMorphCube's weights move its top face as its clip plays, so the
+// still view changes between two frames, from the file and from its SRX (which plays on the
+// clock's own rate, having no clip length in seconds).
+TEST_F(MaterialFeatures, TheAnimatedMorphCubeChangesShapeAsItsClipPlays) {
+    const std::string model =
+        "/usr/share/assimp/models/glTF2/glTF-Sample-Models/AnimatedMorphCube-glTF/AnimatedMorphCube.gltf";
+    ASSERT_EQ(RunTool("tools/srxconvert/srxconvert", model + " cube.srx").status, 0);
+    setenv("LUMARET_SCREENSHOT_FRAMES", "1,60", 1);
+    std::vector<Picture> frames;
+    for (const std::string& file : {model, std::string("cube.srx")}) {
+        lumaret::test::ToolRun run = RunTool("tools/viewer/viewer", "--still --frames 60 --screenshot cube.png " + file);
+        EXPECT_EQ(run.status, 0) << run.output;
+        for (const char* png : {"cube_1.png", "cube_60.png"}) {
+            Picture& picture = frames.emplace_back();
+            EXPECT_TRUE(lumaret::test::ReadPng(png, &picture.width, &picture.height, &picture.pixels)) << png;
+        }
+    }
+    unsetenv("LUMARET_SCREENSHOT_FRAMES");
+    ASSERT_EQ(frames.size(), 4u);
+    EXPECT_GT(frames[0].Differing(frames[1], 8), frames[0].ModelPixels() / 5) << "the cube changes shape";
+    EXPECT_GT(frames[2].Differing(frames[3], 8), frames[2].ModelPixels() / 5) << "and so does its SRX";
+    EXPECT_NE(ReadFileBytes("log.txt").find("Reading 2 morph targets of primitive 0"), std::string::npos);
+}

@@ -566,8 +566,8 @@ TEST(ViewerLighting, LightsKeepTheirPlaceToTheModelWhateverTheZoomAndPan) {
 }
 
 // What the engine does not draw is named once each, in the log and on stderr (metal/roughness
-// maps, morph targets, a missing image), and so is what it draws beyond diffuse and normal
-// maps (alpha blending); an image beside
+// maps, a missing image), and so is what it draws beyond diffuse and normal maps (alpha
+// blending, morph targets); an image beside
 // the model is logged from where it was read, not as if it were in ./data/.
 TEST_F(ViewerRun, SaysOnceWhatItDoesNotDraw) {
     unsetenv("LUMARET_SCREENSHOT_FRAMES");
@@ -588,8 +588,7 @@ TEST_F(ViewerRun, SaysOnceWhatItDoesNotDraw) {
     std::string log = ReadFileBytes("log.txt");
     for (const std::string& line :
          {std::string("not drawn: metal/roughness maps: 'shiny'"), std::string("drawn: alpha blending: 'shiny'"),
-          std::string(
-              "not drawn: morph targets (drawn in the base shape): 'blob-0'"),  // Assimp's name for the primitive
+          std::string("drawn: morph targets, at rest: 'blob-0'"),  // Assimp's name for the primitive
           std::string("image 'nowhere.png' not found next to the model")}) {
         SCOPED_TRACE(line);
         size_t modelLines = 0;

@@ -130,6 +130,8 @@ private:
     void BuildNodes();
     void BuildMesh(int node, const aiMesh& mesh);
     void BuildLinesPoints(int node, const aiMesh& mesh);
+    void AddMorphTargets(const aiMesh& mesh, int node, const MeshPart& part, float normalSign,
+                         SrxPrimitive& primitive);
     void WriteMeshPart(const aiMesh& mesh, int meshNode, const MeshPart& part, const std::vector<BoneSource>& bones,
                        const std::vector<Influences>& influences, bool turnNormals);
     void BuildTracks();
@@ -167,6 +169,7 @@ private:
     size_t nanColors_ = 0;                                      // vertex colour values drawn as 1
     std::vector<SrxMesh> meshes_;
     std::vector<SrxLinesPoints> linesPoints_;
+    TickMapping morphTicks_;  // the ticks morph weights are sampled at: the node tracks'
     // Per SRX mesh: the offsets of its bones in the engine's frame, before the bone scale
     // is folded in.
     std::vector<std::vector<aiMatrix4x4>> offsets_;
@@ -531,11 +534,6 @@ void SceneConversion::BuildMesh(int node, const aiMesh& mesh) {
         }
     }
 
-    if (mesh.mNumAnimMeshes > 0) {
-        std::vector<std::string>& meshes = notDrawn_["morph targets (drawn in the base shape)"];
-        std::string quoted = "'" + std::string(mesh.mName.C_Str()) + "'";
-        if (std::find(meshes.begin(), meshes.end(), quoted) == meshes.end()) meshes.push_back(quoted);
-    }
     bool turn = options_.turnInwardNormals && NormalsPointIn(mesh, triangles);
     if (turn) report_.turnedNormals.push_back(mesh.mName.length ? mesh.mName.C_Str() : "(unnamed)");
     std::vector<MeshPart> parts = SplitMesh(triangles, mesh.mNumVertices, influences, bones.size());
@@ -606,6 +604,73 @@ void SceneConversion::WriteMeshPart(const aiMesh& mesh, int meshNode, const Mesh
                 vertex.weights[i] = in.weights[i];
             }
         }
+    }
+    if (mesh.mNumAnimMeshes > 0 && mesh.mAnimMeshes) AddMorphTargets(mesh, meshNode, part, normalSign, primitive);
+}
+
+// The targets as offsets from the mesh (Assimp holds each target's whole shape), and their
+// weights sampled at the node tracks' ticks from the animation's morph channel for the
+// mesh's node (or the mesh), else held at the weights the file gives at rest.
+void SceneConversion::AddMorphTargets(const aiMesh& mesh, int node, const MeshPart& part, float normalSign,
+                                      SrxPrimitive& primitive) {
+    std::string quoted = "'" + std::string(mesh.mName.C_Str()) + "'";
+    unsigned count = std::min(mesh.mNumAnimMeshes, 255u);
+    for (unsigned a = 0; a < count; ++a) {
+        const aiAnimMesh* target = mesh.mAnimMeshes[a];
+        if (!target || !target->mVertices || target->mNumVertices != mesh.mNumVertices) {
+            std::string line = "morph targets of mesh " + quoted + " do not have its " +
+                               std::to_string(mesh.mNumVertices) + " vertices; it keeps its base shape";
+            if (std::find(report_.warnings.begin(), report_.warnings.end(), line) == report_.warnings.end())
+                report_.warnings.push_back(line);
+            primitive.morphTargets.clear();
+            return;
+        }
+        SrxMorphTarget& out = primitive.morphTargets.emplace_back();
+        out.weight = target->mWeight;
+        for (uint32_t v : part.vertices) {
+            aiVector3D d = target->mVertices[v] - mesh.mVertices[v];
+            aiVector3D n = target->mNormals && mesh.mNormals ? normalSign * (target->mNormals[v] - mesh.mNormals[v])
+                                                              : aiVector3D();
+            out.positions.push_back({Finite(d) ? d.x : 0.0f, Finite(d) ? d.y : 0.0f, Finite(d) ? d.z : 0.0f});
+            out.normals.push_back({Finite(n) ? n.x : 0.0f, Finite(n) ? n.y : 0.0f, Finite(n) ? n.z : 0.0f});
+        }
+    }
+    if (mesh.mNumAnimMeshes > count)
+        report_.warnings.push_back("mesh " + quoted + " has " + std::to_string(mesh.mNumAnimMeshes) +
+                                   " morph targets; the first 255 are kept");
+    const aiMeshMorphAnim* channel = nullptr;
+    for (unsigned c = 0; animation_ && c < animation_->mNumMorphMeshChannels && animation_->mMorphMeshChannels; ++c) {
+        const aiMeshMorphAnim* candidate = animation_->mMorphMeshChannels[c];
+        if (candidate && candidate->mKeys && candidate->mNumKeys > 0 &&
+            (candidate->mName == table_.nodes[static_cast<size_t>(node)]->mName || candidate->mName == mesh.mName))
+            channel = candidate;
+    }
+    std::vector<std::string>& names = drawn_[channel ? "morph targets, animated" : "morph targets, at rest"];
+    if (std::find(names.begin(), names.end(), quoted) == names.end()) names.push_back(quoted);
+    if (!channel) return;
+    // The weights of every target at one of the channel's keys (targets it leaves out weigh 0).
+    auto weightsAt = [&](unsigned k) {
+        std::vector<float> w(primitive.morphTargets.size(), 0.0f);
+        const aiMeshMorphKey& key = channel->mKeys[k];
+        for (unsigned i = 0; i < key.mNumValuesAndWeights && key.mValues && key.mWeights; ++i)
+            if (key.mValues[i] < w.size()) w[key.mValues[i]] = static_cast<float>(key.mWeights[i]);
+        return w;
+    };
+    for (size_t t = 0; t < morphTicks_.ticks.size(); ++t) {
+        double time = morphTicks_.sourceTimes[t];
+        unsigned next = 0;
+        while (next < channel->mNumKeys && channel->mKeys[next].mTime <= time) ++next;
+        SrxMorphKey& key = primitive.morphKeys.emplace_back();
+        key.time = morphTicks_.ticks[t];
+        if (next == 0 || next == channel->mNumKeys) {
+            key.weights = weightsAt(next == 0 ? 0 : channel->mNumKeys - 1);
+            continue;
+        }
+        double a = channel->mKeys[next - 1].mTime, b = channel->mKeys[next].mTime;
+        float f = b > a ? static_cast<float>((time - a) / (b - a)) : 0.0f;
+        std::vector<float> low = weightsAt(next - 1), high = weightsAt(next);
+        for (size_t i = 0; i < low.size(); ++i) low[i] += f * (high[i] - low[i]);
+        key.weights = std::move(low);
     }
 }
 
@@ -719,6 +784,7 @@ ConvertResult SceneConversion::Run(ConvertedModel& out) {
     }
     if (animation_) report_.animationName = animation_->mName.C_Str();
     pose_ = std::make_unique<PoseSampler>(table_, animation_);
+    morphTicks_ = MapTicks(animation_, options_.ticksPerSecond);
 
     if (ConvertResult counted = CountGeometry(); counted.status != ConvertStatus::Ok) return counted;
     if (scene_.mNumMaterials > kMaxMaterials)

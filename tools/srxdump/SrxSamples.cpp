@@ -183,6 +183,12 @@ int main(int argc, char** argv) {
     SrxMesh coloured;
     coloured.primitives = {Quad(false), Quad(false)};
     coloured.primitives[1].colors = {{{255, 0, 0, 255}}, {{0, 255, 0, 255}}, {{0, 0, 255, 128}}, {{255, 255, 255, 0}}};
+    SrxMorphTarget lift;
+    lift.weight = 0.5f;
+    lift.positions.assign(4, {0.0f, 1.0f, 0.0f});
+    lift.normals.assign(4, {0.0f, 0.0f, 0.0f});
+    coloured.primitives[0].morphTargets = {lift};
+    coloured.primitives[0].morphKeys = {{0, {0.0f}}, {300, {1.0f}}};
     features.Mesh(coloured);
     features.VertexColors(7, coloured.primitives[1].colors);
     SrxLinesPoints lines;

@@ -44,6 +44,9 @@ ModelSummary Summarize(const SrxScene& scene, const Renderer& renderer, const st
     for (const SrxNode& node : scene.nodes)
         for (const SrxTrack& track : node.tracks)
             for (const SrxKey& key : track.keys) lastKey = std::max(lastKey, key.time);
+    for (const SrxMesh& mesh : scene.meshes)
+        for (const SrxPrimitive& p : mesh.primitives)
+            for (const SrxMorphKey& key : p.morphKeys) lastKey = std::max(lastKey, key.time);
     // The clock wraps at its cycle: a key past it is never shown.
     if (lastKey > 0)
         summary.clips.push_back({"", -1.0, std::min<double>(lastKey, AnimationCycleTicks())});
