@@ -461,3 +461,26 @@ TEST_F(MaterialFeatures, TheAnimatedMorphCubeChangesShapeAsItsClipPlays) {
     EXPECT_GT(frames[2].Differing(frames[3], 8), frames[2].ModelPixels() / 5) << "and so does its SRX";
     EXPECT_NE(ReadFileBytes("log.txt").find("Reading 2 morph targets of primitive 0"), std::string::npos);
 }
+
+// Metal/roughness on the engine's terms: a smooth red metal loses its diffuse red to a dim
+// red reflection and highlight, while a material that states no metalness draws as the
+// dielectric it is taken for (glTF's default of 1 would blacken every such model).
+TEST_F(MaterialFeatures, AMetalLosesItsDiffuseColourAndAMaterialWithoutFactorsStaysAsItWas) {
+    auto red = [](const std::string& factors) {
+        return R"({"name":"red","pbrMetallicRoughness":{"baseColorFactor":[1,0,0,1])" + factors + "}}";
+    };
+    Picture metal = ViewBoth("metal", Gltf({{}}, red(R"(,"metallicFactor":1,"roughnessFactor":0.2)")));
+    std::string metalLog = sourceLog_;
+    Picture rough = ViewBoth("rough", Gltf({{}}, red(R"(,"metallicFactor":0,"roughnessFactor":1)")));
+    Picture plain = View((WriteFileBytes("plainred.gltf", Gltf({{}}, red(""))), "plainred.gltf"));
+    EXPECT_TRUE(plain.pixels == rough.pixels) << "no factors: a rough dielectric";
+    EXPECT_GT(plain.Dominated(0), plain.ModelPixels() * 99 / 100);
+    long metalRed = 0, roughRed = 0;
+    for (size_t i = 0; i < metal.pixels.size(); ++i) {
+        metalRed += metal.IsModel(metal.pixels[i]) ? metal.Channel(metal.pixels[i], 0) : 0;
+        roughRed += rough.IsModel(rough.pixels[i]) ? rough.Channel(rough.pixels[i], 0) : 0;
+    }
+    EXPECT_LT(metalRed * 2, roughRed) << "the metal has no diffuse colour";
+    EXPECT_GT(metal.Dominated(0), metal.ModelPixels() / 2) << "what it reflects is red";
+    EXPECT_NE(metalLog.find("Model: approximated: metal/roughness: 'red'\n"), std::string::npos) << metalLog;
+}

@@ -3,6 +3,7 @@
 #include "LightConversion.h"
 
 #include "MeshSplit.h"
+#include "NodeDepth.h"
 #include "NodeAnimation.h"
 #include "OutputFiles.h"
 #include "import/SrxWriter.h"
@@ -55,6 +56,21 @@ bool Finite(const float* values, size_t count) {
 }
 
 bool Finite(const aiVector3D& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
+
+// Metal/roughness on the engine's terms (README "Materials"): a metal's base colour becomes
+// its specular colour and leaves its diffuse one, and half of it stands in as ambient for
+// the surroundings a metal reflects; a dielectric keeps its colour and reflects 4 %. The
+// light pass fixes how sharp a highlight is, so roughness only dims it.
+void ApproximateMetalRoughness(SrxMaterial& m) {
+    float smooth = (1.0f - m.roughness) * (1.0f - m.roughness);
+    for (int c = 0; c < 3; ++c) {
+        float base = m.diffuse[c];
+        float reflectance = 0.04f + (base - 0.04f) * m.metallic;
+        m.diffuse[c] = base * (1.0f - m.metallic);
+        m.ambient[c] = m.ambient[c] * (1.0f - m.metallic) + 0.5f * reflectance * m.metallic;
+        m.specular[c] = reflectance * smooth;
+    }
+}
 
 bool IsIdentity(const aiMatrix4x4& m) {
     for (int r = 0; r < 4; ++r)
@@ -166,6 +182,8 @@ private:
     std::map<int, uint16_t> skinNodes_;
     std::map<std::string, std::vector<std::string>> notDrawn_;  // kind -> quoted material or mesh names
     std::map<std::string, std::vector<std::string>> drawn_;     // the same for what is drawn
+    std::map<std::string, std::vector<std::string>> approximated_;  // and for what is drawn approximately
+    unsigned materialIndex_ = 0;                                    // of the material being read
     size_t nanColors_ = 0;                                      // vertex colour values drawn as 1
     std::vector<SrxMesh> meshes_;
     std::vector<SrxLinesPoints> linesPoints_;
@@ -302,6 +320,7 @@ void SceneConversion::BuildMaterials() {
                 missing.push_back(path);
             return name;
         };
+        materialIndex_ = m;
         ReadMaterialFeatures(source, material, text, exportImage);
         if (std::string path = TexturePath(source, {aiTextureType_DIFFUSE, aiTextureType_BASE_COLOR}); !path.empty())
             diffuse = exportImage(path);
@@ -418,6 +437,20 @@ void SceneConversion::ReadMaterialFeatures(const aiMaterial& source, SrxMaterial
     if (!tamed.empty())
         report_.warnings.push_back("material " + quoted + " has values that cannot be drawn: " + tamed +
                                    "; they take the defaults in brackets");
+    // A glTF material that states no metalness is taken as a dielectric: glTF's default would
+    // make every such model a dark metal. With a metal/roughness map the factors scale what
+    // the map holds, which the factors alone cannot stand for.
+    bool stated = !options_.gltf || (materialIndex_ < options_.statedMetalness.size() &&
+                                     options_.statedMetalness[materialIndex_].factor &&
+                                     !options_.statedMetalness[materialIndex_].texture);
+    bool metalMap = source.GetTextureCount(aiTextureType_METALNESS) > 0 ||
+                    (options_.gltf && source.GetTextureCount(aiTextureType_UNKNOWN) > 0);
+    if ((material.flags & srx::MaterialMetalRoughness) && stated && !metalMap) {
+        ApproximateMetalRoughness(material);
+        approximated_["metal/roughness"].push_back(quoted);
+    } else {
+        material.flags &= static_cast<uint16_t>(~srx::MaterialMetalRoughness);
+    }
     bool transformed = std::any_of(std::begin(material.transforms), std::end(material.transforms),
                                    [](const SrxTextureTransform& t) { return !t.IsIdentity(); });
     bool emits = material.emissive[0] > 0.0f || material.emissive[1] > 0.0f || material.emissive[2] > 0.0f;
@@ -835,6 +868,7 @@ ConvertResult SceneConversion::Run(ConvertedModel& out) {
         return line;
     };
     for (const auto& [kind, names] : drawn_) report_.features.push_back(list("drawn: ", kind, names));
+    for (const auto& [kind, names] : approximated_) report_.features.push_back(list("approximated: ", kind, names));
     for (const auto& [kind, names] : notDrawn_) report_.warnings.push_back(list("not drawn: ", kind, names));
 
     SrxWriter writer;
@@ -877,11 +911,15 @@ ConvertResult ConvertModel(const ModelSource& source, const std::string& outputS
                                   " texture coordinates are not finite; they are written as 0");
     for (const std::string& refusal : source.Access().Refusals())
         report.warnings.push_back(refusal + "; the model goes without it");
-    if (source.Scene().mNumLights == 0 || !options.lightRanges.empty())
-        return ConvertScene(source.Scene(), source.Directory(), source.Access(), outputStem, options, report, out);
-    ConvertOptions withRanges = options;
-    withRanges.lightRanges = GltfLightRangesOfFile(source.Path());
-    return ConvertScene(source.Scene(), source.Directory(), source.Access(), outputStem, withRanges, report, out);
+    ConvertOptions fromFile = options;
+    std::string json;
+    if (!fromFile.gltf && ReadGltfJson(source.Path(), json)) {
+        fromFile.gltf = true;
+        fromFile.statedMetalness = GltfStatedMetalness(json.data(), json.size());
+        if (source.Scene().mNumLights > 0 && fromFile.lightRanges.empty())
+            fromFile.lightRanges = GltfLightRanges(json.data(), json.size());
+    }
+    return ConvertScene(source.Scene(), source.Directory(), source.Access(), outputStem, fromFile, report, out);
 }
 
 ConvertResult ConvertFile(const std::string& input, const std::string& output, const ConvertOptions& options,

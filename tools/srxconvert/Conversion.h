@@ -25,6 +25,7 @@
 //   larger meshes are split into several SRX meshes.
 #pragma once
 
+#include "GltfMaterials.h"
 #include "ImageExport.h"
 #include "ModelSource.h"
 
@@ -52,6 +53,10 @@ struct ConvertOptions {
     // Ranges the model file states for its lights where Assimp drops them, by light index
     // (NaN: none); ConvertModel fills them from the file (LightConversion.h).
     std::vector<float> lightRanges;
+    // For a glTF file, which materials state their metalness (GltfMaterials.h): Assimp gives
+    // glTF's default metallic factor of 1 to all the others. ConvertModel fills both.
+    bool gltf = false;
+    std::vector<GltfMetalness> statedMetalness;
 };
 
 struct ConvertReport {
@@ -71,7 +76,8 @@ struct ConvertReport {
     std::vector<std::string> missingImages;  // texture paths the model names that could not be kept
     std::vector<std::string> warnings;  // what was converted with a loss, one line each
     // What the materials ask for beyond diffuse and normal maps that is drawn, one line per
-    // kind naming the materials ("drawn: emission: 'lamp'").
+    // kind naming the materials ("drawn: emission: 'lamp'"; "approximated: metal/roughness:
+    // 'gold'" for what is drawn on the engine's own terms).
     std::vector<std::string> features;
 };
 

@@ -94,10 +94,4 @@ std::vector<float> GltfLightRanges(const char* json, size_t size) {
     return scan.ranges;
 }
 
-std::vector<float> GltfLightRangesOfFile(const std::string& path) {
-    std::string json;
-    if (!ReadGltfJson(path, json)) return {};
-    return GltfLightRanges(json.data(), json.size());
-}
-
 }  // namespace srxconvert
