@@ -396,16 +396,19 @@ TEST_F(MaterialFeatures, ALineAndAPointShowInTheirColourWhereTheFilePutsThem) {
     EXPECT_NE(sourceLog_.find("Model: drawn: lines, unlit: 'meshes[0]-0'\n"), std::string::npos) << sourceLog_;
     lumaret::test::ToolRun dump = RunTool("tools/srxdump/srxdump", "linepoint.srx");
     EXPECT_NE(dump.output.find("lines 0: node 0, material 0, 1 segments"), std::string::npos) << dump.output;
-    EXPECT_NE(dump.output.find("points 1: node 0, material 1, 1 points, size 1"), std::string::npos) << dump.output;
+    EXPECT_NE(dump.output.find("points 1: node 0, material 1, 1 points, size 3"), std::string::npos) << dump.output;
 
     // A point size that is not a number draws the point one pixel wide, said once.
     std::string srx = ReadFileBytes("linepoint.srx");
     size_t points = srx.rfind("LNPT");
     ASSERT_NE(points, std::string::npos);
-    const float nan = std::nanf("");
-    std::memcpy(&srx[points + 16], &nan, sizeof(nan));
-    WriteFileBytes("nansize.srx", srx);
-    EXPECT_TRUE(View("nansize.srx").pixels == picture.pixels);
+    for (float size : {1.0f, std::nanf("")}) {
+        std::memcpy(&srx[points + 16], &size, sizeof(size));
+        WriteFileBytes(std::isnan(size) ? "nansize.srx" : "onepixel.srx", srx);
+    }
+    Picture onePixel = View("onepixel.srx");
+    EXPECT_FALSE(onePixel.pixels == picture.pixels) << "the point is 3 pixels wide";
+    EXPECT_TRUE(View("nansize.srx").pixels == onePixel.pixels);
     EXPECT_NE(ReadFileBytes("log.txt").find("points 1 ('nodes[0]') are nan pixels wide; the device draws 1 to "),
               std::string::npos)
         << ReadFileBytes("log.txt");

@@ -199,14 +199,21 @@ aiMatrix4x4 SceneConversion::EngineGlobal(const aiMatrix4x4& global) const {
     return Mirror(scale * global);
 }
 
-// The meshes a node names that exist and have faces to read.
+// A point cloud: vertices without faces (PLY and OBJ clouds), each vertex a point. A mesh
+// whose faces were all dropped (ModelSource::DropNonFinite) keeps its face array, so it
+// is none.
+bool IsPointCloud(const aiMesh& mesh) {
+    return !mesh.mFaces && mesh.mNumFaces == 0 && mesh.mVertices && mesh.mNumVertices > 0;
+}
+
+// The meshes a node names that exist and have faces to read, or are point clouds.
 std::vector<const aiMesh*> SceneConversion::MeshesOf(size_t node) const {
     std::vector<const aiMesh*> meshes;
     const aiNode& n = *table_.nodes[node];
     for (unsigned k = 0; k < n.mNumMeshes && n.mMeshes; ++k) {
         unsigned index = n.mMeshes[k];
-        if (index < scene_.mNumMeshes && scene_.mMeshes[index] && scene_.mMeshes[index]->mFaces)
-            meshes.push_back(scene_.mMeshes[index]);
+        const aiMesh* mesh = index < scene_.mNumMeshes ? scene_.mMeshes[index] : nullptr;
+        if (mesh && (mesh->mFaces || IsPointCloud(*mesh))) meshes.push_back(mesh);
     }
     return meshes;
 }
@@ -216,6 +223,7 @@ ConvertResult SceneConversion::CountGeometry() {
     for (size_t n = 0; n < table_.nodes.size(); ++n)
         for (const aiMesh* source : MeshesOf(n)) {
             const aiMesh& mesh = *source;
+            if (IsPointCloud(mesh)) points += mesh.mNumVertices;
             for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
                 unsigned n = mesh.mFaces[f].mNumIndices;
                 if (n == 3)
@@ -244,27 +252,31 @@ void SceneConversion::BuildLinesPoints(int node, const aiMesh& mesh) {
     for (int k = 0; k < 2; ++k) {
         sets[k].node = static_cast<uint16_t>(node);
         sets[k].kind = k == 0 ? srx::LinesPointsLines : srx::LinesPointsPoints;
+        // No format Assimp reads gives a size; one pixel loses a sparse cloud in the picture.
+        sets[k].pointSize = 3.0f;
         sets[k].material = mesh.mMaterialIndex < materials_.size() ? static_cast<uint8_t>(mesh.mMaterialIndex) : 0;
     }
-    for (unsigned f = 0; f < mesh.mNumFaces && mesh.mVertices; ++f) {
-        const aiFace& face = mesh.mFaces[f];
-        if ((face.mNumIndices != 1 && face.mNumIndices != 2) || !face.mIndices) continue;
-        int k = face.mNumIndices == 2 ? 0 : 1;
+    auto add = [&](int k, unsigned count, const unsigned* indices) {
         bool valid = true;
-        for (unsigned i = 0; i < face.mNumIndices; ++i)
-            valid = valid && face.mIndices[i] < mesh.mNumVertices && Finite(mesh.mVertices[face.mIndices[i]]);
+        for (unsigned i = 0; i < count; ++i)
+            valid = valid && indices[i] < mesh.mNumVertices && Finite(mesh.mVertices[indices[i]]);
         if (!valid) {
             ++*dropped[k];
-            continue;
+            return;
         }
-        for (unsigned i = 0; i < face.mNumIndices; ++i) {
-            const aiVector3D& p = mesh.mVertices[face.mIndices[i]];
+        for (unsigned i = 0; i < count; ++i) {
+            const aiVector3D& p = mesh.mVertices[indices[i]];
             sets[k].positions.push_back({p.x, p.y, p.z});
-            if (!mesh.mColors[0]) continue;
-            const aiColor4D& c = mesh.mColors[0][face.mIndices[i]];
-            sets[k].colors.push_back(ColorBytes(c));
+            if (mesh.mColors[0]) sets[k].colors.push_back(ColorBytes(mesh.mColors[0][indices[i]]));
         }
+    };
+    for (unsigned f = 0; f < mesh.mNumFaces && mesh.mVertices; ++f) {
+        const aiFace& face = mesh.mFaces[f];
+        if ((face.mNumIndices == 1 || face.mNumIndices == 2) && face.mIndices)
+            add(face.mNumIndices == 2 ? 0 : 1, face.mNumIndices, face.mIndices);
     }
+    if (IsPointCloud(mesh))
+        for (unsigned v = 0; v < mesh.mNumVertices; ++v) add(1, 1, &v);
     std::string quoted = "'" + std::string(mesh.mName.C_Str()) + "'";
     for (SrxLinesPoints& set : sets) {
         if (set.positions.empty()) continue;
