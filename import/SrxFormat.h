@@ -35,6 +35,24 @@ constexpr uint32_t ChunkIndices = MakeChunkId("INDX");
 // that a reader which does not know it meets it between chunks and skips it whole.
 constexpr uint32_t ChunkVertexColors = MakeChunkId("VCOL");
 constexpr size_t VertexColorsFixedSize = 1;
+// Morph targets of one primitive of the mesh before it, and the keys of their weights:
+// uint8 primitive number, uint8 target count T, uint16 key count K, uint16 vertex count V
+// (the primitive's), then float32[T] weights at rest, then per target float32[3] position
+// offsets and float32[3] normal offsets for each vertex (as the file holds vertices), then
+// K keys of uint32 tick and float32[T] weights. Written after the mesh's last primitive, as
+// VCOL is, so that older readers skip it and draw the shape at rest.
+constexpr uint32_t ChunkMorphTargets = MakeChunkId("MRPH");
+constexpr size_t MorphTargetsFixedSize = 1 + 1 + 2 + 2;
+
+// Lines or points, drawn unlit: uint16 node, uint8 material, uint8 kind (LinesPointsKind),
+// uint32 vertex count, float32 point size in pixels, uint8 flags (LinesPointsColors), then
+// float32[3] positions (a line list: two a segment), then with the flag uint8 r, g, b, a
+// per vertex. A chunk of its own between meshes, which older readers skip whole, so they
+// never take lines for triangles.
+constexpr uint32_t ChunkLinesPoints = MakeChunkId("LNPT");
+constexpr size_t LinesPointsFixedSize = 2 + 1 + 1 + 4 + 4 + 1;
+enum LinesPointsKind : uint8_t { LinesPointsLines = 1, LinesPointsPoints = 2 };
+constexpr uint8_t LinesPointsColors = 0x01;
 
 constexpr bool IsVertexStream(uint32_t id) {
     return id == ChunkPositions || id == ChunkNormals || id == ChunkTexCoords || id == ChunkTexCoords2 ||

@@ -247,6 +247,71 @@ void ReadVertexColors(ChunkReader& reader, std::vector<SrxMesh>& meshes) {
     primitive.streamFlags |= StreamColors;
 }
 
+// MRPH: the morph targets of one primitive of the last mesh read.
+void ReadMorphTargets(ChunkReader& reader, std::vector<SrxMesh>& meshes) {
+    ChunkSite site = SiteOf(reader);
+    ByteStream body = reader.Body();
+    WarnIfShort(body, MorphTargetsFixedSize, site);
+    uint8_t number = body.ReadU8();
+    uint8_t targets = body.ReadU8();
+    uint16_t keys = body.ReadU16();
+    uint16_t vertices = body.ReadU16();
+    if (meshes.empty() || number >= meshes.back().primitives.size()) {
+        Log::Write("ImportSRX: %s chunk at offset %zu names primitive %d of a mesh that has no such primitive; "
+                   "the targets are not read.\n",
+                   site.Name(), site.offset, number);
+        return;
+    }
+    SrxPrimitive& primitive = meshes.back().primitives[number];
+    if (vertices != primitive.vertexCount) {
+        Log::Write("ImportSRX: %s chunk at offset %zu: morph targets of %u vertices for a primitive of %u; the "
+                   "primitive keeps its shape.\n",
+                   site.Name(), site.offset, vertices, primitive.vertexCount);
+        return;
+    }
+    Log::Write("Reading %d morph targets of primitive %d, %d keys...\n", targets, number, keys);
+    size_t bytes = 4 + 24 * size_t{vertices};
+    if (!CountFits(body, targets, bytes, "morph targets", site, "the primitive keeps its shape")) return;
+    primitive.morphTargets.resize(targets);
+    for (SrxMorphTarget& target : primitive.morphTargets) target.weight = body.ReadF32();
+    for (SrxMorphTarget& target : primitive.morphTargets) {
+        target.positions.resize(vertices);
+        target.normals.resize(vertices);
+        body.ReadF32Array(target.positions.data()->data(), 3 * size_t{vertices});
+        body.ReadF32Array(target.normals.data()->data(), 3 * size_t{vertices});
+    }
+    if (!CountFits(body, keys, 4 + 4 * size_t{targets}, "weight keys", site, "the weights stay at rest")) return;
+    primitive.morphKeys.resize(keys);
+    for (SrxMorphKey& key : primitive.morphKeys) {
+        key.time = body.ReadU32();
+        key.weights.resize(targets);
+        body.ReadF32Array(key.weights.data(), targets);
+    }
+}
+
+// LNPT: one line or point list.
+SrxLinesPoints ReadLinesPoints(ChunkReader& reader) {
+    ChunkSite site = SiteOf(reader);
+    ByteStream body = reader.Body();
+    WarnIfShort(body, LinesPointsFixedSize, site);
+    SrxLinesPoints set;
+    set.node = body.ReadU16();
+    set.material = body.ReadU8();
+    set.kind = body.ReadU8();
+    uint32_t count = body.ReadU32();
+    set.pointSize = body.ReadF32();
+    uint8_t flags = body.ReadU8();
+    Log::Write("Reading %u %s...\n", count, set.kind == LinesPointsPoints ? "points" : "line vertices");
+    if (!CountFits(body, count, 12, "positions", site, "the list is not read")) return set;
+    set.positions.resize(count);
+    body.ReadF32Array(set.positions.data()->data(), 3 * size_t{count});
+    if ((flags & LinesPointsColors) && CountFits(body, count, 4, "colours", site, "they are not read")) {
+        set.colors.resize(count);
+        body.ReadBytes(set.colors.data(), 4 * size_t{count});
+    }
+    return set;
+}
+
 // False when the track's keys could not be read, which ends the node's tracks.
 bool ReadTrack(ByteStream& body, SrxTrack& track, const ChunkSite& site) {
     if (body.Remaining() < TrackHeaderSize) {
@@ -587,6 +652,8 @@ void SrxScene::ImportSRX(ChunkReader& reader, MissingPrimitive onMissingPrimitiv
             case ChunkCamera: cameras.push_back(ReadCamera(reader)); break;
             case ChunkLight: lights.push_back(ReadLight(reader)); break;
             case ChunkVertexColors: ReadVertexColors(reader, meshes); break;
+            case ChunkMorphTargets: ReadMorphTargets(reader, meshes); break;
+            case ChunkLinesPoints: linesPoints.push_back(ReadLinesPoints(reader)); break;
             case ChunkMesh: {
                 ChunkSite site = SiteOf(reader);
                 ByteStream body = reader.Body();

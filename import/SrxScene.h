@@ -125,6 +125,18 @@ struct SrxVertex {
     uint8_t bones[4] = {};  // indices into the mesh's boneNodes
 };
 
+// One morph target: what it adds to each vertex at weight 1.
+struct SrxMorphTarget {
+    float weight = 0.0f;  // at rest, without keys
+    std::vector<std::array<float, 3>> positions, normals;  // offsets, one per vertex
+};
+
+// The weights of every target of a primitive at one tick.
+struct SrxMorphKey {
+    uint32_t time = 0;
+    std::vector<float> weights;
+};
+
 struct SrxPrimitive {
     uint16_t vertexCount = 0;
     uint16_t faceCount = 0;
@@ -134,6 +146,9 @@ struct SrxPrimitive {
     // r, g, b, a bytes per vertex (VCOL), exactly vertexCount entries; empty without.
     std::vector<std::array<uint8_t, 4>> colors;
     uint32_t streamFlags = 0;           // srx::StreamFlags of the streams read
+    // MRPH: each target holds vertexCount offsets and each key one weight per target.
+    std::vector<SrxMorphTarget> morphTargets;
+    std::vector<SrxMorphKey> morphKeys;
 };
 
 struct SrxMesh {
@@ -141,6 +156,17 @@ struct SrxMesh {
     std::vector<int32_t> boneNodes;  // node id of each bone; a mesh with bones is skinned
     std::vector<std::array<float, 16>> boneMatrices;  // one offset matrix per bone
     std::vector<SrxPrimitive> primitives;
+};
+
+// LNPT: a line list or a point list hanging from a node, drawn unlit in its material's
+// diffuse colour times its vertex colours.
+struct SrxLinesPoints {
+    uint16_t node = 0;
+    uint8_t material = 0;  // index into SrxScene::materials, unchecked
+    uint8_t kind = srx::LinesPointsLines;  // srx::LinesPointsKind; another value is kept, not drawn
+    float pointSize = 1.0f;                // pixels, as the file says it
+    std::vector<std::array<float, 3>> positions;
+    std::vector<std::array<uint8_t, 4>> colors;  // r, g, b, a per position; empty without
 };
 
 // What the import does when a mesh announces more primitives than follow it.
@@ -162,6 +188,7 @@ public:
     std::vector<SrxNode> nodes;
     std::vector<SrxCamera> cameras;
     std::vector<SrxLight> lights;
+    std::vector<SrxLinesPoints> linesPoints;
     // With MissingPrimitive::EndImport: the fatal message the engine would have stopped
     // with, or empty.
     std::string importError;

@@ -224,6 +224,37 @@ void SrxWriter::VertexColors(uint8_t primitive, std::span<const std::array<uint8
     EndChunk();
 }
 
+void SrxWriter::MorphTargets(uint8_t primitive, const SrxPrimitive& source) {
+    BeginChunk(ChunkMorphTargets);
+    PutU8(primitive);
+    PutU8(static_cast<uint8_t>(source.morphTargets.size()));
+    PutU16(static_cast<uint16_t>(source.morphKeys.size()));
+    PutU16(source.vertexCount);
+    for (const SrxMorphTarget& target : source.morphTargets) PutF32(target.weight);
+    for (const SrxMorphTarget& target : source.morphTargets)
+        for (const auto* offsets : {&target.positions, &target.normals})
+            if (!offsets->empty()) PutF32s(std::span<const float>(offsets->front().data(), 3 * offsets->size()));
+    for (const SrxMorphKey& key : source.morphKeys) {
+        PutU32(key.time);
+        PutF32s(key.weights);
+    }
+    EndChunk();
+}
+
+void SrxWriter::LinesPoints(const SrxLinesPoints& set) {
+    BeginChunk(ChunkLinesPoints);
+    PutU16(set.node);
+    PutU8(set.material);
+    PutU8(set.kind);
+    PutU32(static_cast<uint32_t>(set.positions.size()));
+    PutF32(set.pointSize);
+    bool colored = !set.colors.empty() && set.colors.size() == set.positions.size();
+    PutU8(colored ? LinesPointsColors : 0);
+    if (!set.positions.empty()) PutF32s(std::span<const float>(set.positions.front().data(), 3 * set.positions.size()));
+    if (colored) PutHostBytes(std::span<const std::array<uint8_t, 4>>(set.colors));
+    EndChunk();
+}
+
 void SrxWriter::Mesh(const SrxMesh& mesh) {
     MeshHeader(mesh.node, static_cast<uint8_t>(mesh.primitives.size()), mesh.boneNodes, mesh.boneMatrices);
     for (const SrxPrimitive& primitive : mesh.primitives) {
@@ -245,9 +276,11 @@ void SrxWriter::Mesh(const SrxMesh& mesh) {
         if (flags & StreamWeights) Weights(primitive.vertices);
         if (!primitive.indices.empty()) Indices(primitive.indices);
     }
-    // After every primitive: a reader that does not know VCOL meets it between chunks.
-    for (size_t p = 0; p < mesh.primitives.size(); ++p)
+    // After every primitive: a reader that does not know VCOL or MRPH meets them between chunks.
+    for (size_t p = 0; p < mesh.primitives.size(); ++p) {
         if (!mesh.primitives[p].colors.empty()) VertexColors(static_cast<uint8_t>(p), mesh.primitives[p].colors);
+        if (!mesh.primitives[p].morphTargets.empty()) MorphTargets(static_cast<uint8_t>(p), mesh.primitives[p]);
+    }
 }
 
 void SrxWriter::Truncate(size_t size) {

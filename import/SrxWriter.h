@@ -65,6 +65,10 @@ public:
     // (from the vertex list, v written as 1 - uv[1]) and INDX when it has indices; then VCOL
     // for each primitive that has colours.
     void Mesh(const SrxMesh& mesh);
+    // MRPH for primitive number `primitive` of the mesh last written, as the record holds it.
+    void MorphTargets(uint8_t primitive, const SrxPrimitive& source);
+    // LNPT; colours are written only when there is one per position.
+    void LinesPoints(const SrxLinesPoints& set);
 
     // Cuts the data to size bytes (no effect when it is shorter).
     void Truncate(size_t size);

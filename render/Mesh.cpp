@@ -89,7 +89,10 @@ int Mesh::Draw(const IndexRange& range) {
         if (FAILED(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, vertexCount, range.start, range.count / 3)))
             Log::Fatal("Mesh::Draw: DrawIndexedPrimitive failed!");
     } else {
-        if (FAILED(device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, vertexCount / 3)))
+        UINT primitives = primitiveType == D3DPT_POINTLIST  ? vertexCount
+                          : primitiveType == D3DPT_LINELIST ? vertexCount / 2
+                                                            : vertexCount / 3;
+        if (FAILED(device->DrawPrimitive(primitiveType, 0, primitives)))
             Log::Fatal("Mesh::Draw: DrawPrimitive failed!");
     }
     return 0;

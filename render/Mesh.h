@@ -1,6 +1,7 @@
 // Mesh: GPU geometry of up to four vertex streams, an optional index buffer, the vertex
 // declaration describing the streams (borrowed), and the index ranges of its sub-meshes.
-// All geometry is drawn as triangle lists. Shaders, textures and render states are the
+// Geometry is drawn as triangle lists, or without indices as the line or point list that
+// primitiveType names. Shaders, textures and render states are the
 // caller's; a draw only binds geometry.
 #pragma once
 
@@ -48,5 +49,7 @@ public:
     IDirect3DIndexBuffer9* indexBuffer = nullptr;
     uint32_t indexCount = 0;
     bool indexBufferDynamic = false;
+    // D3DPT_LINELIST or D3DPT_POINTLIST for a mesh without indices that holds lines or points.
+    D3DPRIMITIVETYPE primitiveType = D3DPT_TRIANGLELIST;
     IDirect3DDevice9* device = nullptr;  // borrowed
 };

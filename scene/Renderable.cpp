@@ -1,12 +1,27 @@
 #include "scene/Renderable.h"
 
 #include "render/Renderer.h"
+#include "scene/MorphBlend.h"
+#include "scene/World.h"
+
+#include <cstring>
 
 Renderable::Renderable() { D3DXMatrixIdentity(&local); }
 
 void MeshPartRenderable::Render() {
     if (!mesh || range < 0 || range >= static_cast<int>(mesh->ranges.size())) return;
+    if (morph) morph->Update(AnimationTime());
     mesh->Draw(mesh->ranges[static_cast<size_t>(range)]);
+}
+
+void LinesPointsRenderable::Render() {
+    if (!mesh) return;
+    if (mesh->primitiveType == D3DPT_POINTLIST) {
+        DWORD size;
+        std::memcpy(&size, &pointSize, sizeof(size));
+        gRenderer->device->SetRenderState(D3DRS_POINTSIZE, size);
+    }
+    mesh->Draw(IndexRange{0, mesh->vertexCount});
 }
 
 void SkinnedRenderable::Render() {
@@ -16,6 +31,7 @@ void SkinnedRenderable::Render() {
     // the same registers.
     gRenderer->ApplyShaderParams(shader, params);
     if (!skin || !skin->mesh) return;
+    if (morph) morph->Update(AnimationTime());
     Mesh& mesh = *skin->mesh;
     if (range != kEveryRange) {
         if (range >= 0 && range < static_cast<int>(mesh.ranges.size()))

@@ -10,7 +10,10 @@
 #include <d3dx9.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
+
+class MorphBlend;
 
 // One bone of a skin: the position of its node in the object's animated-node list and
 // the bone's offset (inverse bind) matrix.
@@ -44,6 +47,11 @@ public:
     // its geometry's box, in the mesh's frame), instead of in the ZN and forward passes.
     bool blended = false;
     D3DXVECTOR3 center{0.0f, 0.0f, 0.0f};
+    // Lines and points: drawn with their own shader after the forward pass, depth-tested,
+    // and in neither the ZN nor the light pass.
+    bool unlit = false;
+    // Morph targets blended into the geometry before each draw; null for most.
+    std::shared_ptr<MorphBlend> morph;
 };
 
 // The passes whose shader a material may replace (Renderable::passShaders).
@@ -63,6 +71,16 @@ public:
 
     Mesh* mesh = nullptr;  // not owned
     int range = 0;
+};
+
+// A line or point list: a whole mesh without indices, points drawn pointSize pixels wide.
+class LinesPointsRenderable : public Renderable {
+public:
+    LinesPointsRenderable(Mesh* mesh, float pointSize) : mesh(mesh), pointSize(pointSize) { unlit = true; }
+    void Render() override;
+
+    Mesh* mesh = nullptr;  // not owned
+    float pointSize = 1.0f;
 };
 
 // Skinned geometry. Render() uploads the bone palette through the renderable's own

@@ -20,6 +20,7 @@
 #include "render/Renderer.h"
 #include "resources/FileUtil.h"
 #include "scene/Material.h"
+#include "scene/MorphBlend.h"
 #include "scene/Vertices.h"
 
 #include <algorithm>
@@ -32,6 +33,9 @@ namespace {
 
 // The skinning shaders declare matrixArray[48] at c64, which fills the vertex registers.
 constexpr size_t kMaxBones = 48;
+// Morph targets blended per primitive: the first this many, which is what glTF viewers
+// commonly take.
+constexpr size_t kMaxMorphTargets = 8;
 // 16-bit indices address this many vertices; larger meshes get 32-bit indices.
 constexpr uint32_t kShortIndexedVertices = 65536;
 constexpr float kBoxStart = 99999.99f;
@@ -144,6 +148,7 @@ public:
     }
 
     void BuildMesh(size_t index, MeshOutline& outline);
+    void BuildLinesPoints(size_t index);
 
 private:
     bool Accept(size_t index, const SrxMesh& m) const;
@@ -300,6 +305,14 @@ void SceneBuild::BuildMesh(size_t index, MeshOutline& outline) {
             ApplyMaterialFeatures(material, colored, hasSecond, materialShaders, *r);
         }
         r->shader = skinned ? skinnedShader_ : staticShader_;
+        if (!p.morphTargets.empty()) {
+            if (p.morphTargets.size() > kMaxMorphTargets)
+                Log::Write("World::LoadScene: mesh %zu ('%s') primitive %zu has %zu morph targets; the first %zu are "
+                           "blended.\n",
+                           index, node.name, k, p.morphTargets.size(), kMaxMorphTargets);
+            r->morph = std::make_shared<MorphBlend>(mesh, vBase - static_cast<uint32_t>(p.vertices.size()), skinned, p,
+                                                    kMaxMorphTargets);
+        }
         object_.AddRenderable(r);
         object_.palette = palette;
     }
@@ -336,6 +349,69 @@ void SceneBuild::BuildMesh(size_t index, MeshOutline& outline) {
     entry.parent = node.parent;
     entry.transform = D3DXMATRIX(node.matrix);
     world_.meshes.push_back(mesh);
+}
+
+// A line or point list becomes a mesh of its own, its colours the vertex colours times the
+// material's diffuse colour, drawn unlit. Points take the size the file gives, clamped to
+// what the device draws; a size that is not finite draws them one pixel wide.
+void SceneBuild::BuildLinesPoints(size_t index) {
+    const SrxLinesPoints& set = scene_.linesPoints[index];
+    bool lines = set.kind == srx::LinesPointsLines;
+    const char* what = lines ? "lines" : "points";
+    if (set.node >= scene_.nodes.size() || (!lines && set.kind != srx::LinesPointsPoints) || set.positions.empty()) {
+        Log::Write("World::LoadScene: %s %zu name node %u of %zu, are of kind %u or are empty; not drawn.\n", what,
+                   index, set.node, scene_.nodes.size(), set.kind);
+        return;
+    }
+    int shader = world_.LinesPointsShader();
+    if (shader < 0) return;
+    const SrxNode& node = scene_.nodes[set.node];
+    const SrxMaterial& material = set.material < scene_.materials.size() ? scene_.materials[set.material]
+                                                                         : MaterialWithoutMaps();
+    // A line list's last vertex without a partner is left out.
+    uint32_t count = static_cast<uint32_t>(lines ? set.positions.size() / 2 * 2 : set.positions.size());
+    if (count == 0) return;
+    float pointSize = set.pointSize;
+    if (!lines) {
+        D3DCAPS9 caps{};
+        gRenderer->device->GetDeviceCaps(&caps);
+        if (!(pointSize >= 1.0f && pointSize <= caps.MaxPointSize)) {
+            float drawn = std::isfinite(pointSize) ? std::clamp(pointSize, 1.0f, caps.MaxPointSize) : 1.0f;
+            Log::Write("World::LoadScene: points %zu ('%s') are %g pixels wide; the device draws %g to %g, so they "
+                       "are drawn %g wide.\n",
+                       index, node.name, pointSize, 1.0, caps.MaxPointSize, drawn);
+            pointSize = drawn;
+        }
+    }
+    Mesh* mesh = gRenderer->CreateMesh();
+    if (!mesh) Log::Fatal("World::LoadScene: Renderer::CreateMesh failed!");
+    mesh->CreateStream(0, count, sizeof(LinesPointsVertex), false, true);
+    mesh->declaration = world_.LinesPointsDeclaration();
+    mesh->primitiveType = lines ? D3DPT_LINELIST : D3DPT_POINTLIST;
+    mesh->SetDebugName(path_ + " " + node.name + " " + what);
+    auto* vertices = static_cast<LinesPointsVertex*>(mesh->LockStream(0));
+    bool colored = set.colors.size() == set.positions.size();
+    auto channel = [](float material, uint8_t vertex) {
+        float value = std::isfinite(material) ? std::clamp(material, 0.0f, 1.0f) : 1.0f;
+        return static_cast<uint32_t>(value * static_cast<float>(vertex) + 0.5f);
+    };
+    for (uint32_t v = 0; v < count; ++v) {
+        const std::array<float, 3>& p = set.positions[v];
+        const std::array<uint8_t, 4> c = colored ? set.colors[v] : std::array<uint8_t, 4>{255, 255, 255, 255};
+        vertices[v].position[0] = p[0];
+        vertices[v].position[1] = p[1];
+        vertices[v].position[2] = -p[2];
+        vertices[v].color = D3DCOLOR_ARGB(255, channel(material.diffuse[0], c[0]), channel(material.diffuse[1], c[1]),
+                                          channel(material.diffuse[2], c[2]));
+    }
+    mesh->UnlockStream(0);
+    world_.meshes.push_back(mesh);
+    auto* r = new LinesPointsRenderable(mesh, pointSize);
+    world_.renderables.push_back(r);
+    r->local = D3DXMATRIX(node.matrix);
+    r->shader = shader;
+    Renderer::BuildStateList(r->params);
+    object_.AddRenderable(r);
 }
 
 }  // namespace
@@ -376,6 +452,7 @@ bool World::LoadScene(SceneObject* object, const std::string& path, const uint8_
     auto* outline = new MeshOutline();
     SceneBuild build(*this, *object, *scene, path);
     for (size_t m = 0; m < scene->meshes.size(); ++m) build.BuildMesh(m, *outline);
+    for (size_t l = 0; l < scene->linesPoints.size(); ++l) build.BuildLinesPoints(l);
     outlines.push_back(outline);
     object->outline = outline;
     return true;

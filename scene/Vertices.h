@@ -27,6 +27,12 @@ struct SkinnedVertex {
     uint8_t bones[4];  // blend indices into the mesh's bone list
 };
 
+// Line and point vertex, 16 bytes: the colour already holds the material's.
+struct LinesPointsVertex {
+    float position[3];  // x, y, -z of the file
+    uint32_t color;     // D3DCOLOR
+};
+
 // The bone influences the scene build gives a file's vertex: weights (0, 0, 0, 1) on bone 0
 // when all four bone numbers are 0 (the file gives none), and bone 0 in place of a number
 // beyond the mesh's bone list. The build and whoever places vertices where it will (the
@@ -67,6 +73,7 @@ static_assert(offsetof(StaticVertex, uv0) == 16);
 static_assert(offsetof(StaticVertex, uv1) == 24);
 static_assert(offsetof(StaticVertex, tangent) == 28);
 static_assert(sizeof(SkinnedVertex) == 52);
+static_assert(sizeof(LinesPointsVertex) == 16);
 static_assert(offsetof(SkinnedVertex, normal) == 12);
 static_assert(offsetof(SkinnedVertex, uv0) == 24);
 static_assert(offsetof(SkinnedVertex, weights) == 32);

@@ -39,6 +39,10 @@ const D3DVERTEXELEMENT9 kDeclarationC[] = {
     {0, 32, D3DDECLTYPE_FLOAT4, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_BLENDWEIGHT, 0},
     {0, 48, D3DDECLTYPE_UBYTE4, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_BLENDINDICES, 0},
     D3DDECL_END()};
+const D3DVERTEXELEMENT9 kDeclarationLines[] = {
+    {0, 0, D3DDECLTYPE_FLOAT3, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_POSITION, 0},
+    {0, 12, D3DDECLTYPE_D3DCOLOR, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_COLOR, 0},
+    D3DDECL_END()};
 // clang-format on
 
 constexpr uint32_t kClearAll = ClearColor | ClearDepth | ClearStencil;
@@ -143,6 +147,7 @@ World::~World() {
     gRenderer->ReleaseShader(forwardShader);
     gRenderer->ReleaseShader(boundedLightShader);
     for (int shader : materialShaders) gRenderer->ReleaseShader(shader);
+    gRenderer->ReleaseShader(linesPointsShader);
     if (lightQuadDeclaration) gRenderer->ReleaseVertexDecl(lightQuadDeclaration);
     lightQuadDeclaration = nullptr;
     postfx.Release();
@@ -209,6 +214,24 @@ bool World::MaterialPassShaders(int (&shaders)[MaterialPassCount]) {
     return std::count(shaders, shaders + MaterialPassCount, -1) == 0;
 }
 
+int World::LinesPointsShader() {
+    const char* const path = "./data/PassUnlit.hlslv";
+    if (!linesPointsShaderTried) {
+        linesPointsShaderTried = true;
+        linesPointsShader = gRenderer->FindShader(path);
+        std::error_code missing;
+        if (linesPointsShader < 0 && std::filesystem::is_regular_file(DataFilePath(path), missing))
+            linesPointsShader = gRenderer->LoadShader(path);
+        if (linesPointsShader < 0) Log::Write("World: %s is not there; lines and points are not drawn.\n", path);
+    }
+    return linesPointsShader;
+}
+
+IDirect3DVertexDeclaration9* World::LinesPointsDeclaration() {
+    if (!declarations[DeclarationLines]) declarations[DeclarationLines] = gRenderer->CreateVertexDecl(kDeclarationLines);
+    return declarations[DeclarationLines];
+}
+
 Zone* World::CreateZone(const std::string& name) {
     zones.push_back(new Zone(name));
     return zones.back();
@@ -253,7 +276,8 @@ void World::Queue(SceneObject& object) {
         for (SkinPalette* palette : object.palettes) palette->Recompute();
     for (Renderable* renderable : object.renderables) {
         renderable->params.values[ParamParamsDOF].vector = dofParams;
-        (renderable->blended ? blendList : drawList).push_back(DrawItem{renderable, object.world});
+        std::vector<DrawItem>& list = renderable->unlit ? unlitList : renderable->blended ? blendList : drawList;
+        list.push_back(DrawItem{renderable, object.world});
     }
 }
 
@@ -327,6 +351,11 @@ void World::DrawForwardPass() {
     gRenderer->SetSamplerFlags(3, SamplerBorder | SamplerLinear);
     DrawPass pass{nullptr, forwardShader, MaterialPassForward};
     DrawList(&pass);
+    if (!unlitList.empty()) {
+        PerfEvent lines(L"Lines and points");
+        DrawItems(nullptr, unlitList);
+        unlitList.clear();
+    }
     DrawBlendPass();
     // The queue's storage goes with the frame; the next one grows it again.
     drawList.clear();

@@ -52,6 +52,7 @@ enum VertexDeclarationSlot {
     DeclarationC,
     DeclarationBColor,
     DeclarationCColor,
+    DeclarationLines,  // LinesPointsVertex: position and colour, for lines and points
     DeclarationCount
 };
 
@@ -75,6 +76,10 @@ public:
     // (PassZNMaterial.hlslv, PassForwardMaterial.hlslv, PassBlendMaterial.hlslv), loaded the first time a scene
     // asks; false, after one log line, when they cannot be had.
     bool MaterialPassShaders(int (&shaders)[MaterialPassCount]);
+    // The shader of lines and points (PassUnlit.hlslv) and their declaration, made the first
+    // time a scene has them; -1 after one log line when the shader cannot be had.
+    int LinesPointsShader();
+    IDirect3DVertexDeclaration9* LinesPointsDeclaration();
     // The same for a scene file already in memory; path names it (its lightmap, its meshes).
     bool LoadScene(SceneObject* object, const std::string& path, const uint8_t* data, size_t size);
     // The same, for a scene the caller will release (SceneHandle.h); an empty handle when
@@ -94,6 +99,7 @@ public:
     Camera* camera = nullptr;  // the frame's camera, not owned
     std::vector<DrawItem> drawList;
     std::vector<DrawItem> blendList;  // the frame's blended renderables, drawn after the forward pass
+    std::vector<DrawItem> unlitList;  // the frame's lines and points, drawn after the opaque surfaces
     // How many lights the blend pass lights its surfaces with; the rest are left out, and
     // said once in the log.
     static constexpr int kBlendLights = 16;
@@ -116,6 +122,8 @@ public:
     int znShader = -1, lightShader = -1, forwardShader = -1;
     int materialShaders[MaterialPassCount] = {-1, -1, -1};  // MaterialPassShaders's, once loaded
     bool materialShadersTried = false;
+    int linesPointsShader = -1;
+    bool linesPointsShaderTried = false;
     ShaderParams znParams, lightParams, forwardParams;
     PostFX postfx;
     // Point and spot lights shade only the rectangles their ranges reach, all of them in one

@@ -100,6 +100,11 @@ bool Device::InitialiseGl(std::string* error) {
     LabelGlObject(GL_VERTEX_ARRAY, emptyVertexArray_, "D3D9 empty vertex array");
     glEnable(GL_TEXTURE_CUBE_MAP_SEAMLESS);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    // The largest point the rasteriser draws is the device's MaxPointSize; D3DRS_POINTSIZE
+    // is clamped to it at draw time, as Direct3D 9 clamps to its caps.
+    GLfloat pointSizes[2] = {1.0f, 1.0f};
+    glGetFloatv(GL_POINT_SIZE_RANGE, pointSizes);
+    caps_.MaxPointSize = std::max(1.0f, pointSizes[1]);
 
     UINT width = parameters_.BackBufferWidth, height = parameters_.BackBufferHeight;
     glGetIntegerv(GL_MAX_SAMPLES, &maxSamples_);

@@ -6,6 +6,7 @@
 #include "d3d9/GlProgram.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -182,6 +183,12 @@ void Device::ApplyRenderStates() {
             glDisable(GL_POLYGON_OFFSET_POINT);
         }
         if (rs[D3DRS_MULTISAMPLEANTIALIAS]) glEnable(GL_MULTISAMPLE); else glDisable(GL_MULTISAMPLE);
+        // Direct3D 9 clamps the point size to [POINTSIZE_MIN, POINTSIZE_MAX] and then to the
+        // caps; a NaN size draws the smallest point rather than raising a GL error.
+        float pointSize = FloatBits(rs[D3DRS_POINTSIZE]);
+        pointSize = std::isnan(pointSize) ? 1.0f : pointSize;
+        pointSize = std::min(std::max(pointSize, FloatBits(rs[D3DRS_POINTSIZE_MIN])), FloatBits(rs[D3DRS_POINTSIZE_MAX]));
+        glPointSize(std::clamp(pointSize, 1.0f, caps_.MaxPointSize));
     }
     if (gl_.dirty & DirtyBlend) {
         if (rs[D3DRS_ALPHABLENDENABLE]) {

@@ -61,7 +61,10 @@ HRESULT Device::SetRenderState(D3DRENDERSTATETYPE state, DWORD value) {
     case D3DRS_FILLMODE:
     case D3DRS_DEPTHBIAS:
     case D3DRS_SLOPESCALEDEPTHBIAS:
-    case D3DRS_MULTISAMPLEANTIALIAS: gl_.dirty |= DirtyRaster; break;
+    case D3DRS_MULTISAMPLEANTIALIAS:
+    case D3DRS_POINTSIZE:
+    case D3DRS_POINTSIZE_MIN:
+    case D3DRS_POINTSIZE_MAX: gl_.dirty |= DirtyRaster; break;
     case D3DRS_ALPHABLENDENABLE:
     case D3DRS_SRCBLEND:
     case D3DRS_DESTBLEND:

@@ -31,6 +31,7 @@ void D3D9State::Reset(bool autoDepth, Surface* backBuffer, Surface* autoDepthSte
     renderStates[D3DRS_COLORVERTEX] = TRUE;
     renderStates[D3DRS_LOCALVIEWER] = TRUE;
     renderStates[D3DRS_POINTSIZE] = BitsOf(1.0f);
+    renderStates[D3DRS_POINTSIZE_MIN] = BitsOf(1.0f);
     renderStates[D3DRS_POINTSIZE_MAX] = BitsOf(64.0f);
     renderStates[D3DRS_MULTISAMPLEANTIALIAS] = TRUE;
     renderStates[D3DRS_MULTISAMPLEMASK] = 0xFFFFFFFF;

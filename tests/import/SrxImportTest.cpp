@@ -532,3 +532,77 @@ TEST(SrxImport, MaterialExtensionAndVertexColoursRoundTripWhereOldReadersSkipThe
     EXPECT_NE(c.log.find("names primitive 2 of a mesh that has no such primitive"), std::string::npos);
     EXPECT_TRUE(c.scene.meshes[0].primitives[0].colors.empty());
 }
+
+// Morph targets and line and point lists: read back as written, in chunks of their own that a
+// reader which does not know them skips between meshes; targets for another vertex count,
+// or more than their chunk holds, are not read and the primitive keeps its shape.
+TEST(SrxImport, MorphTargetsAndLinesAndPointsRoundTripInChunksOldReadersSkip) {
+    SrxMesh mesh;
+    mesh.primitives = {Primitive(3, {0, 1, 2})};
+    SrxMorphTarget target;
+    target.weight = 0.25f;
+    target.positions = {{0, 1, 0}, {0, 2, 0}, {0, 3, 0}};
+    target.normals = {{1, 0, 0}, {0, 0, 0}, {0, 0, -1}};
+    mesh.primitives[0].morphTargets = {target, target};
+    mesh.primitives[0].morphKeys = {{0, {0.0f, 1.0f}}, {600, {1.0f, 0.5f}}};
+    SrxLinesPoints points;
+    points.kind = srx::LinesPointsPoints;
+    points.node = 2;
+    points.pointSize = 4.0f;
+    points.positions = {{1, 2, 3}, {4, 5, 6}};
+    points.colors = {{{1, 2, 3, 4}}, {{5, 6, 7, 8}}};
+    SrxWriter writer;
+    writer.Mesh(mesh);
+    writer.LinesPoints(points);
+    writer.Mesh(mesh);
+    Imported a = Import(writer.Data());
+    ASSERT_EQ(a.scene.meshes.size(), 2u);
+    const SrxPrimitive& p = a.scene.meshes[0].primitives[0];
+    ASSERT_EQ(p.morphTargets.size(), 2u);
+    EXPECT_EQ(p.morphTargets[1].weight, 0.25f);
+    EXPECT_EQ(p.morphTargets[1].positions, target.positions);
+    EXPECT_EQ(p.morphTargets[1].normals, target.normals);
+    ASSERT_EQ(p.morphKeys.size(), 2u);
+    EXPECT_EQ(p.morphKeys[1].time, 600u);
+    EXPECT_EQ(p.morphKeys[1].weights, (std::vector<float>{1.0f, 0.5f}));
+    ASSERT_EQ(a.scene.linesPoints.size(), 1u);
+    const SrxLinesPoints& read = a.scene.linesPoints[0];
+    EXPECT_EQ(read.kind, srx::LinesPointsPoints);
+    EXPECT_EQ(read.node, 2);
+    EXPECT_EQ(read.pointSize, 4.0f);
+    EXPECT_EQ(read.positions, points.positions);
+    EXPECT_EQ(read.colors, points.colors);
+
+    // What a reader without the new chunks sees: both meshes whole, each PRIM after its MESH.
+    std::vector<uint32_t> ids;
+    ByteStream stream(writer.Data().data(), writer.Size());
+    ChunkReader reader(stream);
+    for (uint32_t id = 0; reader.ReadHeader(id) != 0;) ids.push_back(id);
+    for (size_t i = 0; i < ids.size(); ++i)
+        if (ids[i] == srx::ChunkMesh) EXPECT_EQ(ids[i + 1], srx::ChunkPrimitive);
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), srx::ChunkMorphTargets), 2);
+
+    SrxWriter bad;
+    bad.Mesh(SrxMesh{0, {}, {}, {Primitive(2, {0, 1, 1})}});
+    auto morphHeader = [&](uint8_t targets, uint16_t vertices) {
+        bad.BeginChunk(srx::ChunkMorphTargets);
+        bad.PutU8(0);
+        bad.PutU8(targets);
+        bad.PutU16(0);
+        bad.PutU16(vertices);
+    };
+    morphHeader(1, 3);
+    bad.PutZeros(4 + 24 * 3);
+    bad.MeshHeader(0, 1);
+    bad.Primitive(3, 0, 0);
+    morphHeader(9, 3);
+    bad.EndChunk();
+    Imported b = Import(bad.Data());
+    ASSERT_EQ(b.scene.meshes.size(), 2u);
+    EXPECT_TRUE(b.scene.meshes[0].primitives[0].morphTargets.empty());
+    EXPECT_TRUE(b.scene.meshes[1].primitives[0].morphTargets.empty());
+    EXPECT_NE(b.log.find("morph targets of 3 vertices for a primitive of 2; the primitive keeps its shape"),
+              std::string::npos)
+        << b.log;
+    EXPECT_NE(b.log.find("9 morph targets need"), std::string::npos) << b.log;
+}

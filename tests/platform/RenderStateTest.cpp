@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -837,4 +838,59 @@ TEST_F(LayerPathTest, WhatIsBoundStaysAliveWhenTheApplicationReleasesIt) {
     device->SetStreamSource(0, nullptr, 0, 0);
     back->Release();
     EXPECT_EQ(ReadBackBuffer()[0], 0xFF000000u) << "the back buffer was not drawn into";
+}
+
+// Lines and points land on the pixels Direct3D 9 puts them on: a vertex at a pixel's centre
+// lights that pixel, a line list and a strip cover the pixels between their ends, and a
+// point covers D3DRS_POINTSIZE pixels a side, clamped to POINTSIZE_MAX and to the caps.
+TEST_F(LayerPathTest, LinesAndPointsCoverThePixelsTheyName) {
+    D3DCAPS9 caps{};
+    ASSERT_EQ(device->GetDeviceCaps(&caps), D3D_OK);
+    ASSERT_GT(caps.MaxPointSize, 8.0f) << "points of a few pixels are what point clouds need";
+    const float w = static_cast<float>(width), h = static_cast<float>(height);
+    // The clip-space place of pixel (x, y)'s centre, which Direct3D 9 puts on whole numbers.
+    auto at = [&](float x, float y, D3DCOLOR c) {
+        return Vertex{x * 2.0f / w - 1.0f, 1.0f - y * 2.0f / h, 0.5f, 0, 0, c};
+    };
+    struct Case {
+        const char* name;
+        D3DPRIMITIVETYPE type;
+        std::vector<Vertex> vertices;
+        float pointSize, pointSizeMax;
+        std::vector<std::pair<int, int>> lit, dark;
+    };
+    const D3DCOLOR red = 0xFFFF0000;
+    const float huge = 1e6f;
+    const int big = std::min<int>(static_cast<int>(caps.MaxPointSize), 40) / 2 * 2;
+    const Case cases[] = {
+        {"line list", D3DPT_LINELIST, {at(4, 10, red), at(20, 10, red), at(30, 2, red), at(30, 12, red)}, 1, 64,
+         {{4, 10}, {12, 10}, {19, 10}, {30, 2}, {30, 7}, {30, 11}}, {{12, 9}, {12, 11}, {21, 10}, {31, 7}, {30, 13}}},
+        {"line strip", D3DPT_LINESTRIP, {at(4, 40, red), at(20, 40, red), at(20, 50, red)}, 1, 64,
+         {{5, 40}, {19, 40}, {20, 45}, {20, 49}}, {{12, 39}, {12, 41}, {21, 45}, {20, 51}}},
+        {"one-pixel points", D3DPT_POINTLIST, {at(5, 5, red), at(50, 30, red)}, 1, 64, {{5, 5}, {50, 30}},
+         {{4, 5}, {6, 5}, {5, 4}, {5, 6}, {49, 30}, {51, 30}}},
+        {"five-pixel point", D3DPT_POINTLIST, {at(32, 32, red)}, 5, 64, {{30, 30}, {34, 34}, {32, 32}},
+         {{29, 32}, {35, 32}, {32, 29}, {32, 35}}},
+        {"clamped to POINTSIZE_MAX", D3DPT_POINTLIST, {at(32, 32, red)}, 9, 3, {{31, 31}, {33, 33}},
+         {{30, 32}, {34, 32}}},
+        {"clamped to the caps", D3DPT_POINTLIST, {at(32, 32, red)}, huge, huge, {{32 - big / 2, 32}, {31 + big / 2, 32}},
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+        device->SetRenderState(D3DRS_POINTSIZE, std::bit_cast<DWORD>(c.pointSize));
+        device->SetRenderState(D3DRS_POINTSIZE_MAX, std::bit_cast<DWORD>(c.pointSizeMax));
+        UINT count = c.type == D3DPT_LINELIST    ? static_cast<UINT>(c.vertices.size() / 2)
+                     : c.type == D3DPT_LINESTRIP ? static_cast<UINT>(c.vertices.size() - 1)
+                                                 : static_cast<UINT>(c.vertices.size());
+        ASSERT_EQ(device->DrawPrimitiveUP(c.type, count, c.vertices.data(), sizeof(Vertex)), D3D_OK);
+        std::vector<uint32_t> pixels = ReadBackBuffer();
+        for (auto [x, y] : c.lit) EXPECT_EQ(pixels[y * width + x], red) << "lit " << x << "," << y;
+        for (auto [x, y] : c.dark) EXPECT_EQ(pixels[y * width + x], 0xFF000000u) << "dark " << x << "," << y;
+    }
+    // A NaN size draws the smallest point instead of raising a GL error.
+    device->SetRenderState(D3DRS_POINTSIZE, 0x7FC00000);
+    Vertex one = at(8, 8, red);
+    EXPECT_EQ(device->DrawPrimitiveUP(D3DPT_POINTLIST, 1, &one, sizeof(Vertex)), D3D_OK);
 }

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -362,4 +363,127 @@ TEST_F(MaterialFeatures, TextureTransformsAndTheSecondCoordinateSetMoveTheMap) {
         int red = picture.Channel(left, 0), blue = picture.Channel(left, 2);
         EXPECT_GT(c.blueLeft ? blue : red, (c.blueLeft ? red : blue) + 60);
     }
+}
+
+// Lines and points are drawn unlit in their material's colour where the file puts them: a
+// red line across the middle, and above it a green point.
+TEST_F(MaterialFeatures, ALineAndAPointShowInTheirColourWhereTheFilePutsThem) {
+    const float positions[] = {-1, 0, 0, 1, 0, 0, 0, 0.5f, 0};
+    std::string bin(reinterpret_cast<const char*>(positions), sizeof(positions));
+    std::string json =
+        std::string(R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}],)") +
+        R"("meshes":[{"primitives":[{"attributes":{"POSITION":0},"mode":1,"material":0},)" +
+        R"({"attributes":{"POSITION":1},"mode":0,"material":1}]}],)" +
+        R"("materials":[{"pbrMetallicRoughness":{"baseColorFactor":[1,0,0,1]}},)" +
+        R"({"pbrMetallicRoughness":{"baseColorFactor":[0,1,0,1]}}],)" + R"("buffers":[{"byteLength":36,)" +
+        R"("uri":"data:application/octet-stream;base64,)" + Base64(bin) + R"("}],)" +
+        R"("bufferViews":[{"buffer":0,"byteLength":24},{"buffer":0,"byteOffset":24,"byteLength":12}],)" +
+        R"("accessors":[{"bufferView":0,"componentType":5126,"count":2,"type":"VEC3","min":[-1,0,0],"max":[1,0,0]},)" +
+        R"({"bufferView":1,"componentType":5126,"count":1,"type":"VEC3","min":[0,0.5,0],"max":[0,0.5,0]}]})";
+    Picture picture = ViewBoth("linepoint", json);
+    std::vector<int> box = picture.Box();
+    EXPECT_GT(box[2] - box[0], picture.width / 2) << "the line is framed across the view";
+    int redRow = -1, greenRow = -1;
+    for (int y = 0; y < picture.height; ++y)
+        for (int x = 0; x < picture.width; ++x) {
+            uint32_t p = picture.pixels[static_cast<size_t>(y * picture.width + x)];
+            if (picture.Channel(p, 0) > 150 && picture.Channel(p, 1) < 60 && x == picture.width / 2) redRow = y;
+            if (picture.Channel(p, 1) > 150 && picture.Channel(p, 0) < 60) greenRow = y;
+        }
+    EXPECT_NEAR(redRow, picture.height / 2, picture.height / 8) << "the red line crosses the middle";
+    EXPECT_GE(greenRow, 0) << "the green point is drawn";
+    EXPECT_LT(greenRow, redRow) << "above the line";
+    EXPECT_NE(sourceLog_.find("Model: drawn: lines, unlit: 'meshes[0]-0'\n"), std::string::npos) << sourceLog_;
+    lumaret::test::ToolRun dump = RunTool("tools/srxdump/srxdump", "linepoint.srx");
+    EXPECT_NE(dump.output.find("lines 0: node 0, material 0, 1 segments"), std::string::npos) << dump.output;
+    EXPECT_NE(dump.output.find("points 1: node 0, material 1, 1 points, size 3"), std::string::npos) << dump.output;
+
+    // A point size that is not a number draws the point one pixel wide, said once.
+    std::string srx = ReadFileBytes("linepoint.srx");
+    size_t points = srx.rfind("LNPT");
+    ASSERT_NE(points, std::string::npos);
+    for (float size : {1.0f, std::nanf("")}) {
+        std::memcpy(&srx[points + 16], &size, sizeof(size));
+        WriteFileBytes(std::isnan(size) ? "nansize.srx" : "onepixel.srx", srx);
+    }
+    Picture onePixel = View("onepixel.srx");
+    EXPECT_FALSE(onePixel.pixels == picture.pixels) << "the point is 3 pixels wide";
+    EXPECT_TRUE(View("nansize.srx").pixels == onePixel.pixels);
+    EXPECT_NE(ReadFileBytes("log.txt").find("points 1 ('nodes[0]') are nan pixels wide; the device draws 1 to "),
+              std::string::npos)
+        << ReadFileBytes("log.txt");
+}
+
+// The glTF asset generator's primitive modes: every one draws the outline of the same
+// square (points close enough to read as one), framed as the triangles are, and the lines
+// and points leave the square's middle empty.
+TEST_F(MaterialFeatures, EveryPrimitiveModeOfTheAssetGeneratorDrawsItsSquare) {
+    const std::string folder = "/usr/share/assimp/models/glTF2/glTF-Asset-Generator/Mesh_PrimitiveMode/";
+    // Modes by model number: points 00 and 07; lines, loops and strips 01-03 and 08-10.
+    const std::vector<int> outlines = {0, 1, 2, 3, 7, 8, 9, 10};
+    Picture filled = View(folder + "Mesh_PrimitiveMode_06.gltf");
+    std::vector<int> square = filled.Box();
+    for (int model = 0; model < 16; ++model) {
+        char name[32];
+        std::snprintf(name, sizeof(name), "Mesh_PrimitiveMode_%02d", model);
+        SCOPED_TRACE(name);
+        Picture picture = View(folder + name + ".gltf");
+        std::vector<int> box = picture.Box();
+        for (int i = 0; i < 4; ++i) EXPECT_NEAR(box[i], square[i], 8) << "framed as the filled square";
+        bool outline = std::find(outlines.begin(), outlines.end(), model) != outlines.end();
+        EXPECT_EQ(picture.IsModel(picture.At(0.5f, 0.5f)), !outline);
+        if (outline) {
+            EXPECT_GT(picture.ModelPixels(), 500u) << "all four sides";
+            EXPECT_LT(picture.ModelPixels(), filled.ModelPixels() / 10);
+        } else {
+            EXPECT_GT(picture.ModelPixels(), filled.ModelPixels() * 9 / 10);
+        }
+    }
+}
+
+// A real model: AnimatedMorphCube's weights move its top face as its clip plays, so the
+// still view changes between two frames, from the file and from its SRX (which plays on the
+// clock's own rate, having no clip length in seconds).
+TEST_F(MaterialFeatures, TheAnimatedMorphCubeChangesShapeAsItsClipPlays) {
+    const std::string model =
+        "/usr/share/assimp/models/glTF2/glTF-Sample-Models/AnimatedMorphCube-glTF/AnimatedMorphCube.gltf";
+    ASSERT_EQ(RunTool("tools/srxconvert/srxconvert", model + " cube.srx").status, 0);
+    setenv("LUMARET_SCREENSHOT_FRAMES", "1,60", 1);
+    std::vector<Picture> frames;
+    for (const std::string& file : {model, std::string("cube.srx")}) {
+        lumaret::test::ToolRun run = RunTool("tools/viewer/viewer", "--still --frames 60 --screenshot cube.png " + file);
+        EXPECT_EQ(run.status, 0) << run.output;
+        for (const char* png : {"cube_1.png", "cube_60.png"}) {
+            Picture& picture = frames.emplace_back();
+            EXPECT_TRUE(lumaret::test::ReadPng(png, &picture.width, &picture.height, &picture.pixels)) << png;
+        }
+    }
+    unsetenv("LUMARET_SCREENSHOT_FRAMES");
+    ASSERT_EQ(frames.size(), 4u);
+    EXPECT_GT(frames[0].Differing(frames[1], 8), frames[0].ModelPixels() / 5) << "the cube changes shape";
+    EXPECT_GT(frames[2].Differing(frames[3], 8), frames[2].ModelPixels() / 5) << "and so does its SRX";
+    EXPECT_NE(ReadFileBytes("log.txt").find("Reading 2 morph targets of primitive 0"), std::string::npos);
+}
+
+// Metal/roughness on the engine's terms: a smooth red metal loses its diffuse red to a dim
+// red reflection and highlight, while a material that states no metalness draws as the
+// dielectric it is taken for (glTF's default of 1 would blacken every such model).
+TEST_F(MaterialFeatures, AMetalLosesItsDiffuseColourAndAMaterialWithoutFactorsStaysAsItWas) {
+    auto red = [](const std::string& factors) {
+        return R"({"name":"red","pbrMetallicRoughness":{"baseColorFactor":[1,0,0,1])" + factors + "}}";
+    };
+    Picture metal = ViewBoth("metal", Gltf({{}}, red(R"(,"metallicFactor":1,"roughnessFactor":0.2)")));
+    std::string metalLog = sourceLog_;
+    Picture rough = ViewBoth("rough", Gltf({{}}, red(R"(,"metallicFactor":0,"roughnessFactor":1)")));
+    Picture plain = View((WriteFileBytes("plainred.gltf", Gltf({{}}, red(""))), "plainred.gltf"));
+    EXPECT_TRUE(plain.pixels == rough.pixels) << "no factors: a rough dielectric";
+    EXPECT_GT(plain.Dominated(0), plain.ModelPixels() * 99 / 100);
+    long metalRed = 0, roughRed = 0;
+    for (size_t i = 0; i < metal.pixels.size(); ++i) {
+        metalRed += metal.IsModel(metal.pixels[i]) ? metal.Channel(metal.pixels[i], 0) : 0;
+        roughRed += rough.IsModel(rough.pixels[i]) ? rough.Channel(rough.pixels[i], 0) : 0;
+    }
+    EXPECT_LT(metalRed * 2, roughRed) << "the metal has no diffuse colour";
+    EXPECT_GT(metal.Dominated(0), metal.ModelPixels() / 2) << "what it reflects is red";
+    EXPECT_NE(metalLog.find("Model: approximated: metal/roughness: 'red'\n"), std::string::npos) << metalLog;
 }

@@ -520,7 +520,7 @@ TEST_F(SrxConvertModels, ExitStatusesAndMessages) {
                                "cannot create the directory garbage.xyz/sub: Not a directory"},
                           Case{anim + " new/dir/a.srx", 0, "-> new/dir/a.srx"},
                           Case{"empty.obj a.srx", 3, "nothing to convert in empty.obj"},
-                          Case{"lines.obj a.srx", 3, "only 2 lines and 0 points"},
+                          Case{"lines.obj a.srx", 0, "lines: 2, points: 0 (drawn unlit)"},
                           Case{anim + " a.srx --ticks-per-second 240 --animation 0", 0, "on ticks 0..240"}}) {
         lumaret::test::ToolRun run = RunTool("tools/srxconvert/srxconvert", c.arguments);
         EXPECT_EQ(run.status, c.status) << c.arguments << ": " << run.output;

@@ -242,7 +242,7 @@ TEST_F(ViewerRun, RefusesWhatItCannotShow) {
           Case{"missing.srx", 2, "cannot read missing.srx"}, Case{"missing.gltf", 2, "cannot read missing.gltf"},
           // Assimp's own reason, on one line.
           Case{"garbage.xyz", 2, "viewer: cannot read garbage.xyz: No suitable reader found"},
-          Case{"lines.obj", 3, "only 2 lines and 0 points"},
+          Case{"--frames 1 --screenshot lines.png lines.obj", 0, "viewer: drawn: lines, unlit: 'defaultobject'"},
           Case{"folder.srx", 2, "cannot read folder.srx: is a directory"},
           Case{"folder.glb", 2, "cannot read folder.glb: is a directory"},
           Case{"/dev/null", 2, "cannot read /dev/null: is not a regular file"},
@@ -566,8 +566,8 @@ TEST(ViewerLighting, LightsKeepTheirPlaceToTheModelWhateverTheZoomAndPan) {
 }
 
 // What the engine does not draw is named once each, in the log and on stderr (metal/roughness
-// maps, morph targets, a missing image), and so is what it draws beyond diffuse and normal
-// maps (alpha blending); an image beside
+// maps, a missing image), and so is what it draws beyond diffuse and normal maps (alpha
+// blending, morph targets); an image beside
 // the model is logged from where it was read, not as if it were in ./data/.
 TEST_F(ViewerRun, SaysOnceWhatItDoesNotDraw) {
     unsetenv("LUMARET_SCREENSHOT_FRAMES");
@@ -588,8 +588,7 @@ TEST_F(ViewerRun, SaysOnceWhatItDoesNotDraw) {
     std::string log = ReadFileBytes("log.txt");
     for (const std::string& line :
          {std::string("not drawn: metal/roughness maps: 'shiny'"), std::string("drawn: alpha blending: 'shiny'"),
-          std::string(
-              "not drawn: morph targets (drawn in the base shape): 'blob-0'"),  // Assimp's name for the primitive
+          std::string("drawn: morph targets, at rest: 'blob-0'"),  // Assimp's name for the primitive
           std::string("image 'nowhere.png' not found next to the model")}) {
         SCOPED_TRACE(line);
         size_t modelLines = 0;

@@ -3,6 +3,7 @@
 #include "LightConversion.h"
 
 #include "MeshSplit.h"
+#include "NodeDepth.h"
 #include "NodeAnimation.h"
 #include "OutputFiles.h"
 #include "import/SrxWriter.h"
@@ -55,6 +56,21 @@ bool Finite(const float* values, size_t count) {
 }
 
 bool Finite(const aiVector3D& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
+
+// Metal/roughness on the engine's terms (README "Materials"): a metal's base colour becomes
+// its specular colour and leaves its diffuse one, and half of it stands in as ambient for
+// the surroundings a metal reflects; a dielectric keeps its colour and reflects 4 %. The
+// light pass fixes how sharp a highlight is, so roughness only dims it.
+void ApproximateMetalRoughness(SrxMaterial& m) {
+    float smooth = (1.0f - m.roughness) * (1.0f - m.roughness);
+    for (int c = 0; c < 3; ++c) {
+        float base = m.diffuse[c];
+        float reflectance = 0.04f + (base - 0.04f) * m.metallic;
+        m.diffuse[c] = base * (1.0f - m.metallic);
+        m.ambient[c] = m.ambient[c] * (1.0f - m.metallic) + 0.5f * reflectance * m.metallic;
+        m.specular[c] = reflectance * smooth;
+    }
+}
 
 bool IsIdentity(const aiMatrix4x4& m) {
     for (int r = 0; r < 4; ++r)
@@ -129,9 +145,23 @@ private:
     void NoteVertexColors();
     void BuildNodes();
     void BuildMesh(int node, const aiMesh& mesh);
+    void BuildLinesPoints(int node, const aiMesh& mesh);
+    void AddMorphTargets(const aiMesh& mesh, int node, const MeshPart& part, float normalSign,
+                         SrxPrimitive& primitive);
     void WriteMeshPart(const aiMesh& mesh, int meshNode, const MeshPart& part, const std::vector<BoneSource>& bones,
                        const std::vector<Influences>& influences, bool turnNormals);
     void BuildTracks();
+    // A colour that is not a number draws white, as a mesh without colours does.
+    std::array<uint8_t, 4> ColorBytes(const aiColor4D& c) {
+        const float channels[4] = {c.r, c.g, c.b, c.a};
+        std::array<uint8_t, 4> out;
+        for (size_t i = 0; i < 4; ++i) {
+            nanColors_ += std::isnan(channels[i]) ? 1 : 0;
+            out[i] = std::isnan(channels[i]) ? 255
+                                             : static_cast<uint8_t>(std::clamp(channels[i], 0.0f, 1.0f) * 255.0f + 0.5f);
+        }
+        return out;
+    }
     size_t DropNonFiniteMeshes();
     void CountMeshes();
     uint16_t SkinNode(int node);
@@ -152,8 +182,12 @@ private:
     std::map<int, uint16_t> skinNodes_;
     std::map<std::string, std::vector<std::string>> notDrawn_;  // kind -> quoted material or mesh names
     std::map<std::string, std::vector<std::string>> drawn_;     // the same for what is drawn
+    std::map<std::string, std::vector<std::string>> approximated_;  // and for what is drawn approximately
+    unsigned materialIndex_ = 0;                                    // of the material being read
     size_t nanColors_ = 0;                                      // vertex colour values drawn as 1
     std::vector<SrxMesh> meshes_;
+    std::vector<SrxLinesPoints> linesPoints_;
+    TickMapping morphTicks_;  // the ticks morph weights are sampled at: the node tracks'
     // Per SRX mesh: the offsets of its bones in the engine's frame, before the bone scale
     // is folded in.
     std::vector<std::vector<aiMatrix4x4>> offsets_;
@@ -165,44 +199,94 @@ aiMatrix4x4 SceneConversion::EngineGlobal(const aiMatrix4x4& global) const {
     return Mirror(scale * global);
 }
 
-// The meshes a node names that exist and have faces to read.
+// A point cloud: vertices without faces (PLY and OBJ clouds), each vertex a point. A mesh
+// whose faces were all dropped (ModelSource::DropNonFinite) keeps its face array, so it
+// is none.
+bool IsPointCloud(const aiMesh& mesh) {
+    return !mesh.mFaces && mesh.mNumFaces == 0 && mesh.mVertices && mesh.mNumVertices > 0;
+}
+
+// The meshes a node names that exist and have faces to read, or are point clouds.
 std::vector<const aiMesh*> SceneConversion::MeshesOf(size_t node) const {
     std::vector<const aiMesh*> meshes;
     const aiNode& n = *table_.nodes[node];
     for (unsigned k = 0; k < n.mNumMeshes && n.mMeshes; ++k) {
         unsigned index = n.mMeshes[k];
-        if (index < scene_.mNumMeshes && scene_.mMeshes[index] && scene_.mMeshes[index]->mFaces)
-            meshes.push_back(scene_.mMeshes[index]);
+        const aiMesh* mesh = index < scene_.mNumMeshes ? scene_.mMeshes[index] : nullptr;
+        if (mesh && (mesh->mFaces || IsPointCloud(*mesh))) meshes.push_back(mesh);
     }
     return meshes;
 }
 
 ConvertResult SceneConversion::CountGeometry() {
-    size_t triangles = 0;
+    size_t triangles = 0, lines = 0, points = 0;
     for (size_t n = 0; n < table_.nodes.size(); ++n)
         for (const aiMesh* source : MeshesOf(n)) {
             const aiMesh& mesh = *source;
+            if (IsPointCloud(mesh)) points += mesh.mNumVertices;
             for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
                 unsigned n = mesh.mFaces[f].mNumIndices;
                 if (n == 3)
                     ++triangles;
                 else if (n == 2)
-                    ++report_.droppedLines;
+                    ++lines;
                 else if (n == 1)
-                    ++report_.droppedPoints;
+                    ++points;
                 else
                     ++report_.droppedPolygons;
             }
         }
-    if (triangles > 0) return {};
-    std::string message = scene_.mNumMeshes == 0 ? "the scene has no meshes" : "the scene has no triangles";
-    if (report_.droppedLines || report_.droppedPoints)
-        message += " (only " + std::to_string(report_.droppedLines) + " lines and " +
-                   std::to_string(report_.droppedPoints) + " points, which the engine cannot draw)";
+    if (triangles + lines + points > 0) return {};
+    std::string message = scene_.mNumMeshes == 0 ? "the scene has no meshes" : "the scene has no triangles, lines or points";
     if (report_.nonFiniteTriangles)
         message +=
             " (" + std::to_string(report_.nonFiniteTriangles) + " triangles dropped: their vertices are not finite)";
     return {ConvertStatus::Unsupported, message};
+}
+
+// A mesh's two- and one-index faces as a line list and a point list, each vertex in its
+// colour; faces that name a vertex the mesh lacks or one that is not finite are dropped.
+void SceneConversion::BuildLinesPoints(int node, const aiMesh& mesh) {
+    SrxLinesPoints sets[2];
+    size_t* dropped[2] = {&report_.droppedLines, &report_.droppedPoints};
+    for (int k = 0; k < 2; ++k) {
+        sets[k].node = static_cast<uint16_t>(node);
+        sets[k].kind = k == 0 ? srx::LinesPointsLines : srx::LinesPointsPoints;
+        // No format Assimp reads gives a size; one pixel loses a sparse cloud in the picture.
+        sets[k].pointSize = 3.0f;
+        sets[k].material = mesh.mMaterialIndex < materials_.size() ? static_cast<uint8_t>(mesh.mMaterialIndex) : 0;
+    }
+    auto add = [&](int k, unsigned count, const unsigned* indices) {
+        bool valid = true;
+        for (unsigned i = 0; i < count; ++i)
+            valid = valid && indices[i] < mesh.mNumVertices && Finite(mesh.mVertices[indices[i]]);
+        if (!valid) {
+            ++*dropped[k];
+            return;
+        }
+        for (unsigned i = 0; i < count; ++i) {
+            const aiVector3D& p = mesh.mVertices[indices[i]];
+            sets[k].positions.push_back({p.x, p.y, p.z});
+            if (mesh.mColors[0]) sets[k].colors.push_back(ColorBytes(mesh.mColors[0][indices[i]]));
+        }
+    };
+    for (unsigned f = 0; f < mesh.mNumFaces && mesh.mVertices; ++f) {
+        const aiFace& face = mesh.mFaces[f];
+        if ((face.mNumIndices == 1 || face.mNumIndices == 2) && face.mIndices)
+            add(face.mNumIndices == 2 ? 0 : 1, face.mNumIndices, face.mIndices);
+    }
+    if (IsPointCloud(mesh))
+        for (unsigned v = 0; v < mesh.mNumVertices; ++v) add(1, 1, &v);
+    std::string quoted = "'" + std::string(mesh.mName.C_Str()) + "'";
+    for (SrxLinesPoints& set : sets) {
+        if (set.positions.empty()) continue;
+        (set.kind == srx::LinesPointsLines ? report_.lines : report_.points) +=
+            set.kind == srx::LinesPointsLines ? set.positions.size() / 2 : set.positions.size();
+        std::vector<std::string>& names =
+            drawn_[set.kind == srx::LinesPointsLines ? "lines, unlit" : "points, unlit"];
+        if (std::find(names.begin(), names.end(), quoted) == names.end()) names.push_back(quoted);
+        linesPoints_.push_back(std::move(set));
+    }
 }
 
 // The engine draws diffuse and normal maps, opaque: what else a material or mesh holds is
@@ -248,6 +332,7 @@ void SceneConversion::BuildMaterials() {
                 missing.push_back(path);
             return name;
         };
+        materialIndex_ = m;
         ReadMaterialFeatures(source, material, text, exportImage);
         if (std::string path = TexturePath(source, {aiTextureType_DIFFUSE, aiTextureType_BASE_COLOR}); !path.empty())
             diffuse = exportImage(path);
@@ -364,6 +449,20 @@ void SceneConversion::ReadMaterialFeatures(const aiMaterial& source, SrxMaterial
     if (!tamed.empty())
         report_.warnings.push_back("material " + quoted + " has values that cannot be drawn: " + tamed +
                                    "; they take the defaults in brackets");
+    // A glTF material that states no metalness is taken as a dielectric: glTF's default would
+    // make every such model a dark metal. With a metal/roughness map the factors scale what
+    // the map holds, which the factors alone cannot stand for.
+    bool stated = !options_.gltf || (materialIndex_ < options_.statedMetalness.size() &&
+                                     options_.statedMetalness[materialIndex_].factor &&
+                                     !options_.statedMetalness[materialIndex_].texture);
+    bool metalMap = source.GetTextureCount(aiTextureType_METALNESS) > 0 ||
+                    (options_.gltf && source.GetTextureCount(aiTextureType_UNKNOWN) > 0);
+    if ((material.flags & srx::MaterialMetalRoughness) && stated && !metalMap) {
+        ApproximateMetalRoughness(material);
+        approximated_["metal/roughness"].push_back(quoted);
+    } else {
+        material.flags &= static_cast<uint16_t>(~srx::MaterialMetalRoughness);
+    }
     bool transformed = std::any_of(std::begin(material.transforms), std::end(material.transforms),
                                    [](const SrxTextureTransform& t) { return !t.IsIdentity(); });
     bool emits = material.emissive[0] > 0.0f || material.emissive[1] > 0.0f || material.emissive[2] > 0.0f;
@@ -422,6 +521,7 @@ uint16_t SceneConversion::SkinNode(int node) {
 }
 
 void SceneConversion::BuildMesh(int node, const aiMesh& mesh) {
+    BuildLinesPoints(node, mesh);
     std::vector<uint32_t> triangles;
     triangles.reserve(3 * size_t{mesh.mNumFaces});
     for (unsigned f = 0; f < mesh.mNumFaces && mesh.mVertices; ++f) {
@@ -479,11 +579,6 @@ void SceneConversion::BuildMesh(int node, const aiMesh& mesh) {
         }
     }
 
-    if (mesh.mNumAnimMeshes > 0) {
-        std::vector<std::string>& meshes = notDrawn_["morph targets (drawn in the base shape)"];
-        std::string quoted = "'" + std::string(mesh.mName.C_Str()) + "'";
-        if (std::find(meshes.begin(), meshes.end(), quoted) == meshes.end()) meshes.push_back(quoted);
-    }
     bool turn = options_.turnInwardNormals && NormalsPointIn(mesh, triangles);
     if (turn) report_.turnedNormals.push_back(mesh.mName.length ? mesh.mName.C_Str() : "(unnamed)");
     std::vector<MeshPart> parts = SplitMesh(triangles, mesh.mNumVertices, influences, bones.size());
@@ -544,16 +639,7 @@ void SceneConversion::WriteMeshPart(const aiMesh& mesh, int meshNode, const Mesh
             vertex.uv1[1] = 1.0f - mesh.mTextureCoords[1][v].y;
         }
         if (mesh.mColors[0]) {
-            const aiColor4D& c = mesh.mColors[0][v];
-            const float channels[4] = {c.r, c.g, c.b, c.a};
-            std::array<uint8_t, 4>& out = primitive.colors.emplace_back();
-            // A colour that is not a number draws white, as a mesh without colours does.
-            for (int i = 0; i < 4; ++i) {
-                nanColors_ += std::isnan(channels[i]) ? 1 : 0;
-                out[static_cast<size_t>(i)] =
-                    std::isnan(channels[i]) ? 255
-                                            : static_cast<uint8_t>(std::clamp(channels[i], 0.0f, 1.0f) * 255.0f + 0.5f);
-            }
+            primitive.colors.push_back(ColorBytes(mesh.mColors[0][v]));
         }
         if (skinned) {
             const Influences& in = influences[v];
@@ -563,6 +649,73 @@ void SceneConversion::WriteMeshPart(const aiMesh& mesh, int meshNode, const Mesh
                 vertex.weights[i] = in.weights[i];
             }
         }
+    }
+    if (mesh.mNumAnimMeshes > 0 && mesh.mAnimMeshes) AddMorphTargets(mesh, meshNode, part, normalSign, primitive);
+}
+
+// The targets as offsets from the mesh (Assimp holds each target's whole shape), and their
+// weights sampled at the node tracks' ticks from the animation's morph channel for the
+// mesh's node (or the mesh), else held at the weights the file gives at rest.
+void SceneConversion::AddMorphTargets(const aiMesh& mesh, int node, const MeshPart& part, float normalSign,
+                                      SrxPrimitive& primitive) {
+    std::string quoted = "'" + std::string(mesh.mName.C_Str()) + "'";
+    unsigned count = std::min(mesh.mNumAnimMeshes, 255u);
+    for (unsigned a = 0; a < count; ++a) {
+        const aiAnimMesh* target = mesh.mAnimMeshes[a];
+        if (!target || !target->mVertices || target->mNumVertices != mesh.mNumVertices) {
+            std::string line = "morph targets of mesh " + quoted + " do not have its " +
+                               std::to_string(mesh.mNumVertices) + " vertices; it keeps its base shape";
+            if (std::find(report_.warnings.begin(), report_.warnings.end(), line) == report_.warnings.end())
+                report_.warnings.push_back(line);
+            primitive.morphTargets.clear();
+            return;
+        }
+        SrxMorphTarget& out = primitive.morphTargets.emplace_back();
+        out.weight = target->mWeight;
+        for (uint32_t v : part.vertices) {
+            aiVector3D d = target->mVertices[v] - mesh.mVertices[v];
+            aiVector3D n = target->mNormals && mesh.mNormals ? normalSign * (target->mNormals[v] - mesh.mNormals[v])
+                                                              : aiVector3D();
+            out.positions.push_back({Finite(d) ? d.x : 0.0f, Finite(d) ? d.y : 0.0f, Finite(d) ? d.z : 0.0f});
+            out.normals.push_back({Finite(n) ? n.x : 0.0f, Finite(n) ? n.y : 0.0f, Finite(n) ? n.z : 0.0f});
+        }
+    }
+    if (mesh.mNumAnimMeshes > count)
+        report_.warnings.push_back("mesh " + quoted + " has " + std::to_string(mesh.mNumAnimMeshes) +
+                                   " morph targets; the first 255 are kept");
+    const aiMeshMorphAnim* channel = nullptr;
+    for (unsigned c = 0; animation_ && c < animation_->mNumMorphMeshChannels && animation_->mMorphMeshChannels; ++c) {
+        const aiMeshMorphAnim* candidate = animation_->mMorphMeshChannels[c];
+        if (candidate && candidate->mKeys && candidate->mNumKeys > 0 &&
+            (candidate->mName == table_.nodes[static_cast<size_t>(node)]->mName || candidate->mName == mesh.mName))
+            channel = candidate;
+    }
+    std::vector<std::string>& names = drawn_[channel ? "morph targets, animated" : "morph targets, at rest"];
+    if (std::find(names.begin(), names.end(), quoted) == names.end()) names.push_back(quoted);
+    if (!channel) return;
+    // The weights of every target at one of the channel's keys (targets it leaves out weigh 0).
+    auto weightsAt = [&](unsigned k) {
+        std::vector<float> w(primitive.morphTargets.size(), 0.0f);
+        const aiMeshMorphKey& key = channel->mKeys[k];
+        for (unsigned i = 0; i < key.mNumValuesAndWeights && key.mValues && key.mWeights; ++i)
+            if (key.mValues[i] < w.size()) w[key.mValues[i]] = static_cast<float>(key.mWeights[i]);
+        return w;
+    };
+    for (size_t t = 0; t < morphTicks_.ticks.size(); ++t) {
+        double time = morphTicks_.sourceTimes[t];
+        unsigned next = 0;
+        while (next < channel->mNumKeys && channel->mKeys[next].mTime <= time) ++next;
+        SrxMorphKey& key = primitive.morphKeys.emplace_back();
+        key.time = morphTicks_.ticks[t];
+        if (next == 0 || next == channel->mNumKeys) {
+            key.weights = weightsAt(next == 0 ? 0 : channel->mNumKeys - 1);
+            continue;
+        }
+        double a = channel->mKeys[next - 1].mTime, b = channel->mKeys[next].mTime;
+        float f = b > a ? static_cast<float>((time - a) / (b - a)) : 0.0f;
+        std::vector<float> low = weightsAt(next - 1), high = weightsAt(next);
+        for (size_t i = 0; i < low.size(); ++i) low[i] += f * (high[i] - low[i]);
+        key.weights = std::move(low);
     }
 }
 
@@ -590,6 +743,7 @@ size_t SceneConversion::DropNonFiniteMeshes() {
         if (!drop) kept.push_back(std::move(mesh));
     }
     meshes_ = std::move(kept);
+    std::erase_if(linesPoints_, [&](const SrxLinesPoints& set) { return bad[set.node]; });
     return before - meshes_.size();
 }
 
@@ -675,6 +829,7 @@ ConvertResult SceneConversion::Run(ConvertedModel& out) {
     }
     if (animation_) report_.animationName = animation_->mName.C_Str();
     pose_ = std::make_unique<PoseSampler>(table_, animation_);
+    morphTicks_ = MapTicks(animation_, options_.ticksPerSecond);
 
     if (ConvertResult counted = CountGeometry(); counted.status != ConvertStatus::Ok) return counted;
     if (scene_.mNumMaterials > kMaxMaterials)
@@ -709,7 +864,7 @@ ConvertResult SceneConversion::Run(ConvertedModel& out) {
     if (report_.nonFiniteTriangles)
         report_.warnings.push_back(std::to_string(report_.nonFiniteTriangles) +
                                    " triangles dropped: their vertices are not finite");
-    if (meshes_.empty())
+    if (meshes_.empty() && linesPoints_.empty())
         return {ConvertStatus::Unsupported, report_.warnings.empty()
                                                 ? "no triangle has valid indices"
                                                 : "nothing is left to draw: " + report_.warnings.back()};
@@ -725,6 +880,7 @@ ConvertResult SceneConversion::Run(ConvertedModel& out) {
         return line;
     };
     for (const auto& [kind, names] : drawn_) report_.features.push_back(list("drawn: ", kind, names));
+    for (const auto& [kind, names] : approximated_) report_.features.push_back(list("approximated: ", kind, names));
     for (const auto& [kind, names] : notDrawn_) report_.warnings.push_back(list("not drawn: ", kind, names));
 
     SrxWriter writer;
@@ -734,12 +890,14 @@ ConvertResult SceneConversion::Run(ConvertedModel& out) {
     for (const SrxMesh& mesh : meshes_)
         for (const SrxPrimitive& primitive : mesh.primitives)
             streamBytes += 61 * primitive.vertices.size() + 2 * primitive.indices.size() + 64;
+    for (const SrxLinesPoints& set : linesPoints_) streamBytes += 16 * set.positions.size() + 64;
     writer.Reserve(streamBytes + 1024 * (materials_.size() + nodes_.size() + meshes_.size() + 1));
     writer.SceneHeader();
     for (const SrxMaterial& material : materials_) writer.Material(material);
     for (const SrxNode& node : nodes_) writer.Node(node);
     for (const SrxLight& light : lights) writer.Light(light);
     for (const SrxMesh& mesh : meshes_) writer.Mesh(mesh);
+    for (const SrxLinesPoints& set : linesPoints_) writer.LinesPoints(set);
     out.srx = writer.TakeData();
     out.images = images_.TakeImages();
     return {};
@@ -765,11 +923,15 @@ ConvertResult ConvertModel(const ModelSource& source, const std::string& outputS
                                   " texture coordinates are not finite; they are written as 0");
     for (const std::string& refusal : source.Access().Refusals())
         report.warnings.push_back(refusal + "; the model goes without it");
-    if (source.Scene().mNumLights == 0 || !options.lightRanges.empty())
-        return ConvertScene(source.Scene(), source.Directory(), source.Access(), outputStem, options, report, out);
-    ConvertOptions withRanges = options;
-    withRanges.lightRanges = GltfLightRangesOfFile(source.Path());
-    return ConvertScene(source.Scene(), source.Directory(), source.Access(), outputStem, withRanges, report, out);
+    ConvertOptions fromFile = options;
+    std::string json;
+    if (!fromFile.gltf && ReadGltfJson(source.Path(), json)) {
+        fromFile.gltf = true;
+        fromFile.statedMetalness = GltfStatedMetalness(json.data(), json.size());
+        if (source.Scene().mNumLights > 0 && fromFile.lightRanges.empty())
+            fromFile.lightRanges = GltfLightRanges(json.data(), json.size());
+    }
+    return ConvertScene(source.Scene(), source.Directory(), source.Access(), outputStem, fromFile, report, out);
 }
 
 ConvertResult ConvertFile(const std::string& input, const std::string& output, const ConvertOptions& options,

@@ -18,10 +18,14 @@
 // - Skinned geometry reaches model space through the palette alone, yet the renderable
 //   still multiplies by its mesh node's matrix: a skinned mesh therefore hangs from a node
 //   with the identity matrix (its own node when that is the identity, else an added one).
+// - Lines and points go into LNPT chunks as line and point lists in the frame of their
+//   node at rest (strips and loops arrive from Assimp as separate segments, loops closed);
+//   they do not follow an animation.
 // - One primitive holds at most 65535 vertices and 65535 triangles, one palette 48 bones:
 //   larger meshes are split into several SRX meshes.
 #pragma once
 
+#include "GltfMaterials.h"
 #include "ImageExport.h"
 #include "ModelSource.h"
 
@@ -49,12 +53,17 @@ struct ConvertOptions {
     // Ranges the model file states for its lights where Assimp drops them, by light index
     // (NaN: none); ConvertModel fills them from the file (LightConversion.h).
     std::vector<float> lightRanges;
+    // For a glTF file, which materials state their metalness (GltfMaterials.h): Assimp gives
+    // glTF's default metallic factor of 1 to all the others. ConvertModel fills both.
+    bool gltf = false;
+    std::vector<GltfMetalness> statedMetalness;
 };
 
 struct ConvertReport {
     size_t materials = 0, nodes = 0, addedNodes = 0, lights = 0;
     size_t meshes = 0, skinnedMeshes = 0, vertices = 0, triangles = 0, bones = 0;
     size_t splitSources = 0;  // source meshes written as more than one SRX mesh
+    size_t lines = 0, points = 0;  // written, drawn unlit
     size_t droppedLines = 0, droppedPoints = 0, droppedPolygons = 0;
     size_t nonFiniteTriangles = 0;  // dropped, as they use vertices that are not finite
     size_t tracks = 0, keysPerTrack = 0;
@@ -67,7 +76,8 @@ struct ConvertReport {
     std::vector<std::string> missingImages;  // texture paths the model names that could not be kept
     std::vector<std::string> warnings;  // what was converted with a loss, one line each
     // What the materials ask for beyond diffuse and normal maps that is drawn, one line per
-    // kind naming the materials ("drawn: emission: 'lamp'").
+    // kind naming the materials ("drawn: emission: 'lamp'"; "approximated: metal/roughness:
+    // 'gold'" for what is drawn on the engine's own terms).
     std::vector<std::string> features;
 };
 

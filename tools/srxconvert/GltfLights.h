@@ -10,8 +10,7 @@
 
 namespace srxconvert {
 
-// The JSON text of a glTF file (.gltf by name, or binary glTF by its header).
+// The JSON text of a glTF file (ReadGltfJson in NodeDepth.h gives it).
 std::vector<float> GltfLightRanges(const char* json, size_t size);
-std::vector<float> GltfLightRangesOfFile(const std::string& path);
 
 }  // namespace srxconvert

@@ -111,6 +111,7 @@ void PrintReport(const srxconvert::ConvertReport& r, const srxconvert::ConvertOp
                 r.vertices, r.triangles, r.bones);
     if (r.splitSources)
         std::printf("split: %zu source meshes over the vertex, triangle or bone limit\n", r.splitSources);
+    if (r.lines || r.points) std::printf("lines: %zu, points: %zu (drawn unlit)\n", r.lines, r.points);
     std::printf("dropped: %zu lines, %zu points, %zu polygons\n", r.droppedLines, r.droppedPoints, r.droppedPolygons);
     if (r.animated)
         std::printf("animation: '%s', %.3f s on ticks 0..%u (%s), %zu tracks of %zu keys\n", r.animationName.c_str(),

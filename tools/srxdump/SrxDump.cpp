@@ -97,6 +97,22 @@ void PrintLights(const SrxScene& scene) {
     }
 }
 
+// Line and point lists, one line each.
+void PrintLinesPoints(const SrxScene& scene) {
+    for (size_t i = 0; i < scene.linesPoints.size(); ++i) {
+        const SrxLinesPoints& set = scene.linesPoints[i];
+        size_t n = set.positions.size();
+        if (set.kind == srx::LinesPointsLines)
+            std::printf("lines %zu: node %d, material %d, %zu segments", i, set.node, set.material, n / 2);
+        else if (set.kind == srx::LinesPointsPoints)
+            std::printf("points %zu: node %d, material %d, %zu points, size %g", i, set.node, set.material, n,
+                        set.pointSize);
+        else
+            std::printf("lines or points %zu: of unknown kind %d, %zu vertices", i, set.kind, n);
+        std::printf("%s\n", set.colors.empty() ? "" : ", vertex colours");
+    }
+}
+
 std::string ReadText(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
@@ -178,6 +194,7 @@ int main(int argc, char** argv) {
         if (!summaryOnly) std::printf("-- summary\n");
         PrintSummary(Summarise(scene));
         PrintLights(scene);
+        PrintLinesPoints(scene);
     }
     return status;
 }

@@ -183,8 +183,23 @@ int main(int argc, char** argv) {
     SrxMesh coloured;
     coloured.primitives = {Quad(false), Quad(false)};
     coloured.primitives[1].colors = {{{255, 0, 0, 255}}, {{0, 255, 0, 255}}, {{0, 0, 255, 128}}, {{255, 255, 255, 0}}};
+    SrxMorphTarget lift;
+    lift.weight = 0.5f;
+    lift.positions.assign(4, {0.0f, 1.0f, 0.0f});
+    lift.normals.assign(4, {0.0f, 0.0f, 0.0f});
+    coloured.primitives[0].morphTargets = {lift};
+    coloured.primitives[0].morphKeys = {{0, {0.0f}}, {300, {1.0f}}};
     features.Mesh(coloured);
     features.VertexColors(7, coloured.primitives[1].colors);
+    SrxLinesPoints lines;
+    lines.positions = {{0, 0, 0}, {1, 0, 0}, {1, 0, 0}, {1, 1, 0}};
+    lines.colors = {{{255, 0, 0, 255}}, {{255, 0, 0, 255}}, {{0, 255, 0, 255}}, {{0, 255, 0, 255}}};
+    features.LinesPoints(lines);
+    SrxLinesPoints points;
+    points.kind = srx::LinesPointsPoints;
+    points.pointSize = 1e9f;
+    points.positions = {{0, 0, 1}, {0, 1, 1}};
+    features.LinesPoints(points);
     Save(directory, "material-features.srx", features.Data(), failures);
 
     SrxWriter badSizes;

@@ -30,6 +30,9 @@ ModelSummary Summarize(const SrxScene& scene, const Renderer& renderer, const st
         }
     }
     summary.bones = bones.size();
+    for (const SrxLinesPoints& set : scene.linesPoints)
+        (set.kind == srx::LinesPointsPoints ? summary.points : summary.lines) +=
+            set.kind == srx::LinesPointsPoints ? set.positions.size() : set.positions.size() / 2;
     std::set<std::string> names;
     for (const SrxMaterial& material : scene.materials) {
         int count = std::min(std::popcount(material.mapMask), srx::MaxMaps);
@@ -41,6 +44,9 @@ ModelSummary Summarize(const SrxScene& scene, const Renderer& renderer, const st
     for (const SrxNode& node : scene.nodes)
         for (const SrxTrack& track : node.tracks)
             for (const SrxKey& key : track.keys) lastKey = std::max(lastKey, key.time);
+    for (const SrxMesh& mesh : scene.meshes)
+        for (const SrxPrimitive& p : mesh.primitives)
+            for (const SrxMorphKey& key : p.morphKeys) lastKey = std::max(lastKey, key.time);
     // The clock wraps at its cycle: a key past it is never shown.
     if (lastKey > 0)
         summary.clips.push_back({"", -1.0, std::min<double>(lastKey, AnimationCycleTicks())});
@@ -78,6 +84,10 @@ std::string ModelSummary::Text() const {
     std::snprintf(line, sizeof(line), "%smeshes %zu  vertices %zu  triangles %zu\nmaterials %zu  bones %zu\n",
                   differs ? "drawn: " : "", meshes, vertices, triangles, materials, bones);
     text += line;
+    if (lines || points) {
+        std::snprintf(line, sizeof(line), "lines %zu  points %zu\n", lines, points);
+        text += line;
+    }
     if (differs) {
         std::snprintf(line, sizeof(line), "in the file: meshes %zu  materials %zu  triangles %zu\n", inFile.meshes,
                       inFile.materials, inFile.triangles);

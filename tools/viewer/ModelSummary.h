@@ -27,6 +27,7 @@ struct ModelSummary {
     };
     std::string file, format;
     size_t meshes = 0, vertices = 0, triangles = 0, materials = 0, bones = 0;
+    size_t lines = 0, points = 0;  // drawn unlit
     // The same as the file holds them (a converted model's, as Assimp reads it): the engine
     // draws a mesh once for every node that places it, and a material once for every
     // combination of maps and colours a mesh uses. Shown beside the engine's when they differ.

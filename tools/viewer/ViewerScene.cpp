@@ -91,6 +91,15 @@ std::vector<D3DXVECTOR3> FirstPose(const SrxScene& scene) {
     std::vector<D3DXVECTOR3> points;
     for (const SrxMesh& mesh : scene.meshes)
         if (Drawable(scene, mesh)) AddMesh(mesh, scene.nodes[mesh.node], animation, points);
+    // Lines and points stay where their node puts them at rest, as the scene build draws them.
+    for (const SrxLinesPoints& set : scene.linesPoints) {
+        if (set.node >= scene.nodes.size()) continue;
+        D3DXMATRIX local(scene.nodes[set.node].matrix);
+        for (const std::array<float, 3>& p : set.positions) {
+            D3DXVECTOR3 placed = Transform(D3DXVECTOR3(p[0], p[1], -p[2]), local);
+            if (std::isfinite(placed.x) && std::isfinite(placed.y) && std::isfinite(placed.z)) points.push_back(placed);
+        }
+    }
     return points;
 }
 
