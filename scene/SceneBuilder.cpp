@@ -27,6 +27,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -244,7 +245,8 @@ void SceneBuild::BuildMesh(size_t index, MeshOutline& outline) {
         colored = colored || (!p.colors.empty() && p.colors.size() == p.vertices.size());
     }
     bool wide = vertexCount > kShortIndexedVertices;
-    mesh->CreateStream(0, vertexCount, skinned ? sizeof(SkinnedVertex) : sizeof(StaticVertex), false, true);
+    const size_t stride = skinned ? sizeof(SkinnedVertex) : sizeof(StaticVertex);
+    mesh->CreateStream(0, vertexCount, static_cast<uint32_t>(stride), false);
     mesh->CreateIndexBuffer(indexCount, nullptr, false, wide);
     mesh->declaration = world_.MeshDeclaration(skinned, colored);
     // Colours in a stream of their own, so that a mesh without them carries nothing more.
@@ -262,8 +264,12 @@ void SceneBuild::BuildMesh(size_t index, MeshOutline& outline) {
     }
     int materialShaders[MaterialPassCount] = {-1, -1, -1};
     mesh->SetDebugName(path_ + " " + node.name);
-    void* vertexData = mesh->LockStream(0);
-    void* indexData = mesh->LockIndexBuffer(0, 0);
+    // Made here, then copied into buffers that keep no copy of their own (a large model's
+    // vertices and indices are held once, by GL): the tangents read back what was written,
+    // which a write-only buffer's mapping is not for.
+    std::vector<uint8_t> vertexBytes(vertexCount * stride), indexBytes(size_t{indexCount} * (wide ? 4 : 2));
+    void* vertexData = vertexBytes.data();
+    void* indexData = indexBytes.data();
     auto* staticVertices = static_cast<StaticVertex*>(vertexData);
     auto* skinnedVertices = static_cast<SkinnedVertex*>(vertexData);
 
@@ -322,7 +328,9 @@ void SceneBuild::BuildMesh(size_t index, MeshOutline& outline) {
             GenerateTangents(staticVertices, static_cast<int32_t>(vertexCount), static_cast<const uint16_t*>(indexData),
                              static_cast<int32_t>(indexCount));
     }
+    std::memcpy(mesh->LockStream(0), vertexBytes.data(), vertexBytes.size());
     mesh->UnlockStream(0);
+    std::memcpy(mesh->LockIndexBuffer(0, 0), indexBytes.data(), indexBytes.size());
     mesh->UnlockIndexBuffer();
 
     if (badTriangles)
