@@ -58,6 +58,10 @@
 
 #include <unistd.h>
 
+#if LUMARET_MODEL_ALLOCATOR
+#include <mimalloc.h>
+#endif
+
 namespace {
 
 // The pass shaders rebuild positions for an aspect of 4/3, so every size keeps it.
@@ -501,6 +505,12 @@ struct ShownModel {
         // A source of one clip is never converted again: its memory goes before the scene
         // is built, which takes as much again.
         if (model.animations <= 1) model.source.reset();
+#if LUMARET_MODEL_ALLOCATOR
+        // What the read and the conversion freed, on the worker that has ended, goes back to
+        // the system before the buffers and the first frame take theirs: mimalloc keeps a
+        // gone thread's pages for another that rarely comes for them.
+        mi_collect(true);
+#endif
         summaryText = summary.Text();
         LogSummary(summaryText);
     }
