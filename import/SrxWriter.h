@@ -65,6 +65,10 @@ public:
     // (from the vertex list, v written as 1 - uv[1]) and INDX when it has indices; then VCOL
     // for each primitive that has colours.
     void Mesh(const SrxMesh& mesh);
+    // What Mesh writes after the MESH chunk: one PRIM with its streams and INDX per
+    // primitive, then the VCOL chunks. A converter writes these as each mesh is made and the
+    // header, whose bone matrices come last, when the scene is put together.
+    void Primitives(const SrxMesh& mesh);
 
     // Cuts the data to size bytes (no effect when it is shorter).
     void Truncate(size_t size);

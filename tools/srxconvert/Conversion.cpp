@@ -96,7 +96,8 @@ bool NormalsPointIn(const aiMesh& mesh, const std::vector<uint32_t>& triangles) 
         const aiVector3D &a = mesh.mVertices[triangles[t]], &b = mesh.mVertices[triangles[t + 1]],
                          &c = mesh.mVertices[triangles[t + 2]];
         aiVector3D face = (b - a) ^ (c - a);
-        aiVector3D normal = mesh.mNormals[triangles[t]] + mesh.mNormals[triangles[t + 1]] + mesh.mNormals[triangles[t + 2]];
+        aiVector3D normal =
+            mesh.mNormals[triangles[t]] + mesh.mNormals[triangles[t + 1]] + mesh.mNormals[triangles[t + 2]];
         float agreement = face * normal;
         if (!std::isfinite(agreement) || agreement == 0.0f) continue;
         ++counted;
@@ -153,7 +154,9 @@ private:
     std::map<std::string, std::vector<std::string>> notDrawn_;  // kind -> quoted material or mesh names
     std::map<std::string, std::vector<std::string>> drawn_;     // the same for what is drawn
     size_t nanColors_ = 0;                                      // vertex colour values drawn as 1
-    std::vector<SrxMesh> meshes_;
+    std::vector<SrxMesh> meshes_;  // their vertices, indices and colours already in meshBytes_
+    // Per SRX mesh: its primitives as the file holds them (SrxWriter::Primitives).
+    std::vector<std::vector<uint8_t>> meshBytes_;
     // Per SRX mesh: the offsets of its bones in the engine's frame, before the bone scale
     // is folded in.
     std::vector<std::vector<aiMatrix4x4>> offsets_;
@@ -209,7 +212,8 @@ ConvertResult SceneConversion::CountGeometry() {
 // named (once per kind, listing what has it), so that a user knows the picture leaves it out.
 void SceneConversion::NoteWhatIsNotDrawn(const aiMaterial& material, const std::string& name) {
     auto has = [&](std::initializer_list<aiTextureType> types) {
-        return std::any_of(types.begin(), types.end(), [&](aiTextureType t) { return material.GetTextureCount(t) > 0; });
+        return std::any_of(types.begin(), types.end(),
+                           [&](aiTextureType t) { return material.GetTextureCount(t) > 0; });
     };
     std::string quoted = "'" + name + "'";
     if (has({aiTextureType_METALNESS, aiTextureType_DIFFUSE_ROUGHNESS, aiTextureType_UNKNOWN}))
@@ -380,7 +384,7 @@ void SceneConversion::ReadMaterialFeatures(const aiMaterial& source, SrxMaterial
 void SceneConversion::NoteVertexColors() {
     for (const SrxMesh& mesh : meshes_)
         for (const SrxPrimitive& primitive : mesh.primitives) {
-            if (primitive.colors.empty() || primitive.material >= materials_.size()) continue;
+            if (!(primitive.streamFlags & srx::StreamColors) || primitive.material >= materials_.size()) continue;
             SrxMaterial& material = materials_[primitive.material];
             if (material.flags & srx::MaterialVertexColors) continue;
             material.flags |= srx::MaterialVertexColors;
@@ -564,6 +568,20 @@ void SceneConversion::WriteMeshPart(const aiMesh& mesh, int meshNode, const Mesh
             }
         }
     }
+    // Written at once and the 64-byte records dropped, so that a large model's do not all
+    // wait for the end beside the file they become. 12 bytes a position or a normal, 8 a
+    // coordinate pair, 4 a colour, at most 21 the weights, 2 an index, and the headers.
+    const uint32_t flags = primitive.streamFlags;
+    size_t perVertex = 12 + ((flags & srx::StreamNormals) ? 12 : 0) + ((flags & srx::StreamTexCoords) ? 8 : 0) +
+                       ((flags & srx::StreamTexCoords2) ? 8 : 0) + ((flags & srx::StreamColors) ? 4 : 0) +
+                       ((flags & srx::StreamWeights) ? 21 : 0);
+    SrxWriter written;
+    written.Reserve(perVertex * part.vertices.size() + 2 * primitive.indices.size() + 256);
+    written.Primitives(out);
+    meshBytes_.push_back(written.TakeData());
+    std::vector<SrxVertex>().swap(primitive.vertices);
+    std::vector<uint16_t>().swap(primitive.indices);
+    std::vector<std::array<uint8_t, 4>>().swap(primitive.colors);
 }
 
 // A node whose matrix or track keys overflowed (a huge scale, an infinite file value) is
@@ -583,13 +601,18 @@ size_t SceneConversion::DropNonFiniteMeshes() {
     }
     size_t before = meshes_.size();
     std::vector<SrxMesh> kept;
-    for (SrxMesh& mesh : meshes_) {
+    std::vector<std::vector<uint8_t>> keptBytes;
+    for (size_t m = 0; m < meshes_.size(); ++m) {
+        const SrxMesh& mesh = meshes_[m];
         bool drop = bad[mesh.node];
         for (int32_t bone : mesh.boneNodes) drop = drop || bad[static_cast<size_t>(bone)];
         for (const auto& offset : mesh.boneMatrices) drop = drop || !Finite(offset.data(), offset.size());
-        if (!drop) kept.push_back(std::move(mesh));
+        if (drop) continue;
+        kept.push_back(std::move(meshes_[m]));
+        keptBytes.push_back(std::move(meshBytes_[m]));
     }
     meshes_ = std::move(kept);
+    meshBytes_ = std::move(keptBytes);
     return before - meshes_.size();
 }
 
@@ -599,7 +622,7 @@ void SceneConversion::CountMeshes() {
         report_.skinnedMeshes += mesh.boneNodes.empty() ? 0 : 1;
         report_.bones += mesh.boneNodes.size();
         for (const SrxPrimitive& primitive : mesh.primitives) {
-            report_.vertices += primitive.vertices.size();
+            report_.vertices += primitive.vertexCount;
             report_.triangles += primitive.faceCount;
         }
     }
@@ -728,18 +751,20 @@ ConvertResult SceneConversion::Run(ConvertedModel& out) {
     for (const auto& [kind, names] : notDrawn_) report_.warnings.push_back(list("not drawn: ", kind, names));
 
     SrxWriter writer;
-    // The streams dominate: at most 61 bytes a vertex (four float pairs and triples and
-    // four weights with their bones), two an index; the rest is headers and nodes.
+    // The streams dominate; the rest is headers, bones and nodes.
     size_t streamBytes = 0;
-    for (const SrxMesh& mesh : meshes_)
-        for (const SrxPrimitive& primitive : mesh.primitives)
-            streamBytes += 61 * primitive.vertices.size() + 2 * primitive.indices.size() + 64;
+    for (const std::vector<uint8_t>& bytes : meshBytes_) streamBytes += bytes.size();
     writer.Reserve(streamBytes + 1024 * (materials_.size() + nodes_.size() + meshes_.size() + 1));
     writer.SceneHeader();
     for (const SrxMaterial& material : materials_) writer.Material(material);
     for (const SrxNode& node : nodes_) writer.Node(node);
     for (const SrxLight& light : lights) writer.Light(light);
-    for (const SrxMesh& mesh : meshes_) writer.Mesh(mesh);
+    for (size_t m = 0; m < meshes_.size(); ++m) {
+        const SrxMesh& mesh = meshes_[m];
+        writer.MeshHeader(mesh.node, static_cast<uint8_t>(mesh.primitives.size()), mesh.boneNodes, mesh.boneMatrices);
+        writer.PutBytes(meshBytes_[m]);
+        std::vector<uint8_t>().swap(meshBytes_[m]);
+    }
     out.srx = writer.TakeData();
     out.images = images_.TakeImages();
     return {};
