@@ -27,24 +27,38 @@ uint64_t Mix(uint64_t h, const aiVector3D& v) { return Mix(Mix(Mix(h, v.x), v.y)
 
 // Numbers the classes of equal vertices in the order of their first vertex: class[v] for
 // every vertex that take(v) admits, kNone for the others. Open addressing over the vertex
-// numbers, a slot holding the first vertex of a class + 1: no allocation per vertex.
+// numbers, a slot holding the first vertex of a class + 1: no allocation per vertex. The
+// table holds classes, not vertices, and grows with them (at most half full): an STL
+// file's corners are six to a class, and a table sized for every vertex weighed 32 MB on
+// a million triangles.
 template <class Take, class Hash, class Equal>
 uint32_t NumberClasses(uint32_t count, Take take, Hash hash, Equal equal, std::vector<uint32_t>& classes) {
-    size_t mask = 1;
-    while (mask < 2 * size_t(count)) mask <<= 1;
-    std::vector<uint32_t> slots(mask--, 0);
+    size_t size = 1;
+    while (size < 2 * std::max<size_t>(1024, count / 8)) size <<= 1;
+    std::vector<uint32_t> slots(size, 0);
+    size_t mask = size - 1;
     classes.assign(count, kNone);
     uint32_t numbered = 0;
     for (uint32_t v = 0; v < count; ++v) {
         if (!take(v)) continue;
         size_t at = hash(v) & mask;
         while (slots[at] && !equal(slots[at] - 1, v)) at = (at + 1) & mask;
-        if (!slots[at]) {
-            slots[at] = v + 1;
-            classes[v] = numbered++;
-        } else {
+        if (slots[at]) {
             classes[v] = classes[slots[at] - 1];
+            continue;
         }
+        slots[at] = v + 1;
+        classes[v] = numbered++;
+        if (2 * size_t(numbered) <= mask) continue;
+        std::vector<uint32_t> grown(2 * (mask + 1), 0);
+        mask = grown.size() - 1;
+        for (uint32_t first : slots) {
+            if (!first) continue;
+            size_t to = hash(first - 1) & mask;
+            while (grown[to]) to = (to + 1) & mask;
+            grown[to] = first;
+        }
+        slots.swap(grown);
     }
     return numbered;
 }
@@ -167,9 +181,12 @@ bool JoinEqualVertices(aiMesh& mesh) {
 
 namespace {
 
-// GenerateNormals, with the faces whose normal kept (by face, (0,0,0) for none) names taking
-// that normal in place of their geometry's.
-bool Generate(aiMesh& mesh, float creaseDegrees, unsigned threads, const std::vector<aiVector3D>* kept) {
+// A face's normal that stands in place of its geometry's, by face number.
+using KeptNormals = std::vector<std::pair<unsigned, aiVector3D>>;
+
+// GenerateNormals, with the faces that kept (sorted by face) names taking its normal in
+// place of their geometry's.
+bool Generate(aiMesh& mesh, float creaseDegrees, unsigned threads, const KeptNormals& kept) {
     if (mesh.mNumAnimMeshes || !mesh.mVertices) return false;
     if (threads == 0) threads = std::min(4u, std::max(1u, std::thread::hardware_concurrency()));
     const uint32_t count = mesh.mNumVertices;
@@ -206,8 +223,13 @@ bool Generate(aiMesh& mesh, float creaseDegrees, unsigned threads, const std::ve
             Edges({&positions[index[0]], &positions[index[1]], &positions[index[2]]}, e);
             double length = 0.0;
             aiVector3D unit = UnitNormal(e, length);
-            const aiVector3D* file = kept ? &(*kept)[triangles.empty() ? t : triangles[t]] : nullptr;
-            faceNormal[t] = file && *file != aiVector3D(0.0f) && unit != aiVector3D(0.0f) ? *file : unit;
+            faceNormal[t] = unit;
+            if (!kept.empty() && unit != aiVector3D(0.0f)) {
+                unsigned face = unsigned(triangles.empty() ? t : triangles[t]);
+                auto found = std::lower_bound(kept.begin(), kept.end(), face,
+                                              [](const auto& entry, unsigned f) { return entry.first < f; });
+                if (found != kept.end() && found->first == face) faceNormal[t] = found->second;
+            }
             for (int k = 0; k < 3; ++k) {
                 // The angle between the edges leaving corner k: to the next corner, and
                 // (reversed) from the one before.
@@ -375,7 +397,7 @@ bool Generate(aiMesh& mesh, float creaseDegrees, unsigned threads, const std::ve
 }  // namespace
 
 bool GenerateNormals(aiMesh& mesh, float creaseDegrees, unsigned threads) {
-    return Generate(mesh, creaseDegrees, threads, nullptr);
+    return Generate(mesh, creaseDegrees, threads, {});
 }
 
 bool WeldFacets(aiMesh& mesh, float creaseDegrees, unsigned threads) {
@@ -384,7 +406,7 @@ bool WeldFacets(aiMesh& mesh, float creaseDegrees, unsigned threads) {
     const uint32_t count = mesh.mNumVertices;
     const aiVector3D* normals = mesh.mNormals;
     const float cosCrease = std::cos(creaseDegrees * std::numbers::pi_v<float> / 180.0f);
-    std::vector<aiVector3D> kept(mesh.mNumFaces, aiVector3D(0.0f));
+    KeptNormals kept;  // nearly always empty
     for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
         const aiFace& face = mesh.mFaces[f];
         if (!IsTriangle(face, count)) continue;
@@ -395,12 +417,13 @@ bool WeldFacets(aiMesh& mesh, float creaseDegrees, unsigned threads) {
         double e[3][3], length;
         Edges({&mesh.mVertices[index[0]], &mesh.mVertices[index[1]], &mesh.mVertices[index[2]]}, e);
         aiVector3D geometric = UnitNormal(e, length), unit;
-        if (geometric != aiVector3D(0.0f) && Normalize(file, unit) && unit * geometric < cosCrease) kept[f] = unit;
+        if (geometric != aiVector3D(0.0f) && Normalize(file, unit) && unit * geometric < cosCrease)
+            kept.emplace_back(f, unit);
     }
     delete[] mesh.mNormals;
     mesh.mNormals = nullptr;
     JoinEqualVertices(mesh);
-    return Generate(mesh, creaseDegrees, threads, &kept);
+    return Generate(mesh, creaseDegrees, threads, kept);
 }
 
 }  // namespace srxconvert
