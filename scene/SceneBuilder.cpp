@@ -23,6 +23,7 @@
 #include "scene/Vertices.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -392,7 +393,16 @@ bool World::LoadScene(SceneObject* object, const std::string& path, const uint8_
 
     auto* outline = new MeshOutline();
     SceneBuild build(*this, *object, *scene, path);
-    for (size_t m = 0; m < scene->meshes.size(); ++m) build.BuildMesh(m, *outline);
+    for (size_t m = 0; m < scene->meshes.size(); ++m) {
+        build.BuildMesh(m, *outline);
+        // In the buffers now: its records go before the next mesh's buffers are made, so
+        // that a large model is not held twice at once.
+        for (SrxPrimitive& p : scene->meshes[m].primitives) {
+            std::vector<SrxVertex>().swap(p.vertices);
+            std::vector<uint16_t>().swap(p.indices);
+            std::vector<std::array<uint8_t, 4>>().swap(p.colors);
+        }
+    }
     outlines.push_back(outline);
     object->outline = outline;
     return true;
