@@ -553,6 +553,9 @@ struct ShownModel {
         if (loaded) gWorld->ReleaseScene(loaded);
         const std::vector<uint8_t>& bytes = clips[static_cast<size_t>(index)];
         loaded = gWorld->LoadReleasableScene(object, path, bytes.data(), bytes.size());
+        // A model of one clip is never loaded from its bytes again (a reload converts
+        // afresh): they go before the first frame adds its share.
+        if (model.animations <= 1) std::vector<uint8_t>().swap(clips[static_cast<size_t>(index)]);
         object->world = framing.world;
         ResetAnimationClock();
     }
