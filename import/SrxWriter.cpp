@@ -257,6 +257,10 @@ void SrxWriter::LinesPoints(const SrxLinesPoints& set) {
 
 void SrxWriter::Mesh(const SrxMesh& mesh) {
     MeshHeader(mesh.node, static_cast<uint8_t>(mesh.primitives.size()), mesh.boneNodes, mesh.boneMatrices);
+    Primitives(mesh);
+}
+
+void SrxWriter::Primitives(const SrxMesh& mesh) {
     for (const SrxPrimitive& primitive : mesh.primitives) {
         Primitive(primitive.vertexCount, primitive.faceCount, primitive.material);
         std::vector<float> values;

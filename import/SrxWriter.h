@@ -69,6 +69,10 @@ public:
     void MorphTargets(uint8_t primitive, const SrxPrimitive& source);
     // LNPT; colours are written only when there is one per position.
     void LinesPoints(const SrxLinesPoints& set);
+    // What Mesh writes after the MESH chunk: one PRIM with its streams and INDX per
+    // primitive, then the VCOL chunks. A converter writes these as each mesh is made and the
+    // header, whose bone matrices come last, when the scene is put together.
+    void Primitives(const SrxMesh& mesh);
 
     // Cuts the data to size bytes (no effect when it is shorter).
     void Truncate(size_t size);

@@ -23,15 +23,16 @@ void Mesh::CreateStream(int slot, uint32_t count, uint32_t stride, bool dynamic,
     stream.count = count;
     if (count > vertexCount) vertexCount = count;
     uint64_t length = static_cast<uint64_t>(count) * stride;
-    if (length > 0xFFFFFFFFull ||
-        FAILED(device->CreateVertexBuffer(static_cast<UINT>(length), usage, 0, D3DPOOL_DEFAULT, &stream.buffer, nullptr)))
+    if (length > 0xFFFFFFFFull || FAILED(device->CreateVertexBuffer(static_cast<UINT>(length), usage, 0,
+                                                                    D3DPOOL_DEFAULT, &stream.buffer, nullptr)))
         Log::Fatal("Mesh::CreateStream failed!");
 }
 
 void* Mesh::LockStream(int slot) {
     void* data = nullptr;
     if (!ValidSlot(slot) || !streams[slot].buffer ||
-        FAILED(streams[slot].buffer->Lock(0, 0, &data, streams[slot].dynamic ? D3DLOCK_DISCARD | D3DLOCK_NOOVERWRITE : 0)))
+        FAILED(
+            streams[slot].buffer->Lock(0, 0, &data, streams[slot].dynamic ? D3DLOCK_DISCARD | D3DLOCK_NOOVERWRITE : 0)))
         Log::Fatal("Mesh::LockStream: Locking failed!");
     return data;
 }
@@ -50,10 +51,9 @@ void Mesh::CreateIndexBuffer(uint32_t count, const void* data, bool dynamic, boo
     indexCount = count;
     indexBufferDynamic = dynamic;
     uint64_t length = static_cast<uint64_t>(count) * (wide ? 4 : 2);
-    if (length > 0xFFFFFFFFull ||
-        FAILED(device->CreateIndexBuffer(static_cast<UINT>(length), dynamic ? D3DUSAGE_DYNAMIC : 0,
-                                         wide ? D3DFMT_INDEX32 : D3DFMT_INDEX16,
-                                         D3DPOOL_DEFAULT, &indexBuffer, nullptr)))
+    if (length > 0xFFFFFFFFull || FAILED(device->CreateIndexBuffer(
+                                      static_cast<UINT>(length), D3DUSAGE_WRITEONLY | (dynamic ? D3DUSAGE_DYNAMIC : 0),
+                                      wide ? D3DFMT_INDEX32 : D3DFMT_INDEX16, D3DPOOL_DEFAULT, &indexBuffer, nullptr)))
         Log::Fatal("Mesh::CreateIndexBuffer failed!");
     if (!data) return;
     void* target = nullptr;

@@ -28,8 +28,10 @@ public:
 
     explicit Mesh(IDirect3DDevice9* device) : device(device) {}
 
-    // A readable stream keeps a copy the CPU can lock with D3DLOCK_READONLY (scene meshes:
-    // the inspection overlays read their positions and normals).
+    // A readable stream keeps a copy on the CPU for its locks; any other is held by GL
+    // alone, and a D3DLOCK_READONLY lock reads it back from there (the inspection overlays
+    // read scene meshes' positions and normals so, now and then). Index buffers are
+    // write-only.
     void CreateStream(int slot, uint32_t vertexCount, uint32_t stride, bool dynamic, bool readable = false);
     void* LockStream(int slot);
     void UnlockStream(int slot);

@@ -24,10 +24,12 @@
 #include "scene/Vertices.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -240,7 +242,8 @@ void SceneBuild::BuildMesh(size_t index, MeshOutline& outline) {
         colored = colored || (!p.colors.empty() && p.colors.size() == p.vertices.size());
     }
     bool wide = vertexCount > kShortIndexedVertices;
-    mesh->CreateStream(0, vertexCount, skinned ? sizeof(SkinnedVertex) : sizeof(StaticVertex), false, true);
+    const size_t stride = skinned ? sizeof(SkinnedVertex) : sizeof(StaticVertex);
+    mesh->CreateStream(0, vertexCount, static_cast<uint32_t>(stride), false);
     mesh->CreateIndexBuffer(indexCount, nullptr, false, wide);
     mesh->declaration = world_.MeshDeclaration(skinned, colored);
     // Colours in a stream of their own, so that a mesh without them carries nothing more.
@@ -258,8 +261,12 @@ void SceneBuild::BuildMesh(size_t index, MeshOutline& outline) {
     }
     int materialShaders[MaterialPassCount] = {-1, -1, -1};
     mesh->SetDebugName(path_ + " " + node.name);
-    void* vertexData = mesh->LockStream(0);
-    void* indexData = mesh->LockIndexBuffer(0, 0);
+    // Made here, then copied into buffers that keep no copy of their own (a large model's
+    // vertices and indices are held once, by GL): the tangents read back what was written,
+    // which a write-only buffer's mapping is not for.
+    std::vector<uint8_t> vertexBytes(vertexCount * stride), indexBytes(size_t{indexCount} * (wide ? 4 : 2));
+    void* vertexData = vertexBytes.data();
+    void* indexData = indexBytes.data();
     auto* staticVertices = static_cast<StaticVertex*>(vertexData);
     auto* skinnedVertices = static_cast<SkinnedVertex*>(vertexData);
 
@@ -326,7 +333,9 @@ void SceneBuild::BuildMesh(size_t index, MeshOutline& outline) {
             GenerateTangents(staticVertices, static_cast<int32_t>(vertexCount), static_cast<const uint16_t*>(indexData),
                              static_cast<int32_t>(indexCount));
     }
+    std::memcpy(mesh->LockStream(0), vertexBytes.data(), vertexBytes.size());
     mesh->UnlockStream(0);
+    std::memcpy(mesh->LockIndexBuffer(0, 0), indexBytes.data(), indexBytes.size());
     mesh->UnlockIndexBuffer();
 
     if (badTriangles)
@@ -451,7 +460,17 @@ bool World::LoadScene(SceneObject* object, const std::string& path, const uint8_
 
     auto* outline = new MeshOutline();
     SceneBuild build(*this, *object, *scene, path);
-    for (size_t m = 0; m < scene->meshes.size(); ++m) build.BuildMesh(m, *outline);
+    for (size_t m = 0; m < scene->meshes.size(); ++m) {
+        build.BuildMesh(m, *outline);
+        // In the buffers now (and a morphed primitive's shape in its MorphBlend): its records
+        // go before the next mesh's buffers are made, so that a large model is not held
+        // twice at once.
+        for (SrxPrimitive& p : scene->meshes[m].primitives) {
+            std::vector<SrxVertex>().swap(p.vertices);
+            std::vector<uint16_t>().swap(p.indices);
+            std::vector<std::array<uint8_t, 4>>().swap(p.colors);
+        }
+    }
     for (size_t l = 0; l < scene->linesPoints.size(); ++l) build.BuildLinesPoints(l);
     outlines.push_back(outline);
     object->outline = outline;

@@ -43,10 +43,11 @@ HRESULT BufferStorage::Lock(UINT offset, UINT size, void** data, DWORD flags) {
     if (size > length_ - offset) return D3DERR_INVALIDCALL;
     bool dynamic = (usage_ & D3DUSAGE_DYNAMIC) != 0;
     if (copy_.empty() && locks_ == 0) {
-        GLbitfield access = GL_MAP_WRITE_BIT;
-        if (dynamic && (flags & D3DLOCK_DISCARD))
+        bool reading = flags & D3DLOCK_READONLY;
+        GLbitfield access = reading ? GL_MAP_READ_BIT : GL_MAP_WRITE_BIT;
+        if (!reading && dynamic && (flags & D3DLOCK_DISCARD))
             access |= GL_MAP_INVALIDATE_BUFFER_BIT;
-        else if (dynamic && (flags & D3DLOCK_NOOVERWRITE))
+        else if (!reading && dynamic && (flags & D3DLOCK_NOOVERWRITE))
             access |= GL_MAP_UNSYNCHRONIZED_BIT;
         mapped_ = static_cast<uint8_t*>(glMapNamedBufferRange(name_, 0, length_, access));
         if (!mapped_) {
@@ -107,7 +108,8 @@ D3DINDEXBUFFER_DESC Describe(D3DINDEXBUFFER_DESC*, UINT length, DWORD usage, DWO
 
 template <class Interface, class Desc>
 Buffer<Interface, Desc>::Buffer(Device* device, UINT length, DWORD usage, DWORD format, D3DPOOL pool)
-    : device_(device), storage_((device->MakeCurrent(), length), usage),
+    : device_(device),
+      storage_((device->MakeCurrent(), length), usage),
       desc_(Describe(static_cast<Desc*>(nullptr), length, usage, format, pool)) {}
 
 template <class Interface, class Desc>

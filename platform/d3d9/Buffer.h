@@ -19,7 +19,9 @@ namespace lumaret::platform {
 // Direct3D 9 lets the program read back what it locks unless the buffer was created
 // D3DUSAGE_WRITEONLY. Only those readable buffers keep a CPU copy: locks return it and the
 // last unlock uploads the range written. A write-only buffer has no copy: the first lock
-// maps the GL storage and the last unlock unmaps it, so a static mesh is held once. On a
+// maps the GL storage and the last unlock unmaps it, so a static mesh is held once; a
+// D3DLOCK_READONLY first lock maps it for reading, as Direct3D 9 lets a program read a
+// write-only buffer back, slowly. On a
 // D3DUSAGE_DYNAMIC buffer, D3DLOCK_DISCARD gives the program fresh storage (the driver
 // orphans the old while draws still read it) and D3DLOCK_NOOVERWRITE promises not to touch
 // what draws use, so neither waits for the GPU; on other buffers Direct3D 9 ignores both.

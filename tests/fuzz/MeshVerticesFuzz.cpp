@@ -3,8 +3,9 @@
 // for a corner. Whatever comes in, every corner of a triangle names a vertex, and every
 // normal made is finite and of unit length.
 //
-// Bytes: a flags byte (bit 0: texture coordinates, bit 1: the join first, bits 2-7: the
-// crease angle in steps of 3 degrees), the vertex count (one byte), the vertices (three
+// Bytes: a flags byte (bit 0: texture coordinates, bit 1: the join first, both: normals
+// too, (u, v, z), as an STL file's facets through WeldFacets; bits 2-7: the crease angle in
+// steps of 3 degrees), the vertex count (one byte), the vertices (three
 // floats each, and two more with texture coordinates), then triples of 16-bit indices.
 #include "MeshVertices.h"
 
@@ -37,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Reader in{data, size};
     uint8_t flags = 0, count = 0;
     if (!in.Take(&flags, 1) || !in.Take(&count, 1) || count == 0) return 0;
-    bool coords = flags & 1, join = flags & 2;
+    bool coords = flags & 1, join = flags & 2, facets = coords && join;
     float crease = float(flags >> 2) * 3.0f;
     auto mesh = std::make_unique<aiMesh>();
     mesh->mPrimitiveTypes = aiPrimitiveType_TRIANGLE;
@@ -47,11 +48,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         mesh->mTextureCoords[0] = new aiVector3D[count];
         mesh->mNumUVComponents[0] = 2;
     }
+    if (facets) mesh->mNormals = new aiVector3D[count];
     for (unsigned v = 0; v < count; ++v) {
         float p[5] = {};
         in.Take(p, (coords ? 5 : 3) * sizeof(float));
         mesh->mVertices[v] = aiVector3D(p[0], p[1], p[2]);
         if (coords) mesh->mTextureCoords[0][v] = aiVector3D(p[3], p[4], 0.0f);
+        if (facets) mesh->mNormals[v] = aiVector3D(p[3], p[4], p[2]);
     }
     unsigned faces = unsigned(std::min<size_t>(in.size / 6, 65536 / 3));
     if (faces == 0) return 0;
@@ -68,8 +71,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (unsigned f = 0; f < faces; ++f)
         valid[f] = mesh->mFaces[f].mIndices[0] < count && mesh->mFaces[f].mIndices[1] < count &&
                    mesh->mFaces[f].mIndices[2] < count;
-    if (join && !srxconvert::JoinEqualVertices(*mesh)) std::abort();
-    if (!srxconvert::GenerateNormals(*mesh, crease, 2)) std::abort();
+    // Facets whose normals differ across a face are refused, the mesh left as it was.
+    if (!facets || !srxconvert::WeldFacets(*mesh, crease, 2)) {
+        if (join && !srxconvert::JoinEqualVertices(*mesh)) std::abort();
+        if (!srxconvert::GenerateNormals(*mesh, crease, 2)) std::abort();
+    }
     for (unsigned v = 0; v < mesh->mNumVertices; ++v) {
         const aiVector3D& n = mesh->mNormals[v];
         if (!std::isfinite(n.x) || !std::isfinite(n.y) || !std::isfinite(n.z) || std::fabs(n.Length() - 1.0f) > 1e-3f)

@@ -80,7 +80,7 @@ MeshPartRenderable* WorldTest::AddQuad(float edge) {
     const float corners[4][2] = {{-h, h}, {h, h}, {h, -h}, {-h, -h}};
     const uint16_t indices[6] = {0, 1, 2, 0, 2, 3};
     Mesh* mesh = gRenderer->CreateMesh();
-    mesh->CreateStream(0, 4, sizeof(StaticVertex), false, true);  // readable, as scene meshes are
+    mesh->CreateStream(0, 4, sizeof(StaticVertex), false);  // write-only, as scene meshes are
     mesh->CreateIndexBuffer(6, nullptr, false, false);
     mesh->declaration = gWorld->declarations[DeclarationB];
     auto* vertices = static_cast<StaticVertex*>(mesh->LockStream(0));

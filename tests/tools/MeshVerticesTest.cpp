@@ -58,7 +58,7 @@ struct Quad {
 };
 const aiVector3D kCubeCorners[8] = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0},
                                     {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}};
-const Quad kCubeFaces[6] = {{{0, 3, 2, 1}, {0, 0, -1}}, {{4, 5, 6, 7}, {0, 0, 1}}, {{0, 1, 5, 4}, {0, -1, 0}},
+const Quad kCubeFaces[6] = {{{0, 3, 2, 1}, {0, 0, -1}}, {{4, 5, 6, 7}, {0, 0, 1}},  {{0, 1, 5, 4}, {0, -1, 0}},
                             {{3, 7, 6, 2}, {0, 1, 0}},  {{0, 4, 7, 3}, {-1, 0, 0}}, {{1, 2, 6, 5}, {1, 0, 0}}};
 
 std::string CubeStl() {
@@ -107,6 +107,31 @@ std::string SphereObj() {
     return out.str();
 }
 
+// The same sphere as triangles in an STL file, each with its facet normal; the facet
+// normal of triangle `flipped` turned inward.
+std::string SphereStl(int flipped = -1) {
+    auto at = [](int r, int s) {
+        if (r == 0 || r == kRings) return aiVector3D(0, r == 0 ? 2 : -2, 0);  // sin(pi) is not 0
+        double theta = kPi * r / kRings, phi = 2 * kPi * (s % kSegments) / kSegments;
+        return aiVector3D(float(2 * std::sin(theta) * std::cos(phi)), float(2 * std::cos(theta)),
+                          float(-2 * std::sin(theta) * std::sin(phi)));
+    };
+    std::string text = "solid sphere\n";
+    int count = 0;
+    auto facet = [&](const aiVector3D& a, const aiVector3D& b, const aiVector3D& c) {
+        aiVector3D n = (b - a) ^ (c - a);
+        n /= n.Length();
+        text += Facet(count++ == flipped ? -n : n, a, b, c);
+    };
+    for (int s = 0; s < kSegments; ++s)
+        for (int r = 0; r < kRings; ++r) {
+            if (r > 0) facet(at(r, s), at(r + 1, s), at(r, s + 1));
+            if (r + 1 < kRings) facet(at(r + 1, s), at(r + 1, s + 1), at(r, s + 1));
+        }
+    return text + "endsolid sphere\n";
+}
+constexpr unsigned kSpherePositions = 2 + (kRings - 1) * kSegments;
+
 // Two unit squares on the x axis, the second turned up about it by `degrees`.
 std::string FoldObj(double degrees) {
     double a = degrees * kPi / 180.0;
@@ -130,7 +155,8 @@ std::string ConeObj() {
     out.precision(9);
     out << "v 0 1 0\n";
     const int sides = 600;
-    for (int s = 0; s < sides; ++s) out << "v " << std::cos(2 * kPi * s / sides) << " 0 " << -std::sin(2 * kPi * s / sides) << '\n';
+    for (int s = 0; s < sides; ++s)
+        out << "v " << std::cos(2 * kPi * s / sides) << " 0 " << -std::sin(2 * kPi * s / sides) << '\n';
     for (int s = 0; s < sides; ++s) out << "f 1 " << 2 + s << ' ' << 2 + (s + 1) % sides << '\n';
     return out.str();
 }
@@ -151,9 +177,10 @@ struct NormalCase {
 
 TEST(MeshVertices, FilesGetTheNormalsTheirShapeCallsFor) {
     const NormalCase cases[] = {
-        // The face normals of an STL file kept: corners of the same position on different
-        // faces stay apart, two triangles of one face share theirs.
+        // An STL file's corners joined and its normals made: the cube's edges stay sharp,
+        // two triangles of one face share their corners, the sphere is smooth.
         {"cube.stl", CubeStl(), 24, 6, Expect::FaceNormals},
+        {"sphere.stl", SphereStl(), kSpherePositions, 0, Expect::Sphere},
         // Made here at 90 degrees: the crease splits every corner three ways.
         {"cube.obj", CubeObj(), 24, 6, Expect::FaceNormals},
         {"sphere.obj", SphereObj(), 2 + (kRings - 1) * (kSegments + 1), 0, Expect::Sphere},
@@ -211,6 +238,32 @@ TEST(MeshVertices, FilesGetTheNormalsTheirShapeCallsFor) {
     }
 }
 
+// A facet normal that turns against its triangle is the file's word: that triangle keeps
+// it on corners of its own, while its neighbours stay smooth.
+TEST(MeshVertices, StlKeepsFacetNormalsThatContradictTheGeometry) {
+    ScopedTempDir dir;
+    const int flipped = 40;
+    WriteFileBytes("flipped.stl", SphereStl(flipped));
+    srxconvert::ModelSource source;
+    std::string error;
+    ASSERT_TRUE(source.Read("flipped.stl", error)) << error;
+    const aiMesh& mesh = *source.Scene().mMeshes[0];
+    ASSERT_NE(mesh.mNormals, nullptr);
+    EXPECT_EQ(mesh.mNumVertices, kSpherePositions + 3);
+    for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
+        const aiFace& face = mesh.mFaces[f];
+        aiVector3D own = FaceNormal(mesh, face);
+        for (unsigned k = 0; k < 3; ++k) {
+            const aiVector3D& n = mesh.mNormals[face.mIndices[k]];
+            if (f == flipped) {
+                EXPECT_LT(Degrees(n, -own), 1e-3) << "corner " << k;
+            } else {  // a face short at the flipped one's corners
+                EXPECT_LT(Degrees(n, mesh.mVertices[face.mIndices[k]]), 5.0) << "face " << f;
+            }
+        }
+    }
+}
+
 // Spread over threads or not, a mesh gets the same vertices, normals and faces: a grid of
 // 80 000 triangles folded every 7 rows (sharp) and waving gently (smooth) between.
 TEST(MeshVertices, NormalsAreTheSameOnAnyThreadCount) {
@@ -252,15 +305,14 @@ TEST(MeshVertices, NormalsAreTheSameOnAnyThreadCount) {
 // bit-equal ones, so that the faces of a file's own normals stay apart however close.
 TEST(MeshVertices, JoinKeepsCornersApartThatDifferInTheirLastBits) {
     ScopedTempDir dir;
-    aiVector3D a(0, 0, 0), b(1, 0, 0), c(0, 1, 0);
-    WriteFileBytes("twice.stl",
-                   "solid twice\n" + Facet({0, 0, 1}, a, b, c) + Facet({1e-6f, 0, 1}, a, b, c) + "endsolid twice\n");
+    WriteFileBytes("twice.obj",
+                   "v 0 0 0\nv 1 0 0\nv 0 1 0\nvn 0 0 1\nvn 1e-6 0 1\nf 1//1 2//1 3//1\nf 1//2 2//2 3//2\n");
     srxconvert::ModelSource ours;
     std::string error;
-    ASSERT_TRUE(ours.Read("twice.stl", error)) << error;
+    ASSERT_TRUE(ours.Read("twice.obj", error)) << error;
     EXPECT_EQ(ours.Scene().mMeshes[0]->mNumVertices, 6u);
     Assimp::Importer importer;
-    const aiScene* theirs = importer.ReadFile("twice.stl", srxconvert::ImportFlags("twice.stl"));
+    const aiScene* theirs = importer.ReadFile("twice.obj", srxconvert::ImportFlags("twice.obj"));
     ASSERT_NE(theirs, nullptr);
     EXPECT_EQ(theirs->mMeshes[0]->mNumVertices, 3u);
 }
@@ -280,9 +332,9 @@ TEST(MeshVertices, GeneratedNormalsAgreeWithAssimpsAwayFromCreases) {
     // Dense smooth surfaces agree closely; low-poly ones (Wuson, the dwarf) mix thin and
     // wide faces around a vertex, where the weighting turns the normal most. Assimp also
     // smooths over positions within 1e-5 of each other where these take bit-equal ones.
-    const Model models[] = {{"NFF/NFF/spheres.nff", 0.5, 1.0}, {"X3D/HelloX3dTrademark.x3d", 0.5, 1.0},
+    const Model models[] = {{"NFF/NFF/spheres.nff", 0.5, 1.0},   {"X3D/HelloX3dTrademark.x3d", 0.5, 1.0},
                             {"DXF/PinkEggFromLW.dxf", 1.0, 3.0}, {"OFF/Wuson.off", 2.0, 16.0},
-                            {"AC/Wuson.ac", 2.0, 16.0},         {"COB/dwarf.cob", 3.0, 10.0}};
+                            {"AC/Wuson.ac", 2.0, 16.0},          {"COB/dwarf.cob", 3.0, 10.0}};
     auto key = [](const aiVector3D& p) { return std::make_tuple(p.x, p.y, p.z); };
     for (const Model& model : models) {
         SCOPED_TRACE(model.path);

@@ -112,7 +112,8 @@ bool NormalsPointIn(const aiMesh& mesh, const std::vector<uint32_t>& triangles) 
         const aiVector3D &a = mesh.mVertices[triangles[t]], &b = mesh.mVertices[triangles[t + 1]],
                          &c = mesh.mVertices[triangles[t + 2]];
         aiVector3D face = (b - a) ^ (c - a);
-        aiVector3D normal = mesh.mNormals[triangles[t]] + mesh.mNormals[triangles[t + 1]] + mesh.mNormals[triangles[t + 2]];
+        aiVector3D normal =
+            mesh.mNormals[triangles[t]] + mesh.mNormals[triangles[t + 1]] + mesh.mNormals[triangles[t + 2]];
         float agreement = face * normal;
         if (!std::isfinite(agreement) || agreement == 0.0f) continue;
         ++counted;
@@ -185,7 +186,9 @@ private:
     std::map<std::string, std::vector<std::string>> approximated_;  // and for what is drawn approximately
     unsigned materialIndex_ = 0;                                    // of the material being read
     size_t nanColors_ = 0;                                      // vertex colour values drawn as 1
-    std::vector<SrxMesh> meshes_;
+    std::vector<SrxMesh> meshes_;  // their vertices, indices, colours and morph targets already in meshBytes_
+    // Per SRX mesh: its primitives as the file holds them (SrxWriter::Primitives).
+    std::vector<std::vector<uint8_t>> meshBytes_;
     std::vector<SrxLinesPoints> linesPoints_;
     TickMapping morphTicks_;  // the ticks morph weights are sampled at: the node tracks'
     // Per SRX mesh: the offsets of its bones in the engine's frame, before the bone scale
@@ -293,7 +296,8 @@ void SceneConversion::BuildLinesPoints(int node, const aiMesh& mesh) {
 // named (once per kind, listing what has it), so that a user knows the picture leaves it out.
 void SceneConversion::NoteWhatIsNotDrawn(const aiMaterial& material, const std::string& name) {
     auto has = [&](std::initializer_list<aiTextureType> types) {
-        return std::any_of(types.begin(), types.end(), [&](aiTextureType t) { return material.GetTextureCount(t) > 0; });
+        return std::any_of(types.begin(), types.end(),
+                           [&](aiTextureType t) { return material.GetTextureCount(t) > 0; });
     };
     std::string quoted = "'" + name + "'";
     if (has({aiTextureType_METALNESS, aiTextureType_DIFFUSE_ROUGHNESS, aiTextureType_UNKNOWN}))
@@ -479,7 +483,7 @@ void SceneConversion::ReadMaterialFeatures(const aiMaterial& source, SrxMaterial
 void SceneConversion::NoteVertexColors() {
     for (const SrxMesh& mesh : meshes_)
         for (const SrxPrimitive& primitive : mesh.primitives) {
-            if (primitive.colors.empty() || primitive.material >= materials_.size()) continue;
+            if (!(primitive.streamFlags & srx::StreamColors) || primitive.material >= materials_.size()) continue;
             SrxMaterial& material = materials_[primitive.material];
             if (material.flags & srx::MaterialVertexColors) continue;
             material.flags |= srx::MaterialVertexColors;
@@ -651,6 +655,23 @@ void SceneConversion::WriteMeshPart(const aiMesh& mesh, int meshNode, const Mesh
         }
     }
     if (mesh.mNumAnimMeshes > 0 && mesh.mAnimMeshes) AddMorphTargets(mesh, meshNode, part, normalSign, primitive);
+    // Written at once and the 64-byte records dropped, so that a large model's do not all
+    // wait for the end beside the file they become. 12 bytes a position or a normal, 8 a
+    // coordinate pair, 4 a colour, at most 21 the weights, 2 an index, and the headers
+    // (morph targets, rare, grow it as they need).
+    const uint32_t flags = primitive.streamFlags;
+    size_t perVertex = 12 + ((flags & srx::StreamNormals) ? 12 : 0) + ((flags & srx::StreamTexCoords) ? 8 : 0) +
+                       ((flags & srx::StreamTexCoords2) ? 8 : 0) + ((flags & srx::StreamColors) ? 4 : 0) +
+                       ((flags & srx::StreamWeights) ? 21 : 0);
+    SrxWriter written;
+    written.Reserve(perVertex * part.vertices.size() + 2 * primitive.indices.size() + 256);
+    written.Primitives(out);
+    meshBytes_.push_back(written.TakeData());
+    std::vector<SrxVertex>().swap(primitive.vertices);
+    std::vector<uint16_t>().swap(primitive.indices);
+    std::vector<std::array<uint8_t, 4>>().swap(primitive.colors);
+    std::vector<SrxMorphTarget>().swap(primitive.morphTargets);
+    std::vector<SrxMorphKey>().swap(primitive.morphKeys);
 }
 
 // The targets as offsets from the mesh (Assimp holds each target's whole shape), and their
@@ -736,13 +757,18 @@ size_t SceneConversion::DropNonFiniteMeshes() {
     }
     size_t before = meshes_.size();
     std::vector<SrxMesh> kept;
-    for (SrxMesh& mesh : meshes_) {
+    std::vector<std::vector<uint8_t>> keptBytes;
+    for (size_t m = 0; m < meshes_.size(); ++m) {
+        const SrxMesh& mesh = meshes_[m];
         bool drop = bad[mesh.node];
         for (int32_t bone : mesh.boneNodes) drop = drop || bad[static_cast<size_t>(bone)];
         for (const auto& offset : mesh.boneMatrices) drop = drop || !Finite(offset.data(), offset.size());
-        if (!drop) kept.push_back(std::move(mesh));
+        if (drop) continue;
+        kept.push_back(std::move(meshes_[m]));
+        keptBytes.push_back(std::move(meshBytes_[m]));
     }
     meshes_ = std::move(kept);
+    meshBytes_ = std::move(keptBytes);
     std::erase_if(linesPoints_, [&](const SrxLinesPoints& set) { return bad[set.node]; });
     return before - meshes_.size();
 }
@@ -753,7 +779,7 @@ void SceneConversion::CountMeshes() {
         report_.skinnedMeshes += mesh.boneNodes.empty() ? 0 : 1;
         report_.bones += mesh.boneNodes.size();
         for (const SrxPrimitive& primitive : mesh.primitives) {
-            report_.vertices += primitive.vertices.size();
+            report_.vertices += primitive.vertexCount;
             report_.triangles += primitive.faceCount;
         }
     }
@@ -884,19 +910,21 @@ ConvertResult SceneConversion::Run(ConvertedModel& out) {
     for (const auto& [kind, names] : notDrawn_) report_.warnings.push_back(list("not drawn: ", kind, names));
 
     SrxWriter writer;
-    // The streams dominate: at most 61 bytes a vertex (four float pairs and triples and
-    // four weights with their bones), two an index; the rest is headers and nodes.
+    // The streams dominate; the rest is headers, bones and nodes.
     size_t streamBytes = 0;
-    for (const SrxMesh& mesh : meshes_)
-        for (const SrxPrimitive& primitive : mesh.primitives)
-            streamBytes += 61 * primitive.vertices.size() + 2 * primitive.indices.size() + 64;
+    for (const std::vector<uint8_t>& bytes : meshBytes_) streamBytes += bytes.size();
     for (const SrxLinesPoints& set : linesPoints_) streamBytes += 16 * set.positions.size() + 64;
     writer.Reserve(streamBytes + 1024 * (materials_.size() + nodes_.size() + meshes_.size() + 1));
     writer.SceneHeader();
     for (const SrxMaterial& material : materials_) writer.Material(material);
     for (const SrxNode& node : nodes_) writer.Node(node);
     for (const SrxLight& light : lights) writer.Light(light);
-    for (const SrxMesh& mesh : meshes_) writer.Mesh(mesh);
+    for (size_t m = 0; m < meshes_.size(); ++m) {
+        const SrxMesh& mesh = meshes_[m];
+        writer.MeshHeader(mesh.node, static_cast<uint8_t>(mesh.primitives.size()), mesh.boneNodes, mesh.boneMatrices);
+        writer.PutBytes(meshBytes_[m]);
+        std::vector<uint8_t>().swap(meshBytes_[m]);
+    }
     for (const SrxLinesPoints& set : linesPoints_) writer.LinesPoints(set);
     out.srx = writer.TakeData();
     out.images = images_.TakeImages();

@@ -27,24 +27,38 @@ uint64_t Mix(uint64_t h, const aiVector3D& v) { return Mix(Mix(Mix(h, v.x), v.y)
 
 // Numbers the classes of equal vertices in the order of their first vertex: class[v] for
 // every vertex that take(v) admits, kNone for the others. Open addressing over the vertex
-// numbers, a slot holding the first vertex of a class + 1: no allocation per vertex.
+// numbers, a slot holding the first vertex of a class + 1: no allocation per vertex. The
+// table holds classes, not vertices, and grows with them (at most half full): an STL
+// file's corners are six to a class, and a table sized for every vertex weighed 32 MB on
+// a million triangles.
 template <class Take, class Hash, class Equal>
 uint32_t NumberClasses(uint32_t count, Take take, Hash hash, Equal equal, std::vector<uint32_t>& classes) {
-    size_t mask = 1;
-    while (mask < 2 * size_t(count)) mask <<= 1;
-    std::vector<uint32_t> slots(mask--, 0);
+    size_t size = 1;
+    while (size < 2 * std::max<size_t>(1024, count / 8)) size <<= 1;
+    std::vector<uint32_t> slots(size, 0);
+    size_t mask = size - 1;
     classes.assign(count, kNone);
     uint32_t numbered = 0;
     for (uint32_t v = 0; v < count; ++v) {
         if (!take(v)) continue;
         size_t at = hash(v) & mask;
         while (slots[at] && !equal(slots[at] - 1, v)) at = (at + 1) & mask;
-        if (!slots[at]) {
-            slots[at] = v + 1;
-            classes[v] = numbered++;
-        } else {
+        if (slots[at]) {
             classes[v] = classes[slots[at] - 1];
+            continue;
         }
+        slots[at] = v + 1;
+        classes[v] = numbered++;
+        if (2 * size_t(numbered) <= mask) continue;
+        std::vector<uint32_t> grown(2 * (mask + 1), 0);
+        mask = grown.size() - 1;
+        for (uint32_t first : slots) {
+            if (!first) continue;
+            size_t to = hash(first - 1) & mask;
+            while (grown[to]) to = (to + 1) & mask;
+            grown[to] = first;
+        }
+        slots.swap(grown);
     }
     return numbered;
 }
@@ -78,6 +92,30 @@ bool Normalize(const aiVector3D& v, aiVector3D& out) {
     if (!(length > 0.0) || !std::isfinite(length)) return false;
     out = aiVector3D(float(x / length), float(y / length), float(z / length));
     return true;
+}
+
+// The unit normal of the triangle whose edges are e (e[k] from corner k to the next), the
+// front being where its corners turn counter-clockwise, and the length of the cross
+// product; (0,0,0) for a face of zero area or one too small or too large for a float normal.
+aiVector3D UnitNormal(const double (&e)[3][3], double& length) {
+    double n[3] = {e[0][1] * e[2][2] - e[0][2] * e[2][1], e[0][2] * e[2][0] - e[0][0] * e[2][2],
+                   e[0][0] * e[2][1] - e[0][1] * e[2][0]};
+    // e[0] x e[2] points against the front: (b - a) x (c - a) = -(e0 x e2)
+    length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    if (!(length > 0.0) || !std::isfinite(length)) return aiVector3D(0.0f);
+    aiVector3D unit(float(-n[0] / length), float(-n[1] / length), float(-n[2] / length));
+    if (!std::isfinite(unit.x) || !std::isfinite(unit.y) || !std::isfinite(unit.z)) return aiVector3D(0.0f);
+    return unit;
+}
+
+// The edges of triangle (a, b, c) in double, as UnitNormal takes them.
+void Edges(const aiVector3D* const (&p)[3], double (&e)[3][3]) {
+    for (int k = 0; k < 3; ++k) {
+        const aiVector3D &from = *p[k], &to = *p[(k + 1) % 3];
+        e[k][0] = double(to.x) - from.x;
+        e[k][1] = double(to.y) - from.y;
+        e[k][2] = double(to.z) - from.z;
+    }
 }
 
 // The same array, count + copies.size() long: the copies repeat the vertices they name.
@@ -125,7 +163,8 @@ bool JoinEqualVertices(aiMesh& mesh) {
         return true;
     };
     std::vector<uint32_t> joined;
-    uint32_t kept = NumberClasses(count, [&](uint32_t v) { return bool(used[v]); }, hash, equal, joined);
+    uint32_t kept = NumberClasses(
+        count, [&](uint32_t v) { return bool(used[v]); }, hash, equal, joined);
     // Moved down in place: a class is numbered at its first vertex, which never lies past it.
     for (uint32_t v = 0, next = 0; v < count; ++v) {
         if (joined[v] != next) continue;
@@ -140,7 +179,14 @@ bool JoinEqualVertices(aiMesh& mesh) {
     return true;
 }
 
-bool GenerateNormals(aiMesh& mesh, float creaseDegrees, unsigned threads) {
+namespace {
+
+// A face's normal that stands in place of its geometry's, by face number.
+using KeptNormals = std::vector<std::pair<unsigned, aiVector3D>>;
+
+// GenerateNormals, with the faces that kept (sorted by face) names taking its normal in
+// place of their geometry's.
+bool Generate(aiMesh& mesh, float creaseDegrees, unsigned threads, const KeptNormals& kept) {
     if (mesh.mNumAnimMeshes || !mesh.mVertices) return false;
     if (threads == 0) threads = std::min(4u, std::max(1u, std::thread::hardware_concurrency()));
     const uint32_t count = mesh.mNumVertices;
@@ -173,26 +219,17 @@ bool GenerateNormals(aiMesh& mesh, float creaseDegrees, unsigned threads) {
     ParallelFor(triangleCount, threads, [&](size_t begin, size_t end) {
         for (size_t t = begin; t < end; ++t) {
             const unsigned* index = faceOf(t).mIndices;
-            double p[3][3];
-            for (int k = 0; k < 3; ++k) {
-                p[k][0] = positions[index[k]].x;
-                p[k][1] = positions[index[k]].y;
-                p[k][2] = positions[index[k]].z;
-            }
             double e[3][3];  // e[k]: from corner k to the next
-            for (int k = 0; k < 3; ++k)
-                for (int i = 0; i < 3; ++i) e[k][i] = p[(k + 1) % 3][i] - p[k][i];
-            double n[3] = {e[0][1] * e[2][2] - e[0][2] * e[2][1], e[0][2] * e[2][0] - e[0][0] * e[2][2],
-                           e[0][0] * e[2][1] - e[0][1] * e[2][0]};
-            // e[0] x e[2] points against the front: (b - a) x (c - a) = -(e0 x e2)
-            double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-            aiVector3D unit(0.0f);
-            if (length > 0.0 && std::isfinite(length)) {
-                unit = aiVector3D(float(-n[0] / length), float(-n[1] / length), float(-n[2] / length));
-                if (!std::isfinite(unit.x) || !std::isfinite(unit.y) || !std::isfinite(unit.z) || unit == aiVector3D(0.0f))
-                    unit = aiVector3D(0.0f);
-            }
+            Edges({&positions[index[0]], &positions[index[1]], &positions[index[2]]}, e);
+            double length = 0.0;
+            aiVector3D unit = UnitNormal(e, length);
             faceNormal[t] = unit;
+            if (!kept.empty() && unit != aiVector3D(0.0f)) {
+                unsigned face = unsigned(triangles.empty() ? t : triangles[t]);
+                auto found = std::lower_bound(kept.begin(), kept.end(), face,
+                                              [](const auto& entry, unsigned f) { return entry.first < f; });
+                if (found != kept.end() && found->first == face) faceNormal[t] = found->second;
+            }
             for (int k = 0; k < 3; ++k) {
                 // The angle between the edges leaving corner k: to the next corner, and
                 // (reversed) from the one before.
@@ -315,7 +352,8 @@ bool GenerateNormals(aiMesh& mesh, float creaseDegrees, unsigned threads) {
                 uint32_t v = vertexOf(c);
                 if (faceNormal[c / 3] != aiVector3D(0.0f) || normals[v] != aiVector3D(0.0f)) continue;
                 aiVector3D sum(0.0f);
-                for (uint32_t j = first[p]; j < first[p + 1]; ++j) sum += angle[byPlace[j]] * faceNormal[byPlace[j] / 3];
+                for (uint32_t j = first[p]; j < first[p + 1]; ++j)
+                    sum += angle[byPlace[j]] * faceNormal[byPlace[j] / 3];
                 normals[v] = aiVector3D(0.0f, 0.0f, 1.0f);
                 Normalize(sum, normals[v]);
             }
@@ -354,6 +392,38 @@ bool GenerateNormals(aiMesh& mesh, float creaseDegrees, unsigned threads) {
     }
     mesh.mNumVertices = count + uint32_t(copies.size());
     return true;
+}
+
+}  // namespace
+
+bool GenerateNormals(aiMesh& mesh, float creaseDegrees, unsigned threads) {
+    return Generate(mesh, creaseDegrees, threads, {});
+}
+
+bool WeldFacets(aiMesh& mesh, float creaseDegrees, unsigned threads) {
+    if (!mesh.mNormals || mesh.HasBones() || mesh.mTangents || mesh.mNumAnimMeshes || !mesh.mVertices || !mesh.mFaces)
+        return false;
+    const uint32_t count = mesh.mNumVertices;
+    const aiVector3D* normals = mesh.mNormals;
+    const float cosCrease = std::cos(creaseDegrees * std::numbers::pi_v<float> / 180.0f);
+    KeptNormals kept;  // nearly always empty
+    for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
+        const aiFace& face = mesh.mFaces[f];
+        if (!IsTriangle(face, count)) continue;
+        const unsigned* index = face.mIndices;
+        const aiVector3D& file = normals[index[0]];
+        // Normals that differ across a face are a vertex's own, not a facet's.
+        if (normals[index[1]] != file || normals[index[2]] != file) return false;
+        double e[3][3], length;
+        Edges({&mesh.mVertices[index[0]], &mesh.mVertices[index[1]], &mesh.mVertices[index[2]]}, e);
+        aiVector3D geometric = UnitNormal(e, length), unit;
+        if (geometric != aiVector3D(0.0f) && Normalize(file, unit) && unit * geometric < cosCrease)
+            kept.emplace_back(f, unit);
+    }
+    delete[] mesh.mNormals;
+    mesh.mNormals = nullptr;
+    JoinEqualVertices(mesh);
+    return Generate(mesh, creaseDegrees, threads, kept);
 }
 
 }  // namespace srxconvert

@@ -37,4 +37,18 @@ constexpr float kCreaseDegrees = 60.0f;
 // mesh with morph targets, whose shapes would need the split too: Assimp smooths those.
 bool GenerateNormals(aiMesh& mesh, float creaseDegrees = kCreaseDegrees, unsigned threads = 0);
 
+// An STL file's facet normals, which give every triangle its own three corners (a million
+// triangles, three million vertices), turned into the vertices the surface has: corners
+// joined by bit-equal position (and colour), then normals made as GenerateNormals makes
+// them. A facet normal within the crease angle of its triangle's geometric normal, as a
+// writer's normals nearly always are, says nothing the geometry does not: at an edge
+// sharper than the crease (a box, a machined part) the made normals are the faces' own
+// again, and a curved surface that the format could only store faceted is smooth. A facet
+// normal that turns further from its triangle (written against the winding, or on purpose)
+// is the file's word and is kept: that face takes it in place of its geometry's, so it
+// parts from neighbours that disagree and shades as the file says. False, the mesh
+// untouched, when the normals differ across a face (they are a vertex's, not a facet's) or
+// for what JoinEqualVertices does not handle.
+bool WeldFacets(aiMesh& mesh, float creaseDegrees = kCreaseDegrees, unsigned threads = 0);
+
 }  // namespace srxconvert

@@ -158,8 +158,12 @@ const aiScene* ModelSource::Import(const std::string& path, std::string& error) 
         // the fewest vertices to go over.
         unsigned assimp = 0;
         bool join = ImportFlags(path) & aiProcess_JoinIdenticalVertices;
-        for (unsigned m = 0; join && m < own.mNumMeshes && own.mMeshes; ++m)
-            if (own.mMeshes[m] && !JoinEqualVertices(*own.mMeshes[m])) assimp |= aiProcess_JoinIdenticalVertices;
+        bool facets = LowerExtension(path) == ".stl";  // the one format whose normals are only per face
+        for (unsigned m = 0; join && m < own.mNumMeshes && own.mMeshes; ++m) {
+            aiMesh* mesh = own.mMeshes[m];
+            if (!mesh || (facets && WeldFacets(*mesh))) continue;
+            if (!JoinEqualVertices(*mesh)) assimp |= aiProcess_JoinIdenticalVertices;
+        }
         // Assimp's join goes over every mesh again, those joined here too, which it leaves
         // as they are but where values within 1e-5 of each other meet.
         if (assimp) scene = importer_.ApplyPostProcessing(assimp);

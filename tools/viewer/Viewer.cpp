@@ -58,6 +58,10 @@
 
 #include <unistd.h>
 
+#if LUMARET_MODEL_ALLOCATOR
+#include <mimalloc.h>
+#endif
+
 namespace {
 
 // The pass shaders rebuild positions for an aspect of 4/3, so every size keeps it.
@@ -477,6 +481,12 @@ struct ShownModel {
     void Summarize() {
         summary = SummarizeModel(model, *scene, path, bounds, framing);
         scene.reset();
+#if LUMARET_MODEL_ALLOCATOR
+        // What the worker's read freed and the check import just released go back to the
+        // system before the buffers and the first frame take theirs: mimalloc keeps a gone
+        // thread's pages for another that rarely comes for them.
+        mi_collect(true);
+#endif
         summaryText = summary.Text();
         LogSummary(summaryText);
     }
@@ -519,6 +529,9 @@ struct ShownModel {
         if (loaded) gWorld->ReleaseScene(loaded);
         const std::vector<uint8_t>& bytes = clips[static_cast<size_t>(index)];
         loaded = gWorld->LoadReleasableScene(object, path, bytes.data(), bytes.size());
+        // A model of one clip is never loaded from its bytes again (a reload converts
+        // afresh): they go before the first frame adds its share.
+        if (model.animations <= 1) std::vector<uint8_t>().swap(clips[static_cast<size_t>(index)]);
         object->world = framing.world;
         ResetAnimationClock();
     }
