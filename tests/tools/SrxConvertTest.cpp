@@ -863,10 +863,11 @@ TEST_F(SrxConvertModels, AnImportThatCrashesOrRunsOnIsTheModelsError) {
     }
 }
 
-// Files made to hurt: references out of the model's folder (by .., an absolute path, a
-// link) are refused and named, unless --root takes them in; hierarchies deeper than the
-// import stack holds are refused before they are read, ones just within it convert; what
-// is no regular file or too large is named as such. Nothing is written for a refusal.
+// Files made to hurt, through srxconvert and the viewer: references out of the model's
+// folder (by .., an absolute path, a link) are refused and named, unless --root takes them
+// in; hierarchies deeper than the import stack holds are refused before they are read,
+// ones just within it convert; what is no regular file or too large is named as such.
+// Nothing is written for a refusal.
 TEST_F(SrxConvertModels, HostileFilesAreRefusedByName) {
     std::vector<float> triangle = {0, 0, 0, 1, 0, 0, 0, 1, 0};
     fs::create_directories("model/sub");
@@ -964,7 +965,16 @@ TEST_F(SrxConvertModels, HostileFilesAreRefusedByName) {
         EXPECT_EQ(run.status, c.status) << run.output;
         EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
         std::string output = c.arguments.substr(c.arguments.find(' ') + 1);
+        std::string options = output.find(' ') == std::string::npos ? "" : output.substr(output.find(' ') + 1);
         output = output.substr(0, output.find(' '));
         EXPECT_EQ(fs::exists(output), c.status == 0);
+        if (c.status != 2) continue;
+        // The viewer refuses it alike: its import child reads through the same checks.
+        lumaret::test::ToolRun shown = lumaret::test::RunCommand(
+            "timeout 120 " + lumaret::test::BuildDir() + "/tools/viewer/viewer --screenshot refused.png " + options +
+            " " + c.arguments.substr(0, c.arguments.find(' ')));
+        EXPECT_EQ(shown.status, 2) << shown.output;
+        EXPECT_NE(shown.output.find(c.says), std::string::npos) << shown.output;
+        EXPECT_FALSE(fs::exists("refused.png"));
     }
 }
