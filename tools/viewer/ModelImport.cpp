@@ -358,6 +358,13 @@ ImportedModel ImportInChild(const ImportRequest& request) {
     int ends[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
         return failed(std::string("cannot start its import: ") + std::strerror(errno));
+    // Room for megabytes in flight, so that a large model crosses in a few large copies
+    // rather than thousands of small ones, each a switch between the two processes.
+    for (int end : ends) {
+        int bytes = 8 << 20;
+        setsockopt(end, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
+        setsockopt(end, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, ends[1], STDIN_FILENO);
