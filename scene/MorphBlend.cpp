@@ -62,19 +62,22 @@ void MorphBlend::Update(float time) {
     blended_ = true;
     lastTime_ = time;
     std::vector<float> weights = WeightsAt(time);
-    std::vector<float> positions = positions_, normals = normals_;
-    for (size_t t = 0; t < targets_; ++t) {
-        if (weights[t] == 0.0f) continue;
-        for (size_t i = 0; i < positions.size(); ++i) {
-            positions[i] += weights[t] * offsets_[t][i];
-            normals[i] += weights[t] * turns_[t][i];
-        }
-    }
     void* data = mesh_->LockStream(0);
     if (!data) return;
-    for (size_t v = 0; v < positions.size() / 3; ++v) {
-        float* p = &positions[3 * v];
-        float* n = &normals[3 * v];
+    // Each vertex blended straight into the buffer, targets in order, those weighing 0 left out.
+    for (size_t v = 0; v < positions_.size() / 3; ++v) {
+        float p[3], n[3];
+        for (int c = 0; c < 3; ++c) {
+            p[c] = positions_[3 * v + c];
+            n[c] = normals_[3 * v + c];
+        }
+        for (size_t t = 0; t < targets_; ++t) {
+            if (weights[t] == 0.0f) continue;
+            for (int c = 0; c < 3; ++c) {
+                p[c] += weights[t] * offsets_[t][3 * v + c];
+                n[c] += weights[t] * turns_[t][3 * v + c];
+            }
+        }
         float length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
         if (length > 0.0f && std::isfinite(length))
             for (int c = 0; c < 3; ++c) n[c] /= length;
