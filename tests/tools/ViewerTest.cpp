@@ -5,6 +5,7 @@
 // the viewer opens the source file itself. Models of any size are framed alike, and the
 // view's limits keep every model between the near and far planes.
 #include "ToolRun.h"
+#include "ModelBytes.h"
 #include "ModelWatch.h"
 #include "ViewerLighting.h"
 #include "ViewerScene.h"
@@ -26,6 +27,10 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 using lumaret::test::ReadFileBytes;
 using lumaret::test::RunTool;
@@ -786,4 +791,45 @@ TEST(ModelWatch, TellsEachSaveOnceItsWriterIsDone) {
 
     std::fclose(std::fopen(model.c_str(), "ab"));
     EXPECT_EQ(watch.Look(), "");
+}
+
+// The bytes an import child hands back: its pieces end to end, and a memory file the child
+// could still write, grow or shrink is refused, so the engine's reader never sees them move.
+TEST(ModelBytes, PiecesArriveWholeAndOnlySealedFilesAreMapped) {
+    srxconvert::BytePieces pieces = {{1, 2, 3}, {}, {4}, std::vector<uint8_t>(70000, 5)};
+    std::string why;
+    viewer::ModelBytes sealed = viewer::ModelBytes::Sealed(pieces, why);
+    ASSERT_EQ(sealed.size(), 70004u) << why;
+    int passed = dup(sealed.Descriptor());
+    viewer::ModelBytes mapped = viewer::ModelBytes::MapSealed(passed, 1 << 20, why);
+    ASSERT_EQ(mapped.size(), 70004u) << why;
+    EXPECT_EQ(std::vector<uint8_t>(mapped.data(), mapped.data() + 5), (std::vector<uint8_t>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(mapped.data()[70003], 5);
+    EXPECT_EQ(write(mapped.Descriptor(), "x", 1), -1) << "a sealed file took a write";
+
+    why.clear();
+    EXPECT_TRUE(viewer::ModelBytes::MapSealed(dup(sealed.Descriptor()), 1000, why).empty());
+    EXPECT_NE(why.find("70004 bytes"), std::string::npos) << why;
+
+    struct Case {
+        const char* name;
+        unsigned seals;
+    };
+    for (const Case& c : {Case{"unsealed", 0u}, Case{"still writable", F_SEAL_GROW | F_SEAL_SHRINK},
+                          Case{"may shrink", F_SEAL_WRITE | F_SEAL_GROW}}) {
+        int file = memfd_create("test", MFD_ALLOW_SEALING);
+        ASSERT_EQ(write(file, "abc", 3), 3);
+        if (c.seals) {
+            ASSERT_EQ(fcntl(file, F_ADD_SEALS, c.seals), 0);
+        }
+        why.clear();
+        EXPECT_TRUE(viewer::ModelBytes::MapSealed(file, 1 << 20, why).empty()) << c.name;
+        EXPECT_EQ(why, "its model's memory file is not sealed") << c.name;
+    }
+    why.clear();
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    close(pipeEnds[1]);
+    EXPECT_TRUE(viewer::ModelBytes::MapSealed(pipeEnds[0], 1 << 20, why).empty());
+    EXPECT_NE(why.find("not in a memory file"), std::string::npos) << why;
 }

@@ -910,23 +910,19 @@ ConvertResult SceneConversion::Run(ConvertedModel& out) {
     for (const auto& [kind, names] : notDrawn_) report_.warnings.push_back(list("not drawn: ", kind, names));
 
     SrxWriter writer;
-    // The streams dominate; the rest is headers, bones and nodes.
-    size_t streamBytes = 0;
-    for (const std::vector<uint8_t>& bytes : meshBytes_) streamBytes += bytes.size();
-    for (const SrxLinesPoints& set : linesPoints_) streamBytes += 16 * set.positions.size() + 64;
-    writer.Reserve(streamBytes + 1024 * (materials_.size() + nodes_.size() + meshes_.size() + 1));
     writer.SceneHeader();
     for (const SrxMaterial& material : materials_) writer.Material(material);
     for (const SrxNode& node : nodes_) writer.Node(node);
     for (const SrxLight& light : lights) writer.Light(light);
+    // Each mesh's streams stay the piece they were made as (BytePieces.h).
     for (size_t m = 0; m < meshes_.size(); ++m) {
         const SrxMesh& mesh = meshes_[m];
         writer.MeshHeader(mesh.node, static_cast<uint8_t>(mesh.primitives.size()), mesh.boneNodes, mesh.boneMatrices);
-        writer.PutBytes(meshBytes_[m]);
-        std::vector<uint8_t>().swap(meshBytes_[m]);
+        out.srx.push_back(writer.TakeData());
+        out.srx.push_back(std::move(meshBytes_[m]));
     }
     for (const SrxLinesPoints& set : linesPoints_) writer.LinesPoints(set);
-    out.srx = writer.TakeData();
+    out.srx.push_back(writer.TakeData());
     out.images = images_.TakeImages();
     return {};
 }
@@ -984,7 +980,7 @@ ConvertResult ConvertFile(const std::string& input, const std::string& output, c
             return {ConvertStatus::Unwritable, "cannot create the directory " + directory.string() + ": " + why};
     }
     std::vector<OutputFile> files;
-    for (ModelImage& image : model.images) files.push_back({directory / image.name, std::move(image.bytes)});
+    for (ModelImage& image : model.images) files.push_back({directory / image.name, {std::move(image.bytes)}});
     files.push_back({path, std::move(model.srx)});
     // The same file under any name (a link, ./): writing it would replace what the model
     // is made of. An image copied onto itself unchanged (converting in the model's own
@@ -997,7 +993,7 @@ ConvertResult ConvertFile(const std::string& input, const std::string& output, c
         }
         std::vector<uint8_t> existing;
         bool same = &file != &files.back() && source.Access().Read(file.path.string(), existing, error) &&
-                    existing == file.bytes;
+                    file.pieces.size() == 1 && existing == file.pieces[0];
         if (!same)
             return {ConvertStatus::OutputIsInput,
                     file.path.string() + " is a file the model is read from; name another output"};

@@ -25,6 +25,7 @@
 //   larger meshes are split into several SRX meshes.
 #pragma once
 
+#include "BytePieces.h"
 #include "GltfMaterials.h"
 #include "ImageExport.h"
 #include "ModelSource.h"
@@ -90,7 +91,7 @@ struct ConvertResult {
 
 // A converted model in memory: the SRX file's bytes and the images it names.
 struct ConvertedModel {
-    std::vector<uint8_t> srx;
+    BytePieces srx;
     std::vector<ModelImage> images;
 };
 

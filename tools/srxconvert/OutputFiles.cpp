@@ -55,19 +55,12 @@ int CreateTemporary(const fs::path& path, fs::path& temporary, int& error) {
     return -1;
 }
 
-// The whole buffer, through short writes and interruptions; then the close, which is where
-// some file systems first report that the data did not fit.
-std::string WriteAll(int fd, const fs::path& shownAs, const std::vector<uint8_t>& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            int error = n < 0 ? errno : ENOSPC;
-            close(fd);
-            return Failure(shownAs, error);
-        }
-        done += static_cast<size_t>(n);
+// Every piece, then the close, which is where some file systems first report that the
+// data did not fit.
+std::string WriteAll(int fd, const fs::path& shownAs, const BytePieces& pieces) {
+    if (int error = WriteFully(fd, pieces); error != 0) {
+        close(fd);
+        return Failure(shownAs, error);
     }
     if (close(fd) != 0) return Failure(shownAs, errno);
     return {};
@@ -113,7 +106,7 @@ std::string WriteAllOrNothing(const std::vector<OutputFile>& files) {
             return Failure(file.path, error);
         }
         temporaries.push_back(temporary);
-        if (std::string failure = WriteAll(fd, file.path, file.bytes); !failure.empty()) {
+        if (std::string failure = WriteAll(fd, file.path, file.pieces); !failure.empty()) {
             removeTemporaries();
             return failure;
         }

@@ -10,6 +10,8 @@
 // the temporary files and puts back whatever was there before.
 #pragma once
 
+#include "BytePieces.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -19,7 +21,7 @@ namespace srxconvert {
 
 struct OutputFile {
     std::filesystem::path path;
-    std::vector<uint8_t> bytes;
+    BytePieces pieces;  // written end to end
 };
 
 // Empty when every file is in place, else what failed ("cannot write PATH: reason").

@@ -38,6 +38,8 @@ constexpr uint32_t kAnswerTag = 0x4D494D4Cu;  // "LMIM"
 constexpr uint64_t kMaxField = uint64_t{1} << 36;
 constexpr uint64_t kMaxItems = uint64_t{1} << 24;
 constexpr size_t kPiece = size_t{16} << 20;
+// The byte a passed descriptor travels with.
+constexpr char kDescriptorMark = 'D';
 
 // Writes everything it is given to a descriptor, small fields gathered first.
 class Sender {
@@ -54,6 +56,27 @@ public:
     void Put(const std::vector<std::string>& texts) {
         Put(static_cast<uint64_t>(texts.size()));
         for (const std::string& text : texts) Put(text);
+    }
+    // A descriptor for the other process, after everything put before it.
+    void PutDescriptor(int descriptor) {
+        Flush();
+        char mark = kDescriptorMark;
+        iovec part{&mark, 1};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+        msghdr message{};
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr* header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = SOL_SOCKET;
+        header->cmsg_type = SCM_RIGHTS;
+        header->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(header), &descriptor, sizeof descriptor);
+        ssize_t sent;
+        do sent = sendmsg(fd_, &message, MSG_NOSIGNAL);
+        while (sent < 0 && errno == EINTR);
+        ok_ = ok_ && sent == 1;
     }
     bool Finish() {
         Flush();
@@ -103,6 +126,11 @@ private:
 class Receiver {
 public:
     explicit Receiver(int fd) : fd_(fd) {}
+    Receiver(const Receiver&) = delete;
+    Receiver& operator=(const Receiver&) = delete;
+    ~Receiver() {
+        for (int descriptor : descriptors_) close(descriptor);
+    }
 
     template <typename T>
     T Get() {
@@ -144,6 +172,14 @@ public:
         if (count > kMaxItems) ok_ = false;
         return ok_ ? static_cast<size_t>(count) : 0;
     }
+    // The descriptor a Sender put here; -1 (and every read after failing) when none came.
+    int Descriptor() {
+        if (Get<char>() != kDescriptorMark || descriptors_.empty()) ok_ = false;
+        if (!ok_) return -1;
+        int descriptor = descriptors_.front();
+        descriptors_.erase(descriptors_.begin());
+        return descriptor;
+    }
     bool Ok() const { return ok_; }
 
 private:
@@ -157,13 +193,13 @@ private:
         while (ok_ && size > 0) {
             if (start_ == end_) {
                 if (size >= sizeof buffer_) {  // large fields straight to their place
-                    ssize_t got = read(fd_, at, size);
+                    ssize_t got = ReadSome(at, size);
                     if (got < 0 && errno == EINTR) continue;
                     if (got <= 0) ok_ = false;
                     if (got > 0) at += got, size -= static_cast<size_t>(got);
                     continue;
                 }
-                ssize_t got = read(fd_, buffer_, sizeof buffer_);
+                ssize_t got = ReadSome(buffer_, sizeof buffer_);
                 if (got < 0 && errno == EINTR) continue;
                 if (got <= 0) {
                     ok_ = false;
@@ -180,17 +216,45 @@ private:
         }
     }
 
+    // Bytes as read(2) gives them, keeping the descriptors that come with them.
+    ssize_t ReadSome(void* at, size_t size) {
+        iovec part{at, size};
+        alignas(cmsghdr) char control[CMSG_SPACE(4 * sizeof(int))];
+        msghdr message{};
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        ssize_t got = recvmsg(fd_, &message, MSG_CMSG_CLOEXEC);
+        if (got < 0) return got;
+        for (cmsghdr* header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header)) {
+            if (header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS) continue;
+            size_t count = (header->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+            for (size_t i = 0; i < count; ++i) {
+                int descriptor;
+                std::memcpy(&descriptor, CMSG_DATA(header) + i * sizeof(int), sizeof descriptor);
+                descriptors_.push_back(descriptor);
+            }
+        }
+        // More descriptors than expected: the kernel closed the rest; the answer is not ours.
+        if (message.msg_flags & MSG_CTRUNC) ok_ = false;
+        return got;
+    }
+
     int fd_;
     char buffer_[65536];
     size_t start_ = 0, end_ = 0;
+    std::vector<int> descriptors_;
     bool ok_ = true;
 };
 
-void Send(Sender& out, const ImportedModel& model) {
+// The SRX bytes go in the sealed memory file `srx` (ModelBytes.h), when there is one.
+void Send(Sender& out, const ImportedModel& model, int srx) {
     out.Put(kAnswerTag);
     out.Put(static_cast<int32_t>(model.status));
     out.Put(model.message);
-    out.Put(model.srx);
+    out.Put(static_cast<uint8_t>(srx >= 0));
+    if (srx >= 0) out.PutDescriptor(srx);
     out.Put(static_cast<uint64_t>(model.images.size()));
     for (const srxconvert::ModelImage& image : model.images) {
         out.Put(image.name);
@@ -223,11 +287,15 @@ void Send(Sender& out, const ImportedModel& model) {
     out.Put(kAnswerTag);
 }
 
-bool Receive(Receiver& in, ImportedModel& model) {
+// False for an answer that is not whole; `problem` says what was wrong with its model bytes.
+bool Receive(Receiver& in, ImportedModel& model, std::string& problem) {
     if (in.Get<uint32_t>() != kAnswerTag) return false;
     model.status = in.Get<int32_t>();
     model.message = in.Text();
-    model.srx = in.Bytes();
+    if (in.Get<uint8_t>() != 0) {
+        int srx = in.Descriptor();
+        if (srx >= 0) model.srx = ModelBytes::MapSealed(srx, kMaxField, problem);
+    }
     model.images.resize(in.Count());
     for (srxconvert::ModelImage& image : model.images) {
         image.name = in.Text();
@@ -340,7 +408,10 @@ ImportedModel ImportModel(const ImportRequest& request) {
         for (const std::string& line : *lines) AddNote(model, line);
     for (const std::string& mesh : report.turnedNormals)
         AddNote(model, "mesh '" + mesh + "' has normals pointing inward; they are turned out");
-    model.srx = std::move(converted.srx);
+    std::string why;
+    model.srx = ModelBytes::Sealed(converted.srx, why);
+    converted.srx.clear();
+    if (model.srx.empty()) return Failed(request, ExitUnreadable, why);
     model.images = std::move(converted.images);
     model.animation = std::max(request.animation, 0);
     model.animationName = report.animationName;
@@ -388,8 +459,12 @@ ImportedModel ImportInChild(const ImportRequest& request) {
     out.Finish();
     shutdown(ends[0], SHUT_WR);
     ImportedModel model;
-    Receiver in(ends[0]);
-    bool answered = Receive(in, model);
+    std::string problem;
+    bool answered;
+    {
+        Receiver in(ends[0]);
+        answered = Receive(in, model, problem);
+    }
     close(ends[0]);
     int status = 0;
     rusage usage{};
@@ -405,6 +480,7 @@ ImportedModel ImportInChild(const ImportRequest& request) {
     if (!answered)
         return failed("its import ended with exit status " + std::to_string(WEXITSTATUS(status)) +
                       " and no whole answer");
+    if (!problem.empty()) return failed(problem);
     return model;
 }
 
@@ -435,7 +511,7 @@ int RunImportChild() {
         model = Failed(request, ExitUnreadable, error.what());
     }
     Sender out(answer);
-    Send(out, model);
+    Send(out, model, model.srx.Descriptor());
     // Assimp's scene and the model's arrays go with the process, not piece by piece.
     _exit(out.Finish() ? ExitOk : ExitUnwritable);
 }

@@ -5,16 +5,18 @@
 // take the viewer down with it, window and all. So the viewer's program runs itself again
 // as an import child (its first argument kImportChildArgument), under the limits
 // srxconvert's conversion runs under (BoundedRun.h). The child reads the file, converts
-// it to SRX in memory as srxconvert would, and hands back by a pipe what the viewer shows
-// and says: the SRX bytes and images, the conversion's notes, the files it read, and what
-// the summary says of the file as Assimp reads it. Assimp's scene ends with the child, so
-// the viewer never holds it beside the engine's copy of the model.
+// it to SRX in memory as srxconvert would, and hands back by a socket what the viewer shows
+// and says: the SRX bytes (in a sealed memory file, ModelBytes.h) and images, the
+// conversion's notes, the files it read, and what the summary says of the file as Assimp
+// reads it. Assimp's scene ends with the child, so the viewer never holds it beside the
+// engine's copy of the model.
 //
 // A crash or a limit in the child is that model's failure (exit status 2 at start, the old
 // model kept on a reload), said as srxconvert says it: "its import ended on signal ...".
 #pragma once
 
 #include "ImageExport.h"
+#include "ModelBytes.h"
 #include "ModelFileAccess.h"
 #include "ModelSummary.h"
 
@@ -38,7 +40,7 @@ struct ImportRequest {
 struct ImportedModel {
     int status = 0;  // ToolExitStatus.h; on failure `message` says why, as the viewer says it
     std::string message;
-    std::vector<uint8_t> srx;
+    ModelBytes srx;
     std::vector<srxconvert::ModelImage> images;
     int animation = 0, animations = 1;
     std::string animationName;
