@@ -5,8 +5,8 @@
 // the viewer opens the source file itself. Models of any size are framed alike, and the
 // view's limits keep every model between the near and far planes.
 #include "ToolRun.h"
-#include "ModelBytes.h"
 #include "ModelWatch.h"
+#include "SealedMemoryFile.h"
 #include "ViewerLighting.h"
 #include "ViewerScene.h"
 #include "import/SrxWriter.h"
@@ -794,22 +794,22 @@ TEST(ModelWatch, TellsEachSaveOnceItsWriterIsDone) {
 }
 
 // The bytes an import child hands back: its pieces end to end, and a memory file the child
-// could still write, grow or shrink is refused, so the engine's reader never sees them move.
-TEST(ModelBytes, PiecesArriveWholeAndOnlySealedFilesAreMapped) {
+// could still write, grow or shrink is refused, so its size is the one the viewer reads.
+TEST(SealedMemoryFile, PiecesArriveWholeAndOnlySealedFilesAreRead) {
     srxconvert::BytePieces pieces = {{1, 2, 3}, {}, {4}, std::vector<uint8_t>(70000, 5)};
     std::string why;
-    viewer::ModelBytes sealed = viewer::ModelBytes::Sealed(pieces, why);
-    ASSERT_EQ(sealed.size(), 70004u) << why;
-    int passed = dup(sealed.Descriptor());
-    viewer::ModelBytes mapped = viewer::ModelBytes::MapSealed(passed, 1 << 20, why);
-    ASSERT_EQ(mapped.size(), 70004u) << why;
-    EXPECT_EQ(std::vector<uint8_t>(mapped.data(), mapped.data() + 5), (std::vector<uint8_t>{1, 2, 3, 4, 5}));
-    EXPECT_EQ(mapped.data()[70003], 5);
-    EXPECT_EQ(write(mapped.Descriptor(), "x", 1), -1) << "a sealed file took a write";
+    int sealed = viewer::SealedMemoryFile(pieces, why);
+    ASSERT_GE(sealed, 0) << why;
+    EXPECT_EQ(write(sealed, "x", 1), -1) << "a sealed file took a write";
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(viewer::ReadSealedMemoryFile(dup(sealed), 1 << 20, bytes, why)) << why;
+    ASSERT_EQ(bytes.size(), 70004u);
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 5), (std::vector<uint8_t>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(bytes.back(), 5);
 
-    why.clear();
-    EXPECT_TRUE(viewer::ModelBytes::MapSealed(dup(sealed.Descriptor()), 1000, why).empty());
+    EXPECT_FALSE(viewer::ReadSealedMemoryFile(sealed, 1000, bytes, why));
     EXPECT_NE(why.find("70004 bytes"), std::string::npos) << why;
+    EXPECT_TRUE(bytes.empty());
 
     struct Case {
         const char* name;
@@ -823,13 +823,12 @@ TEST(ModelBytes, PiecesArriveWholeAndOnlySealedFilesAreMapped) {
             ASSERT_EQ(fcntl(file, F_ADD_SEALS, c.seals), 0);
         }
         why.clear();
-        EXPECT_TRUE(viewer::ModelBytes::MapSealed(file, 1 << 20, why).empty()) << c.name;
+        EXPECT_FALSE(viewer::ReadSealedMemoryFile(file, 1 << 20, bytes, why)) << c.name;
         EXPECT_EQ(why, "its model's memory file is not sealed") << c.name;
     }
-    why.clear();
     int pipeEnds[2];
     ASSERT_EQ(pipe(pipeEnds), 0);
     close(pipeEnds[1]);
-    EXPECT_TRUE(viewer::ModelBytes::MapSealed(pipeEnds[0], 1 << 20, why).empty());
+    EXPECT_FALSE(viewer::ReadSealedMemoryFile(pipeEnds[0], 1 << 20, bytes, why));
     EXPECT_NE(why.find("not in a memory file"), std::string::npos) << why;
 }

@@ -3,6 +3,7 @@
 #include "BoundedRun.h"
 #include "Conversion.h"
 #include "ModelSource.h"
+#include "SealedMemoryFile.h"
 #include "ViewerLighting.h"
 #include "app/Log.h"
 #include "common/ToolExitStatus.h"
@@ -248,7 +249,7 @@ private:
     bool ok_ = true;
 };
 
-// The SRX bytes go in the sealed memory file `srx` (ModelBytes.h), when there is one.
+// The SRX bytes go in the sealed memory file `srx` (SealedMemoryFile.h), when there is one.
 void Send(Sender& out, const ImportedModel& model, int srx) {
     out.Put(kAnswerTag);
     out.Put(static_cast<int32_t>(model.status));
@@ -294,7 +295,7 @@ bool Receive(Receiver& in, ImportedModel& model, std::string& problem) {
     model.message = in.Text();
     if (in.Get<uint8_t>() != 0) {
         int srx = in.Descriptor();
-        if (srx >= 0) model.srx = ModelBytes::MapSealed(srx, kMaxField, problem);
+        if (srx >= 0) ReadSealedMemoryFile(srx, kMaxField, model.srx, problem);
     }
     model.images.resize(in.Count());
     for (srxconvert::ModelImage& image : model.images) {
@@ -409,9 +410,9 @@ ImportedModel ImportModel(const ImportRequest& request) {
     for (const std::string& mesh : report.turnedNormals)
         AddNote(model, "mesh '" + mesh + "' has normals pointing inward; they are turned out");
     std::string why;
-    model.srx = ModelBytes::Sealed(converted.srx, why);
+    model.srxMemoryFile = SealedMemoryFile(converted.srx, why);
     converted.srx.clear();
-    if (model.srx.empty()) return Failed(request, ExitUnreadable, why);
+    if (model.srxMemoryFile < 0) return Failed(request, ExitUnreadable, why);
     model.images = std::move(converted.images);
     model.animation = std::max(request.animation, 0);
     model.animationName = report.animationName;
@@ -511,7 +512,7 @@ int RunImportChild() {
         model = Failed(request, ExitUnreadable, error.what());
     }
     Sender out(answer);
-    Send(out, model, model.srx.Descriptor());
+    Send(out, model, model.srxMemoryFile);
     // Assimp's scene and the model's arrays go with the process, not piece by piece.
     _exit(out.Finish() ? ExitOk : ExitUnwritable);
 }

@@ -6,7 +6,7 @@
 // as an import child (its first argument kImportChildArgument), under the limits
 // srxconvert's conversion runs under (BoundedRun.h). The child reads the file, converts
 // it to SRX in memory as srxconvert would, and hands back by a socket what the viewer shows
-// and says: the SRX bytes (in a sealed memory file, ModelBytes.h) and images, the
+// and says: the SRX bytes (in a sealed memory file, SealedMemoryFile.h) and images, the
 // conversion's notes, the files it read, and what the summary says of the file as Assimp
 // reads it. Assimp's scene ends with the child, so the viewer never holds it beside the
 // engine's copy of the model.
@@ -16,7 +16,6 @@
 #pragma once
 
 #include "ImageExport.h"
-#include "ModelBytes.h"
 #include "ModelFileAccess.h"
 #include "ModelSummary.h"
 
@@ -40,7 +39,9 @@ struct ImportRequest {
 struct ImportedModel {
     int status = 0;  // ToolExitStatus.h; on failure `message` says why, as the viewer says it
     std::string message;
-    ModelBytes srx;
+    std::vector<uint8_t> srx;
+    // The child's side: the SRX bytes in a sealed memory file, sent in their place.
+    int srxMemoryFile = -1;
     std::vector<srxconvert::ModelImage> images;
     int animation = 0, animations = 1;
     std::string animationName;

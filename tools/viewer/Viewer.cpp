@@ -44,15 +44,12 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
-#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -260,7 +257,7 @@ bool IsSrx(const std::string& path) {
 // and what its import child said of the file (ModelImport.h); another clip is converted
 // by a child of its own.
 struct Model {
-    viewer::ModelBytes srx;
+    std::vector<uint8_t> srx;
     std::vector<srxconvert::ModelImage> images;
     bool converted = false;  // read through Assimp, not an SRX file
     std::string root;        // the --root it was read with, for the next clip
@@ -322,7 +319,7 @@ Failure ReadModel(const std::string& path, int animation, const std::string& roo
         std::optional<std::vector<uint8_t>> file = ReadWholeFile(path, &why);
         if (!file) return {ExitUnreadable, "cannot read " + path + (why.empty() ? "" : ": " + why)};
         if (animation > 0) return {ExitUsage, "--animation " + std::to_string(animation) + ": an SRX file holds one"};
-        model.srx = viewer::ModelBytes(std::move(*file));
+        model.srx = std::move(*file);
         model.files.push_back(std::move(watched));
         return {};
     }
@@ -426,7 +423,7 @@ struct ShownModel {
     std::unique_ptr<SrxScene> scene;  // until the summary is made
     SceneObject* object = nullptr;    // the world's display object, not owned
     SceneHandle loaded;               // the clip loaded into it
-    std::vector<viewer::ModelBytes> clips;  // SRX bytes of each clip converted so far
+    std::vector<std::vector<uint8_t>> clips;  // SRX bytes of each clip converted so far
     std::vector<std::string> clipNames;
     std::vector<int> images;  // texture records registered for it
     std::vector<D3DXVECTOR3> points;  // what the framing covers, every pose of the clip
@@ -474,8 +471,7 @@ struct ShownModel {
         if (!lightsNote.empty()) model.notes.push_back(lightsNote);
         SayNotes(model);
         scene = std::move(prepared.scene);
-        clips.clear();
-        clips.resize(static_cast<size_t>(model.animations));
+        clips.assign(static_cast<size_t>(model.animations), {});
         clips[static_cast<size_t>(model.animation)] = std::move(model.srx);
         clipNames.assign(clips.size(), std::string());
         clipNames[static_cast<size_t>(model.animation)] = model.animationName;
@@ -487,8 +483,8 @@ struct ShownModel {
         scene.reset();
 #if LUMARET_MODEL_ALLOCATOR
         // What the worker's read freed and the check import just released go back to the
-        // system before the buffers and the first frame take theirs: mimalloc holds freed
-        // pages for later allocations of the same thread.
+        // system before the buffers and the first frame take theirs: mimalloc keeps a gone
+        // thread's pages for another that rarely comes for them.
         mi_collect(true);
 #endif
         summaryText = summary.Text();
@@ -531,11 +527,11 @@ struct ShownModel {
     // Loads the clip into the display object in place of the one shown.
     void ShowAnimation(int index) {
         if (loaded) gWorld->ReleaseScene(loaded);
-        const viewer::ModelBytes& bytes = clips[static_cast<size_t>(index)];
+        const std::vector<uint8_t>& bytes = clips[static_cast<size_t>(index)];
         loaded = gWorld->LoadReleasableScene(object, path, bytes.data(), bytes.size());
         // A model of one clip is never loaded from its bytes again (a reload converts
         // afresh): they go before the first frame adds its share.
-        if (model.animations <= 1) clips[static_cast<size_t>(index)] = {};
+        if (model.animations <= 1) std::vector<uint8_t>().swap(clips[static_cast<size_t>(index)]);
         object->world = framing.world;
         ResetAnimationClock();
     }
@@ -641,78 +637,17 @@ struct Preparation {
     std::atomic<bool> done = false;
 };
 
-// One worker for the whole run rather than a thread per model: mimalloc gives each thread a
-// heap of its own, and the pages of a thread that has ended, still holding blocks the model
-// it read uses, wait for another thread to take them over, which a fresh worker rarely did.
-// A thread per reload left a megabyte behind every time.
-class PreparingThread {
-public:
-    PreparingThread() = default;
-    PreparingThread(const PreparingThread&) = delete;
-    PreparingThread& operator=(const PreparingThread&) = delete;
-    // Ended at exit (Stop); should the worker itself end the process, it is left to it.
-    ~PreparingThread() {
-        if (thread_.joinable()) thread_.detach();
-    }
+std::thread gPreparing;
 
-    // The worker must be free (Wait).
-    void Run(std::function<void()> job) {
-        std::lock_guard lock(mutex_);
-        if (!thread_.joinable()) thread_ = std::thread([this] { Serve(); });
-        job_ = std::move(job);
-        busy_ = true;
-        wake_.notify_one();
-    }
-    // Until the job given last is done; at once on the worker itself.
-    void Wait() {
-        if (OnWorker()) return;
-        std::unique_lock lock(mutex_);
-        idle_.wait(lock, [this] { return !busy_; });
-    }
-    // The job in hand is finished, then the worker ends.
-    void Stop() {
-        if (!thread_.joinable() || OnWorker()) return;
-        {
-            std::lock_guard lock(mutex_);
-            stopping_ = true;
-            wake_.notify_one();
-        }
-        thread_.join();
-    }
-
-private:
-    bool OnWorker() const { return thread_.get_id() == std::this_thread::get_id(); }
-    void Serve() {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            wake_.wait(lock, [this] { return busy_ || stopping_; });
-            if (!busy_) return;
-            std::function<void()> job = std::move(job_);
-            lock.unlock();
-            job();
-            lock.lock();
-            busy_ = false;
-            idle_.notify_all();
-        }
-    }
-
-    std::thread thread_;
-    std::mutex mutex_;
-    std::condition_variable wake_, idle_;
-    std::function<void()> job_;
-    bool busy_ = false, stopping_ = false;
-};
-
-PreparingThread gPreparing;
-
-void FinishPreparing() { gPreparing.Wait(); }
-void StopPreparing() { gPreparing.Stop(); }
+void FinishPreparing() {
+    if (gPreparing.joinable() && gPreparing.get_id() != std::this_thread::get_id()) gPreparing.join();
+}
 
 // The worker must be free (FinishPreparing).
 std::unique_ptr<Preparation> StartPreparing(const std::string& path, int animation, const std::string& root) {
     auto preparation = std::make_unique<Preparation>();
     preparation->path = path;
-    gPreparing.Run([p = preparation.get(), animation, root] {
+    gPreparing = std::thread([p = preparation.get(), animation, root] {
         Log::muted = true;
         try {
             p->failure = PrepareModel(p->path, animation, root, *p->prepared);
@@ -769,7 +704,7 @@ private:
             std::error_code error;
             watch_.WatchFolder(std::filesystem::weakly_canonical(args_.path, error).parent_path().string());
         }
-        std::atexit(StopPreparing);
+        std::atexit(FinishPreparing);
         std::unique_ptr<Preparation> preparation = StartPreparing(args_.path, args_.animation, args_.root);
         DragAcceptFiles(gViewerWindow.handle, TRUE);
         ShowTitle(args_.path);
