@@ -206,6 +206,19 @@ protected:
         return source;
     }
 
+    // Frames 1 and 60 of the still view as the clock plays.
+    std::vector<Picture> FirstAndSixtieth(const std::string& file) {
+        setenv("LUMARET_SCREENSHOT_FRAMES", "1,60", 1);
+        lumaret::test::ToolRun run = RunTool("tools/viewer/viewer", "--still --frames 60 --screenshot frame.png " + file);
+        unsetenv("LUMARET_SCREENSHOT_FRAMES");
+        EXPECT_EQ(run.status, 0) << run.output;
+        std::vector<Picture> frames(2);
+        for (int i = 0; i < 2; ++i)
+            EXPECT_TRUE(lumaret::test::ReadPng(i ? "frame_60.png" : "frame_1.png", &frames[i].width, &frames[i].height,
+                                               &frames[i].pixels));
+        return frames;
+    }
+
     lumaret::test::ScopedTempDir dir_;
     int views_ = 0;
     std::string sourceLog_;  // the viewer's log of ViewBoth's source file
@@ -414,6 +427,63 @@ TEST_F(MaterialFeatures, ALineAndAPointShowInTheirColourWhereTheFilePutsThem) {
         << ReadFileBytes("log.txt");
 }
 
+// A line on a node that the animation lifts moves with the node's triangles: in frames 1 and
+// 60 the red line crosses the blue square of the same node at its middle, and the two
+// frames put it on different rows, from the glTF and from its SRX.
+TEST_F(MaterialFeatures, ALineFollowsItsAnimatedNodeAsItsTrianglesDo) {
+    const float square[] = {-1, -0.2f, 0, -0.6f, -0.2f, 0, -0.6f, 0.2f, 0, -1, 0.2f, 0};
+    const uint16_t indices[] = {0, 1, 2, 0, 2, 3};
+    const float line[] = {-0.5f, 0, 0, 1, 0, 0};
+    const float times[] = {0, 2};
+    const float lift[] = {0, 0, 0, 0, 0.5f, 0};
+    std::string bin;
+    for (auto [data, bytes] : {std::pair<const void*, size_t>{square, sizeof(square)}, {indices, sizeof(indices)},
+                               {line, sizeof(line)}, {times, sizeof(times)}, {lift, sizeof(lift)}})
+        bin.append(static_cast<const char*>(data), bytes);
+    std::string json =
+        std::string(R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}],)") +
+        R"("meshes":[{"primitives":[{"attributes":{"POSITION":0},"indices":1,"material":0},)" +
+        R"({"attributes":{"POSITION":2},"mode":1,"material":1}]}],)" +
+        R"("animations":[{"samplers":[{"input":3,"output":4}],"channels":[{"sampler":0,)" +
+        R"("target":{"node":0,"path":"translation"}}]}],)" +
+        R"("materials":[{"pbrMetallicRoughness":{"baseColorFactor":[0,0,1,1]}},)" +
+        R"({"pbrMetallicRoughness":{"baseColorFactor":[1,0,0,1]}}],)" + R"("buffers":[{"byteLength":116,)" +
+        R"("uri":"data:application/octet-stream;base64,)" + Base64(bin) + R"("}],)" +
+        R"("bufferViews":[{"buffer":0,"byteLength":48},{"buffer":0,"byteOffset":48,"byteLength":12},)" +
+        R"({"buffer":0,"byteOffset":60,"byteLength":24},{"buffer":0,"byteOffset":84,"byteLength":8},)" +
+        R"({"buffer":0,"byteOffset":92,"byteLength":24}],)" +
+        R"("accessors":[{"bufferView":0,"componentType":5126,"count":4,"type":"VEC3","min":[-1,-0.2,0],)" +
+        R"("max":[-0.6,0.2,0]},{"bufferView":1,"componentType":5123,"count":6,"type":"SCALAR"},)" +
+        R"({"bufferView":2,"componentType":5126,"count":2,"type":"VEC3","min":[-0.5,0,0],"max":[1,0,0]},)" +
+        R"({"bufferView":3,"componentType":5126,"count":2,"type":"SCALAR","min":[0],"max":[2]},)" +
+        R"({"bufferView":4,"componentType":5126,"count":2,"type":"VEC3"}]})";
+    WriteFileBytes("lifted.gltf", json);
+    ASSERT_EQ(RunTool("tools/srxconvert/srxconvert", "lifted.gltf lifted.srx").status, 0);
+    EXPECT_NE(RunTool("tools/srxdump/srxdump", "lifted.srx").output.find("1 segments, follow the node's animation"),
+              std::string::npos);
+    for (const char* file : {"lifted.gltf", "lifted.srx"}) {
+        SCOPED_TRACE(file);
+        std::vector<int> lineRows;
+        for (const Picture& frame : FirstAndSixtieth(file)) {
+            // The square's middle row (blue at the picture's left), and the red line's row.
+            int squareTop = -1, squareBottom = -1, lineRow = -1;
+            for (int y = 0; y < frame.height; ++y)
+                for (int x = 0; x < frame.width; ++x) {
+                    uint32_t p = frame.pixels[static_cast<size_t>(y * frame.width + x)];
+                    if (frame.Channel(p, 2) > frame.Channel(p, 0) + 40 && x < frame.width / 3) {
+                        squareBottom = y;
+                        if (squareTop < 0) squareTop = y;
+                    }
+                    if (frame.Channel(p, 0) > 150 && frame.Channel(p, 1) < 60 && x == frame.width * 3 / 4) lineRow = y;
+                }
+            ASSERT_GE(squareTop, 0);
+            EXPECT_NEAR(lineRow, (squareTop + squareBottom) / 2, 2) << "the line crosses the square's middle";
+            lineRows.push_back(lineRow);
+        }
+        EXPECT_GT(lineRows[0] - lineRows[1], 20) << "the line rises between frames 1 and 60";
+    }
+}
+
 // The glTF asset generator's primitive modes: every one draws the outline of the same
 // square (points close enough to read as one), framed as the triangles are, and the lines
 // and points leave the square's middle empty.
@@ -448,18 +518,8 @@ TEST_F(MaterialFeatures, TheAnimatedMorphCubeChangesShapeAsItsClipPlays) {
     const std::string model =
         "/usr/share/assimp/models/glTF2/glTF-Sample-Models/AnimatedMorphCube-glTF/AnimatedMorphCube.gltf";
     ASSERT_EQ(RunTool("tools/srxconvert/srxconvert", model + " cube.srx").status, 0);
-    setenv("LUMARET_SCREENSHOT_FRAMES", "1,60", 1);
-    std::vector<Picture> frames;
-    for (const std::string& file : {model, std::string("cube.srx")}) {
-        lumaret::test::ToolRun run = RunTool("tools/viewer/viewer", "--still --frames 60 --screenshot cube.png " + file);
-        EXPECT_EQ(run.status, 0) << run.output;
-        for (const char* png : {"cube_1.png", "cube_60.png"}) {
-            Picture& picture = frames.emplace_back();
-            EXPECT_TRUE(lumaret::test::ReadPng(png, &picture.width, &picture.height, &picture.pixels)) << png;
-        }
-    }
-    unsetenv("LUMARET_SCREENSHOT_FRAMES");
-    ASSERT_EQ(frames.size(), 4u);
+    std::vector<Picture> frames = FirstAndSixtieth(model), converted = FirstAndSixtieth("cube.srx");
+    frames.insert(frames.end(), converted.begin(), converted.end());
     EXPECT_GT(frames[0].Differing(frames[1], 8), frames[0].ModelPixels() / 5) << "the cube changes shape";
     EXPECT_GT(frames[2].Differing(frames[3], 8), frames[2].ModelPixels() / 5) << "and so does its SRX";
     EXPECT_NE(ReadFileBytes("log.txt").find("Reading 2 morph targets of primitive 0"), std::string::npos);

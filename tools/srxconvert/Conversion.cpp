@@ -258,6 +258,9 @@ void SceneConversion::BuildLinesPoints(int node, const aiMesh& mesh) {
         // No format Assimp reads gives a size; one pixel loses a sparse cloud in the picture.
         sets[k].pointSize = 3.0f;
         sets[k].material = mesh.mMaterialIndex < materials_.size() ? static_cast<uint8_t>(mesh.mMaterialIndex) : 0;
+        // On a node the animation moves they follow it, as its triangles do on their one
+        // bone; the placement takes the node's scale once the tracks are made.
+        sets[k].follows = pose_->Moving()[static_cast<size_t>(node)];
     }
     auto add = [&](int k, unsigned count, const unsigned* indices) {
         bool valid = true;
@@ -881,6 +884,12 @@ ConvertResult SceneConversion::Run(ConvertedModel& out) {
             aiMatrix4x4::Scaling(s, scale);
             StoreRowVector(scale * offsets_[m][b], meshes_[m].boneMatrices[b].data());
         }
+    for (SrxLinesPoints& set : linesPoints_) {
+        if (!set.follows) continue;
+        aiMatrix4x4 scale;
+        aiMatrix4x4::Scaling(trackScale_[set.node], scale);
+        StoreRowVector(scale, set.placement.data());
+    }
     if (size_t dropped = DropNonFiniteMeshes())
         report_.warnings.push_back(std::to_string(dropped) +
                                    " meshes dropped: their node, bone or animation matrices are not finite");
