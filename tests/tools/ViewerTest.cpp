@@ -694,6 +694,25 @@ TEST(ViewerFraming, FewerPointsFrameAsAllDo) {
     for (int i = 0; i < 16; ++i) EXPECT_NEAR(quick.world.m[i / 4][i % 4], exact.world.m[i / 4][i % 4], 0.5f);
 }
 
+// A morphing mesh is framed by its rest shape and each target at full weight (z negated as
+// the engine draws it); a target whose vertex count differs from its mesh's is left out.
+TEST(ViewerFraming, AMorphingMeshIsFramedByEveryTargetAtFullWeight) {
+    SrxScene scene(nullptr, 0);
+    scene.nodes.emplace_back().matrix[0] = 1.0f;
+    for (int i : {5, 10, 15}) scene.nodes[0].matrix[i] = 1.0f;
+    SrxPrimitive& triangle = scene.meshes.emplace_back().primitives.emplace_back();
+    for (float x : {0.0f, 1.0f, 0.0f}) triangle.vertices.emplace_back().position[0] = x;
+    triangle.vertices[2].position[1] = 1.0f;
+    SrxMorphTarget up, back, short_;
+    up.positions = {{0, 0, 0}, {0, 0, 0}, {0, 3, 0}};
+    back.positions = {{-2, 0, 0}, {0, 0, 1}, {0, 0, 0}};
+    short_.positions = {{50, 50, 50}};
+    triangle.morphTargets = {up, back, short_};
+    viewer::Bounds bounds = viewer::BoundsOf(viewer::FirstPose(scene));
+    EXPECT_EQ(bounds.min, D3DXVECTOR3(-2.0f, 0.0f, -1.0f));
+    EXPECT_EQ(bounds.max, D3DXVECTOR3(1.0f, 4.0f, 0.0f));
+}
+
 // Wherever the user turns, zooms or pans, every point of the framed model stays short of
 // the far plane, and beyond the near plane while the camera is outside the model's sphere;
 // the wheel zooms in to a few percent of the framing distance, the near plane following.
