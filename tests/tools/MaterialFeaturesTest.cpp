@@ -120,6 +120,15 @@ std::string HalfTransparentPng() {
     return ReadFileBytes("half.png");
 }
 
+// An 8 x 8 metal/roughness map: a smooth metal (blue 1, green 0.2) on its left half and a
+// rough dielectric (blue 0, green 1) on its right.
+std::string MetalLeftPng() {
+    std::vector<uint32_t> pixels(64);
+    for (int i = 0; i < 64; ++i) pixels[static_cast<size_t>(i)] = (i % 8 < 4 ? 0xff0033ffu : 0xff00ff00u);
+    EXPECT_TRUE(lumaret::test::WritePng("metalleft.png", 8, 8, pixels.data()));
+    return ReadFileBytes("metalleft.png");
+}
+
 // An 8 x 8 image, red on its left half and blue on its right.
 std::string RedBluePng() {
     std::vector<uint32_t> pixels(64);
@@ -546,4 +555,37 @@ TEST_F(MaterialFeatures, AMetalLosesItsDiffuseColourAndAMaterialWithoutFactorsSt
     EXPECT_LT(metalRed * 2, roughRed) << "the metal has no diffuse colour";
     EXPECT_GT(metal.Dominated(0), metal.ModelPixels() / 2) << "what it reflects is red";
     EXPECT_NE(metalLog.find("Model: approximated: metal/roughness: 'red'\n"), std::string::npos) << metalLog;
+
+    // A map that makes the left half that metal and the right half that dielectric, under
+    // factors of 1: the halves differ as those two materials do (measured away from the
+    // middle and the edges, where the map's texels are filtered together).
+    Picture mapped = ViewBoth(
+        "mapped", Gltf({{}}, red(R"(,"metallicRoughnessTexture":{"index":0})"), {MetalLeftPng()}));
+    EXPECT_NE(sourceLog_.find("Model: approximated: metal/roughness: 'red'\n"), std::string::npos) << sourceLog_;
+    // The mean red of a picture's left or right half, and how much of it red dominates.
+    auto halfRed = [](const Picture& picture, int half, double* dominated) {
+        std::vector<int> box = picture.Box();
+        long red = 0, pixels = 0, reddish = 0;
+        for (int y = box[1]; y <= box[3]; ++y)
+            for (int x = box[0]; x <= box[2]; ++x) {
+                float across = static_cast<float>(x - box[0]) / static_cast<float>(box[2] - box[0]);
+                uint32_t p = picture.pixels[static_cast<size_t>(y * picture.width + x)];
+                if ((half == 0 ? across < 0.15f || across > 0.35f : across < 0.65f || across > 0.85f) ||
+                    !picture.IsModel(p))
+                    continue;
+                red += picture.Channel(p, 0);
+                ++pixels;
+                reddish += picture.Channel(p, 0) > picture.Channel(p, 1) + 20 &&
+                           picture.Channel(p, 0) > picture.Channel(p, 2) + 20;
+            }
+        if (dominated) *dominated = pixels ? static_cast<double>(reddish) / pixels : 0.0;
+        return pixels ? static_cast<double>(red) / pixels : 0.0;
+    };
+    double dominated = 0.0;
+    double mappedRatio = halfRed(mapped, 0, &dominated) / halfRed(mapped, 1, nullptr);
+    double factorRatio = halfRed(metal, 0, nullptr) / halfRed(rough, 1, nullptr);
+    EXPECT_LT(mappedRatio, 0.5) << "the metal half has no diffuse colour";
+    // Each of the factor pictures has an exposure of its own, which moves their ratio a little.
+    EXPECT_NEAR(mappedRatio, factorRatio, 0.15) << "as the metal factor against the dielectric";
+    EXPECT_GT(dominated, 0.9) << "what the metal half reflects is red";
 }

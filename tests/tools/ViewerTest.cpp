@@ -565,9 +565,9 @@ TEST(ViewerLighting, LightsKeepTheirPlaceToTheModelWhateverTheZoomAndPan) {
     EXPECT_LT(atNear.fill.color.x, atNear.key.color.x);
 }
 
-// What the engine does not draw is named once each, in the log and on stderr (metal/roughness
-// maps, a missing image), and so is what it draws beyond diffuse and normal maps (alpha
-// blending, morph targets); an image beside
+// What the engine does not draw is named once each, in the log and on stderr (a missing
+// image), and so is what it draws beyond diffuse and normal maps (alpha blending, morph
+// targets) or approximates (metal/roughness); an image beside
 // the model is logged from where it was read, not as if it were in ./data/.
 TEST_F(ViewerRun, SaysOnceWhatItDoesNotDraw) {
     unsetenv("LUMARET_SCREENSHOT_FRAMES");
@@ -587,7 +587,7 @@ TEST_F(ViewerRun, SaysOnceWhatItDoesNotDraw) {
     ASSERT_EQ(run.status, 0) << run.output;
     std::string log = ReadFileBytes("log.txt");
     for (const std::string& line :
-         {std::string("not drawn: metal/roughness maps: 'shiny'"), std::string("drawn: alpha blending: 'shiny'"),
+         {std::string("approximated: metal/roughness: 'shiny'"), std::string("drawn: alpha blending: 'shiny'"),
           std::string("drawn: morph targets, at rest: 'blob-0'"),  // Assimp's name for the primitive
           std::string("image 'nowhere.png' not found next to the model")}) {
         SCOPED_TRACE(line);
