@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 using lumaret::test::ReadFileBytes;
@@ -110,6 +111,20 @@ std::string Gltf(const std::vector<Square>& squares, const std::string& material
         json += R"(,"images":[)" + images + R"(],"textures":[)" + textures + "]";
     }
     return json + "}";
+}
+
+// A glTF whose one node holds mesh 0 and whose buffer holds the pieces in order, a buffer
+// view each; body gives the meshes, materials, accessors and the rest.
+std::string GltfOfPieces(const std::vector<std::pair<const void*, size_t>>& pieces, const std::string& body) {
+    std::string bin, views;
+    for (auto [data, bytes] : pieces) {
+        views += std::string(views.empty() ? "" : ",") + R"({"buffer":0,"byteOffset":)" + std::to_string(bin.size()) +
+                 R"(,"byteLength":)" + std::to_string(bytes) + "}";
+        bin.append(static_cast<const char*>(data), bytes);
+    }
+    return std::string(R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}],)") +
+           body + R"(,"buffers":[{"byteLength":)" + std::to_string(bin.size()) +
+           R"(,"uri":"data:application/octet-stream;base64,)" + Base64(bin) + R"("}],"bufferViews":[)" + views + "]}";
 }
 
 // An 8 x 8 white image whose left half is transparent.
@@ -391,17 +406,14 @@ TEST_F(MaterialFeatures, TextureTransformsAndTheSecondCoordinateSetMoveTheMap) {
 // red line across the middle, and above it a green point.
 TEST_F(MaterialFeatures, ALineAndAPointShowInTheirColourWhereTheFilePutsThem) {
     const float positions[] = {-1, 0, 0, 1, 0, 0, 0, 0.5f, 0};
-    std::string bin(reinterpret_cast<const char*>(positions), sizeof(positions));
-    std::string json =
-        std::string(R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}],)") +
-        R"("meshes":[{"primitives":[{"attributes":{"POSITION":0},"mode":1,"material":0},)" +
-        R"({"attributes":{"POSITION":1},"mode":0,"material":1}]}],)" +
-        R"("materials":[{"pbrMetallicRoughness":{"baseColorFactor":[1,0,0,1]}},)" +
-        R"({"pbrMetallicRoughness":{"baseColorFactor":[0,1,0,1]}}],)" + R"("buffers":[{"byteLength":36,)" +
-        R"("uri":"data:application/octet-stream;base64,)" + Base64(bin) + R"("}],)" +
-        R"("bufferViews":[{"buffer":0,"byteLength":24},{"buffer":0,"byteOffset":24,"byteLength":12}],)" +
-        R"("accessors":[{"bufferView":0,"componentType":5126,"count":2,"type":"VEC3","min":[-1,0,0],"max":[1,0,0]},)" +
-        R"({"bufferView":1,"componentType":5126,"count":1,"type":"VEC3","min":[0,0.5,0],"max":[0,0.5,0]}]})";
+    std::string json = GltfOfPieces(
+        {{positions, 24}, {positions + 6, 12}},
+        std::string(R"("meshes":[{"primitives":[{"attributes":{"POSITION":0},"mode":1,"material":0},)") +
+            R"({"attributes":{"POSITION":1},"mode":0,"material":1}]}],)" +
+            R"("materials":[{"pbrMetallicRoughness":{"baseColorFactor":[1,0,0,1]}},)" +
+            R"({"pbrMetallicRoughness":{"baseColorFactor":[0,1,0,1]}}],)" +
+            R"("accessors":[{"bufferView":0,"componentType":5126,"count":2,"type":"VEC3","min":[-1,0,0],"max":[1,0,0]},)" +
+            R"({"bufferView":1,"componentType":5126,"count":1,"type":"VEC3","min":[0,0.5,0],"max":[0,0.5,0]}])");
     Picture picture = ViewBoth("linepoint", json);
     std::vector<int> box = picture.Box();
     EXPECT_GT(box[2] - box[0], picture.width / 2) << "the line is framed across the view";
@@ -445,27 +457,20 @@ TEST_F(MaterialFeatures, ALineFollowsItsAnimatedNodeAsItsTrianglesDo) {
     const float line[] = {-0.5f, 0, 0, 1, 0, 0};
     const float times[] = {0, 2};
     const float lift[] = {0, 0, 0, 0, 0.5f, 0};
-    std::string bin;
-    for (auto [data, bytes] : {std::pair<const void*, size_t>{square, sizeof(square)}, {indices, sizeof(indices)},
-                               {line, sizeof(line)}, {times, sizeof(times)}, {lift, sizeof(lift)}})
-        bin.append(static_cast<const char*>(data), bytes);
-    std::string json =
-        std::string(R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}],)") +
-        R"("meshes":[{"primitives":[{"attributes":{"POSITION":0},"indices":1,"material":0},)" +
-        R"({"attributes":{"POSITION":2},"mode":1,"material":1}]}],)" +
-        R"("animations":[{"samplers":[{"input":3,"output":4}],"channels":[{"sampler":0,)" +
-        R"("target":{"node":0,"path":"translation"}}]}],)" +
-        R"("materials":[{"pbrMetallicRoughness":{"baseColorFactor":[0,0,1,1]}},)" +
-        R"({"pbrMetallicRoughness":{"baseColorFactor":[1,0,0,1]}}],)" + R"("buffers":[{"byteLength":116,)" +
-        R"("uri":"data:application/octet-stream;base64,)" + Base64(bin) + R"("}],)" +
-        R"("bufferViews":[{"buffer":0,"byteLength":48},{"buffer":0,"byteOffset":48,"byteLength":12},)" +
-        R"({"buffer":0,"byteOffset":60,"byteLength":24},{"buffer":0,"byteOffset":84,"byteLength":8},)" +
-        R"({"buffer":0,"byteOffset":92,"byteLength":24}],)" +
-        R"("accessors":[{"bufferView":0,"componentType":5126,"count":4,"type":"VEC3","min":[-1,-0.2,0],)" +
-        R"("max":[-0.6,0.2,0]},{"bufferView":1,"componentType":5123,"count":6,"type":"SCALAR"},)" +
-        R"({"bufferView":2,"componentType":5126,"count":2,"type":"VEC3","min":[-0.5,0,0],"max":[1,0,0]},)" +
-        R"({"bufferView":3,"componentType":5126,"count":2,"type":"SCALAR","min":[0],"max":[2]},)" +
-        R"({"bufferView":4,"componentType":5126,"count":2,"type":"VEC3"}]})";
+    std::string json = GltfOfPieces(
+        {{square, sizeof(square)}, {indices, sizeof(indices)}, {line, sizeof(line)}, {times, sizeof(times)},
+         {lift, sizeof(lift)}},
+        std::string(R"("meshes":[{"primitives":[{"attributes":{"POSITION":0},"indices":1,"material":0},)") +
+            R"({"attributes":{"POSITION":2},"mode":1,"material":1}]}],)" +
+            R"("animations":[{"samplers":[{"input":3,"output":4}],"channels":[{"sampler":0,)" +
+            R"("target":{"node":0,"path":"translation"}}]}],)" +
+            R"("materials":[{"pbrMetallicRoughness":{"baseColorFactor":[0,0,1,1]}},)" +
+            R"({"pbrMetallicRoughness":{"baseColorFactor":[1,0,0,1]}}],)" +
+            R"("accessors":[{"bufferView":0,"componentType":5126,"count":4,"type":"VEC3","min":[-1,-0.2,0],)" +
+            R"("max":[-0.6,0.2,0]},{"bufferView":1,"componentType":5123,"count":6,"type":"SCALAR"},)" +
+            R"({"bufferView":2,"componentType":5126,"count":2,"type":"VEC3","min":[-0.5,0,0],"max":[1,0,0]},)" +
+            R"({"bufferView":3,"componentType":5126,"count":2,"type":"SCALAR","min":[0],"max":[2]},)" +
+            R"({"bufferView":4,"componentType":5126,"count":2,"type":"VEC3"}])");
     WriteFileBytes("lifted.gltf", json);
     ASSERT_EQ(RunTool("tools/srxconvert/srxconvert", "lifted.gltf lifted.srx").status, 0);
     EXPECT_NE(RunTool("tools/srxdump/srxdump", "lifted.srx").output.find("1 segments, follow the node's animation"),
