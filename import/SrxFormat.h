@@ -45,14 +45,17 @@ constexpr uint32_t ChunkMorphTargets = MakeChunkId("MRPH");
 constexpr size_t MorphTargetsFixedSize = 1 + 1 + 2 + 2;
 
 // Lines or points, drawn unlit: uint16 node, uint8 material, uint8 kind (LinesPointsKind),
-// uint32 vertex count, float32 point size in pixels, uint8 flags (LinesPointsColors), then
-// float32[3] positions (a line list: two a segment), then with the flag uint8 r, g, b, a
-// per vertex. A chunk of its own between meshes, which older readers skip whole, so they
-// never take lines for triangles.
+// uint32 vertex count, float32 point size in pixels, uint8 flags (LinesPointsFlags), then
+// float32[3] positions (a line list: two a segment), then with LinesPointsColors uint8 r,
+// g, b, a per vertex, then with LinesPointsFollow float32[16] (_11 .. _44) the matrix that
+// places them on their node's animated matrix, as a bone's offset does (the node's track
+// leaves its scale out). A chunk of its own between meshes, which older readers skip
+// whole, so they never take lines for triangles; a reader that knows no LinesPointsFollow
+// stops before the matrix and draws them at the node's rest place.
 constexpr uint32_t ChunkLinesPoints = MakeChunkId("LNPT");
 constexpr size_t LinesPointsFixedSize = 2 + 1 + 1 + 4 + 4 + 1;
 enum LinesPointsKind : uint8_t { LinesPointsLines = 1, LinesPointsPoints = 2 };
-constexpr uint8_t LinesPointsColors = 0x01;
+enum LinesPointsFlags : uint8_t { LinesPointsColors = 0x01, LinesPointsFollow = 0x02 };
 
 constexpr bool IsVertexStream(uint32_t id) {
     return id == ChunkPositions || id == ChunkNormals || id == ChunkTexCoords || id == ChunkTexCoords2 ||

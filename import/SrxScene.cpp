@@ -309,6 +309,11 @@ SrxLinesPoints ReadLinesPoints(ChunkReader& reader) {
         set.colors.resize(count);
         body.ReadBytes(set.colors.data(), 4 * size_t{count});
     }
+    if ((flags & LinesPointsFollow) &&
+        CountFits(body, 1, sizeof(set.placement), "placement matrices", site, "they stay at the node's rest place")) {
+        body.ReadF32Array(set.placement.data(), set.placement.size());
+        set.follows = true;
+    }
     return set;
 }
 

@@ -167,6 +167,10 @@ struct SrxLinesPoints {
     float pointSize = 1.0f;                // pixels, as the file says it
     std::vector<std::array<float, 3>> positions;
     std::vector<std::array<uint8_t, 4>> colors;  // r, g, b, a per position; empty without
+    // Set when the node's animation moves them: drawn at placement x the node's animated
+    // matrix each frame instead of at the node's matrix.
+    bool follows = false;
+    std::array<float, 16> placement{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
 };
 
 // What the import does when a mesh announces more primitives than follow it.

@@ -249,9 +249,10 @@ void SrxWriter::LinesPoints(const SrxLinesPoints& set) {
     PutU32(static_cast<uint32_t>(set.positions.size()));
     PutF32(set.pointSize);
     bool colored = !set.colors.empty() && set.colors.size() == set.positions.size();
-    PutU8(colored ? LinesPointsColors : 0);
+    PutU8(static_cast<uint8_t>((colored ? LinesPointsColors : 0) | (set.follows ? LinesPointsFollow : 0)));
     if (!set.positions.empty()) PutF32s(std::span<const float>(set.positions.front().data(), 3 * set.positions.size()));
     if (colored) PutHostBytes(std::span<const std::array<uint8_t, 4>>(set.colors));
+    if (set.follows) PutF32s(std::span<const float>(set.placement));
     EndChunk();
 }
 

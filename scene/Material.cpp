@@ -45,6 +45,12 @@ int MapOrWhite(const std::string& name) {
     return texture >= 0 ? texture : gRenderer->FindTexture(kDefaultWhite);
 }
 
+// Metal/roughness from a map, per pixel (MetalRoughness.hlsli): a material whose factors
+// alone were folded into its colours by srxconvert carries no map and needs nothing here.
+bool MetalRoughnessMapped(const SrxMaterial& material) {
+    return (material.flags & srx::MaterialMetalRoughness) && (material.extraMapMask & srx::ExtraMapMetalRoughness);
+}
+
 bool Emits(const SrxMaterial& material) {
     return material.emissive[0] > 0.0f || material.emissive[1] > 0.0f || material.emissive[2] > 0.0f;
 }
@@ -57,7 +63,8 @@ bool HasMaterialFeatures(const SrxMaterial& material, bool colored) {
     bool transformed = std::any_of(std::begin(material.transforms), std::end(material.transforms),
                                    [](const SrxTextureTransform& t) { return !t.IsIdentity(); });
     return (material.flags & (srx::MaterialAlphaMask | srx::MaterialAlphaBlend | srx::MaterialDoubleSided)) ||
-           Emits(material) || transformed || (material.extraMapMask & srx::ExtraMapOpacity);
+           Emits(material) || transformed || (material.extraMapMask & srx::ExtraMapOpacity) ||
+           MetalRoughnessMapped(material);
 }
 
 void ApplyMaterialFeatures(const SrxMaterial& material, bool colored, bool secondSet,
@@ -70,7 +77,12 @@ void ApplyMaterialFeatures(const SrxMaterial& material, bool colored, bool secon
     std::copy(material.emissive, material.emissive + 3, values);
     // A cutoff below every alpha when nothing is cut out.
     values[3] = (material.flags & srx::MaterialAlphaMask) ? material.alphaCutoff : -1.0f;
-    std::copy(material.baseColor, material.baseColor + 4, values + 4);
+    // The base colour's rgb is the diffuse colour, which the programs read as such: its
+    // place carries the metallic and roughness factors, and whether a map scales them.
+    values[4] = material.metallic;
+    values[5] = material.roughness;
+    values[6] = MetalRoughnessMapped(material) ? 1.0f : 0.0f;
+    values[7] = material.baseColor[3];
     // Two registers a map slot from the third on: u' = dot(row 0, (u, v, 1)), v' = dot(row 1,
     // (u, v, 1)), and in row 0's w the set (0 or 1) the coordinates come from.
     for (int slot = 0; slot < srx::MapSlotCount; ++slot) {
@@ -87,6 +99,8 @@ void ApplyMaterialFeatures(const SrxMaterial& material, bool colored, bool secon
     params.textures[5] = MapOrWhite(ExtraMapName(material, srx::ExtraMapOpacity));
     params.samplerFlags[4] = kColorMapSampler;
     params.samplerFlags[5] = SamplerLinear | SamplerLinearMip;
+    params.textures[6] = MapOrWhite(ExtraMapName(material, srx::ExtraMapMetalRoughness));
+    params.samplerFlags[6] = SamplerLinear | SamplerLinearMip;
     renderable.blended = material.flags & srx::MaterialAlphaBlend;
     if (renderable.blended)
         params.stateFlags = twoSided ? kStateAlphaBlendDepthTestTwoSided : kStateAlphaBlendDepthTest;

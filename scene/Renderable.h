@@ -50,6 +50,9 @@ public:
     // Lines and points: drawn with their own shader after the forward pass, depth-tested,
     // and in neither the ZN nor the light pass.
     bool unlit = false;
+    // Lines and points on a node the animation moves: local takes this matrix (a one-bone
+    // palette's, recomputed with the object's) each frame; null for everything else.
+    const D3DXMATRIX* placement = nullptr;
     // Morph targets blended into the geometry before each draw; null for most.
     std::shared_ptr<MorphBlend> morph;
 };

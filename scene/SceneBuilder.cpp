@@ -153,6 +153,7 @@ public:
     void BuildLinesPoints(size_t index);
 
 private:
+    void Follow(size_t index, const SrxLinesPoints& set, LinesPointsRenderable& r);
     bool Accept(size_t index, const SrxMesh& m) const;
     const SrxMaterial& MaterialOf(const SrxPrimitive& p) const;
 
@@ -360,6 +361,28 @@ void SceneBuild::BuildMesh(size_t index, MeshOutline& outline) {
     world_.meshes.push_back(mesh);
 }
 
+// Lines and points the animation moves hang from their node as a rigid mesh on one bone
+// does: a palette of one binding (node, placement), recomputed with the object's others.
+// Only a node with a track moves; without one, or with a placement that is not finite,
+// they stay at the node's rest place. Their vertices are not skinned one by one: LNPT
+// carries no influences, and the node's own motion is what a line or point mesh has.
+void SceneBuild::Follow(size_t index, const SrxLinesPoints& set, LinesPointsRenderable& r) {
+    const SrxNode& node = scene_.nodes[set.node];
+    bool finite = std::all_of(set.placement.begin(), set.placement.end(), [](float v) { return std::isfinite(v); });
+    if (!(node.trackFlags & srx::TrackSampledTransform) || !finite) {
+        Log::Write("World::LoadScene: lines or points %zu ('%s') follow a node without a track, or a placement that "
+                   "is not finite; they stay at the node's rest place.\n",
+                   index, node.name);
+        return;
+    }
+    auto* skin = new Skin{r.mesh, {BoneBinding{set.node, D3DXMATRIX(set.placement.data())}}};
+    world_.skins.push_back(skin);
+    auto* palette = new SkinPalette(&skin->bindings, object_.controller);
+    world_.palettes.push_back(palette);
+    object_.palettes.push_back(palette);
+    r.placement = palette->matrices.data();
+}
+
 // A line or point list becomes a mesh of its own, its colours the vertex colours times the
 // material's diffuse colour, drawn unlit. Points take the size the file gives, clamped to
 // what the device draws; a size that is not finite draws them one pixel wide.
@@ -418,6 +441,7 @@ void SceneBuild::BuildLinesPoints(size_t index) {
     auto* r = new LinesPointsRenderable(mesh, pointSize);
     world_.renderables.push_back(r);
     r->local = D3DXMATRIX(node.matrix);
+    if (set.follows) Follow(index, set, *r);
     r->shader = shader;
     Renderer::BuildStateList(r->params);
     object_.AddRenderable(r);

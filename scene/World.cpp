@@ -275,6 +275,7 @@ void World::Queue(SceneObject& object) {
     if (!object.renderables.empty())
         for (SkinPalette* palette : object.palettes) palette->Recompute();
     for (Renderable* renderable : object.renderables) {
+        if (renderable->placement) renderable->local = *renderable->placement;
         renderable->params.values[ParamParamsDOF].vector = dofParams;
         std::vector<DrawItem>& list = renderable->unlit ? unlitList : renderable->blended ? blendList : drawList;
         list.push_back(DrawItem{renderable, object.world});

@@ -551,6 +551,8 @@ TEST(SrxImport, MorphTargetsAndLinesAndPointsRoundTripInChunksOldReadersSkip) {
     points.pointSize = 4.0f;
     points.positions = {{1, 2, 3}, {4, 5, 6}};
     points.colors = {{{1, 2, 3, 4}}, {{5, 6, 7, 8}}};
+    points.follows = true;
+    points.placement[0] = 2.0f;
     SrxWriter writer;
     writer.Mesh(mesh);
     writer.LinesPoints(points);
@@ -572,6 +574,8 @@ TEST(SrxImport, MorphTargetsAndLinesAndPointsRoundTripInChunksOldReadersSkip) {
     EXPECT_EQ(read.pointSize, 4.0f);
     EXPECT_EQ(read.positions, points.positions);
     EXPECT_EQ(read.colors, points.colors);
+    EXPECT_TRUE(read.follows);
+    EXPECT_EQ(read.placement, points.placement);
 
     // What a reader without the new chunks sees: both meshes whole, each PRIM after its MESH.
     std::vector<uint32_t> ids;

@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 using lumaret::test::ReadFileBytes;
@@ -112,12 +113,35 @@ std::string Gltf(const std::vector<Square>& squares, const std::string& material
     return json + "}";
 }
 
+// A glTF whose one node holds mesh 0 and whose buffer holds the pieces in order, a buffer
+// view each; body gives the meshes, materials, accessors and the rest.
+std::string GltfOfPieces(const std::vector<std::pair<const void*, size_t>>& pieces, const std::string& body) {
+    std::string bin, views;
+    for (auto [data, bytes] : pieces) {
+        views += std::string(views.empty() ? "" : ",") + R"({"buffer":0,"byteOffset":)" + std::to_string(bin.size()) +
+                 R"(,"byteLength":)" + std::to_string(bytes) + "}";
+        bin.append(static_cast<const char*>(data), bytes);
+    }
+    return std::string(R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}],)") +
+           body + R"(,"buffers":[{"byteLength":)" + std::to_string(bin.size()) +
+           R"(,"uri":"data:application/octet-stream;base64,)" + Base64(bin) + R"("}],"bufferViews":[)" + views + "]}";
+}
+
 // An 8 x 8 white image whose left half is transparent.
 std::string HalfTransparentPng() {
     std::vector<uint32_t> pixels(64);
     for (int i = 0; i < 64; ++i) pixels[static_cast<size_t>(i)] = (i % 8 < 4 ? 0x00ffffffu : 0xffffffffu);
     EXPECT_TRUE(lumaret::test::WritePng("half.png", 8, 8, pixels.data()));
     return ReadFileBytes("half.png");
+}
+
+// An 8 x 8 metal/roughness map: a smooth metal (blue 1, green 0.2) on its left half and a
+// rough dielectric (blue 0, green 1) on its right.
+std::string MetalLeftPng() {
+    std::vector<uint32_t> pixels(64);
+    for (int i = 0; i < 64; ++i) pixels[static_cast<size_t>(i)] = (i % 8 < 4 ? 0xff0033ffu : 0xff00ff00u);
+    EXPECT_TRUE(lumaret::test::WritePng("metalleft.png", 8, 8, pixels.data()));
+    return ReadFileBytes("metalleft.png");
 }
 
 // An 8 x 8 image, red on its left half and blue on its right.
@@ -204,6 +228,19 @@ protected:
         Picture converted = View(name + ".srx");
         EXPECT_TRUE(converted.pixels == source.pixels) << name << ": the SRX file draws otherwise than its source";
         return source;
+    }
+
+    // Frames 1 and 60 of the still view as the clock plays.
+    std::vector<Picture> FirstAndSixtieth(const std::string& file) {
+        setenv("LUMARET_SCREENSHOT_FRAMES", "1,60", 1);
+        lumaret::test::ToolRun run = RunTool("tools/viewer/viewer", "--still --frames 60 --screenshot frame.png " + file);
+        unsetenv("LUMARET_SCREENSHOT_FRAMES");
+        EXPECT_EQ(run.status, 0) << run.output;
+        std::vector<Picture> frames(2);
+        for (int i = 0; i < 2; ++i)
+            EXPECT_TRUE(lumaret::test::ReadPng(i ? "frame_60.png" : "frame_1.png", &frames[i].width, &frames[i].height,
+                                               &frames[i].pixels));
+        return frames;
     }
 
     lumaret::test::ScopedTempDir dir_;
@@ -369,17 +406,14 @@ TEST_F(MaterialFeatures, TextureTransformsAndTheSecondCoordinateSetMoveTheMap) {
 // red line across the middle, and above it a green point.
 TEST_F(MaterialFeatures, ALineAndAPointShowInTheirColourWhereTheFilePutsThem) {
     const float positions[] = {-1, 0, 0, 1, 0, 0, 0, 0.5f, 0};
-    std::string bin(reinterpret_cast<const char*>(positions), sizeof(positions));
-    std::string json =
-        std::string(R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}],)") +
-        R"("meshes":[{"primitives":[{"attributes":{"POSITION":0},"mode":1,"material":0},)" +
-        R"({"attributes":{"POSITION":1},"mode":0,"material":1}]}],)" +
-        R"("materials":[{"pbrMetallicRoughness":{"baseColorFactor":[1,0,0,1]}},)" +
-        R"({"pbrMetallicRoughness":{"baseColorFactor":[0,1,0,1]}}],)" + R"("buffers":[{"byteLength":36,)" +
-        R"("uri":"data:application/octet-stream;base64,)" + Base64(bin) + R"("}],)" +
-        R"("bufferViews":[{"buffer":0,"byteLength":24},{"buffer":0,"byteOffset":24,"byteLength":12}],)" +
-        R"("accessors":[{"bufferView":0,"componentType":5126,"count":2,"type":"VEC3","min":[-1,0,0],"max":[1,0,0]},)" +
-        R"({"bufferView":1,"componentType":5126,"count":1,"type":"VEC3","min":[0,0.5,0],"max":[0,0.5,0]}]})";
+    std::string json = GltfOfPieces(
+        {{positions, 24}, {positions + 6, 12}},
+        std::string(R"("meshes":[{"primitives":[{"attributes":{"POSITION":0},"mode":1,"material":0},)") +
+            R"({"attributes":{"POSITION":1},"mode":0,"material":1}]}],)" +
+            R"("materials":[{"pbrMetallicRoughness":{"baseColorFactor":[1,0,0,1]}},)" +
+            R"({"pbrMetallicRoughness":{"baseColorFactor":[0,1,0,1]}}],)" +
+            R"("accessors":[{"bufferView":0,"componentType":5126,"count":2,"type":"VEC3","min":[-1,0,0],"max":[1,0,0]},)" +
+            R"({"bufferView":1,"componentType":5126,"count":1,"type":"VEC3","min":[0,0.5,0],"max":[0,0.5,0]}])");
     Picture picture = ViewBoth("linepoint", json);
     std::vector<int> box = picture.Box();
     EXPECT_GT(box[2] - box[0], picture.width / 2) << "the line is framed across the view";
@@ -412,6 +446,56 @@ TEST_F(MaterialFeatures, ALineAndAPointShowInTheirColourWhereTheFilePutsThem) {
     EXPECT_NE(ReadFileBytes("log.txt").find("points 1 ('nodes[0]') are nan pixels wide; the device draws 1 to "),
               std::string::npos)
         << ReadFileBytes("log.txt");
+}
+
+// A line on a node that the animation lifts moves with the node's triangles: in frames 1 and
+// 60 the red line crosses the blue square of the same node at its middle, and the two
+// frames put it on different rows, from the glTF and from its SRX.
+TEST_F(MaterialFeatures, ALineFollowsItsAnimatedNodeAsItsTrianglesDo) {
+    const float square[] = {-1, -0.2f, 0, -0.6f, -0.2f, 0, -0.6f, 0.2f, 0, -1, 0.2f, 0};
+    const uint16_t indices[] = {0, 1, 2, 0, 2, 3};
+    const float line[] = {-0.5f, 0, 0, 1, 0, 0};
+    const float times[] = {0, 2};
+    const float lift[] = {0, 0, 0, 0, 0.5f, 0};
+    std::string json = GltfOfPieces(
+        {{square, sizeof(square)}, {indices, sizeof(indices)}, {line, sizeof(line)}, {times, sizeof(times)},
+         {lift, sizeof(lift)}},
+        std::string(R"("meshes":[{"primitives":[{"attributes":{"POSITION":0},"indices":1,"material":0},)") +
+            R"({"attributes":{"POSITION":2},"mode":1,"material":1}]}],)" +
+            R"("animations":[{"samplers":[{"input":3,"output":4}],"channels":[{"sampler":0,)" +
+            R"("target":{"node":0,"path":"translation"}}]}],)" +
+            R"("materials":[{"pbrMetallicRoughness":{"baseColorFactor":[0,0,1,1]}},)" +
+            R"({"pbrMetallicRoughness":{"baseColorFactor":[1,0,0,1]}}],)" +
+            R"("accessors":[{"bufferView":0,"componentType":5126,"count":4,"type":"VEC3","min":[-1,-0.2,0],)" +
+            R"("max":[-0.6,0.2,0]},{"bufferView":1,"componentType":5123,"count":6,"type":"SCALAR"},)" +
+            R"({"bufferView":2,"componentType":5126,"count":2,"type":"VEC3","min":[-0.5,0,0],"max":[1,0,0]},)" +
+            R"({"bufferView":3,"componentType":5126,"count":2,"type":"SCALAR","min":[0],"max":[2]},)" +
+            R"({"bufferView":4,"componentType":5126,"count":2,"type":"VEC3"}])");
+    WriteFileBytes("lifted.gltf", json);
+    ASSERT_EQ(RunTool("tools/srxconvert/srxconvert", "lifted.gltf lifted.srx").status, 0);
+    EXPECT_NE(RunTool("tools/srxdump/srxdump", "lifted.srx").output.find("1 segments, follow the node's animation"),
+              std::string::npos);
+    for (const char* file : {"lifted.gltf", "lifted.srx"}) {
+        SCOPED_TRACE(file);
+        std::vector<int> lineRows;
+        for (const Picture& frame : FirstAndSixtieth(file)) {
+            // The square's middle row (blue at the picture's left), and the red line's row.
+            int squareTop = -1, squareBottom = -1, lineRow = -1;
+            for (int y = 0; y < frame.height; ++y)
+                for (int x = 0; x < frame.width; ++x) {
+                    uint32_t p = frame.pixels[static_cast<size_t>(y * frame.width + x)];
+                    if (frame.Channel(p, 2) > frame.Channel(p, 0) + 40 && x < frame.width / 3) {
+                        squareBottom = y;
+                        if (squareTop < 0) squareTop = y;
+                    }
+                    if (frame.Channel(p, 0) > 150 && frame.Channel(p, 1) < 60 && x == frame.width * 3 / 4) lineRow = y;
+                }
+            ASSERT_GE(squareTop, 0);
+            EXPECT_NEAR(lineRow, (squareTop + squareBottom) / 2, 2) << "the line crosses the square's middle";
+            lineRows.push_back(lineRow);
+        }
+        EXPECT_GT(lineRows[0] - lineRows[1], 20) << "the line rises between frames 1 and 60";
+    }
 }
 
 // The glTF asset generator's primitive modes: every one draws the outline of the same
@@ -448,18 +532,8 @@ TEST_F(MaterialFeatures, TheAnimatedMorphCubeChangesShapeAsItsClipPlays) {
     const std::string model =
         "/usr/share/assimp/models/glTF2/glTF-Sample-Models/AnimatedMorphCube-glTF/AnimatedMorphCube.gltf";
     ASSERT_EQ(RunTool("tools/srxconvert/srxconvert", model + " cube.srx").status, 0);
-    setenv("LUMARET_SCREENSHOT_FRAMES", "1,60", 1);
-    std::vector<Picture> frames;
-    for (const std::string& file : {model, std::string("cube.srx")}) {
-        lumaret::test::ToolRun run = RunTool("tools/viewer/viewer", "--still --frames 60 --screenshot cube.png " + file);
-        EXPECT_EQ(run.status, 0) << run.output;
-        for (const char* png : {"cube_1.png", "cube_60.png"}) {
-            Picture& picture = frames.emplace_back();
-            EXPECT_TRUE(lumaret::test::ReadPng(png, &picture.width, &picture.height, &picture.pixels)) << png;
-        }
-    }
-    unsetenv("LUMARET_SCREENSHOT_FRAMES");
-    ASSERT_EQ(frames.size(), 4u);
+    std::vector<Picture> frames = FirstAndSixtieth(model), converted = FirstAndSixtieth("cube.srx");
+    frames.insert(frames.end(), converted.begin(), converted.end());
     EXPECT_GT(frames[0].Differing(frames[1], 8), frames[0].ModelPixels() / 5) << "the cube changes shape";
     EXPECT_GT(frames[2].Differing(frames[3], 8), frames[2].ModelPixels() / 5) << "and so does its SRX";
     EXPECT_NE(ReadFileBytes("log.txt").find("Reading 2 morph targets of primitive 0"), std::string::npos);
@@ -486,4 +560,37 @@ TEST_F(MaterialFeatures, AMetalLosesItsDiffuseColourAndAMaterialWithoutFactorsSt
     EXPECT_LT(metalRed * 2, roughRed) << "the metal has no diffuse colour";
     EXPECT_GT(metal.Dominated(0), metal.ModelPixels() / 2) << "what it reflects is red";
     EXPECT_NE(metalLog.find("Model: approximated: metal/roughness: 'red'\n"), std::string::npos) << metalLog;
+
+    // A map that makes the left half that metal and the right half that dielectric, under
+    // factors of 1: the halves differ as those two materials do (measured away from the
+    // middle and the edges, where the map's texels are filtered together).
+    Picture mapped = ViewBoth(
+        "mapped", Gltf({{}}, red(R"(,"metallicRoughnessTexture":{"index":0})"), {MetalLeftPng()}));
+    EXPECT_NE(sourceLog_.find("Model: approximated: metal/roughness: 'red'\n"), std::string::npos) << sourceLog_;
+    // The mean red of a picture's left or right half, and how much of it red dominates.
+    auto halfRed = [](const Picture& picture, int half, double* dominated) {
+        std::vector<int> box = picture.Box();
+        long red = 0, pixels = 0, reddish = 0;
+        for (int y = box[1]; y <= box[3]; ++y)
+            for (int x = box[0]; x <= box[2]; ++x) {
+                float across = static_cast<float>(x - box[0]) / static_cast<float>(box[2] - box[0]);
+                uint32_t p = picture.pixels[static_cast<size_t>(y * picture.width + x)];
+                if ((half == 0 ? across < 0.15f || across > 0.35f : across < 0.65f || across > 0.85f) ||
+                    !picture.IsModel(p))
+                    continue;
+                red += picture.Channel(p, 0);
+                ++pixels;
+                reddish += picture.Channel(p, 0) > picture.Channel(p, 1) + 20 &&
+                           picture.Channel(p, 0) > picture.Channel(p, 2) + 20;
+            }
+        if (dominated) *dominated = pixels ? static_cast<double>(reddish) / pixels : 0.0;
+        return pixels ? static_cast<double>(red) / pixels : 0.0;
+    };
+    double dominated = 0.0;
+    double mappedRatio = halfRed(mapped, 0, &dominated) / halfRed(mapped, 1, nullptr);
+    double factorRatio = halfRed(metal, 0, nullptr) / halfRed(rough, 1, nullptr);
+    EXPECT_LT(mappedRatio, 0.5) << "the metal half has no diffuse colour";
+    // Each of the factor pictures has an exposure of its own, which moves their ratio a little.
+    EXPECT_NEAR(mappedRatio, factorRatio, 0.15) << "as the metal factor against the dielectric";
+    EXPECT_GT(dominated, 0.9) << "what the metal half reflects is red";
 }

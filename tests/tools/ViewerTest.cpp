@@ -570,9 +570,9 @@ TEST(ViewerLighting, LightsKeepTheirPlaceToTheModelWhateverTheZoomAndPan) {
     EXPECT_LT(atNear.fill.color.x, atNear.key.color.x);
 }
 
-// What the engine does not draw is named once each, in the log and on stderr (metal/roughness
-// maps, a missing image), and so is what it draws beyond diffuse and normal maps (alpha
-// blending, morph targets); an image beside
+// What the engine does not draw is named once each, in the log and on stderr (a missing
+// image), and so is what it draws beyond diffuse and normal maps (alpha blending, morph
+// targets) or approximates (metal/roughness); an image beside
 // the model is logged from where it was read, not as if it were in ./data/.
 TEST_F(ViewerRun, SaysOnceWhatItDoesNotDraw) {
     unsetenv("LUMARET_SCREENSHOT_FRAMES");
@@ -592,7 +592,7 @@ TEST_F(ViewerRun, SaysOnceWhatItDoesNotDraw) {
     ASSERT_EQ(run.status, 0) << run.output;
     std::string log = ReadFileBytes("log.txt");
     for (const std::string& line :
-         {std::string("not drawn: metal/roughness maps: 'shiny'"), std::string("drawn: alpha blending: 'shiny'"),
+         {std::string("approximated: metal/roughness: 'shiny'"), std::string("drawn: alpha blending: 'shiny'"),
           std::string("drawn: morph targets, at rest: 'blob-0'"),  // Assimp's name for the primitive
           std::string("image 'nowhere.png' not found next to the model")}) {
         SCOPED_TRACE(line);
@@ -697,6 +697,25 @@ TEST(ViewerFraming, FewerPointsFrameAsAllDo) {
     EXPECT_NEAR(quick.view.distance, exact.view.distance, 0.005 * exact.view.distance);
     EXPECT_NEAR(quick.fill, exact.fill, 0.005);
     for (int i = 0; i < 16; ++i) EXPECT_NEAR(quick.world.m[i / 4][i % 4], exact.world.m[i / 4][i % 4], 0.5f);
+}
+
+// A morphing mesh is framed by its rest shape and each target at full weight (z negated as
+// the engine draws it); a target whose vertex count differs from its mesh's is left out.
+TEST(ViewerFraming, AMorphingMeshIsFramedByEveryTargetAtFullWeight) {
+    SrxScene scene(nullptr, 0);
+    scene.nodes.emplace_back().matrix[0] = 1.0f;
+    for (int i : {5, 10, 15}) scene.nodes[0].matrix[i] = 1.0f;
+    SrxPrimitive& triangle = scene.meshes.emplace_back().primitives.emplace_back();
+    for (float x : {0.0f, 1.0f, 0.0f}) triangle.vertices.emplace_back().position[0] = x;
+    triangle.vertices[2].position[1] = 1.0f;
+    SrxMorphTarget up, back, short_;
+    up.positions = {{0, 0, 0}, {0, 0, 0}, {0, 3, 0}};
+    back.positions = {{-2, 0, 0}, {0, 0, 1}, {0, 0, 0}};
+    short_.positions = {{50, 50, 50}};
+    triangle.morphTargets = {up, back, short_};
+    viewer::Bounds bounds = viewer::BoundsOf(viewer::FirstPose(scene));
+    EXPECT_EQ(bounds.min, D3DXVECTOR3(-2.0f, 0.0f, -1.0f));
+    EXPECT_EQ(bounds.max, D3DXVECTOR3(1.0f, 4.0f, 0.0f));
 }
 
 // Wherever the user turns, zooms or pans, every point of the framed model stays short of

@@ -140,7 +140,6 @@ private:
     std::vector<const aiMesh*> MeshesOf(size_t node) const;
     ConvertResult CountGeometry();
     void BuildMaterials();
-    void NoteWhatIsNotDrawn(const aiMaterial& material, const std::string& name);
     void ReadMaterialFeatures(const aiMaterial& source, SrxMaterial& material, const std::string& name,
                               const std::function<std::string(const std::string&)>& exportImage);
     void NoteVertexColors();
@@ -258,6 +257,9 @@ void SceneConversion::BuildLinesPoints(int node, const aiMesh& mesh) {
         // No format Assimp reads gives a size; one pixel loses a sparse cloud in the picture.
         sets[k].pointSize = 3.0f;
         sets[k].material = mesh.mMaterialIndex < materials_.size() ? static_cast<uint8_t>(mesh.mMaterialIndex) : 0;
+        // On a node the animation moves they follow it, as its triangles do on their one
+        // bone; the placement takes the node's scale once the tracks are made.
+        sets[k].follows = pose_->Moving()[static_cast<size_t>(node)];
     }
     auto add = [&](int k, unsigned count, const unsigned* indices) {
         bool valid = true;
@@ -292,18 +294,6 @@ void SceneConversion::BuildLinesPoints(int node, const aiMesh& mesh) {
     }
 }
 
-// The engine draws diffuse and normal maps, opaque: what else a material or mesh holds is
-// named (once per kind, listing what has it), so that a user knows the picture leaves it out.
-void SceneConversion::NoteWhatIsNotDrawn(const aiMaterial& material, const std::string& name) {
-    auto has = [&](std::initializer_list<aiTextureType> types) {
-        return std::any_of(types.begin(), types.end(),
-                           [&](aiTextureType t) { return material.GetTextureCount(t) > 0; });
-    };
-    std::string quoted = "'" + name + "'";
-    if (has({aiTextureType_METALNESS, aiTextureType_DIFFUSE_ROUGHNESS, aiTextureType_UNKNOWN}))
-        notDrawn_["metal/roughness maps"].push_back(quoted);
-}
-
 void SceneConversion::BuildMaterials() {
     static const float kBlack[3] = {0.0f, 0.0f, 0.0f}, kWhite[3] = {1.0f, 1.0f, 1.0f};
     // A primitive must name a material: a scene without any gets one plain white one.
@@ -325,7 +315,6 @@ void SceneConversion::BuildMaterials() {
             std::copy(std::begin(material.diffuse), std::end(material.diffuse), material.ambient);
         SetColor(source, AI_MATKEY_COLOR_SPECULAR, material.specular, kBlack);
 
-        NoteWhatIsNotDrawn(source, text);
         std::string where = "material '" + text + "': ";
         std::vector<std::string> warnings;
         std::string diffuse, normal;
@@ -461,12 +450,25 @@ void SceneConversion::ReadMaterialFeatures(const aiMaterial& source, SrxMaterial
                                      !options_.statedMetalness[materialIndex_].texture);
     bool metalMap = source.GetTextureCount(aiTextureType_METALNESS) > 0 ||
                     (options_.gltf && source.GetTextureCount(aiTextureType_UNKNOWN) > 0);
-    if ((material.flags & srx::MaterialMetalRoughness) && stated && !metalMap) {
+    // glTF's metallicRoughnessTexture (Assimp's UNKNOWN slot) holds metalness in blue and
+    // roughness in green, which the engine reads per pixel with the colours as they are
+    // (MetalRoughness.hlsli); other formats' metalness and roughness maps are single
+    // channels of their own, which it does not draw.
+    bool mapDrawn = options_.gltf && (material.extraMapMask & srx::ExtraMapMetalRoughness) &&
+                    source.GetTextureCount(aiTextureType_UNKNOWN) > 0;
+    if (mapDrawn) {
+        if (!(material.flags & srx::MaterialMetalRoughness)) material.metallic = material.roughness = 1.0f;
+        material.flags |= srx::MaterialMetalRoughness;
+        approximated_["metal/roughness"].push_back(quoted);
+    } else if ((material.flags & srx::MaterialMetalRoughness) && stated && !metalMap) {
         ApproximateMetalRoughness(material);
         approximated_["metal/roughness"].push_back(quoted);
     } else {
         material.flags &= static_cast<uint16_t>(~srx::MaterialMetalRoughness);
     }
+    if (!mapDrawn && (metalMap || source.GetTextureCount(aiTextureType_DIFFUSE_ROUGHNESS) > 0 ||
+                      source.GetTextureCount(aiTextureType_UNKNOWN) > 0))
+        notDrawn_["metal/roughness maps"].push_back(quoted);
     bool transformed = std::any_of(std::begin(material.transforms), std::end(material.transforms),
                                    [](const SrxTextureTransform& t) { return !t.IsIdentity(); });
     bool emits = material.emissive[0] > 0.0f || material.emissive[1] > 0.0f || material.emissive[2] > 0.0f;
@@ -881,6 +883,12 @@ ConvertResult SceneConversion::Run(ConvertedModel& out) {
             aiMatrix4x4::Scaling(s, scale);
             StoreRowVector(scale * offsets_[m][b], meshes_[m].boneMatrices[b].data());
         }
+    for (SrxLinesPoints& set : linesPoints_) {
+        if (!set.follows) continue;
+        aiMatrix4x4 scale;
+        aiMatrix4x4::Scaling(trackScale_[set.node], scale);
+        StoreRowVector(scale, set.placement.data());
+    }
     if (size_t dropped = DropNonFiniteMeshes())
         report_.warnings.push_back(std::to_string(dropped) +
                                    " meshes dropped: their node, bone or animation matrices are not finite");

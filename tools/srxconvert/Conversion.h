@@ -19,8 +19,10 @@
 //   still multiplies by its mesh node's matrix: a skinned mesh therefore hangs from a node
 //   with the identity matrix (its own node when that is the identity, else an added one).
 // - Lines and points go into LNPT chunks as line and point lists in the frame of their
-//   node at rest (strips and loops arrive from Assimp as separate segments, loops closed);
-//   they do not follow an animation.
+//   node (strips and loops arrive from Assimp as separate segments, loops closed). On a
+//   node the animation moves they follow its track rigidly, with its scale in their
+//   placement as a bone's is in its offset; a skinned mesh's lines and points follow its
+//   node, not their vertices' bones.
 // - One primitive holds at most 65535 vertices and 65535 triangles, one palette 48 bones:
 //   larger meshes are split into several SRX meshes.
 #pragma once

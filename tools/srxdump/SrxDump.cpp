@@ -109,7 +109,8 @@ void PrintLinesPoints(const SrxScene& scene) {
                         set.pointSize);
         else
             std::printf("lines or points %zu: of unknown kind %d, %zu vertices", i, set.kind, n);
-        std::printf("%s\n", set.colors.empty() ? "" : ", vertex colours");
+        std::printf("%s%s\n", set.colors.empty() ? "" : ", vertex colours",
+                    set.follows ? ", follow the node's animation" : "");
     }
 }
 

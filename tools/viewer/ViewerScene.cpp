@@ -43,7 +43,9 @@ bool Drawable(const SrxScene& scene, const SrxMesh& mesh) {
 }
 
 // A vertex where the scene build puts it: skinned by the palette (Skinning.h) for skinned
-// meshes, then the mesh node's matrix.
+// meshes, then the mesh node's matrix. A morphing vertex also where each of its targets
+// takes it at full weight: the shapes between lie within, for weights from 0 to 1 that
+// sum to at most 1, and the union of a few shapes is cheap next to blending each tick.
 void AddMesh(const SrxMesh& mesh, const SrxNode& node, const AnimationController& animation,
              std::vector<D3DXVECTOR3>& points) {
     D3DXMATRIX local(node.matrix);
@@ -54,16 +56,40 @@ void AddMesh(const SrxMesh& mesh, const SrxNode& node, const AnimationController
         D3DXMatrixMultiply(&palette.back(), &offset, &animation.nodeMatrices[static_cast<size_t>(mesh.boneNodes[b])]);
     }
     for (const SrxPrimitive& primitive : mesh.primitives)
-        for (const SrxVertex& v : primitive.vertices) {
-            D3DXVECTOR3 p(v.position[0], v.position[1], -v.position[2]);
-            if (!palette.empty()) {
-                BoneInfluences influences;
-                InfluencesOf(v.bones, v.weights, palette.size(), influences);
-                p = SkinPoint(p, D3DXVECTOR3(0.0f, 0.0f, 0.0f), influences, palette.data(), palette.size()).position;
-            }
-            D3DXVECTOR3 placed = Transform(p, local);
+        for (size_t i = 0; i < primitive.vertices.size(); ++i) {
+            const SrxVertex& v = primitive.vertices[i];
+            BoneInfluences influences;
+            if (!palette.empty()) InfluencesOf(v.bones, v.weights, palette.size(), influences);
+            auto add = [&](D3DXVECTOR3 p) {
+                if (!palette.empty())
+                    p = SkinPoint(p, D3DXVECTOR3(0.0f, 0.0f, 0.0f), influences, palette.data(), palette.size()).position;
+                D3DXVECTOR3 placed = Transform(p, local);
+                if (std::isfinite(placed.x) && std::isfinite(placed.y) && std::isfinite(placed.z))
+                    points.push_back(placed);
+            };
+            D3DXVECTOR3 rest(v.position[0], v.position[1], -v.position[2]);
+            add(rest);
+            for (const SrxMorphTarget& target : primitive.morphTargets)
+                if (i < target.positions.size() && primitive.vertices.size() == target.positions.size())
+                    add(rest + D3DXVECTOR3(target.positions[i][0], target.positions[i][1], -target.positions[i][2]));
+        }
+}
+
+// Lines and points where the scene build draws them: on their node's animated matrix when
+// they follow it, else at the node's rest place (added only when atRest).
+void AddLinesPoints(const SrxScene& scene, const AnimationController& animation, bool atRest,
+                    std::vector<D3DXVECTOR3>& points) {
+    for (const SrxLinesPoints& set : scene.linesPoints) {
+        if (set.node >= scene.nodes.size()) continue;
+        bool follows = set.follows && (scene.nodes[set.node].trackFlags & srx::TrackSampledTransform);
+        if (!follows && !atRest) continue;
+        D3DXMATRIX local(scene.nodes[set.node].matrix), placement(set.placement.data());
+        if (follows) D3DXMatrixMultiply(&local, &placement, &animation.nodeMatrices[set.node]);
+        for (const std::array<float, 3>& p : set.positions) {
+            D3DXVECTOR3 placed = Transform(D3DXVECTOR3(p[0], p[1], -p[2]), local);
             if (std::isfinite(placed.x) && std::isfinite(placed.y) && std::isfinite(placed.z)) points.push_back(placed);
         }
+    }
 }
 
 std::string Lowercase(std::string text) {
@@ -91,15 +117,7 @@ std::vector<D3DXVECTOR3> FirstPose(const SrxScene& scene) {
     std::vector<D3DXVECTOR3> points;
     for (const SrxMesh& mesh : scene.meshes)
         if (Drawable(scene, mesh)) AddMesh(mesh, scene.nodes[mesh.node], animation, points);
-    // Lines and points stay where their node puts them at rest, as the scene build draws them.
-    for (const SrxLinesPoints& set : scene.linesPoints) {
-        if (set.node >= scene.nodes.size()) continue;
-        D3DXMATRIX local(scene.nodes[set.node].matrix);
-        for (const std::array<float, 3>& p : set.positions) {
-            D3DXVECTOR3 placed = Transform(D3DXVECTOR3(p[0], p[1], -p[2]), local);
-            if (std::isfinite(placed.x) && std::isfinite(placed.y) && std::isfinite(placed.z)) points.push_back(placed);
-        }
-    }
+    AddLinesPoints(scene, animation, true, points);
     return points;
 }
 
@@ -117,6 +135,7 @@ std::vector<D3DXVECTOR3> AnimatedPoses(const SrxScene& scene) {
         pose.clear();
         for (const SrxMesh& mesh : scene.meshes)
             if (Drawable(scene, mesh)) AddMesh(mesh, scene.nodes[mesh.node], animation, pose);
+        AddLinesPoints(scene, animation, false, pose);
         for (size_t i = 0; i < pose.size(); i += stride) points.push_back(pose[i]);
     }
     return points;

@@ -34,7 +34,8 @@ struct Bounds {
 };
 
 // Every vertex as the engine places it (z negated, node matrix or bone palette) in the
-// animation's first pose (tick 0); numbers that are not finite are left out.
+// animation's first pose (tick 0), and a morphing vertex also as each target at full
+// weight places it; numbers that are not finite are left out.
 std::vector<D3DXVECTOR3> FirstPose(const SrxScene& scene);
 // The same over the whole animation: the poses at every tick the engine's clock shows
 // (0, 24, ..., 600), so that framing holds the model wherever it moves. A scene without
