@@ -178,6 +178,22 @@ TEST(OwnReaders, GiveWhatTheFileHoldsOrSayWhy) {
     }
 }
 
+// A face on a vertex that is not finite is dropped before normals are made, as from
+// Assimp's scenes, and the scene is still freed whole (the dropped face names the block).
+TEST(OwnReaders, FacesOnNonFiniteVerticesAreDropped) {
+    lumaret::test::ScopedTempDir dir;
+    lumaret::test::WriteFileBytes("nan.ply",
+                                  "ply\nformat ascii 1.0\nelement vertex 4\nproperty float x\nproperty float y\n"
+                                  "property float z\nelement face 2\nproperty list uchar int vertex_indices\n"
+                                  "end_header\n0 0 0\n1 0 0\n0 1 0\nnan 1 1\n3 1 3 2\n3 0 1 2\n");
+    srxconvert::ModelSource source;
+    std::string error;
+    ASSERT_TRUE(source.Read("nan.ply", error)) << error;
+    EXPECT_EQ(source.DroppedTriangles(), 1u);
+    ASSERT_EQ(source.Scene().mMeshes[0]->mNumFaces, 1u);
+    EXPECT_EQ(source.Scene().mMeshes[0]->mFaces[0].mIndices[2], 2u);
+}
+
 // Every model of Debian's set that the readers take gives the vertices, attributes and faces
 // Assimp's own readers give (after its triangulation), value for value.
 TEST(OwnReaders, TestModelsReadAsAssimpReadsThem) {

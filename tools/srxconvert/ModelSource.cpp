@@ -102,7 +102,12 @@ void ModelSource::DropNonFinite(aiScene& scene) {
         for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
             aiFace& face = mesh->mFaces[f];
             if (goodFace(face)) {
-                if (kept != f) std::swap(mesh->mFaces[kept], face);
+                // The members, not the faces: aiFace's assignment copies its indices into a
+                // new allocation and frees the old, and an own reader's faces share one block.
+                if (kept != f) {
+                    std::swap(mesh->mFaces[kept].mIndices, face.mIndices);
+                    std::swap(mesh->mFaces[kept].mNumIndices, face.mNumIndices);
+                }
                 ++kept;
             } else if (face.mNumIndices >= 3) {
                 droppedTriangles_ += face.mNumIndices - 2;

@@ -5,23 +5,14 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 
 namespace srxconvert {
 
 OwnScene::OwnScene() : scene_(new aiScene) {}
 
 OwnScene::~OwnScene() {
-    const unsigned* begin = indices.data();
-    const unsigned* end = begin + indices.size();
-    for (unsigned m = 0; m < scene_->mNumMeshes && scene_->mMeshes; ++m) {
-        aiMesh* mesh = scene_->mMeshes[m];
-        for (unsigned f = 0; mesh && f < mesh->mNumFaces && mesh->mFaces; ++f) {
-            aiFace& face = mesh->mFaces[f];
-            if (!std::less<const unsigned*>()(face.mIndices, begin) && std::less<const unsigned*>()(face.mIndices, end))
-                face.mIndices = nullptr;
-        }
-    }
+    for (auto [faces, count] : faces_)
+        for (unsigned f = 0; f < count; ++f) faces[f].mIndices = nullptr;
     delete scene_;
 }
 
@@ -29,6 +20,7 @@ void OwnScene::MakeTriangles(aiMesh& mesh, size_t first, unsigned faceCount) {
     mesh.mPrimitiveTypes = aiPrimitiveType_TRIANGLE;
     mesh.mNumFaces = faceCount;
     mesh.mFaces = new aiFace[faceCount];
+    faces_.emplace_back(mesh.mFaces, faceCount);
     for (unsigned f = 0; f < faceCount; ++f) {
         mesh.mFaces[f].mNumIndices = 3;
         mesh.mFaces[f].mIndices = indices.data() + first + 3 * size_t(f);
@@ -55,25 +47,32 @@ bool ByteStream::Refill(size_t n) {
     return end_ >= n;
 }
 
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
+
+}  // namespace
+
 bool ByteStream::Token(std::string& token, bool& tooLong) {
-    token.clear();
     tooLong = false;
     for (;;) {
-        if (!Need(1)) return false;
-        char c = buffer_[at_];
-        if (c != ' ' && c != '\t' && c != '\r' && c != '\n' && c != '\f' && c != '\v') break;
-        ++at_;
+        while (at_ < end_ && IsBlank(buffer_[at_])) ++at_;
+        if (at_ < end_) break;
+        if (!Refill(1)) return false;
     }
-    while (Need(1)) {
-        char c = buffer_[at_];
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v') break;
-        if (token.size() == kMaxToken) {
-            tooLong = true;
-            return false;
-        }
-        token.push_back(c);
-        ++at_;
+    // The whole token in the buffer at once, unless the file ends first: scanned in place,
+    // not a byte at a time through Need.
+    Need(kMaxToken + 1);
+    const char* begin = buffer_.data() + at_;
+    const char* stop = buffer_.data() + std::min(end_, at_ + kMaxToken + 1);
+    const char* after = begin;
+    while (after < stop && !IsBlank(*after)) ++after;
+    if (size_t(after - begin) > kMaxToken) {
+        tooLong = true;
+        return false;
     }
+    token.assign(begin, after);
+    at_ += size_t(after - begin);
     return true;
 }
 

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace srxconvert {
@@ -45,6 +46,9 @@ public:
 
 private:
     aiScene* scene_;
+    // Every face array made on the block, whole: DropNonFinite moves the faces it drops
+    // past mNumFaces, where they still name the block.
+    std::vector<std::pair<aiFace*, unsigned>> faces_;
 };
 
 // A file's bytes through a buffer of fixed size, never more of it in memory.
