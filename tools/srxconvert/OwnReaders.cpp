@@ -47,12 +47,6 @@ bool ByteStream::Refill(size_t n) {
     return end_ >= n;
 }
 
-namespace {
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
-
-}  // namespace
-
 bool ByteStream::Token(std::string& token, bool& tooLong) {
     tooLong = false;
     for (;;) {

@@ -51,6 +51,9 @@ private:
     std::vector<std::pair<aiFace*, unsigned>> faces_;
 };
 
+// The whitespace that parts tokens, line ends included.
+inline bool IsBlank(int c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
+
 // A file's bytes through a buffer of fixed size, never more of it in memory.
 class ByteStream {
 public:

@@ -14,7 +14,6 @@ namespace {
 aiVector3D* Uncommitted(size_t count) { return static_cast<aiVector3D*>(::operator new[](count * sizeof(aiVector3D))); }
 
 bool IsSpace(int c) { return c == ' ' || c == '\t'; }
-bool IsBlank(int c) { return IsSpace(c) || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
 
 class StlRead {
 public:
