@@ -169,9 +169,9 @@ const aiScene* ModelSource::Import(const std::string& path, std::string& error) 
     // Read as the file stands, clean it, then post-process: generated normals must come
     // from good triangles only.
     const aiScene* scene = nullptr;
-    OwnRead own = ReadOwn(path, error);
-    if (own == OwnRead::Refused) return nullptr;
-    if (own == OwnRead::Read) {
+    OwnRead ownRead = ReadOwn(path, error);
+    if (ownRead == OwnRead::Refused) return nullptr;
+    if (ownRead == OwnRead::Read) {
         scene = &own_->Scene();
         DropNonFinite(own_->Scene());  // made triangulated and of one primitive type
     } else {
