@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <string_view>
 
@@ -406,6 +407,7 @@ private:
                 taken = true;
                 // Points and lines stand apart in Assimp's reading, which the conversion draws.
                 if (corners.size() < 3) return OwnRead::NotMine;
+                if (corners.size() == 4) std::rotate(corners.begin(), corners.begin() + ConcaveCorner(corners), corners.end());
                 for (size_t k = 1; k + 1 < corners.size(); ++k) {
                     if (out_.indices.size() >= size_t(3) * UINT32_MAX) {
                         error_ = "its PLY faces make more triangles than a mesh holds";
@@ -416,6 +418,22 @@ private:
             }
         }
         return OwnRead::Read;
+    }
+
+    // The corner of a quad whose inner angle is over 180 degrees (a quad has one at most),
+    // else 0: the fan starts there, so that neither triangle covers the notch. Worked out in
+    // floats as Assimp's triangulation does, so that a quad splits as it did.
+    unsigned ConcaveCorner(const std::vector<unsigned>& quad) const {
+        const aiVector3D* p = mesh_->mVertices;
+        for (unsigned i = 0; i < 4; ++i) {
+            const aiVector3D& v = p[quad[i]];
+            aiVector3D left = p[quad[(i + 3) % 4]] - v, diagonal = p[quad[(i + 2) % 4]] - v, right = p[quad[(i + 1) % 4]] - v;
+            left.Normalize();
+            diagonal.Normalize();
+            right.Normalize();
+            if (std::acos(left * diagonal) + std::acos(right * diagonal) > AI_MATH_PI_F) return i;
+        }
+        return 0;
     }
 
     void Finish() {

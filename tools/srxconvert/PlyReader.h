@@ -1,7 +1,8 @@
 // The tools' own reader of PLY files (ascii, binary_little_endian, binary_big_endian): the
 // vertex element's x, y, z, nx, ny, nz, red, green, blue, alpha (and r, g, b) and texture
 // coordinates (u/v, s/t, tx/ty, texture_u/texture_v), the face element's vertex_indices
-// (or vertex_index) list of any count and index type, its polygons fanned into triangles.
+// (or vertex_index) list of any count and index type, its polygons fanned into triangles
+// (a concave quad from its concave corner, as Assimp splits it).
 // Other elements and properties are passed over by their declared sizes (binary) or their
 // tokens (ascii). Before any array is made, each element's count is checked against the
 // bytes left in the file, so a header that claims more than the file holds is refused
