@@ -100,12 +100,12 @@ TEST(OwnReaders, GiveWhatTheFileHoldsOrSayWhy) {
         {"binary little-endian", ply, BinarySquare(false), OwnRead::Read, 1, 4, 2, "", square},
         {"binary big-endian", ply, BinarySquare(true), OwnRead::Read, 1, 4, 2, "", square},
         // Texture coordinates by Blender's names, an element before the vertices and a
-        // property between them passed over, a pentagon fanned into three triangles.
+        // property between them passed over, a quad and a triangle.
         {"ascii with uv", ply,
          "ply\nformat ascii 1.0\nelement note 2\nproperty list uchar float words\nelement vertex 5\n"
          "property float x\nproperty float y\nproperty float z\nproperty int id\nproperty float s\nproperty float t\n"
-         "element face 1\nproperty list uchar int vertex_index\nend_header\n"
-         "2 1.5 2.5\n0\n0 0 0 7 0 0\n1 0 0 7 1 0\n1 1 0 7 1 1\n0.5 2 0 7 0.5 1.5\n0 1 0 7 0 1\n5 0 1 2 3 4\n",
+         "element face 2\nproperty list uchar int vertex_index\nend_header\n"
+         "2 1.5 2.5\n0\n0 0 0 7 0 0\n1 0 0 7 1 0\n1 1 0 7 1 1\n0.5 2 0 7 0.5 1.5\n0 1 0 7 0 1\n4 0 1 2 4\n3 2 3 4\n",
          OwnRead::Read, 1, 5, 3, "",
          [](const aiScene& scene) {
              const aiMesh& mesh = *scene.mMeshes[0];
@@ -127,11 +127,12 @@ TEST(OwnReaders, GiveWhatTheFileHoldsOrSayWhy) {
          "face 0 names vertex 3 of 3"},
         {"bad token", ply, asciiHead + triangleFace + "0 0 0\n1 0x 0\n0 1 0\n3 0 1 2\n", OwnRead::Refused, 0, 0, 0,
          "holds '0x' where a number of 'vertex' 1 belongs"},
-        // What Assimp reads in ways of its own: a point cloud, a material, a line.
+        // What Assimp reads in ways of its own: a point cloud, a material, a line, a polygon.
         {"point cloud", ply, asciiHead + "end_header\n0 0 0\n1 0 0\n0 1 0\n", OwnRead::NotMine},
         {"material element", ply, asciiHead + "element material 1\nproperty float opacity\n" + triangleFace,
          OwnRead::NotMine},
         {"a line", ply, asciiHead + triangleFace + "0 0 0\n1 0 0\n0 1 0\n2 0 1\n", OwnRead::NotMine},
+        {"a pentagon", ply, asciiHead + triangleFace + "0 0 0\n1 0 0\n0 1 0\n5 0 1 2 1 0\n", OwnRead::NotMine},
         {"one solid", stl, "solid part\n" + facet + facet + "endsolid part\n", OwnRead::Read, 1, 6, 2, "",
          [](const aiScene& scene) {
              const aiMesh& mesh = *scene.mMeshes[0];

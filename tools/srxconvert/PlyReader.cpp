@@ -405,16 +405,16 @@ private:
                 }
                 if (!take) continue;
                 taken = true;
-                // Points and lines stand apart in Assimp's reading, which the conversion draws.
-                if (corners.size() < 3) return OwnRead::NotMine;
+                // Points and lines stand apart in Assimp's reading, which the conversion draws;
+                // a polygon of five corners or more Assimp cuts by its outline, concave or not.
+                if (corners.size() < 3 || corners.size() > 4) return OwnRead::NotMine;
                 if (corners.size() == 4) std::rotate(corners.begin(), corners.begin() + ConcaveCorner(corners), corners.end());
-                for (size_t k = 1; k + 1 < corners.size(); ++k) {
-                    if (out_.indices.size() >= size_t(3) * UINT32_MAX) {
-                        error_ = "its PLY faces make more triangles than a mesh holds";
-                        return OwnRead::Refused;
-                    }
-                    out_.indices.insert(out_.indices.end(), {corners[0], corners[k], corners[k + 1]});
+                if (out_.indices.size() >= size_t(3) * (UINT32_MAX - 1)) {
+                    error_ = "its PLY faces make more triangles than a mesh holds";
+                    return OwnRead::Refused;
                 }
+                for (size_t k = 1; k + 1 < corners.size(); ++k)
+                    out_.indices.insert(out_.indices.end(), {corners[0], corners[k], corners[k + 1]});
             }
         }
         return OwnRead::Read;

@@ -1,8 +1,8 @@
 // The tools' own reader of PLY files (ascii, binary_little_endian, binary_big_endian): the
 // vertex element's x, y, z, nx, ny, nz, red, green, blue, alpha (and r, g, b) and texture
 // coordinates (u/v, s/t, tx/ty, texture_u/texture_v), the face element's vertex_indices
-// (or vertex_index) list of any count and index type, its polygons fanned into triangles
-// (a concave quad from its concave corner, as Assimp splits it).
+// (or vertex_index) list of any count and index type, its quads split into two triangles
+// (a concave quad at its concave corner, as Assimp splits it).
 // Other elements and properties are passed over by their declared sizes (binary) or their
 // tokens (ascii). Before any array is made, each element's count is checked against the
 // bytes left in the file, so a header that claims more than the file holds is refused
@@ -10,6 +10,7 @@
 //
 // Left to Assimp (NotMine), which reads them as before: a header this reader does not
 // follow, point clouds and faces of one or two corners (read as points and lines there),
+// polygons of five corners or more (which Assimp cuts along their outline, concave or not),
 // `material` and `tristrips` elements, a `comment TextureFile`, faces with texcoord lists,
 // colours of signed or 32-bit integer types (Assimp scales those in ways of its own).
 #pragma once
