@@ -732,14 +732,13 @@ TEST_F(SrxConvertModels, FailuresLeaveNoFilesAndNeverHang) {
     EXPECT_GT(ReadFileBytes("planted/spider.srx").size(), 1000u);
     EXPECT_EQ(ReadFileBytes("planted/drkwood2.jpg"), ReadFileBytes("drkwood2.jpg"));
 #if !defined(LUMARET_TEST_SANITIZED)
-    // Memory that runs out (here a PLY file that declares four billion vertices, which
-    // Assimp allocates up front, under a limit of 3 GB) is a message and exit 2, not an
-    // abort, in both tools: the address sanitizer's shadow memory cannot live under such a
-    // limit.
+    // Memory that runs out (here a PLY point cloud that declares four billion vertices,
+    // which Assimp's reader allocates up front, under a limit of 3 GB) is a message and exit
+    // 2, not an abort, in both tools: the address sanitizer's shadow memory cannot live under
+    // such a limit.
     lumaret::test::WriteFileBytes("big.ply",
                                   "ply\nformat ascii 1.0\nelement vertex 4000000000\nproperty float x\n"
-                                  "property float y\nproperty float z\nelement face 1\n"
-                                  "property list uchar int vertex_indices\nend_header\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n");
+                                  "property float y\nproperty float z\nend_header\n0 0 0\n1 0 0\n0 1 0\n");
     lumaret::test::ToolRun big = lumaret::test::RunCommand("ulimit -v 3000000; timeout 60 " + tool + "big.ply big.srx");
     EXPECT_EQ(big.status, 2) << big.output;
     EXPECT_NE(big.output.find("cannot read big.ply: out of memory"), std::string::npos) << big.output;
@@ -921,6 +920,10 @@ TEST_F(SrxConvertModels, HostileFilesAreRefusedByName) {
     ASSERT_EQ(mkfifo("pipe.obj", 0600), 0);
     // A PLY header that never ends: Assimp's reader would look for its end until stopped.
     lumaret::test::WriteFileBytes("endless.ply", "ply\nformat ascii 1.0\nelement vertex 8\nproperty float x\n");
+    // A mesh whose header claims more than its body holds: refused before the arrays.
+    lumaret::test::WriteFileBytes("lying.ply", "ply\nformat ascii 1.0\nelement vertex 4000000000\nproperty float x\n"
+                                               "element face 1\nproperty list uchar int vertex_indices\nend_header\n"
+                                               "0\n1\n2\n3 0 1 2\n");
     lumaret::test::WriteFileBytes("huge.ply", "ply\n");
     fs::resize_file("huge.ply", 600u << 20);  // sparse: a gigabyte of zeros takes no disk
     struct Case {
@@ -954,6 +957,7 @@ TEST_F(SrxConvertModels, HostileFilesAreRefusedByName) {
           Case{"objects.model objects.srx", 2, "it names more than 65535 objects"},
           Case{"materials.obj materials.srx", 2, "it names more than 256 materials"},
           Case{"endless.ply endless.srx", 2, "its PLY header has no end_header line"},
+          Case{"lying.ply lying.srx", 2, "declares 4000000000 'vertex' elements, more than its 14 bytes"},
           Case{"folder.gltf folder.srx", 2, "cannot read folder.gltf: is a directory"},
           Case{"pipe.obj pipe.srx", 2, "cannot read pipe.obj: is not a regular file"},
           Case{"/dev/zero zero.srx", 2, "cannot read /dev/zero: is not a regular file"},

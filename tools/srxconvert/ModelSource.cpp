@@ -6,12 +6,15 @@
 
 #include "MeshVertices.h"
 #include "NodeDepth.h"
+#include "PlyReader.h"
+#include "StlReader.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <utility>
 #include <vector>
@@ -99,7 +102,12 @@ void ModelSource::DropNonFinite(aiScene& scene) {
         for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
             aiFace& face = mesh->mFaces[f];
             if (goodFace(face)) {
-                if (kept != f) std::swap(mesh->mFaces[kept], face);
+                // The members, not the faces: aiFace's assignment copies its indices into a
+                // new allocation and frees the old, and an own reader's faces share one block.
+                if (kept != f) {
+                    std::swap(mesh->mFaces[kept].mIndices, face.mIndices);
+                    std::swap(mesh->mFaces[kept].mNumIndices, face.mNumIndices);
+                }
                 ++kept;
             } else if (face.mNumIndices >= 3) {
                 droppedTriangles_ += face.mNumIndices - 2;
@@ -143,13 +151,35 @@ char ModelSource::UpAxis(int& sign) const {
     return "xyz"[axis];
 }
 
+OwnRead ModelSource::ReadOwn(const std::string& path, std::string& error) {
+    std::string extension = LowerExtension(path);
+    if (extension != ".ply" && extension != ".stl") return OwnRead::NotMine;
+    std::string why;
+    uint64_t bytes = 0;
+    std::unique_ptr<FILE, int (*)(FILE*)> file(access_.Open(path, why, &bytes), &std::fclose);
+    if (!file) return OwnRead::NotMine;  // Assimp meets the same refusal and names it
+    auto own = std::make_unique<OwnScene>();
+    OwnRead read = extension == ".ply" ? ReadPly(file.get(), bytes, *own, error)
+                                       : ReadAsciiStl(file.get(), bytes, *own, error);
+    if (read == OwnRead::Read) own_ = std::move(own);
+    return read;
+}
+
 const aiScene* ModelSource::Import(const std::string& path, std::string& error) {
     // Read as the file stands, clean it, then post-process: generated normals must come
     // from good triangles only.
-    const aiScene* scene = importer_.ReadFile(path, 0);
-    if (scene) {
-        DropNonFinite(*const_cast<aiScene*>(scene));  // the importer's own scene, ours to change until released
-        scene = importer_.ApplyPostProcessing(aiProcess_Triangulate | aiProcess_SortByPType);
+    const aiScene* scene = nullptr;
+    OwnRead ownRead = ReadOwn(path, error);
+    if (ownRead == OwnRead::Refused) return nullptr;
+    if (ownRead == OwnRead::Read) {
+        scene = &own_->Scene();
+        DropNonFinite(own_->Scene());  // made triangulated and of one primitive type
+    } else {
+        scene = importer_.ReadFile(path, 0);
+        if (scene) {
+            DropNonFinite(*const_cast<aiScene*>(scene));  // the importer's own scene, ours to change until released
+            scene = importer_.ApplyPostProcessing(aiProcess_Triangulate | aiProcess_SortByPType);
+        }
     }
     if (scene) {
         aiScene& own = *const_cast<aiScene*>(scene);
@@ -166,14 +196,15 @@ const aiScene* ModelSource::Import(const std::string& path, std::string& error) 
         }
         // Assimp's join goes over every mesh again, those joined here too, which it leaves
         // as they are but where values within 1e-5 of each other meet.
-        if (assimp) scene = importer_.ApplyPostProcessing(assimp);
+        // Never for the own readers' meshes, which have no bones, tangents or morph targets.
+        if (assimp && !own_) scene = importer_.ApplyPostProcessing(assimp);
         for (unsigned m = 0; scene && m < own.mNumMeshes && own.mMeshes; ++m) {
             aiMesh* mesh = own.mMeshes[m];
             if (mesh && !mesh->mNormals && (mesh->mPrimitiveTypes & aiPrimitiveType_TRIANGLE) &&
                 !GenerateNormals(*mesh))
                 assimp = aiProcess_GenSmoothNormals;
         }
-        if (scene && assimp == aiProcess_GenSmoothNormals) scene = importer_.ApplyPostProcessing(assimp);
+        if (scene && assimp == aiProcess_GenSmoothNormals && !own_) scene = importer_.ApplyPostProcessing(assimp);
     }
     if (scene && NodeDepth(scene->mRootNode) > kMaxNodeDepth) {
         error = "its nodes nest deeper than " + std::to_string(kMaxNodeDepth) + " levels";
@@ -211,6 +242,7 @@ bool ModelSource::Read(const std::string& path, std::string& error, const std::f
             scene = Import(path, error);
         } catch (const std::bad_alloc&) {
             importer_.FreeScene();
+            own_.reset();
             error = "out of memory";
         }
     });

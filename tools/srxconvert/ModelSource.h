@@ -1,5 +1,6 @@
 // A model read by Assimp for conversion: the importer that owns the scene, the directory its
-// images are looked up in, and what was dropped on the way in.
+// images are looked up in, and what was dropped on the way in. PLY meshes and ASCII STL are
+// read by the tools' own readers instead (OwnReaders.h), which make the scene Assimp's would.
 //
 // Every file Assimp opens (the model and whatever it names: material libraries, buffers,
 // external images) goes through ModelFileAccess, and the import runs on a thread with a
@@ -10,12 +11,14 @@
 #pragma once
 
 #include "ModelFileAccess.h"
+#include "OwnReaders.h"
 
 #include <assimp/Importer.hpp>
 #include <assimp/scene.h>
 
 #include <cstddef>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 namespace srxconvert {
@@ -42,9 +45,12 @@ public:
 private:
     void DropNonFinite(aiScene& scene);
     const aiScene* Import(const std::string& path, std::string& error);
+    // The tools' own reader of the file's format, where it has one (PLY, ASCII STL).
+    OwnRead ReadOwn(const std::string& path, std::string& error);
 
     mutable ModelFileAccess access_;  // images are read through it after the import
     Assimp::Importer importer_;
+    std::unique_ptr<OwnScene> own_;  // the scene, when an own reader made it
     const aiScene* scene_ = nullptr;
     std::filesystem::path directory_;
     std::string path_;
