@@ -691,12 +691,10 @@ public:
     }
 
 private:
-    // The window (hidden until the model is ready, so that a file that cannot be shown never
-    // shows one), the model read on the worker while the device is made, then shown.
+    // The model read on the worker while the window and the device are made, the window
+    // (hidden until the model is ready, so that a file that cannot be shown never shows
+    // one), then the model shown.
     int Start() {
-        // Made first, as the platform checks its settings when its first window is.
-        gViewerWindow.create(50, 50, width_, height_, 1, ViewerWindowProcedure, false);
-        FrameLoop::CheckSettings();
         // The model's files are watched only with a display to edit on; its folder from
         // before the read, so that a save while the viewer starts is heard.
         watching_ = GetSystemMetrics(SM_CMONITORS) > 0;
@@ -704,8 +702,12 @@ private:
             std::error_code error;
             watch_.WatchFolder(std::filesystem::weakly_canonical(args_.path, error).parent_path().string());
         }
+        // First of all, as its import child takes the longest of the start.
         std::atexit(FinishPreparing);
         std::unique_ptr<Preparation> preparation = StartPreparing(args_.path, args_.animation, args_.root);
+        // The platform checks its settings when its first window is made.
+        gViewerWindow.create(50, 50, width_, height_, 1, ViewerWindowProcedure, false);
+        FrameLoop::CheckSettings();
         DragAcceptFiles(gViewerWindow.handle, TRUE);
         ShowTitle(args_.path);
         // As in the engine: ./data/'s shaders and images are prepared while the device is created.
