@@ -16,6 +16,14 @@ namespace {
 
 constexpr const char* kForward = "./data/PassForward.hlsl";
 
+// The text with a syntax error at the start of line `line`.
+std::string BrokenAtLine(std::string text, int line) {
+    size_t at = 0;
+    for (int l = 1; l < line; ++l) at = text.find('\n', at) + 1;
+    text.insert(at, "@@@ ");
+    return text;
+}
+
 class ShaderReloadTest : public WorldTest {
 protected:
     void SetUp() override {
@@ -61,11 +69,7 @@ TEST_F(ShaderReloadTest, AGoodEditIsUsedABrokenOneKeepsTheOldProgram) {
     EXPECT_EQ(edited & 0x00ffff, 0u) << "the scene is red before post-processing";
 
     // A syntax error on line 30 of the file: the red program stays, the log names the line.
-    std::string broken = red;
-    size_t line30 = 0;
-    for (int line = 1; line < 30; ++line) line30 = broken.find('\n', line30) + 1;
-    broken.insert(line30, "@@@ ");
-    WriteFileBytes(kForward, broken);
+    WriteFileBytes(kForward, BrokenAtLine(red, 30));
     LookTwice(reload);
     EXPECT_EQ(CentrePixel(), edited);
     EXPECT_NE(ReadFileBytes("log.txt").find("./data/PassForward.hlsl:30:"), std::string::npos) << ReadFileBytes("log.txt");
@@ -123,11 +127,7 @@ TEST_F(ShaderReloadTest, AnEditToAnIncludedFileCompilesItsIncludersAgain) {
     std::string log = ReadFileBytes("log.txt");
     for (const char* pass : {"PassZN.hlsl", "PassForward.hlsl"})
         EXPECT_NE(log.find(std::string("Shader reloaded: ./data/") + pass + "\n"), std::string::npos) << pass;
-    std::string broken = skinning;
-    size_t line12 = 0;
-    for (int line = 1; line < 12; ++line) line12 = broken.find('\n', line12) + 1;
-    broken.insert(line12, "@@@ ");
-    WriteFileBytes(kSkinning, broken);
+    WriteFileBytes(kSkinning, BrokenAtLine(skinning, 12));
     LookTwice(reload);
     EXPECT_NE(reload.Message(clock).find("Skinning.hlsli:12:"), std::string::npos) << reload.Message(clock);
     EXPECT_EQ(CentrePixel(), before);
