@@ -142,4 +142,4 @@ void Renderer::DrawUserTriangles(IDirect3DVertexDeclaration9* declaration, const
 
 HRESULT Renderer::DrawFullScreenQuad() { return DrawScreenQuad(width, height); }
 
-Mesh* Renderer::CreateMesh() { return new (std::nothrow) Mesh(device); }
+Mesh* Renderer::CreateMesh() { return new (std::nothrow) Mesh(device, &drawThrottle); }

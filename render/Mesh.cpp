@@ -4,6 +4,7 @@
 #include "render/DebugName.h"
 #include "render/DrawCount.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -86,8 +87,16 @@ int Mesh::Draw(const IndexRange& range) {
     SetStreams();
     ++gDrawCalls;
     if (indexBuffer) {
-        if (FAILED(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, vertexCount, range.start, range.count / 3)))
-            Log::Fatal("Mesh::Draw: DrawIndexedPrimitive failed!");
+        const uint32_t triangles = range.count / 3;
+        const uint32_t batch = throttle ? DrawThrottle::kBatchTriangles : triangles;
+        for (uint32_t done = 0; done < triangles;) {
+            uint32_t count = std::min(batch, triangles - done);
+            if (throttle) throttle->BeforeDraw(device, count);
+            if (FAILED(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, vertexCount, range.start + 3 * done,
+                                                    count)))
+                Log::Fatal("Mesh::Draw: DrawIndexedPrimitive failed!");
+            done += count;
+        }
     } else {
         UINT primitives = primitiveType == D3DPT_POINTLIST  ? vertexCount
                           : primitiveType == D3DPT_LINELIST ? vertexCount / 2

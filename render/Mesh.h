@@ -2,8 +2,11 @@
 // declaration describing the streams (borrowed), and the index ranges of its sub-meshes.
 // Geometry is drawn as triangle lists, or without indices as the line or point list that
 // primitiveType names. Shaders, textures and render states are the
-// caller's; a draw only binds geometry.
+// caller's; a draw only binds geometry. Indexed draws go through the renderer's
+// DrawThrottle, in batches when large.
 #pragma once
+
+#include "render/DrawThrottle.h"
 
 #include <d3d9.h>
 
@@ -26,7 +29,7 @@ public:
     };
     static constexpr int kStreamCount = 4;
 
-    explicit Mesh(IDirect3DDevice9* device) : device(device) {}
+    explicit Mesh(IDirect3DDevice9* device, DrawThrottle* throttle = nullptr) : device(device), throttle(throttle) {}
 
     // A readable stream keeps a copy on the CPU for its locks; any other is held by GL
     // alone, and a D3DLOCK_READONLY lock reads it back from there (the inspection overlays
@@ -54,4 +57,5 @@ public:
     // D3DPT_LINELIST or D3DPT_POINTLIST for a mesh without indices that holds lines or points.
     D3DPRIMITIVETYPE primitiveType = D3DPT_TRIANGLELIST;
     IDirect3DDevice9* device = nullptr;  // borrowed
+    DrawThrottle* throttle = nullptr;    // borrowed; none: each range in one draw
 };

@@ -185,6 +185,7 @@ Renderer::~Renderer() {
     ReleaseVertexDecl(screenQuadDeclaration);
     quadDeclaration = screenQuadDeclaration = nullptr;
     ReleaseBillboardResources();
+    drawThrottle.Release();
     if (device) device->Release();
     device = nullptr;
     if (d3d) d3d->Release();

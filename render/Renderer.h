@@ -78,7 +78,7 @@ public:
     int ShaderCount() const { return static_cast<int>(shaders.size()); }
     int FontCount() const { return static_cast<int>(fonts.size()); }
 
-    // Meshes.
+    // Meshes; their indexed draws share the renderer's throttle.
     Mesh* CreateMesh();
 
     // Render targets.
@@ -161,6 +161,7 @@ public:
     IDirect3DVertexDeclaration9* quadDeclaration = nullptr;
     IDirect3DVertexDeclaration9* screenQuadDeclaration = nullptr;
     BillboardResources billboard;
+    DrawThrottle drawThrottle;
 
 private:
     // Set only while LoadResources runs: handed in where the scan starts.
