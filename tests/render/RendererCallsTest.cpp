@@ -232,6 +232,30 @@ TEST_F(RecordedRendererTest, MeshesBindStreamsAndDrawRanges) {
     mesh->CreateStream(0, 10, 32, true);
     EXPECT_TRUE(mesh->streams[0].dynamic);
     EXPECT_EQ(mesh->vertexCount, 100u);
+    // A large range goes out in batches, end to end in order, with an event query at the
+    // end of each batch of the device's: the 20 triangles above are the first one's. Two
+    // queries, made once and then reused.
+    const uint32_t batch = DrawThrottle::kBatchTriangles;
+    mesh->CreateIndexBuffer(3 * (3 * batch + 7), nullptr, false, false);
+    device->Forget();
+    for (int frame = 0; frame < 2; ++frame) mesh->Draw(IndexRange{3, 3 * (3 * batch + 5)});
+    std::vector<std::string> draws;
+    for (const std::string& call : device->calls)
+        if (call.starts_with("DrawIndexedPrimitive") || call.starts_with("CreateQuery")) draws.push_back(call);
+    auto draw = [](uint32_t start, uint32_t count) {
+        return "DrawIndexedPrimitive(4, 0, 0, 100, " + std::to_string(start) + ", " + std::to_string(count) + ")";
+    };
+    std::vector<std::string> batches = {"CreateQuery(8)",
+                                        draw(3, batch),
+                                        "CreateQuery(8)",
+                                        draw(3 + 3 * batch, batch),
+                                        draw(3 + 6 * batch, batch),
+                                        draw(3 + 9 * batch, 5),
+                                        draw(3, batch),
+                                        draw(3 + 3 * batch, batch),
+                                        draw(3 + 6 * batch, batch),
+                                        draw(3 + 9 * batch, 5)};
+    EXPECT_EQ(draws, batches);
     mesh->Release();
     delete mesh;
     Mesh unindexed(device);
