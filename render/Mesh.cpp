@@ -92,8 +92,8 @@ int Mesh::Draw(const IndexRange& range) {
         for (uint32_t done = 0; done < triangles;) {
             uint32_t count = std::min(batch, triangles - done);
             if (throttle) throttle->BeforeDraw(device, count);
-            if (FAILED(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, vertexCount, range.start + 3 * done,
-                                                    count)))
+            if (FAILED(
+                    device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, vertexCount, range.start + 3 * done, count)))
                 Log::Fatal("Mesh::Draw: DrawIndexedPrimitive failed!");
             done += count;
         }
