@@ -30,8 +30,9 @@ void DrawThrottle::BeforeDraw(IDirect3DDevice9* device, uint32_t triangles) {
 void DrawThrottle::Wait(int slot) {
     if (!issued_[slot]) return;
     // Direct3D 9 has no blocking wait on a query; a short sleep leaves the cores to the
-    // device's threads, which are what is waited for.
-    while (marks_[slot]->GetData(nullptr, 0, D3DGETDATA_FLUSH) == S_FALSE)
+    // device's threads, which are what is waited for. The mark went out when it was made:
+    // no flush here, which would cut the batch being binned short.
+    while (marks_[slot]->GetData(nullptr, 0, 0) == S_FALSE)
         std::this_thread::sleep_for(std::chrono::microseconds(50));
     issued_[slot] = false;
 }

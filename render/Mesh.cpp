@@ -88,10 +88,11 @@ int Mesh::Draw(const IndexRange& range) {
     ++gDrawCalls;
     if (indexBuffer) {
         const uint32_t triangles = range.count / 3;
-        const uint32_t batch = throttle ? DrawThrottle::kBatchTriangles : triangles;
+        const bool batched = throttle && triangles > DrawThrottle::kBatchTriangles;
+        const uint32_t batch = batched ? DrawThrottle::kBatchTriangles : triangles;
         for (uint32_t done = 0; done < triangles;) {
             uint32_t count = std::min(batch, triangles - done);
-            if (throttle) throttle->BeforeDraw(device, count);
+            if (batched) throttle->BeforeDraw(device, count);
             if (FAILED(
                     device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, vertexCount, range.start + 3 * done, count)))
                 Log::Fatal("Mesh::Draw: DrawIndexedPrimitive failed!");
