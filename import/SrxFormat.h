@@ -136,6 +136,9 @@ constexpr size_t SampledKeySize = 32;
 constexpr size_t CurveKeyFixedSize = 22;  // plus 4 bytes per channel
 
 constexpr int MaxMaps = 8;
+// The engine's own white image (in its data folder), named as the diffuse map of a material
+// that has only a normal map, since the normal map is read as the second name.
+constexpr const char* EngineWhiteMap = "default_white.bmp";
 constexpr int MaxChannels = 8;
 constexpr int MaxInfluences = 4;
 

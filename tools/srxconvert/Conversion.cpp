@@ -28,9 +28,6 @@ constexpr size_t kMaxNodes = 0xFFFF;   // ids are 16 bits and 0xFFFF marks the r
 constexpr size_t kMaxMaterials = 256;  // a primitive names its material in 8 bits
 constexpr float kIdentityTolerance = 1e-5f;
 constexpr float kScaleTolerance = 1e-4f;
-// The engine's own white image, named as the diffuse map of a material that has only a
-// normal map: the engine reads the normal map as the second name.
-constexpr const char* kEngineWhiteMap = "default_white.bmp";
 
 // F M F with F = diag(1, 1, -1, 1): the matrix that acts on z-negated points as M acts on
 // the originals. Negates the elements of the third row and the third column except their
@@ -332,7 +329,7 @@ void SceneConversion::BuildMaterials() {
         if (std::string path = TexturePath(source, {aiTextureType_NORMALS, aiTextureType_HEIGHT}); !path.empty())
             normal = exportImage(path);
         for (const std::string& warning : warnings) report_.warnings.push_back(where + warning);
-        if (!normal.empty() && diffuse.empty()) diffuse = kEngineWhiteMap;
+        if (!normal.empty() && diffuse.empty()) diffuse = srx::EngineWhiteMap;
         if (!diffuse.empty()) {
             material.mapMask |= srx::MapDiffuse;
             material.maps[0] = diffuse;
