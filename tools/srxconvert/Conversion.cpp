@@ -487,8 +487,9 @@ void SceneConversion::ReadMaterialFeatures(const aiMaterial& source, SrxMaterial
     } else {
         material.flags &= static_cast<uint16_t>(~srx::MaterialMetalRoughness);
     }
+    // Outside glTF, Assimp's UNKNOWN maps are those whose use its reader could not tell.
     if (!options_.gltf && source.GetTextureCount(aiTextureType_UNKNOWN) > 0)
-        notDrawn_["metal/roughness maps"].push_back(quoted);
+        notDrawn_["maps of an unknown kind"].push_back(quoted);
     bool transformed = std::any_of(std::begin(material.transforms), std::end(material.transforms),
                                    [](const SrxTextureTransform& t) { return !t.IsIdentity(); });
     bool emits = material.emissive[0] > 0.0f || material.emissive[1] > 0.0f || material.emissive[2] > 0.0f;
