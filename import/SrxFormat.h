@@ -86,7 +86,9 @@ constexpr size_t MaterialFixedSize = 314;
 // (strength folded in), float32 metallic and roughness factors, uint16 extraMapMask
 // (ExtraMap bits), then per map slot (MapSlot order) a texture transform: float32[2]
 // offset, float32[2] scale, float32 rotation in radians, uint8 texture coordinate set;
-// then one 256-byte name per set extraMapMask bit, in ascending bit order.
+// then one 256-byte name per set extraMapMask bit, in ascending bit order. A reader that
+// knows fewer bits reads the names of those it knows, which come first, and leaves the rest
+// of the body unread.
 constexpr size_t TextureTransformSize = 5 * 4 + 1;
 enum MapSlot : int {
     MapSlotDiffuse,
@@ -103,13 +105,19 @@ enum MaterialFlags : uint16_t {
     MaterialDoubleSided = 0x04,   // drawn without culling, back faces lit as seen
     MaterialVertexColors = 0x08,  // its primitives carry colours (VCOL) that multiply the base colour
     MaterialMetalRoughness = 0x10,
+    // Metalness and roughness come from maps of their own (formats other than glTF): the
+    // metal/roughness map is a metalness map and roughness is read from the roughness map,
+    // each white (its factor alone) when the material has none. Without it the one
+    // metal/roughness map holds both, glTF's way.
+    MaterialMetalRoughnessApart = 0x20,
 };
 enum ExtraMap : uint16_t {
     ExtraMapEmissive = 0x01,
     ExtraMapOpacity = 0x02,
     ExtraMapMetalRoughness = 0x04,
+    ExtraMapRoughness = 0x08,  // with MaterialMetalRoughnessApart
 };
-constexpr int ExtraMapCount = 3;
+constexpr int ExtraMapCount = 4;
 constexpr size_t NodeFixedSize = 338;
 constexpr size_t CameraBodySize = 14;
 constexpr size_t LightBodySize = 18;
@@ -128,6 +136,9 @@ constexpr size_t SampledKeySize = 32;
 constexpr size_t CurveKeyFixedSize = 22;  // plus 4 bytes per channel
 
 constexpr int MaxMaps = 8;
+// The engine's own white image (in its data folder), named as the diffuse map of a material
+// that has only a normal map, since the normal map is read as the second name.
+constexpr const char* EngineWhiteMap = "default_white.bmp";
 constexpr int MaxChannels = 8;
 constexpr int MaxInfluences = 4;
 

@@ -141,6 +141,7 @@ std::string FlagNames(const SrxMaterial& m) {
     add(MaterialDoubleSided, "double-sided");
     add(MaterialVertexColors, "vertex colours");
     add(MaterialMetalRoughness, "metal/roughness");
+    add(MaterialMetalRoughnessApart, "metalness and roughness maps apart");
     return names.empty() ? "none" : names;
 }
 
@@ -163,7 +164,8 @@ void ReadMaterialExtension(ByteStream& body, SrxMaterial& material, const ChunkS
     Log::Write("  base colour %f %f %f %f emissive %f %f %f metallic %f roughness %f\n", material.baseColor[0],
                material.baseColor[1], material.baseColor[2], material.baseColor[3], material.emissive[0],
                material.emissive[1], material.emissive[2], material.metallic, material.roughness);
-    static const char* const kExtraNames[ExtraMapCount] = {"Emissive map", "Opacity map", "Metal/roughness map"};
+    static const char* const kExtraNames[ExtraMapCount] = {"Emissive map", "Opacity map", "Metal/roughness map",
+                                                             "Roughness map"};
     uint16_t named = 0;
     for (int bit = 0; bit < ExtraMapCount; ++bit) {
         if (!(material.extraMapMask & (1u << bit))) continue;

@@ -35,6 +35,7 @@ struct SrxTextureTransform {
         return offset[0] == 0.0f && offset[1] == 0.0f && scale[0] == 1.0f && scale[1] == 1.0f && rotation == 0.0f &&
                uvSet == 0;
     }
+    bool operator==(const SrxTextureTransform&) const = default;
 };
 
 struct SrxMaterial {
@@ -59,7 +60,7 @@ struct SrxMaterial {
     float emissive[3] = {};
     float metallic = 0.0f, roughness = 1.0f;
     uint16_t extraMapMask = 0;                  // srx::ExtraMap bits
-    std::string extraMaps[srx::ExtraMapCount];  // by bit: emissive, opacity, metal-roughness
+    std::string extraMaps[srx::ExtraMapCount];  // by bit: emissive, opacity, metal-roughness, roughness
     SrxTextureTransform transforms[srx::MapSlotCount];
 };
 

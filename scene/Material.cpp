@@ -45,10 +45,12 @@ int MapOrWhite(const std::string& name) {
     return texture >= 0 ? texture : gRenderer->FindTexture(kDefaultWhite);
 }
 
-// Metal/roughness from a map, per pixel (MetalRoughness.hlsli): a material whose factors
+// Metal/roughness from maps, per pixel (MetalRoughness.hlsli): a material whose factors
 // alone were folded into its colours by srxconvert carries no map and needs nothing here.
 bool MetalRoughnessMapped(const SrxMaterial& material) {
-    return (material.flags & srx::MaterialMetalRoughness) && (material.extraMapMask & srx::ExtraMapMetalRoughness);
+    uint16_t maps = srx::ExtraMapMetalRoughness;
+    if (material.flags & srx::MaterialMetalRoughnessApart) maps |= srx::ExtraMapRoughness;
+    return (material.flags & srx::MaterialMetalRoughness) && (material.extraMapMask & maps);
 }
 
 bool Emits(const SrxMaterial& material) {
@@ -99,8 +101,13 @@ void ApplyMaterialFeatures(const SrxMaterial& material, bool colored, bool secon
     params.textures[5] = MapOrWhite(ExtraMapName(material, srx::ExtraMapOpacity));
     params.samplerFlags[4] = kColorMapSampler;
     params.samplerFlags[5] = SamplerLinear | SamplerLinearMip;
+    // Roughness is read from stage 7's green: glTF's one map holds it there beside the
+    // metalness, and a map of its own apart is grey (or the same packed map named twice).
     params.textures[6] = MapOrWhite(ExtraMapName(material, srx::ExtraMapMetalRoughness));
-    params.samplerFlags[6] = SamplerLinear | SamplerLinearMip;
+    params.textures[7] = (material.flags & srx::MaterialMetalRoughnessApart)
+                             ? MapOrWhite(ExtraMapName(material, srx::ExtraMapRoughness))
+                             : params.textures[6];
+    params.samplerFlags[6] = params.samplerFlags[7] = SamplerLinear | SamplerLinearMip;
     renderable.blended = material.flags & srx::MaterialAlphaBlend;
     if (renderable.blended)
         params.stateFlags = twoSided ? kStateAlphaBlendDepthTestTwoSided : kStateAlphaBlendDepthTest;

@@ -15,9 +15,9 @@ void ApplyMaterial(const SrxNode& node, const SrxMaterial& material, Renderable&
 
 // What the material asks for beyond ApplyMaterial's (emission and its map, cut-outs by alpha
 // or an opacity map, blending, two-sided faces, texture transforms and coordinate sets, the
-// mesh's vertex colours when `colored`, a metal/roughness map): the pass
+// mesh's vertex colours when `colored`, metal/roughness maps): the pass
 // shaders that draw it (shaders, in MaterialPass order), their values and maps on stages 4
-// to 6, and no culling for two-sided faces. A material without any is left as it is.
+// to 7, and no culling for two-sided faces. A material without any is left as it is.
 // A blended material's renderable is marked so and drawn with the blend pass's shader in
 // the blended state (alpha blending, depth tested without writing).
 // Maps read the texture coordinate set and transform their slot names; a second set the

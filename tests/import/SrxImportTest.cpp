@@ -460,12 +460,13 @@ TEST(SrxImport, MaterialExtensionAndVertexColoursRoundTripWhereOldReadersSkipThe
     SrxMaterial plain = Material("glass", srx::MapDiffuse, {"a.png"});
     SrxMaterial extended = plain;
     extended.extended = true;
-    extended.flags = srx::MaterialAlphaMask | srx::MaterialDoubleSided;
+    extended.flags = srx::MaterialAlphaMask | srx::MaterialDoubleSided | srx::MaterialMetalRoughnessApart;
     extended.alphaCutoff = 0.25f;
     extended.emissive[1] = 3.0f;
-    extended.extraMapMask = srx::ExtraMapEmissive | srx::ExtraMapMetalRoughness;
+    extended.extraMapMask = srx::ExtraMapEmissive | srx::ExtraMapMetalRoughness | srx::ExtraMapRoughness;
     extended.extraMaps[0] = "glow.png";
     extended.extraMaps[2] = "mr.png";
+    extended.extraMaps[3] = "rough.png";
     extended.transforms[srx::MapSlotEmissive].rotation = 0.5f;
     extended.transforms[srx::MapSlotEmissive].uvSet = 1;
     SrxMesh mesh;
@@ -489,6 +490,7 @@ TEST(SrxImport, MaterialExtensionAndVertexColoursRoundTripWhereOldReadersSkipThe
     EXPECT_EQ(m.extraMapMask, extended.extraMapMask);
     EXPECT_EQ(m.extraMaps[0], "glow.png");
     EXPECT_EQ(m.extraMaps[2], "mr.png");
+    EXPECT_EQ(m.extraMaps[3], "rough.png");
     EXPECT_EQ(m.transforms[srx::MapSlotEmissive].rotation, 0.5f);
     EXPECT_EQ(m.transforms[srx::MapSlotEmissive].uvSet, 1);
     EXPECT_EQ(m.maps[0], b.scene.materials[0].maps[0]);
@@ -497,7 +499,9 @@ TEST(SrxImport, MaterialExtensionAndVertexColoursRoundTripWhereOldReadersSkipThe
     EXPECT_EQ(a.scene.meshes[0].primitives[0].colors, mesh.primitives[0].colors);
     EXPECT_TRUE(a.scene.meshes[0].primitives[1].colors.empty());
     EXPECT_EQ(a.scene.meshes[0].primitives[1].indices, b.scene.meshes[0].primitives[1].indices);
-    EXPECT_NE(a.log.find("  features: alpha mask at 0.25, double-sided\n"), std::string::npos) << a.log;
+    EXPECT_NE(a.log.find("  features: alpha mask at 0.25, double-sided, metalness and roughness maps apart\n"),
+              std::string::npos)
+        << a.log;
     EXPECT_NE(a.log.find("Emissive map: glow.png\n"), std::string::npos) << a.log;
 
     std::vector<uint32_t> ids;

@@ -10,6 +10,7 @@
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+#include <stb/stb_image_write.h>
 
 #include <algorithm>
 #include <cmath>
@@ -144,6 +145,23 @@ std::string MetalLeftPng() {
     return ReadFileBytes("metalleft.png");
 }
 
+// An 8 x 8 one-channel image, grey level `left` on its left half and `right` on its right.
+std::string GreyHalvesPng(const std::string& name, uint8_t left, uint8_t right) {
+    std::vector<uint8_t> pixels(64);
+    for (size_t i = 0; i < 64; ++i) pixels[i] = i % 8 < 4 ? left : right;
+    EXPECT_NE(stbi_write_png(name.c_str(), 8, 8, 1, pixels.data(), 8), 0);
+    return name;
+}
+
+// The square of Gltf({{}}) as OBJ, whose one material is given as MTL lines.
+std::string ObjSquare(const std::string& name, const std::string& material) {
+    WriteFileBytes(name + ".mtl", material);
+    WriteFileBytes(name + ".obj", "mtllib " + name +
+                                      ".mtl\nv -1 -1 0\nv 1 -1 0\nv 1 1 0\nv -1 1 0\nvt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\n"
+                                      "vn 0 0 1\nusemtl red\nf 1/1/1 2/2/1 3/3/1\nf 1/1/1 3/3/1 4/4/1\n");
+    return name + ".obj";
+}
+
 // An 8 x 8 image, red on its left half and blue on its right.
 std::string RedBluePng() {
     std::vector<uint32_t> pixels(64);
@@ -218,16 +236,20 @@ protected:
         return picture;
     }
 
-    // The model as glTF, and the same after srxconvert: both pictures, which must agree.
-    Picture ViewBoth(const std::string& name, const std::string& gltf) {
-        WriteFileBytes(name + ".gltf", gltf);
-        Picture source = View(name + ".gltf");
+    // The model file, and the same after srxconvert: both pictures, which must agree.
+    Picture ViewBoth(const std::string& file) {
+        std::string name = fs::path(file).stem().string();
+        Picture source = View(file);
         sourceLog_ = ReadFileBytes("log.txt");
-        lumaret::test::ToolRun convert = RunTool("tools/srxconvert/srxconvert", name + ".gltf " + name + ".srx");
+        lumaret::test::ToolRun convert = RunTool("tools/srxconvert/srxconvert", file + " " + name + ".srx");
         EXPECT_EQ(convert.status, 0) << convert.output;
         Picture converted = View(name + ".srx");
         EXPECT_TRUE(converted.pixels == source.pixels) << name << ": the SRX file draws otherwise than its source";
         return source;
+    }
+    Picture ViewBoth(const std::string& name, const std::string& gltf) {
+        WriteFileBytes(name + ".gltf", gltf);
+        return ViewBoth(name + ".gltf");
     }
 
     // Frames 1 and 60 of the still view as the clock plays.
@@ -561,12 +583,6 @@ TEST_F(MaterialFeatures, AMetalLosesItsDiffuseColourAndAMaterialWithoutFactorsSt
     EXPECT_GT(metal.Dominated(0), metal.ModelPixels() / 2) << "what it reflects is red";
     EXPECT_NE(metalLog.find("Model: approximated: metal/roughness: 'red'\n"), std::string::npos) << metalLog;
 
-    // A map that makes the left half that metal and the right half that dielectric, under
-    // factors of 1: the halves differ as those two materials do (measured away from the
-    // middle and the edges, where the map's texels are filtered together).
-    Picture mapped = ViewBoth(
-        "mapped", Gltf({{}}, red(R"(,"metallicRoughnessTexture":{"index":0})"), {MetalLeftPng()}));
-    EXPECT_NE(sourceLog_.find("Model: approximated: metal/roughness: 'red'\n"), std::string::npos) << sourceLog_;
     // The mean red of a picture's left or right half, and how much of it red dominates.
     auto halfRed = [](const Picture& picture, int half, double* dominated) {
         std::vector<int> box = picture.Box();
@@ -586,11 +602,33 @@ TEST_F(MaterialFeatures, AMetalLosesItsDiffuseColourAndAMaterialWithoutFactorsSt
         if (dominated) *dominated = pixels ? static_cast<double>(reddish) / pixels : 0.0;
         return pixels ? static_cast<double>(red) / pixels : 0.0;
     };
-    double dominated = 0.0;
-    double mappedRatio = halfRed(mapped, 0, &dominated) / halfRed(mapped, 1, nullptr);
     double factorRatio = halfRed(metal, 0, nullptr) / halfRed(rough, 1, nullptr);
-    EXPECT_LT(mappedRatio, 0.5) << "the metal half has no diffuse colour";
-    // Each of the factor pictures has an exposure of its own, which moves their ratio a little.
-    EXPECT_NEAR(mappedRatio, factorRatio, 0.15) << "as the metal factor against the dielectric";
-    EXPECT_GT(dominated, 0.9) << "what the metal half reflects is red";
+
+    // Maps that make the left half that metal and the right half that dielectric: the halves
+    // differ as those two materials do (measured away from the middle and the edges, where
+    // the map's texels are filtered together). glTF's one map under factors of 1, and other
+    // formats' maps apart, each standing in for its factor: one-channel images, one packed
+    // image named as both, a metalness map alone over the roughness factor.
+    const std::string kRedMtl = "newmtl red\nKa 1 0 0\nKd 1 0 0\n";
+    const std::string packedPng = MetalLeftPng();
+    const std::string metalPng = GreyHalvesPng("metal.png", 255, 0), roughPng = GreyHalvesPng("rough.png", 51, 255);
+    WriteFileBytes("mapped.gltf", Gltf({{}}, red(R"(,"metallicRoughnessTexture":{"index":0})"), {packedPng}));
+    const std::pair<std::string, std::string> mappedModels[] = {
+        {"glTF", "mapped.gltf"},
+        {"apart", ObjSquare("apart", kRedMtl + "map_Pm " + metalPng + "\nmap_Pr " + roughPng + "\n")},
+        {"packed", ObjSquare("packed", kRedMtl + "map_Pm metalleft.png\nmap_Pr metalleft.png\n")},
+        {"metalness alone", ObjSquare("metalonly", kRedMtl + "Pr 0.2\nmap_Pm " + metalPng + "\n")},
+    };
+    for (const auto& [what, file] : mappedModels) {
+        SCOPED_TRACE(what);
+        Picture mapped = ViewBoth(file);
+        EXPECT_NE(sourceLog_.find("Model: approximated: metal/roughness: 'red'\n"), std::string::npos) << sourceLog_;
+        EXPECT_EQ(sourceLog_.find("not drawn"), std::string::npos) << sourceLog_;
+        double dominated = 0.0;
+        double mappedRatio = halfRed(mapped, 0, &dominated) / halfRed(mapped, 1, nullptr);
+        EXPECT_LT(mappedRatio, 0.5) << "the metal half has no diffuse colour";
+        // Each of the factor pictures has an exposure of its own, which moves their ratio a little.
+        EXPECT_NEAR(mappedRatio, factorRatio, 0.15) << "as the metal factor against the dielectric";
+        EXPECT_GT(dominated, 0.9) << "what the metal half reflects is red";
+    }
 }

@@ -843,10 +843,10 @@ TEST_F(SrxConvertModels, AnImportThatCrashesOrRunsOnIsTheModelsError) {
         std::string command;
         const char* says;
     };
-    // The viewer's import child is the one child of the viewer named so (its shader helper
-    // is another); it is struck as soon as it runs.
+    // The viewer's import child is the one child of the viewer named so (its launcher and
+    // its shader helper are others); it is struck as soon as it runs.
     const std::string strikeImport =
-        "for i in $(seq 300); do pkill -SEGV -P $! -f -- --import-child && break; sleep 0.05; done; wait $!";
+        "for i in $(seq 300); do pkill -SEGV -P $! -x viewer-import && break; sleep 0.05; done; wait $!";
     for (const Case& c : {Case{tool + " --time-limit 1 slow.obj slow.srx",
                                "cannot read slow.obj: its import took more than 1 s of processing"},
                           // A sanitizer build's child reports the fault and aborts instead.

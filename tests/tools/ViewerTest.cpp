@@ -374,22 +374,38 @@ TEST_F(ViewerRun, TheTimelineBarFillsWithTheClock) {
 }
 
 // The summary at load counts what the engine draws, beside what the file holds where they
-// differ (the engine's material list keeps Assimp's unused default), and names the images
-// the model asks for that are not there (here: an OBJ copied without them).
-TEST_F(ViewerRun, TheSummaryNamesTheImagesAModelMisses) {
+// differ (the engine's material list keeps Assimp's unused default), and names every image
+// the materials draw, the ones that are not there marked: an OBJ copied without its
+// images, and ClearCoatTest, whose emissive and metal/roughness maps count as its diffuse
+// and normal maps do (its normal-mapped materials without a diffuse map name none).
+TEST_F(ViewerRun, TheSummaryNamesEveryImageAModelDrawsAndThoseItMisses) {
     unsetenv("LUMARET_SCREENSHOT_FRAMES");
     unsetenv("LUMARET_SCREENSHOT");
     fs::create_directory("bare");
     for (const char* file : {"spider.obj", "spider.mtl"}) fs::copy_file(kModels + "OBJ/" + file, std::string("bare/") + file);
-    lumaret::test::ToolRun run = RunTool("tools/viewer/viewer", "--still --frames 1 --screenshot bare.png bare/spider.obj");
-    ASSERT_EQ(run.status, 0) << run.output;
-    std::string log = ReadFileBytes("log.txt");
-    for (const char* line : {"Model: spider.obj (OBJ, converted)\n", "Model: drawn: meshes 19  vertices 946  triangles 1368\n",
-                             "Model: materials 6  bones 0\n", "Model: in the file: meshes 19  materials 5  triangles 1368\n",
-                             "Model: animations 0\n"})
-        EXPECT_EQ(CountLines(log, line), 1u) << line << log;
-    for (const char* image : {"SpiderTex.jpg (missing)", "drkwood2.jpg (missing)"})
-        EXPECT_NE(log.find(image), std::string::npos) << image << "\n" << log;
+    struct Case {
+        std::string file;
+        std::vector<std::string> lines, images;
+    };
+    const Case cases[] = {
+        {"bare/spider.obj",
+         {"Model: spider.obj (OBJ, converted)\n", "Model: drawn: meshes 19  vertices 946  triangles 1368\n",
+          "Model: materials 6  bones 0\n", "Model: in the file: meshes 19  materials 5  triangles 1368\n",
+          "Model: images 5: ", "Model: animations 0\n"},
+         {"SpiderTex.jpg (missing)", "drkwood2.jpg (missing)"}},
+        {kModels + "glTF2/ClearCoat-glTF/ClearCoatTest.gltf",
+         {"Model: clearcoattest.gltf (GLTF, converted)\n", "Model: images 5: "},
+         {"partialcoating_alpha.png", "roughnessstripes.png", "ribsnormal.png", "plasticwrap_normals.jpg",
+          "clearcoatlabels.png"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        lumaret::test::ToolRun run = RunTool("tools/viewer/viewer", "--still --frames 1 --screenshot summary.png " + c.file);
+        ASSERT_EQ(run.status, 0) << run.output;
+        std::string log = ReadFileBytes("log.txt");
+        for (const std::string& line : c.lines) EXPECT_EQ(CountLines(log, line), 1u) << line << log;
+        for (const std::string& image : c.images) EXPECT_NE(log.find(image), std::string::npos) << image << "\n" << log;
+    }
 }
 
 // A millimetre and a kilometre box look the same; every model fills about three quarters

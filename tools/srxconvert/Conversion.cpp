@@ -28,9 +28,6 @@ constexpr size_t kMaxNodes = 0xFFFF;   // ids are 16 bits and 0xFFFF marks the r
 constexpr size_t kMaxMaterials = 256;  // a primitive names its material in 8 bits
 constexpr float kIdentityTolerance = 1e-5f;
 constexpr float kScaleTolerance = 1e-4f;
-// The engine's own white image, named as the diffuse map of a material that has only a
-// normal map: the engine reads the normal map as the second name.
-constexpr const char* kEngineWhiteMap = "default_white.bmp";
 
 // F M F with F = diag(1, 1, -1, 1): the matrix that acts on z-negated points as M acts on
 // the originals. Negates the elements of the third row and the third column except their
@@ -332,7 +329,7 @@ void SceneConversion::BuildMaterials() {
         if (std::string path = TexturePath(source, {aiTextureType_NORMALS, aiTextureType_HEIGHT}); !path.empty())
             normal = exportImage(path);
         for (const std::string& warning : warnings) report_.warnings.push_back(where + warning);
-        if (!normal.empty() && diffuse.empty()) diffuse = kEngineWhiteMap;
+        if (!normal.empty() && diffuse.empty()) diffuse = srx::EngineWhiteMap;
         if (!diffuse.empty()) {
             material.mapMask |= srx::MapDiffuse;
             material.maps[0] = diffuse;
@@ -393,6 +390,12 @@ void SceneConversion::ReadMaterialFeatures(const aiMaterial& source, SrxMaterial
         source.Get(AI_MATKEY_ROUGHNESS_FACTOR, material.roughness);
     }
 
+    // glTF's metallicRoughnessTexture is Assimp's UNKNOWN map (which it names as the
+    // metalness and the roughness map too), metalness in blue and roughness in green. Other
+    // formats give a metalness and a roughness map apart (OBJ map_Pm and map_Pr), and
+    // their UNKNOWN maps are anything but.
+    const aiTextureType metalType = options_.gltf ? aiTextureType_UNKNOWN : aiTextureType_METALNESS;
+    const aiTextureType roughType = options_.gltf ? aiTextureType_NONE : aiTextureType_DIFFUSE_ROUGHNESS;
     struct ExtraMapSource {
         uint16_t bit;
         std::initializer_list<aiTextureType> types;
@@ -400,7 +403,8 @@ void SceneConversion::ReadMaterialFeatures(const aiMaterial& source, SrxMaterial
     const ExtraMapSource extras[srx::ExtraMapCount] = {
         {srx::ExtraMapEmissive, {aiTextureType_EMISSIVE, aiTextureType_EMISSION_COLOR}},
         {srx::ExtraMapOpacity, {aiTextureType_OPACITY}},
-        {srx::ExtraMapMetalRoughness, {aiTextureType_UNKNOWN, aiTextureType_METALNESS}},
+        {srx::ExtraMapMetalRoughness, {metalType}},
+        {srx::ExtraMapRoughness, {roughType}},
     };
     for (int bit = 0; bit < srx::ExtraMapCount; ++bit) {
         std::string path = TexturePath(source, extras[bit].types);
@@ -409,34 +413,44 @@ void SceneConversion::ReadMaterialFeatures(const aiMaterial& source, SrxMaterial
         material.extraMapMask |= extras[bit].bit;
         material.extraMaps[bit] = image;
     }
-    // The texture each slot reads and how its coordinates are found.
+    // How a map's coordinates are found.
+    auto transformOf = [&](aiTextureType type) {
+        SrxTextureTransform t;
+        aiUVTransform transform;
+        if (source.Get(AI_MATKEY_UVTRANSFORM(type, 0), transform) == aiReturn_SUCCESS) {
+            // Assimp rotates the other way about the image's middle, with v up; SRX keeps
+            // KHR_texture_transform's terms in the engine's coordinates (v down, as glTF's),
+            // so Assimp's change of coordinates is undone here.
+            t.scale[0] = transform.mScaling.x;
+            t.scale[1] = transform.mScaling.y;
+            t.rotation = -transform.mRotation;
+            float c = std::cos(t.rotation), s = std::sin(t.rotation);
+            t.offset[0] = transform.mTranslation.x - 0.5f * t.scale[0] * (-c + s + 1.0f);
+            t.offset[1] = 1.0f - t.scale[1] + 0.5f * t.scale[1] * (s + c - 1.0f) - transform.mTranslation.y;
+        }
+        int set = 0;
+        if (source.Get(AI_MATKEY_UVWSRC(type, 0), set) == aiReturn_SUCCESS)
+            t.uvSet = static_cast<uint8_t>(std::clamp(set, 0, 255));
+        return t;
+    };
+    // The texture each slot reads; a roughness map apart shares the metalness map's slot.
     const std::initializer_list<aiTextureType> slotTypes[srx::MapSlotCount] = {
         {aiTextureType_DIFFUSE, aiTextureType_BASE_COLOR},
         {aiTextureType_NORMALS, aiTextureType_HEIGHT},
         {aiTextureType_EMISSIVE, aiTextureType_EMISSION_COLOR},
         {aiTextureType_OPACITY},
-        {aiTextureType_UNKNOWN, aiTextureType_METALNESS}};
+        {metalType, roughType}};
     for (int slot = 0; slot < srx::MapSlotCount; ++slot)
-        for (aiTextureType type : slotTypes[slot]) {
-            if (source.GetTextureCount(type) == 0) continue;
-            SrxTextureTransform& t = material.transforms[slot];
-            aiUVTransform transform;
-            if (source.Get(AI_MATKEY_UVTRANSFORM(type, 0), transform) == aiReturn_SUCCESS) {
-                // Assimp rotates the other way about the image's middle, with v up; SRX
-                // keeps KHR_texture_transform's terms in the engine's coordinates (v down,
-                // as glTF's), so Assimp's change of coordinates is undone here.
-                t.scale[0] = transform.mScaling.x;
-                t.scale[1] = transform.mScaling.y;
-                t.rotation = -transform.mRotation;
-                float c = std::cos(t.rotation), s = std::sin(t.rotation);
-                t.offset[0] = transform.mTranslation.x - 0.5f * t.scale[0] * (-c + s + 1.0f);
-                t.offset[1] = 1.0f - t.scale[1] + 0.5f * t.scale[1] * (s + c - 1.0f) - transform.mTranslation.y;
+        for (aiTextureType type : slotTypes[slot])
+            if (source.GetTextureCount(type) > 0) {
+                material.transforms[slot] = transformOf(type);
+                break;
             }
-            int set = 0;
-            if (source.Get(AI_MATKEY_UVWSRC(type, 0), set) == aiReturn_SUCCESS)
-                t.uvSet = static_cast<uint8_t>(std::clamp(set, 0, 255));
-            break;
-        }
+    if ((material.extraMapMask & srx::ExtraMapMetalRoughness) && (material.extraMapMask & srx::ExtraMapRoughness) &&
+        transformOf(roughType) != material.transforms[srx::MapSlotMetalRoughness])
+        report_.warnings.push_back("material " + quoted +
+                                   ": its roughness map is read through the metalness map's texture coordinates "
+                                   "and transform, not its own");
 
     std::string tamed = TameMaterialValues(material);
     if (!tamed.empty())
@@ -448,27 +462,34 @@ void SceneConversion::ReadMaterialFeatures(const aiMaterial& source, SrxMaterial
     bool stated = !options_.gltf || (materialIndex_ < options_.statedMetalness.size() &&
                                      options_.statedMetalness[materialIndex_].factor &&
                                      !options_.statedMetalness[materialIndex_].texture);
-    bool metalMap = source.GetTextureCount(aiTextureType_METALNESS) > 0 ||
-                    (options_.gltf && source.GetTextureCount(aiTextureType_UNKNOWN) > 0);
-    // glTF's metallicRoughnessTexture (Assimp's UNKNOWN slot) holds metalness in blue and
-    // roughness in green, which the engine reads per pixel with the colours as they are
-    // (MetalRoughness.hlsli); other formats' metalness and roughness maps are single
-    // channels of their own, which it does not draw.
-    bool mapDrawn = options_.gltf && (material.extraMapMask & srx::ExtraMapMetalRoughness) &&
-                    source.GetTextureCount(aiTextureType_UNKNOWN) > 0;
-    if (mapDrawn) {
+    // The maps kept are read per pixel with the colours as the file gives them
+    // (MetalRoughness.hlsli); a map that could not be kept has had its warning, and the
+    // material goes as if it named none (a glTF one as the dielectric it is then taken for).
+    bool mapped = material.extraMapMask & (srx::ExtraMapMetalRoughness | srx::ExtraMapRoughness);
+    if (mapped && options_.gltf) {
         if (!(material.flags & srx::MaterialMetalRoughness)) material.metallic = material.roughness = 1.0f;
+    } else if (mapped) {
+        // Apart, a map stands in for its factor: exporters write the value the map
+        // replaces beside it (Blender the unused default of its shader's input).
+        if (!(material.flags & srx::MaterialMetalRoughness)) material.metallic = 0.0f;
+        source.Get(AI_MATKEY_ROUGHNESS_FACTOR, material.roughness);
+        if (material.extraMapMask & srx::ExtraMapMetalRoughness) material.metallic = 1.0f;
+        if (material.extraMapMask & srx::ExtraMapRoughness) material.roughness = 1.0f;
+        material.flags |= srx::MaterialMetalRoughnessApart;
+    }
+    if (mapped) {
         material.flags |= srx::MaterialMetalRoughness;
         approximated_["metal/roughness"].push_back(quoted);
-    } else if ((material.flags & srx::MaterialMetalRoughness) && stated && !metalMap) {
+    } else if ((material.flags & srx::MaterialMetalRoughness) && stated &&
+               !(options_.gltf && source.GetTextureCount(aiTextureType_UNKNOWN) > 0)) {
         ApproximateMetalRoughness(material);
         approximated_["metal/roughness"].push_back(quoted);
     } else {
         material.flags &= static_cast<uint16_t>(~srx::MaterialMetalRoughness);
     }
-    if (!mapDrawn && (metalMap || source.GetTextureCount(aiTextureType_DIFFUSE_ROUGHNESS) > 0 ||
-                      source.GetTextureCount(aiTextureType_UNKNOWN) > 0))
-        notDrawn_["metal/roughness maps"].push_back(quoted);
+    // Outside glTF, Assimp's UNKNOWN maps are those whose use its reader could not tell.
+    if (!options_.gltf && source.GetTextureCount(aiTextureType_UNKNOWN) > 0)
+        notDrawn_["maps of an unknown kind"].push_back(quoted);
     bool transformed = std::any_of(std::begin(material.transforms), std::end(material.transforms),
                                    [](const SrxTextureTransform& t) { return !t.IsIdentity(); });
     bool emits = material.emissive[0] > 0.0f || material.emissive[1] > 0.0f || material.emissive[2] > 0.0f;

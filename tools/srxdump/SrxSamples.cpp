@@ -166,12 +166,14 @@ int main(int argc, char** argv) {
     SrxMaterial extended;
     SetName(extended.name, "Glass");
     extended.extended = true;
-    extended.flags = srx::MaterialAlphaMask | srx::MaterialDoubleSided | srx::MaterialVertexColors;
+    extended.flags = srx::MaterialAlphaMask | srx::MaterialDoubleSided | srx::MaterialVertexColors |
+                     srx::MaterialMetalRoughness | srx::MaterialMetalRoughnessApart;
     extended.alphaCutoff = 0.25f;
     extended.emissive[0] = 2.0f;
-    extended.extraMapMask = srx::ExtraMapEmissive | srx::ExtraMapOpacity;
+    extended.extraMapMask = srx::ExtraMapEmissive | srx::ExtraMapOpacity | srx::ExtraMapRoughness;
     extended.extraMaps[0] = "glow.png";
     extended.extraMaps[1] = "cut.png";
+    extended.extraMaps[3] = "rough.png";
     extended.transforms[srx::MapSlotDiffuse].offset[0] = 0.5f;
     extended.transforms[srx::MapSlotEmissive].uvSet = 1;
     features.Material(extended);

@@ -1,6 +1,7 @@
 #include "ModelImport.h"
 
 #include "BoundedRun.h"
+#include "ImportLauncher.h"
 #include "Conversion.h"
 #include "ModelSource.h"
 #include "SealedMemoryFile.h"
@@ -15,7 +16,6 @@
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <fcntl.h>
-#include <spawn.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,8 +25,6 @@
 #include <filesystem>
 #include <new>
 #include <type_traits>
-
-extern char** environ;
 
 namespace viewer {
 
@@ -39,8 +37,6 @@ constexpr uint32_t kAnswerTag = 0x4D494D4Cu;  // "LMIM"
 constexpr uint64_t kMaxField = uint64_t{1} << 36;
 constexpr uint64_t kMaxItems = uint64_t{1} << 24;
 constexpr size_t kPiece = size_t{16} << 20;
-// The byte a passed descriptor travels with.
-constexpr char kDescriptorMark = 'D';
 
 // Writes everything it is given to a descriptor, small fields gathered first.
 class Sender {
@@ -61,23 +57,7 @@ public:
     // A descriptor for the other process, after everything put before it.
     void PutDescriptor(int descriptor) {
         Flush();
-        char mark = kDescriptorMark;
-        iovec part{&mark, 1};
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-        msghdr message{};
-        message.msg_iov = &part;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        cmsghdr* header = CMSG_FIRSTHDR(&message);
-        header->cmsg_level = SOL_SOCKET;
-        header->cmsg_type = SCM_RIGHTS;
-        header->cmsg_len = CMSG_LEN(sizeof(int));
-        std::memcpy(CMSG_DATA(header), &descriptor, sizeof descriptor);
-        ssize_t sent;
-        do sent = sendmsg(fd_, &message, MSG_NOSIGNAL);
-        while (sent < 0 && errno == EINTR);
-        ok_ = ok_ && sent == 1;
+        ok_ = ok_ && SendDescriptor(fd_, descriptor);
     }
     bool Finish() {
         Flush();
@@ -437,20 +417,12 @@ ImportedModel ImportInChild(const ImportRequest& request) {
         setsockopt(end, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
         setsockopt(end, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, ends[1], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
-    // The window system's, the watch's and the device's descriptors stay with the viewer.
-    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-    char* argv[] = {program_invocation_name, const_cast<char*>(kImportChildArgument), nullptr};
-    pid_t child = -1;
-    int spawned = posix_spawn(&child, "/proc/self/exe", &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
+    std::string why;
+    pid_t child = LaunchImport(ends[1], why);
     close(ends[1]);
-    if (spawned != 0) {
+    if (child < 0) {
         close(ends[0]);
-        return failed(std::string("cannot start its import: ") + std::strerror(spawned));
+        return failed("cannot start its import: " + why);
     }
     Sender out(ends[0]);
     out.Put(request.path);
@@ -485,20 +457,17 @@ ImportedModel ImportInChild(const ImportRequest& request) {
     return model;
 }
 
-int RunImportChild() {
-    // Gone with the viewer, whatever ends it.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
+int ServeImport(int socket) {
     Log::muted = true;
-    // The answer keeps the socket; anything printed on the way goes to standard error.
-    int answer = dup(STDOUT_FILENO);
+    // Anything printed on the way goes to standard error, never into the viewer's output.
     dup2(STDERR_FILENO, STDOUT_FILENO);
-    Receiver in(STDIN_FILENO);
+    Receiver in(socket);
     ImportRequest request;
     request.path = in.Text();
     request.root = in.Text();
     request.animation = in.Get<int32_t>();
     request.cpuSeconds = in.Get<int32_t>();
-    if (!in.Ok() || answer < 0) return ExitUsage;
+    if (!in.Ok()) return ExitUsage;
     srxconvert::RunLimits limits;
     limits.cpuSeconds = request.cpuSeconds;
     limits.addressSpaceBytes = srxconvert::DefaultAddressSpaceLimit();
@@ -511,7 +480,7 @@ int RunImportChild() {
     } catch (const std::exception& error) {
         model = Failed(request, ExitUnreadable, error.what());
     }
-    Sender out(answer);
+    Sender out(socket);
     Send(out, model, model.srxMemoryFile);
     // Assimp's scene and the model's arrays go with the process, not piece by piece.
     _exit(out.Finish() ? ExitOk : ExitUnwritable);

@@ -2,9 +2,9 @@
 //
 // Assimp reads files made to hurt, and the scans that run before it do not catch every way
 // it can fail: a crash, an abort, a loop or an allocation without end inside a reader would
-// take the viewer down with it, window and all. So the viewer's program runs itself again
-// as an import child (its first argument kImportChildArgument), under the limits
-// srxconvert's conversion runs under (BoundedRun.h). The child reads the file, converts
+// take the viewer down with it, window and all. So each import runs in a child of the
+// viewer's (started by its launcher, ImportLauncher.h), under the limits srxconvert's
+// conversion runs under (BoundedRun.h). The child reads the file, converts
 // it to SRX in memory as srxconvert would, and hands back by a socket what the viewer shows
 // and says: the SRX bytes (in a sealed memory file, SealedMemoryFile.h) and images, the
 // conversion's notes, the files it read, and what the summary says of the file as Assimp
@@ -25,7 +25,6 @@
 
 namespace viewer {
 
-constexpr const char* kImportChildArgument = "--import-child";
 // Seconds of processing an import may take when the run gives no --time-limit.
 constexpr int kImportSeconds = 120;
 
@@ -62,8 +61,8 @@ ImportedModel ImportModel(const ImportRequest& request);
 // met a limit or answered nonsense) comes back as the failure.
 ImportedModel ImportInChild(const ImportRequest& request);
 
-// The child's side: the request on standard input, the model on standard output. Returns
-// the process's exit status.
-int RunImportChild();
+// The child's side: the request in from the socket and the model out through it. Returns
+// the process's exit status (ImportChildWork, ImportLauncher.h).
+int ServeImport(int socket);
 
 }  // namespace viewer

@@ -33,12 +33,19 @@ ModelSummary Summarize(const SrxScene& scene, const Renderer& renderer, const st
     for (const SrxLinesPoints& set : scene.linesPoints)
         (set.kind == srx::LinesPointsPoints ? summary.points : summary.lines) +=
             set.kind == srx::LinesPointsPoints ? set.positions.size() : set.positions.size() / 2;
-    std::set<std::string> names;
+    // Every image a material names, as the engine draws them: the diffuse and normal maps,
+    // then the extension's (emissive, opacity, metal/roughness and roughness maps); not the
+    // engine's own white map, which stands for a diffuse map the model does not have.
+    std::set<std::string> names{srx::EngineWhiteMap, ""};
+    auto add = [&](const std::string& name) {
+        if (names.insert(name).second)
+            summary.images.push_back({name, renderer.FindTexture("./data/" + name) >= 0});
+    };
     for (const SrxMaterial& material : scene.materials) {
         int count = std::min(std::popcount(material.mapMask), srx::MaxMaps);
-        for (int i = 0; i < count; ++i)
-            if (!material.maps[i].empty() && names.insert(material.maps[i]).second)
-                summary.images.push_back({material.maps[i], renderer.FindTexture("./data/" + material.maps[i]) >= 0});
+        for (int i = 0; i < count; ++i) add(material.maps[i]);
+        for (int bit = 0; bit < srx::ExtraMapCount; ++bit)
+            if (material.extraMapMask & (1u << bit)) add(material.extraMaps[bit]);
     }
     uint32_t lastKey = 0;
     for (const SrxNode& node : scene.nodes)

@@ -20,6 +20,7 @@
 #include "ViewerScene.h"
 
 #include "AnimationTimeline.h"
+#include "ImportLauncher.h"
 #include "ModelImport.h"
 #include "ModelSummary.h"
 #include "ModelWatch.h"
@@ -1082,8 +1083,6 @@ int FinishThumbnail(const Arguments& args) {
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     // The viewer's allocator is mimalloc's (tools/CMakeLists.txt), not the engine's glibc
     // settings: a converted model's import allocates in a way glibc is slow at.
-    // The viewer's program run again to import a model file (ModelImport.h).
-    if (commandLine && std::strcmp(commandLine, viewer::kImportChildArgument) == 0) return viewer::RunImportChild();
     Arguments args = ParseCommandLine(commandLine ? commandLine : "");
     if (!args.error.empty()) {
         std::fprintf(stderr, "viewer: %s (see --help)\n", args.error.c_str());
@@ -1093,6 +1092,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         PrintUsage(stdout);
         return ExitOk;
     }
+    // Here, while the viewer is one thread and small: every model file's import is forked
+    // from this copy (ImportLauncher.h). Without it, a model file cannot be read and says
+    // why; an SRX scene needs no import.
+    std::string why;
+    if (!viewer::StartImportLauncher(viewer::ServeImport, why)) Log::Write("Viewer: %s\n", why.c_str());
     if (args.thumbnail) {
         if (int status = PrepareThumbnail(args); status != ExitOk) return status;
         if (!args.timeLimit) args.timeLimit = viewer::kThumbnailSeconds;
@@ -1104,7 +1108,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         alarm(static_cast<unsigned>(args.timeLimit));
     }
     if (!args.log) Log::writesFile = false;
-    std::string why;
     std::optional<std::string> data = viewer::FindViewerData(why);
     if (!data) {
         std::fprintf(stderr, "viewer: %s\n", why.c_str());
