@@ -836,11 +836,11 @@ TEST(SealedMemoryFile, PiecesArriveWholeAndOnlySealedFilesAreRead) {
     int sealed = viewer::SealedMemoryFile(pieces, why);
     ASSERT_GE(sealed, 0) << why;
     EXPECT_EQ(write(sealed, "x", 1), -1) << "a sealed file took a write";
-    std::vector<uint8_t> bytes;
+    viewer::ModelBytes bytes;
     ASSERT_TRUE(viewer::ReadSealedMemoryFile(dup(sealed), 1 << 20, bytes, why)) << why;
     ASSERT_EQ(bytes.size(), 70004u);
-    EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 5), (std::vector<uint8_t>{1, 2, 3, 4, 5}));
-    EXPECT_EQ(bytes.back(), 5);
+    EXPECT_EQ(std::vector<uint8_t>(bytes.data(), bytes.data() + 5), (std::vector<uint8_t>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(bytes.data()[70003], 5);
 
     EXPECT_FALSE(viewer::ReadSealedMemoryFile(sealed, 1000, bytes, why));
     EXPECT_NE(why.find("70004 bytes"), std::string::npos) << why;

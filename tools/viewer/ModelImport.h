@@ -4,18 +4,20 @@
 // it can fail: a crash, an abort, a loop or an allocation without end inside a reader would
 // take the viewer down with it, window and all. So each import runs in a child of the
 // viewer's (started by its launcher, ImportLauncher.h), under the limits srxconvert's
-// conversion runs under (BoundedRun.h). The child reads the file, converts
-// it to SRX in memory as srxconvert would, and hands back by a socket what the viewer shows
-// and says: the SRX bytes (in a sealed memory file, SealedMemoryFile.h) and images, the
-// conversion's notes, the files it read, and what the summary says of the file as Assimp
-// reads it. Assimp's scene ends with the child, so the viewer never holds it beside the
-// engine's copy of the model.
+// conversion runs under (BoundedRun.h). The child reads the file, converts it to SRX in
+// memory as srxconvert would, reads that back as the engine will, and hands back by a
+// socket what the viewer shows and says: the SRX bytes (in a sealed memory file,
+// SealedMemoryFile.h) and images, the conversion's notes, the files it read, what the
+// summary says of the file as Assimp reads it and as the engine will draw it, and the
+// points it is framed by. Assimp's scene ends with the child, so the viewer never holds it
+// beside the engine's copy of the model.
 //
 // A crash or a limit in the child is that model's failure (exit status 2 at start, the old
 // model kept on a reload), said as srxconvert says it: "its import ended on signal ...".
 #pragma once
 
 #include "ImageExport.h"
+#include "ModelBytes.h"
 #include "ModelFileAccess.h"
 #include "ModelSummary.h"
 
@@ -38,7 +40,7 @@ struct ImportRequest {
 struct ImportedModel {
     int status = 0;  // ToolExitStatus.h; on failure `message` says why, as the viewer says it
     std::string message;
-    std::vector<uint8_t> srx;
+    ModelBytes srx;
     // The child's side: the SRX bytes in a sealed memory file, sent in their place.
     int srxMemoryFile = -1;
     std::vector<srxconvert::ModelImage> images;
@@ -52,6 +54,11 @@ struct ImportedModel {
     int upSign = 1;
     ModelSummary::Counts inFile;
     std::vector<ModelSummary::Clip> clips;
+    // The child's reading of its SRX as the engine will read it: CountScene's summary, the
+    // points the viewer frames by (ViewerScene.h) and the file's lights.
+    ModelSummary drawn;
+    std::vector<D3DXVECTOR3> framingPoints;
+    std::vector<SrxLight> lights;
 };
 
 // The import and conversion, here (the child's work).

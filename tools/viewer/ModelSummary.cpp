@@ -12,11 +12,8 @@
 
 namespace viewer {
 
-ModelSummary Summarize(const SrxScene& scene, const Renderer& renderer, const std::string& file,
-                       const std::string& format, const D3DXVECTOR3& size, const D3DXMATRIX& framing) {
+ModelSummary CountScene(const SrxScene& scene) {
     ModelSummary summary;
-    summary.file = file;
-    summary.format = format;
     summary.meshes = scene.meshes.size();
     summary.materials = scene.materials.size();
     for (const SrxLight& light : scene.lights)
@@ -38,8 +35,7 @@ ModelSummary Summarize(const SrxScene& scene, const Renderer& renderer, const st
     // engine's own white map, which stands for a diffuse map the model does not have.
     std::set<std::string> names{srx::EngineWhiteMap, ""};
     auto add = [&](const std::string& name) {
-        if (names.insert(name).second)
-            summary.images.push_back({name, renderer.FindTexture("./data/" + name) >= 0});
+        if (names.insert(name).second) summary.images.push_back({name, false});
     };
     for (const SrxMaterial& material : scene.materials) {
         int count = std::min(std::popcount(material.mapMask), srx::MaxMaps);
@@ -57,6 +53,15 @@ ModelSummary Summarize(const SrxScene& scene, const Renderer& renderer, const st
     // The clock wraps at its cycle: a key past it is never shown.
     if (lastKey > 0)
         summary.clips.push_back({"", -1.0, std::min<double>(lastKey, AnimationCycleTicks())});
+    return summary;
+}
+
+ModelSummary Summarize(ModelSummary counted, const Renderer& renderer, const std::string& file,
+                       const std::string& format, const D3DXVECTOR3& size, const D3DXMATRIX& framing) {
+    ModelSummary summary = std::move(counted);
+    summary.file = file;
+    summary.format = format;
+    for (ModelSummary::Image& image : summary.images) image.found = renderer.FindTexture("./data/" + image.name) >= 0;
     summary.size = size;
     // The framing scales uniformly: the length of a row is the scale.
     summary.scale = std::sqrt(framing._11 * framing._11 + framing._12 * framing._12 + framing._13 * framing._13);

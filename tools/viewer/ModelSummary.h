@@ -45,11 +45,16 @@ struct ModelSummary {
     std::string Text() const;
 };
 
-// The counts of the scene as the engine draws it, its images looked up where the scene
-// build will look (renderer's registry, after the model's images and ./data/ are loaded),
-// and for an SRX file its one animation in ticks (the longest track). A converted model's
-// clips come from its source (the caller fills them in).
-ModelSummary Summarize(const SrxScene& scene, const Renderer& renderer, const std::string& file,
+// The counts of the scene as the engine draws it, the images its materials name (not yet
+// looked up), and for an SRX file its one animation in ticks (the longest track). Made
+// where the scene is read: a converted model's in its import child (ModelImport.h).
+ModelSummary CountScene(const SrxScene& scene);
+
+// The counted summary completed: its images looked up where the scene build will look
+// (renderer's registry, after the model's images and ./data/ are loaded), the file, the
+// first pose's size and the framing's scale. A converted model's clips come from its
+// source (the caller fills them in).
+ModelSummary Summarize(ModelSummary counted, const Renderer& renderer, const std::string& file,
                        const std::string& format, const D3DXVECTOR3& size, const D3DXMATRIX& framing);
 
 }  // namespace viewer

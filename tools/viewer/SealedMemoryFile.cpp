@@ -16,7 +16,7 @@ constexpr int kSeals = F_SEAL_WRITE | F_SEAL_GROW | F_SEAL_SHRINK;
 
 std::string Reason(const char* what, int error) { return std::string(what) + ": " + std::strerror(error); }
 
-bool Read(int descriptor, size_t maxSize, std::vector<uint8_t>& bytes, std::string& why) {
+bool Read(int descriptor, size_t maxSize, ModelBytes& bytes, std::string& why) {
     struct stat status {};
     int seals = fcntl(descriptor, F_GET_SEALS);
     if (seals < 0) {
@@ -35,17 +35,15 @@ bool Read(int descriptor, size_t maxSize, std::vector<uint8_t>& bytes, std::stri
         why = "its model's memory file holds " + std::to_string(status.st_size) + " bytes";
         return false;
     }
-    bytes.resize(static_cast<size_t>(status.st_size));
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t got = pread(descriptor, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) {
-            why = got < 0 ? Reason("cannot read its model's memory file", errno) : "its model's memory file ended early";
-            return false;
-        }
-        done += static_cast<size_t>(got);
+    // Private and read-only: the seals keep the child from changing or cutting the file
+    // under the mapping; populated at once, in one call rather than a fault a page.
+    size_t size = static_cast<size_t>(status.st_size);
+    void* at = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, descriptor, 0);
+    if (at == MAP_FAILED) {
+        why = Reason("cannot map its model's memory file", errno);
+        return false;
     }
+    bytes = ModelBytes::Mapping(at, size);
     return true;
 }
 
@@ -68,10 +66,10 @@ int SealedMemoryFile(const srxconvert::BytePieces& pieces, std::string& why) {
     return -1;
 }
 
-bool ReadSealedMemoryFile(int descriptor, size_t maxSize, std::vector<uint8_t>& bytes, std::string& why) {
+bool ReadSealedMemoryFile(int descriptor, size_t maxSize, ModelBytes& bytes, std::string& why) {
+    bytes.Release();
     bool read = Read(descriptor, maxSize, bytes, why);
     close(descriptor);
-    if (!read) std::vector<uint8_t>().swap(bytes);
     return read;
 }
 

@@ -4,12 +4,13 @@
 // Through the socket, a large model's bytes crossed in pieces of a few megabytes, a switch
 // between the two processes each, after the child had joined the conversion's pieces into
 // one array. The child now writes the pieces once into a memory file and passes its
-// descriptor; the viewer reads the file whole in one call. Its size is checked against the
-// seals first, so the child can neither change it nor make it larger than it said while
-// the viewer reads.
+// descriptor; the viewer maps the file and reads the model where it lies (ModelBytes.h).
+// The seals are checked first, so the child can neither change the file under the mapping
+// nor cut it short (which would fault the viewer's reads).
 #pragma once
 
 #include "BytePieces.h"
+#include "ModelBytes.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -21,9 +22,9 @@ namespace viewer {
 // A new memory file holding the pieces end to end, sealed; -1 with why on failure.
 int SealedMemoryFile(const srxconvert::BytePieces& pieces, std::string& why);
 
-// The whole of a sealed memory file of at most maxSize bytes. Takes the descriptor (closed
-// before returning); false with why when it is not a sealed memory file, too large or
-// cannot be read.
-bool ReadSealedMemoryFile(int descriptor, size_t maxSize, std::vector<uint8_t>& bytes, std::string& why);
+// The whole of a sealed memory file of at most maxSize bytes, mapped. Takes the descriptor
+// (closed before returning); false with why when it is not a sealed memory file, too
+// large or cannot be mapped.
+bool ReadSealedMemoryFile(int descriptor, size_t maxSize, ModelBytes& bytes, std::string& why);
 
 }  // namespace viewer

@@ -258,7 +258,7 @@ bool IsSrx(const std::string& path) {
 // and what its import child said of the file (ModelImport.h); another clip is converted
 // by a child of its own.
 struct Model {
-    std::vector<uint8_t> srx;
+    viewer::ModelBytes srx;
     std::vector<srxconvert::ModelImage> images;
     bool converted = false;  // read through Assimp, not an SRX file
     std::string root;        // the --root it was read with, for the next clip
@@ -311,7 +311,21 @@ Failure ConvertAnimation(Model& model, const std::string& path, int animation) {
     return {};
 }
 
-Failure ReadModel(const std::string& path, int animation, const std::string& root, Model& model) {
+// A model file made ready for the engine, before any of it reaches the device: converted,
+// read once as the engine will read it to see that the engine can take it (a converted
+// model by its import child), its summary's counts, framing points and lights, and its
+// first pose's bounds.
+struct PreparedModel {
+    Model model;
+    std::unique_ptr<SrxScene> scene;  // an SRX file's, for its images
+    viewer::ModelSummary counted;
+    std::vector<D3DXVECTOR3> points;
+    std::vector<SrxLight> lights;
+    viewer::Bounds bounds;
+};
+
+Failure ReadModel(const std::string& path, int animation, const std::string& root, PreparedModel& prepared) {
+    Model& model = prepared.model;
     if (IsSrx(path)) {
         std::string why;
         std::error_code error;
@@ -320,7 +334,7 @@ Failure ReadModel(const std::string& path, int animation, const std::string& roo
         std::optional<std::vector<uint8_t>> file = ReadWholeFile(path, &why);
         if (!file) return {ExitUnreadable, "cannot read " + path + (why.empty() ? "" : ": " + why)};
         if (animation > 0) return {ExitUsage, "--animation " + std::to_string(animation) + ": an SRX file holds one"};
-        model.srx = std::move(*file);
+        model.srx = viewer::ModelBytes(std::move(*file));
         model.files.push_back(std::move(watched));
         return {};
     }
@@ -335,27 +349,26 @@ Failure ReadModel(const std::string& path, int animation, const std::string& roo
     model.upSign = imported.upSign;
     model.inFile = imported.inFile;
     model.clips = std::move(imported.clips);
+    prepared.counted = std::move(imported.drawn);
+    prepared.points = std::move(imported.framingPoints);
+    prepared.lights = std::move(imported.lights);
     TakeClip(model, imported);
     return {};
 }
 
-// A model file made ready for the engine, before any of it reaches the device: converted,
-// imported once to see that the engine can take it, and its first pose's bounds.
-struct PreparedModel {
-    Model model;
-    std::unique_ptr<SrxScene> scene;
-    std::vector<D3DXVECTOR3> points;
-    viewer::Bounds bounds;
-};
-
 Failure PrepareModel(const std::string& path, int animation, const std::string& root, PreparedModel& prepared) {
-    if (Failure failure = ReadModel(path, animation, root, prepared.model); failure.status != ExitOk) return failure;
-    // A file that would stop the engine is refused here with its reason instead.
-    prepared.scene = std::make_unique<SrxScene>(prepared.model.srx.data(), prepared.model.srx.size(),
-                                                MissingPrimitive::EndImport);
-    if (!prepared.scene->importError.empty())
-        return {ExitUnusable, path + " would stop the engine: " + prepared.scene->importError};
-    prepared.points = viewer::FramingPoints(viewer::AnimatedPoses(*prepared.scene));
+    if (Failure failure = ReadModel(path, animation, root, prepared); failure.status != ExitOk) return failure;
+    if (!prepared.model.converted) {
+        // A file that would stop the engine is refused here with its reason instead (a
+        // converted model's import child did the same).
+        prepared.scene = std::make_unique<SrxScene>(prepared.model.srx.data(), prepared.model.srx.size(),
+                                                    MissingPrimitive::EndImport);
+        if (!prepared.scene->importError.empty())
+            return {ExitUnusable, path + " would stop the engine: " + prepared.scene->importError};
+        prepared.points = viewer::FramingPoints(viewer::AnimatedPoses(*prepared.scene));
+        prepared.lights = prepared.scene->lights;
+        prepared.counted = viewer::CountScene(*prepared.scene);
+    }
     prepared.bounds = viewer::BoundsOf(prepared.points);
     if (prepared.bounds.empty) return {ExitUnusable, path + " holds no meshes the engine draws"};
     return {};
@@ -395,7 +408,7 @@ LRESULT CALLBACK ViewerWindowProcedure(HWND handle, UINT message, WPARAM wParam,
 
 // The summary of the model as loaded: a converted model's animations as its source has
 // them (name and length in seconds), an SRX file's one in ticks.
-viewer::ModelSummary SummarizeModel(const Model& model, const SrxScene& scene, const std::string& path,
+viewer::ModelSummary SummarizeModel(const Model& model, viewer::ModelSummary counted, const std::string& path,
                                     const viewer::Bounds& bounds, const viewer::Framing& framing) {
     std::string format = "SRX";
     if (model.converted) {
@@ -404,7 +417,8 @@ viewer::ModelSummary SummarizeModel(const Model& model, const SrxScene& scene, c
         format += ", converted";
     }
     viewer::ModelSummary summary =
-        viewer::Summarize(scene, *gRenderer, FileNameOfPath(path), format, bounds.max - bounds.min, framing.world);
+        viewer::Summarize(std::move(counted), *gRenderer, FileNameOfPath(path), format, bounds.max - bounds.min,
+                          framing.world);
     if (model.converted) {
         // The conversion leaves out what it cannot find; the summary still names it.
         for (const std::string& missing : model.missingImages)
@@ -421,10 +435,11 @@ viewer::ModelSummary SummarizeModel(const Model& model, const SrxScene& scene, c
 struct ShownModel {
     std::string path;
     Model model;
-    std::unique_ptr<SrxScene> scene;  // until the summary is made
+    std::unique_ptr<SrxScene> scene;  // an SRX file's, until the summary is made
+    viewer::ModelSummary counted;     // likewise
     SceneObject* object = nullptr;    // the world's display object, not owned
     SceneHandle loaded;               // the clip loaded into it
-    std::vector<std::vector<uint8_t>> clips;  // SRX bytes of each clip converted so far
+    std::vector<viewer::ModelBytes> clips;  // SRX bytes of each clip converted so far
     std::vector<std::string> clipNames;
     std::vector<int> images;  // texture records registered for it
     std::vector<D3DXVECTOR3> points;  // what the framing covers, every pose of the clip
@@ -465,14 +480,16 @@ struct ShownModel {
         if (up.axis != 'y' || up.sign < 0)
             Log::Write("Viewer: up axis %s%c (%s)\n", up.sign < 0 ? "-" : "", up.axis, upAsked ? "--up" : "the file's");
         points = std::move(prepared.points);
-        sourceLights = prepared.scene->lights;
+        sourceLights = std::move(prepared.lights);
         Frame();
         LogLights();
         model = std::move(prepared.model);
         if (!lightsNote.empty()) model.notes.push_back(lightsNote);
         SayNotes(model);
         scene = std::move(prepared.scene);
-        clips.assign(static_cast<size_t>(model.animations), {});
+        counted = std::move(prepared.counted);
+        clips.clear();
+        clips.resize(static_cast<size_t>(model.animations));
         clips[static_cast<size_t>(model.animation)] = std::move(model.srx);
         clipNames.assign(clips.size(), std::string());
         clipNames[static_cast<size_t>(model.animation)] = model.animationName;
@@ -480,7 +497,7 @@ struct ShownModel {
 
     // Once the images are in the registry: the summary, in the log too.
     void Summarize() {
-        summary = SummarizeModel(model, *scene, path, bounds, framing);
+        summary = SummarizeModel(model, std::move(counted), path, bounds, framing);
         scene.reset();
 #if LUMARET_MODEL_ALLOCATOR
         // What the worker's read freed and the check import just released go back to the
@@ -528,11 +545,11 @@ struct ShownModel {
     // Loads the clip into the display object in place of the one shown.
     void ShowAnimation(int index) {
         if (loaded) gWorld->ReleaseScene(loaded);
-        const std::vector<uint8_t>& bytes = clips[static_cast<size_t>(index)];
+        const viewer::ModelBytes& bytes = clips[static_cast<size_t>(index)];
         loaded = gWorld->LoadReleasableScene(object, path, bytes.data(), bytes.size());
         // A model of one clip is never loaded from its bytes again (a reload converts
         // afresh): they go before the first frame adds its share.
-        if (model.animations <= 1) std::vector<uint8_t>().swap(clips[static_cast<size_t>(index)]);
+        if (model.animations <= 1) clips[static_cast<size_t>(index)].Release();
         object->world = framing.world;
         ResetAnimationClock();
     }
