@@ -12,9 +12,7 @@
 
 #include <assimp/material.h>
 
-#include <sys/mman.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/socket.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -318,9 +316,9 @@ void Send(Sender& out, const ImportedModel& model, int srx) {
     out.Put(static_cast<uint64_t>(model.inFile.triangles));
     out.Put(static_cast<uint8_t>(model.inFile.known));
     PutClips(out, model.clips);
-    PutCounted(out, model.drawn);
-    out.PutArray(model.framingPoints);
-    out.PutArray(model.lights);
+    PutCounted(out, model.readout.counted);
+    out.PutArray(model.readout.framingPoints);
+    out.PutArray(model.readout.lights);
     out.Put(kAnswerTag);
 }
 
@@ -357,9 +355,9 @@ bool Receive(Receiver& in, ImportedModel& model, std::string& problem) {
     model.inFile.triangles = in.Get<uint64_t>();
     model.inFile.known = in.Get<uint8_t>() != 0;
     model.clips = GetClips(in);
-    model.drawn = GetCounted(in);
-    model.framingPoints = in.Array<D3DXVECTOR3>();
-    model.lights = in.Array<SrxLight>();
+    model.readout.counted = GetCounted(in);
+    model.readout.framingPoints = in.Array<D3DXVECTOR3>();
+    model.readout.lights = in.Array<SrxLight>();
     return in.Get<uint32_t>() == kAnswerTag && in.Ok();
 }
 
@@ -414,29 +412,16 @@ void WatchMissingImages(const std::string& modelPath, ImportedModel& model) {
 // memory the import freed is at hand: the same read in the viewer took four times as long
 // on a million triangles, every page it wrote fresh from the system.
 void ReadBack(const std::string& path, ImportedModel& model) {
-    struct stat status {};
-    void* at = MAP_FAILED;
-    if (fstat(model.srxMemoryFile, &status) == 0 && status.st_size > 0)
-        at = mmap(nullptr, static_cast<size_t>(status.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE,
-                  model.srxMemoryFile, 0);
-    if (at == MAP_FAILED) {
+    ModelBytes srx;
+    std::string why;
+    if (!ReadSealedMemoryFile(dup(model.srxMemoryFile), kMaxField, srx, why)) {
         model.status = ExitUnreadable;
-        model.message = "cannot read " + path + ": cannot map its converted model: " + std::strerror(errno);
-    } else {
-        SrxScene scene(at, static_cast<size_t>(status.st_size), MissingPrimitive::EndImport);
-        if (!scene.importError.empty()) {
-            model.status = ExitUnusable;
-            model.message = path + " would stop the engine: " + scene.importError;
-        } else {
-            model.framingPoints = FramingPoints(AnimatedPoses(scene));
-            if (BoundsOf(model.framingPoints).empty) {
-                model.status = ExitUnusable;
-                model.message = path + " holds no meshes the engine draws";
-            }
-            model.lights = scene.lights;
-            model.drawn = CountScene(scene);
-        }
-        munmap(at, static_cast<size_t>(status.st_size));
+        model.message = "cannot read " + path + ": " + why;
+    } else if (std::string problem = ReadOut(SrxScene(srx.data(), srx.size(), MissingPrimitive::EndImport),
+                                             model.readout);
+               !problem.empty()) {
+        model.status = ExitUnusable;
+        model.message = path + " " + problem;
     }
     if (model.status != ExitOk) {
         close(model.srxMemoryFile);
@@ -452,6 +437,15 @@ ImportedModel Failed(const ImportRequest& request, int status, const std::string
 }
 
 }  // namespace
+
+std::string ReadOut(const SrxScene& scene, SceneReadout& readout) {
+    if (!scene.importError.empty()) return "would stop the engine: " + scene.importError;
+    readout.framingPoints = FramingPoints(AnimatedPoses(scene));
+    if (BoundsOf(readout.framingPoints).empty) return "holds no meshes the engine draws";
+    readout.lights = scene.lights;
+    readout.counted = CountScene(scene);
+    return {};
+}
 
 ImportedModel ImportModel(const ImportRequest& request) {
     auto source = std::make_unique<srxconvert::ModelSource>();

@@ -37,6 +37,18 @@ struct ImportRequest {
     int cpuSeconds = kImportSeconds;
 };
 
+// What the viewer takes from a model's SRX read as the engine will read it: CountScene's
+// summary, the points it frames by (ViewerScene.h) and the file's lights.
+struct SceneReadout {
+    ModelSummary counted;
+    std::vector<D3DXVECTOR3> framingPoints;
+    std::vector<SrxLight> lights;
+};
+
+// The readout of a scene; empty, or why the engine cannot show it ("would stop the engine:
+// ...", "holds no meshes the engine draws"), to follow the model's path.
+std::string ReadOut(const SrxScene& scene, SceneReadout& readout);
+
 struct ImportedModel {
     int status = 0;  // ToolExitStatus.h; on failure `message` says why, as the viewer says it
     std::string message;
@@ -54,11 +66,7 @@ struct ImportedModel {
     int upSign = 1;
     ModelSummary::Counts inFile;
     std::vector<ModelSummary::Clip> clips;
-    // The child's reading of its SRX as the engine will read it: CountScene's summary, the
-    // points the viewer frames by (ViewerScene.h) and the file's lights.
-    ModelSummary drawn;
-    std::vector<D3DXVECTOR3> framingPoints;
-    std::vector<SrxLight> lights;
+    SceneReadout readout;  // the child's reading of its SRX
 };
 
 // The import and conversion, here (the child's work).

@@ -318,9 +318,7 @@ Failure ConvertAnimation(Model& model, const std::string& path, int animation) {
 struct PreparedModel {
     Model model;
     std::unique_ptr<SrxScene> scene;  // an SRX file's, for its images
-    viewer::ModelSummary counted;
-    std::vector<D3DXVECTOR3> points;
-    std::vector<SrxLight> lights;
+    viewer::SceneReadout readout;
     viewer::Bounds bounds;
 };
 
@@ -349,9 +347,7 @@ Failure ReadModel(const std::string& path, int animation, const std::string& roo
     model.upSign = imported.upSign;
     model.inFile = imported.inFile;
     model.clips = std::move(imported.clips);
-    prepared.counted = std::move(imported.drawn);
-    prepared.points = std::move(imported.framingPoints);
-    prepared.lights = std::move(imported.lights);
+    prepared.readout = std::move(imported.readout);
     TakeClip(model, imported);
     return {};
 }
@@ -359,18 +355,14 @@ Failure ReadModel(const std::string& path, int animation, const std::string& roo
 Failure PrepareModel(const std::string& path, int animation, const std::string& root, PreparedModel& prepared) {
     if (Failure failure = ReadModel(path, animation, root, prepared); failure.status != ExitOk) return failure;
     if (!prepared.model.converted) {
-        // A file that would stop the engine is refused here with its reason instead (a
-        // converted model's import child did the same).
+        // A file the engine cannot show is refused here with its reason instead (a converted
+        // model's import child did the same).
         prepared.scene = std::make_unique<SrxScene>(prepared.model.srx.data(), prepared.model.srx.size(),
                                                     MissingPrimitive::EndImport);
-        if (!prepared.scene->importError.empty())
-            return {ExitUnusable, path + " would stop the engine: " + prepared.scene->importError};
-        prepared.points = viewer::FramingPoints(viewer::AnimatedPoses(*prepared.scene));
-        prepared.lights = prepared.scene->lights;
-        prepared.counted = viewer::CountScene(*prepared.scene);
+        if (std::string problem = viewer::ReadOut(*prepared.scene, prepared.readout); !problem.empty())
+            return {ExitUnusable, path + " " + problem};
     }
-    prepared.bounds = viewer::BoundsOf(prepared.points);
-    if (prepared.bounds.empty) return {ExitUnusable, path + " holds no meshes the engine draws"};
+    prepared.bounds = viewer::BoundsOf(prepared.readout.framingPoints);
     return {};
 }
 
@@ -479,15 +471,15 @@ struct ShownModel {
         }
         if (up.axis != 'y' || up.sign < 0)
             Log::Write("Viewer: up axis %s%c (%s)\n", up.sign < 0 ? "-" : "", up.axis, upAsked ? "--up" : "the file's");
-        points = std::move(prepared.points);
-        sourceLights = std::move(prepared.lights);
+        points = std::move(prepared.readout.framingPoints);
+        sourceLights = std::move(prepared.readout.lights);
         Frame();
         LogLights();
         model = std::move(prepared.model);
         if (!lightsNote.empty()) model.notes.push_back(lightsNote);
         SayNotes(model);
         scene = std::move(prepared.scene);
-        counted = std::move(prepared.counted);
+        counted = std::move(prepared.readout.counted);
         clips.clear();
         clips.resize(static_cast<size_t>(model.animations));
         clips[static_cast<size_t>(model.animation)] = std::move(model.srx);
