@@ -85,7 +85,10 @@ bool Device::InitialiseGl(std::string* error) {
     glCreateFramebuffers(1, &resolveFramebuffer_);
     glCreateProgramPipelines(1, &pipeline_);
     glBindProgramPipeline(pipeline_);
-    stream_.Create(8 << 20);
+    // The ring holds what draws from user memory send (a frame of the demo sends about a
+    // kilobyte), and it grows for a larger draw. The driver zero-fills new storage, and at
+    // 8 MiB that cost a sixth of a small model's start; each refill of the ring costs it again.
+    stream_.Create(256 << 10);
     glGetIntegerv(GL_UNIFORM_BUFFER_OFFSET_ALIGNMENT, &uniformAlignment_);
     glCreateBuffers(1, &internalBuffer_);
     glNamedBufferData(internalBuffer_, sizeof(gl_.internal), &gl_.internal, GL_DYNAMIC_DRAW);
@@ -141,12 +144,6 @@ bool Device::InitialiseGl(std::string* error) {
     // Direct3D 9's initial device state.
     state_.Reset(parameters_.EnableAutoDepthStencil != FALSE, backBuffer_, autoDepthStencil_);
 
-    std::string log;
-    fixedFunctionPixelProgram_ = LinkProgram(GL_FRAGMENT_SHADER, FixedFunctionPixelSource(), &log);
-    if (!fixedFunctionPixelProgram_) {
-        *error = "fixed-function pixel stage: " + log;
-        return false;
-    }
     context_->SetSwapInterval(parameters_.PresentationInterval == D3DPRESENT_INTERVAL_IMMEDIATE ? 0 : 1);
     gl_.dirty = DirtyAll;
     return true;

@@ -150,6 +150,7 @@ private:
     HRESULT ApplyConstants();
     GLuint SamplerObject(UINT stage);
     GLuint FixedFunctionVertexProgram(VertexDeclaration* declaration);
+    GLuint FixedFunctionPixelProgram();
     // A render or depth buffer in GL renderbuffer storage; null for what the layer cannot make.
     Surface* CreateRenderbufferSurface(UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE multiSample,
                                        DWORD usage, SharedObject* owner);
@@ -182,7 +183,9 @@ private:
     GLint uniformAlignment_ = 256;
     GLuint internalBuffer_ = 0;
     GLuint emptyVertexArray_ = 0;
+    // Linked at its first draw: a program with shaders of its own never pays for it.
     GLuint fixedFunctionPixelProgram_ = 0;
+    bool fixedFunctionPixelFailed_ = false;
     std::map<std::tuple<DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD>, GLuint> samplerCache_;
     GLint maxSamples_ = 0;
     DepthBiasUnits depthBiasUnits_;

@@ -247,12 +247,24 @@ GLuint Device::FixedFunctionVertexProgram(VertexDeclaration* declaration) {
     return declaration->fixedFunctionProgram;
 }
 
+GLuint Device::FixedFunctionPixelProgram() {
+    if (fixedFunctionPixelProgram_ || fixedFunctionPixelFailed_) return fixedFunctionPixelProgram_;
+    std::string log;
+    fixedFunctionPixelProgram_ = LinkProgram(GL_FRAGMENT_SHADER, FixedFunctionPixelSource(), &log);
+    if (!fixedFunctionPixelProgram_) {
+        fixedFunctionPixelFailed_ = true;
+        std::fprintf(stderr, "Direct3D 9 layer: no fixed-function pixel stage: %s\n", log.c_str());
+    }
+    return fixedFunctionPixelProgram_;
+}
+
 HRESULT Device::ApplyPrograms(bool pretransformed) {
     // Direct3D 9 skips the vertex shader for pretransformed vertices.
     GLuint vertexProgram = state_.vertexShader && !pretransformed ? state_.vertexShader->program()
                                                             : FixedFunctionVertexProgram(state_.declaration);
     if (!vertexProgram) return D3DERR_INVALIDCALL;
-    GLuint pixelProgram = state_.pixelShader ? state_.pixelShader->program() : fixedFunctionPixelProgram_;
+    GLuint pixelProgram = state_.pixelShader ? state_.pixelShader->program() : FixedFunctionPixelProgram();
+    if (!pixelProgram) return D3DERR_INVALIDCALL;
     if (vertexProgram != gl_.vertexProgram) {
         glUseProgramStages(pipeline_, GL_VERTEX_SHADER_BIT, vertexProgram);
         gl_.vertexProgram = vertexProgram;

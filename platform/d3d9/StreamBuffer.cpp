@@ -38,6 +38,9 @@ GLintptr StreamBuffer::Write(const void* data, GLsizeiptr size, GLintptr alignme
         offset = 0;
         *wrapped = true;
     } else if (offset + size > size_) {
+        // A ring that holds fewer than eight writes like this one would be refilled (and
+        // zero-filled by the driver) every few draws: it doubles instead.
+        if (size > size_ / 8) size_ *= 2;
         glNamedBufferData(name_, size_, nullptr, GL_STREAM_DRAW);
         offset = 0;
         *wrapped = true;

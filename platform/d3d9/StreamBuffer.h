@@ -11,7 +11,8 @@
 // The ring takes data written once per draw. Writes go through unsynchronised maps to
 // fresh ranges, so a draw never waits for earlier ones still reading the buffer (a plain
 // buffer update would make llvmpipe finish the queued scene first). When the ring is full
-// its storage is orphaned and writing starts again at the beginning.
+// its storage is orphaned and writing starts again at the beginning; it starts small and
+// grows with the writes it is given.
 #pragma once
 
 #include "d3d9/DeviceLimits.h"

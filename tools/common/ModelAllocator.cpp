@@ -4,6 +4,8 @@
 // first touch is a costly fault: taken in 2 MiB pages where the kernel has them (its
 // transparent huge pages, on request), a million-triangle file loads with a quarter of
 // the faults and a third less time, for a few percent more resident memory at the peak.
+// Small models gain as much in the start-up (a quarter of the viewer's time on a small
+// 3DS file, against a few megabytes more resident).
 //
 // The global operator new is replaced here rather than left to mimalloc's own: built as C,
 // its throwing new calls abort() when memory runs out and no new-handler is set, so a
@@ -11,14 +13,41 @@
 // form returns null, and throwing std::bad_alloc from here reaches the handlers that name
 // the model and exit with its status.
 #include <mimalloc.h>
+#include <sys/mman.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
 #include <new>
 
 namespace {
 
+// Advises huge pages for the mapping that holds address. mimalloc's option reaches only the
+// segments it maps from now on; the main thread's first segment was mapped while the
+// libraries loaded, before any option of ours was set, and it serves
+// every allocation of a small model (the device's render targets among them: fresh memory
+// that the driver zero-fills at start): without the advice each of its pages faults alone.
+void AdviseHugePagesAround(const void* address) {
+    std::FILE* maps = std::fopen("/proc/self/maps", "r");
+    if (!maps) return;
+    auto wanted = reinterpret_cast<std::uintptr_t>(address);
+    char line[512];
+    while (std::fgets(line, sizeof line, maps)) {
+        unsigned long start = 0, end = 0;
+        if (std::sscanf(line, "%lx-%lx", &start, &end) != 2 || wanted < start || wanted >= end) continue;
+        madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+        break;
+    }
+    std::fclose(maps);
+}
+
 struct LargePages {
-    LargePages() { mi_option_enable(mi_option_large_os_pages); }
+    LargePages() {
+        mi_option_enable(mi_option_large_os_pages);
+        void* probe = mi_malloc(1);
+        AdviseHugePagesAround(probe);
+        mi_free(probe);
+    }
 } largePages;
 
 void* Allocate(std::size_t n) {
