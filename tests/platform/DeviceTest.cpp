@@ -15,6 +15,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 using lumaret::test::DeviceTest;
 using lumaret::test::GlLabel;
@@ -150,6 +151,32 @@ TEST_F(DeviceTest, StreamWritesReportAMapThatFails) {
     glUnmapNamedBuffer(stream.name());
     lumaret::platform::ResetGlDebugErrors();  // the failed map was this test's own doing
     EXPECT_EQ(stream.Write(data, sizeof(data), 16, &wrapped), 16) << "the failed write took no room";
+    stream.Destroy();
+}
+
+TEST_F(DeviceTest, StreamRingWrapsAndGrowsWithItsWrites) {
+    // The ring starts small: it refills for writes that are small against it, doubles for
+    // one that would refill it every few draws, and grows to hold one larger than itself.
+    lumaret::platform::StreamBuffer stream;
+    stream.Create(1024);
+    std::vector<char> data(4096, 'x');
+    bool wrapped = false;
+    auto write = [&](GLsizeiptr size) {
+        wrapped = false;
+        return stream.Write(data.data(), size, 4, &wrapped);
+    };
+    for (GLintptr expected = 0; expected < 1000; expected += 100) EXPECT_EQ(write(100), expected);
+    EXPECT_FALSE(wrapped);
+    EXPECT_EQ(write(100), 0) << "a small write refills the ring";
+    EXPECT_TRUE(wrapped);
+    EXPECT_EQ(write(900), 100);
+    EXPECT_EQ(write(200), 0) << "a write of over an eighth of the ring refills it doubled";
+    EXPECT_TRUE(wrapped);
+    EXPECT_EQ(write(1800), 200) << "the doubled ring holds it without refilling";
+    EXPECT_FALSE(wrapped);
+    EXPECT_EQ(write(4096), 0) << "larger than the ring";
+    EXPECT_TRUE(wrapped);
+    EXPECT_EQ(write(4096), 4096) << "grown to twice that write";
     stream.Destroy();
 }
 
