@@ -18,23 +18,27 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 namespace {
 
 // Advises huge pages for the mapping that holds address. mimalloc's option reaches only the
 // segments it maps from now on; the main thread's first segment was mapped while the
-// libraries loaded, before any option of ours was set, and it serves
-// every allocation of a small model (the device's render targets among them: fresh memory
-// that the driver zero-fills at start): without the advice each of its pages faults alone.
+// libraries loaded, before any option of ours was set, and it serves every allocation of a
+// small model (the device's render targets among them: fresh memory that the driver
+// zero-fills at start): without the advice each of its pages faults alone.
 void AdviseHugePagesAround(const void* address) {
     std::FILE* maps = std::fopen("/proc/self/maps", "r");
     if (!maps) return;
     auto wanted = reinterpret_cast<std::uintptr_t>(address);
     char line[512];
+    bool lineStart = true;  // a long path comes in pieces: only a line's first one has a range
     while (std::fgets(line, sizeof line, maps)) {
+        bool ranged = lineStart;
+        lineStart = std::strchr(line, '\n') != nullptr;
         unsigned long start = 0, end = 0;
-        if (std::sscanf(line, "%lx-%lx", &start, &end) != 2 || wanted < start || wanted >= end) continue;
+        if (!ranged || std::sscanf(line, "%lx-%lx", &start, &end) != 2 || wanted < start || wanted >= end) continue;
         madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
         break;
     }
