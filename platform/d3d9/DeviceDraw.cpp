@@ -33,6 +33,20 @@ bool RangeWithin(uint64_t offset, uint64_t first, uint64_t count, uint64_t strid
     return first + count <= (limit - offset) / stride;
 }
 
+// Links a stage the layer writes itself, the first time a draw needs it. A failure is said
+// once, and every draw that needs the stage fails (D3DERR_INVALIDCALL).
+template <typename Source>
+GLuint LinkOwnStage(GLuint& program, bool& failed, GLenum stage, const char* what, Source source) {
+    if (program || failed) return program;
+    std::string log;
+    program = LinkProgram(stage, source(), &log);
+    if (!program) {
+        failed = true;
+        std::fprintf(stderr, "Direct3D 9 layer: no %s: %s\n", what, log.c_str());
+    }
+    return program;
+}
+
 }  // namespace
 
 GLuint Device::SamplerObject(UINT stage) {
@@ -236,26 +250,13 @@ void Device::ApplyRenderStates() {
 }
 
 GLuint Device::FixedFunctionVertexProgram(VertexDeclaration* declaration) {
-    if (declaration->fixedFunctionProgram || declaration->fixedFunctionFailed) return declaration->fixedFunctionProgram;
-    std::string log;
-    declaration->fixedFunctionProgram = LinkProgram(GL_VERTEX_SHADER, FixedFunctionVertexSource(*declaration), &log);
-    if (!declaration->fixedFunctionProgram) {
-        // Once per declaration: every draw with it fails (D3DERR_INVALIDCALL).
-        declaration->fixedFunctionFailed = true;
-        std::fprintf(stderr, "Direct3D 9 layer: no vertex stage for this declaration: %s\n", log.c_str());
-    }
-    return declaration->fixedFunctionProgram;
+    return LinkOwnStage(declaration->fixedFunctionProgram, declaration->fixedFunctionFailed, GL_VERTEX_SHADER,
+                        "vertex stage for this declaration", [&] { return FixedFunctionVertexSource(*declaration); });
 }
 
 GLuint Device::FixedFunctionPixelProgram() {
-    if (fixedFunctionPixelProgram_ || fixedFunctionPixelFailed_) return fixedFunctionPixelProgram_;
-    std::string log;
-    fixedFunctionPixelProgram_ = LinkProgram(GL_FRAGMENT_SHADER, FixedFunctionPixelSource(), &log);
-    if (!fixedFunctionPixelProgram_) {
-        fixedFunctionPixelFailed_ = true;
-        std::fprintf(stderr, "Direct3D 9 layer: no fixed-function pixel stage: %s\n", log.c_str());
-    }
-    return fixedFunctionPixelProgram_;
+    return LinkOwnStage(fixedFunctionPixelProgram_, fixedFunctionPixelFailed_, GL_FRAGMENT_SHADER,
+                        "fixed-function pixel stage", [] { return FixedFunctionPixelSource(); });
 }
 
 HRESULT Device::ApplyPrograms(bool pretransformed) {
